@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QEvent>
+#include <QMainWindow>
+#include <functional>
+
+#include "ui/shell/Services.h"
+
+class QStackedWidget;
+class QToolBar;
+class QAction;
+
+namespace ketrion {
+
+// The engine's redraw request, posted to the frame from the link thread.
+inline constexpr QEvent::Type WM_ENGINE_UPDATE = static_cast<QEvent::Type>(QEvent::User + 100);
+
+// The main window: command bar, the start view and (after the first tap) the
+// site view. Runs the start-up steps of the receiver link.
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    // What the frame does to the link at start-up and shutdown; app/main.cpp
+    // fills these with the real CCom / link thread / list, tests with fakes.
+    struct LinkSteps {
+        std::function<void()> open;         // open the serial link (reports its own failures)
+        std::function<void()> initList;     // empty the access-point list
+        std::function<void()> startThread;  // start the link thread
+        std::function<void()> stopThread;   // stop and join it (idempotent)
+    };
+    // Makes the site view as a child of `parent`. The default makes CSiteView
+    // with the frame's Services; tests and tools may substitute their own.
+    using ViewFactory = std::function<QWidget*(QWidget* parent)>;
+    // Called for command 32778 with the active view.
+    using SnapshotHandler = std::function<void(QWidget* activeView)>;
+
+    CMainFrame(Services& services, LinkSteps steps, QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // The frame's creation steps: command bar, engine notification, link start
+    // with its two waits, wait cursor. Returns false when the command bar
+    // cannot be built (the program then ends).
+    bool OnCreate();
+
+    // Replaces the start view with the site view for the rest of the run; does
+    // nothing when the site view is already active. The start view stays alive,
+    // hidden.
+    void SwitchToView();
+    // The view currently shown (the start view, then the site view).
+    QWidget* ActiveView() const;
+
+    // Runs command `id` as a click on its button would.
+    void OnCommand(int id);
+
+    // Thread-safe: posts WM_ENGINE_UPDATE to the frame (the engine's Notify hook).
+    void PostEngineUpdate();
+
+    void SetSiteViewFactory(ViewFactory factory);
+    void SetSnapshotHandler(SnapshotHandler handler);
+
+    // Stops and joins the link thread; called on close, safe to call again.
+    void StopLink();
+
+    Services& services() { return m_services; }
+    QToolBar* commandBar() const { return m_commandBar; }
+
+protected:
+    bool event(QEvent* e) override;
+    void changeEvent(QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+
+private:
+    bool LoadButtons(int clientWidth);
+    void UpdateCommandStates();
+
+    Services& m_services;
+    LinkSteps m_steps;
+    ViewFactory m_siteViewFactory;
+    SnapshotHandler m_snapshot;
+    QStackedWidget* m_views = nullptr;
+    QWidget* m_startView = nullptr;
+    QWidget* m_siteView = nullptr;
+    QToolBar* m_commandBar = nullptr;
+    int m_buttonSize = 0;
+    bool m_linkStopped = false;
+};
+
+}  // namespace ketrion

@@ -1,0 +1,35 @@
+#pragma once
+
+// The process-wide objects as the frame, the views and the dialogs see them.
+// Built once by app/main.cpp (in the fixed construction order) and handed down
+// by reference; tests build their own set. Forward declarations only, so this
+// header compiles on its own and costs nothing to include.
+namespace ketrion {
+
+class CCom;
+class CEngine;
+class CLocation;
+class LinkList;
+class CSiteData;
+class CSitePlan;
+class CSiteProjection;
+class Sound;
+class Prompt;
+class Clock;
+class CDraw;
+
+struct Services {
+    CCom& com;                    // serial link: port holder and outgoing slot
+    CEngine& engine;              // protocol state: identity texts, scanning flag
+    CLocation& location;          // last GPS report
+    LinkList& list;               // access points of the current scan
+    CSiteData& data;              // survey points and the collection file
+    CSitePlan& plan;              // plan geometry and viewport
+    CSiteProjection& projection;  // projection file and plan image path
+    Sound& sound;                 // the program's WAVE resources
+    Prompt& prompt;               // message boxes ("Ketrion", OK)
+    CDraw& draw;                  // bitmap resources stretched into rectangles
+    Clock& clock;                 // time and the start-up waits
+};
+
+}  // namespace ketrion
