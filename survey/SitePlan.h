@@ -1,0 +1,91 @@
+#pragma once
+
+#include <cstdint>
+
+namespace ketrion {
+
+// An integer rectangle: the view's client area, or a part of the plan image.
+struct SiteRect {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+
+    bool operator==(const SiteRect&) const = default;
+};
+
+// The geometry that maps the plan image onto the site view: the plan's extent,
+// the viewport (the part of the plan shown, which may reach beyond the extent),
+// its centre, the zoom factor and the view's client rectangle. Plan coordinates
+// are image pixels, x right and y down; all divisions truncate toward zero.
+// Products that could overflow 32 bits are taken in 64 bits and results are
+// saturated to the int32 range. User-interface thread only.
+class CSitePlan {
+public:
+    CSitePlan() = default;
+    virtual ~CSitePlan() = default;
+
+    // Extent, viewport and centre back to 0; the zoom factor and settings stay.
+    void ResetGeometry();
+    void SetClientRect(std::int32_t left, std::int32_t top, std::int32_t right,
+                       std::int32_t bottom);
+    // Called with (0, 0, image width, image height).
+    void SetExtent(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);
+    // Called with (0, 0, s, s), s the smaller side of the client area.
+    void SetViewport(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);
+
+    // Halves the viewport around the centre and doubles the zoom factor; does
+    // nothing once the viewport would drop below one plan pixel on either axis
+    // or the factor would leave the int16 range.
+    void ZoomIn();
+    // Doubles the viewport (clamped to the extent) and halves the factor; back
+    // at factor 1 the viewport is squared to the client area's smaller side.
+    void ZoomOut();
+
+    void ScrollLeft(std::int32_t n);
+    void ScrollRight(std::int32_t n);
+    void ScrollUp(std::int32_t n);
+    void ScrollDown(std::int32_t n);
+
+    std::int32_t GetCentreX() const { return m_centreX; }
+    std::int32_t GetCentreY() const { return m_centreY; }
+    void SetCentreX(std::int32_t x);
+    void SetCentreY(std::int32_t y);
+    void CentreOn(std::int32_t x, std::int32_t y);
+    void CentreOnScreenPoint(const SiteRect& client, std::int32_t sx, std::int32_t sy);
+
+    // Screen point (relative to the client area's origin) to plan point.
+    void ScreenToPlan(const SiteRect& client, std::int32_t sx, std::int32_t sy, std::int32_t& px,
+                      std::int32_t& py) const;
+    // Plan point to screen point; false (outputs untouched) outside the viewport.
+    bool PlanToScreen(const SiteRect& client, std::int32_t x, std::int32_t y, std::int32_t& sx,
+                      std::int32_t& sy) const;
+    bool Contains(std::int32_t x, std::int32_t y) const;
+    // On entry dst holds the client rectangle; on return dst is where the plan
+    // image goes on screen and src the part of the image that goes there.
+    void GetCopyRects(SiteRect& dst, SiteRect& src) const;
+
+    std::int16_t GetZoom() const { return m_nZoom; }
+    SiteRect GetExtent() const { return m_extent; }
+    SiteRect GetViewport() const { return m_viewport; }
+    SiteRect GetClientRect() const { return m_client; }
+
+    // Display settings read by the site view and the Location Information
+    // dialog; no operation of this class changes them.
+    bool m_bShowPath = true;
+    bool m_bShowDynamicAps = true;
+    bool m_bSignalIsSn = false;
+
+private:
+    void LayOutX();
+    void LayOutY();
+
+    SiteRect m_extent;
+    SiteRect m_viewport;
+    std::int32_t m_centreX = 0;
+    std::int32_t m_centreY = 0;
+    std::int16_t m_nZoom = 1;
+    SiteRect m_client;
+};
+
+}  // namespace ketrion
