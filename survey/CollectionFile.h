@@ -1,0 +1,162 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ketrion::collection {
+
+// Layout of a collection file ("ktd"), all integers little-endian:
+//   header (25 bytes)   length 25, magic " KTD", version 1, 4 zero bytes,
+//                       int64 creation time (s since 1970 UTC), int32 offset of
+//                       the record-size block (25)
+//   record-size block   int32 location record length (61), int32 reading
+//                       record length (41)
+//   points              one location record, then as many reading records as
+//                       its reading count says; repeated to the end of the file
+inline constexpr std::size_t kHeaderSize = 25;
+inline constexpr std::size_t kSizeBlockSize = 8;
+inline constexpr std::size_t kLocationSize = 61;
+inline constexpr std::size_t kReadingSize = 41;
+inline constexpr std::int64_t kFirstRecord = 33;  // header + record-size block
+inline constexpr std::uint8_t kMagic[4] = {0x20, 'K', 'T', 'D'};
+inline constexpr std::uint8_t kVersion = 1;
+
+// Offsets in the header.
+inline constexpr std::size_t kHeaderLengthAt = 0;
+inline constexpr std::size_t kMagicAt = 4;
+inline constexpr std::size_t kVersionAt = 8;
+inline constexpr std::size_t kCreatedAt = 13;
+inline constexpr std::size_t kSizeBlockAt = 21;
+
+// Offsets in a location record.
+inline constexpr std::size_t kLatitudeAt = 0;   // int32, 1/3,600,000 degree
+inline constexpr std::size_t kLongitudeAt = 4;  // int32
+inline constexpr std::size_t kMonthAt = 8;
+inline constexpr std::size_t kDayAt = 9;
+inline constexpr std::size_t kYearAt = 10;  // uint16
+inline constexpr std::size_t kHourAt = 12;
+inline constexpr std::size_t kMinuteAt = 13;
+inline constexpr std::size_t kSecondAt = 14;
+inline constexpr std::size_t kFractionAt = 15;  // 4 bytes in the GPS report's order
+inline constexpr std::size_t kHeightAt = 19;    // int32
+inline constexpr std::size_t kSpeed3DAt = 23;   // int16
+inline constexpr std::size_t kSpeed2DAt = 25;   // int16
+inline constexpr std::size_t kHeadingAt = 27;   // int16
+inline constexpr std::size_t kFixClassAt = 29;  // 1 2D fix, 2 3D fix, 0 other
+inline constexpr std::size_t kCountAt = 30;     // uint16 reading records that follow
+inline constexpr std::size_t kKindAt = 60;      // 0 survey point, 1 dynamic access point
+
+// Offsets in a reading record.
+inline constexpr std::size_t kAttributeAt = 0;
+inline constexpr std::size_t kSignalAt = 1;  // int16, 1/256 dBm
+inline constexpr std::size_t kMacAt = 3;     // 6 bytes
+inline constexpr std::size_t kSsidAt = 9;    // 32 bytes, zero-terminated
+inline constexpr std::size_t kSsidField = 32;
+
+inline constexpr std::uint8_t kKindSurvey = 0;
+inline constexpr std::uint8_t kKindDynamicAp = 1;
+
+// Little-endian field access on record buffers.
+inline void Put16(std::uint8_t* p, std::uint16_t v) {
+    p[0] = static_cast<std::uint8_t>(v);
+    p[1] = static_cast<std::uint8_t>(v >> 8);
+}
+inline void Put32(std::uint8_t* p, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline void Put64(std::uint8_t* p, std::uint64_t v) {
+    for (int i = 0; i < 8; ++i)
+        p[i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+inline std::uint16_t Get16(const std::uint8_t* p) {
+    return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+inline std::uint32_t Get32(const std::uint8_t* p) {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[3]} << 24;
+}
+inline std::uint64_t Get64(const std::uint8_t* p) {
+    return std::uint64_t{Get32(p)} | std::uint64_t{Get32(p + 4)} << 32;
+}
+
+// Fix class stored in a location record for a GPS receiver status byte (fix
+// status code in bits 7..5): 1 for code 6 (2D fix), 2 for code 7 (3D fix), else 0.
+std::uint8_t FixClass(std::uint8_t statusByte);
+
+// Fills the 33 bytes of a new file's header and record-size block.
+void EncodeHeader(std::int64_t created, std::uint8_t (&out)[kFirstRecord]);
+
+// A reading record's signal in whole dBm: the stored 1/256 dBm divided by 256,
+// truncated toward zero.
+inline int SignalDbm(const std::uint8_t* reading) {
+    return static_cast<std::int16_t>(Get16(reading + kSignalAt)) / 256;
+}
+
+// The network name of a reading record: at most 32 bytes, up to the first zero.
+std::string Ssid(const std::uint8_t* reading);
+
+// The header fields and record sizes as a file holds them.
+struct Header {
+    std::uint8_t bytes[kHeaderSize] = {};
+    std::int32_t sizeBlockOffset = 0;
+    std::int32_t locationSize = 0;
+    std::int32_t readingSize = 0;
+};
+
+// Why a file cannot be walked.
+enum class Damage {
+    None,
+    ShortHeader,       // shorter than the 25-byte header
+    SizeBlockOutside,  // the record-size block is not (wholly) inside the file
+    SizesTooSmall,     // record sizes below 61 / 41 bytes
+};
+
+// The clear text for a damaged file, naming it.
+std::string DamageText(Damage damage, const std::string& path, const Header& header);
+
+// Reads a collection file front to back through a large buffer, so that walking
+// a file of many small records costs about as much as reading its bytes. Record
+// sizes from the file are untrusted: the reader copies at most the bytes the
+// program uses and skips the rest. Positions are 64-bit. Works on an open file
+// descriptor it does not own.
+class Reader {
+public:
+    explicit Reader(int fd, std::size_t bufferSize = 256 * 1024);
+
+    // Reads the header and the record sizes and positions the reader on the
+    // first location record. Any Damage other than None leaves nothing to walk.
+    Damage Open(Header& header);
+
+    // Reads one location record: the first 61 bytes into `record` and skips the
+    // rest of the file's location size. `offset` receives the record's file
+    // offset. Returns false at the end of the file or when the record is cut off.
+    bool NextLocation(std::uint8_t (&record)[kLocationSize], std::int64_t& offset);
+    // Reads one reading record likewise; false when the file ends inside it.
+    bool NextReading(std::uint8_t (&record)[kReadingSize]);
+
+    // File offset of the next unread byte.
+    std::int64_t Position() const { return m_position; }
+    // Moves to an absolute file offset.
+    void Seek(std::int64_t offset);
+    // Set when a read failed with an I/O error (not at the end of the file).
+    int Error() const { return m_error; }
+
+private:
+    // Copies up to `length` bytes to `out` (may be null: skip), returning how many came.
+    std::int64_t Take(std::uint8_t* out, std::int64_t length);
+    bool Fill();
+
+    int m_fd;
+    std::vector<std::uint8_t> m_buffer;
+    std::size_t m_begin = 0;  // next unread byte in m_buffer
+    std::size_t m_end = 0;    // bytes valid in m_buffer
+    std::int64_t m_position = 0;
+    std::int32_t m_locationSize = static_cast<std::int32_t>(kLocationSize);
+    std::int32_t m_readingSize = static_cast<std::int32_t>(kReadingSize);
+    int m_error = 0;
+};
+
+}  // namespace ketrion::collection
