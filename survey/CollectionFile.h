@@ -151,9 +151,10 @@ private:
 
     int m_fd;
     std::vector<std::uint8_t> m_buffer;
-    std::size_t m_begin = 0;  // next unread byte in m_buffer
-    std::size_t m_end = 0;    // bytes valid in m_buffer
+    std::int64_t m_bufferStart = 0;  // file offset of m_buffer[0]
+    std::size_t m_end = 0;           // bytes valid in m_buffer
     std::int64_t m_position = 0;
+    std::int64_t m_fileSize = 0;  // at Open; bounds long skips
     std::int32_t m_locationSize = static_cast<std::int32_t>(kLocationSize);
     std::int32_t m_readingSize = static_cast<std::int32_t>(kReadingSize);
     int m_error = 0;
