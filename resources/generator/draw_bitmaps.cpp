@@ -45,10 +45,8 @@ bool WritePpm(const QImage& source, const QString& path) {
         std::fprintf(stderr, "draw_bitmaps: cannot write %s\n", qPrintable(path));
         return false;
     }
-    const QByteArray header = QStringLiteral("P6\n%1 %2\n255\n")
-                                  .arg(image.width())
-                                  .arg(image.height())
-                                  .toLatin1();
+    const QByteArray header =
+        QStringLiteral("P6\n%1 %2\n255\n").arg(image.width()).arg(image.height()).toLatin1();
     file.write(header);
     for (int y = 0; y < image.height(); ++y) {
         file.write(reinterpret_cast<const char*>(image.constScanLine(y)), image.width() * 3);
@@ -213,8 +211,7 @@ QImage Splash() {
 
     p.setPen(kWhite);
     p.setFont(Sans(40, true));
-    p.drawText(QRect(68, 28, 172, 60), Qt::AlignLeft | Qt::AlignVCenter,
-               QStringLiteral("Ketrion"));
+    p.drawText(QRect(68, 28, 172, 60), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("Ketrion"));
     p.setFont(Sans(12, false));
     p.drawText(QRect(68, 86, 172, 20), Qt::AlignLeft | Qt::AlignVCenter,
                QStringLiteral("Wireless Site Survey"));
@@ -297,8 +294,8 @@ int main(int argc, char** argv) {
         const char* name;
         QImage image;
     } pictures[] = {
-        {"128", Toolbar(16)},   {"129", Toolbar(30)},       {"132", Splash()},
-        {"134", Marker()},      {"149", Instructions()},    {"154", Blank()},
+        {"128", Toolbar(16)}, {"129", Toolbar(30)},    {"132", Splash()},
+        {"134", Marker()},    {"149", Instructions()}, {"154", Blank()},
     };
     for (const auto& picture : pictures) {
         if (!WritePpm(picture.image, dir + QLatin1Char('/') + QLatin1String(picture.name) +
