@@ -73,8 +73,9 @@ void CSitePlan::ZoomIn() {
     n.top = Sat((i64{m_centreY} + v.top) / 2);
     n.bottom = Sat((i64{m_centreY} + v.bottom) / 2);
     // A viewport under one pixel would make every plan/screen conversion divide
-    // by zero; this is as far in as the plan goes.
-    if (i64{n.right} - n.left < 1 || i64{n.bottom} - n.top < 1) {
+    // by zero, and one that no longer shrinks (a pixel or two at the centre)
+    // would only raise the factor shown: this is as far in as the plan goes.
+    if (i64{n.right} - n.left < 1 || i64{n.bottom} - n.top < 1 || n == v) {
         return;
     }
     m_viewport = n;

@@ -35,8 +35,8 @@ public:
     void SetViewport(std::int32_t left, std::int32_t top, std::int32_t right, std::int32_t bottom);
 
     // Halves the viewport around the centre and doubles the zoom factor; does
-    // nothing once the viewport would drop below one plan pixel on either axis
-    // or the factor would leave the int16 range.
+    // nothing once the viewport would drop below one plan pixel on either axis,
+    // would not shrink any more, or the factor would leave the int16 range.
     void ZoomIn();
     // Doubles the viewport (clamped to the extent) and halves the factor; back
     // at factor 1 the viewport is squared to the client area's smaller side.
