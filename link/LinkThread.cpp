@@ -16,9 +16,6 @@ LinkThread::LinkThread(CCom& com, CParser& parser, CEngine& engine, Clock& clock
 
 LinkThread::~LinkThread() {
     Stop();
-    if (m_com.m_pLinkThread == this) {
-        m_com.m_pLinkThread = nullptr;
-    }
 }
 
 void LinkThread::Start() {
@@ -38,6 +35,9 @@ void LinkThread::Stop() {
     }
     m_com.stopRequested = true;
     m_thread.join();
+    if (m_com.m_pLinkThread == this) {
+        m_com.m_pLinkThread = nullptr;
+    }
     m_com.closingEvent.Set();
 }
 
@@ -95,8 +95,10 @@ LinkThread::PassResult LinkThread::Pass() {
         lastActivity = now;
         return PassResult::ClockRestarted;
     }
-    // Unsigned 32-bit arithmetic, as the board's clock field wraps.
-    if (now > static_cast<std::uint32_t>(lastActivity + kKeepAliveSeconds)) {
+    // Elapsed time as an unsigned 32-bit difference: right across the wrap of
+    // the low 32 bits, and a clock set back costs one early keep-alive instead
+    // of silence until it catches up.
+    if (static_cast<std::uint32_t>(now - lastActivity) > kKeepAliveSeconds) {
         lastActivity = now;
         m_engine.SendKeepAlive();
         return PassResult::KeepAlive;

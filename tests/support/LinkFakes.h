@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "link/FrameFormat.h"
@@ -32,8 +34,8 @@ private:
 };
 
 // A serial port that hands out scripted chunks of input, one chunk per read,
-// and records every write. Waiting for input advances an optional ManualClock
-// instead of sleeping.
+// and records every write. Waiting for input advances the ManualClock when one
+// is given, else it really sleeps (for tests that run the thread).
 class ScriptedPort final : public SerialPort {
 public:
     explicit ScriptedPort(ManualClock* clock = nullptr, bool open = true)
@@ -41,6 +43,9 @@ public:
 
     // Queues bytes that arrive together: one InputCount/Read pair takes them.
     void Arrive(std::vector<std::uint8_t> chunk) {
+        if (chunk.empty()) {
+            return;
+        }
         std::lock_guard lock(m_mutex);
         m_input.push_back(std::move(chunk));
     }
@@ -85,6 +90,8 @@ public:
         ++m_waits;
         if (m_clock != nullptr) {
             m_clock->Advance(milliseconds);
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
         }
         return InputCount() > 0;
     }

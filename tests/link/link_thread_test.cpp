@@ -1,0 +1,310 @@
+#include "link/LinkThread.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "engine/Engine.h"
+#include "engine/LinkList.h"
+#include "engine/Location.h"
+#include "link/Com.h"
+#include "link/Parser.h"
+#include "support/LinkFakes.h"
+
+namespace ketrion {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Result = LinkThread::PassResult;
+using ketrion::testing::ManualClock;
+using ketrion::testing::ScriptedPort;
+using ketrion::testing::ValidFrame;
+
+const Bytes kKeepAlive = {0x00, 0x00};
+const Bytes kScanRequest = {0x11, 0x12, 0x16, 0x00, 0x11, 0x13};
+const Bytes kVersionRequest = {0x11, 0x12, 0x01, 0x00, 0x11, 0x13};
+
+// A GPS report whose month field tags it, so the order of dispatches shows.
+Bytes GpsFrame(std::uint8_t tag) {
+    Bytes body(gps::kReportSize, 0);
+    body[gps::kMonth] = tag;
+    body[20] = 0x11;  // an escaped byte inside, for good measure
+    return ValidFrame(frame::kGpsReport, body);
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const auto& p : parts) {
+        out.insert(out.end(), p.begin(), p.end());
+    }
+    return out;
+}
+
+// The link's objects wired as in the program, over a scripted port and a
+// manual clock; passes are driven by the test, not by a thread.
+struct Rig {
+    ManualClock clock;
+    CCom com;
+    ScriptedPort* port = nullptr;
+    CParser parser;
+    LinkList list;
+    CLocation location;
+    CEngine engine{com, list, location};
+    LinkThread link{com, parser, engine, clock};
+    std::vector<int> dispatched;  // month tags of dispatched GPS reports
+
+    explicit Rig(bool withPort = true) {
+        if (withPort) {
+            auto p = std::make_unique<ScriptedPort>(&clock);
+            port = p.get();
+            com.Attach(std::move(p));
+        }
+        engine.notify = [this] { dispatched.push_back(location.Snapshot().month); };
+        link.Begin();
+    }
+    // Runs passes until one returns `what`; returns how many passes ran.
+    int RunUntil(Result what, int limit = 100000) {
+        for (int i = 1; i <= limit; ++i) {
+            if (link.Pass() == what) {
+                return i;
+            }
+        }
+        return -1;
+    }
+};
+
+TEST(LinkThreadRead, FrameSplitOverThreeReadsDispatchesOnce) {
+    Rig rig;
+    const Bytes f = GpsFrame(7);
+    rig.port->Arrive(Bytes(f.begin(), f.begin() + 3));
+    rig.port->Arrive(Bytes(f.begin() + 3, f.begin() + 100));
+    rig.port->Arrive(Bytes(f.begin() + 100, f.end()));
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    EXPECT_TRUE(rig.dispatched.empty());
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    EXPECT_EQ(rig.dispatched, (std::vector<int>{7}));
+}
+
+TEST(LinkThreadRead, TwoFramesInOneReadDispatchInOrder) {
+    Rig rig;
+    rig.port->Arrive(Concat({GpsFrame(1), GpsFrame(2)}));
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    EXPECT_EQ(rig.dispatched, (std::vector<int>{1, 2}));
+    EXPECT_EQ(rig.parser.state, CParser::Idle);
+}
+
+// However the driver cuts a stream into reads, the same frames come out.
+TEST(LinkThreadRead, EverySplitOfAStreamGivesTheSameFrames) {
+    const Bytes stream =
+        Concat({{0x00, 0x13, 0x11},  // noise, and a lead that the next frame's lead breaks
+                GpsFrame(3),
+                {0x11, 0x12, 0x19, 0x01, 0x11, 0x00},  // broken frame
+                GpsFrame(4),
+                ValidFrame(frame::kScanStart),
+                GpsFrame(5)});
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+        Rig rig;
+        rig.port->Arrive(Bytes(stream.begin(), stream.begin() + static_cast<std::ptrdiff_t>(cut)));
+        rig.port->Arrive(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(cut), stream.end()));
+        rig.link.Pass();
+        rig.link.Pass();
+        EXPECT_EQ(rig.dispatched, (std::vector<int>{4, 5})) << "cut at " << cut;
+        EXPECT_TRUE(rig.engine.IsScanning()) << "cut at " << cut;
+    }
+}
+
+TEST(LinkThreadRead, ReadsAreBoundedByTheBuffer) {
+    Rig rig;
+    Bytes flood(LinkThread::kReadBufferSize + 10, 0x55);
+    const Bytes f = GpsFrame(9);
+    flood.insert(flood.end(), f.begin(), f.end());
+    rig.port->Arrive(flood);
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    EXPECT_TRUE(rig.dispatched.empty());
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    EXPECT_EQ(rig.dispatched, (std::vector<int>{9}));
+}
+
+TEST(LinkThreadWrite, ReadingComesBeforeWriting) {
+    Rig rig;
+    rig.engine.RequestScan();
+    rig.port->Arrive({0x01});
+    rig.port->Arrive({0x02});
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    EXPECT_TRUE(rig.port->Writes().empty());
+    EXPECT_EQ(rig.link.Pass(), Result::Wrote);
+    EXPECT_EQ(rig.port->Writes(), (std::vector<Bytes>{kScanRequest}));
+    EXPECT_FALSE(rig.com.writeEvent.IsSet());
+}
+
+TEST(LinkThreadWrite, TwoQueuedRequestsGiveOneWriteOfTheSecond) {
+    Rig rig;
+    rig.engine.Start();
+    rig.engine.RequestScan();
+    EXPECT_EQ(rig.link.Pass(), Result::Wrote);
+    EXPECT_NE(rig.link.Pass(), Result::Wrote);
+    EXPECT_EQ(rig.port->Writes(), (std::vector<Bytes>{kScanRequest}));
+}
+
+TEST(LinkThreadKeepAlive, FirstAfterElevenSecondsThenEveryEleven) {
+    Rig rig;
+    const std::int64_t start = rig.clock.NowMs();
+    // The first idle pass only starts the clock.
+    EXPECT_EQ(rig.link.Pass(), Result::ClockRestarted);
+    ASSERT_GT(rig.RunUntil(Result::KeepAlive), 0);
+    EXPECT_EQ(rig.clock.NowMs() - start, 11000);
+    EXPECT_EQ(rig.link.Pass(), Result::Wrote);
+    ASSERT_GT(rig.RunUntil(Result::KeepAlive), 0);
+    EXPECT_EQ(rig.clock.NowMs() - start, 22000);
+    EXPECT_EQ(rig.link.Pass(), Result::Wrote);
+    EXPECT_EQ(rig.port->Writes(), (std::vector<Bytes>{kKeepAlive, kKeepAlive}));
+}
+
+TEST(LinkThreadKeepAlive, AWriteRestartsTheClockFromTheLastIdlePass) {
+    Rig rig;
+    const std::int64_t start = rig.clock.NowMs();
+    rig.link.Pass();
+    while (rig.clock.NowMs() - start < 5000) {
+        ASSERT_EQ(rig.link.Pass(), Result::Idle);
+    }
+    // The last idle pass read second 4 (at 4995 ms): the write counts from there.
+    ASSERT_EQ(rig.link.lastSample, static_cast<std::uint32_t>(start / 1000 + 4));
+    rig.engine.RequestScan();
+    EXPECT_EQ(rig.link.Pass(), Result::Wrote);
+    EXPECT_EQ(rig.link.lastActivity, rig.link.lastSample);
+    ASSERT_GT(rig.RunUntil(Result::KeepAlive), 0);
+    EXPECT_EQ(rig.clock.NowMs() - start, 15000);
+}
+
+TEST(LinkThreadKeepAlive, RestartFlagRestartsTheClock) {
+    Rig rig;
+    const std::int64_t start = rig.clock.NowMs();
+    rig.link.Pass();
+    rig.clock.Advance(8000);
+    rig.com.restartTimer = true;
+    EXPECT_EQ(rig.link.Pass(), Result::ClockRestarted);
+    ASSERT_GT(rig.RunUntil(Result::KeepAlive), 0);
+    EXPECT_EQ(rig.clock.NowMs() - start, 19000);
+}
+
+TEST(LinkThreadKeepAlive, SurvivesTheClockWrappingAt32Bits) {
+    Rig rig;
+    rig.clock.Advance((std::int64_t{0xFFFFFFFF} - rig.clock.NowSeconds() - 3) * 1000);
+    rig.link.Pass();
+    ASSERT_GT(rig.RunUntil(Result::KeepAlive, 10000), 0);
+    EXPECT_EQ(rig.link.lastActivity, 7u);  // 0xFFFFFFFC + 11 wraps to 7
+}
+
+TEST(LinkThreadNoPort, KeepsRunningAndSleepsPerIdlePass) {
+    for (bool attachClosed : {false, true}) {
+        Rig rig(false);
+        if (attachClosed) {
+            rig.com.Attach(std::make_unique<ScriptedPort>(&rig.clock, false));
+        }
+        rig.engine.Start();
+        EXPECT_EQ(rig.link.Pass(), Result::Wrote);  // to nowhere
+        EXPECT_EQ(rig.link.Pass(), Result::ClockRestarted);
+        const std::int64_t before = rig.clock.NowMs();
+        EXPECT_EQ(rig.link.Pass(), Result::Idle);
+        EXPECT_EQ(rig.clock.NowMs() - before, LinkThread::kIdleWaitMs);
+        EXPECT_GT(rig.RunUntil(Result::KeepAlive), 0);
+    }
+}
+
+// With the real thread: requests go out, answers come back, and Stop ends the
+// thread promptly and signals closingEvent.
+TEST(LinkThreadRunning, HandshakeThenOrderlyStop) {
+    SystemClock clock;
+    CCom com;
+    auto owned = std::make_unique<ScriptedPort>();
+    ScriptedPort* port = owned.get();
+    com.Attach(std::move(owned));
+    CParser parser;
+    LinkList list;
+    CLocation location;
+    CEngine engine{com, list, location};
+    LinkThread link{com, parser, engine, clock};
+
+    link.Start();
+    EXPECT_TRUE(link.IsRunning());
+    engine.Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (port->Writes().empty() && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(port->Writes(), (std::vector<Bytes>{kVersionRequest}));
+
+    Bytes version = {'4', '.', '2', 0};
+    port->Arrive(ValidFrame(frame::kVersion, version));
+    while (port->Writes().size() < 2 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    char text[CEngine::kTextSize];
+    engine.GetFirmware(text);
+    EXPECT_STREQ(text, "4.2");
+
+    const auto t0 = std::chrono::steady_clock::now();
+    link.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_FALSE(link.IsRunning());
+    EXPECT_TRUE(com.closingEvent.IsSet());
+}
+
+// The link object may go first: its destructor stops the thread before the
+// port closes, without waiting out the full closing delay.
+TEST(LinkThreadRunning, ComDestructorStopsTheThread) {
+    SystemClock clock;
+    auto com = std::make_unique<CCom>();
+    com->Attach(std::make_unique<ScriptedPort>());
+    CParser parser;
+    LinkList list;
+    CLocation location;
+    CEngine engine{*com, list, location};
+    LinkThread link{*com, parser, engine, clock};
+    link.Start();
+    const auto t0 = std::chrono::steady_clock::now();
+    com.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_FALSE(link.IsRunning());
+}
+
+// Two threads queue different requests while the link thread writes: every
+// write is exactly one whole request.
+TEST(LinkThreadRunning, QueuedRequestsAreNeverTorn) {
+    SystemClock clock;
+    CCom com;
+    auto owned = std::make_unique<ScriptedPort>();
+    ScriptedPort* port = owned.get();
+    com.Attach(std::move(owned));
+    CParser parser;
+    LinkList list;
+    CLocation location;
+    CEngine engine{com, list, location};
+    LinkThread link{com, parser, engine, clock};
+    link.Start();
+    std::thread a([&] {
+        for (int i = 0; i < 3000; ++i) {
+            engine.RequestScan();
+        }
+    });
+    std::thread b([&] {
+        for (int i = 0; i < 3000; ++i) {
+            engine.SetConfiguration(0x11);
+        }
+    });
+    a.join();
+    b.join();
+    link.Stop();
+    const Bytes configure = {0x11, 0x12, 0x03, 0x11, 0x14, 0x00, 0x11, 0x13};
+    for (const Bytes& w : port->Writes()) {
+        EXPECT_TRUE(w == kScanRequest || w == configure || w == kKeepAlive);
+    }
+}
+
+}  // namespace
+}  // namespace ketrion
