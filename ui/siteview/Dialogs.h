@@ -89,6 +89,9 @@ public:
     QStringList questions;
     QStringList messages;
     int modalRuns = 0;
+
+private:
+    std::optional<QString> NextFileAnswer(bool save, const FileDialogRequest& request);
 };
 
 }  // namespace ketrion

@@ -108,6 +108,7 @@ signals:
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
@@ -115,6 +116,7 @@ protected:
     void scrollContentsBy(int dx, int dy) override;
 
 private:
+    CSiteView(Services& services, Dialogs* dialogs, QWidget* parent);
     void Repaint();
     void OnScrollAction(Qt::Orientation orientation, int action);
     void SetScrollPositions();
@@ -124,7 +126,7 @@ private:
     const QBrush& LevelBrush(int level) const;
     int DiscRadius() const;
     int BandHeight(QPainter& dc) const;
-    void DrawBand(QPainter& dc, int top, const QColor& fill, const QString& text, bool transparent);
+    void DrawBand(QPainter& dc, int top, const QColor& fill, const QString& text);
 
     Services& m_services;
     std::unique_ptr<Dialogs> m_ownDialogs;
@@ -134,6 +136,7 @@ private:
     QImage m_bmpPlan;
     bool m_bSurveyShown = false;
     bool m_bPlacingAP = false;
+    bool m_bInitialUpdateDone = false;
     QTimer m_collectionTimer;
     QPen m_penDash;
     QBrush m_brBlack;
