@@ -54,13 +54,6 @@ PosixSerialPort::OpenStatus PosixSerialPort::Open(const std::string& path) {
         Fail("cannot open");
         return OpenStatus::CannotOpen;
     }
-    if (!::isatty(m_fd)) {
-        errno = ENOTTY;
-        Fail("not a serial device:");
-        ::close(m_fd);
-        m_fd = -1;
-        return OpenStatus::CannotOpen;
-    }
     // No sharing: a second program on the same line would steal frames.
     // Best effort (root is exempt, some drivers refuse).
     ::ioctl(m_fd, TIOCEXCL);
