@@ -1,0 +1,286 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "engine/Location.h"
+#include "support/RecordingPrompt.h"
+#include "support/RecordingSound.h"
+#include "survey/Compression.h"
+#include "survey/SiteProjection.h"
+
+namespace ketrion {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<std::uint8_t>;
+
+class TempDir {
+public:
+    TempDir() {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        m_path = fs::temp_directory_path() /
+                 ("ketrion_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
+        fs::remove_all(m_path);
+        fs::create_directories(m_path);
+    }
+    ~TempDir() { fs::remove_all(m_path); }
+    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
+
+private:
+    fs::path m_path;
+};
+
+void WriteFile(const std::string& path, const Bytes& bytes) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes ReadFile(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void PutDouble(Bytes& b, std::size_t at, double v) {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &v, sizeof bits);
+    for (int i = 0; i < 8; ++i) {
+        b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
+    }
+}
+
+struct Coefficients {
+    double xLat, xLon, xOrigin, yLat, yLon, yOrigin;
+};
+
+// A projection file laid out by hand: the header rows, with the unused third
+// coefficient and the unused areas filled with a marker so that reading the
+// wrong offset shows, then the block.
+Bytes MakeProjection(const Coefficients& c, const Bytes& block) {
+    Bytes file(CSiteProjection::kHeaderSize, 0xA5);
+    PutDouble(file, 13, c.xLat);
+    PutDouble(file, 21, c.xLon);
+    PutDouble(file, 29, 12345.0);
+    PutDouble(file, 37, c.xOrigin);
+    PutDouble(file, 45, c.yLat);
+    PutDouble(file, 53, c.yLon);
+    PutDouble(file, 61, -999.0);
+    PutDouble(file, 69, c.yOrigin);
+    file.insert(file.end(), block.begin(), block.end());
+    return file;
+}
+
+// A GpsReport body with the current position in units of 1/3,600,000 degree.
+void FeedPosition(CLocation& location, std::int32_t lat, std::int32_t lon) {
+    std::uint8_t body[gps::kReportSize] = {};
+    const auto put = [&](std::size_t at, std::int32_t v) {
+        const auto u = static_cast<std::uint32_t>(v);
+        body[at] = static_cast<std::uint8_t>(u >> 24);
+        body[at + 1] = static_cast<std::uint8_t>(u >> 16);
+        body[at + 2] = static_cast<std::uint8_t>(u >> 8);
+        body[at + 3] = static_cast<std::uint8_t>(u);
+    };
+    put(gps::kLatitude, lat);
+    put(gps::kLongitude, lon);
+    location.Decode(body, sizeof body);
+}
+
+class ProjectionTest : public ::testing::Test {
+protected:
+    CLocation location;
+    RecordingPrompt prompt;
+    RecordingSound sound;
+    CSiteProjection projection{location, prompt, sound};
+    TempDir dir;
+};
+
+const Coefficients kLongitudeOnly{0, 1000, 75000, 0, 0, 0};
+
+TEST_F(ProjectionTest, MapsPositionsBeforeAndAfterLoading) {
+    // Nothing loaded: every position maps to the origin.
+    FeedPosition(location, 144'000'000, -268'200'000);
+    EXPECT_EQ(projection.CurrentPlanX(), 0);
+    EXPECT_EQ(projection.CurrentPlanY(), 0);
+    EXPECT_EQ(projection.PlanX(144'000'000, -268'200'000), 0);
+
+    projection.m_xLat = kLongitudeOnly.xLat;
+    projection.m_xLon = kLongitudeOnly.xLon;
+    projection.m_xOrigin = kLongitudeOnly.xOrigin;
+    projection.m_yLat = -2000;
+    projection.m_yOrigin = 80000;
+    // 40 degrees north, 74.5 west.
+    EXPECT_EQ(projection.CurrentPlanX(), 500);
+    EXPECT_EQ(projection.CurrentPlanY(), 0);
+    EXPECT_EQ(projection.PlanX(144'000'000, -268'200'000), 500);
+    EXPECT_EQ(projection.PlanY(144'000'000, -268'200'000), 0);
+    EXPECT_EQ(projection.PlanY(143'999'982, 0), 0);     // 39.999995 degrees: 0.01
+    EXPECT_EQ(projection.PlanY(36'000'000, 0), 60000);  // 10 degrees
+}
+
+TEST(ProjectionCoordinateTest, ConversionToInt) {
+    struct Case {
+        double value;
+        int expected;
+    };
+    const Case cases[] = {
+        {499.9, 499},
+        {-0.5, 0},
+        {-1.9, -1},
+        {2147483646.7, 2147483646},
+        {1e300, std::numeric_limits<int>::max()},
+        {-1e300, std::numeric_limits<int>::min()},
+        {std::numeric_limits<double>::infinity(), 0},
+        {-std::numeric_limits<double>::infinity(), 0},
+        {std::nan(""), 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CSiteProjection::ToPlanCoordinate(c.value), c.expected) << c.value;
+    }
+}
+
+TEST_F(ProjectionTest, LoadsCoefficientsAndExpandsThePlan) {
+    const Bytes plain = {'B', 'M', 1, 2, 3, 0xFF, 0xFF, 0xFF, 0};
+    const Bytes block = CCompression::EncodeBlock(plain);
+    const std::string path = dir / "plan.ktp";
+    WriteFile(path, MakeProjection({1.5, -2.25, 3.0, 4.0, 5.5, -6.0}, block));
+
+    EXPECT_TRUE(projection.LoadProjection(path));
+    EXPECT_TRUE(prompt.Messages().empty());
+    EXPECT_TRUE(sound.Names().empty());
+    EXPECT_EQ(projection.m_xLat, 1.5);
+    EXPECT_EQ(projection.m_xLon, -2.25);
+    EXPECT_EQ(projection.m_xOrigin, 3.0);
+    EXPECT_EQ(projection.m_yLat, 4.0);
+    EXPECT_EQ(projection.m_yLon, 5.5);
+    EXPECT_EQ(projection.m_yOrigin, -6.0);
+    EXPECT_EQ(projection.m_strProjectionPath, path);
+    EXPECT_EQ(projection.m_strBitmapPath, path + "b");
+    EXPECT_EQ(ReadFile(path + "c"), block);
+    EXPECT_EQ(ReadFile(path + "b"), plain);
+
+    // Loading again overwrites the files beside it.
+    const Bytes other = {9, 8, 7};
+    WriteFile(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(other)));
+    EXPECT_TRUE(projection.LoadProjection(path));
+    EXPECT_EQ(ReadFile(path + "b"), other);
+    EXPECT_EQ(projection.m_xOrigin, 75000.0);
+}
+
+TEST_F(ProjectionTest, BlockLengthCheckedAgainstFile) {
+    const Bytes plain(5000, 'x');
+    Bytes block = CCompression::EncodeBlock(plain);
+    const auto setLength = [&](std::uint32_t l) {
+        for (int i = 0; i < 4; ++i) {
+            block[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(l >> (8 * i));
+        }
+    };
+    struct Case {
+        const char* legend;
+        std::uint32_t length;
+        Bytes trailing;
+        std::size_t copied;  // bytes expected in the .ktpc file
+    };
+    const std::size_t size = block.size();
+    const Case cases[] = {
+        {"length beyond the file copies what is there", 0xFFFFFFF0u, {}, size},
+        {"length one past the end", static_cast<std::uint32_t>(size + 1), {}, size},
+        {"bytes after the block are not copied", static_cast<std::uint32_t>(size), {1, 2, 3}, size},
+        {"length below 4 is an empty block", 3, {}, 0},
+        {"length 0 is an empty block", 0, {}, 0},
+        {"length 4 is just the word", 4, {}, 4},
+    };
+    const std::string path = dir / "plan.ktp";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        setLength(c.length);
+        Bytes file = MakeProjection(kLongitudeOnly, block);
+        file.insert(file.end(), c.trailing.begin(), c.trailing.end());
+        WriteFile(path, file);
+        EXPECT_TRUE(projection.LoadProjection(path));
+        EXPECT_TRUE(prompt.Messages().empty());
+        const Bytes copied = ReadFile(path + "c");
+        ASSERT_EQ(copied.size(), c.copied);
+        EXPECT_TRUE(std::equal(copied.begin(), copied.end(), block.begin()));
+        EXPECT_EQ(ReadFile(path + "b").size(), c.copied == size ? plain.size() : 0u);
+        EXPECT_EQ(projection.m_xOrigin, 75000.0);
+    }
+
+    // A header with no room for the length word at all.
+    WriteFile(path, Bytes(MakeProjection(kLongitudeOnly, {}).size() + 2, 0));
+    EXPECT_TRUE(projection.LoadProjection(path));
+    EXPECT_EQ(fs::file_size(path + "c"), 0u);
+}
+
+TEST_F(ProjectionTest, UnusableFilesGiveTheirMessage) {
+    // Load a good projection first: failures must leave it in place.
+    const std::string good = dir / "good.ktp";
+    WriteFile(good, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(Bytes{1, 2})));
+    ASSERT_TRUE(projection.LoadProjection(good));
+
+    const std::string missing = dir / "missing.ktp";
+    EXPECT_FALSE(projection.LoadProjection(missing));
+    EXPECT_EQ(prompt.Messages(), std::vector<std::string>{missing + " was not found."});
+    EXPECT_FALSE(fs::exists(missing + "c"));
+    EXPECT_FALSE(fs::exists(missing + "b"));
+
+    prompt.Clear();
+    const std::string shortFile = dir / "short.ktp";
+    WriteFile(shortFile, Bytes(144, 0));
+    EXPECT_FALSE(projection.LoadProjection(shortFile));
+    EXPECT_EQ(prompt.Messages(),
+              std::vector<std::string>{shortFile +
+                                       " is not a projection file: it is 144 bytes long, shorter "
+                                       "than the 145-byte header."});
+    EXPECT_FALSE(fs::exists(shortFile + "c"));
+
+    prompt.Clear();
+    const std::string folder = dir / "folder.ktp";
+    fs::create_directory(folder);
+    EXPECT_FALSE(projection.LoadProjection(folder));
+    EXPECT_EQ(prompt.Messages(), std::vector<std::string>{folder + " is a folder, not a file."});
+
+    EXPECT_TRUE(sound.Names().empty());
+    EXPECT_EQ(projection.m_strProjectionPath, good);
+    EXPECT_EQ(projection.m_strBitmapPath, good + "b");
+    EXPECT_EQ(projection.m_xOrigin, 75000.0);
+}
+
+TEST_F(ProjectionTest, UnreadableFileIsDenied) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permissions do not apply to root";
+    }
+    const std::string path = dir / "locked.ktp";
+    WriteFile(path, MakeProjection(kLongitudeOnly, {}));
+    ::chmod(path.c_str(), 0);
+    EXPECT_FALSE(projection.LoadProjection(path));
+    EXPECT_EQ(prompt.Messages(), std::vector<std::string>{"Access to " + path + " was denied."});
+}
+
+TEST_F(ProjectionTest, BlockFileThatCannotBeCreated) {
+    const Bytes plain = {5, 6, 7};
+    const std::string path = dir / "plan.ktp";
+    WriteFile(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(plain)));
+    fs::create_directory(path + "c");  // the temporary path is taken by a folder
+
+    EXPECT_TRUE(projection.LoadProjection(path));
+    ASSERT_EQ(prompt.Messages().size(), 1u);
+    EXPECT_NE(prompt.Messages()[0].find(path + "c"), std::string::npos);
+    EXPECT_EQ(sound.Sounds(), (std::vector<RecordingSound::Played>{{"REDALERT", true}}));
+    // The coefficients still come from the header; no usable plan results.
+    EXPECT_EQ(projection.m_xOrigin, 75000.0);
+    EXPECT_EQ(projection.m_strBitmapPath, path + "b");
+    EXPECT_EQ(fs::file_size(path + "b"), 0u);
+}
+
+}  // namespace
+}  // namespace ketrion
