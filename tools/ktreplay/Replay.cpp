@@ -1,0 +1,129 @@
+#include "tools/ktreplay/Replay.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <ostream>
+
+#include "link/FrameFormat.h"
+
+namespace ketrion::replay {
+
+namespace {
+
+// Capture files are read in pieces of this size; any size works.
+constexpr std::size_t kChunk = 64 * 1024;
+
+void PutHexByte(std::ostream& out, std::uint8_t b) {
+    static constexpr char kDigits[] = "0123456789abcdef";
+    out << kDigits[b >> 4] << kDigits[b & 0x0F];
+}
+
+}  // namespace
+
+std::string EscapeText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b >= 0x21 && b <= 0x7E && b != '\\') {
+            out += c;
+        } else {
+            char hex[5];
+            std::snprintf(hex, sizeof hex, "\\x%02x", b);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+bool Replay::PrintingSlot::QueueWrite(const std::uint8_t* bytes, std::uint32_t length) {
+    m_out << "queued";
+    for (std::uint32_t i = 0; i < length; ++i) {
+        m_out << ' ';
+        PutHexByte(m_out, bytes[i]);
+    }
+    m_out << '\n';
+    return true;
+}
+
+Replay::Replay(std::ostream& out) : m_out(out), m_slot(out), m_engine(m_slot, m_list, m_location) {
+    startReading = [this] { m_list.RemoveAll(); };
+    m_parser.Reset();
+}
+
+void Replay::Feed(const std::uint8_t* bytes, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i) {
+        m_parser.PushByte(bytes[i]);
+        if (m_parser.state == CParser::Complete) {
+            OnFrame();
+            m_parser.Reset();
+        }
+    }
+}
+
+void Replay::OnFrame() {
+    const std::uint8_t type = m_parser.type;
+    const bool ok = frame::Check(type, m_parser.data, m_parser.length) == 0;
+    m_out << "frame 0x";
+    PutHexByte(m_out, type);
+    m_out << " len " << m_parser.length << (ok ? " ok" : " bad") << '\n';
+    if (ok && type == frame::kScanStart && startReading) {
+        startReading();
+    }
+    m_engine.Dispatch(type, m_parser.data, m_parser.length);
+}
+
+bool Replay::FeedFile(const std::string& path, std::string& error) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string buffer(kChunk, '\0');
+    errno = 0;
+    while (in) {
+        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+        const auto n = static_cast<std::size_t>(in.gcount());
+        Feed(reinterpret_cast<const std::uint8_t*>(buffer.data()), n);
+    }
+    if (in.bad()) {
+        error = "cannot read " + path + ": " + std::strerror(errno != 0 ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
+void Replay::PrintSummary() {
+    char text[CEngine::kTextSize];
+    m_engine.GetFirmware(text);
+    m_out << "firmware " << EscapeText(text) << '\n';
+    m_engine.GetSerialNumber(text);
+    m_out << "serial " << EscapeText(text) << '\n';
+    m_out << "scanning " << (m_engine.IsScanning() ? 1 : 0) << '\n';
+
+    {
+        std::lock_guard lock(m_list.listMutex);
+        m_out << "aps " << m_list.Size() << '\n';
+        LinkList::Node* node = nullptr;
+        for (int r = m_list.GetAt(1, node); r == 0; r = m_list.GetNext(node)) {
+            m_out << "ap "
+                  << EscapeText(std::string_view(node->macText,
+                                                 strnlen(node->macText, sizeof node->macText)))
+                  << " sum " << node->signalSum << " count " << node->sampleCount << " attr "
+                  << static_cast<unsigned>(node->attribute) << " ssid "
+                  << EscapeText(
+                         std::string_view(node->ssid, strnlen(node->ssid, sizeof node->ssid)))
+                  << '\n';
+        }
+    }
+
+    char line[CLocation::kStatusLineSize];
+    m_location.FormatStatusLine(line, sizeof line);
+    m_out << "location " << EscapeText(line) << '\n';
+    const unsigned fix = m_location.FixStatus();
+    m_out << "fix " << fix << ' ' << CLocation::FixName(fix) << '\n';
+}
+
+}  // namespace ketrion::replay
