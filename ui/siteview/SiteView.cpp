@@ -438,6 +438,17 @@ void CSiteView::SetScrollPositions() {
     verticalScrollBar()->setValue(m_services.plan.GetCentreY());
 }
 
+void CSiteView::SetPlanImage(const QImage& image) {
+    if (image.isNull()) {
+        return;
+    }
+    s_bFirstPaint = false;  // the blank plan is not wanted any more
+    m_services.plan.ResetGeometry();
+    m_bmpPlan = image.convertToFormat(QImage::Format_RGB32);
+    FitPlanToView();
+    viewport()->update();
+}
+
 void CSiteView::FitPlanToView() {
     const SiteRect client = ClientRect();
     CSitePlan& plan = m_services.plan;
@@ -732,18 +743,26 @@ void CSiteView::DrawBand(QPainter& dc, int top, const QColor& fill, const QStrin
     dc.restore();
 }
 
-void CSiteView::DrawLocationBand(QPainter& dc) {
+QString CSiteView::LocationBandText() const {
     char text[CLocation::kStatusLineSize * 2] = {};
-    const LocationSnapshot location = m_services.location.Snapshot();
-    CLocation::FormatStatusLine(location, text, sizeof text);
-    DrawBand(dc, 0, location.fixStatus == kFix3D ? kGreen : kRed, QString::fromLatin1(text));
+    m_services.location.FormatStatusLine(text, sizeof text);
+    return QString::fromLatin1(text);
 }
 
-void CSiteView::DrawZoomBand(QPainter& dc) {
+QString CSiteView::ZoomBandText() const {
     char text[128];
     std::snprintf(text, sizeof text, "ZOOM=%d%%  DATA PTS=%d", m_services.plan.GetZoom() * 100,
                   static_cast<int>(m_services.data.PointCount()));
-    DrawBand(dc, BandHeight(dc), kBlue, QString::fromLatin1(text));
+    return QString::fromLatin1(text);
+}
+
+void CSiteView::DrawLocationBand(QPainter& dc) {
+    const bool fix3D = m_services.location.FixStatus() == kFix3D;
+    DrawBand(dc, 0, fix3D ? kGreen : kRed, LocationBandText());
+}
+
+void CSiteView::DrawZoomBand(QPainter& dc) {
+    DrawBand(dc, BandHeight(dc), kBlue, ZoomBandText());
 }
 
 void CSiteView::DrawNoApAlert(QPainter& dc) {

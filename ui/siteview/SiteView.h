@@ -89,6 +89,13 @@ public:
     void DrawNoApAlert(QPainter& dc);
     void DrawPlaceApPrompt(QPainter& dc);
 
+    // Installs `image` as the plan image and sets the plan up for it, as
+    // loading a projection does.
+    void SetPlanImage(const QImage& image);
+    // Texts of the location and zoom bands as the next paint draws them.
+    QString LocationBandText() const;
+    QString ZoomBandText() const;
+
     // The client rectangle (the viewport's area) as the site plan takes it.
     SiteRect ClientRect() const;
 
