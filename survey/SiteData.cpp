@@ -456,8 +456,13 @@ int CSiteData::FindNearestPoint(int x, int y) {
     std::lock_guard lock(g_hSurveyLock);
     std::int64_t best = kFindRangeSquared + 1;
     for (const _tap& point : m_points) {
+        // Differences span up to 2^32; a point more than the range away on
+        // either axis can never be selected, so the square is taken only when
+        // it is small.
         std::int64_t dx = std::int64_t{point.x} - x;
         std::int64_t dy = std::int64_t{point.y} - y;
+        if (dx < -kFindRange || dx > kFindRange || dy < -kFindRange || dy > kFindRange)
+            continue;
         std::int64_t d = dx * dx + dy * dy;
         if (d < best) {
             m_current = point;
