@@ -41,10 +41,68 @@ public:
 
     // Back to Idle with an empty, all-zero body. Clears only the bytes stored
     // since the previous Reset, so a stream of noise costs nothing per byte.
-    void Reset() noexcept;
+    void Reset() noexcept {
+        if (length != 0) {
+            ClearBody();
+        }
+        state = Idle;
+    }
 
-    // Advances the state machine by one received byte.
-    void PushByte(std::uint8_t b) noexcept;
+    // Advances the state machine by one received byte. Inline: it runs once per
+    // byte on the link thread.
+    void PushByte(std::uint8_t b) noexcept {
+        switch (state) {
+            case Idle:
+                if (b == frame::kLead) {
+                    state = Lead;
+                } else {
+                    Discard();
+                }
+                break;
+            case Lead:
+                if (b == frame::kStart) {
+                    state = Type;
+                } else {
+                    Discard();
+                }
+                break;
+            case Type:
+                type = b;
+                state = b == frame::kLead ? TypeEscape : Body;
+                break;
+            case TypeEscape:
+                if (b == frame::kContinue) {
+                    state = Body;
+                } else {
+                    Discard();
+                }
+                break;
+            case Body:
+                if (b == frame::kLead) {
+                    state = BodyEscape;
+                } else {
+                    StoreBodyByte(b);
+                }
+                break;
+            case BodyEscape:
+                if (b == frame::kEnd) {
+                    state = Complete;
+                    ++framesCompleted;
+                } else if (b == frame::kContinue) {
+                    StoreBodyByte(frame::kLead);
+                } else {
+                    Discard();
+                }
+                break;
+            case Complete:
+                // The caller must Reset before pushing more; until then bytes change nothing.
+                break;
+            default:
+                // Only reachable if someone wrote a foreign value into `state`.
+                Discard();
+                break;
+        }
+    }
 
     std::uint8_t data[frame::kMaxBody] = {};  // unescaped body, check byte last
     std::uint8_t type = 0;                    // the frame's type byte
@@ -57,8 +115,23 @@ public:
     std::uint64_t dropped = 0;
 
 private:
-    void StoreBodyByte(std::uint8_t b) noexcept;
-    void Discard() noexcept;
+    // Zeroes data[0..length) (only those bytes can be non-zero: body bytes are
+    // stored at data[length] and length then grows) and sets length to 0.
+    void ClearBody() noexcept;
+    void StoreBodyByte(std::uint8_t b) noexcept {
+        if (length >= frame::kMaxBody) {
+            // The format sets no maximum, but nothing the board sends comes close
+            // to this; a body that fills the area is noise or a lost end pair.
+            Discard();
+            return;
+        }
+        data[length++] = b;
+        state = Body;
+    }
+    void Discard() noexcept {
+        ++dropped;
+        Reset();
+    }
 };
 
 }  // namespace ketrion
