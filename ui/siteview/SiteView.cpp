@@ -393,6 +393,11 @@ void CSiteView::OnVScroll(int code, int position) {
 }
 
 void CSiteView::OnScrollAction(Qt::Orientation orientation, int action) {
+    // Moving the slider from the handler reports a slider move of its own.
+    if (m_bInScrollAction) {
+        return;
+    }
+    m_bInScrollAction = true;
     QScrollBar* bar = orientation == Qt::Horizontal ? horizontalScrollBar() : verticalScrollBar();
     int code = -1;
     switch (action) {
@@ -421,6 +426,7 @@ void CSiteView::OnScrollAction(Qt::Orientation orientation, int action) {
     } else {
         OnVScroll(code, bar->sliderPosition());
     }
+    m_bInScrollAction = false;
 }
 
 void CSiteView::SetScrollRanges() {

@@ -163,6 +163,7 @@ private:
     QTimer m_holdTimer;
     QPoint m_pressPoint;
     bool m_bPressPending = false;
+    bool m_bInScrollAction = false;
 };
 
 }  // namespace ketrion
