@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -226,6 +227,38 @@ TEST(LinkListReport, BusyListDropsTheReport) {
         other.join();
     }
     EXPECT_EQ(list.Size(), 0);
+}
+
+TEST(LinkListReport, ClearingAndApplyingNeverOverlap) {
+    // Reports applied on one thread while another keeps emptying the list: every
+    // report lands whole or not at all, and the list stays a consistent ring.
+    LinkList list;
+    const auto b = Body({kA, kB, kC}, {{0, 1, "a", 0}, {1, 1, "b", 0}, {2, 1, "c", 0}});
+    std::atomic<bool> done{false};
+    std::thread applier([&] {
+        ReportScratch scratch;
+        for (int i = 0; i < 5000; ++i) {
+            list.TryApplyReport(b.data(), static_cast<std::uint32_t>(b.size()), scratch);
+        }
+        done = true;
+    });
+    int bad = 0;
+    while (!done) {
+        list.RemoveAll();
+        std::lock_guard lock(list.listMutex);
+        const int size = list.Size();
+        if (size != 0 && size != 3) {
+            ++bad;
+        }
+        LinkList::Node* node = nullptr;
+        int walked = 0;
+        for (int rc = list.GetAt(1, node); rc == 0; rc = list.GetNext(node)) {
+            ++walked;
+        }
+        bad += walked != size ? 1 : 0;
+    }
+    applier.join();
+    EXPECT_EQ(bad, 0);
 }
 
 }  // namespace
