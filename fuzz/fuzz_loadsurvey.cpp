@@ -1,0 +1,68 @@
+// Feeds arbitrary bytes to CSiteData as a collection file: load it, list the
+// readings of a selected point, append to it (which checks and trims a torn
+// tail) and load it again. The file lives in memory (memfd).
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/LinkList.h"
+#include "engine/Location.h"
+#include "platform/Prompt.h"
+#include "platform/Sound.h"
+#include "survey/SiteData.h"
+#include "survey/SiteProjection.h"
+
+namespace {
+
+class SilentPrompt final : public ketrion::Prompt {
+public:
+    void Message(std::string_view) override {}
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    int fd = memfd_create("ktd", MFD_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = write(fd, data + done, size - done);
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    {
+        ketrion::LinkList list;
+        ketrion::CLocation location;
+        SilentPrompt prompt;
+        ketrion::NullSound sound;
+        ketrion::CSiteProjection projection(location, prompt, sound);
+        projection.m_xLat = 1000.5;
+        projection.m_yLon = -2000.25;
+        projection.m_xOrigin = 1e9;
+        ketrion::CSiteData survey(list, location, prompt, sound);
+        survey.SetProjection(&projection);
+        survey.SetPath("/proc/self/fd/" + std::to_string(fd));
+        survey.LoadSurvey();
+        int x = 0;
+        int y = 0;
+        survey.ForEachPoint([&](const ketrion::CSiteData::_tap& point) {
+            x = point.x;
+            y = point.y;
+        });
+        if (survey.FindNearestPoint(x, y) >= 0)
+            survey.SelectedPoint();
+        if (survey.FindNearestPoint(0, 0) >= 0)
+            survey.SelectedPoint();
+        survey.FormatReading(1);
+        survey.RecordDynamicAp(1, 2);
+        survey.LoadSurvey();
+    }
+    close(fd);
+    return 0;
+}
