@@ -23,6 +23,7 @@ void LinkThread::Start() {
         return;
     }
     m_com.stopRequested = false;
+    m_com.restartTimer = true;  // the first idle pass starts the keep-alive clock afresh
     m_com.closingEvent.Reset();
     m_com.m_pLinkThread = this;
     m_com.m_bLinkThreadStarted = true;
