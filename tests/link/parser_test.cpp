@@ -92,7 +92,9 @@ std::vector<Case> Cases() {
          Concat({{0x11, 0x12, 0x05, 0xAA, 0x11, 0x00}, good}),
          {goodFrame}},
         {"lead followed by something other than start", Concat({{0x11, 0x00}, good}), {goodFrame}},
-        {"truncated frame swallows the next start pair", Concat({{0x11, 0x12, 0x19, 0x01, 0x02}, good}), {}},
+        {"truncated frame swallows the next start pair",
+         Concat({{0x11, 0x12, 0x19, 0x01, 0x02}, good}),
+         {}},
         {"body of exactly the maximum size", exactlyFull, {{0x17, big}}},
         {"body one byte over the maximum is discarded", Concat({tooBig, good}), {goodFrame}},
     };
