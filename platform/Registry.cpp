@@ -173,7 +173,7 @@ std::optional<Registry> Registry::FromText(std::string_view text, std::string* e
         if (!line.empty() && line.back() == '\r') {
             line.remove_suffix(1);
         }
-        if (line.empty() || line.front() == '#') {
+        if (line.find_first_not_of(" \t") == std::string_view::npos || line.front() == '#') {
             continue;
         }
         if (line.find('\0') != std::string_view::npos) {
@@ -223,6 +223,13 @@ std::optional<Registry> Registry::FromFile(const std::string& path, std::string*
             }
             return std::nullopt;
         }
+    }
+    if (file.bad()) {
+        // A directory opens but cannot be read.
+        if (error) {
+            *error = "cannot read registry file " + path + ": " + std::strerror(errno);
+        }
+        return std::nullopt;
     }
     return FromText(text, error, path);
 }

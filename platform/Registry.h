@@ -45,8 +45,8 @@ public:
     static Registry FromUdev();
 
     // Reads a registry file: one value per line, "KEY\PATH<TAB>VALUE<TAB>TEXT";
-    // a line holding only "KEY\PATH" creates the key without values. Blank lines
-    // and lines starting with '#' are skipped; a trailing CR is dropped. On a
+    // a line holding only "KEY\PATH" creates the key without values. Lines of
+    // blanks and lines starting with '#' are skipped; a trailing CR is dropped. On a
     // malformed line returns nothing and sets *error to a message naming the
     // line number.
     static std::optional<Registry> FromFile(const std::string& path, std::string* error);

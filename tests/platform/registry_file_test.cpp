@@ -39,6 +39,7 @@ TEST(RegistryFile, ReadsValuesKeysCommentsAndLineEndings) {
     const auto registry = Registry::FromText(
         "# adapters on this laptop\n"
         "\n"
+        "  \t \n"
         "Drivers\\Active\\07\tPnpId\tSocket-CF-Serial\r\n"
         "Drivers\\Active\\07\tName\t/dev/ttyS4\n"
         "Drivers\\Active\\02\n"
@@ -123,6 +124,11 @@ TEST(RegistryFile, FromFileReadsDiskAndReportsMissingFile) {
 
     EXPECT_FALSE(Registry::FromFile(path, &error));
     EXPECT_NE(error.find("cannot read registry file"), std::string::npos) << error;
+
+    // A directory opens like a file but has nothing to read.
+    error.clear();
+    EXPECT_FALSE(Registry::FromFile("/tmp", &error));
+    EXPECT_NE(error.find("cannot read registry file /tmp"), std::string::npos) << error;
 }
 
 TEST(RegistryTree, LookupIgnoresCaseAndRejectsBadHandlesAndPaths) {
