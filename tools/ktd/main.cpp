@@ -1,0 +1,187 @@
+// ktd: inspects collection files. `ktd dump FILE.ktd` prints the header, one
+// line per point and one indented line per reading. A damaged file gets a
+// clear message on standard error after everything that could be read.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "survey/CollectionFile.h"
+
+namespace {
+
+using namespace ketrion::collection;
+
+// Exit status: 0 the whole file was read, 1 the file is damaged or cut short,
+// 2 the command line is wrong or the file cannot be opened.
+constexpr int kDamaged = 1;
+constexpr int kUsageOrOpenError = 2;
+
+// A network name as it can be shown on a terminal: printable ASCII as is,
+// everything else (and the quote and backslash) escaped.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        }
+    }
+    return out;
+}
+
+std::string Kind(std::uint8_t kind) {
+    switch (kind) {
+        case kKindSurvey:
+            return "survey";
+        case kKindDynamicAp:
+            return "dynamic-ap";
+        default:
+            return "kind-" + std::to_string(kind);
+    }
+}
+
+std::string FixClassName(std::uint8_t fixClass) {
+    switch (fixClass) {
+        case 0:
+            return "none";
+        case 1:
+            return "2D";
+        case 2:
+            return "3D";
+        default:
+            return "class-" + std::to_string(fixClass);
+    }
+}
+
+std::string Created(std::int64_t seconds) {
+    std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    char text[64];
+    if (gmtime_r(&t, &tm) == nullptr ||
+        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S UTC", &tm) == 0) {
+        return "?";
+    }
+    return text;
+}
+
+// A signal of 1/256 dBm: whole dBm when the low byte is 0 (as this program
+// writes them), else with two decimals.
+std::string Signal(std::int16_t stored) {
+    char text[32];
+    if (stored % 256 == 0) {
+        std::snprintf(text, sizeof text, "%d dBm", stored / 256);
+    } else {
+        std::snprintf(text, sizeof text, "%.2f dBm", stored / 256.0);
+    }
+    return text;
+}
+
+int Dump(const std::string& path) {
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        std::fprintf(stderr, "ktd: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return kUsageOrOpenError;
+    }
+    Reader reader(fd);
+    Header header;
+    Damage damage = reader.Open(header);
+    std::printf("file %s\n", path.c_str());
+    if (damage != Damage::ShortHeader) {
+        const std::uint8_t* h = header.bytes;
+        std::printf("header length %d, magic \"%s\", version %u, created %s (%lld)\n",
+                    static_cast<std::int32_t>(Get32(h + kHeaderLengthAt)),
+                    Printable(std::string(reinterpret_cast<const char*>(h + kMagicAt), 4)).c_str(),
+                    h[kVersionAt],
+                    Created(static_cast<std::int64_t>(Get64(h + kCreatedAt))).c_str(),
+                    static_cast<long long>(Get64(h + kCreatedAt)));
+    }
+    if (damage == Damage::None || damage == Damage::SizesTooSmall) {
+        std::printf("record sizes at %d: location %d, reading %d\n", header.sizeBlockOffset,
+                    header.locationSize, header.readingSize);
+    }
+    if (damage != Damage::None) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "ktd: %s\n", DamageText(damage, path, header).c_str());
+        close(fd);
+        return kDamaged;
+    }
+
+    std::uint8_t location[kLocationSize];
+    std::uint8_t reading[kReadingSize];
+    std::int64_t offset = 0;
+    long long points = 0;
+    long long readings = 0;
+    std::string problem;
+    while (reader.NextLocation(location, offset)) {
+        ++points;
+        const unsigned count = Get16(location + kCountAt);
+        std::printf(
+            "point %lld at %lld: %s %.7f %.7f %04u-%02u-%02u %02u:%02u:%02u fix %s readings %u\n",
+            points, static_cast<long long>(offset), Kind(location[kKindAt]).c_str(),
+            static_cast<std::int32_t>(Get32(location + kLatitudeAt)) / 3600000.0,
+            static_cast<std::int32_t>(Get32(location + kLongitudeAt)) / 3600000.0,
+            Get16(location + kYearAt), location[kMonthAt], location[kDayAt], location[kHourAt],
+            location[kMinuteAt], location[kSecondAt], FixClassName(location[kFixClassAt]).c_str(),
+            count);
+        unsigned complete = 0;
+        while (complete < count && reader.NextReading(reading)) {
+            ++complete;
+            const std::uint8_t* mac = reading + kMacAt;
+            std::printf("  %02X-%02X-%02X-%02X-%02X-%02X %s attr 0x%02X \"%s\"\n", mac[0], mac[1],
+                        mac[2], mac[3], mac[4], mac[5],
+                        Signal(static_cast<std::int16_t>(Get16(reading + kSignalAt))).c_str(),
+                        reading[kAttributeAt], Printable(Ssid(reading)).c_str());
+        }
+        readings += complete;
+        if (complete < count) {
+            problem = "the file ends inside point " + std::to_string(points) + " (after " +
+                      std::to_string(complete) + " of its " + std::to_string(count) + " readings)";
+            break;
+        }
+    }
+    // The walk stopped at a location record that did not come whole: either the
+    // file ends there exactly, or a cut record is left over.
+    const std::int64_t end = lseek(fd, 0, SEEK_END);
+    if (problem.empty() && reader.Error() != 0)
+        problem = std::strerror(reader.Error());
+    if (problem.empty() && offset < end) {
+        problem = "the file ends inside the location record of point " +
+                  std::to_string(points + 1) + " (" + std::to_string(end - offset) +
+                  " bytes at offset " + std::to_string(offset) + ")";
+    }
+    close(fd);
+    std::printf("points %lld, readings %lld\n", points, readings);
+    if (!problem.empty()) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "ktd: %s is damaged: %s.\n", path.c_str(), problem.c_str());
+        return kDamaged;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"Inspects collection files"};
+    app.require_subcommand(1);
+    std::string path;
+    CLI::App* dump = app.add_subcommand("dump", "print the header, every point and every reading");
+    dump->add_option("FILE", path, "collection file (.ktd)")->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? 0 : kUsageOrOpenError;
+    }
+    return Dump(path);
+}
