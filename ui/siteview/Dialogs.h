@@ -84,6 +84,8 @@ public:
     std::deque<bool> yesNoAnswers;
     // Called with each modal dialog instead of running it.
     std::function<void(QDialog&)> onModal;
+    // Called with each message as it is recorded.
+    std::function<void(const QString&)> onMessage;
 
     std::vector<FileQuestion> fileQuestions;
     QStringList questions;

@@ -1,0 +1,202 @@
+#include "ui/siteview/Autopilot.h"
+
+#include <QApplication>
+#include <QFileInfo>
+
+#include <cstdio>
+
+#include "survey/SiteData.h"
+#include "survey/SiteProjection.h"
+#include "ui/shell/Commands.h"
+#include "ui/shell/MainFrame.h"
+#include "ui/shell/Services.h"
+#include "ui/siteview/SiteView.h"
+
+namespace ketrion {
+
+CAutopilot::CAutopilot(Services& services, AutopilotSettings settings, QObject* parent)
+    : QObject(parent), m_services(services), m_settings(std::move(settings)) {
+    m_stepTimer.setSingleShot(true);
+    connect(&m_stepTimer, &QTimer::timeout, this, &CAutopilot::RunStep);
+    m_pollTimer.setInterval(kPollMs);
+    connect(&m_pollTimer, &QTimer::timeout, this, &CAutopilot::Poll);
+    // Messages would wait for someone to press OK: say them on standard error.
+    m_dialogs.onMessage = [](const QString& text) {
+        std::fprintf(stderr, "ketrion: %s\n", text.toLocal8Bit().constData());
+    };
+}
+
+CAutopilot::~CAutopilot() = default;
+
+void CAutopilot::Start(CMainFrame* frame) {
+    m_frame = frame;
+    m_step = Step::FirstTap;
+    m_stepTimer.start(0);
+}
+
+std::size_t CAutopilot::Recorded() const {
+    const std::size_t count = m_services.data.PointCount();
+    return count >= m_pointsAtStart ? count - m_pointsAtStart : 0;
+}
+
+CSiteView* CAutopilot::SiteView() const {
+    return m_frame ? qobject_cast<CSiteView*>(m_frame->ActiveView()) : nullptr;
+}
+
+void CAutopilot::Next() {
+    m_step = static_cast<Step>(static_cast<int>(m_step) + 1);
+    m_stepTimer.start(static_cast<int>(m_settings.stepDelay.count()));
+}
+
+bool CAutopilot::CheckNoMessages(const char* what) {
+    if (m_dialogs.messages.isEmpty()) {
+        return true;
+    }
+    Fail(std::string(what) + ": " + m_dialogs.messages.front().toStdString());
+    return false;
+}
+
+void CAutopilot::RunStep() {
+    if (m_exitCode >= 0) {
+        return;
+    }
+    switch (m_step) {
+        case Step::FirstTap: {
+            if (!m_frame) {
+                for (QWidget* widget : QApplication::topLevelWidgets()) {
+                    if (auto* frame = qobject_cast<CMainFrame*>(widget)) {
+                        m_frame = frame;
+                        break;
+                    }
+                }
+            }
+            if (!m_frame) {
+                Fail("no main window to drive");
+                return;
+            }
+            m_frame->SetDialogs(&m_dialogs);
+            m_frame->SwitchToView();  // the first tap on the start view
+            CSiteView* view = SiteView();
+            if (view == nullptr) {
+                Fail("the site view did not open");
+                return;
+            }
+            view->SetDialogs(m_dialogs);
+            Next();
+            return;
+        }
+        case Step::Projection:
+            if (!m_settings.projection.empty()) {
+                const QString path =
+                    QFileInfo(QString::fromStdString(m_settings.projection)).absoluteFilePath();
+                m_dialogs.fileAnswers.push_back(path);
+                m_frame->OnCommand(ID_PROJECTION_OPEN);
+                if (!CheckNoMessages("cannot load the projection")) {
+                    return;
+                }
+                if (m_services.projection.m_strProjectionPath != path.toStdString()) {
+                    Fail("cannot load the projection " + m_settings.projection);
+                    return;
+                }
+            }
+            Next();
+            return;
+        case Step::Collection:
+            // "Open an existing file?" No: create it with the save dialog.
+            m_dialogs.yesNoAnswers.push_back(false);
+            m_dialogs.fileAnswers.push_back(
+                QFileInfo(QString::fromStdString(m_settings.collection)).absoluteFilePath());
+            m_frame->OnCommand(ID_COLLECTION_OPEN);
+            if (!CheckNoMessages("cannot create the collection file") ||
+                !QFileInfo::exists(QString::fromStdString(m_settings.collection))) {
+                if (m_exitCode < 0) {
+                    Fail("cannot create the collection file " + m_settings.collection);
+                }
+                return;
+            }
+            Next();
+            return;
+        case Step::Record:
+            m_pointsAtStart = m_services.data.PointCount();
+            m_lastCount = m_pointsAtStart;
+            m_lastProgress = std::chrono::steady_clock::now();
+            m_frame->OnCommand(ID_SCAN_START);
+            if (!CheckNoMessages("cannot record")) {
+                return;
+            }
+            m_step = Step::Waiting;
+            m_pollTimer.start();
+            return;
+        case Step::Waiting:
+            return;  // Poll moves on
+        case Step::Stop:
+            m_frame->OnCommand(ID_SCAN_STOP);
+            Next();
+            return;
+        case Step::Snapshot:
+            if (!m_settings.snapshot.empty()) {
+                m_dialogs.fileAnswers.push_back(
+                    QFileInfo(QString::fromStdString(m_settings.snapshot)).absoluteFilePath());
+                m_frame->OnCommand(ID_SNAPSHOT);
+                if (!CheckNoMessages("cannot save the snapshot")) {
+                    return;
+                }
+            }
+            Succeed();
+            return;
+        case Step::Done:
+            return;
+    }
+}
+
+void CAutopilot::Poll() {
+    if (m_exitCode >= 0) {
+        m_pollTimer.stop();
+        return;
+    }
+    const std::size_t count = m_services.data.PointCount();
+    const auto now = std::chrono::steady_clock::now();
+    if (count != m_lastCount) {
+        m_lastCount = count;
+        m_lastProgress = now;
+    }
+    if (Recorded() >= static_cast<std::size_t>(m_settings.readings)) {
+        m_pollTimer.stop();
+        m_step = Step::Stop;
+        RunStep();  // stop at once, before the timer asks for another reading
+        return;
+    }
+    if (now - m_lastProgress >= m_settings.noPointTimeout) {
+        m_pollTimer.stop();
+        const auto seconds =
+            std::chrono::duration_cast<std::chrono::seconds>(m_settings.noPointTimeout).count();
+        Fail("the board did not answer: no survey point recorded in " + std::to_string(seconds) +
+             " s (recorded " + std::to_string(Recorded()) + " of " +
+             std::to_string(m_settings.readings) + ")");
+        if (CSiteView* view = SiteView()) {
+            view->OnScanStop();
+        }
+    }
+}
+
+void CAutopilot::Fail(const std::string& text) {
+    m_failure = text;
+    m_exitCode = 1;
+    m_step = Step::Done;
+    m_pollTimer.stop();
+    std::fprintf(stderr, "ketrion: autopilot: %s\n", text.c_str());
+    std::fflush(stderr);
+    emit finished(m_exitCode);
+    QCoreApplication::exit(m_exitCode);
+}
+
+void CAutopilot::Succeed() {
+    m_exitCode = 0;
+    m_step = Step::Done;
+    std::printf("recorded %zu points to %s\n", Recorded(), m_settings.collection.c_str());
+    std::fflush(stdout);
+    emit finished(m_exitCode);
+    QCoreApplication::exit(m_exitCode);
+}
+
+}  // namespace ketrion

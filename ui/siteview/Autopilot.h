@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+
+#include "ui/siteview/Dialogs.h"
+
+namespace ketrion {
+
+class CMainFrame;
+class CSiteView;
+struct Services;
+
+// What an unattended survey does.
+struct AutopilotSettings {
+    std::string projection;  // projection file to load; empty keeps the blank plan
+    std::string collection;  // collection file to create
+    int readings = 5;        // survey points to record
+    std::string snapshot;    // JPEG to save at the end; empty for none
+    // The board is given up when no survey point arrives for this long after
+    // record is pressed (or after the previous point).
+    std::chrono::milliseconds noPointTimeout{std::chrono::seconds(30)};
+    // Pause between two button presses, so a watcher can follow on screen.
+    std::chrono::milliseconds stepDelay{300};
+};
+
+// Runs a whole survey without a person: presses the frame's buttons in the
+// order a surveyor would (first tap, load projection, create the collection
+// file, record, stop, snapshot), answering every dialog itself, and waits for
+// the readings to come through the real timer, engine and link thread. Prints
+// "recorded N points to FILE" on success; a failure is printed on standard
+// error. Ends the event loop with the exit code (0 on success).
+class CAutopilot : public QObject {
+    Q_OBJECT
+public:
+    // Poll period while waiting for survey points.
+    static constexpr int kPollMs = 50;
+
+    CAutopilot(Services& services, AutopilotSettings settings, QObject* parent = nullptr);
+    ~CAutopilot() override;
+
+    // Starts once the event loop runs, on the application's main frame (found
+    // among the top-level windows) or on `frame` when given.
+    void Start(CMainFrame* frame = nullptr);
+
+    // 0 after success, 1 after a failure, -1 while running.
+    int ExitCode() const { return m_exitCode; }
+    // The text of the failure, empty otherwise.
+    const std::string& Failure() const { return m_failure; }
+    // Survey points recorded in this run.
+    std::size_t Recorded() const;
+
+signals:
+    void finished(int exitCode);
+
+private:
+    enum class Step { FirstTap, Projection, Collection, Record, Waiting, Stop, Snapshot, Done };
+
+    void Next();
+    void RunStep();
+    void Poll();
+    void Fail(const std::string& text);
+    void Succeed();
+    bool CheckNoMessages(const char* what);
+    CSiteView* SiteView() const;
+
+    Services& m_services;
+    AutopilotSettings m_settings;
+    ScriptedDialogs m_dialogs;
+    QPointer<CMainFrame> m_frame;
+    Step m_step = Step::FirstTap;
+    QTimer m_stepTimer;
+    QTimer m_pollTimer;
+    std::size_t m_pointsAtStart = 0;
+    std::size_t m_lastCount = 0;
+    std::chrono::steady_clock::time_point m_lastProgress;
+    int m_exitCode = -1;
+    std::string m_failure;
+};
+
+}  // namespace ketrion
