@@ -236,12 +236,21 @@ TEST(PortOpen, NothingFoundTriesCom1AndReportsTheMissingBoard) {
 }
 
 TEST(PortOpen, OpenPathRefusesWhatIsNotASerialDevice) {
-    for (const std::string path : {"/nonexistent/ttyUSB0", "/dev/null", ""}) {
+    const struct {
+        std::string path;
+        std::string message;
+    } cases[] = {
+        {"/nonexistent/ttyUSB0", kCannotOpen},
+        {"", kCannotOpen},
+        // Opens, but has no line settings to take.
+        {"/dev/null", "Could not SetCommState"},
+    };
+    for (const auto& c : cases) {
         RecordingPrompt prompt;
         CCom com;
-        com.OpenPath(path, prompt);
-        EXPECT_EQ(prompt.Messages(), Messages{kCannotOpen}) << path;
-        EXPECT_FALSE(com.IsPortOpen()) << path;
+        com.OpenPath(c.path, prompt);
+        EXPECT_EQ(prompt.Messages(), Messages{c.message}) << c.path;
+        EXPECT_FALSE(com.IsPortOpen()) << c.path;
     }
 }
 
