@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstdio>
-
 #include <string>
 #include <string_view>
 
