@@ -5,6 +5,11 @@
 #include <iostream>
 #include <string>
 
+#include "platform/Clock.h"
+#include "platform/Prompt.h"
+#include "platform/Sound.h"
+#include "survey/SiteData.h"
+#include "survey/SiteProjection.h"
 #include "tools/ktreplay/Replay.h"
 
 namespace {
@@ -18,6 +23,11 @@ int main(int argc, char** argv) {
     CLI::App app{"Replays a capture of the receiver board's bytes through parser and engine"};
     std::string capturePath;
     app.add_option("CAPTURE", capturePath, "raw bytes as the board sent them")->required();
+    std::string projectionPath;
+    std::string collectionPath;
+    app.add_option("--projection", projectionPath, "projection file (.ktp) to load first");
+    app.add_option("--collection", collectionPath,
+                   "new collection file (.ktd) that records a point at every scan end");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
@@ -27,6 +37,28 @@ int main(int argc, char** argv) {
 
     std::ios::sync_with_stdio(false);
     ketrion::replay::Replay replay(std::cout);
+
+    // The survey side, as the site view drives it: each reading starts at the
+    // plan position of the current fix, and every scan end records a point.
+    ketrion::StderrPrompt prompt;
+    ketrion::NullSound sound;
+    ketrion::SystemClock clock;
+    ketrion::CSiteProjection projection(replay.Location(), prompt, sound);
+    ketrion::CSiteData survey(replay.List(), replay.Location(), prompt, sound, clock);
+    survey.SetProjection(&projection);
+    if (!projectionPath.empty() && !projection.LoadProjection(projectionPath)) {
+        return kUsageOrInputError;
+    }
+    if (!collectionPath.empty()) {
+        survey.SetPath(collectionPath);
+        if (!survey.NewCollection())
+            return kUsageOrInputError;
+        replay.startReading = [&] {
+            survey.SetPosition(projection.CurrentPlanX(), projection.CurrentPlanY());
+        };
+        replay.Engine().onScanEnd = [&] { survey.RecordScan(); };
+    }
+
     std::string error;
     if (!replay.FeedFile(capturePath, error)) {
         std::cout.flush();
@@ -34,6 +66,8 @@ int main(int argc, char** argv) {
         return kUsageOrInputError;
     }
     replay.PrintSummary();
+    if (!collectionPath.empty())
+        std::cout << "points " << survey.PointCount() << "\n";
     std::cout.flush();
     return 0;
 }

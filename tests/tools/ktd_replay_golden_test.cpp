@@ -1,0 +1,80 @@
+// Captures of the simulated board replayed into new collection files must give
+// the reviewed golden files byte for byte (creation time aside), and ktreplay's
+// printed output stays what it is without a collection, plus the point count.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+
+#include "support/SiteDataFixture.h"
+
+namespace ketrion::testing {
+namespace {
+
+std::string Capture(const std::string& command, int& status) {
+    std::string out;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
+    int raw = pclose(pipe);
+    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    return out;
+}
+
+TEST(KtdReplayGolden, ReplayedCapturesGiveTheGoldenCollectionFiles) {
+    struct Row {
+        const char* name;
+        int points;
+    };
+    const Row rows[] = {{"session", 2}, {"faults", 1}};
+    const std::string source = KETRION_SOURCE_DIR;
+    const std::string ktreplay = std::string(KETRION_BINARY_DIR) + "/tools/ktreplay/ktreplay";
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        TempDir dir;
+        const std::string out = dir.File("out.ktd");
+        const std::string capture = source + "/tests/data/replay/" + row.name + ".bin";
+        int status = -1;
+        const std::string printed =
+            Capture(ktreplay + " --collection " + out + " " + capture, status);
+        EXPECT_EQ(status, 0);
+
+        Bytes expectedText = ReadBytes(source + "/tests/data/replay/" + row.name + ".expected");
+        EXPECT_EQ(printed, std::string(expectedText.begin(), expectedText.end()) + "points " +
+                               std::to_string(row.points) + "\n");
+
+        Bytes golden = ReadBytes(source + "/tests/data/collection/" + row.name + ".ktd");
+        Bytes written = ReadBytes(out);
+        ASSERT_GT(golden.size(), 33u);
+        ASSERT_EQ(written.size(), golden.size());
+        for (std::size_t i = collection::kCreatedAt; i < collection::kCreatedAt + 8; ++i) {
+            written[i] = golden[i] = 0;
+        }
+        EXPECT_EQ(written, golden);
+
+        // The file loads back to the same number of points.
+        SiteDataWorld reader;
+        reader.data.SetPath(out);
+        ASSERT_TRUE(reader.data.LoadSurvey());
+        EXPECT_EQ(reader.data.PointCount(), static_cast<std::size_t>(row.points));
+    }
+}
+
+TEST(KtdReplayGolden, ACollectionThatCannotBeCreatedStopsTheReplay) {
+    int status = -1;
+    const std::string printed =
+        Capture(std::string(KETRION_BINARY_DIR) +
+                    "/tools/ktreplay/ktreplay --collection /nonexistent/x.ktd " +
+                    KETRION_SOURCE_DIR + "/tests/data/replay/session.bin 2>/dev/null",
+                status);
+    EXPECT_EQ(status, 2);
+    EXPECT_EQ(printed, "");
+}
+
+}  // namespace
+}  // namespace ketrion::testing
