@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstring>
 
 #include "support/SiteDataFixture.h"
 
@@ -65,15 +66,47 @@ TEST(KtdReplayGolden, ReplayedCapturesGiveTheGoldenCollectionFiles) {
     }
 }
 
-TEST(KtdReplayGolden, ACollectionThatCannotBeCreatedStopsTheReplay) {
-    int status = -1;
-    const std::string printed =
-        Capture(std::string(KETRION_BINARY_DIR) +
-                    "/tools/ktreplay/ktreplay --collection /nonexistent/x.ktd " +
-                    KETRION_SOURCE_DIR + "/tests/data/replay/session.bin 2>/dev/null",
-                status);
-    EXPECT_EQ(status, 2);
-    EXPECT_EQ(printed, "");
+TEST(KtdReplayGolden, AProjectionIsLoadedFirstAndUnusableFilesStopTheReplay) {
+    TempDir dir;
+    // A projection header with coefficients and an empty image block.
+    Bytes ktp(145, 0);
+    auto putDouble = [&](std::size_t at, double value) {
+        std::memcpy(&ktp[at], &value, sizeof value);
+    };
+    putDouble(21, 1000.0);   // x per degree of longitude
+    putDouble(37, 75000.0);  // x origin
+    putDouble(45, 10.0);     // y per degree of latitude
+    ktp.insert(ktp.end(), {4, 0, 0, 0});
+    const std::string projection = dir.File("plan.ktp");
+    WriteBytes(projection, ktp);
+
+    struct Row {
+        const char* legend;
+        std::string options;
+        int status;
+        bool printsReplay;
+    };
+    const Row rows[] = {
+        {"projection and collection",
+         "--projection " + projection + " --collection " + dir.File("a.ktd"), 0, true},
+        {"missing projection", "--projection " + dir.File("none.ktp"), 2, false},
+        {"collection in a missing folder", "--collection " + dir.File("none/x.ktd"), 2, false},
+    };
+    const std::string source = KETRION_SOURCE_DIR;
+    Bytes expectedText = ReadBytes(source + "/tests/data/replay/session.expected");
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
+        int status = -1;
+        const std::string printed =
+            Capture(std::string(KETRION_BINARY_DIR) + "/tools/ktreplay/ktreplay " + row.options +
+                        " " + source + "/tests/data/replay/session.bin 2>/dev/null",
+                    status);
+        EXPECT_EQ(status, row.status);
+        EXPECT_EQ(printed,
+                  row.printsReplay
+                      ? std::string(expectedText.begin(), expectedText.end()) + "points 2\n"
+                      : "");
+    }
 }
 
 }  // namespace
