@@ -120,6 +120,25 @@ void BM_ReceiveCleanFrames(benchmark::State& state) {
 }
 BENCHMARK(BM_ReceiveCleanFrames);
 
+// The parser alone on the same clean stream: how much of the receive path is
+// framing, and how much the engine's work on the frames.
+void BM_ParseOnlyCleanFrames(benchmark::State& state) {
+    static const Bytes stream = CleanStream(1 << 20);
+    auto parser = std::make_unique<ketrion::CParser>();
+    for (auto _ : state) {
+        parser->Reset();
+        for (std::uint8_t b : stream) {
+            parser->PushByte(b);
+            if (parser->state == ketrion::CParser::Complete) {
+                benchmark::DoNotOptimize(parser->data[0]);
+                parser->Reset();
+            }
+        }
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
+}
+BENCHMARK(BM_ParseOnlyCleanFrames);
+
 void BM_ReceiveNoise(benchmark::State& state) {
     static const Bytes stream = NoiseStream(1 << 20);
     RunReceivePath(state, stream);
