@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QMainWindow>
 #include <functional>
+#include <memory>
 
 #include "ui/shell/Services.h"
 
@@ -11,6 +12,8 @@ class QToolBar;
 class QAction;
 
 namespace ketrion {
+
+class Dialogs;
 
 // The engine's redraw request, posted to the frame from the link thread.
 inline constexpr QEvent::Type WM_ENGINE_UPDATE = static_cast<QEvent::Type>(QEvent::User + 100);
@@ -56,13 +59,38 @@ public:
     void PostEngineUpdate();
 
     void SetSiteViewFactory(ViewFactory factory);
+    // Replaces the snapshot command (the default saves a JPEG of the active view).
     void SetSnapshotHandler(SnapshotHandler handler);
+    // Dialogs used by the frame's own commands (the snapshot's save dialog);
+    // null restores the real ones. Must outlive the frame.
+    void SetDialogs(Dialogs* dialogs);
 
     // Stops and joins the link thread; called on close, safe to call again.
     void StopLink();
 
     Services& services() { return m_services; }
     QToolBar* commandBar() const { return m_commandBar; }
+    // The command bar's button for command `id`, or null.
+    QAction* CommandAction(int id) const;
+    // Pixel size of the loaded button images (16 or 30; 0 before OnCreate).
+    int ButtonSize() const { return m_buttonSize; }
+    // The start view, alive (hidden) for the frame's whole life.
+    QWidget* StartView() const { return m_startView; }
+    // WM_ENGINE_UPDATE events handled so far.
+    int EngineUpdateCount() const { return m_engineUpdates; }
+
+    // Client area the window opens with: the handheld's screen below its title
+    // bar and above its menu bar.
+    static constexpr int kClientWidth = 240;
+    static constexpr int kClientHeight = 268;
+    // Client widths up to this use the 16 x 16 buttons (toolbar 128), wider
+    // ones the 30 x 30 buttons (toolbar 129).
+    static constexpr int kSmallButtonsMaxWidth = 240;
+    // Each start-up wait: the board needs this long after the port opens, and
+    // again to answer the first request, before the start view is worth showing.
+    static constexpr int kStartupWaitMs = 2000;
+    // Child identifier that the site view gets.
+    static constexpr int kSiteViewId = 2;
 
 protected:
     bool event(QEvent* e) override;
@@ -73,17 +101,22 @@ protected:
 private:
     bool LoadButtons(int clientWidth);
     void UpdateCommandStates();
+    void OnEngineUpdate();
+    void OnSnapshot();
 
     Services& m_services;
     LinkSteps m_steps;
     ViewFactory m_siteViewFactory;
     SnapshotHandler m_snapshot;
+    std::unique_ptr<Dialogs> m_ownDialogs;
+    Dialogs* m_dialogs = nullptr;
     QStackedWidget* m_views = nullptr;
     QWidget* m_startView = nullptr;
     QWidget* m_siteView = nullptr;
     QToolBar* m_commandBar = nullptr;
     int m_buttonSize = 0;
-    bool m_linkStopped = false;
+    bool m_linkStarted = false;
+    int m_engineUpdates = 0;
 };
 
 }  // namespace ketrion

@@ -1,0 +1,96 @@
+#include "app/Options.h"
+
+#include <CLI/CLI.hpp>
+#include <sstream>
+
+namespace ketrion {
+
+namespace {
+
+constexpr const char* kVersionText = "ketrion 1.03";
+// Upper bound for --readings and --handshake-timeout: beyond a day of readings
+// or of waiting the number is a typo.
+constexpr int kMaxReadings = 17280;
+constexpr int kMaxTimeoutSeconds = 3600;
+// Exit status for a command line that cannot be used.
+constexpr int kUsageError = 2;
+
+}  // namespace
+
+ParsedOptions ParseOptions(const std::vector<std::string>& args) {
+    ParsedOptions result;
+    Options& o = result.options;
+
+    CLI::App app{"Ketrion: site-survey collector for wireless networks.", "ketrion"};
+    app.set_version_flag("--version", kVersionText, "Print the version and exit");
+    app.footer(
+        "Without options the receiver board's serial port is found among the\n"
+        "system's serial devices. Closing or minimising the window ends the program.");
+
+    auto* registry = app.add_option("--registry", o.registryFile,
+                                    "Read the device registry from FILE instead of udev")
+                         ->type_name("FILE");
+    auto* port = app.add_option("--port", o.port, "Open the serial port at PATH (no search)")
+                     ->type_name("PATH");
+    auto* simulate =
+        app.add_option("--simulate", o.scenario,
+                       "Run the board simulator in-process (default scenario: the sample site)")
+            ->type_name("[=SCENARIO]")
+            ->expected(0, 1);
+    app.add_option("--screenshot", o.screenshot,
+                   "Save a PNG of the main window once the board has answered, then quit")
+        ->type_name("FILE");
+    app.add_option("--handshake-timeout", o.handshakeTimeout,
+                   "Seconds to wait for the board before --screenshot gives up")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(1, kMaxTimeoutSeconds));
+
+    auto* autopilot =
+        app.add_flag("--autopilot", o.autopilot,
+                     "Survey unattended: load, record the readings, save a snapshot, quit");
+    app.add_option("--projection", o.projection, "Autopilot: projection file to load")
+        ->type_name("FILE")
+        ->needs(autopilot);
+    app.add_option("--collection", o.collection, "Autopilot: collection file to write")
+        ->type_name("FILE")
+        ->needs(autopilot);
+    app.add_option("--readings", o.readings, "Autopilot: survey points to record")
+        ->type_name("N")
+        ->check(CLI::Range(0, kMaxReadings))
+        ->needs(autopilot);
+    app.add_option("--snapshot", o.snapshot, "Autopilot: JPEG snapshot to save at the end")
+        ->type_name("FILE")
+        ->needs(autopilot);
+
+    port->excludes(simulate);
+    registry->excludes(port);
+    registry->excludes(simulate);
+
+    // CLI11 takes the arguments after the program name, last one first.
+    std::vector<std::string> reversed;
+    for (std::size_t i = args.size(); i > 1; --i) {
+        reversed.push_back(args[i - 1]);
+    }
+    std::ostringstream out;
+    std::ostringstream err;
+    try {
+        app.parse(reversed);
+        o.simulate = simulate->count() > 0;
+    } catch (const CLI::ParseError& e) {
+        // Usage errors end with status 2, as command-line tools do.
+        result.exitCode = app.exit(e, out, err) == 0 ? 0 : kUsageError;
+    }
+    result.out = out.str();
+    result.err = err.str();
+    return result;
+}
+
+ParsedOptions ParseOptions(int argc, const char* const* argv) {
+    std::vector<std::string> args;
+    for (int i = 0; i < argc; ++i) {
+        args.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    }
+    return ParseOptions(args);
+}
+
+}  // namespace ketrion

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace ketrion {
+
+// What the command line asks of the program.
+struct Options {
+    // Device registry file standing in for udev (port search).
+    std::string registryFile;
+    // Serial port to open directly, skipping the search.
+    std::string port;
+    // Run the board simulator in-process and connect to it.
+    bool simulate = false;
+    // Scenario of the simulator; empty for the sample site.
+    std::string scenario;
+    // Save a picture of the main window here once the board has answered,
+    // then quit (headless runs, the README's first command).
+    std::string screenshot;
+    // Longest wait in seconds for the board's answers before --screenshot
+    // (or --autopilot) gives up and reports it.
+    int handshakeTimeout = 20;
+
+    // Unattended survey: answer the dialogs from these options, take readings
+    // and save a snapshot, then quit.
+    bool autopilot = false;
+    std::string projection;  // projection file to load (empty: the blank plan)
+    std::string collection;  // collection file to create or extend
+    int readings = 0;        // survey points to record (0: the autopilot's default)
+    std::string snapshot;    // JPEG to save at the end
+};
+
+// The outcome of reading the command line.
+struct ParsedOptions {
+    Options options;
+    // Set when the program should end at once with this code: after --help or
+    // --version (0), or on a bad command line (non-zero).
+    std::optional<int> exitCode;
+    // What to print then: the help or version text on standard output, the
+    // error (with a hint to --help) on standard error.
+    std::string out;
+    std::string err;
+};
+
+// Reads the command line (argv[0] is the program). Never exits and never
+// prints: the caller does both with the result.
+ParsedOptions ParseOptions(int argc, const char* const* argv);
+ParsedOptions ParseOptions(const std::vector<std::string>& args);
+
+}  // namespace ketrion

@@ -1,0 +1,172 @@
+#include "app/Process.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+namespace ketrion {
+
+// The receiver board run in-process on a pseudo-terminal, for --simulate.
+class BoardSimulator {
+public:
+    virtual ~BoardSimulator() = default;
+    // Path of the terminal the program opens as its serial port.
+    virtual std::string Path() const = 0;
+};
+
+namespace {
+
+// Initial identity texts of the engine, shown until the board answers.
+constexpr const char* kNoFirmware = "0.00";
+constexpr const char* kNoSerial = "XXXXXX";
+// How often --screenshot looks for the board's answers.
+constexpr int kHandshakePollMs = 100;
+
+std::unique_ptr<Sound> MakeSound() {
+    return std::make_unique<NullSound>();
+}
+
+}  // namespace
+
+Process::Process(int& argc, char** argv, Options options)
+    : m_options(std::move(options)),
+      m_ownClock(std::make_unique<SystemClock>()),
+      m_clock(*m_ownClock),
+      app(std::make_unique<CKetrionApp>(argc, argv)),
+      sound(MakeSound()),
+      engine(com, list, location),
+      data(list, location, prompt, *sound, m_clock),
+      projection(location, prompt, *sound),
+      linkThread(com, parser, engine, m_clock),
+      services{com, engine, location, list, data, plan, projection, *sound, prompt, draw, m_clock} {
+    Wire();
+}
+
+Process::Process(Options options, Clock& clock)
+    : m_options(std::move(options)),
+      m_clock(clock),
+      sound(MakeSound()),
+      engine(com, list, location),
+      data(list, location, prompt, *sound, m_clock),
+      projection(location, prompt, *sound),
+      linkThread(com, parser, engine, m_clock),
+      services{com, engine, location, list, data, plan, projection, *sound, prompt, draw, m_clock} {
+    Wire();
+}
+
+Process::~Process() {
+    // Normally the frame has stopped the thread already; this covers a run that
+    // ended before the frame existed.
+    linkThread.Stop();
+}
+
+void Process::Wire() {
+    // Unattended runs must never wait for someone to press OK: the messages
+    // go to standard error instead.
+    if (!m_options.screenshot.empty() || m_options.autopilot) {
+        prompt.SetRecorder(
+            [](const std::string& text) { std::fprintf(stderr, "ketrion: %s\n", text.c_str()); });
+    }
+    // A finished scan becomes a survey point; loaded points land on the plan
+    // through the projection.
+    engine.onScanEnd = [this] { data.RecordScan(); };
+    data.SetProjection(&projection);
+}
+
+bool Process::Prepare(std::string* error) {
+    if (!m_options.registryFile.empty()) {
+        std::string message;
+        registry = Registry::FromFile(m_options.registryFile, &message);
+        if (!registry) {
+            *error = message;
+            return false;
+        }
+    }
+    if (m_options.simulate) {
+        *error = "--simulate: this build has no board simulator";
+        return false;
+    }
+    return true;
+}
+
+std::string Process::SimulatorPath() const {
+    return simulator ? simulator->Path() : std::string();
+}
+
+CMainFrame::LinkSteps Process::LinkSteps() {
+    CMainFrame::LinkSteps steps;
+    steps.open = [this] {
+        if (simulator) {
+            com.OpenPath(simulator->Path(), prompt);
+        } else if (!m_options.port.empty()) {
+            com.OpenPath(m_options.port, prompt);
+        } else {
+            if (!registry) {
+                registry = Registry::FromUdev();
+            }
+            com.Open(*registry, prompt);
+        }
+    };
+    steps.initList = [this] { list.RemoveAll(); };
+    steps.startThread = [this] { linkThread.Start(); };
+    steps.stopThread = [this] { linkThread.Stop(); };
+    return steps;
+}
+
+bool Process::HandshakeDone() const {
+    char firmware[CEngine::kTextSize] = {};
+    char serial[CEngine::kTextSize] = {};
+    engine.GetFirmware(firmware);
+    engine.GetSerialNumber(serial);
+    return std::strcmp(firmware, kNoFirmware) != 0 && std::strcmp(serial, kNoSerial) != 0;
+}
+
+void Process::ScreenshotWhenReady(CMainFrame& frame) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(m_options.handshakeTimeout);
+    auto* poll = new QTimer(&frame);
+    poll->setInterval(kHandshakePollMs);
+    QObject::connect(poll, &QTimer::timeout, &frame, [this, &frame, poll, deadline] {
+        const bool ready = HandshakeDone();
+        if (!ready && std::chrono::steady_clock::now() < deadline) {
+            return;
+        }
+        poll->stop();
+        if (!ready) {
+            std::fprintf(stderr, "ketrion: the board did not answer within %d s\n",
+                         m_options.handshakeTimeout);
+            m_screenshotFailed = true;
+        }
+        const QString path = QString::fromStdString(m_options.screenshot);
+        if (frame.grab().save(path)) {
+            std::fprintf(stderr, "ketrion: screenshot of the window saved to %s\n",
+                         QFileInfo(path).absoluteFilePath().toLocal8Bit().constData());
+        } else {
+            std::fprintf(stderr, "ketrion: cannot save the screenshot to %s\n",
+                         path.toLocal8Bit().constData());
+            m_screenshotFailed = true;
+        }
+        frame.close();
+    });
+    poll->start();
+}
+
+int Process::Run() {
+    if (!app) {
+        return 1;
+    }
+    if (!app->InitInstance(services, LinkSteps())) {
+        return 1;
+    }
+    if (!m_options.screenshot.empty()) {
+        ScreenshotWhenReady(*app->MainFrame());
+    }
+    const int code = app->Run();
+    return m_screenshotFailed && code == 0 ? 1 : code;
+}
+
+}  // namespace ketrion

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "app/Options.h"
+#include "engine/Engine.h"
+#include "engine/LinkList.h"
+#include "engine/Location.h"
+#include "link/Com.h"
+#include "link/LinkThread.h"
+#include "link/Parser.h"
+#include "platform/Clock.h"
+#include "platform/Registry.h"
+#include "platform/Sound.h"
+#include "survey/SiteData.h"
+#include "survey/SitePlan.h"
+#include "survey/SiteProjection.h"
+#include "ui/shell/Draw.h"
+#include "ui/shell/KetrionApp.h"
+#include "ui/shell/MainFrame.h"
+#include "ui/shell/QtPrompt.h"
+#include "ui/shell/Services.h"
+
+namespace ketrion {
+
+class BoardSimulator;
+
+// Every long-lived object of the program, one of each. Members are declared in
+// the fixed construction order (after the platform stand-ins: clock, prompt and
+// the simulated board when there is one): link, drawing helper, application,
+// engine, location, access-point list, parser, survey data, site plan,
+// projection. C++ destroys them in reverse, so the link thread (declared last)
+// is joined before anything it touches goes, and the port closes late.
+class Process {
+public:
+    // The program: makes the application object from the command line.
+    Process(int& argc, char** argv, Options options);
+    // Tests: uses the QApplication that already runs, and `clock` for the
+    // start-up waits and the survey's times.
+    Process(Options options, Clock& clock);
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Reads the registry file and starts the simulated board as the options
+    // ask. Returns false with a message for the user in *error.
+    bool Prepare(std::string* error);
+    // What the frame does to the link at start-up and shutdown.
+    CMainFrame::LinkSteps LinkSteps();
+    // The program's run: creates and shows the main window, runs the event
+    // loop (with --screenshot: until the picture is saved), tears the window
+    // down. Returns the exit code.
+    int Run();
+
+    // Saves a picture of `frame` once the board has answered (or the
+    // handshake timeout passed), then closes it. Reports on standard error.
+    void ScreenshotWhenReady(CMainFrame& frame);
+    // True once the board's firmware and serial number have arrived.
+    bool HandshakeDone() const;
+    // The simulated board's port path, or empty.
+    std::string SimulatorPath() const;
+
+private:
+    void Wire();
+
+    Options m_options;
+    std::unique_ptr<SystemClock> m_ownClock;
+    Clock& m_clock;
+    bool m_screenshotFailed = false;
+
+public:
+    // Platform stand-ins.
+    QtPrompt prompt;
+    std::unique_ptr<BoardSimulator> simulator;  // the board, when simulated
+    std::optional<Registry> registry;
+    // The process-wide objects, in construction order.
+    CCom com;
+    CDraw draw;
+    std::unique_ptr<CKetrionApp> app;
+    std::unique_ptr<Sound> sound;
+    CEngine engine;
+    CLocation location;
+    LinkList list;
+    CParser parser;
+    CSiteData data;
+    CSitePlan plan;
+    CSiteProjection projection;
+    LinkThread linkThread;
+    Services services;
+};
+
+}  // namespace ketrion

@@ -1,0 +1,82 @@
+#include "ui/shell/KetrionView.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QFontMetrics>
+#include <QMouseEvent>
+#include <QPainter>
+
+#include "engine/Engine.h"
+#include "ui/shell/Draw.h"
+
+namespace ketrion {
+
+CKetrionView::CKetrionView(CEngine& engine, CDraw& draw, QWidget* parent)
+    : QWidget(parent), m_engine(engine), m_draw(draw) {
+    // Every paint covers the whole view from its own buffer.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+}
+
+QString CKetrionView::FirmwareLine() const {
+    char text[CEngine::kTextSize] = {};
+    m_engine.GetFirmware(text);
+    return QStringLiteral("(Firmware %1)").arg(QString::fromLatin1(text));
+}
+
+QString CKetrionView::SerialLine() const {
+    char text[CEngine::kTextSize] = {};
+    m_engine.GetSerialNumber(text);
+    return QStringLiteral("(SN %1)").arg(QString::fromLatin1(text));
+}
+
+QImage CKetrionView::Render(QSize size, qreal devicePixelRatio) {
+    QImage buffer(size * devicePixelRatio, QImage::Format_RGB32);
+    buffer.setDevicePixelRatio(devicePixelRatio);
+    // The strip below the picture shows the window's own background.
+    buffer.fill(palette().color(QPalette::Window));
+    QPainter dc(&buffer);
+    OnDraw(dc, size);
+    return buffer;
+}
+
+void CKetrionView::OnDraw(QPainter& dc, QSize size) {
+    const int w = size.width();
+    const int h = size.height();
+    m_draw.DrawBitmap(dc, kSplashBitmap, 0, 0, w, h - kBottomStrip);
+
+    QFont font(QStringLiteral("Arial"));
+    font.setPointSize(kFontPoints);
+    dc.setFont(font);
+    const QFontMetrics metrics(font, dc.device());
+    // The line height is the height of "X" as the font measures text: the
+    // font's full height, not the glyph's ink.
+    const int lineHeight = metrics.size(Qt::TextSingleLine, QStringLiteral("X")).height();
+
+    // Each line sits on a white band exactly as wide as its characters.
+    const auto drawLine = [&](const QString& text, int top) {
+        const QRect band(0, top, w, lineHeight);
+        const int flags = Qt::AlignHCenter | Qt::AlignVCenter;
+        const QRect used = dc.boundingRect(band, flags, text);
+        dc.fillRect(used.intersected(band), Qt::white);
+        dc.setPen(Qt::black);
+        dc.drawText(band, flags, text);
+    };
+    drawLine(FirmwareLine(), FirmwareBandTop(h));
+    drawLine(SerialLine(), SerialBandTop(h));
+}
+
+void CKetrionView::paintEvent(QPaintEvent*) {
+    const QImage buffer = Render(size(), devicePixelRatioF());
+    QPainter screen(this);
+    screen.drawImage(QPoint(0, 0), buffer);
+}
+
+void CKetrionView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        QApplication::beep();
+        emit tapped();
+    }
+    QWidget::mousePressEvent(event);
+}
+
+}  // namespace ketrion
