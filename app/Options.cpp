@@ -32,11 +32,11 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                          ->type_name("FILE");
     auto* port = app.add_option("--port", o.port, "Open the serial port at PATH (no search)")
                      ->type_name("PATH");
-    auto* simulate =
-        app.add_option("--simulate", o.scenario,
-                       "Run the board simulator in-process (default scenario: the sample site)")
-            ->type_name("[=SCENARIO]")
-            ->expected(0, 1);
+    auto* simulate = app.add_option("--simulate", o.scenario,
+                                    "Run the board simulator in-process; SCENARIO is a scenario "
+                                    "file (default: the sample site)")
+                         ->type_name("[=SCENARIO]")
+                         ->expected(0, 1);
     app.add_option("--screenshot", o.screenshot,
                    "Save a PNG of the main window once the board has answered, then quit")
         ->type_name("FILE");

@@ -8,14 +8,21 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tools/ktsim/Simulator.h"
+#include "ui/shell/QtSound.h"
+
 namespace ketrion {
 
 // The receiver board run in-process on a pseudo-terminal, for --simulate.
 class BoardSimulator {
 public:
-    virtual ~BoardSimulator() = default;
+    explicit BoardSimulator(sim::Scenario scenario) : m_sim(std::move(scenario)) {}
+    bool Start(std::string* error) { return m_sim.Start(error); }
     // Path of the terminal the program opens as its serial port.
-    virtual std::string Path() const = 0;
+    std::string Path() const { return m_sim.SlavePath(); }
+
+private:
+    sim::Simulator m_sim;
 };
 
 namespace {
@@ -26,9 +33,8 @@ constexpr const char* kNoSerial = "XXXXXX";
 // How often --screenshot looks for the board's answers.
 constexpr int kHandshakePollMs = 100;
 
-std::unique_ptr<Sound> MakeSound() {
-    return std::make_unique<NullSound>();
-}
+// The scenario name that means the built-in sample site.
+constexpr const char* kSampleScenario = "sample";
 
 }  // namespace
 
@@ -37,7 +43,7 @@ Process::Process(int& argc, char** argv, Options options)
       m_ownClock(std::make_unique<SystemClock>()),
       m_clock(*m_ownClock),
       app(std::make_unique<CKetrionApp>(argc, argv)),
-      sound(MakeSound()),
+      sound(std::make_unique<QtSound>()),
       engine(com, list, location),
       data(list, location, prompt, *sound, m_clock),
       projection(location, prompt, *sound),
@@ -49,7 +55,7 @@ Process::Process(int& argc, char** argv, Options options)
 Process::Process(Options options, Clock& clock)
     : m_options(std::move(options)),
       m_clock(clock),
-      sound(MakeSound()),
+      sound(std::make_unique<NullSound>()),
       engine(com, list, location),
       data(list, location, prompt, *sound, m_clock),
       projection(location, prompt, *sound),
@@ -87,8 +93,22 @@ bool Process::Prepare(std::string* error) {
         }
     }
     if (m_options.simulate) {
-        *error = "--simulate: this build has no board simulator";
-        return false;
+        sim::Scenario scenario = sim::DefaultScenario();
+        if (!m_options.scenario.empty() && m_options.scenario != kSampleScenario) {
+            std::string message;
+            scenario = sim::LoadScenario(m_options.scenario, &message);
+            if (!message.empty()) {
+                *error = message;
+                return false;
+            }
+        }
+        simulator = std::make_unique<BoardSimulator>(std::move(scenario));
+        std::string message;
+        if (!simulator->Start(&message)) {
+            simulator.reset();
+            *error = "cannot start the simulated board: " + message;
+            return false;
+        }
     }
     return true;
 }
