@@ -38,8 +38,10 @@ std::vector<std::uint8_t> Report(std::int32_t lat, std::int32_t lon, std::uint8_
     b[12] = 0xAD;
     b[13] = 0xBE;
     b[14] = 0xEF;
-    Put32(b, 15, lat + 1);  // filtered values differ slightly from the current ones
-    Put32(b, 19, lon + 1);
+    // The filtered values differ slightly from the current ones (wrapping at the
+    // ends of the range).
+    Put32(b, 15, static_cast<std::int32_t>(static_cast<std::uint32_t>(lat) + 1u));
+    Put32(b, 19, static_cast<std::int32_t>(static_cast<std::uint32_t>(lon) + 1u));
     Put32(b, 23, 5820);
     Put32(b, 31, lat);
     Put32(b, 35, lon);
