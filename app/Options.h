@@ -17,7 +17,8 @@ struct Options {
     // Scenario of the simulator; empty for the sample site.
     std::string scenario;
     // Save a picture of the main window here once the board has answered,
-    // then quit (headless runs, the README's first command).
+    // then quit (headless runs, the README's first command). With --autopilot
+    // the picture is taken when the unattended survey ends.
     std::string screenshot;
     // Longest wait in seconds for the board's answers before --screenshot
     // (or --autopilot) gives up and reports it.
@@ -27,7 +28,7 @@ struct Options {
     // and save a snapshot, then quit.
     bool autopilot = false;
     std::string projection;  // projection file to load (empty: the blank plan)
-    std::string collection;  // collection file to create or extend
+    std::string collection;  // collection file to create (empty: ketrion-autopilot.ktd)
     int readings = 0;        // survey points to record (0: the autopilot's default)
     std::string snapshot;    // JPEG to save at the end
 };

@@ -10,6 +10,7 @@
 
 #include "tools/ktsim/Simulator.h"
 #include "ui/shell/QtSound.h"
+#include "ui/siteview/Autopilot.h"
 
 namespace ketrion {
 
@@ -35,6 +36,8 @@ constexpr int kHandshakePollMs = 100;
 
 // The scenario name that means the built-in sample site.
 constexpr const char* kSampleScenario = "sample";
+// Collection file of an autopilot run that names none (working folder).
+constexpr const char* kAutopilotCollection = "ketrion-autopilot.ktd";
 
 }  // namespace
 
@@ -145,6 +148,18 @@ bool Process::HandshakeDone() const {
     return std::strcmp(firmware, kNoFirmware) != 0 && std::strcmp(serial, kNoSerial) != 0;
 }
 
+bool Process::SaveScreenshot(CMainFrame& frame) {
+    const QString path = QString::fromStdString(m_options.screenshot);
+    if (!frame.grab().save(path)) {
+        std::fprintf(stderr, "ketrion: cannot save the screenshot to %s\n",
+                     path.toLocal8Bit().constData());
+        return false;
+    }
+    std::fprintf(stderr, "ketrion: screenshot of the window saved to %s\n",
+                 QFileInfo(path).absoluteFilePath().toLocal8Bit().constData());
+    return true;
+}
+
 void Process::ScreenshotWhenReady(CMainFrame& frame) {
     const auto deadline =
         std::chrono::steady_clock::now() + std::chrono::seconds(m_options.handshakeTimeout);
@@ -161,18 +176,24 @@ void Process::ScreenshotWhenReady(CMainFrame& frame) {
                          m_options.handshakeTimeout);
             m_screenshotFailed = true;
         }
-        const QString path = QString::fromStdString(m_options.screenshot);
-        if (frame.grab().save(path)) {
-            std::fprintf(stderr, "ketrion: screenshot of the window saved to %s\n",
-                         QFileInfo(path).absoluteFilePath().toLocal8Bit().constData());
-        } else {
-            std::fprintf(stderr, "ketrion: cannot save the screenshot to %s\n",
-                         path.toLocal8Bit().constData());
+        if (!SaveScreenshot(frame)) {
             m_screenshotFailed = true;
         }
         frame.close();
     });
     poll->start();
+}
+
+AutopilotSettings Process::AutopilotFromOptions() const {
+    AutopilotSettings settings;
+    settings.projection = m_options.projection;
+    settings.collection =
+        m_options.collection.empty() ? std::string(kAutopilotCollection) : m_options.collection;
+    if (m_options.readings > 0) {
+        settings.readings = m_options.readings;
+    }
+    settings.snapshot = m_options.snapshot;
+    return settings;
 }
 
 int Process::Run() {
@@ -182,8 +203,21 @@ int Process::Run() {
     if (!app->InitInstance(services, LinkSteps())) {
         return 1;
     }
-    if (!m_options.screenshot.empty()) {
-        ScreenshotWhenReady(*app->MainFrame());
+    CMainFrame& frame = *app->MainFrame();
+    std::unique_ptr<CAutopilot> pilot;
+    if (m_options.autopilot) {
+        pilot = std::make_unique<CAutopilot>(services, AutopilotFromOptions());
+        if (!m_options.screenshot.empty()) {
+            // The picture shows the survey as the autopilot leaves it.
+            QObject::connect(pilot.get(), &CAutopilot::finished, &frame, [this, &frame] {
+                if (!SaveScreenshot(frame)) {
+                    m_screenshotFailed = true;
+                }
+            });
+        }
+        pilot->Start(&frame);
+    } else if (!m_options.screenshot.empty()) {
+        ScreenshotWhenReady(frame);
     }
     const int code = app->Run();
     return m_screenshotFailed && code == 0 ? 1 : code;

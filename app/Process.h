@@ -22,6 +22,7 @@
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/QtPrompt.h"
 #include "ui/shell/Services.h"
+#include "ui/siteview/Autopilot.h"
 
 namespace ketrion {
 
@@ -50,13 +51,18 @@ public:
     // What the frame does to the link at start-up and shutdown.
     CMainFrame::LinkSteps LinkSteps();
     // The program's run: creates and shows the main window, runs the event
-    // loop (with --screenshot: until the picture is saved), tears the window
-    // down. Returns the exit code.
+    // loop (with --screenshot: until the picture is saved; with --autopilot:
+    // until the unattended survey ends), tears the window down. Returns the
+    // exit code.
     int Run();
 
     // Saves a picture of `frame` once the board has answered (or the
     // handshake timeout passed), then closes it. Reports on standard error.
     void ScreenshotWhenReady(CMainFrame& frame);
+    // Saves the picture of `frame` to the --screenshot file and says where.
+    bool SaveScreenshot(CMainFrame& frame);
+    // The autopilot's settings from the command line.
+    AutopilotSettings AutopilotFromOptions() const;
     // True once the board's firmware and serial number have arrived.
     bool HandshakeDone() const;
     // The simulated board's port path, or empty.
