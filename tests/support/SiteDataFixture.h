@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -166,30 +167,38 @@ public:
         m_locationSize = static_cast<std::size_t>(locationSize);
         m_readingSize = static_cast<std::size_t>(readingSize);
     }
+    // Fields that do not fit a too-small record size are left out.
     FileBuilder& Location(std::int32_t latitude, std::int32_t longitude, std::uint16_t count,
                           std::uint8_t kind = 0) {
-        std::size_t at = m_bytes.size();
-        m_bytes.resize(at + m_locationSize, 0);
-        collection::Put32(&m_bytes[at], static_cast<std::uint32_t>(latitude));
-        collection::Put32(&m_bytes[at + 4], static_cast<std::uint32_t>(longitude));
-        collection::Put16(&m_bytes[at + collection::kCountAt], count);
-        m_bytes[at + collection::kKindAt] = kind;
+        std::uint8_t record[collection::kLocationSize] = {};
+        collection::Put32(record, static_cast<std::uint32_t>(latitude));
+        collection::Put32(record + 4, static_cast<std::uint32_t>(longitude));
+        collection::Put16(record + collection::kCountAt, count);
+        record[collection::kKindAt] = kind;
+        Append(record, sizeof record, m_locationSize);
         return *this;
     }
     FileBuilder& Reading(std::int16_t signal256, std::uint8_t macLast, const char* ssid,
                          std::uint8_t attribute = 0) {
-        std::size_t at = m_bytes.size();
-        m_bytes.resize(at + m_readingSize, 0);
-        m_bytes[at] = attribute;
-        collection::Put16(&m_bytes[at + 1], static_cast<std::uint16_t>(signal256));
+        std::uint8_t record[collection::kReadingSize] = {};
+        record[0] = attribute;
+        collection::Put16(record + 1, static_cast<std::uint16_t>(signal256));
         const std::uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, macLast};
-        std::memcpy(&m_bytes[at + 3], mac, 6);
-        std::strncpy(reinterpret_cast<char*>(&m_bytes[at + 9]), ssid, 31);
+        std::memcpy(record + 3, mac, 6);
+        std::strncpy(reinterpret_cast<char*>(record + 9), ssid, 31);
+        Append(record, sizeof record, m_readingSize);
         return *this;
     }
     const Bytes& bytes() const { return m_bytes; }
 
 private:
+    // Appends a record of `size` bytes: the first bytes of `record`, zero-padded.
+    void Append(const std::uint8_t* record, std::size_t length, std::size_t size) {
+        std::size_t at = m_bytes.size();
+        m_bytes.resize(at + size, 0);
+        std::memcpy(&m_bytes[at], record, std::min(length, size));
+    }
+
     Bytes m_bytes;
     std::size_t m_locationSize;
     std::size_t m_readingSize;
