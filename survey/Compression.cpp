@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <utility>
@@ -45,58 +46,78 @@ CCompression::Frequencies ParseFrequencies(const std::uint8_t* header) {
 
 // What one input byte does to a walk resting at one inner node: the symbols it
 // completes (up to 8, one per bit at most) and the inner node where it leaves
-// the walk. Built once per tree by walking every (node, byte) pair bit by bit,
-// so decoding with it gives exactly the output of the bit-by-bit walk.
-struct Step {
-    std::uint8_t symbols[8];
-    std::uint8_t count;
-    std::uint8_t next;  // inner node index - 256
-};
-
+// the walk. Rows are filled by walking every byte value bit by bit from their
+// node, so decoding with them gives exactly the output of the bit-by-bit walk.
+//
+// The walk's serial dependency is the next-node lookup, so that part lives in a
+// compact array of its own (2 bytes per entry, hot rows stay in the first-level
+// cache); symbols and counts are loaded beside it, off the critical path.
+// A row is filled the first time the walk rests at its node: a small block
+// touches only a few rows, a plan image most of them once.
 class StepTable {
 public:
     explicit StepTable(const CCompression& tree)
-        : m_steps(std::make_unique<Step[]>(static_cast<std::size_t>(kInnerNodes) * 256)),
-          m_rootState(static_cast<std::uint8_t>(tree.Root() - kFirstInner)) {
-        const int root = tree.Root();
-        for (int s = 0; s < kInnerNodes; ++s) {
-            for (int byte = 0; byte < 256; ++byte) {
-                Step& step = m_steps[static_cast<std::size_t>(s) * 256 + byte];
-                step = Step{};
-                int node = kFirstInner + s;
-                for (int bit = 0; bit < 8; ++bit) {
-                    const CNode& n = tree.Node(node);
-                    node = ((byte >> bit) & 1) ? n.child1 : n.child0;
-                    if (tree.Node(node).leaf) {
-                        step.symbols[step.count++] = tree.Node(node).symbol;
-                        node = root;
-                    }
-                }
-                step.next = static_cast<std::uint8_t>(node - kFirstInner);
-            }
-        }
-    }
+        : m_tree(tree),
+          m_next(new std::uint16_t[kEntries]),
+          m_count(new std::uint8_t[kEntries]),
+          m_symbols(new std::uint64_t[kEntries]),
+          m_rootState(static_cast<std::uint8_t>(tree.Root() - kFirstInner)) {}
 
     std::uint8_t RootState() const { return m_rootState; }
 
     // Expands n input bytes from the walk state into out (room for 8 * n bytes);
     // returns the number of bytes written and leaves the state for the next call.
     std::size_t Expand(const std::uint8_t* in, std::size_t n, std::uint8_t& state,
-                       std::uint8_t* out) const {
+                       std::uint8_t* out) {
         std::uint8_t* o = out;
-        std::size_t s = state;
+        std::size_t row = std::size_t{state} * 256;  // first entry of the node's row
+        const std::uint16_t* next = m_next.get();
+        const std::uint8_t* count = m_count.get();
+        const std::uint64_t* symbols = m_symbols.get();
         for (std::size_t i = 0; i < n; ++i) {
-            const Step& step = m_steps[s * 256 + in[i]];
-            std::memcpy(o, step.symbols, 8);
-            o += step.count;
-            s = step.next;
+            if (!m_filled[row / 256]) [[unlikely]] {
+                FillRow(row / 256);
+            }
+            const std::size_t e = row + in[i];
+            std::memcpy(o, &symbols[e], 8);
+            o += count[e];
+            row = next[e];
         }
-        state = static_cast<std::uint8_t>(s);
+        state = static_cast<std::uint8_t>(row / 256);
         return static_cast<std::size_t>(o - out);
     }
 
 private:
-    std::unique_ptr<Step[]> m_steps;
+    static constexpr std::size_t kEntries = static_cast<std::size_t>(kInnerNodes) * 256;
+
+    void FillRow(std::size_t s) {
+        const int root = m_tree.Root();
+        for (int byte = 0; byte < 256; ++byte) {
+            const std::size_t e = s * 256 + static_cast<std::size_t>(byte);
+            std::uint8_t emitted[8] = {};
+            std::uint8_t c = 0;
+            int node = kFirstInner + static_cast<int>(s);
+            for (int bit = 0; bit < 8; ++bit) {
+                const CNode& n = m_tree.Node(node);
+                node = ((byte >> bit) & 1) ? n.child1 : n.child0;
+                if (m_tree.Node(node).leaf) {
+                    emitted[c++] = m_tree.Node(node).symbol;
+                    node = root;
+                }
+            }
+            std::memcpy(&m_symbols[e], emitted, 8);
+            m_count[e] = c;
+            m_next[e] = static_cast<std::uint16_t>((node - kFirstInner) * 256);
+        }
+        m_filled[s] = 1;
+    }
+
+    const CCompression& m_tree;
+    // Rows are filled before use, so the arrays start uninitialised.
+    std::unique_ptr<std::uint16_t[]> m_next;  // index of the next node's row
+    std::unique_ptr<std::uint8_t[]> m_count;
+    std::unique_ptr<std::uint64_t[]> m_symbols;
+    std::array<std::uint8_t, kInnerNodes> m_filled{};
     std::uint8_t m_rootState;
 };
 
@@ -204,40 +225,34 @@ void CCompression::BuildTree(const Frequencies& frequencies) {
         }
     }
 
+    // Each merge takes the two active nodes that come first in (weight, index)
+    // order, weights compared unsigned; that is what a scan in index order that
+    // only replaces on a strictly smaller weight finds. A binary min-heap on the
+    // same order gives the same tree in O(n log n) instead of 255 scans of 512
+    // entries. A new node's index is above every other, so on equal weights
+    // it sorts after them, as in the scan.
+    std::array<std::uint64_t, kSymbols> heap{};
+    const auto key = [](std::uint32_t weight, int index) {
+        return std::uint64_t{weight} << 16 | static_cast<std::uint64_t>(index);
+    };
+    for (int i = 0; i < kSymbols; ++i) {
+        heap[static_cast<std::size_t>(i)] = key(frequencies[static_cast<std::size_t>(i)], i);
+    }
+    const auto later = std::greater<std::uint64_t>{};
+    std::make_heap(heap.begin(), heap.end(), later);
+    std::size_t size = heap.size();
+
     int next = kFirstInner;
-    for (;;) {
-        // Two smallest active weights, compared unsigned; on equal weights the
-        // earlier index stays in front.
-        int s1 = -1;
-        int s2 = -1;
-        std::uint32_t w1 = 0;
-        std::uint32_t w2 = 0;
-        for (int i = 0; i < kNodes - 1; ++i) {
-            const auto u = static_cast<std::size_t>(i);
-            if (!m_active[u]) {
-                continue;
-            }
-            const std::uint32_t w = m_weights[u];
-            if (s1 < 0) {
-                s1 = i;
-                w1 = w;
-            } else if (w < w1) {
-                s2 = s1;
-                w2 = w1;
-                s1 = i;
-                w1 = w;
-            } else if (s2 < 0 || w < w2) {
-                s2 = i;
-                w2 = w;
-            }
-        }
-        if (s2 < 0) {
-            break;
-        }
+    while (size >= 2) {
+        std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(size--), later);
+        std::pop_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(size--), later);
+        const int s1 = static_cast<int>(heap[size + 1] & 0xFFFF);
+        const int s2 = static_cast<int>(heap[size] & 0xFFFF);
         const auto n = static_cast<std::size_t>(next);
         // The sum wraps as a uint32, as it does in files made elsewhere; the
         // tree stays a proper tree whatever the weights.
-        const std::uint32_t sum = w1 + w2;
+        const std::uint32_t sum =
+            m_weights[static_cast<std::size_t>(s1)] + m_weights[static_cast<std::size_t>(s2)];
         m_nodes[n].child0 = static_cast<std::int16_t>(std::min(s1, s2));
         m_nodes[n].child1 = static_cast<std::int16_t>(std::max(s1, s2));
         m_nodes[n].weight = static_cast<std::int32_t>(sum);
@@ -247,6 +262,8 @@ void CCompression::BuildTree(const Frequencies& frequencies) {
         m_active[static_cast<std::size_t>(s1)] = 0;
         m_active[static_cast<std::size_t>(s2)] = 0;
         m_active[n] = 1;
+        heap[size++] = key(sum, next);
+        std::push_heap(heap.begin(), heap.begin() + static_cast<std::ptrdiff_t>(size), later);
         ++next;
     }
     m_root = static_cast<std::int16_t>(next - 1);
@@ -266,10 +283,10 @@ int CCompression::Decode() {
     std::array<std::uint8_t, kHeaderSize> header{};
     ReadFull(in.get(), header.data(), header.size());
     BuildTree(ParseFrequencies(header.data()));
-    const StepTable table(*this);
+    StepTable table(*this);
 
-    auto inBuf = std::make_unique<std::uint8_t[]>(kReadChunk);
-    auto outBuf = std::make_unique<std::uint8_t[]>(kReadChunk * kMaxOutPerByte);
+    const std::unique_ptr<std::uint8_t[]> inBuf(new std::uint8_t[kReadChunk]);
+    const std::unique_ptr<std::uint8_t[]> outBuf(new std::uint8_t[kReadChunk * kMaxOutPerByte]);
     std::uint8_t state = table.RootState();
     std::uint64_t total = 0;
     for (;;) {
@@ -296,17 +313,17 @@ void CCompression::DecodeBlock(std::span<const std::uint8_t> block,
     if (block.size() < kHeaderSize) {
         return;
     }
-    CCompression tree{{}, {}};
-    tree.BuildTree(ParseFrequencies(block.data()));
-    const StepTable table(tree);
+    const auto tree = std::make_unique<CCompression>(std::string{}, std::string{});
+    tree->BuildTree(ParseFrequencies(block.data()));
+    StepTable table(*tree);
     std::uint8_t state = table.RootState();
     std::span<const std::uint8_t> code = block.subspan(kHeaderSize);
+    const std::size_t piece = std::min(code.size(), kReadChunk);
+    const std::unique_ptr<std::uint8_t[]> buf(new std::uint8_t[piece * kMaxOutPerByte]);
     while (!code.empty()) {
-        const std::size_t n = std::min(code.size(), kReadChunk);
-        const std::size_t used = out.size();
-        out.resize(used + n * kMaxOutPerByte);
-        const std::size_t made = table.Expand(code.data(), n, state, out.data() + used);
-        out.resize(used + made);
+        const std::size_t n = std::min(code.size(), piece);
+        const std::size_t made = table.Expand(code.data(), n, state, buf.get());
+        out.insert(out.end(), buf.get(), buf.get() + made);
         code = code.subspan(n);
     }
 }

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "survey/Compression.h"
@@ -158,6 +159,72 @@ TEST(CompressionTreeTest, ShapesForKnownTables) {
         }
         EXPECT_EQ(tree.Node(510).parent, -1);
         EXPECT_LT(tree.Node(510).child0, tree.Node(510).child1);
+    }
+}
+
+// The tree as first described: 255 scans in index order for the two smallest
+// active weights; returns (child 0, child 1) of every inner node.
+std::vector<std::pair<int, int>> ScanTree(const Frequencies& freq) {
+    std::uint32_t weight[513] = {};
+    bool active[513] = {};
+    for (int i = 0; i < 256; ++i) {
+        weight[i] = freq[static_cast<std::size_t>(i)];
+        active[i] = true;
+    }
+    std::vector<std::pair<int, int>> inner;
+    for (int next = 256;; ++next) {
+        int s1 = -1;
+        int s2 = -1;
+        for (int i = 0; i < 512; ++i) {
+            if (!active[i]) {
+                continue;
+            }
+            if (s1 < 0) {
+                s1 = i;
+            } else if (weight[i] < weight[s1]) {
+                s2 = s1;
+                s1 = i;
+            } else if (s2 < 0 || weight[i] < weight[s2]) {
+                s2 = i;
+            }
+        }
+        if (s2 < 0) {
+            return inner;
+        }
+        inner.emplace_back(std::min(s1, s2), std::max(s1, s2));
+        weight[next] = weight[s1] + weight[s2];
+        active[s1] = active[s2] = false;
+        active[next] = true;
+    }
+}
+
+TEST(CompressionTreeTest, SameTreeAsIndexOrderScan) {
+    std::mt19937 rng(4);
+    std::vector<Frequencies> tables = {Uniform(1), Uniform(0), SkewedToA(), Chain(), Fibonacci()};
+    for (std::uint32_t range : {2u, 4u, 1000u, 0xFFFFFFFFu}) {
+        for (int k = 0; k < 20; ++k) {
+            Frequencies f{};
+            for (auto& w : f) {
+                // Few distinct values make many ties; the full range makes sums wrap.
+                w = range == 0xFFFFFFFFu ? static_cast<std::uint32_t>(rng())
+                                         : static_cast<std::uint32_t>(rng() % range);
+            }
+            tables.push_back(f);
+        }
+    }
+    for (std::size_t t = 0; t < tables.size(); ++t) {
+        SCOPED_TRACE("table " + std::to_string(t));
+        CCompression tree("", "");
+        tree.BuildTree(tables[t]);
+        const auto expected = ScanTree(tables[t]);
+        ASSERT_EQ(expected.size(), 255u);
+        for (int i = 0; i < 255; ++i) {
+            const CNode& n = tree.Node(256 + i);
+            ASSERT_EQ(n.child0, expected[static_cast<std::size_t>(i)].first) << "node " << 256 + i;
+            ASSERT_EQ(n.child1, expected[static_cast<std::size_t>(i)].second) << "node " << 256 + i;
+            ASSERT_EQ(tree.Node(n.child0).parent, 256 + i);
+            ASSERT_EQ(tree.Node(n.child1).parent, 256 + i);
+        }
     }
 }
 

@@ -1,0 +1,43 @@
+// Loads arbitrary bytes as a projection file: the header, the block length and
+// the compressed plan inside are all untrusted.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "engine/Location.h"
+#include "platform/Prompt.h"
+#include "platform/Sound.h"
+#include "survey/SiteProjection.h"
+
+namespace {
+
+class QuietPrompt final : public ketrion::Prompt {
+public:
+    void Message(std::string_view) override {}
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    static const std::string path = "/tmp/fuzz_projection_" + std::to_string(::getpid()) + ".ktp";
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(data, 1, size, f);
+        std::fclose(f);
+    }
+    ketrion::CLocation location;
+    QuietPrompt prompt;
+    ketrion::NullSound sound;
+    ketrion::CSiteProjection projection(location, prompt, sound);
+    if (projection.LoadProjection(path)) {
+        // Whatever the coefficients, mapping stays defined.
+        volatile int sink = projection.CurrentPlanX() + projection.CurrentPlanY() +
+                            projection.PlanX(INT32_MIN, INT32_MAX) +
+                            projection.PlanY(INT32_MAX, INT32_MIN);
+        (void)sink;
+    }
+    return 0;
+}
