@@ -253,3 +253,84 @@ TEST(SiteViewDraw, FirstPaintInstallsTheBlankPlanAndScrollRanges) {
 
 }  // namespace
 }  // namespace ketrion::testing
+
+namespace ketrion::testing {
+namespace {
+
+// The points of a short walk with every signal level, and an access point.
+void AddWalk(SiteViewWorld& world, int from, int to) {
+    const int levels[] = {-95, -80, -60, -40, -20};
+    for (int i = from; i < to; ++i) {
+        if (i == 4) {
+            world.data.RecordDynamicAp(60 + 7 * i, 40 + 9 * i);
+            continue;
+        }
+        world.AddSurveyPoint(20 + 13 * i, 200 - 11 * i, levels[i % 5]);
+    }
+}
+
+TEST(SiteViewDrawKept, PointsAddedBetweenPaintsGiveTheSamePictureAsOnePaint) {
+    SiteViewWorld stepwise;
+    auto a = ShowSurvey(stepwise, 240, 268, 0xE0E0C0);
+    for (int i = 0; i < 14; ++i) {
+        AddWalk(stepwise, i, i + 1);
+        a->Render();  // a repaint after each point
+    }
+    SiteViewWorld once;
+    auto b = ShowSurvey(once, 240, 268, 0xE0E0C0);
+    AddWalk(once, 0, 14);
+    EXPECT_EQ(a->Render(), b->Render());
+
+    // Scrolled away and back: drawn afresh, still the same picture.
+    a->OnKeyDown(Qt::Key_Right);
+    a->Render();
+    a->OnKeyDown(Qt::Key_Left);
+    EXPECT_EQ(a->Render(), b->Render());
+}
+
+TEST(SiteViewDrawKept, ReloadingACollectionRedrawsItsPoints) {
+    SiteViewWorld world;
+    auto view = ShowSurvey(world, 240, 268, 0xFFFFFF);
+    AddWalk(world, 0, 6);
+    const QImage withPoints = view->Render();
+    // A new empty file, then the first one again: its points are drawn anew.
+    const QString first = QString::fromStdString(world.data.Path());
+    world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("empty.ktd")));
+    view->OnCollectionOpen();
+    world.dialogs.yesNoAnswers.push_back(true);
+    world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("empty.ktd")));
+    view->OnCollectionOpen();
+    const QImage empty = view->Render();
+    EXPECT_FALSE(HasPixel(empty, QRect(0, 60, 240, 50), 0xC00000));
+    world.dialogs.yesNoAnswers.push_back(true);
+    world.dialogs.fileAnswers.push_back(first);
+    view->OnCollectionOpen();
+    EXPECT_TRUE(HasPixel(view->Render(), QRect(0, 0, 240, 268), 0xC00000));
+    (void)withPoints;
+}
+
+TEST(SiteViewDrawKept, DiscsMatchAnEllipseDrawnWithTheDashedPen) {
+    for (int width : {240, 300}) {
+        SiteViewWorld world;
+        auto view = ShowSurvey(world, width, 268, 0x808080);
+        world.AddSurveyPoint(50, 80, -45);
+        const QImage image = view->Render();
+        std::int32_t sx = 0;
+        std::int32_t sy = 0;
+        ASSERT_TRUE(world.plan.PlanToScreen(view->ClientRect(), 50, 80, sx, sy));
+        const int r = width <= 240 ? 10 : 20;
+
+        QImage expected(2 * r + 9, 2 * r + 9, QImage::Format_RGB32);
+        expected.fill(QColor(0x80, 0x80, 0x80));
+        QPainter painter(&expected);
+        painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
+        painter.setBrush(QColor(0, 0, 192));
+        painter.drawEllipse(QRect(4, 4, 2 * r, 2 * r));
+        painter.end();
+        const QImage drawn = image.copy(sx - r - 4, sy - r - 4, 2 * r + 9, 2 * r + 9);
+        EXPECT_TRUE(drawn == expected) << width;
+    }
+}
+
+}  // namespace
+}  // namespace ketrion::testing

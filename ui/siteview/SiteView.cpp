@@ -44,6 +44,8 @@ constexpr int kDiscRadius = 10;
 constexpr int kWideDiscRadius = 20;
 // Half the side of the box the "AP" label is centred in, whatever the disc size.
 constexpr int kApLabelHalf = 10;
+// Transparent border around a disc sprite, so the pen's outer pixels fit.
+constexpr int kSpriteMargin = 2;
 // Band font: 8 points, face "System".
 constexpr int kBandFontPoints = 8;
 
@@ -213,6 +215,8 @@ void CSiteView::OnProjectionOpen() {
 
 void CSiteView::OnCollectionOpen() {
     m_bSurveyShown = true;
+    // Loading replaces the list of points: draw them all afresh.
+    m_bLayerValid = false;
     const FileDialogRequest request = CollectionRequest();
     if (m_dialogs->AskYesNo(QStringLiteral("Do you wish to open an existing collection file?"))) {
         if (const std::optional<QString> chosen = m_dialogs->OpenFile(request)) {
@@ -605,30 +609,8 @@ QImage CSiteView::Render() {
         return buffer;
     }
 
-    SiteRect dst = client;
-    SiteRect src;
-    m_services.plan.GetCopyRects(dst, src);
-    if (dst.right > dst.left && dst.bottom > dst.top && src.right > src.left &&
-        src.bottom > src.top) {
-        dc.drawImage(ToQRect(dst), m_bmpPlan, ToQRect(src));
-    }
-
-    const CSitePlan& plan = m_services.plan;
-    dc.setPen(m_penDash);
-    dc.setBrush(m_brBlack);
-    m_bPathStarted = false;
-    m_services.data.ForEachPoint([&](const CSiteData::_tap& point) {
-        if (point.kind == CSiteData::kKindSurvey) {
-            DrawSurveyPoint(dc, point.x, point.y, point.signal);
-            if (plan.m_bShowPath) {
-                DrawPathSegment(dc, point.x, point.y);
-            }
-        } else if (point.kind == CSiteData::kKindDynamicAp) {
-            if (plan.m_bShowDynamicAps) {
-                DrawAccessPoint(dc, point.x, point.y);
-            }
-        }
-    });
+    UpdateSurveyLayer(client, font, static_cast<int>(dotsPerMeter));
+    dc.drawImage(0, 0, m_surveyLayer);
 
     if (m_bPlacingAP) {
         DrawPlaceApPrompt(dc);
@@ -640,6 +622,69 @@ QImage CSiteView::Render() {
     DrawLocationBand(dc);
     DrawZoomBand(dc);
     return buffer;
+}
+
+void CSiteView::UpdateSurveyLayer(const SiteRect& client, const QFont& font, int dotsPerMeter) {
+    const CSitePlan& plan = m_services.plan;
+    const LayerKey key{
+        client,           plan.GetViewport(),     plan.GetExtent(), m_bmpPlan.cacheKey(),
+        plan.m_bShowPath, plan.m_bShowDynamicAps, dotsPerMeter};
+    const std::size_t count = m_services.data.PointCount();
+    const bool rebuild = !m_bLayerValid || !(key == m_layerKey) || count < m_layerPoints;
+    if (!rebuild && count == m_layerPoints) {
+        return;  // nothing new since the last paint
+    }
+    const int width = client.right - client.left;
+    const int height = client.bottom - client.top;
+    if (rebuild) {
+        m_surveyLayer = QImage(width, height, QImage::Format_RGB32);
+        if (m_surveyLayer.isNull()) {
+            m_bLayerValid = false;
+            return;
+        }
+        m_surveyLayer.setDotsPerMeterX(dotsPerMeter);
+        m_surveyLayer.setDotsPerMeterY(dotsPerMeter);
+        m_surveyLayer.fill(kBlack);
+        m_layerKey = key;
+        m_layerPoints = 0;
+        m_bPathStarted = false;
+        m_bLayerValid = true;
+    }
+
+    QPainter dc(&m_surveyLayer);
+    dc.setFont(font);
+    if (rebuild) {
+        SiteRect dst = client;
+        SiteRect src;
+        plan.GetCopyRects(dst, src);
+        if (dst.right > dst.left && dst.bottom > dst.top && src.right > src.left &&
+            src.bottom > src.top) {
+            dc.drawImage(ToQRect(dst), m_bmpPlan, ToQRect(src));
+        }
+    }
+
+    // The list only grows between loads, and later points are drawn over
+    // earlier ones, so drawing just the new points (with the path carried on
+    // from the last one drawn) gives the same picture as drawing them all.
+    dc.setPen(m_penDash);
+    dc.setBrush(m_brBlack);
+    std::size_t index = 0;
+    m_services.data.ForEachPoint([&](const CSiteData::_tap& point) {
+        if (index++ < m_layerPoints) {
+            return;
+        }
+        if (point.kind == CSiteData::kKindSurvey) {
+            DrawSurveyPoint(dc, point.x, point.y, point.signal);
+            if (plan.m_bShowPath) {
+                DrawPathSegment(dc, point.x, point.y);
+            }
+        } else if (point.kind == CSiteData::kKindDynamicAp) {
+            if (plan.m_bShowDynamicAps) {
+                DrawAccessPoint(dc, point.x, point.y);
+            }
+        }
+    });
+    m_layerPoints = index;
 }
 
 int CSiteView::SignalLevel(int signal) {
@@ -684,10 +729,25 @@ bool CSiteView::DrawSurveyPoint(QPainter& dc, int x, int y, int signal) {
     if (!m_services.plan.PlanToScreen(ClientRect(), x, y, sx, sy)) {
         return false;
     }
-    dc.setBrush(LevelBrush(SignalLevel(signal)));
     const int r = DiscRadius();
-    dc.drawEllipse(QRect(sx - r, sy - r, 2 * r, 2 * r));
+    // The disc as drawn once with the dashed pen and the level's brush.
+    dc.drawImage(sx - r - kSpriteMargin, sy - r - kSpriteMargin,
+                 DiscSprite(SignalLevel(signal), r));
     return true;
+}
+
+const QImage& CSiteView::DiscSprite(int level, int radius) {
+    QImage& sprite = m_discSprites[radius == kDiscRadius ? 0 : 1][level];
+    if (sprite.isNull()) {
+        const int side = 2 * radius + 2 * kSpriteMargin + 1;
+        sprite = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+        sprite.fill(Qt::transparent);
+        QPainter painter(&sprite);
+        painter.setPen(m_penDash);
+        painter.setBrush(LevelBrush(level));
+        painter.drawEllipse(QRect(kSpriteMargin, kSpriteMargin, 2 * radius, 2 * radius));
+    }
+    return sprite;
 }
 
 void CSiteView::DrawPathSegment(QPainter& dc, int x, int y) {

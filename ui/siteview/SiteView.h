@@ -132,6 +132,9 @@ private:
     void HoldTimeout();
     const QBrush& LevelBrush(int level) const;
     int DiscRadius() const;
+    const QImage& DiscSprite(int level, int radius);
+    // Brings m_surveyLayer (plan, points and path) up to date.
+    void UpdateSurveyLayer(const SiteRect& client, const QFont& font, int dotsPerMeter);
     int BandHeight(QPainter& dc) const;
     void DrawBand(QPainter& dc, int top, const QColor& fill, const QString& text);
 
@@ -152,12 +155,32 @@ private:
     QBrush m_brGreen;
     QBrush m_brBlue;
     QImage m_bmpMarker;
+    // Survey discs drawn once per signal level and radius (10, 20), then copied.
+    QImage m_discSprites[2][5];
 
     // Per-view painting state: the first paint installs the blank plan; the
     // path's last screen point carries over from one survey point to the next.
     bool s_bFirstPaint = true;
     QPoint s_ptPrev;
     bool m_bPathStarted = false;
+
+    // The plan with the points drawn on it, kept between paints: a repaint
+    // for a GPS update copies it, and a new point is drawn onto it alone.
+    // Rebuilt whenever anything that places the points changes.
+    struct LayerKey {
+        SiteRect client;
+        SiteRect viewport;
+        SiteRect extent;
+        qint64 plan = 0;
+        bool showPath = false;
+        bool showAps = false;
+        int dotsPerMeter = 0;
+        bool operator==(const LayerKey&) const = default;
+    };
+    QImage m_surveyLayer;
+    LayerKey m_layerKey;
+    std::size_t m_layerPoints = 0;
+    bool m_bLayerValid = false;
 
     // Tap-and-hold recognition.
     QTimer m_holdTimer;

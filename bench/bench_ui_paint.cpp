@@ -1,0 +1,218 @@
+// A full paint of the site view (plan, points, path, marker, bands, one blit)
+// with 10,000 and 100,000 survey points, against the paint of the plan alone.
+//
+// The points follow a surveyor's walk over a 2000 x 2000 plan, as a long
+// survey leaves them; the view shows its usual 240 x 268 part of the plan.
+// "AllInView" packs every point into the visible part: the worst case.
+//
+// "Repaint" is the paint that follows a GPS report or a new point (nothing
+// moved); "Scrolled" moves the plan by one arrow-key step before every paint,
+// so plan, points and path are all drawn again.
+
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "engine/Engine.h"
+#include "engine/LinkList.h"
+#include "engine/Location.h"
+#include "link/Com.h"
+#include "platform/Clock.h"
+#include "platform/Prompt.h"
+#include "platform/Sound.h"
+#include "survey/CollectionFile.h"
+#include "survey/SiteData.h"
+#include "survey/SitePlan.h"
+#include "survey/SiteProjection.h"
+#include "ui/shell/Draw.h"
+#include "ui/shell/Services.h"
+#include "ui/siteview/Dialogs.h"
+#include "ui/siteview/SiteView.h"
+
+namespace ketrion {
+namespace {
+
+constexpr int kPlanSide = 2000;
+constexpr int kClientWidth = 240;
+constexpr int kClientHeight = 268;
+
+QApplication& App() {
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    static int argc = 1;
+    static char name[] = "bench_ui_paint";
+    static char* argv[] = {name, nullptr};
+    static QApplication app(argc, argv);
+    return app;
+}
+
+// Plan positions of `count` points: a random walk over the plan, or packed
+// into the visible square.
+std::vector<std::pair<int, int>> Walk(int count, bool allInView) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<int> step(-12, 12);
+    std::vector<std::pair<int, int>> points;
+    points.reserve(static_cast<std::size_t>(count));
+    int x = 120;
+    int y = 120;
+    const int limit = allInView ? 230 : kPlanSide - 1;
+    for (int i = 0; i < count; ++i) {
+        x = std::clamp(x + step(random), 10, limit);
+        y = std::clamp(y + step(random), 10, limit);
+        points.emplace_back(x, y);
+    }
+    return points;
+}
+
+// A collection file with one reading per point; latitude and longitude hold
+// the plan position directly (see the projection below).
+void WriteSurvey(const std::string& path, const std::vector<std::pair<int, int>>& points) {
+    std::vector<std::uint8_t> bytes(33, 0);
+    collection::Put32(&bytes[0], 25);
+    std::copy(std::begin(collection::kMagic), std::end(collection::kMagic), bytes.begin() + 4);
+    bytes[8] = 1;
+    collection::Put32(&bytes[21], 25);
+    collection::Put32(&bytes[25], collection::kLocationSize);
+    collection::Put32(&bytes[29], collection::kReadingSize);
+    int signal = -95;
+    for (const auto& [x, y] : points) {
+        const std::size_t at = bytes.size();
+        bytes.resize(at + collection::kLocationSize + collection::kReadingSize, 0);
+        collection::Put32(&bytes[at], static_cast<std::uint32_t>(x));
+        collection::Put32(&bytes[at + 4], static_cast<std::uint32_t>(y));
+        collection::Put16(&bytes[at + collection::kCountAt], 1);
+        signal = signal >= -25 ? -95 : signal + 7;
+        collection::Put16(&bytes[at + collection::kLocationSize + 1],
+                          static_cast<std::uint16_t>(signal * 256));
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    if (file != nullptr) {
+        std::fwrite(bytes.data(), 1, bytes.size(), file);
+        std::fclose(file);
+    }
+}
+
+class World {
+public:
+    World(int count, bool allInView) {
+        App();
+        // Stored positions are taken as plan pixels: 3,600,000 units per degree.
+        projection.m_xLat = 3600000.0;
+        projection.m_yLon = 3600000.0;
+        data.SetProjection(&projection);
+        const std::string path =
+            (std::filesystem::temp_directory_path() / "ketrion-bench-paint.ktd").string();
+        WriteSurvey(path, Walk(count, allInView));
+        view = std::make_unique<CSiteView>(services, dialogs);
+        view->resize(kClientWidth, kClientHeight);
+        view->show();
+        const int dw = view->width() - view->viewport()->width();
+        const int dh = view->height() - view->viewport()->height();
+        view->resize(kClientWidth + dw, kClientHeight + dh);
+        QCoreApplication::sendPostedEvents();
+        view->Render();  // the first paint
+
+        QImage plan(kPlanSide, kPlanSide, QImage::Format_RGB32);
+        plan.fill(QColor(235, 235, 215));
+        QPainter painter(&plan);
+        painter.setPen(QColor(60, 60, 60));
+        for (int i = 0; i < kPlanSide; i += 50) {
+            painter.drawLine(i, 0, i, kPlanSide);
+            painter.drawLine(0, i, kPlanSide, i);
+        }
+        painter.end();
+        view->SetPlanImage(plan);
+
+        dialogs.yesNoAnswers.push_back(true);
+        dialogs.fileAnswers.push_back(QString::fromStdString(path));
+        view->OnCollectionOpen();  // loads the survey and shows it
+        std::filesystem::remove(path);
+        target = QImage(view->viewport()->size(), QImage::Format_RGB32);
+    }
+
+    void Paint() {
+        QPainter painter(&target);
+        view->OnDraw(painter);
+    }
+
+    CCom com;
+    LinkList list;
+    CLocation location;
+    CEngine engine{com, list, location};
+    NullSound sound;
+    StderrPrompt prompt;
+    SystemClock clock;
+    CSiteData data{list, location, prompt, sound, clock};
+    CSitePlan plan;
+    CSiteProjection projection{location, prompt, sound};
+    CDraw draw;
+    Services services{com,        engine, location, list, data, plan,
+                      projection, sound,  prompt,   draw, clock};
+    ScriptedDialogs dialogs;
+    std::unique_ptr<CSiteView> view;
+    QImage target;
+};
+
+void Run(benchmark::State& state, int count, bool allInView, bool scrolled) {
+    World world(count, allInView);
+    if (world.data.PointCount() != static_cast<std::size_t>(count)) {
+        state.SkipWithError("the survey did not load");
+        return;
+    }
+    world.view->OnKeyDown(Qt::Key_Right);
+    bool right = false;
+    for (auto _ : state) {
+        if (scrolled) {
+            world.view->OnKeyDown(right ? Qt::Key_Right : Qt::Key_Left);
+            right = !right;
+        }
+        world.Paint();
+        benchmark::DoNotOptimize(world.target.constBits());
+    }
+    state.counters["points"] = static_cast<double>(count);
+}
+
+void BM_RepaintPlanOnly(benchmark::State& state) {
+    Run(state, 0, false, false);
+}
+void BM_RepaintWalk10k(benchmark::State& state) {
+    Run(state, 10000, false, false);
+}
+void BM_RepaintWalk100k(benchmark::State& state) {
+    Run(state, 100000, false, false);
+}
+void BM_ScrolledPlanOnly(benchmark::State& state) {
+    Run(state, 0, false, true);
+}
+void BM_ScrolledWalk10k(benchmark::State& state) {
+    Run(state, 10000, false, true);
+}
+void BM_ScrolledWalk100k(benchmark::State& state) {
+    Run(state, 100000, false, true);
+}
+void BM_ScrolledAllInView10k(benchmark::State& state) {
+    Run(state, 10000, true, true);
+}
+
+BENCHMARK(BM_RepaintPlanOnly)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RepaintWalk10k)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RepaintWalk100k)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScrolledPlanOnly)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScrolledWalk10k)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScrolledWalk100k)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ScrolledAllInView10k)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace ketrion
+
+BENCHMARK_MAIN();
