@@ -28,6 +28,9 @@ public:
 
     // The bitmap resource `id`, or a null image when there is none.
     QImage LoadBitmap(std::uint16_t id);
+    // Makes number `id` draw `image` instead of the resource (a null image:
+    // as if the program carried no such bitmap). For tests and tools.
+    void SetBitmap(std::uint16_t id, QImage image) { m_cache[id] = std::move(image); }
 
     // Resource path of bitmap `id` (":/bitmaps/132.bmp"), or empty when the
     // program carries no bitmap of that number.
