@@ -41,6 +41,16 @@ struct Faults {
 };
 
 // Everything the simulated board does, as read from a scenario file (JSON).
+// Keys (all optional; see resources/sample/site.json):
+//   name, firmware, serial, seed, gpsPeriodMs, altitude, startTime
+//   scan:      {minMs, maxMs, passes}
+//   pathLoss:  {reference, exponent, sigma, floor}
+//              signal = txPower + reference - 10 * exponent * log10(metres) + noise,
+//              clamped to [-100, -20] dBm; below floor the AP is not heard
+//   accessPoints: [{mac "00:1A:2B:3C:4D:5E", ssid, attribute, lat, lon, txPower}]
+//   track:     {speed, loop, waypoints: [{lat, lon}]}
+//   fixes:     [{code 0-7, seconds}]   the last step holds
+//   faults:    {noise, badCheck, split, splitDelayMs, loseScanEnd, silent}
 struct Scenario {
     std::string name;
     std::string firmware = "2.14";    // Version answer, at most 31 characters

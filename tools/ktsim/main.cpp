@@ -29,6 +29,7 @@ int main(int argc, char** argv) {
     std::string capturePath;
     double duration = 0.0;
     bool printScenario = false;
+    long long seed = -1;
     app.add_option("--scenario", scenarioPath, "scenario file (JSON); default: the sample office")
         ->check(CLI::ExistingFile);
     app.add_option("--link", linkPath, "also make a symbolic link to the terminal here");
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
     app.add_option("--duration", duration,
                    "stop after this many seconds (default: run until killed)")
         ->check(CLI::NonNegativeNumber);
+    app.add_option("--seed", seed, "random seed, replacing the scenario's")
+        ->check(CLI::Range(0LL, 4294967295LL));
     app.add_flag("--print-scenario", printScenario, "print the built-in scenario and exit");
     CLI11_PARSE(app, argc, argv);
 
@@ -52,6 +55,10 @@ int main(int argc, char** argv) {
             std::cerr << "ktsim: " << error << "\n";
             return 1;
         }
+    }
+
+    if (seed >= 0) {
+        scenario.seed = static_cast<std::uint32_t>(seed);
     }
 
     struct sigaction sa {};
