@@ -1,0 +1,159 @@
+// ktp: makes projection files from a plan image and control points, and
+// inspects or unpacks them.
+//
+//   ktp pack IMAGE --ref LAT,LON,X,Y --ref ... [--ref ...] -o OUT.ktp
+//   ktp unpack IN.ktp
+//   ktp info IN.ktp
+#include <QImage>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "engine/Location.h"
+#include "platform/Prompt.h"
+#include "platform/Sound.h"
+#include "survey/SiteProjection.h"
+#include "tools/ktp/ProjectionMaker.h"
+
+namespace {
+
+using namespace ketrion;
+
+int Pack(const std::string& imagePath, const std::vector<std::string>& refs,
+         const std::string& outPath) {
+    std::vector<ktp::ControlPoint> points;
+    for (const std::string& r : refs) {
+        const auto p = ktp::ParseControlPoint(r);
+        if (!p) {
+            std::fprintf(stderr, "ktp: --ref \"%s\" is not LAT,LON,X,Y (four numbers)\n",
+                         r.c_str());
+            return 2;
+        }
+        points.push_back(*p);
+    }
+    std::string error;
+    const auto fit = ktp::FitAffine(points, error);
+    if (!fit) {
+        std::fprintf(stderr, "ktp: %s\n", error.c_str());
+        return 1;
+    }
+
+    QImage image(QString::fromStdString(imagePath));
+    if (image.isNull()) {
+        std::fprintf(stderr, "ktp: cannot read %s as an image (BMP, PNG or JPEG)\n",
+                     imagePath.c_str());
+        return 1;
+    }
+    image = image.convertToFormat(QImage::Format_RGB888);
+    const std::vector<std::uint8_t> bitmap =
+        ktp::MakeBitmap24(image.width(), image.height(), image.constBits(),
+                          static_cast<std::size_t>(image.bytesPerLine()));
+    const std::vector<std::uint8_t> file = ktp::MakeProjectionFile(*fit, bitmap);
+
+    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(file.data()),
+              static_cast<std::streamsize>(file.size()));
+    out.close();
+    if (!out) {
+        std::fprintf(stderr, "ktp: cannot write %s\n", outPath.c_str());
+        return 1;
+    }
+
+    for (const ktp::ControlPoint& p : points) {
+        if (p.x < 0 || p.y < 0 || p.x > image.width() || p.y > image.height()) {
+            std::fprintf(stderr,
+                         "ktp: warning: control point (%g, %g) lies outside the %dx%d image\n", p.x,
+                         p.y, image.width(), image.height());
+        }
+    }
+    std::printf("image: %s, %d x %d pixels, %zu-byte bitmap\n", imagePath.c_str(), image.width(),
+                image.height(), bitmap.size());
+    std::printf("x = %.10g * lat + %.10g * lon + %.10g\n", fit->xLat, fit->xLon, fit->xOrigin);
+    std::printf("y = %.10g * lat + %.10g * lon + %.10g\n", fit->yLat, fit->yLon, fit->yOrigin);
+    std::printf("residual over %zu control points: rms %.3f px, max %.3f px\n", points.size(),
+                fit->rmsResidual, fit->maxResidual);
+    std::printf("wrote %s: %zu bytes (block %zu bytes)\n", outPath.c_str(), file.size(),
+                file.size() - CSiteProjection::kHeaderSize);
+    return 0;
+}
+
+int Unpack(const std::string& path) {
+    CLocation location;
+    StderrPrompt prompt;
+    NullSound sound;
+    CSiteProjection projection(location, prompt, sound);
+    if (!projection.LoadProjection(path)) {
+        return 1;
+    }
+    std::printf("x = %.10g * lat + %.10g * lon + %.10g\n", projection.m_xLat, projection.m_xLon,
+                projection.m_xOrigin);
+    std::printf("y = %.10g * lat + %.10g * lon + %.10g\n", projection.m_yLat, projection.m_yLon,
+                projection.m_yOrigin);
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(projection.m_strBitmapPath, ec);
+    std::printf("block: %sc\n", path.c_str());
+    std::printf("bitmap: %s (%llu bytes)\n", projection.m_strBitmapPath.c_str(),
+                ec ? 0ULL : static_cast<unsigned long long>(size));
+    if (ec || size == 0) {
+        std::fprintf(stderr, "ktp: the block expanded to nothing\n");
+        return 1;
+    }
+    return 0;
+}
+
+int Info(const std::string& path) {
+    std::string error;
+    const auto info = ktp::ReadProjectionInfo(path, error);
+    if (!info) {
+        std::fprintf(stderr, "ktp: %s\n", error.c_str());
+        return 1;
+    }
+    std::fputs(ktp::FormatProjectionInfo(*info).c_str(), stdout);
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{
+        "Makes projection files (a plan image with its map from latitude and "
+        "longitude to plan pixels) and inspects them."};
+    app.require_subcommand(1);
+
+    std::string image;
+    std::vector<std::string> refs;
+    std::string output;
+    CLI::App* pack = app.add_subcommand(
+        "pack", "Fit the map through control points and pack IMAGE into a projection file");
+    pack->add_option("IMAGE", image, "plan image: BMP, PNG or JPEG")->required();
+    pack->add_option("--ref", refs,
+                     "control point LAT,LON,X,Y (degrees, pixels); three or more. "
+                     "Write --ref=-33.9,... when the value starts with a minus sign")
+        ->allow_extra_args(false)
+        ->required();
+    pack->add_option("-o,--output", output, "projection file to write")->required();
+
+    std::string input;
+    CLI::App* unpack = app.add_subcommand(
+        "unpack",
+        "Load a projection as the program does (writing IN.ktpc and IN.ktpb beside "
+        "it) and print its coefficients");
+    unpack->add_option("IN", input, "projection file")->required();
+
+    CLI::App* info =
+        app.add_subcommand("info", "Print the header and block length, writing nothing");
+    info->add_option("IN", input, "projection file")->required();
+
+    CLI11_PARSE(app, argc, argv);
+    if (pack->parsed()) {
+        return Pack(image, refs, output);
+    }
+    if (unpack->parsed()) {
+        return Unpack(input);
+    }
+    return Info(input);
+}
