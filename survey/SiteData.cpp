@@ -68,9 +68,12 @@ public:
         if (fd >= 0)
             close(fd);
     }
+    std::string path;  // the collection file's path when the operation began
     int fd = -1;
     Header header;
     std::int64_t size = 0;
+    dev_t device = 0;
+    ino_t inode = 0;
 };
 
 CSiteData::CSiteData(LinkList& list, CLocation& location, Prompt& prompt, Sound& sound,
@@ -83,17 +86,17 @@ CSiteData::CSiteData(LinkList& list, CLocation& location, Prompt& prompt, Sound&
 CSiteData::~CSiteData() = default;
 
 void CSiteData::SetPath(std::string path) {
-    std::lock_guard lock(m_fileMutex);
+    std::lock_guard lock(m_pathMutex);
     m_strPath = std::move(path);
 }
 
 std::string CSiteData::Path() const {
-    std::lock_guard lock(m_fileMutex);
+    std::lock_guard lock(m_pathMutex);
     return m_strPath;
 }
 
 bool CSiteData::HasPath() const {
-    std::lock_guard lock(m_fileMutex);
+    std::lock_guard lock(m_pathMutex);
     return !m_strPath.empty();
 }
 
@@ -107,62 +110,69 @@ CSiteData::_tap CSiteData::Current() const {
     return m_current;
 }
 
-void CSiteData::ShowFailure(const char* action, int error) {
+void CSiteData::ShowFailure(const std::string& path, const char* action, int error) {
     std::string text;
     if (error == EWOULDBLOCK) {
-        text = "The collection file " + m_strPath + " is in use by another program.";
+        text = "The collection file " + path + " is in use by another program.";
     } else {
-        text = std::string("Cannot ") + action + " the collection file " + m_strPath + ": " +
+        text = std::string("Cannot ") + action + " the collection file " + path + ": " +
                std::strerror(error) + ".";
     }
     m_prompt.Message(text);
 }
 
 bool CSiteData::OpenCollection(OpenFile& file, Access access) {
-    if (m_strPath.empty())
+    if (file.path.empty())
         return false;
     int flags = (access == Access::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
     do {
-        file.fd = open(m_strPath.c_str(), flags);
+        file.fd = open(file.path.c_str(), flags);
     } while (file.fd < 0 && errno == EINTR);
     if (file.fd < 0) {
-        ShowFailure("open", errno);
+        ShowFailure(file.path, "open", errno);
         return false;
     }
     // Other processes may read while we read, but nobody writes while we do.
     if (flock(file.fd, (access == Access::Read ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
-        ShowFailure("open", errno);
+        ShowFailure(file.path, "open", errno);
         return false;
     }
     struct stat st {};
     if (fstat(file.fd, &st) != 0) {
-        ShowFailure("open", errno);
+        ShowFailure(file.path, "open", errno);
         return false;
     }
     file.size = st.st_size;
+    file.device = st.st_dev;
+    file.inode = st.st_ino;
     return true;
 }
 
 bool CSiteData::NewCollection() {
     std::lock_guard lock(m_fileMutex);
-    if (m_strPath.empty()) {
+    OpenFile file;
+    file.path = Path();
+    if (file.path.empty()) {
         m_prompt.Message("Data collection file must be selected.");
         return false;
     }
-    OpenFile file;
     do {
-        file.fd = open(m_strPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+        file.fd = open(file.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
     } while (file.fd < 0 && errno == EINTR);
     if (file.fd < 0) {
-        ShowFailure("create", errno);
+        ShowFailure(file.path, "create", errno);
         return false;
     }
     // Truncate only once we hold the file, so a file another program is
     // writing is not cut under it.
-    if (flock(file.fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(file.fd, 0) != 0) {
-        ShowFailure("create", errno);
+    struct stat st {};
+    if (flock(file.fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(file.fd, 0) != 0 ||
+        fstat(file.fd, &st) != 0) {
+        ShowFailure(file.path, "create", errno);
         return false;
     }
+    file.device = st.st_dev;
+    file.inode = st.st_ino;
     std::uint8_t bytes[kFirstRecord];
     EncodeHeader(m_clock.NowSeconds(), bytes);
     std::int64_t offset = 0;
@@ -172,8 +182,7 @@ bool CSiteData::NewCollection() {
     m_header.sizeBlockOffset = static_cast<std::int32_t>(kHeaderSize);
     m_header.locationSize = static_cast<std::int32_t>(kLocationSize);
     m_header.readingSize = static_cast<std::int32_t>(kReadingSize);
-    m_tailPath = m_strPath;
-    m_tailEnd = kFirstRecord;
+    RememberTail(file, kFirstRecord);
     return true;
 }
 
@@ -192,13 +201,13 @@ bool CSiteData::Append(OpenFile& file, const std::uint8_t* bytes, std::size_t le
             if (ftruncate(file.fd, offset) != 0) {
                 // The failure below is what the user needs to see.
             }
-            ShowFailure("write to", error);
+            ShowFailure(file.path, "write to", error);
             return false;
         }
         done += static_cast<std::size_t>(n);
     }
     if (fdatasync(file.fd) != 0) {
-        ShowFailure("write to", errno);
+        ShowFailure(file.path, "write to", errno);
         return false;
     }
     file.size = offset + static_cast<std::int64_t>(length);
@@ -211,16 +220,16 @@ bool CSiteData::Append(OpenFile& file, const std::uint8_t* bytes, std::size_t le
 // The walk starts where this process last saw the end of the file, so it costs
 // nothing in the usual case.
 bool CSiteData::CheckTail(OpenFile& file, std::int64_t size) {
-    Reader reader(file.fd, 64 * 1024);
+    Reader reader(file.fd, 4096);
     Damage damage = reader.Open(file.header);
     if (damage != Damage::None) {
-        m_prompt.Message(DamageText(damage, m_strPath, file.header));
+        m_prompt.Message(DamageText(damage, file.path, file.header));
         return false;
     }
     if (file.header.locationSize != static_cast<std::int32_t>(kLocationSize) ||
         file.header.readingSize != static_cast<std::int32_t>(kReadingSize)) {
         // Appending 61/41-byte records would make the file unreadable.
-        m_prompt.Message("The collection file " + m_strPath + " has records of " +
+        m_prompt.Message("The collection file " + file.path + " has records of " +
                          std::to_string(file.header.locationSize) + " and " +
                          std::to_string(file.header.readingSize) +
                          " bytes; points can only be added to a file with 61- and 41-byte "
@@ -229,8 +238,10 @@ bool CSiteData::CheckTail(OpenFile& file, std::int64_t size) {
     }
     m_header = file.header;
     std::int64_t start = reader.Position();
-    if (m_tailPath == m_strPath && m_tailEnd >= start && m_tailEnd <= size)
+    if (m_tailKnown && m_tailDevice == file.device && m_tailInode == file.inode &&
+        m_tailEnd >= start && m_tailEnd <= size) {
         start = m_tailEnd;
+    }
     if (start == size)
         return true;
 
@@ -248,7 +259,7 @@ bool CSiteData::CheckTail(OpenFile& file, std::int64_t size) {
             std::uint8_t fixed[2];
             Put16(fixed, static_cast<std::uint16_t>(complete));
             if (pwrite(file.fd, fixed, sizeof fixed, offset + kCountAt) != 2) {
-                ShowFailure("repair", errno);
+                ShowFailure(file.path, "repair", errno);
                 return false;
             }
             end = offset + kLocationSize + std::int64_t{complete} * kReadingSize;
@@ -258,12 +269,19 @@ bool CSiteData::CheckTail(OpenFile& file, std::int64_t size) {
     }
     if (end < size) {
         if (ftruncate(file.fd, end) != 0) {
-            ShowFailure("repair", errno);
+            ShowFailure(file.path, "repair", errno);
             return false;
         }
         file.size = end;
     }
     return true;
+}
+
+void CSiteData::RememberTail(const OpenFile& file, std::int64_t end) {
+    m_tailKnown = true;
+    m_tailDevice = file.device;
+    m_tailInode = file.inode;
+    m_tailEnd = end;
 }
 
 void CSiteData::AddPoint(const _tap& point) {
@@ -342,6 +360,7 @@ bool CSiteData::RecordScan() {
 
     std::lock_guard lock(m_fileMutex);
     OpenFile file;
+    file.path = Path();
     if (!OpenCollection(file, Access::Append))
         return false;
     if (!CheckTail(file, file.size))
@@ -349,19 +368,19 @@ bool CSiteData::RecordScan() {
     if (!Append(file, m_pointBuffer.data(), m_pointBuffer.size(), point.offset))
         return false;
     std::memcpy(m_locationRecord, m_pointBuffer.data(), kLocationSize);
-    m_tailPath = m_strPath;
-    m_tailEnd = file.size;
+    RememberTail(file, file.size);
     AddPoint(point);
     return true;
 }
 
 bool CSiteData::RecordDynamicAp(int x, int y) {
     std::lock_guard lock(m_fileMutex);
-    if (m_strPath.empty()) {
+    OpenFile file;
+    file.path = Path();
+    if (file.path.empty()) {
         m_prompt.Message("Data collection file must be selected.");
         return false;
     }
-    OpenFile file;
     if (!OpenCollection(file, Access::Append))
         return false;
     if (!CheckTail(file, file.size))
@@ -383,25 +402,25 @@ bool CSiteData::RecordDynamicAp(int x, int y) {
     if (!Append(file, record, sizeof record, point.offset))
         return false;
     std::memcpy(m_locationRecord, record, kLocationSize);
-    m_tailPath = m_strPath;
-    m_tailEnd = file.size;
+    RememberTail(file, file.size);
     AddPoint(point);
     return true;
 }
 
 bool CSiteData::LoadSurvey() {
     std::lock_guard lock(m_fileMutex);
-    if (m_strPath.empty()) {
+    OpenFile file;
+    file.path = Path();
+    if (file.path.empty()) {
         m_prompt.Message("Data collection file must be selected.");
         return false;
     }
-    OpenFile file;
     if (!OpenCollection(file, Access::Read))
         return false;
     Reader reader(file.fd);
     Damage damage = reader.Open(file.header);
     if (damage != Damage::None) {
-        m_prompt.Message(DamageText(damage, m_strPath, file.header));
+        m_prompt.Message(DamageText(damage, file.path, file.header));
         return false;
     }
     m_header = file.header;
@@ -444,11 +463,11 @@ bool CSiteData::LoadSurvey() {
         end = reader.Position();
     }
     if (reader.Error() != 0)
-        ShowFailure("read", reader.Error());
-    m_tailPath = m_strPath;
-    m_tailEnd = end;
+        ShowFailure(file.path, "read", reader.Error());
+    RememberTail(file, end);
     std::lock_guard points_lock(g_hSurveyLock);
     m_points = std::move(points);
+    m_bCurrentValid = false;  // the selection belonged to the points just replaced
     return true;
 }
 
@@ -501,6 +520,7 @@ std::string CSiteData::FormatReading(int i) {
     _tap point = Current();
     std::lock_guard lock(m_fileMutex);
     OpenFile file;
+    file.path = Path();
     if (!OpenCollection(file, Access::Read))
         return {};
     Reader reader(file.fd, 64);
@@ -521,6 +541,7 @@ CSiteData::PointDetails CSiteData::SelectedPoint() {
     }
     std::lock_guard lock(m_fileMutex);
     OpenFile file;
+    file.path = Path();
     bool readable = OpenCollection(file, Access::Read);
     if (readable) {
         Reader reader(file.fd, 64);

@@ -131,7 +131,8 @@ private:
     bool CheckTail(OpenFile& file, std::int64_t size);
     void AddPoint(const _tap& point);
     std::string ReadingLine(OpenFile& file, const _tap& point, int i);
-    void ShowFailure(const char* action, int error);
+    void ShowFailure(const std::string& path, const char* action, int error);
+    void RememberTail(const OpenFile& file, std::int64_t end);
 
     LinkList& m_list;
     CLocation& m_location;
@@ -140,15 +141,20 @@ private:
     Clock& m_clock;
     const CSiteProjection* m_projection = nullptr;
 
-    // Serialises file operations and guards the fields below it.
-    mutable std::mutex m_fileMutex;
+    // Guards m_strPath only, so reading the path never waits for file I/O.
+    mutable std::mutex m_pathMutex;
     std::string m_strPath;
+    // Serialises file operations and guards the fields below it.
+    std::mutex m_fileMutex;
     collection::Header m_header;                                    // as last read or written
     std::uint8_t m_locationRecord[collection::kLocationSize] = {};  // last built or read
     std::vector<std::uint8_t> m_pointBuffer;                        // one composed point, reused
-    // End of the last complete point of m_strPath as this process last saw it,
-    // so appends after a torn tail (a crash mid-write) start on a record boundary.
-    std::string m_tailPath;
+    // End of the last complete point of the file (device, inode) as this
+    // process last saw it, so appends after a torn tail (a crash mid-write)
+    // start on a record boundary without walking the whole file each time.
+    bool m_tailKnown = false;
+    std::uint64_t m_tailDevice = 0;
+    std::uint64_t m_tailInode = 0;
     std::int64_t m_tailEnd = -1;
 
     // Orders SetPosition against RecordScan's walk of the list.

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include "support/SiteDataFixture.h"
 #include "survey/SiteProjection.h"
 
@@ -176,6 +178,29 @@ TEST_F(LoadTest, ATornTailIsRepairedEvenWithoutALoadFirst) {
     const Bytes repaired = ReadBytes(path);
     ASSERT_EQ(repaired.size(), 33u + 61u + 61u);
     EXPECT_EQ(Get16(&repaired[33 + 30]), 0);
+}
+
+TEST_F(LoadTest, AFileReplacedUnderTheSamePathIsCheckedFromItsStart) {
+    const std::string path = dir.File("swapped.ktd");
+    w.data.SetPath(path);
+    ASSERT_TRUE(w.data.NewCollection());
+    ASSERT_TRUE(w.data.RecordScan());  // this process now knows the file ends at 94
+    // Another file takes the path; offset 94 lies inside one of its readings.
+    const Bytes other = FileBuilder()
+                            .Location(0, 0, 2)
+                            .Reading(-60 * 256, 1, "a")
+                            .Reading(-61 * 256, 2, "b")
+                            .Location(0, 0, 0)
+                            .bytes();
+    const std::string temporary = dir.File("other.ktd");
+    WriteBytes(temporary, other);
+    ASSERT_EQ(std::rename(temporary.c_str(), path.c_str()), 0);
+
+    ASSERT_TRUE(w.data.RecordScan());
+    const Bytes written = ReadBytes(path);
+    ASSERT_EQ(written.size(), other.size() + 61);
+    EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<std::ptrdiff_t>(other.size())),
+              other);
 }
 
 TEST_F(LoadTest, DamagedFilesGiveAClearMessageAndLoadNothing) {
