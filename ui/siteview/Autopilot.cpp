@@ -168,14 +168,23 @@ void CAutopilot::Poll() {
     }
     if (now - m_lastProgress >= m_settings.noPointTimeout) {
         m_pollTimer.stop();
-        const auto seconds =
-            std::chrono::duration_cast<std::chrono::seconds>(m_settings.noPointTimeout).count();
-        Fail("the board did not answer: no survey point recorded in " + std::to_string(seconds) +
-             " s (recorded " + std::to_string(Recorded()) + " of " +
-             std::to_string(m_settings.readings) + ")");
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "the board did not answer: no survey point recorded in %g s (recorded %zu "
+                      "of %d); check the port and that the board is powered",
+                      std::chrono::duration<double>(m_settings.noPointTimeout).count(), Recorded(),
+                      m_settings.readings);
+        Fail(text);
         if (CSiteView* view = SiteView()) {
             view->OnScanStop();
         }
+    }
+}
+
+void CAutopilot::Finish() {
+    emit finished(m_exitCode);
+    if (m_settings.exitApplication) {
+        QCoreApplication::exit(m_exitCode);
     }
 }
 
@@ -186,8 +195,7 @@ void CAutopilot::Fail(const std::string& text) {
     m_pollTimer.stop();
     std::fprintf(stderr, "ketrion: autopilot: %s\n", text.c_str());
     std::fflush(stderr);
-    emit finished(m_exitCode);
-    QCoreApplication::exit(m_exitCode);
+    Finish();
 }
 
 void CAutopilot::Succeed() {
@@ -195,8 +203,7 @@ void CAutopilot::Succeed() {
     m_step = Step::Done;
     std::printf("recorded %zu points to %s\n", Recorded(), m_settings.collection.c_str());
     std::fflush(stdout);
-    emit finished(m_exitCode);
-    QCoreApplication::exit(m_exitCode);
+    Finish();
 }
 
 }  // namespace ketrion

@@ -27,6 +27,9 @@ struct AutopilotSettings {
     std::chrono::milliseconds noPointTimeout{std::chrono::seconds(30)};
     // Pause between two button presses, so a watcher can follow on screen.
     std::chrono::milliseconds stepDelay{300};
+    // Ends the application's event loop with the exit code when done (the
+    // program); off when the caller waits for finished() itself (tests).
+    bool exitApplication = true;
 };
 
 // Runs a whole survey without a person: presses the frame's buttons in the
@@ -66,6 +69,7 @@ private:
     void Poll();
     void Fail(const std::string& text);
     void Succeed();
+    void Finish();
     bool CheckNoMessages(const char* what);
     CSiteView* SiteView() const;
 

@@ -1,0 +1,104 @@
+// The autopilot driving a real main frame and site view in-process, with the
+// board replaced by the test: points arrive when the test says so.
+
+#include <gtest/gtest.h>
+
+#include <QEventLoop>
+#include <QImage>
+
+#include "support/SiteViewWorld.h"
+#include "ui/shell/MainFrame.h"
+#include "ui/siteview/Autopilot.h"
+
+namespace ketrion::testing {
+namespace {
+
+class AutopilotSteps : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TestApplication();
+        frame = std::make_unique<CMainFrame>(world.services, CMainFrame::LinkSteps{});
+        ASSERT_TRUE(frame->OnCreate());
+        frame->show();
+        settings.collection = world.dir.File("auto.ktd");
+        settings.readings = 1;
+        settings.stepDelay = std::chrono::milliseconds(0);
+        settings.noPointTimeout = std::chrono::milliseconds(300);
+        settings.exitApplication = false;
+    }
+    void TearDown() override { frame.reset(); }
+
+    // Runs the autopilot to its end (or 10 s) and returns its exit code.
+    int Fly(CAutopilot& pilot) {
+        QEventLoop loop;
+        QObject::connect(&pilot, &CAutopilot::finished, &loop, [&loop] { loop.quit(); });
+        QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+        pilot.Start(frame.get());
+        loop.exec();
+        return pilot.ExitCode();
+    }
+    CSiteView* View() const { return qobject_cast<CSiteView*>(frame->ActiveView()); }
+
+    SiteViewWorld world;
+    std::unique_ptr<CMainFrame> frame;
+    AutopilotSettings settings;
+};
+
+TEST_F(AutopilotSteps, RecordsTheReadingsThenStopsAndTakesTheSnapshot) {
+    settings.snapshot = world.dir.File("end.jpg");
+    CAutopilot pilot(world.services, settings);
+    // The board: each scan request found in the link's slot ends as a survey
+    // point a little later.
+    QTimer board;
+    QObject::connect(&board, &QTimer::timeout, [&] {
+        if (world.PendingRequestType() == frame::kScanStart) {
+            QTimer::singleShot(20, &board, [&] { world.data.RecordScan(); });
+        }
+    });
+    board.start(5);
+    const QByteArray savedXdg = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(world.dir.File("xdg")));
+    EXPECT_EQ(Fly(pilot), 0) << pilot.Failure();
+    qputenv("XDG_DATA_HOME", savedXdg);
+
+    EXPECT_EQ(pilot.Recorded(), 1u);
+    EXPECT_EQ(world.data.Path(), settings.collection);
+    ASSERT_NE(View(), nullptr);
+    EXPECT_TRUE(View()->IsSurveyShown());
+    EXPECT_FALSE(View()->IsCollecting());  // stop was pressed
+    EXPECT_EQ(world.sound.Names(),
+              (std::vector<std::string>{"WHOOSH", "PING", "WHOOSH", "CAMERA"}));
+    EXPECT_EQ(QImage(QString::fromStdString(settings.snapshot)).size(), QSize(240, 265));
+}
+
+TEST_F(AutopilotSteps, GivesUpWhenTheBoardNeverAnswers) {
+    CAutopilot pilot(world.services, settings);
+    EXPECT_EQ(Fly(pilot), 1);
+    EXPECT_NE(pilot.Failure().find("the board did not answer"), std::string::npos)
+        << pilot.Failure();
+    EXPECT_EQ(pilot.Recorded(), 0u);
+    ASSERT_NE(View(), nullptr);
+    EXPECT_FALSE(View()->IsCollecting());
+}
+
+TEST_F(AutopilotSteps, StopsAtAProjectionThatCannotBeLoaded) {
+    settings.projection = world.dir.File("missing.ktp");
+    CAutopilot pilot(world.services, settings);
+    EXPECT_EQ(Fly(pilot), 1);
+    EXPECT_NE(pilot.Failure().find("cannot load the projection"), std::string::npos)
+        << pilot.Failure();
+    EXPECT_FALSE(world.data.HasPath());  // it went no further
+}
+
+TEST_F(AutopilotSteps, StopsWhenTheCollectionFileCannotBeCreated) {
+    settings.collection = world.dir.File("no-such-folder/auto.ktd");
+    CAutopilot pilot(world.services, settings);
+    EXPECT_EQ(Fly(pilot), 1);
+    EXPECT_NE(pilot.Failure().find("cannot create the collection file"), std::string::npos)
+        << pilot.Failure();
+    ASSERT_NE(View(), nullptr);
+    EXPECT_FALSE(View()->IsCollecting());
+}
+
+}  // namespace
+}  // namespace ketrion::testing
