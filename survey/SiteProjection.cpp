@@ -82,6 +82,9 @@ bool ReadAt(int fd, std::uint8_t* buf, std::size_t size, off_t offset) {
         if (r < 0 && errno == EINTR) {
             continue;
         }
+        if (r == 0) {
+            errno = EIO;  // the file ended early: it changed since it was measured
+        }
         if (r <= 0) {
             return false;
         }
@@ -97,6 +100,9 @@ bool WriteFull(int fd, const std::uint8_t* buf, std::size_t size) {
         const ssize_t w = ::write(fd, buf, size);
         if (w < 0 && errno == EINTR) {
             continue;
+        }
+        if (w == 0) {
+            errno = ENOSPC;
         }
         if (w <= 0) {
             return false;
@@ -210,7 +216,9 @@ bool CSiteProjection::LoadProjection(const std::string& path) {
                 const std::size_t n =
                     static_cast<std::size_t>(std::min<std::uint64_t>(length - done, kCopyChunk));
                 if (!ReadAt(file.get(), buf.data(), n, static_cast<off_t>(kHeaderSize + done))) {
-                    error = errno != 0 ? errno : EIO;
+                    // The projection file shrank or failed under us: say which file.
+                    m_prompt.Message(FailureText(path, errno != 0 ? errno : EIO));
+                    m_sound.PlayResourceSoundSync("REDALERT");
                     break;
                 }
                 if (!WriteFull(block.get(), buf.data(), n)) {
