@@ -1,0 +1,129 @@
+// Runs the real program as a user would, on the offscreen platform.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QImage>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace ketrion {
+namespace {
+
+const std::string kProgram = std::string(KETRION_BINARY_DIR) + "/app/ketrion";
+
+struct Outcome {
+    int status = -1;  // exit status; -1 when killed or not started
+    std::string out;
+    std::string err;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// Runs the program with `args`, output to files, killed after `timeoutSeconds`.
+Outcome RunKetrion(const std::vector<std::string>& args, int timeoutSeconds = 60) {
+    char dir[] = "/tmp/ketrion-run-XXXXXX";
+    Outcome outcome;
+    if (mkdtemp(dir) == nullptr) {
+        return outcome;
+    }
+    const std::string outPath = std::string(dir) + "/out";
+    const std::string errPath = std::string(dir) + "/err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT, 0600);
+    std::vector<std::string> all = {kProgram};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& a : all) {
+        argv.push_back(a.data());
+    }
+    argv.push_back(nullptr);
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    pid_t pid = 0;
+    const int spawned =
+        posix_spawn(&pid, kProgram.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        return outcome;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            ADD_FAILURE() << "ketrion did not end within " << timeoutSeconds << " s";
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (WIFEXITED(status)) {
+        outcome.status = WEXITSTATUS(status);
+    }
+    outcome.out = ReadAll(outPath);
+    outcome.err = ReadAll(errPath);
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
+    rmdir(dir);
+    return outcome;
+}
+
+TEST(KetrionRun, SimulatedBoardAnswersAndTheProgramQuitsCleanly) {
+    const std::string shot = "/tmp/ketrion-run-test-" + std::to_string(getpid()) + ".png";
+    const Outcome run = RunKetrion({"--simulate", "--screenshot", shot});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("saved to " + shot), std::string::npos) << run.err;
+    EXPECT_EQ(run.err.find("did not answer"), std::string::npos) << run.err;
+    const QImage picture(QString::fromStdString(shot));
+    ASSERT_FALSE(picture.isNull());
+    // The handheld's client area plus the command bar below it.
+    EXPECT_EQ(picture.width(), 240);
+    EXPECT_GT(picture.height(), 268);
+    unlink(shot.c_str());
+}
+
+TEST(KetrionRun, MissingBoardIsReportedAndTheRunFails) {
+    const std::string shot = "/tmp/ketrion-run-noboard-" + std::to_string(getpid()) + ".png";
+    const Outcome run = RunKetrion(
+        {"--port", "/nonexistent/tty", "--screenshot", shot, "--handshake-timeout", "1"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("Cannot Open Connection To Board."), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("did not answer"), std::string::npos) << run.err;
+    unlink(shot.c_str());
+}
+
+TEST(KetrionRun, HelpVersionAndMistakes) {
+    const Outcome help = RunKetrion({"--help"});
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("--simulate"), std::string::npos);
+    const Outcome version = RunKetrion({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "ketrion 1.03\n");
+    const Outcome wrong = RunKetrion({"--no-such-option"});
+    EXPECT_EQ(wrong.status, 2);
+    EXPECT_NE(wrong.err.find("--no-such-option"), std::string::npos);
+    const Outcome scenario = RunKetrion({"--simulate=/nonexistent/scenario.json"});
+    EXPECT_EQ(scenario.status, 2);
+    EXPECT_NE(scenario.err.find("/nonexistent/scenario.json"), std::string::npos) << scenario.err;
+}
+
+}  // namespace
+}  // namespace ketrion
