@@ -207,7 +207,12 @@ bool CSiteData::Append(OpenFile& file, const std::uint8_t* bytes, std::size_t le
         done += static_cast<std::size_t>(n);
     }
     if (fdatasync(file.fd) != 0) {
-        ShowFailure(file.path, "write to", errno);
+        // Not known to be on the disk: take the point back rather than count it.
+        int error = errno;
+        if (ftruncate(file.fd, offset) != 0) {
+            // The failure below is what the user needs to see.
+        }
+        ShowFailure(file.path, "write to", error);
         return false;
     }
     file.size = offset + static_cast<std::int64_t>(length);
