@@ -118,6 +118,27 @@ TEST(KtdDump, DamagedFilesPrintWhatCouldBeReadAndSayWhy) {
     }
 }
 
+TEST(KtdCsv, OneRowPerReadingAndOneForAPointWithout) {
+    TempDir dir;
+    const std::string path = dir.File("export.ktd");
+    WriteBytes(path, FileBuilder()
+                         .Location(144000000, -268200000, 2)
+                         .Reading(-72 * 256, 0x5E, "LAB1", 0x11)
+                         .Reading(-60 * 256 + 128, 0x01, "say \"hi\"\n", 2)
+                         .Location(0, 0, 0, 1)
+                         .bytes());
+    KtdRun run = Ktd("csv " + path);
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(run.out,
+              "point,offset,kind,latitude,longitude,time,fix,mac,signal_dbm,attribute,ssid\n"
+              "1,33,survey,40.0000000,-74.5000000,0000-00-00T00:00:00,none,00-1A-2B-3C-4D-5E,-72,"
+              "17,\"LAB1\"\n"
+              "1,33,survey,40.0000000,-74.5000000,0000-00-00T00:00:00,none,00-1A-2B-3C-4D-01,"
+              "-59.50,2,\"say \"\"hi\"\"\\x0A\"\n"
+              "2,176,dynamic-ap,0.0000000,0.0000000,0000-00-00T00:00:00,none,,,,\n");
+}
+
 TEST(KtdDump, UsageAndOpenErrors) {
     KtdRun missing = Ktd("dump /nonexistent/none.ktd");
     EXPECT_EQ(missing.status, 2);
@@ -125,6 +146,7 @@ TEST(KtdDump, UsageAndOpenErrors) {
     EXPECT_EQ(missing.out, "");
     EXPECT_EQ(Ktd("").status, 2);
     EXPECT_EQ(Ktd("dump").status, 2);
+    EXPECT_EQ(Ktd("csv /nonexistent/none.ktd").out, "");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// ktd: inspects collection files. `ktd dump FILE.ktd` prints the header, one
-// line per point and one indented line per reading. A damaged file gets a
-// clear message on standard error after everything that could be read.
+// ktd: inspects and exports collection files. `ktd dump FILE.ktd` prints the
+// header, one line per point and one indented line per reading; `ktd csv
+// FILE.ktd` writes one CSV row per reading. A damaged file gets a clear message
+// on standard error after everything that could be read.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -86,28 +87,34 @@ std::string Signal(std::int16_t stored) {
     return text;
 }
 
-int Dump(const std::string& path) {
+// What a walk over a collection file reports, in file order.
+class Visitor {
+public:
+    virtual ~Visitor() = default;
+    // The file could be opened.
+    virtual void Opened(const std::string& /*path*/) {}
+    // The header as far as it could be read (sizes only when `sizesRead`).
+    virtual void Header(const ketrion::collection::Header&, bool /*sizesRead*/) {}
+    virtual void Point(long long /*number*/, std::int64_t /*offset*/,
+                       const std::uint8_t* /*location*/) {}
+    virtual void Reading(const std::uint8_t* /*reading*/) {}
+    virtual void End(long long /*points*/, long long /*readings*/) {}
+};
+
+// Walks the file at `path`, telling `visitor` what it finds. Returns the exit
+// status; damage is reported on standard error after everything readable.
+int Walk(const std::string& path, Visitor& visitor) {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         std::fprintf(stderr, "ktd: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
         return kUsageOrOpenError;
     }
+    visitor.Opened(path);
     Reader reader(fd);
     Header header;
     Damage damage = reader.Open(header);
-    std::printf("file %s\n", path.c_str());
     if (damage != Damage::ShortHeader) {
-        const std::uint8_t* h = header.bytes;
-        std::printf("header length %d, magic \"%s\", version %u, created %s (%lld)\n",
-                    static_cast<std::int32_t>(Get32(h + kHeaderLengthAt)),
-                    Printable(std::string(reinterpret_cast<const char*>(h + kMagicAt), 4)).c_str(),
-                    h[kVersionAt],
-                    Created(static_cast<std::int64_t>(Get64(h + kCreatedAt))).c_str(),
-                    static_cast<long long>(Get64(h + kCreatedAt)));
-    }
-    if (damage == Damage::None || damage == Damage::SizesTooSmall) {
-        std::printf("record sizes at %d: location %d, reading %d\n", header.sizeBlockOffset,
-                    header.locationSize, header.readingSize);
+        visitor.Header(header, damage == Damage::None || damage == Damage::SizesTooSmall);
     }
     if (damage != Damage::None) {
         std::fflush(stdout);
@@ -124,23 +131,12 @@ int Dump(const std::string& path) {
     std::string problem;
     while (reader.NextLocation(location, offset)) {
         ++points;
+        visitor.Point(points, offset, location);
         const unsigned count = Get16(location + kCountAt);
-        std::printf(
-            "point %lld at %lld: %s %.7f %.7f %04u-%02u-%02u %02u:%02u:%02u fix %s readings %u\n",
-            points, static_cast<long long>(offset), Kind(location[kKindAt]).c_str(),
-            static_cast<std::int32_t>(Get32(location + kLatitudeAt)) / 3600000.0,
-            static_cast<std::int32_t>(Get32(location + kLongitudeAt)) / 3600000.0,
-            Get16(location + kYearAt), location[kMonthAt], location[kDayAt], location[kHourAt],
-            location[kMinuteAt], location[kSecondAt], FixClassName(location[kFixClassAt]).c_str(),
-            count);
         unsigned complete = 0;
         while (complete < count && reader.NextReading(reading)) {
             ++complete;
-            const std::uint8_t* mac = reading + kMacAt;
-            std::printf("  %02X-%02X-%02X-%02X-%02X-%02X %s attr 0x%02X \"%s\"\n", mac[0], mac[1],
-                        mac[2], mac[3], mac[4], mac[5],
-                        Signal(static_cast<std::int16_t>(Get16(reading + kSignalAt))).c_str(),
-                        reading[kAttributeAt], Printable(Ssid(reading)).c_str());
+            visitor.Reading(reading);
         }
         readings += complete;
         if (complete < count) {
@@ -152,15 +148,16 @@ int Dump(const std::string& path) {
     // The walk stopped at a location record that did not come whole: either the
     // file ends there exactly, or a cut record is left over.
     const std::int64_t end = lseek(fd, 0, SEEK_END);
-    if (problem.empty() && reader.Error() != 0)
+    if (problem.empty() && reader.Error() != 0) {
         problem = std::strerror(reader.Error());
+    }
     if (problem.empty() && offset < end) {
         problem = "the file ends inside the location record of point " +
                   std::to_string(points + 1) + " (" + std::to_string(end - offset) +
                   " bytes at offset " + std::to_string(offset) + ")";
     }
     close(fd);
-    std::printf("points %lld, readings %lld\n", points, readings);
+    visitor.End(points, readings);
     if (!problem.empty()) {
         std::fflush(stdout);
         std::fprintf(stderr, "ktd: %s is damaged: %s.\n", path.c_str(), problem.c_str());
@@ -169,19 +166,139 @@ int Dump(const std::string& path) {
     return 0;
 }
 
+std::string Degrees(const std::uint8_t* units) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.7f", static_cast<std::int32_t>(Get32(units)) / 3600000.0);
+    return text;
+}
+
+std::string DateTime(const std::uint8_t* location, const char* separator) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u%s%02u:%02u:%02u", Get16(location + kYearAt),
+                  location[kMonthAt], location[kDayAt], separator, location[kHourAt],
+                  location[kMinuteAt], location[kSecondAt]);
+    return text;
+}
+
+std::string Mac(const std::uint8_t* reading) {
+    const std::uint8_t* mac = reading + kMacAt;
+    char text[20];
+    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
+}
+
+// `ktd dump`: the header, one line per point, one indented line per reading.
+class DumpVisitor final : public Visitor {
+public:
+    void Opened(const std::string& path) override { std::printf("file %s\n", path.c_str()); }
+    void Header(const ketrion::collection::Header& header, bool sizesRead) override {
+        const std::uint8_t* h = header.bytes;
+        std::printf("header length %d, magic \"%s\", version %u, created %s (%lld)\n",
+                    static_cast<std::int32_t>(Get32(h + kHeaderLengthAt)),
+                    Printable(std::string(reinterpret_cast<const char*>(h + kMagicAt), 4)).c_str(),
+                    h[kVersionAt],
+                    Created(static_cast<std::int64_t>(Get64(h + kCreatedAt))).c_str(),
+                    static_cast<long long>(Get64(h + kCreatedAt)));
+        if (sizesRead) {
+            std::printf("record sizes at %d: location %d, reading %d\n", header.sizeBlockOffset,
+                        header.locationSize, header.readingSize);
+        }
+    }
+    void Point(long long number, std::int64_t offset, const std::uint8_t* location) override {
+        std::printf("point %lld at %lld: %s %s %s %s fix %s readings %u\n", number,
+                    static_cast<long long>(offset), Kind(location[kKindAt]).c_str(),
+                    Degrees(location + kLatitudeAt).c_str(),
+                    Degrees(location + kLongitudeAt).c_str(), DateTime(location, " ").c_str(),
+                    FixClassName(location[kFixClassAt]).c_str(), Get16(location + kCountAt));
+    }
+    void Reading(const std::uint8_t* reading) override {
+        std::printf("  %s %s attr 0x%02X \"%s\"\n", Mac(reading).c_str(),
+                    Signal(static_cast<std::int16_t>(Get16(reading + kSignalAt))).c_str(),
+                    reading[kAttributeAt], Printable(Ssid(reading)).c_str());
+    }
+    void End(long long points, long long readings) override {
+        std::printf("points %lld, readings %lld\n", points, readings);
+    }
+};
+
+// A network name as a CSV field: always quoted, quotes doubled, control and
+// non-ASCII bytes as \xHH.
+std::string CsvText(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"') {
+            out += "\"\"";
+        } else if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        }
+    }
+    return out + "\"";
+}
+
+// `ktd csv`: one row per reading (a point without readings gets one row with
+// the reading columns empty), for spreadsheets and scripts.
+class CsvVisitor final : public Visitor {
+public:
+    void Opened(const std::string&) override {
+        std::printf(
+            "point,offset,kind,latitude,longitude,time,fix,mac,signal_dbm,attribute,ssid\n");
+    }
+    void Point(long long number, std::int64_t offset, const std::uint8_t* location) override {
+        FlushEmptyPoint();
+        char text[160];
+        std::snprintf(text, sizeof text, "%lld,%lld,%s,%s,%s,%s,%s", number,
+                      static_cast<long long>(offset), Kind(location[kKindAt]).c_str(),
+                      Degrees(location + kLatitudeAt).c_str(),
+                      Degrees(location + kLongitudeAt).c_str(), DateTime(location, "T").c_str(),
+                      FixClassName(location[kFixClassAt]).c_str());
+        m_point = text;
+        m_pointHasRows = false;
+    }
+    void Reading(const std::uint8_t* reading) override {
+        const auto stored = static_cast<std::int16_t>(Get16(reading + kSignalAt));
+        char signal[16];
+        std::snprintf(signal, sizeof signal, stored % 256 == 0 ? "%.0f" : "%.2f", stored / 256.0);
+        std::printf("%s,%s,%s,%u,%s\n", m_point.c_str(), Mac(reading).c_str(), signal,
+                    reading[kAttributeAt], CsvText(Ssid(reading)).c_str());
+        m_pointHasRows = true;
+    }
+    void End(long long, long long) override { FlushEmptyPoint(); }
+
+private:
+    void FlushEmptyPoint() {
+        if (!m_point.empty() && !m_pointHasRows)
+            std::printf("%s,,,,\n", m_point.c_str());
+        m_point.clear();
+    }
+    std::string m_point;
+    bool m_pointHasRows = false;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Inspects collection files"};
+    CLI::App app{"Inspects and exports collection files"};
     app.require_subcommand(1);
     std::string path;
     CLI::App* dump = app.add_subcommand("dump", "print the header, every point and every reading");
     dump->add_option("FILE", path, "collection file (.ktd)")->required();
+    CLI::App* csv = app.add_subcommand("csv", "export one CSV row per reading");
+    csv->add_option("FILE", path, "collection file (.ktd)")->required();
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : kUsageOrOpenError;
     }
-    return Dump(path);
+    if (csv->parsed()) {
+        CsvVisitor visitor;
+        return Walk(path, visitor);
+    }
+    DumpVisitor visitor;
+    return Walk(path, visitor);
 }
