@@ -10,42 +10,18 @@
 #include <utility>
 #include <vector>
 
+#include "support/ScratchFiles.h"
 #include "survey/Compression.h"
 
 namespace ketrion {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
+using scratch::Bytes;
+using scratch::ReadBytes;
+using scratch::ScratchDir;
+using scratch::WriteBytes;
 using Frequencies = CCompression::Frequencies;
-
-// A fresh folder per test, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_path = fs::temp_directory_path() /
-                 ("ketrion_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
 
 // A block header with the given frequencies followed by hand-picked code bytes.
 Bytes MakeBlock(const Frequencies& freq, const Bytes& code) {
@@ -251,7 +227,7 @@ TEST(CompressionDecodeTest, HandMadeBlocks) {
         {"skewed: one A then a cut-off code", SkewedToA(), {0xFE}, {'A'}},
         {"no code bytes", Uniform(1), {}, {}},
     };
-    TempDir dir;
+    ScratchDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         const Bytes block = MakeBlock(c.freq, c.code);
@@ -259,10 +235,10 @@ TEST(CompressionDecodeTest, HandMadeBlocks) {
         CCompression::DecodeBlock(block, out);
         EXPECT_EQ(out, c.expected);
 
-        WriteFile(dir / "in", block);
+        WriteBytes(dir / "in", block);
         CCompression file(dir / "in", dir / "out");
         EXPECT_EQ(file.Decode(), static_cast<int>(c.expected.size()));
-        EXPECT_EQ(ReadFile(dir / "out"), c.expected);
+        EXPECT_EQ(ReadBytes(dir / "out"), c.expected);
     }
 }
 
@@ -317,7 +293,7 @@ TEST(CompressionRoundTripTest, EncoderAndDecoderAgree) {
         {"255-bit codes, chain table", deep, false, Chain()},
         {"random, chain table", Bytes(random.begin(), random.begin() + 3000), false, Chain()},
     };
-    TempDir dir;
+    ScratchDir dir;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
         const Bytes block = c.ownFrequencies ? CCompression::EncodeBlock(c.data)
@@ -335,48 +311,48 @@ TEST(CompressionRoundTripTest, EncoderAndDecoderAgree) {
         CCompression::DecodeBlock(block, out);
         EXPECT_EQ(out, c.data);
 
-        WriteFile(dir / "block", block);
+        WriteBytes(dir / "block", block);
         CCompression file(dir / "block", dir / "plain");
         EXPECT_EQ(file.Decode(), static_cast<int>(c.data.size()));
-        EXPECT_EQ(ReadFile(dir / "plain"), c.data);
+        EXPECT_EQ(ReadBytes(dir / "plain"), c.data);
     }
 }
 
 TEST(CompressionDecodeTest, EveryExpansionStartsAtTheRoot) {
-    TempDir dir;
+    ScratchDir dir;
     // The first block ends inside a code; the second must not continue it.
-    WriteFile(dir / "cut", MakeBlock(Chain(), {0xFF}));
-    WriteFile(dir / "whole", MakeBlock(Uniform(1), {0x80, 0x01}));
+    WriteBytes(dir / "cut", MakeBlock(Chain(), {0xFF}));
+    WriteBytes(dir / "whole", MakeBlock(Uniform(1), {0x80, 0x01}));
     CCompression first(dir / "cut", dir / "out1");
     EXPECT_EQ(first.Decode(), 0);
     CCompression second(dir / "whole", dir / "out2");
     EXPECT_EQ(second.Decode(), 2);
-    EXPECT_EQ(ReadFile(dir / "out2"), (Bytes{0x01, 0x80}));
+    EXPECT_EQ(ReadBytes(dir / "out2"), (Bytes{0x01, 0x80}));
 
     // The same instance run twice gives the same output both times.
-    WriteFile(dir / "odd", MakeBlock(Uniform(1), {0x80, 0x01, 0x07}));
+    WriteBytes(dir / "odd", MakeBlock(Uniform(1), {0x80, 0x01, 0x07}));
     CCompression twice(dir / "odd", dir / "out3");
     EXPECT_EQ(twice.Decode(), 3);
     EXPECT_EQ(twice.Decode(), 3);
-    EXPECT_EQ(ReadFile(dir / "out3"), (Bytes{0x01, 0x80, 0xE0}));
+    EXPECT_EQ(ReadBytes(dir / "out3"), (Bytes{0x01, 0x80, 0xE0}));
 }
 
 TEST(CompressionDecodeTest, FilesThatCannotBeUsed) {
-    TempDir dir;
+    ScratchDir dir;
     // Missing input: nothing decoded and no output file.
     CCompression missing(dir / "nothing-here", dir / "out");
     EXPECT_EQ(missing.Decode(), 0);
     EXPECT_FALSE(fs::exists(dir / "out"));
 
     // Output in a folder that does not exist.
-    WriteFile(dir / "in", MakeBlock(Uniform(1), {0x80}));
+    WriteBytes(dir / "in", MakeBlock(Uniform(1), {0x80}));
     CCompression unwritable(dir / "in", dir / "no-such-folder/out");
     EXPECT_EQ(unwritable.Decode(), 0);
 
     // A block cut inside its frequency table expands to an empty file.
     Bytes truncated = MakeBlock(Uniform(1), {});
     truncated.resize(500);
-    WriteFile(dir / "short", truncated);
+    WriteBytes(dir / "short", truncated);
     CCompression shortBlock(dir / "short", dir / "out");
     EXPECT_EQ(shortBlock.Decode(), 0);
     EXPECT_TRUE(fs::exists(dir / "out"));

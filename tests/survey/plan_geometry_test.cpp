@@ -21,15 +21,6 @@ CSitePlan MakeHandheldPlan() {
 
 const SiteRect kClient{0, 0, 240, 268};
 
-TEST(SitePlanTest, InitialStateAndSettings) {
-    CSitePlan plan;
-    EXPECT_EQ(plan.GetZoom(), 1);
-    EXPECT_EQ(plan.GetViewport(), SiteRect{});
-    EXPECT_TRUE(plan.m_bShowPath);
-    EXPECT_TRUE(plan.m_bShowDynamicAps);
-    EXPECT_FALSE(plan.m_bSignalIsSn);
-}
-
 TEST(SitePlanTest, ZoomInThenOutRestoresViewport) {
     CSitePlan plan = MakeHandheldPlan();
     plan.ZoomIn();

@@ -15,6 +15,7 @@
 #include "engine/Location.h"
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSound.h"
+#include "support/ScratchFiles.h"
 #include "survey/Compression.h"
 #include "survey/SiteProjection.h"
 
@@ -22,34 +23,10 @@ namespace ketrion {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-
-class TempDir {
-public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_path = fs::temp_directory_path() /
-                 ("ketrion_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
+using scratch::Bytes;
+using scratch::ReadBytes;
+using scratch::ScratchDir;
+using scratch::WriteBytes;
 
 void PutDouble(Bytes& b, std::size_t at, double v) {
     std::uint64_t bits = 0;
@@ -101,7 +78,7 @@ protected:
     RecordingPrompt prompt;
     RecordingSound sound;
     CSiteProjection projection{location, prompt, sound};
-    TempDir dir;
+    ScratchDir dir;
 };
 
 const Coefficients kLongitudeOnly{0, 1000, 75000, 0, 0, 0};
@@ -152,7 +129,7 @@ TEST_F(ProjectionTest, LoadsCoefficientsAndExpandsThePlan) {
     const Bytes plain = {'B', 'M', 1, 2, 3, 0xFF, 0xFF, 0xFF, 0};
     const Bytes block = CCompression::EncodeBlock(plain);
     const std::string path = dir / "plan.ktp";
-    WriteFile(path, MakeProjection({1.5, -2.25, 3.0, 4.0, 5.5, -6.0}, block));
+    WriteBytes(path, MakeProjection({1.5, -2.25, 3.0, 4.0, 5.5, -6.0}, block));
 
     EXPECT_TRUE(projection.LoadProjection(path));
     EXPECT_TRUE(prompt.Messages().empty());
@@ -165,14 +142,14 @@ TEST_F(ProjectionTest, LoadsCoefficientsAndExpandsThePlan) {
     EXPECT_EQ(projection.m_yOrigin, -6.0);
     EXPECT_EQ(projection.m_strProjectionPath, path);
     EXPECT_EQ(projection.m_strBitmapPath, path + "b");
-    EXPECT_EQ(ReadFile(path + "c"), block);
-    EXPECT_EQ(ReadFile(path + "b"), plain);
+    EXPECT_EQ(ReadBytes(path + "c"), block);
+    EXPECT_EQ(ReadBytes(path + "b"), plain);
 
     // Loading again overwrites the files beside it.
     const Bytes other = {9, 8, 7};
-    WriteFile(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(other)));
+    WriteBytes(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(other)));
     EXPECT_TRUE(projection.LoadProjection(path));
-    EXPECT_EQ(ReadFile(path + "b"), other);
+    EXPECT_EQ(ReadBytes(path + "b"), other);
     EXPECT_EQ(projection.m_xOrigin, 75000.0);
 }
 
@@ -205,18 +182,18 @@ TEST_F(ProjectionTest, BlockLengthCheckedAgainstFile) {
         setLength(c.length);
         Bytes file = MakeProjection(kLongitudeOnly, block);
         file.insert(file.end(), c.trailing.begin(), c.trailing.end());
-        WriteFile(path, file);
+        WriteBytes(path, file);
         EXPECT_TRUE(projection.LoadProjection(path));
         EXPECT_TRUE(prompt.Messages().empty());
-        const Bytes copied = ReadFile(path + "c");
+        const Bytes copied = ReadBytes(path + "c");
         ASSERT_EQ(copied.size(), c.copied);
         EXPECT_TRUE(std::equal(copied.begin(), copied.end(), block.begin()));
-        EXPECT_EQ(ReadFile(path + "b").size(), c.copied == size ? plain.size() : 0u);
+        EXPECT_EQ(ReadBytes(path + "b").size(), c.copied == size ? plain.size() : 0u);
         EXPECT_EQ(projection.m_xOrigin, 75000.0);
     }
 
     // A header with no room for the length word at all.
-    WriteFile(path, Bytes(MakeProjection(kLongitudeOnly, {}).size() + 2, 0));
+    WriteBytes(path, Bytes(MakeProjection(kLongitudeOnly, {}).size() + 2, 0));
     EXPECT_TRUE(projection.LoadProjection(path));
     EXPECT_EQ(fs::file_size(path + "c"), 0u);
 }
@@ -224,7 +201,7 @@ TEST_F(ProjectionTest, BlockLengthCheckedAgainstFile) {
 TEST_F(ProjectionTest, UnusableFilesGiveTheirMessage) {
     // Load a good projection first: failures must leave it in place.
     const std::string good = dir / "good.ktp";
-    WriteFile(good, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(Bytes{1, 2})));
+    WriteBytes(good, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(Bytes{1, 2})));
     ASSERT_TRUE(projection.LoadProjection(good));
 
     const std::string missing = dir / "missing.ktp";
@@ -235,7 +212,7 @@ TEST_F(ProjectionTest, UnusableFilesGiveTheirMessage) {
 
     prompt.Clear();
     const std::string shortFile = dir / "short.ktp";
-    WriteFile(shortFile, Bytes(144, 0));
+    WriteBytes(shortFile, Bytes(144, 0));
     EXPECT_FALSE(projection.LoadProjection(shortFile));
     EXPECT_EQ(prompt.Messages(),
               std::vector<std::string>{shortFile +
@@ -260,7 +237,7 @@ TEST_F(ProjectionTest, UnreadableFileIsDenied) {
         GTEST_SKIP() << "permissions do not apply to root";
     }
     const std::string path = dir / "locked.ktp";
-    WriteFile(path, MakeProjection(kLongitudeOnly, {}));
+    WriteBytes(path, MakeProjection(kLongitudeOnly, {}));
     ::chmod(path.c_str(), 0);
     EXPECT_FALSE(projection.LoadProjection(path));
     EXPECT_EQ(prompt.Messages(), std::vector<std::string>{"Access to " + path + " was denied."});
@@ -269,7 +246,7 @@ TEST_F(ProjectionTest, UnreadableFileIsDenied) {
 TEST_F(ProjectionTest, BlockFileThatCannotBeCreated) {
     const Bytes plain = {5, 6, 7};
     const std::string path = dir / "plan.ktp";
-    WriteFile(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(plain)));
+    WriteBytes(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(plain)));
     fs::create_directory(path + "c");  // the temporary path is taken by a folder
 
     EXPECT_TRUE(projection.LoadProjection(path));

@@ -13,6 +13,7 @@
 #include "engine/Location.h"
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSound.h"
+#include "support/ScratchFiles.h"
 #include "survey/Compression.h"
 #include "survey/SiteProjection.h"
 #include "tools/ktp/ProjectionMaker.h"
@@ -21,37 +22,10 @@ namespace ketrion::ktp {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-
-class TempDir {
-public:
-    TempDir() {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_path = fs::temp_directory_path() /
-                 ("ketrion_" + std::string(info->name()) + "_" + std::to_string(::getpid()));
-        fs::remove_all(m_path);
-        fs::create_directories(m_path);
-    }
-    ~TempDir() { fs::remove_all(m_path); }
-    std::string operator/(const std::string& name) const { return (m_path / name).string(); }
-    std::size_t Count() const {
-        return static_cast<std::size_t>(std::distance(fs::directory_iterator(m_path), {}));
-    }
-
-private:
-    fs::path m_path;
-};
-
-void WriteFile(const std::string& path, const Bytes& bytes) {
-    std::ofstream f(path, std::ios::binary);
-    f.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
-}
-
-Bytes ReadFile(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
+using scratch::Bytes;
+using scratch::ReadBytes;
+using scratch::ScratchDir;
+using scratch::WriteBytes;
 
 std::uint32_t Le32(const Bytes& b, std::size_t at) {
     return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
@@ -232,16 +206,16 @@ TEST(KtpFileTest, PackedFileLoadsInTheProgram) {
     EXPECT_EQ(Le32(file, 145), file.size() - 145);  // block length counts its word
     EXPECT_EQ(Le32(file, 149), bitmap.size());      // second word: expanded size
 
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir / "site.ktp";
-    WriteFile(path, file);
+    WriteBytes(path, file);
     CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
     CSiteProjection projection(location, prompt, sound);
     ASSERT_TRUE(projection.LoadProjection(path));
     EXPECT_TRUE(prompt.Messages().empty());
-    EXPECT_EQ(ReadFile(projection.m_strBitmapPath), bitmap);
+    EXPECT_EQ(ReadBytes(projection.m_strBitmapPath), bitmap);
     EXPECT_EQ(projection.m_xLon, fit->xLon);
     EXPECT_EQ(projection.m_yLat, fit->yLat);
     // 52.20550 N, 0.12100 E: the middle of the main corridor.
@@ -258,10 +232,10 @@ TEST(KtpInfoTest, ReportsHeaderWithoutWriting) {
     const auto fit = FitAffine(kCorners, error);
     ASSERT_TRUE(fit);
     Bytes file = MakeProjectionFile(*fit, Bytes(100, 0xAB));
-    TempDir dir;
+    ScratchDir dir;
     const std::string path = dir / "site.ktp";
 
-    WriteFile(path, file);
+    WriteBytes(path, file);
     auto info = ReadProjectionInfo(path, error);
     ASSERT_TRUE(info) << error;
     EXPECT_EQ(info->fileSize, file.size());
@@ -279,7 +253,7 @@ TEST(KtpInfoTest, ReportsHeaderWithoutWriting) {
 
     // A block cut short is described, not trusted.
     file.resize(file.size() - 10);
-    WriteFile(path, file);
+    WriteBytes(path, file);
     info = ReadProjectionInfo(path, error);
     ASSERT_TRUE(info);
     text = FormatProjectionInfo(*info);
@@ -287,12 +261,12 @@ TEST(KtpInfoTest, ReportsHeaderWithoutWriting) {
               std::string::npos)
         << text;
 
-    WriteFile(path, Bytes(145, 0));
+    WriteBytes(path, Bytes(145, 0));
     info = ReadProjectionInfo(path, error);
     ASSERT_TRUE(info);
     EXPECT_NE(FormatProjectionInfo(*info).find("block: none"), std::string::npos);
 
-    WriteFile(path, Bytes(100, 0));
+    WriteBytes(path, Bytes(100, 0));
     EXPECT_FALSE(ReadProjectionInfo(path, error));
     EXPECT_NE(error.find("shorter than the 145-byte header"), std::string::npos) << error;
     EXPECT_FALSE(ReadProjectionInfo(dir / "absent.ktp", error));
