@@ -37,11 +37,13 @@ class CSiteData {
 public:
     // One survey point or dynamic access point.
     struct _tap {
-        std::int32_t x = 0;       // plan x
-        std::int32_t y = 0;       // plan y
-        std::int16_t signal = 0;  // strongest average signal (dBm, >= -100); -100 for a dynamic AP
-        std::uint16_t readings =
-            0;                    // reading records after the location record; 0 for a dynamic AP
+        std::int32_t x = 0;  // plan x
+        std::int32_t y = 0;  // plan y
+        // Strongest average signal of the readings (dBm), never below -100;
+        // -100 for a dynamic access point.
+        std::int16_t signal = 0;
+        // Reading records after the location record; 0 for a dynamic access point.
+        std::uint16_t readings = 0;
         std::uint8_t kind = 0;    // 0 survey point, 1 dynamic access point
         std::int64_t offset = 0;  // file offset of the point's location record
     };
