@@ -46,14 +46,14 @@ CCompression::Frequencies ParseFrequencies(const std::uint8_t* header) {
 
 // What one input byte does to a walk resting at one inner node: the symbols it
 // completes (up to 8, one per bit at most) and the inner node where it leaves
-// the walk. Rows are filled by walking every byte value bit by bit from their
-// node, so decoding with them gives exactly the output of the bit-by-bit walk.
+// the walk. An entry is filled by walking its byte bit by bit from its node, so
+// decoding with the table gives exactly the output of the bit-by-bit walk.
 //
 // The walk's serial dependency is the next-node lookup, so that part lives in a
 // compact array of its own (2 bytes per entry, hot rows stay in the first-level
 // cache); symbols and counts are loaded beside it, off the critical path.
-// A row is filled the first time the walk rests at its node: a small block
-// touches only a few rows, a plan image most of them once.
+// Entries are filled the first time they are used: a small block touches only
+// a few, a plan image a few thousand of the 65,280.
 class StepTable {
 public:
     explicit StepTable(const CCompression& tree)
@@ -61,7 +61,9 @@ public:
           m_next(new std::uint16_t[kEntries]),
           m_count(new std::uint8_t[kEntries]),
           m_symbols(new std::uint64_t[kEntries]),
-          m_rootState(static_cast<std::uint8_t>(tree.Root() - kFirstInner)) {}
+          m_rootState(static_cast<std::uint8_t>(tree.Root() - kFirstInner)) {
+        std::memset(m_count.get(), kUnfilled, kEntries);
+    }
 
     std::uint8_t RootState() const { return m_rootState; }
 
@@ -75,10 +77,10 @@ public:
         const std::uint8_t* count = m_count.get();
         const std::uint64_t* symbols = m_symbols.get();
         for (std::size_t i = 0; i < n; ++i) {
-            if (!m_filled[row / 256]) [[unlikely]] {
-                FillRow(row / 256);
-            }
             const std::size_t e = row + in[i];
+            if (count[e] == kUnfilled) [[unlikely]] {
+                Fill(e);
+            }
             std::memcpy(o, &symbols[e], 8);
             o += count[e];
             row = next[e];
@@ -89,35 +91,33 @@ public:
 
 private:
     static constexpr std::size_t kEntries = static_cast<std::size_t>(kInnerNodes) * 256;
+    // A count no entry can have (at most 8 symbols per byte).
+    static constexpr std::uint8_t kUnfilled = 0xFF;
 
-    void FillRow(std::size_t s) {
+    void Fill(std::size_t e) {
         const int root = m_tree.Root();
-        for (int byte = 0; byte < 256; ++byte) {
-            const std::size_t e = s * 256 + static_cast<std::size_t>(byte);
-            std::uint8_t emitted[8] = {};
-            std::uint8_t c = 0;
-            int node = kFirstInner + static_cast<int>(s);
-            for (int bit = 0; bit < 8; ++bit) {
-                const CNode& n = m_tree.Node(node);
-                node = ((byte >> bit) & 1) ? n.child1 : n.child0;
-                if (m_tree.Node(node).leaf) {
-                    emitted[c++] = m_tree.Node(node).symbol;
-                    node = root;
-                }
+        const unsigned byte = static_cast<unsigned>(e % 256);
+        std::uint8_t emitted[8] = {};
+        std::uint8_t c = 0;
+        int node = kFirstInner + static_cast<int>(e / 256);
+        for (int bit = 0; bit < 8; ++bit) {
+            const CNode& n = m_tree.Node(node);
+            node = ((byte >> bit) & 1) ? n.child1 : n.child0;
+            if (m_tree.Node(node).leaf) {
+                emitted[c++] = m_tree.Node(node).symbol;
+                node = root;
             }
-            std::memcpy(&m_symbols[e], emitted, 8);
-            m_count[e] = c;
-            m_next[e] = static_cast<std::uint16_t>((node - kFirstInner) * 256);
         }
-        m_filled[s] = 1;
+        std::memcpy(&m_symbols[e], emitted, 8);
+        m_next[e] = static_cast<std::uint16_t>((node - kFirstInner) * 256);
+        m_count[e] = c;
     }
 
     const CCompression& m_tree;
-    // Rows are filled before use, so the arrays start uninitialised.
+    // Entries are filled before use, so next and symbols start uninitialised.
     std::unique_ptr<std::uint16_t[]> m_next;  // index of the next node's row
     std::unique_ptr<std::uint8_t[]> m_count;
     std::unique_ptr<std::uint64_t[]> m_symbols;
-    std::array<std::uint8_t, kInnerNodes> m_filled{};
     std::uint8_t m_rootState;
 };
 
