@@ -12,6 +12,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "engine/Engine.h"
 #include "engine/Location.h"
@@ -44,8 +46,11 @@ constexpr int kDiscRadius = 10;
 constexpr int kWideDiscRadius = 20;
 // Half the side of the box the "AP" label is centred in, whatever the disc size.
 constexpr int kApLabelHalf = 10;
-// Transparent border around a disc sprite, so the pen's outer pixels fit.
+// Border around a disc image, so the pen's outer pixels fit.
 constexpr int kSpriteMargin = 2;
+// The path's dashes: kDashLength pixels drawn in every kDashPeriod.
+constexpr int kDashLength = 4;
+constexpr int kDashPeriod = 6;
 // Band font: 8 points, face "System".
 constexpr int kBandFontPoints = 8;
 
@@ -651,14 +656,13 @@ void CSiteView::UpdateSurveyLayer(const SiteRect& client, const QFont& font, int
         m_bLayerValid = true;
     }
 
-    QPainter dc(&m_surveyLayer);
-    dc.setFont(font);
     if (rebuild) {
         SiteRect dst = client;
         SiteRect src;
         plan.GetCopyRects(dst, src);
         if (dst.right > dst.left && dst.bottom > dst.top && src.right > src.left &&
             src.bottom > src.top) {
+            QPainter dc(&m_surveyLayer);
             dc.drawImage(ToQRect(dst), m_bmpPlan, ToQRect(src));
         }
     }
@@ -666,21 +670,33 @@ void CSiteView::UpdateSurveyLayer(const SiteRect& client, const QFont& font, int
     // The list only grows between loads, and later points are drawn over
     // earlier ones, so drawing just the new points (with the path carried on
     // from the last one drawn) gives the same picture as drawing them all.
-    dc.setPen(m_penDash);
-    dc.setBrush(m_brBlack);
+    m_layerFont = font;
+    // Points outside the viewport draw nothing and leave the path alone: most
+    // points of a long survey are skipped with this test alone.
+    const SiteRect viewport = plan.GetViewport();
+    auto hidden = [&viewport](const CSiteData::_tap& point) {
+        return point.x < viewport.left || point.x > viewport.right || point.y < viewport.top ||
+               point.y > viewport.bottom;
+    };
+    const int radius = DiscRadius();
     std::size_t index = 0;
     m_services.data.ForEachPoint([&](const CSiteData::_tap& point) {
-        if (index++ < m_layerPoints) {
+        if (index++ < m_layerPoints || hidden(point)) {
             return;
         }
         if (point.kind == CSiteData::kKindSurvey) {
-            DrawSurveyPoint(dc, point.x, point.y, point.signal);
+            std::int32_t sx = 0;
+            std::int32_t sy = 0;
+            if (!plan.PlanToScreen(client, point.x, point.y, sx, sy)) {
+                return;
+            }
+            DrawDisc(m_surveyLayer, sx, sy, SignalLevel(point.signal), radius);
             if (plan.m_bShowPath) {
-                DrawPathSegment(dc, point.x, point.y);
+                ExtendPath(m_surveyLayer, QPoint(sx, sy));
             }
         } else if (point.kind == CSiteData::kKindDynamicAp) {
             if (plan.m_bShowDynamicAps) {
-                DrawAccessPoint(dc, point.x, point.y);
+                DrawAccessPoint(m_surveyLayer, point.x, point.y);
             }
         }
     });
@@ -723,52 +739,137 @@ int CSiteView::DiscRadius() const {
     return client.right - client.left <= kNarrowScreen ? kDiscRadius : kWideDiscRadius;
 }
 
-bool CSiteView::DrawSurveyPoint(QPainter& dc, int x, int y, int signal) {
+bool CSiteView::DrawSurveyPoint(QImage& layer, int x, int y, int signal) {
     std::int32_t sx = 0;
     std::int32_t sy = 0;
     if (!m_services.plan.PlanToScreen(ClientRect(), x, y, sx, sy)) {
         return false;
     }
-    const int r = DiscRadius();
-    // The disc as drawn once with the dashed pen and the level's brush.
-    dc.drawImage(sx - r - kSpriteMargin, sy - r - kSpriteMargin,
-                 DiscSprite(SignalLevel(signal), r));
+    DrawDisc(layer, sx, sy, SignalLevel(signal), DiscRadius());
     return true;
 }
 
-const QImage& CSiteView::DiscSprite(int level, int radius) {
-    QImage& sprite = m_discSprites[radius == kDiscRadius ? 0 : 1][level];
-    if (sprite.isNull()) {
+void CSiteView::DrawDisc(QImage& layer, int sx, int sy, int level, int r) {
+    // The disc as drawn once with the dashed pen and the level's brush,
+    // copied span by span (a painter call per disc costs several times more).
+    const DiscImage& disc = Disc(level, r);
+    const int left = sx - r - kSpriteMargin;
+    const int top = sy - r - kSpriteMargin;
+    const int width = layer.width();
+    const int height = layer.height();
+    uchar* const bits = layer.bits();
+    const qsizetype stride = layer.bytesPerLine();
+    const uchar* const discBits = disc.image.constBits();
+    const qsizetype discStride = disc.image.bytesPerLine();
+    for (const DiscImage::Span& span : disc.spans) {
+        const int y0 = top + span.row;
+        if (y0 < 0 || y0 >= height) {
+            continue;
+        }
+        const int from = std::max(left + span.left, 0);
+        const int to = std::min(left + span.left + span.length, width);
+        if (from >= to) {
+            continue;
+        }
+        const auto* source =
+            reinterpret_cast<const QRgb*>(discBits + span.row * discStride) + (from - left);
+        auto* target = reinterpret_cast<QRgb*>(bits + y0 * stride) + from;
+        std::memcpy(target, source, static_cast<std::size_t>(to - from) * sizeof(QRgb));
+    }
+}
+
+const CSiteView::DiscImage& CSiteView::Disc(int level, int radius) {
+    DiscImage& disc = m_discs[radius == kDiscRadius ? 0 : 1][level];
+    if (disc.image.isNull()) {
         const int side = 2 * radius + 2 * kSpriteMargin + 1;
-        sprite = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
-        sprite.fill(Qt::transparent);
-        QPainter painter(&sprite);
+        QImage drawn(side, side, QImage::Format_ARGB32);
+        drawn.fill(Qt::transparent);
+        QPainter painter(&drawn);
         painter.setPen(m_penDash);
         painter.setBrush(LevelBrush(level));
         painter.drawEllipse(QRect(kSpriteMargin, kSpriteMargin, 2 * radius, 2 * radius));
+        painter.end();
+        // Without antialiasing every pixel is either painted or untouched: the
+        // painted runs of each row are what a copy has to write.
+        disc.image = QImage(side, side, QImage::Format_RGB32);
+        for (int row = 0; row < side; ++row) {
+            const auto* pixels = reinterpret_cast<const QRgb*>(drawn.constScanLine(row));
+            auto* opaque = reinterpret_cast<QRgb*>(disc.image.scanLine(row));
+            int x = 0;
+            while (x < side) {
+                if (qAlpha(pixels[x]) == 0) {
+                    opaque[x++] = 0xFF000000u;
+                    continue;
+                }
+                const int start = x;
+                while (x < side && qAlpha(pixels[x]) != 0) {
+                    opaque[x] = pixels[x] | 0xFF000000u;
+                    ++x;
+                }
+                disc.spans.push_back({row, start, x - start});
+            }
+        }
     }
-    return sprite;
+    return disc;
 }
 
-void CSiteView::DrawPathSegment(QPainter& dc, int x, int y) {
+void CSiteView::DrawPathSegment(QImage& layer, int x, int y) {
     std::int32_t sx = 0;
     std::int32_t sy = 0;
     if (!m_services.plan.PlanToScreen(ClientRect(), x, y, sx, sy)) {
         return;  // no segment into a hidden point; the next one starts from the last shown
     }
+    ExtendPath(layer, QPoint(sx, sy));
+}
+
+void CSiteView::ExtendPath(QImage& layer, QPoint to) {
     if (m_bPathStarted) {
-        dc.drawLine(s_ptPrev, QPoint(sx, sy));
+        DrawDashedLine(layer, s_ptPrev, to);
     }
-    s_ptPrev = QPoint(sx, sy);
+    s_ptPrev = to;
     m_bPathStarted = true;
 }
 
-bool CSiteView::DrawAccessPoint(QPainter& dc, int x, int y) {
+void CSiteView::DrawDashedLine(QImage& layer, QPoint from, QPoint to) {
+    // Bresenham's line with the dashed pen's pattern: 4 pixels drawn, 2 left,
+    // counted from the start of the segment; the last pixel is not drawn.
+    const int width = layer.width();
+    const int height = layer.height();
+    const QRgb ink = m_penDash.color().rgb();
+    uchar* const bits = layer.bits();
+    const qsizetype stride = layer.bytesPerLine();
+    int x = from.x();
+    int y = from.y();
+    const int dx = std::abs(to.x() - x);
+    const int dy = -std::abs(to.y() - y);
+    const int stepX = x < to.x() ? 1 : -1;
+    const int stepY = y < to.y() ? 1 : -1;
+    int error = dx + dy;
+    for (int i = 0; x != to.x() || y != to.y(); ++i) {
+        if (i % kDashPeriod < kDashLength && x >= 0 && x < width && y >= 0 && y < height) {
+            reinterpret_cast<QRgb*>(bits + y * stride)[x] = ink;
+        }
+        const int twice = 2 * error;
+        if (twice >= dy) {
+            error += dy;
+            x += stepX;
+        }
+        if (twice <= dx) {
+            error += dx;
+            y += stepY;
+        }
+    }
+}
+
+bool CSiteView::DrawAccessPoint(QImage& layer, int x, int y) {
     std::int32_t sx = 0;
     std::int32_t sy = 0;
     if (!m_services.plan.PlanToScreen(ClientRect(), x, y, sx, sy)) {
         return false;
     }
+    QPainter dc(&layer);
+    dc.setFont(m_layerFont);
+    dc.setPen(m_penDash);
     dc.setBrush(m_brBlack);
     const int r = DiscRadius();
     dc.drawEllipse(QRect(sx - r, sy - r, 2 * r, 2 * r));

@@ -2,12 +2,14 @@
 
 #include <QAbstractScrollArea>
 #include <QBrush>
+#include <QFont>
 #include <QImage>
 #include <QPen>
 #include <QPoint>
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
 #include "survey/SitePlan.h"
 #include "ui/shell/Commands.h"
@@ -80,9 +82,13 @@ public:
 
     // Disc colour class of a signal in dBm: 0 (-91 and below) .. 4 (-30 and above).
     static int SignalLevel(int signal);
-    bool DrawSurveyPoint(QPainter& dc, int x, int y, int signal);
-    void DrawPathSegment(QPainter& dc, int x, int y);
-    bool DrawAccessPoint(QPainter& dc, int x, int y);
+    // Points and path are drawn into the image that keeps the plan and the
+    // points between paints; positions are plan coordinates.
+    bool DrawSurveyPoint(QImage& layer, int x, int y, int signal);
+    void DrawPathSegment(QImage& layer, int x, int y);
+    bool DrawAccessPoint(QImage& layer, int x, int y);
+    // A 1-pixel dashed black line (4 drawn, 2 left out), clipped to the image.
+    void DrawDashedLine(QImage& layer, QPoint from, QPoint to);
     void DrawPositionMarker(QPainter& dc);
     void DrawLocationBand(QPainter& dc);
     void DrawZoomBand(QPainter& dc);
@@ -132,7 +138,20 @@ private:
     void HoldTimeout();
     const QBrush& LevelBrush(int level) const;
     int DiscRadius() const;
-    const QImage& DiscSprite(int level, int radius);
+    struct DiscImage {
+        struct Span {
+            int row;
+            int left;
+            int length;
+        };
+        QImage image;             // the disc, opaque where painted
+        std::vector<Span> spans;  // the painted runs of each row
+    };
+    const DiscImage& Disc(int level, int radius);
+    // A disc of the level's colour centred on a screen point.
+    void DrawDisc(QImage& layer, int sx, int sy, int level, int radius);
+    // Joins the path to a screen point (the first one only starts it).
+    void ExtendPath(QImage& layer, QPoint to);
     // Brings m_surveyLayer (plan, points and path) up to date.
     void UpdateSurveyLayer(const SiteRect& client, const QFont& font, int dotsPerMeter);
     int BandHeight(QPainter& dc) const;
@@ -155,8 +174,8 @@ private:
     QBrush m_brGreen;
     QBrush m_brBlue;
     QImage m_bmpMarker;
-    // Survey discs drawn once per signal level and radius (10, 20), then copied.
-    QImage m_discSprites[2][5];
+    // Survey discs drawn once per radius (10, 20) and signal level, then copied.
+    DiscImage m_discs[2][5];
 
     // Per-view painting state: the first paint installs the blank plan; the
     // path's last screen point carries over from one survey point to the next.
@@ -178,6 +197,7 @@ private:
         bool operator==(const LayerKey&) const = default;
     };
     QImage m_surveyLayer;
+    QFont m_layerFont;
     LayerKey m_layerKey;
     std::size_t m_layerPoints = 0;
     bool m_bLayerValid = false;
