@@ -9,10 +9,8 @@
 #include <QWidget>
 
 #include <algorithm>
-#include <climits>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -21,6 +19,7 @@
 
 #include "platform/Sound.h"
 #include "ui/shell/Services.h"
+#include "ui/shell/SnapshotCounter.h"
 #include "ui/siteview/Dialogs.h"
 
 namespace ketrion {
@@ -34,8 +33,6 @@ namespace {
 constexpr const char* kCantOpenFormat = "Can't open file\"%s\"";
 // Shown when the capture cannot be taken or its buffer not allocated.
 constexpr const char* kCaptureFailed = "Cannot capture the screen for the snapshot.";
-// Lines of the counter file longer than this are cut (the rest is ignored).
-constexpr int kCounterLineMax = 79;
 
 // The standard error manager with the recovery point of one compression.
 struct JpegErrorManager {
@@ -111,19 +108,6 @@ bool Compress(Compression& c, int width, int height, int quality, const std::uin
     return true;
 }
 
-// C library decimal-to-integer conversion, saturated to the int range.
-int ParseLeadingInt(const QByteArray& line) {
-    const std::string text = line.toStdString();
-    const long long value = std::strtoll(text.c_str(), nullptr, 10);
-    if (value > INT_MAX) {
-        return INT_MAX;
-    }
-    if (value < INT_MIN) {
-        return INT_MIN;
-    }
-    return static_cast<int>(value);
-}
-
 void WriteSnapshotCounter(const QString& folder, long long next) {
     QDir().mkpath(folder);
     QFile file(QDir(folder).filePath(QString::fromLatin1(kSnapshotCounterFile)));
@@ -175,11 +159,8 @@ int ReadSnapshotCounter(const QString& counterPath) {
     if (!file.open(QIODevice::ReadOnly)) {
         return 1;
     }
-    const QByteArray line = file.readLine(kCounterLineMax + 1);
-    if (line.isEmpty()) {
-        return 1;  // an empty file counts as missing
-    }
-    return ParseLeadingInt(line);
+    const QByteArray head = file.read(static_cast<qint64>(kCounterLineMax));
+    return ParseSnapshotCounter(head.constData(), static_cast<std::size_t>(head.size()));
 }
 
 QString SnapshotFileName(int number) {
