@@ -11,13 +11,33 @@
 
 #include "survey/Compression.h"
 
+namespace {
+
+// The two scratch files of this process, removed when it exits.
+struct ScratchFiles {
+    std::string in;
+    std::string out;
+    ScratchFiles() {
+        const std::string base = "/tmp/fuzz_decode_" + std::to_string(::getpid());
+        in = base + ".in";
+        out = base + ".out";
+    }
+    ~ScratchFiles() {
+        std::remove(in.c_str());
+        std::remove(out.c_str());
+    }
+};
+
+const ScratchFiles s_files;
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> memory;
     ketrion::CCompression::DecodeBlock({data, size}, memory);
 
-    static const std::string base = "/tmp/fuzz_decode_" + std::to_string(::getpid());
-    const std::string in = base + ".in";
-    const std::string out = base + ".out";
+    const std::string& in = s_files.in;
+    const std::string& out = s_files.out;
     if (FILE* f = std::fopen(in.c_str(), "wb")) {
         std::fwrite(data, 1, size, f);
         std::fclose(f);

@@ -20,10 +20,23 @@ public:
     void Message(std::string_view) override {}
 };
 
+// The projection file of this process and the two files loading leaves
+// beside it, removed when it exits.
+struct ScratchFile {
+    std::string path = "/tmp/fuzz_projection_" + std::to_string(::getpid()) + ".ktp";
+    ~ScratchFile() {
+        for (const char* suffix : {"", "c", "b"}) {
+            std::remove((path + suffix).c_str());
+        }
+    }
+};
+
+const ScratchFile s_file;
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = "/tmp/fuzz_projection_" + std::to_string(::getpid()) + ".ktp";
+    const std::string& path = s_file.path;
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         std::fwrite(data, 1, size, f);
         std::fclose(f);
