@@ -138,19 +138,41 @@ Damage Reader::Open(Header& header) {
     return Damage::None;
 }
 
-bool Reader::NextLocation(std::uint8_t (&record)[kLocationSize], std::int64_t& offset) {
+const std::uint8_t* Reader::NextRecord(std::int64_t size, std::uint8_t* scratch, std::size_t used) {
+    const std::int64_t index = m_position - m_bufferStart;
+    if (index >= 0 && index + size <= static_cast<std::int64_t>(m_end)) {
+        m_position += size;
+        return m_buffer.data() + index;
+    }
+    if (Take(scratch, static_cast<std::int64_t>(used)) != static_cast<std::int64_t>(used)) {
+        return nullptr;
+    }
+    const std::int64_t rest = size - static_cast<std::int64_t>(used);
+    return Take(nullptr, rest) == rest ? scratch : nullptr;
+}
+
+const std::uint8_t* Reader::NextLocationView(std::uint8_t (&scratch)[kLocationSize],
+                                             std::int64_t& offset) {
     offset = m_position;
-    if (Take(record, kLocationSize) != static_cast<std::int64_t>(kLocationSize))
-        return false;
-    std::int64_t rest = m_locationSize - static_cast<std::int64_t>(kLocationSize);
-    return Take(nullptr, rest) == rest;
+    return NextRecord(m_locationSize, scratch, kLocationSize);
+}
+
+const std::uint8_t* Reader::NextReadingView(std::uint8_t (&scratch)[kReadingSize]) {
+    return NextRecord(m_readingSize, scratch, kReadingSize);
+}
+
+bool Reader::NextLocation(std::uint8_t (&record)[kLocationSize], std::int64_t& offset) {
+    const std::uint8_t* view = NextLocationView(record, offset);
+    if (view != nullptr && view != record)
+        std::memcpy(record, view, kLocationSize);
+    return view != nullptr;
 }
 
 bool Reader::NextReading(std::uint8_t (&record)[kReadingSize]) {
-    if (Take(record, kReadingSize) != static_cast<std::int64_t>(kReadingSize))
-        return false;
-    std::int64_t rest = m_readingSize - static_cast<std::int64_t>(kReadingSize);
-    return Take(nullptr, rest) == rest;
+    const std::uint8_t* view = NextReadingView(record);
+    if (view != nullptr && view != record)
+        std::memcpy(record, view, kReadingSize);
+    return view != nullptr;
 }
 
 }  // namespace ketrion::collection

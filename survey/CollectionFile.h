@@ -137,6 +137,14 @@ public:
     // Reads one reading record likewise; false when the file ends inside it.
     bool NextReading(std::uint8_t (&record)[kReadingSize]);
 
+    // The same two reads without copying when the record lies whole in the
+    // buffer: returns a pointer to the record's first bytes (valid until the
+    // next call), or to `scratch` holding a copy; nullptr where the bool
+    // versions return false.
+    const std::uint8_t* NextLocationView(std::uint8_t (&scratch)[kLocationSize],
+                                         std::int64_t& offset);
+    const std::uint8_t* NextReadingView(std::uint8_t (&scratch)[kReadingSize]);
+
     // File offset of the next unread byte.
     std::int64_t Position() const { return m_position; }
     // Moves to an absolute file offset.
@@ -148,6 +156,7 @@ private:
     // Copies up to `length` bytes to `out` (may be null: skip), returning how many came.
     std::int64_t Take(std::uint8_t* out, std::int64_t length);
     bool Fill();
+    const std::uint8_t* NextRecord(std::int64_t size, std::uint8_t* scratch, std::size_t used);
 
     int m_fd;
     std::vector<std::uint8_t> m_buffer;

@@ -431,11 +431,13 @@ bool CSiteData::LoadSurvey() {
     m_header = file.header;
 
     std::vector<_tap> points;
-    std::uint8_t location[kLocationSize];
-    std::uint8_t reading[kReadingSize];
+    std::uint8_t locationScratch[kLocationSize];
+    std::uint8_t readingScratch[kReadingSize];
     std::int64_t offset = 0;
     std::int64_t end = reader.Position();  // end of the last complete point
-    while (reader.NextLocation(location, offset)) {
+    // Records are looked at in the reader's buffer; the location record's
+    // fields are taken before its readings are read.
+    while (const std::uint8_t* location = reader.NextLocationView(locationScratch, offset)) {
         std::memcpy(m_locationRecord, location, kLocationSize);
         _tap point;
         point.offset = offset;
@@ -445,14 +447,18 @@ bool CSiteData::LoadSurvey() {
             point.x = m_projection->PlanX(latitude, longitude);
             point.y = m_projection->PlanY(latitude, longitude);
         }
-        unsigned count = Get16(location + kCountAt);
+        const unsigned count = Get16(location + kCountAt);
+        const bool survey = location[kKindAt] == kKindSurvey;
         int strongest = kWeakestSignal;
         unsigned complete = 0;
-        while (complete < count && reader.NextReading(reading)) {
+        while (complete < count) {
+            const std::uint8_t* reading = reader.NextReadingView(readingScratch);
+            if (reading == nullptr)
+                break;
             strongest = std::max(strongest, SignalDbm(reading));
             ++complete;
         }
-        if (location[kKindAt] == kKindSurvey) {
+        if (survey) {
             point.kind = kKindSurvey;
             point.signal = static_cast<std::int16_t>(strongest);
             point.readings = static_cast<std::uint16_t>(complete);
