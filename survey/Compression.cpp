@@ -1,6 +1,7 @@
 #include "survey/Compression.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -270,11 +271,15 @@ void CCompression::BuildTree(const Frequencies& frequencies) {
 }
 
 int CCompression::Decode() {
-    const Fd in(::open(m_inputPath.c_str(), O_RDONLY | O_CLOEXEC));
-    if (in.get() < 0) {
+    // Non-blocking opens and a regular input file: a pipe or device put in
+    // place of either file can neither stall nor feed the decoder forever.
+    const Fd in(::open(m_inputPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return 0;
     }
-    const Fd out(::open(m_outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    const Fd out(
+        ::open(m_outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644));
     if (out.get() < 0) {
         return 0;
     }

@@ -154,7 +154,9 @@ int CSiteProjection::PlanY(int latitude, int longitude) const {
 }
 
 bool CSiteProjection::LoadProjection(const std::string& path) {
-    const Fd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking so that a named pipe put in place of the file cannot stall
+    // the open; anything but a regular file is turned away below.
+    const Fd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (file.get() < 0) {
         m_prompt.Message(FailureText(path, errno));
         return false;
@@ -164,8 +166,12 @@ bool CSiteProjection::LoadProjection(const std::string& path) {
         m_prompt.Message(FailureText(path, errno));
         return false;
     }
+    if (S_ISDIR(st.st_mode)) {
+        m_prompt.Message(FailureText(path, EISDIR));
+        return false;
+    }
     if (!S_ISREG(st.st_mode)) {
-        m_prompt.Message(FailureText(path, S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+        m_prompt.Message(path + " is not a regular file.");
         return false;
     }
     const std::uint64_t fileSize = static_cast<std::uint64_t>(st.st_size);
@@ -201,7 +207,8 @@ bool CSiteProjection::LoadProjection(const std::string& path) {
 
     const std::string blockPath = path + "c";
     {
-        Fd block(::open(blockPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        Fd block(
+            ::open(blockPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644));
         if (block.get() < 0) {
             // Decoding goes on with whatever is at the block path; the site view
             // reports a plan that does not load.
@@ -238,6 +245,9 @@ bool CSiteProjection::LoadProjection(const std::string& path) {
     }
 
     m_strBitmapPath = path + "b";
+    // A bitmap left by an earlier load must not pass for this one when the
+    // block cannot be expanded.
+    ::unlink(m_strBitmapPath.c_str());
     {
         auto expander = std::make_unique<CCompression>(blockPath, m_strBitmapPath);
         expander->Decode();

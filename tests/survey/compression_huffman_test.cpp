@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -342,6 +343,16 @@ TEST(CompressionDecodeTest, FilesThatCannotBeUsed) {
     // Missing input: nothing decoded and no output file.
     CCompression missing(dir / "nothing-here", dir / "out");
     EXPECT_EQ(missing.Decode(), 0);
+    EXPECT_FALSE(fs::exists(dir / "out"));
+
+    // Input that is not a regular file: a folder, or a pipe nobody writes to
+    // (which must not stall the decoder).
+    fs::create_directory(dir / "folder");
+    CCompression folder(dir / "folder", dir / "out");
+    EXPECT_EQ(folder.Decode(), 0);
+    ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+    CCompression pipe(dir / "pipe", dir / "out");
+    EXPECT_EQ(pipe.Decode(), 0);
     EXPECT_FALSE(fs::exists(dir / "out"));
 
     // Output in a folder that does not exist.

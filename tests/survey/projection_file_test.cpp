@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -226,6 +227,12 @@ TEST_F(ProjectionTest, UnusableFilesGiveTheirMessage) {
     EXPECT_FALSE(projection.LoadProjection(folder));
     EXPECT_EQ(prompt.Messages(), std::vector<std::string>{folder + " is a folder, not a file."});
 
+    prompt.Clear();
+    const std::string pipe = dir / "pipe.ktp";
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    EXPECT_FALSE(projection.LoadProjection(pipe));  // must not wait for a writer
+    EXPECT_EQ(prompt.Messages(), std::vector<std::string>{pipe + " is not a regular file."});
+
     EXPECT_TRUE(sound.Names().empty());
     EXPECT_EQ(projection.m_strProjectionPath, good);
     EXPECT_EQ(projection.m_strBitmapPath, good + "b");
@@ -247,16 +254,20 @@ TEST_F(ProjectionTest, BlockFileThatCannotBeCreated) {
     const Bytes plain = {5, 6, 7};
     const std::string path = dir / "plan.ktp";
     WriteBytes(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(plain)));
+    ASSERT_TRUE(projection.LoadProjection(path));  // leaves plan.ktpc and plan.ktpb
+    ASSERT_TRUE(fs::exists(path + "b"));
+    fs::remove(path + "c");
     fs::create_directory(path + "c");  // the temporary path is taken by a folder
 
     EXPECT_TRUE(projection.LoadProjection(path));
     ASSERT_EQ(prompt.Messages().size(), 1u);
     EXPECT_NE(prompt.Messages()[0].find(path + "c"), std::string::npos);
     EXPECT_EQ(sound.Sounds(), (std::vector<RecordingSound::Played>{{"REDALERT", true}}));
-    // The coefficients still come from the header; no usable plan results.
+    // The coefficients still come from the header; no usable plan results, and
+    // the bitmap of the earlier load is gone rather than passed off as this one.
     EXPECT_EQ(projection.m_xOrigin, 75000.0);
     EXPECT_EQ(projection.m_strBitmapPath, path + "b");
-    EXPECT_EQ(fs::file_size(path + "b"), 0u);
+    EXPECT_FALSE(fs::exists(path + "b"));
 }
 
 }  // namespace
