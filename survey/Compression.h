@@ -47,7 +47,8 @@ public:
 
     // Expands the input file into the output file and returns the number of
     // bytes written (saturated at INT32_MAX). A file that cannot be opened
-    // gives 0 and, if the input is the one missing, no output file.
+    // gives 0; an input that is missing or not a regular file also leaves no
+    // output file.
     int Decode();
 
     // Expands a whole block held in memory into out (replacing its contents);

@@ -31,9 +31,11 @@ public:
 
     // Loads the projection file at path: copies its image block to path + "c",
     // expands it into path + "b" (m_strBitmapPath) and takes the coefficients.
-    // Returns false when the file cannot be opened or is shorter than its
-    // header; the message has then been shown and the previous projection
-    // stays in place.
+    // Returns false when the file cannot be opened, is not a regular file or is
+    // shorter than its header; the message has then been shown and the
+    // previous projection stays in place. A block that cannot be copied or
+    // expanded shows its message and leaves no bitmap file; the coefficients
+    // are still taken.
     bool LoadProjection(const std::string& path);
 
     // Plan position of the receiver's current position.
