@@ -1,0 +1,66 @@
+// The real dialogs: filters as Qt takes them, and message boxes not stacked.
+
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "support/SiteViewWorld.h"
+
+namespace ketrion::testing {
+namespace {
+
+TEST(SiteViewDialogs, BarFiltersBecomeQtFilters) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Projection Files (*.ktp)|*.ktp|All Files (*.*)|*.*||",
+         "Projection Files (*.ktp);;All Files (*.*)"},
+        {"Snapshot JPEG (*.jpg)|*.jpg|All Files (*.*)|*.*||",
+         "Snapshot JPEG (*.jpg);;All Files (*.*)"},
+        {"Pictures|*.bmp;*.png||", "Pictures (*.bmp *.png)"},
+        {"", ""},
+        {"Dangling", ""},
+    };
+    for (auto [bar, qt] : cases) {
+        EXPECT_EQ(QtFilterFromBarFilter(QString::fromLatin1(bar)), QString::fromLatin1(qt)) << bar;
+    }
+}
+
+TEST(SiteViewDialogs, TheSameMessageIsNotStackedWhileItsBoxIsOpen) {
+    TestApplication();
+    QtDialogs dialogs;
+    bool innerReturned = false;
+    bool otherShown = false;
+    QWidget* first = nullptr;
+    QTimer::singleShot(50, [&] {
+        first = QApplication::activeModalWidget();
+        // The same text again, as a timer tick inside the box's loop would:
+        // it returns at once and the first box stays the one shown.
+        QElapsedTimer inner;
+        inner.start();
+        dialogs.Message(QStringLiteral("Data collection file must be selected."));
+        innerReturned = inner.elapsed() < 1000 && QApplication::activeModalWidget() == first;
+        // A different text is shown on top; close it, then the first.
+        QTimer::singleShot(50, [&] {
+            otherShown = QApplication::activeModalWidget() != first;
+            QApplication::activeModalWidget()->close();
+            QTimer::singleShot(50, [&] { first->close(); });
+        });
+        dialogs.Message(QStringLiteral("No survey point within range."));
+    });
+    // Closes whatever is left if the boxes were stacked after all.
+    QTimer safety;
+    QObject::connect(&safety, &QTimer::timeout, [] {
+        if (QWidget* box = QApplication::activeModalWidget()) {
+            box->close();
+        }
+    });
+    safety.start(2000);
+    dialogs.Message(QStringLiteral("Data collection file must be selected."));
+    EXPECT_NE(first, nullptr);
+    EXPECT_TRUE(innerReturned);
+    EXPECT_TRUE(otherShown);
+}
+
+}  // namespace
+}  // namespace ketrion::testing
