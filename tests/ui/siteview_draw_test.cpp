@@ -193,6 +193,22 @@ TEST_F(SurveyShown, LocationBandIsGreenOnlyFor3DFix) {
     EXPECT_EQ(BandHeight(image, kGreen), h);
 }
 
+TEST(SiteViewDraw, ALocationTooWideForTheBandIsShrunkNotCut) {
+    SiteViewWorld world;
+    auto view = ShowSurvey(world, 200, 268);
+    GpsFix fix;
+    fix.currentLatitude = -52 * 3600000;
+    fix.currentLongitude = -170 * 3600000;
+    world.Gps(fix);
+    const QImage image = view->Render();
+    const int h = BandHeight(image, kGreen);
+    ASSERT_GT(h, 5);
+    // White text in the band, but none in its first and last columns.
+    EXPECT_TRUE(HasPixel(image, QRect(0, 0, 200, h), kWhite));
+    EXPECT_FALSE(HasPixel(image, QRect(0, 0, 1, h), kWhite));
+    EXPECT_FALSE(HasPixel(image, QRect(199, 0, 1, h), kWhite));
+}
+
 TEST_F(SurveyShown, ZoomBandShowsFactorAndPointCount) {
     auto view = Make();
     EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=100%  DATA PTS=0"));

@@ -53,6 +53,8 @@ constexpr int kDashLength = 4;
 constexpr int kDashPeriod = 6;
 // Band font: 8 points, face "System".
 constexpr int kBandFontPoints = 8;
+// Smallest size a band's text is shrunk to so that it fits the band.
+constexpr double kBandFontMinPoints = 5.0;
 
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
@@ -906,6 +908,14 @@ void CSiteView::DrawBand(QPainter& dc, int top, const QColor& fill, const QStrin
     dc.fillRect(band, fill);
     dc.setPen(kWhite);
     dc.setBackgroundMode(Qt::TransparentMode);
+    // A line wider than the band (the location text in a wide font on a
+    // narrow screen) is drawn smaller rather than cut at both ends.
+    QFont font = dc.font();
+    while (font.pointSizeF() > kBandFontMinPoints &&
+           QFontMetrics(font, dc.device()).horizontalAdvance(text) > band.width()) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    dc.setFont(font);
     dc.drawText(band, Qt::AlignCenter, text);
     dc.restore();
 }
