@@ -1,12 +1,18 @@
 #include "app/Process.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "tools/ktsim/Simulator.h"
 #include "ui/shell/QtSound.h"
@@ -38,6 +44,60 @@ constexpr int kHandshakePollMs = 100;
 constexpr const char* kSampleScenario = "sample";
 // Collection file of an autopilot run that names none (working folder).
 constexpr const char* kAutopilotCollection = "ketrion-autopilot.ktd";
+
+// Ctrl+C and a polite kill close the window the way its close button does, so
+// the link thread is joined and the port closed before the process ends. The
+// handler only writes a byte to this pipe; the UI thread reads it.
+int s_signalPipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t n = write(s_signalPipe[1], &byte, 1);
+}
+
+// Installs the handlers for the life of the object, from before the window is
+// built (a signal during the start-up waits is acted on once the event loop
+// runs); restores the defaults when it ends.
+class StopSignals {
+public:
+    explicit StopSignals(std::function<void()> stop) {
+        if (pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+            return;
+        }
+        m_notifier = std::make_unique<QSocketNotifier>(s_signalPipe[0], QSocketNotifier::Read);
+        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
+                         [stop = std::move(stop)] {
+                             char drain[16];
+                             while (read(s_signalPipe[0], drain, sizeof drain) > 0) {
+                             }
+                             stop();
+                         });
+        struct sigaction action {};
+        action.sa_handler = OnStopSignal;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        sigaction(SIGINT, &action, nullptr);
+        sigaction(SIGTERM, &action, nullptr);
+        sigaction(SIGHUP, &action, nullptr);
+    }
+    ~StopSignals() {
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        std::signal(SIGHUP, SIG_DFL);
+        m_notifier.reset();
+        for (int& fd : s_signalPipe) {
+            if (fd >= 0) {
+                close(fd);
+                fd = -1;
+            }
+        }
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+private:
+    std::unique_ptr<QSocketNotifier> m_notifier;
+};
 
 }  // namespace
 
@@ -200,6 +260,13 @@ int Process::Run() {
     if (!app) {
         return 1;
     }
+    StopSignals stopSignals([this] {
+        if (CMainFrame* frame = app->MainFrame()) {
+            frame->close();
+        } else {
+            QCoreApplication::quit();
+        }
+    });
     if (!app->InitInstance(services, LinkSteps())) {
         return 1;
     }

@@ -37,7 +37,9 @@ std::string ReadAll(const std::string& path) {
 }
 
 // Runs the program with `args`, output to files, killed after `timeoutSeconds`.
-Outcome RunKetrion(const std::vector<std::string>& args, int timeoutSeconds = 60) {
+// With `signalAfterMs`, sends `signal` that long after the start.
+Outcome RunKetrion(const std::vector<std::string>& args, int timeoutSeconds = 60,
+                   int signalAfterMs = 0, int signal = SIGTERM) {
     char dir[] = "/tmp/ketrion-run-XXXXXX";
     Outcome outcome;
     if (mkdtemp(dir) == nullptr) {
@@ -64,9 +66,16 @@ Outcome RunKetrion(const std::vector<std::string>& args, int timeoutSeconds = 60
     if (spawned != 0) {
         return outcome;
     }
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
+    const auto start = std::chrono::steady_clock::now();
+    const auto deadline = start + std::chrono::seconds(timeoutSeconds);
+    bool signalled = signalAfterMs <= 0;
     int status = 0;
     while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (!signalled &&
+            std::chrono::steady_clock::now() - start > std::chrono::milliseconds(signalAfterMs)) {
+            kill(pid, signal);
+            signalled = true;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             kill(pid, SIGKILL);
             waitpid(pid, &status, 0);
@@ -108,6 +117,22 @@ TEST(KetrionRun, MissingBoardIsReportedAndTheRunFails) {
     EXPECT_NE(run.err.find("Cannot Open Connection To Board."), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("did not answer"), std::string::npos) << run.err;
     unlink(shot.c_str());
+}
+
+TEST(KetrionRun, InterruptClosesTheWindowInOrder) {
+    // Ctrl+C and kill close the window as its close button does, also when
+    // they come during the start-up waits, and the run ends well.
+    struct Case {
+        int signal;
+        int afterMs;
+    };
+    for (const Case c : {Case{SIGINT, 1000}, Case{SIGTERM, 6000}}) {
+        SCOPED_TRACE(c.signal);
+        const auto started = std::chrono::steady_clock::now();
+        const Outcome run = RunKetrion({"--simulate"}, 30, c.afterMs, c.signal);
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+    }
 }
 
 TEST(KetrionRun, HelpVersionAndMistakes) {
