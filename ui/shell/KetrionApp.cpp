@@ -1,7 +1,6 @@
 #include "ui/shell/KetrionApp.h"
 
-#include <QMessageBox>
-
+#include "platform/Prompt.h"
 #include "ui/shell/AboutDlg.h"
 
 namespace ketrion {
@@ -20,8 +19,7 @@ bool CKetrionApp::InitInstance(Services& services, CMainFrame::LinkSteps steps) 
     m_frame = std::make_unique<CMainFrame>(services, std::move(steps));
     if (!m_frame->OnCreate()) {
         m_frame.reset();
-        QMessageBox::warning(nullptr, QString::fromLatin1(kAppName),
-                             QString::fromLatin1(kCreateFailed));
+        services.prompt.Message(kCreateFailed);
         return false;
     }
     m_frame->show();

@@ -13,17 +13,13 @@
 #include "engine/Engine.h"
 #include "platform/Clock.h"
 #include "platform/Event.h"
-#include "ui/shell/AboutDlg.h"
 #include "ui/shell/Commands.h"
 #include "ui/shell/Draw.h"
+#include "ui/shell/KetrionApp.h"
 #include "ui/shell/KetrionView.h"
 #include "ui/shell/Snapshot.h"
 #include "ui/siteview/Dialogs.h"
-
-#if __has_include("ui/siteview/SiteView.cpp")
 #include "ui/siteview/SiteView.h"
-#define KETRION_HAVE_SITE_VIEW 1
-#endif
 
 namespace ketrion {
 
@@ -67,15 +63,6 @@ bool IsViewCommand(int id) {
     return id >= ID_PROJECTION_OPEN && id <= ID_PLACE_AP;
 }
 
-#ifndef KETRION_HAVE_SITE_VIEW
-// Stands in for the site view in builds that do not have it yet.
-class PlaceholderSiteView final : public QWidget, public CommandTarget {
-public:
-    explicit PlaceholderSiteView(QWidget* parent) : QWidget(parent) { setAutoFillBackground(true); }
-    void OnCommand(int) override {}
-};
-#endif
-
 // Waits like the handheld's start-up: on an event that nothing signals.
 void StartupWait(Clock& clock) {
     clock.SleepMs(CMainFrame::kStartupWaitMs);
@@ -96,11 +83,7 @@ CMainFrame::CMainFrame(Services& services, LinkSteps steps, QWidget* parent)
     m_views->setCurrentWidget(start);
 
     m_siteViewFactory = [this](QWidget* parent) -> QWidget* {
-#ifdef KETRION_HAVE_SITE_VIEW
         return new CSiteView(m_services, parent);
-#else
-        return new PlaceholderSiteView(parent);
-#endif
     };
 }
 
@@ -231,13 +214,11 @@ void CMainFrame::SwitchToView() {
         m_views->addWidget(view);
     }
     view->resize(m_views->size());
-#ifdef KETRION_HAVE_SITE_VIEW
     if (created) {
         if (auto* site = qobject_cast<CSiteView*>(view)) {
             site->OnInitialUpdate();
         }
     }
-#endif
     m_views->setCurrentWidget(view);
     view->setFocus(Qt::OtherFocusReason);
     UpdateCommandStates();
@@ -246,8 +227,7 @@ void CMainFrame::SwitchToView() {
 
 void CMainFrame::OnCommand(int id) {
     if (id == ID_APP_ABOUT) {
-        CAboutDlg dlg(this);
-        dlg.exec();
+        CKetrionApp::OnAppAbout(this);
         return;
     }
     if (id == ID_SNAPSHOT) {
