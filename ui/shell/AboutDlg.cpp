@@ -8,6 +8,8 @@
 #include <QScreen>
 #include <QStyle>
 
+#include <algorithm>
+
 #include "ui/shell/Draw.h"
 
 namespace ketrion {
@@ -16,10 +18,13 @@ namespace {
 
 // The About box's texts (those of the tall layout, shown in both).
 constexpr const char* kCaption = "About Ketrion";
-constexpr const char* kVersionText = "Ketrion\nVersion 1.03";
+constexpr const char* kVersionText = "Ketrion Version 1.03";
 constexpr const char* kNoticeText = "Site-survey collector for wireless networks.";
 // Bitmap used for the application icon when the program carries no icon of its own.
 constexpr std::uint16_t kIconBitmap = 132;
+// Where the splash picture carries its antenna, and the icon's size.
+constexpr QRect kIconArea(12, 14, 56, 56);
+constexpr int kIconPixels = 64;
 // Gap in pixels between the OK button and the dialog's edges.
 constexpr int kButtonMargin = 8;
 
@@ -29,6 +34,21 @@ int MulDiv(int value, int numerator, int denominator) {
     const long long half = denominator / 2;
     return static_cast<int>(product >= 0 ? (product + half) / denominator
                                          : (product - half) / denominator);
+}
+
+// The program's icon: the window icon when one is set, else the antenna of the
+// splash picture, else the style's information icon.
+QPixmap ApplicationIcon(const QWidget& dialog) {
+    if (const QIcon icon = QApplication::windowIcon(); !icon.isNull()) {
+        return icon.pixmap(kIconPixels, kIconPixels);
+    }
+    if (const QString path = CDraw::ResourcePath(kIconBitmap); !path.isEmpty()) {
+        if (const QImage splash(path);
+            splash.width() >= kIconArea.right() && splash.height() >= kIconArea.bottom()) {
+            return QPixmap::fromImage(splash.copy(kIconArea));
+        }
+    }
+    return dialog.style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(kIconPixels);
 }
 
 }  // namespace
@@ -61,17 +81,12 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     m_icon = new QLabel(this);
     m_icon->setObjectName(QStringLiteral("201"));
     m_icon->setScaledContents(true);
-    QIcon icon = QApplication::windowIcon();
-    if (icon.isNull()) {
-        const QString path = CDraw::ResourcePath(kIconBitmap);
-        icon =
-            path.isEmpty() ? style()->standardIcon(QStyle::SP_MessageBoxInformation) : QIcon(path);
-    }
-    m_icon->setPixmap(icon.pixmap(64, 64));
+    m_icon->setPixmap(ApplicationIcon(*this));
 
     m_version = new QLabel(QString::fromLatin1(kVersionText), this);
     m_version->setObjectName(QStringLiteral("202"));
     m_version->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_version->setWordWrap(true);
 
     m_notice = new QLabel(QString::fromLatin1(kNoticeText), this);
     m_notice->setObjectName(QStringLiteral("203"));
@@ -103,6 +118,22 @@ QRect CAboutDlg::MapDialogRect(QRect units) const {
                  MulDiv(units.width(), baseX, 4), MulDiv(units.height(), baseY, 8));
 }
 
+QRect CAboutDlg::FitText(QWidget* child, QRect box) const {
+    auto* label = qobject_cast<QLabel*>(child);
+    if (label == nullptr || label == m_icon) {
+        return box;
+    }
+    // Dialog units follow the font, but a desktop font's proportions differ
+    // from the handheld's: a text box whose text does not fit grows to the
+    // right and downwards where the dialog has room, rather than cutting the
+    // version or the notice short.
+    const QFontMetrics metrics(label->font());
+    const int room = std::max(box.width(), width() - box.left() - kButtonMargin);
+    box.setWidth(std::min(std::max(box.width(), metrics.horizontalAdvance(label->text())), room));
+    box.setHeight(std::max(box.height(), label->heightForWidth(box.width())));
+    return box;
+}
+
 QWidget* CAboutDlg::Control(int id) const {
     switch (id) {
         case IDC_ICON:
@@ -122,7 +153,7 @@ void CAboutDlg::LayOut(const Template& layout) {
         if (child == nullptr) {
             return;  // the controls before it keep their new places
         }
-        child->setGeometry(MapDialogRect(item.units));
+        child->setGeometry(FitText(child, MapDialogRect(item.units)));
     }
     m_current = layout.number;
 }

@@ -41,7 +41,8 @@ public:
 
     explicit CAboutDlg(QWidget* parent = nullptr);
 
-    // Moves the three controls to their places in `layout`, in pixels.
+    // Moves the three controls to their places in `layout`, in pixels. A text
+    // box grows to the right and down when its text needs more room.
     void LayOut(const Template& layout);
     // The template last laid out (100 or 200).
     int CurrentTemplate() const { return m_current; }
@@ -55,6 +56,8 @@ protected:
 
 private:
     QSize ScreenSize() const;
+    // The place of a text control: its box, grown where its text needs more.
+    QRect FitText(QWidget* child, QRect box) const;
 
     QLabel* m_icon = nullptr;
     QLabel* m_version = nullptr;
