@@ -36,9 +36,9 @@ int MulDiv(int value, int numerator, int denominator) {
                                          : (product - half) / denominator);
 }
 
-// The program's icon: the window icon when one is set, else the antenna of the
-// splash picture, else the style's information icon.
-QPixmap ApplicationIcon(const QWidget& dialog) {
+}  // namespace
+
+QPixmap CAboutDlg::ApplicationIcon() {
     if (const QIcon icon = QApplication::windowIcon(); !icon.isNull()) {
         return icon.pixmap(kIconPixels, kIconPixels);
     }
@@ -48,10 +48,10 @@ QPixmap ApplicationIcon(const QWidget& dialog) {
             return QPixmap::fromImage(splash.copy(kIconArea));
         }
     }
-    return dialog.style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(kIconPixels);
+    return QApplication::style()
+        ->standardIcon(QStyle::SP_MessageBoxInformation)
+        .pixmap(kIconPixels);
 }
-
-}  // namespace
 
 const CAboutDlg::Template& CAboutDlg::Portrait() {
     static const Template t{kPortraitTemplate,
@@ -81,7 +81,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     m_icon = new QLabel(this);
     m_icon->setObjectName(QStringLiteral("201"));
     m_icon->setScaledContents(true);
-    m_icon->setPixmap(ApplicationIcon(*this));
+    m_icon->setPixmap(ApplicationIcon());
 
     m_version = new QLabel(QString::fromLatin1(kVersionText), this);
     m_version->setObjectName(QStringLiteral("202"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPixmap>
 #include <QRect>
 #include <QSize>
 
@@ -40,6 +41,10 @@ public:
     static const Template& TemplateFor(QSize screen);
 
     explicit CAboutDlg(QWidget* parent = nullptr);
+
+    // The program's icon: the window icon when one is set, else the antenna
+    // of the splash picture, else the style's information icon.
+    static QPixmap ApplicationIcon();
 
     // Moves the three controls to their places in `layout`, in pixels. A text
     // box grows to the right and down when its text needs more room.

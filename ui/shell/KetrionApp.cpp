@@ -9,6 +9,7 @@ CKetrionApp::CKetrionApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QString::fromLatin1(kAppName));
     setApplicationVersion(QString::fromLatin1(kVersion));
     setDesktopFileName(QStringLiteral("ketrion"));
+    setWindowIcon(QIcon(CAboutDlg::ApplicationIcon()));
 }
 
 CKetrionApp::~CKetrionApp() {

@@ -12,7 +12,6 @@
 
 #include "engine/Engine.h"
 #include "platform/Clock.h"
-#include "platform/Event.h"
 #include "ui/shell/Commands.h"
 #include "ui/shell/Draw.h"
 #include "ui/shell/KetrionApp.h"
