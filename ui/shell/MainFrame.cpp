@@ -62,7 +62,7 @@ bool IsViewCommand(int id) {
     return id >= ID_PROJECTION_OPEN && id <= ID_PLACE_AP;
 }
 
-// Waits like the handheld's start-up: on an event that nothing signals.
+// One fixed start-up wait. It goes through the clock so tests do not wait.
 void StartupWait(Clock& clock) {
     clock.SleepMs(CMainFrame::kStartupWaitMs);
 }
