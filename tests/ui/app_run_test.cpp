@@ -38,8 +38,9 @@ std::string ReadAll(const std::string& path) {
 
 // Runs the program with `args`, output to files, killed after `timeoutSeconds`.
 // With `signalAfterMs`, sends `signal` that long after the start.
+// `display` false runs it as on a machine with no window system at all.
 Outcome RunKetrion(const std::vector<std::string>& args, int timeoutSeconds = 60,
-                   int signalAfterMs = 0, int signal = SIGTERM) {
+                   int signalAfterMs = 0, int signal = SIGTERM, bool display = true) {
     char dir[] = "/tmp/ketrion-run-XXXXXX";
     Outcome outcome;
     if (mkdtemp(dir) == nullptr) {
@@ -58,7 +59,13 @@ Outcome RunKetrion(const std::vector<std::string>& args, int timeoutSeconds = 60
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (display) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    } else {
+        unsetenv("QT_QPA_PLATFORM");
+        unsetenv("DISPLAY");
+        unsetenv("WAYLAND_DISPLAY");
+    }
     pid_t pid = 0;
     const int spawned =
         posix_spawn(&pid, kProgram.c_str(), &actions, nullptr, argv.data(), environ);
@@ -133,6 +140,18 @@ TEST(KetrionRun, InterruptClosesTheWindowInOrder) {
         EXPECT_EQ(run.status, 0) << run.err;
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
     }
+}
+
+TEST(KetrionRun, WithoutADisplayUnattendedRunsStillWork) {
+    const Outcome window = RunKetrion({"--simulate"}, 30, 0, SIGTERM, false);
+    EXPECT_EQ(window.status, 1);
+    EXPECT_NE(window.err.find("xvfb-run"), std::string::npos) << window.err;
+
+    const std::string shot = "/tmp/ketrion-run-nodisplay-" + std::to_string(getpid()) + ".png";
+    const Outcome picture = RunKetrion({"--simulate", "--screenshot", shot}, 60, 0, SIGTERM, false);
+    EXPECT_EQ(picture.status, 0) << picture.err;
+    EXPECT_FALSE(QImage(QString::fromStdString(shot)).isNull());
+    unlink(shot.c_str());
 }
 
 TEST(KetrionRun, HelpVersionAndMistakes) {
