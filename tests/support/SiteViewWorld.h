@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "QtTestApp.h"
 #include "SiteDataFixture.h"
 #include "engine/Engine.h"
 #include "link/Com.h"
@@ -25,18 +26,9 @@
 
 namespace ketrion::testing {
 
-// The one QApplication of a test executable, on the offscreen platform.
-inline QApplication& TestApplication() {
-    if (auto* app = qobject_cast<QApplication*>(QCoreApplication::instance())) {
-        return *app;
-    }
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    static int argc = 1;
-    static char name[] = "ketrion-test";
-    static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
-}
+// The one QApplication of a test executable (never destroyed, so widgets that
+// tests keep in static storage cannot outlive it).
+inline QApplication& TestApplication() { return QtTestApp(); }
 
 class SiteViewWorld : public SiteDataWorld {
 public:
