@@ -6,7 +6,6 @@
 #include <memory>
 #include <vector>
 
-
 namespace ketrion {
 namespace {
 

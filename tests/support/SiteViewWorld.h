@@ -28,7 +28,9 @@ namespace ketrion::testing {
 
 // The one QApplication of a test executable (never destroyed, so widgets that
 // tests keep in static storage cannot outlive it).
-inline QApplication& TestApplication() { return QtTestApp(); }
+inline QApplication& TestApplication() {
+    return QtTestApp();
+}
 
 class SiteViewWorld : public SiteDataWorld {
 public:
