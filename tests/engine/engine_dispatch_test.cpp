@@ -49,7 +49,9 @@ struct Rig {
     // Dispatches `payload` plus a correct check byte (or `check` when given).
     void Frame(std::uint8_t type, const Bytes& payload, int check = -1) {
         std::memset(area, 0, sizeof area);
-        std::memcpy(area, payload.data(), payload.size());
+        if (!payload.empty()) {
+            std::memcpy(area, payload.data(), payload.size());
+        }
         area[payload.size()] = check < 0 ? frame::Check(type, payload.data(), payload.size())
                                          : static_cast<std::uint8_t>(check);
         engine.Dispatch(type, area, static_cast<std::uint32_t>(payload.size() + 1));
