@@ -87,6 +87,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
 
 ParsedOptions ParseOptions(int argc, const char* const* argv) {
     std::vector<std::string> args;
+    args.reserve(static_cast<std::size_t>(argc > 0 ? argc : 0));
     for (int i = 0; i < argc; ++i) {
         args.emplace_back(argv[i] != nullptr ? argv[i] : "");
     }

@@ -368,7 +368,7 @@ std::vector<Reading> Board::Hear(double lat, double lon) {
 std::array<std::uint8_t, 152> Board::GpsBody(Millis t) const {
     std::array<std::uint8_t, 152> b{};
     std::uint8_t* p = b.data();
-    std::memcpy(p, "@@Ha", 4);
+    std::memcpy(p, "@@Ha", 4);  // NOLINT(bugprone-not-null-terminated-result): fixed field
 
     const std::time_t utc = static_cast<std::time_t>(m_startUtc + t / 1000);
     std::tm tm{};
@@ -415,8 +415,8 @@ std::array<std::uint8_t, 152> Board::GpsBody(Millis t) const {
         rec[5] = 0;
     }
     p[129] = static_cast<std::uint8_t>(code << 5);
-    Put16(p + 139, 50);  // 25 degrees C, in half degrees
-    std::memcpy(p + 145, "KTSIM1", 6);
+    Put16(p + 139, 50);                 // 25 degrees C, in half degrees
+    std::memcpy(p + 145, "KTSIM1", 6);  // NOLINT(bugprone-not-null-terminated-result): fixed field
     std::uint8_t sum = 0;
     for (std::size_t i = 2; i < 151; ++i) {
         sum = static_cast<std::uint8_t>(sum ^ p[i]);
