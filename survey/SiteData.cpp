@@ -148,12 +148,19 @@ bool CSiteData::OpenCollection(OpenFile& file, Access access) {
     return true;
 }
 
-bool CSiteData::NewCollection() {
-    std::lock_guard lock(m_fileMutex);
-    OpenFile file;
+bool CSiteData::TakeChosenPath(OpenFile& file) {
     file.path = Path();
     if (file.path.empty()) {
         m_prompt.Message("Data collection file must be selected.");
+        return false;
+    }
+    return true;
+}
+
+bool CSiteData::NewCollection() {
+    std::lock_guard lock(m_fileMutex);
+    OpenFile file;
+    if (!TakeChosenPath(file)) {
         return false;
     }
     do {
@@ -381,9 +388,7 @@ bool CSiteData::RecordScan() {
 bool CSiteData::RecordDynamicAp(int x, int y) {
     std::lock_guard lock(m_fileMutex);
     OpenFile file;
-    file.path = Path();
-    if (file.path.empty()) {
-        m_prompt.Message("Data collection file must be selected.");
+    if (!TakeChosenPath(file)) {
         return false;
     }
     if (!OpenCollection(file, Access::Append))
@@ -415,9 +420,7 @@ bool CSiteData::RecordDynamicAp(int x, int y) {
 bool CSiteData::LoadSurvey() {
     std::lock_guard lock(m_fileMutex);
     OpenFile file;
-    file.path = Path();
-    if (file.path.empty()) {
-        m_prompt.Message("Data collection file must be selected.");
+    if (!TakeChosenPath(file)) {
         return false;
     }
     if (!OpenCollection(file, Access::Read))

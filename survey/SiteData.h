@@ -127,6 +127,9 @@ private:
     enum class Access { Read, Append };
     class OpenFile;
 
+    // Takes the chosen path into `file`; without one, tells the user and
+    // returns false.
+    bool TakeChosenPath(OpenFile& file);
     bool OpenCollection(OpenFile& file, Access access);
     bool Append(OpenFile& file, const std::uint8_t* bytes, std::size_t length,
                 std::int64_t& offset);
