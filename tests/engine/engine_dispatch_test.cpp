@@ -14,7 +14,9 @@ namespace ketrion {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using ketrion::testing::FirmwareOf;
 using ketrion::testing::RecordingSlot;
+using ketrion::testing::SerialOf;
 
 Bytes Text(const std::string& s, bool terminated = true) {
     Bytes b(s.begin(), s.end());
@@ -56,16 +58,8 @@ struct Rig {
                                          : static_cast<std::uint8_t>(check);
         engine.Dispatch(type, area, static_cast<std::uint32_t>(payload.size() + 1));
     }
-    std::string Firmware() const {
-        char t[CEngine::kTextSize];
-        engine.GetFirmware(t);
-        return t;
-    }
-    std::string Serial() const {
-        char t[CEngine::kTextSize];
-        engine.GetSerialNumber(t);
-        return t;
-    }
+    std::string Firmware() const { return FirmwareOf(engine); }
+    std::string Serial() const { return SerialOf(engine); }
 };
 
 TEST(EngineHandshake, InitialTexts) {

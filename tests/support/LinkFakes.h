@@ -10,9 +10,11 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <thread>
 #include <vector>
 
+#include "engine/Engine.h"
 #include "link/FrameFormat.h"
 #include "link/OutgoingSlot.h"
 #include "platform/Clock.h"
@@ -133,6 +135,18 @@ inline std::vector<std::uint8_t> ValidFrame(std::uint8_t type,
                       frame::Check(type, payload.data(), payload.size()), out.data(), out.size());
     out.resize(n);
     return out;
+}
+
+// The engine's firmware and serial-number texts as strings.
+inline std::string FirmwareOf(const CEngine& engine) {
+    char text[CEngine::kTextSize];
+    engine.GetFirmware(text);
+    return text;
+}
+inline std::string SerialOf(const CEngine& engine) {
+    char text[CEngine::kTextSize];
+    engine.GetSerialNumber(text);
+    return text;
 }
 
 }  // namespace ketrion::testing

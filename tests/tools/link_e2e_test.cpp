@@ -18,12 +18,15 @@
 #include "link/Parser.h"
 #include "platform/Clock.h"
 #include "platform/PosixSerialPort.h"
+#include "support/LinkFakes.h"
 #include "tools/ktsim/Simulator.h"
 
 namespace ketrion {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::FirmwareOf;
+using testing::SerialOf;
 
 // A quick board: short scans, frequent GPS reports, a fixed start time.
 sim::Scenario QuickScenario() {
@@ -72,16 +75,8 @@ struct Wiring {
         link.Stop();
         simulator.Stop();
     }
-    std::string Firmware() const {
-        char t[CEngine::kTextSize];
-        engine.GetFirmware(t);
-        return t;
-    }
-    std::string Serial() const {
-        char t[CEngine::kTextSize];
-        engine.GetSerialNumber(t);
-        return t;
-    }
+    std::string Firmware() const { return FirmwareOf(engine); }
+    std::string Serial() const { return SerialOf(engine); }
 };
 
 // Polls `done` until it holds or `limit` passes, running `retry` every second.
