@@ -5,6 +5,7 @@
 #include <functional>
 #include <mutex>
 
+#include "engine/EngineEvent.h"
 #include "engine/LinkList.h"
 
 namespace ketrion {
@@ -65,8 +66,13 @@ public:
     // the window update message, so it must only post, never draw.
     std::function<void()> notify;
 
+    // Called on the link thread for every EngineEvent (see EngineEvent.h);
+    // like notify it must only post, never draw or block.
+    std::function<void(const EngineEvent&)> onEvent;
+
     // Written by the link thread, read by the user-interface thread.
     std::atomic<bool> scanning{false};
+    std::atomic<LinkState> linkState{LinkState::Connected};
 
     // The last access-point report's counts and raw records (link thread).
     ReportScratch report;

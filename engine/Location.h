@@ -30,6 +30,9 @@ inline constexpr std::size_t kTracked = 56;
 inline constexpr std::size_t kReceiverStatus = 129;  // bits 7-5: fix status code
 // Degrees per unit of the raw latitude/longitude (1 / 3,600,000).
 inline constexpr double kDegreesPerUnit = 1.0 / 3600000.0;
+// A position older than this (no GpsReport since) is shown as old, not current:
+// the receiver reports at 1 Hz, so five missed reports mean it has stopped.
+inline constexpr double kGpsStaleSeconds = 5.0;
 }  // namespace gps
 
 // Everything CLocation keeps about the last GpsReport, as one value. Readers on
@@ -45,6 +48,7 @@ struct LocationSnapshot {
     double latitude = 0.0;        // degrees, north positive (from offset 31)
     double longitude = 0.0;       // degrees, east positive (from offset 35)
     std::uint64_t reports = 0;    // number of reports decoded so far (0: none yet)
+    double ageSeconds = -1.0;     // seconds since this report arrived (negative: none yet)
 
     // Raw big-endian values of rawReport, e.g. RawInt32(gps::kFilteredLatitude).
     std::int32_t RawInt32(std::size_t offset) const;

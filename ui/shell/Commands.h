@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "engine/EngineEvent.h"
+
 // Command identifiers of the command bar, and how commands reach a view.
 namespace ketrion {
 
@@ -14,6 +16,11 @@ inline constexpr int ID_ZOOM_OUT = 32776;
 inline constexpr int ID_PLACE_AP = 32777;   // arm placing a dynamic access point
 inline constexpr int ID_SNAPSHOT = 32778;   // JPEG of the active view (main frame)
 inline constexpr int ID_APP_ABOUT = 57664;  // About box (application)
+
+// Commands of the desktop menus and shortcuts; not on the handheld's bar.
+inline constexpr int ID_ZOOM_FIT = 32779;      // zoom to show the whole plan
+inline constexpr int ID_VIEW_LEGEND = 32780;   // show or hide the colour legend
+inline constexpr int ID_VIEW_HEATMAP = 32781;  // show or hide the heatmap layer
 
 // The nine buttons, left to right. The snapshot stands before place-AP.
 inline constexpr std::array<int, 9> kCommandBarOrder = {
@@ -28,6 +35,15 @@ class CommandTarget {
 public:
     virtual ~CommandTarget() = default;
     virtual void OnCommand(int id) = 0;
+};
+
+// A view that reacts to news from the link thread (alert bands, sounds)
+// implements this; the frame hands each EngineEvent to its active view when
+// the view is an EngineEventTarget, on the user-interface thread.
+class EngineEventTarget {
+public:
+    virtual ~EngineEventTarget() = default;
+    virtual void OnEngineEvent(const EngineEvent& event) = 0;
 };
 
 }  // namespace ketrion
