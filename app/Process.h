@@ -10,7 +10,7 @@
 #include "engine/Location.h"
 #include "link/Com.h"
 #include "link/LinkThread.h"
-#include "link/Parser.h"
+#include "protocol/Parser.h"
 #include "platform/Clock.h"
 #include "platform/Registry.h"
 #include "platform/Sound.h"

@@ -15,7 +15,7 @@
 #include "engine/Location.h"
 #include "link/Com.h"
 #include "link/LinkThread.h"
-#include "link/Parser.h"
+#include "protocol/Parser.h"
 #include "platform/Clock.h"
 #include "platform/PosixSerialPort.h"
 #include "support/LinkFakes.h"

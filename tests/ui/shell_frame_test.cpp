@@ -14,7 +14,7 @@
 #include "engine/LinkList.h"
 #include "engine/Location.h"
 #include "link/Com.h"
-#include "link/FrameFormat.h"
+#include "protocol/FrameFormat.h"
 #include "platform/Sound.h"
 #include "support/LinkFakes.h"
 #include "support/QtTestApp.h"

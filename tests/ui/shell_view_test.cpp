@@ -10,7 +10,7 @@
 #include "engine/Engine.h"
 #include "engine/LinkList.h"
 #include "engine/Location.h"
-#include "link/FrameFormat.h"
+#include "protocol/FrameFormat.h"
 #include "support/LinkFakes.h"
 #include "support/QtTestApp.h"
 #include "ui/shell/Draw.h"
