@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -75,6 +76,8 @@ private:
     std::unique_ptr<SystemClock> m_ownClock;
     Clock& m_clock;
     bool m_screenshotFailed = false;
+    // Where the engine's events go (set while the main frame exists).
+    std::atomic<CMainFrame*> m_eventFrame{nullptr};
 
 public:
     // Platform stand-ins.

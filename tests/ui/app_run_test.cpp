@@ -142,6 +142,31 @@ TEST(KetrionRun, InterruptClosesTheWindowInOrder) {
     }
 }
 
+// A stop signal during an unattended survey ends it at once, says how far it
+// got, and fails the run: a survey cut short is not a success.
+TEST(KetrionRun, AStopSignalEndsAnAutopilotRunWithItsCount) {
+    struct Case {
+        int signal;
+        const char* name;
+        int afterMs;
+    };
+    for (const Case c : {Case{SIGHUP, "SIGHUP", 1000}, Case{SIGTERM, "SIGTERM", 7000}}) {
+        SCOPED_TRACE(c.name);
+        const std::string collection =
+            "/tmp/ketrion-run-pilot-" + std::to_string(getpid()) + ".ktd";
+        unlink(collection.c_str());
+        const Outcome run = RunKetrion(
+            {"--autopilot", "--simulate", "--collection", collection, "--readings", "50"}, 30,
+            c.afterMs, c.signal);
+        EXPECT_EQ(run.status, 128 + c.signal) << run.err;
+        EXPECT_NE(run.err.find(std::string("stopped by ") + c.name + ": recorded "),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find(" of 50 points to " + collection), std::string::npos) << run.err;
+        unlink(collection.c_str());
+    }
+}
+
 TEST(KetrionRun, WithoutADisplayUnattendedRunsStillWork) {
     const Outcome window = RunKetrion({"--simulate"}, 30, 0, SIGTERM, false);
     EXPECT_EQ(window.status, 1);

@@ -9,6 +9,7 @@
 #include <QPixmap>
 #include <QStackedWidget>
 #include <QToolBar>
+#include <utility>
 
 #include "engine/Engine.h"
 #include "platform/Clock.h"
@@ -273,12 +274,45 @@ void CMainFrame::PostEngineUpdate() {
     QCoreApplication::postEvent(this, new QEvent(WM_ENGINE_UPDATE));
 }
 
+namespace {
+
+// The queued form of an EngineEvent: a copy travels with the Qt event.
+class EngineEventMessage final : public QEvent {
+public:
+    explicit EngineEventMessage(EngineEvent event)
+        : QEvent(WM_ENGINE_EVENT), engineEvent(std::move(event)) {}
+    const EngineEvent engineEvent;
+};
+
+}  // namespace
+
+void CMainFrame::PostEngineEvent(const EngineEvent& event) {
+    QCoreApplication::postEvent(this, new EngineEventMessage(event));
+}
+
 bool CMainFrame::event(QEvent* e) {
     if (e->type() == WM_ENGINE_UPDATE) {
         OnEngineUpdate();
         return true;
     }
+    if (e->type() == WM_ENGINE_EVENT) {
+        OnEngineEvent(static_cast<EngineEventMessage*>(e)->engineEvent);
+        return true;
+    }
     return QMainWindow::event(e);
+}
+
+void CMainFrame::OnEngineEvent(const EngineEvent& event) {
+    emit engineEvent(event);
+    QWidget* view = ActiveView();
+    if (auto* target = dynamic_cast<EngineEventTarget*>(view)) {
+        target->OnEngineEvent(event);
+    }
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(view)) {
+        area->viewport()->update();
+    } else if (view != nullptr) {
+        view->update();
+    }
 }
 
 void CMainFrame::OnEngineUpdate() {

@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 
+#include "engine/EngineEvent.h"
 #include "ui/shell/Services.h"
 
 class QStackedWidget;
@@ -17,6 +18,8 @@ class Dialogs;
 
 // The engine's redraw request, posted to the frame from the link thread.
 inline constexpr QEvent::Type WM_ENGINE_UPDATE = static_cast<QEvent::Type>(QEvent::User + 100);
+// An EngineEvent, posted to the frame from the link thread.
+inline constexpr QEvent::Type WM_ENGINE_EVENT = static_cast<QEvent::Type>(QEvent::User + 101);
 
 // The main window: command bar, the start view and (after the first tap) the
 // site view. Runs the start-up steps of the receiver link.
@@ -57,6 +60,11 @@ public:
 
     // Thread-safe: posts WM_ENGINE_UPDATE to the frame (the engine's Notify hook).
     void PostEngineUpdate();
+    // Thread-safe: posts a WM_ENGINE_EVENT carrying `event` (the engine's
+    // onEvent hook). On the user-interface thread the frame then emits
+    // engineEvent, hands the event to the active view when it is an
+    // EngineEventTarget, and invalidates the view.
+    void PostEngineEvent(const EngineEvent& event);
 
     void SetSiteViewFactory(ViewFactory factory);
     // Replaces the snapshot command (the default saves a JPEG of the active view).
@@ -92,6 +100,10 @@ public:
     // Child identifier that the site view gets.
     static constexpr int kSiteViewId = 2;
 
+signals:
+    // News from the link thread, on the user-interface thread.
+    void engineEvent(const ketrion::EngineEvent& event);
+
 protected:
     bool event(QEvent* e) override;
     void changeEvent(QEvent* e) override;
@@ -102,6 +114,7 @@ private:
     bool LoadButtons(int clientWidth);
     void UpdateCommandStates();
     void OnEngineUpdate();
+    void OnEngineEvent(const EngineEvent& event);
     void OnSnapshot();
 
     Services& m_services;
