@@ -58,8 +58,7 @@ void CEngine::Raise(EngineEventKind kind, std::string reason) {
         onEvent(EngineEvent{kind, std::move(reason)});
     }
     const bool alert = kind == EngineEventKind::ScanAbandoned ||
-                       kind == EngineEventKind::LinkLost ||
-                       kind == EngineEventKind::LinkRestored;
+                       kind == EngineEventKind::LinkLost || kind == EngineEventKind::LinkRestored;
     if (alert && notify) {
         notify();
     }

@@ -154,8 +154,8 @@ void LinkThread::HandleLoss(std::int64_t nowMs) {
 }
 
 void LinkThread::ScheduleReopen(std::int64_t nowMs) {
-    const bool watching = m_com.Reopening() == CCom::ReopenMode::WatchDevices && m_monitor &&
-                          m_monitor->IsWatching();
+    const bool watching =
+        m_com.Reopening() == CCom::ReopenMode::WatchDevices && m_monitor && m_monitor->IsWatching();
     m_reopenDueMs = nowMs + (watching ? kSearchedReopenRetryMs : kReopenRetryMs);
 }
 
@@ -180,8 +180,8 @@ bool LinkThread::ReopenIfDue(std::int64_t nowMs) {
 int LinkThread::WaitTimeoutMs(std::int64_t nowMs) const {
     // The keep-alive is due on the first whole second more than
     // kKeepAliveSeconds after lastActivity.
-    const auto elapsed = static_cast<std::uint32_t>(static_cast<std::uint32_t>(nowMs / 1000) -
-                                                    lastActivity);
+    const auto elapsed =
+        static_cast<std::uint32_t>(static_cast<std::uint32_t>(nowMs / 1000) - lastActivity);
     std::int64_t timeout = 0;
     if (elapsed <= kKeepAliveSeconds) {
         timeout = static_cast<std::int64_t>(kKeepAliveSeconds + 1 - elapsed) * 1000 - nowMs % 1000;

@@ -34,8 +34,8 @@ ssize_t RetryWrite(int fd, const void* buffer, std::size_t length) {
 // Read and write errors that mean the device or its other end is gone, as
 // opposed to "try again later".
 bool IsLineGone(int error) {
-    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE ||
-           error == EBADF || error == ENOENT;
+    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF ||
+           error == ENOENT;
 }
 
 }  // namespace

@@ -238,8 +238,8 @@ TEST(EngineLink, ALostLinkDropsTheScanAndTheHandshakeRestoresIt) {
     EXPECT_EQ(rig.engine.linkState.load(), LinkState::Reconnecting);
     rig.Frame(frame::kSerial, {'K', 'T', '0', '0', '0', '0', '0', '1'});
     EXPECT_EQ(rig.engine.linkState.load(), LinkState::Connected);
-    EXPECT_EQ(rig.Kinds(),
-              (std::vector<EngineEventKind>{EngineEventKind::LinkLost, EngineEventKind::LinkRestored}));
+    EXPECT_EQ(rig.Kinds(), (std::vector<EngineEventKind>{EngineEventKind::LinkLost,
+                                                         EngineEventKind::LinkRestored}));
     EXPECT_EQ(rig.engine.NextDeadlineMs(), -1);
     // A Serial frame on a healthy link is no news.
     rig.Frame(frame::kSerial, {'K', 'T', '0', '0', '0', '0', '0', '1'});

@@ -307,7 +307,8 @@ TEST(LinkThreadLoss, ClosesTheLostPortAndReopensItWhenItComesBack) {
     EXPECT_EQ(rig.events[0].reason, "hang-up on /dev/ttyUSB0");
 
     ASSERT_GT(rig.RunUntil(Result::Reopened, 100), 0);
-    EXPECT_EQ(attemptTimes, (std::vector<std::int64_t>{lostAt + 2000, lostAt + 4000, lostAt + 6000}));
+    EXPECT_EQ(attemptTimes,
+              (std::vector<std::int64_t>{lostAt + 2000, lostAt + 4000, lostAt + 6000}));
     EXPECT_EQ(rig.engine.linkState.load(), LinkState::Reconnecting);
     ASSERT_NE(fresh, nullptr);
     EXPECT_EQ(rig.link.Pass(), Result::Wrote);
@@ -353,23 +354,34 @@ TEST(LinkThreadLoss, AnUnansweredHandshakeIsRepeated) {
     }
     rig.link.Pass();
     ASSERT_NE(fresh, nullptr);
-    EXPECT_EQ(fresh->Writes(), (std::vector<Bytes>{kVersionRequest, kVersionRequest, kVersionRequest}));
+    EXPECT_EQ(fresh->Writes(),
+              (std::vector<Bytes>{kVersionRequest, kVersionRequest, kVersionRequest}));
     EXPECT_EQ(rig.engine.linkState.load(), LinkState::Reconnecting);
 }
 
-// With the real thread: requests go out, answers come back, and Stop ends the
-// thread promptly and signals closingEvent.
-TEST(LinkThreadRunning, HandshakeThenOrderlyStop) {
+// The link's objects over a scripted port, for tests that run the thread.
+struct LiveRig {
     SystemClock clock;
     CCom com;
-    auto owned = std::make_unique<ScriptedPort>();
-    ScriptedPort* port = owned.get();
-    com.Attach(std::move(owned));
+    ScriptedPort* port = nullptr;
     CParser parser;
     LinkList list;
     CLocation location;
     CEngine engine{com, list, location};
     LinkThread link{com, parser, engine, clock};
+
+    LiveRig() {
+        auto owned = std::make_unique<ScriptedPort>();
+        port = owned.get();
+        com.Attach(std::move(owned));
+    }
+};
+
+// With the real thread: requests go out, answers come back, and Stop ends the
+// thread promptly and signals closingEvent.
+TEST(LinkThreadRunning, HandshakeThenOrderlyStop) {
+    LiveRig rig;
+    auto& [clock, com, port, parser, list, location, engine, link] = rig;
 
     link.Start();
     EXPECT_TRUE(link.IsRunning());
@@ -399,16 +411,8 @@ TEST(LinkThreadRunning, HandshakeThenOrderlyStop) {
 // Running for real, the idle thread wakes for a queued request at once and
 // otherwise sleeps: a few passes in half a second, not one every few ms.
 TEST(LinkThreadRunning, SleepsWhenIdleAndWakesForARequest) {
-    SystemClock clock;
-    CCom com;
-    auto owned = std::make_unique<ScriptedPort>();
-    ScriptedPort* port = owned.get();
-    com.Attach(std::move(owned));
-    CParser parser;
-    LinkList list;
-    CLocation location;
-    CEngine engine{com, list, location};
-    LinkThread link{com, parser, engine, clock};
+    LiveRig rig;
+    auto& [clock, com, port, parser, list, location, engine, link] = rig;
     link.Start();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     const std::uint64_t before = link.passes;
@@ -447,16 +451,8 @@ TEST(LinkThreadRunning, ComDestructorStopsTheThread) {
 // Two threads queue different requests while the link thread writes: every
 // write is exactly one whole request.
 TEST(LinkThreadRunning, QueuedRequestsAreNeverTorn) {
-    SystemClock clock;
-    CCom com;
-    auto owned = std::make_unique<ScriptedPort>();
-    ScriptedPort* port = owned.get();
-    com.Attach(std::move(owned));
-    CParser parser;
-    LinkList list;
-    CLocation location;
-    CEngine engine{com, list, location};
-    LinkThread link{com, parser, engine, clock};
+    LiveRig rig;
+    auto& [clock, com, port, parser, list, location, engine, link] = rig;
     link.Start();
     std::thread a([&] {
         for (int i = 0; i < 3000; ++i) {

@@ -166,13 +166,14 @@ TEST(Parser, BrokenFrameLeavesBodyZeroForTheNext) {
 // Feed counts frames by their check byte and tells the callback which is
 // which; broken frames are counted apart and never reach the callback.
 TEST(ParserFeed, CountsGoodAndBadFramesAndFlagsThem) {
-    const Bytes good = {0x11, 0x12, 0x01, 0x31, 0x30, 0x11, 0x13};    // 0x01^0x31^0x30 = 0
-    const Bytes bad = {0x11, 0x12, 0x01, 0x31, 0x31, 0x11, 0x13};     // XOR 0x01
-    const Bytes broken = {0x11, 0x12, 0x01, 0x31, 0x11, 0x00};        // bad escape
+    const Bytes good = {0x11, 0x12, 0x01, 0x31, 0x30, 0x11, 0x13};  // 0x01^0x31^0x30 = 0
+    const Bytes bad = {0x11, 0x12, 0x01, 0x31, 0x31, 0x11, 0x13};   // XOR 0x01
+    const Bytes broken = {0x11, 0x12, 0x01, 0x31, 0x11, 0x00};      // bad escape
     const Bytes stream = Concat({good, bad, broken, {0x55}, good});
     CParser parser;
     std::vector<bool> valid;
-    parser.Feed(stream.data(), stream.size(), [&](const FrameView& f) { valid.push_back(f.valid); });
+    parser.Feed(stream.data(), stream.size(),
+                [&](const FrameView& f) { valid.push_back(f.valid); });
     EXPECT_EQ(valid, (std::vector<bool>{true, false, true}));
     EXPECT_EQ(parser.goodFrames, 2u);
     EXPECT_EQ(parser.badFrames, 1u);

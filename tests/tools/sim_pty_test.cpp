@@ -155,7 +155,11 @@ TEST(SimPty, AScanLargerThanTheLineBufferArrivesWhole) {
     s.accessPoints.clear();
     for (int i = 0; i < 1024; ++i) {
         AccessPoint ap;
-        ap.mac = {0x02, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(i >> 8),
+        ap.mac = {0x02,
+                  0x00,
+                  0x00,
+                  0x00,
+                  static_cast<std::uint8_t>(i >> 8),
                   static_cast<std::uint8_t>(i)};
         ap.ssid = "AP-" + std::to_string(i);
         ap.lat = s.waypoints.empty() ? 52.2055 : s.waypoints[0].lat;
