@@ -322,6 +322,25 @@ TEST(LinkThreadLoss, ClosesTheLostPortAndReopensItWhenItComesBack) {
     EXPECT_EQ(rig.events[1].kind, EngineEventKind::LinkRestored);
 }
 
+// A searched port comes back through the device monitor; where udev cannot be
+// reached (or an announcement was missed) a slow retry still finds it.
+TEST(LinkThreadLoss, ASearchedPortIsTriedAgainEvenWithoutAnAnnouncement) {
+    Rig rig;
+    std::vector<std::int64_t> attempts;
+    rig.com.SetReopen(CCom::ReopenMode::WatchDevices, [&](std::string*) {
+        attempts.push_back(rig.clock.NowMs());
+        return std::unique_ptr<SerialPort>(std::make_unique<ScriptedPort>());
+    });
+    rig.link.Pass();
+    rig.port->HangUp();
+    const std::int64_t lostAt = rig.clock.NowMs();
+    EXPECT_EQ(rig.link.Pass(), Result::Lost);
+    ASSERT_GT(rig.RunUntil(Result::Reopened, 100), 0);
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_LE(attempts[0] - lostAt, LinkThread::kSearchedReopenRetryMs);
+    EXPECT_EQ(rig.engine.linkState.load(), LinkState::Reconnecting);
+}
+
 // Without a way to reopen (an attached port), a loss still closes the port and
 // is reported, and the thread goes on without a line.
 TEST(LinkThreadLoss, WithoutReopeningTheThreadRunsOnWithoutALine) {
