@@ -97,12 +97,15 @@ std::int64_t CEngine::NextDeadlineMs() const {
 
 void CEngine::OnLinkLost(const std::string& reason) {
     linkState = LinkState::Lost;
+    // A scan under way, or asked for and not yet started, is cut: whatever of
+    // it still arrives must not be recorded.
+    const bool pending = m_watchdogDeadline >= 0;
+    if (scanning.exchange(false) || pending) {
+        m_discardingScan = true;
+    }
     DisarmWatchdog();
     m_scanRequested = false;
     m_handshakeDue = -1;
-    if (scanning.exchange(false)) {
-        m_discardingScan = true;  // what is left of the scan must not be recorded
-    }
     Raise(EngineEventKind::LinkLost, reason);
 }
 
