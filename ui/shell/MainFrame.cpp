@@ -364,6 +364,7 @@ void CMainFrame::UpdateStatus() {
     const LocationSnapshot fix = m_services.location.Snapshot();
     facts.fixStatus = fix.fixStatus;
     facts.gpsAge = fix.ageSeconds;
+    facts.reports = fix.reports;
     facts.recording = IsRecording();
     facts.points = m_services.data.PointCount();
     facts.file = m_services.data.Path();
@@ -470,9 +471,18 @@ QAction* CMainFrame::CommandAction(int id) const {
 void CMainFrame::UpdateCommandStates() {
     // A command with no handler on the active view is greyed out, as the
     // handheld's command routing did for the start view.
-    const bool viewHandles = dynamic_cast<CommandTarget*>(ActiveView()) != nullptr;
+    // On a desktop a view command opens the site view itself, so nothing is
+    // greyed out.
+    const bool viewHandles =
+        dynamic_cast<CommandTarget*>(ActiveView()) != nullptr || m_layout == FrameLayout::Desktop;
     for (int id : kCommandBarOrder) {
         if (QAction* action = CommandAction(id); action != nullptr && IsViewCommand(id)) {
+            action->setEnabled(viewHandles);
+        }
+    }
+    for (QAction* action : m_menuActions) {
+        const int id = action->data().toInt();
+        if (IsViewCommand(id) || id == ID_COLLECTION_NEW) {
             action->setEnabled(viewHandles);
         }
     }
@@ -529,6 +539,9 @@ void CMainFrame::OnCommand(int id) {
     if (id == ID_SNAPSHOT) {
         OnSnapshot();
         return;
+    }
+    if (m_layout == FrameLayout::Desktop && (IsViewCommand(id) || id == ID_COLLECTION_NEW)) {
+        SwitchToView();
     }
     if (id == ID_COLLECTION_NEW) {
         // The collection command with its first question answered: create.

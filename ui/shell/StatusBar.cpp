@@ -18,8 +18,12 @@ StatusTexts StatusTextsFor(const StatusFacts& facts) {
     } else {
         texts.link = QStringLiteral("Link: %1").arg(QString::fromLatin1(LinkStateName(facts.link)));
     }
-    if (facts.gpsAge < 0) {
+    if (facts.reports == 0) {
         texts.gps = QStringLiteral("GPS: no report yet");
+    } else if (facts.gpsAge < 0) {
+        // A receiver that reports without the age being kept: the fix alone.
+        texts.gps =
+            QStringLiteral("GPS: %1").arg(QString::fromLatin1(CLocation::FixName(facts.fixStatus)));
     } else {
         const auto seconds = static_cast<long long>(std::floor(facts.gpsAge));
         texts.gpsStale = facts.gpsAge > gps::kGpsStaleSeconds;

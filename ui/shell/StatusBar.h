@@ -18,7 +18,8 @@ struct StatusFacts {
     bool portOpen = true;  // false: no board was found or the port failed to open
     LinkState link = LinkState::Connected;
     std::uint8_t fixStatus = 0;  // 0-7 of the last GPS report
-    double gpsAge = -1.0;        // seconds since the last report; negative: none yet
+    double gpsAge = -1.0;        // seconds since the last report; negative: not known
+    std::uint64_t reports = 0;   // GPS reports decoded so far
     bool recording = false;
     std::size_t points = 0;
     std::string file;  // the collection file's path; empty when none is chosen
