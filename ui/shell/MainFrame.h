@@ -150,12 +150,12 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
 
-private slots:
-    // Every menu and command bar action carries its command id as data.
+private:
+    // The actions' slots. Every menu and command bar action carries its
+    // command id as data; the sender's id is the command run. A recent files
+    // entry opens the file it names.
     void OnActionTriggered();
     void OnRecentTriggered();
-
-private:
     void BuildMenus();
     QAction* AddMenuCommand(QMenu* menu, int id, const QString& text,
                             const QList<QKeySequence>& keys);
