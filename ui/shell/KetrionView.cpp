@@ -80,17 +80,11 @@ void CKetrionView::OnDraw(QPainter& dc, QSize size) {
     dc.setFont(font);
     const QFontMetrics metrics(font, dc.device());
     const int lineHeight = metrics.height();
-    const auto drawLine = [&](const QString& text, int pictureRow) {
-        const int top = picture.top() + static_cast<int>(pictureRow * scale);
-        const QRect band(0, top, w, lineHeight);
-        const int flags = Qt::AlignHCenter | Qt::AlignVCenter;
-        const QRect used = dc.boundingRect(band, flags, text);
-        dc.fillRect(used.intersected(band), Qt::white);
-        dc.setPen(Qt::black);
-        dc.drawText(band, flags, text);
+    const auto top = [&](int pictureRow) {
+        return picture.top() + static_cast<int>(pictureRow * scale);
     };
-    drawLine(FirmwareLine(), kFirmwarePictureRow);
-    drawLine(SerialLine(), kSerialPictureRow);
+    DrawTextLine(dc, FirmwareLine(), QRect(0, top(kFirmwarePictureRow), w, lineHeight));
+    DrawTextLine(dc, SerialLine(), QRect(0, top(kSerialPictureRow), w, lineHeight));
 }
 
 void CKetrionView::OnDrawHandheld(QPainter& dc, QSize size) {
@@ -106,17 +100,17 @@ void CKetrionView::OnDrawHandheld(QPainter& dc, QSize size) {
     // font's full height, not the glyph's ink.
     const int lineHeight = metrics.size(Qt::TextSingleLine, QStringLiteral("X")).height();
 
+    DrawTextLine(dc, FirmwareLine(), QRect(0, FirmwareBandTop(h), w, lineHeight));
+    DrawTextLine(dc, SerialLine(), QRect(0, SerialBandTop(h), w, lineHeight));
+}
+
+void CKetrionView::DrawTextLine(QPainter& dc, const QString& text, const QRect& band) {
     // Each line sits on a white band exactly as wide as its characters.
-    const auto drawLine = [&](const QString& text, int top) {
-        const QRect band(0, top, w, lineHeight);
-        const int flags = Qt::AlignHCenter | Qt::AlignVCenter;
-        const QRect used = dc.boundingRect(band, flags, text);
-        dc.fillRect(used.intersected(band), Qt::white);
-        dc.setPen(Qt::black);
-        dc.drawText(band, flags, text);
-    };
-    drawLine(FirmwareLine(), FirmwareBandTop(h));
-    drawLine(SerialLine(), SerialBandTop(h));
+    const int flags = Qt::AlignHCenter | Qt::AlignVCenter;
+    const QRect used = dc.boundingRect(band, flags, text);
+    dc.fillRect(used.intersected(band), Qt::white);
+    dc.setPen(Qt::black);
+    dc.drawText(band, flags, text);
 }
 
 void CKetrionView::paintEvent(QPaintEvent*) {

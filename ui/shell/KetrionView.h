@@ -41,6 +41,8 @@ public:
     QImage Render(QSize size, qreal devicePixelRatio = 1.0);
     void OnDraw(QPainter& dc, QSize size);
     void OnDrawHandheld(QPainter& dc, QSize size);
+    // A text centred in `band` on a white band as wide as its characters.
+    static void DrawTextLine(QPainter& dc, const QString& text, const QRect& band);
 
     // The two lines as drawn: "(Firmware 1.23)" and "(SN ABCD1234)".
     QString FirmwareLine() const;
