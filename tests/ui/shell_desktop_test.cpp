@@ -243,6 +243,24 @@ TEST_F(Desktop, OpenedFilesBecomeRecentFilesKeptBetweenRuns) {
               QStringList{QString::fromStdString(second)});
 }
 
+TEST_F(Desktop, AProjectionOpenedAtTheStartShowsItsPlan) {
+    // The sample site's projection, copied: loading writes the plan beside it.
+    const std::string projection = world.dir.File("site.ktp");
+    std::filesystem::copy_file(KETRION_SOURCE_DIR "/resources/sample/site.ktp", projection);
+    auto frame = MakeFrame();
+    frame->show();
+    frame->OpenProjectionFile(QString::fromStdString(projection));
+    QCoreApplication::processEvents();
+    auto* site = qobject_cast<CSiteView*>(frame->ActiveView());
+    ASSERT_NE(site, nullptr);
+    // Not replaced by the blank plan of the view's first paint.
+    EXPECT_GT(site->PlanImage().width(), 265);
+    site->Render();
+    EXPECT_GT(site->PlanImage().width(), 265);
+    EXPECT_EQ(frame->Recent().List(RecentFiles::Kind::Projection),
+              QStringList{QString::fromStdString(projection)});
+}
+
 TEST_F(Desktop, RecentListsAreCleanedAndBounded) {
     settings.setValue(QStringLiteral("recent/projections"),
                       QStringList{"a.ktp", "", "a.ktp", "b.ktp"});

@@ -385,14 +385,24 @@ Dialogs& CMainFrame::FrameDialogsOrOwn() {
     return *m_dialogs;
 }
 
-void CMainFrame::OpenProjectionFile(const QString& path) {
+void CMainFrame::SwitchToPaintedView() {
     SwitchToView();
+    // A new site view puts its blank plan in place at its first paint; a file
+    // opened before that paint (no dialog ran an event loop in between) would
+    // have its plan replaced by it.
+    if (auto* site = qobject_cast<CSiteView*>(ActiveView())) {
+        site->Render();
+    }
+}
+
+void CMainFrame::OpenProjectionFile(const QString& path) {
+    SwitchToPaintedView();
     m_viewDialogs->PresetFile(QFileInfo(path).absoluteFilePath());
     RunFileCommand(ID_PROJECTION_OPEN);
 }
 
 void CMainFrame::OpenCollectionFile(const QString& path) {
-    SwitchToView();
+    SwitchToPaintedView();
     // An existing file is opened; a new name is created, as "No" to the
     // open-existing question and the save dialog would.
     m_viewDialogs->PresetYesNo(QFileInfo::exists(path));

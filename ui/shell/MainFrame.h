@@ -161,6 +161,7 @@ private:
                             const QList<QKeySequence>& keys);
     void RestoreWindowGeometry();
     void RunFileCommand(int id);
+    void SwitchToPaintedView();
     Dialogs& FrameDialogsOrOwn();
     bool LoadButtons(int clientWidth);
     void UpdateCommandStates();
