@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -207,6 +208,10 @@ CMainFrame::LinkSteps Process::LinkSteps() {
             }
             com.Open(*registry, prompt);
         }
+        // The handheld's message says only that it failed; say what to do.
+        if (!com.IsPortOpen() && !simulator) {
+            std::fprintf(stderr, "ketrion: %s\n", kNoBoardHint);
+        }
     };
     steps.initList = [this] { list.RemoveAll(); };
     steps.startThread = [this] { linkThread.Start(); };
@@ -253,9 +258,35 @@ void Process::ScreenshotWhenReady(CMainFrame& frame) {
         if (!SaveScreenshot(frame)) {
             m_screenshotFailed = true;
         }
-        frame.close();
+        frame.CloseWithoutAsking();
     });
     poll->start();
+}
+
+FrameLayout Process::Layout() const {
+    return m_options.HandheldLayout() ? FrameLayout::Handheld : FrameLayout::Desktop;
+}
+
+QSettings* Process::Settings() {
+    if (Layout() != FrameLayout::Desktop || !m_options.screenshot.empty()) {
+        return nullptr;
+    }
+    if (!m_settings) {
+        // ~/.config/ketrion/ketrion.ini ($XDG_CONFIG_HOME when set).
+        m_settings =
+            std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                        QStringLiteral("ketrion"), QStringLiteral("ketrion"));
+    }
+    return m_settings.get();
+}
+
+void Process::OpenStartFiles(CMainFrame& frame) {
+    if (!m_options.projection.empty()) {
+        frame.OpenProjectionFile(QFile::decodeName(m_options.projection.c_str()));
+    }
+    if (!m_options.collection.empty()) {
+        frame.OpenCollectionFile(QFile::decodeName(m_options.collection.c_str()));
+    }
 }
 
 AutopilotSettings Process::AutopilotFromOptions() const {
@@ -281,16 +312,20 @@ int Process::Run() {
             return;
         }
         if (CMainFrame* frame = app->MainFrame()) {
-            frame->close();
+            // Nobody need be at the screen to answer a question.
+            frame->CloseWithoutAsking();
         } else {
             QCoreApplication::quit();
         }
     });
-    if (!app->InitInstance(services, LinkSteps())) {
+    if (!app->InitInstance(services, LinkSteps(), Layout(), Settings())) {
         return 1;
     }
     CMainFrame& frame = *app->MainFrame();
     m_eventFrame = &frame;
+    if (!m_options.autopilot) {
+        OpenStartFiles(frame);
+    }
     if (m_options.autopilot) {
         pilot = std::make_unique<CAutopilot>(services, AutopilotFromOptions());
         if (!m_options.screenshot.empty()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QSettings>
+
 #include <atomic>
 #include <memory>
 #include <optional>
@@ -64,6 +66,18 @@ public:
     bool SaveScreenshot(CMainFrame& frame);
     // The autopilot's settings from the command line.
     AutopilotSettings AutopilotFromOptions() const;
+    // Opens the --projection and --collection files in `frame` (a session
+    // that starts with them loaded; not for the autopilot, which opens its own).
+    void OpenStartFiles(CMainFrame& frame);
+    // The window layout the options ask for, and the settings that keep the
+    // desktop window's geometry and recent files (none for unattended runs,
+    // which neither read nor change the user's settings).
+    FrameLayout Layout() const;
+    QSettings* Settings();
+    // What to tell the user when no board was found.
+    static constexpr const char* kNoBoardHint =
+        "No receiver board was found. Name its serial port with --port PATH (for example "
+        "--port /dev/ttyUSB0), or try the program with the simulated board: --simulate.";
     // True once the board's firmware and serial number have arrived.
     bool HandshakeDone() const;
     // The simulated board's port path, or empty.
@@ -78,6 +92,7 @@ private:
     bool m_screenshotFailed = false;
     // Where the engine's events go (set while the main frame exists).
     std::atomic<CMainFrame*> m_eventFrame{nullptr};
+    std::unique_ptr<QSettings> m_settings;
 
 public:
     // Platform stand-ins.
