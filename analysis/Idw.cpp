@@ -81,7 +81,9 @@ private:
     std::size_t m_count = 0;
 };
 
-double RadiusSquared(const IdwParams& params) { return params.radius * params.radius; }
+double RadiusSquared(const IdwParams& params) {
+    return params.radius * params.radius;
+}
 
 }  // namespace
 
@@ -243,8 +245,8 @@ double BruteForceValueAt(std::span<const Sample> samples, const IdwParams& param
     return Combine(samples, params, x, y, nearest);
 }
 
-Grid BruteForceGrid(std::span<const Sample> samples, const IdwParams& params, int width,
-                    int height, int firstRow, int rowCount) {
+Grid BruteForceGrid(std::span<const Sample> samples, const IdwParams& params, int width, int height,
+                    int firstRow, int rowCount) {
     Grid grid(CellsCovering(width, params.cell), CellsCovering(height, params.cell),
               std::max(params.cell, 1));
     const int first = std::clamp(firstRow, 0, grid.rows);

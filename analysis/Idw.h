@@ -22,10 +22,10 @@ struct Sample {
 
 // Inverse distance weighting with a search radius and a nearest-points limit.
 struct IdwParams {
-    int cell = 4;          // plan pixels between grid nodes
-    double radius = 120;   // plan pixels; points farther from a node are not used
-    int maxPoints = 12;    // at most this many nearest points per node
-    double power = 2;      // weight 1 / d^power
+    int cell = 4;         // plan pixels between grid nodes
+    double radius = 120;  // plan pixels; points farther from a node are not used
+    int maxPoints = 12;   // at most this many nearest points per node
+    double power = 2;     // weight 1 / d^power
 };
 
 // A message when the parameters cannot be used (cell below 1, radius negative
@@ -82,8 +82,8 @@ private:
 // the indexed run is checked against. Fills rows [firstRow, firstRow + rowCount)
 // of a grid over a width x height plan (all rows when rowCount < 0); the other
 // rows stay kNoData.
-Grid BruteForceGrid(std::span<const Sample> samples, const IdwParams& params, int width,
-                    int height, int firstRow = 0, int rowCount = -1);
+Grid BruteForceGrid(std::span<const Sample> samples, const IdwParams& params, int width, int height,
+                    int firstRow = 0, int rowCount = -1);
 double BruteForceValueAt(std::span<const Sample> samples, const IdwParams& params, double x,
                          double y);
 

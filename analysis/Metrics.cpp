@@ -132,8 +132,8 @@ std::vector<Sample> MetricSamples(std::span<const SurveyPoint> points, const Met
     std::vector<Sample> samples;
     samples.reserve(points.size());
     for (const SurveyPoint& p : points)
-        samples.push_back(Sample{static_cast<double>(p.x), static_cast<double>(p.y),
-                                 PointValue(p, spec)});
+        samples.push_back(
+            Sample{static_cast<double>(p.x), static_cast<double>(p.y), PointValue(p, spec)});
     return samples;
 }
 

@@ -24,16 +24,16 @@ enum class Metric {
     Coverage,   // 1 where the interpolated strongest signal reaches the threshold, else 0
 };
 
-inline constexpr int kNotHeard = -100;    // dBm counted where an access point was not heard
-inline constexpr int kCountFloor = -80;   // dBm an access point needs to be counted
+inline constexpr int kNotHeard = -100;   // dBm counted where an access point was not heard
+inline constexpr int kCountFloor = -80;  // dBm an access point needs to be counted
 inline constexpr double kDefaultThreshold = -67;
 
 using Mac = std::array<std::uint8_t, 6>;
 
 struct MetricSpec {
     Metric metric = Metric::Strongest;
-    Mac mac{};          // for Metric::Ap
-    std::string ssid;   // for Metric::Ssid
+    Mac mac{};                             // for Metric::Ap
+    std::string ssid;                      // for Metric::Ssid
     double threshold = kDefaultThreshold;  // dBm, for Metric::Coverage
 };
 

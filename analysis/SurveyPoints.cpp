@@ -62,8 +62,7 @@ std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
 
 }  // namespace
 
-bool UtcSeconds(int year, int month, int day, int hour, int minute, int second,
-                std::int64_t& out) {
+bool UtcSeconds(int year, int month, int day, int hour, int minute, int second, std::int64_t& out) {
     static constexpr int kDays[12] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     if (year < 1970 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] || hour > 23 ||
         hour < 0 || minute < 0 || minute > 59 || second < 0 || second > 60)
@@ -129,9 +128,9 @@ bool LoadSurvey(const std::string& path, const CSiteProjection& projection, Surv
         point.offset = offset;
         point.latitude = static_cast<std::int32_t>(Get32(record + kLatitudeAt));
         point.longitude = static_cast<std::int32_t>(Get32(record + kLongitudeAt));
-        point.hasTime = UtcSeconds(Get16(record + kYearAt), record[kMonthAt], record[kDayAt],
-                                   record[kHourAt], record[kMinuteAt], record[kSecondAt],
-                                   point.time);
+        point.hasTime =
+            UtcSeconds(Get16(record + kYearAt), record[kMonthAt], record[kDayAt], record[kHourAt],
+                       record[kMinuteAt], record[kSecondAt], point.time);
         point.readings.reserve(tap.readings);
         for (unsigned i = 0; i < tap.readings && reader.NextReading(reading); ++i) {
             Reading r;
@@ -152,8 +151,8 @@ bool LoadSurvey(const std::string& path, const CSiteProjection& projection, Surv
             out.problem = std::strerror(reader.Error());
         } else if (next == taps.size() && !reader.NextLocation(record, offset) &&
                    ::fstat(fd.get(), &st) == 0 && offset < st.st_size) {
-            out.problem = "the file ends inside the location record of point " +
-                          std::to_string(next + 1);
+            out.problem =
+                "the file ends inside the location record of point " + std::to_string(next + 1);
         }
     }
     return true;

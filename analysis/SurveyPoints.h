@@ -23,7 +23,7 @@ struct Reading {
 struct SurveyPoint {
     int x = 0;  // plan pixels
     int y = 0;
-    int strongest = -100;  // strongest reading in dBm, never below -100 (the disc colour)
+    int strongest = -100;        // strongest reading in dBm, never below -100 (the disc colour)
     std::int32_t latitude = 0;   // 1/3,600,000 degree, as stored
     std::int32_t longitude = 0;  // 1/3,600,000 degree, as stored
     bool hasTime = false;        // the record carries a valid UTC date and time
@@ -56,7 +56,6 @@ bool LoadSurvey(const std::string& path, const CSiteProjection& projection, Surv
                 std::string& error);
 
 // Seconds since 1970 of a UTC date and time; false when a field is out of range.
-bool UtcSeconds(int year, int month, int day, int hour, int minute, int second,
-                std::int64_t& out);
+bool UtcSeconds(int year, int month, int day, int hour, int minute, int second, std::int64_t& out);
 
 }  // namespace ketrion::analysis
