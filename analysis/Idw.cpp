@@ -48,12 +48,16 @@ public:
     using DistanceType = double;
     using IndexType = std::uint32_t;
 
-    NearestSet(double radiusSquared, std::size_t k, double* distances, std::uint32_t* indices)
-        : m_r2(radiusSquared), m_k(k), m_d(distances), m_i(indices) {}
+    // `searchBound` (squared, at most the squared radius) is a distance within
+    // which at least k samples are known to lie: the walk may prune beyond it
+    // from the start.
+    NearestSet(double radiusSquared, double searchBound, std::size_t k, double* distances,
+               std::uint32_t* indices)
+        : m_r2(radiusSquared), m_bound(searchBound), m_k(k), m_d(distances), m_i(indices) {}
 
     bool full() const { return m_count == m_k; }
     double worstDist() const {
-        const double bound = m_count == m_k ? m_d[m_k - 1] : m_r2;
+        const double bound = m_count == m_k ? m_d[m_k - 1] : m_bound;
         return bound + bound * 1e-12 + std::numeric_limits<double>::min();
     }
     bool addPoint(double d, std::uint32_t index) {
@@ -75,6 +79,7 @@ public:
 
 private:
     double m_r2;
+    double m_bound;
     std::size_t m_k;
     double* m_d;
     std::uint32_t* m_i;
@@ -126,7 +131,7 @@ public:
         std::uint32_t>;
 
     explicit Index(const std::vector<Sample>& samples)
-        : m_cloud{&samples}, m_tree(2, m_cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16)) {}
+        : m_cloud{&samples}, m_tree(2, m_cloud, nanoflann::KDTreeSingleIndexAdaptorParams(32)) {}
 
     Cloud m_cloud;
     Tree m_tree;
@@ -136,6 +141,10 @@ struct IdwInterpolator::Scratch {
     explicit Scratch(std::size_t k) : distances(k), indices(k) {}
     std::vector<double> distances;
     std::vector<std::uint32_t> indices;
+    // Distance from the last node to the next one, and the squared distance
+    // within which the next node has at least k samples (infinite: unknown).
+    double step = 0;
+    double bound = std::numeric_limits<double>::infinity();
 };
 
 IdwInterpolator::IdwInterpolator(std::vector<Sample> samples, IdwParams params)
@@ -158,10 +167,18 @@ double IdwInterpolator::ValueAt(double x, double y) const {
 double IdwInterpolator::ValueAt(double x, double y, Scratch& scratch) const {
     if (!m_index)
         return Grid::kNoData;
-    NearestSet set(RadiusSquared(m_params), scratch.indices.size(), scratch.distances.data(),
-                   scratch.indices.data());
+    const double r2 = RadiusSquared(m_params);
+    NearestSet set(r2, std::min(r2, scratch.bound), scratch.indices.size(),
+                   scratch.distances.data(), scratch.indices.data());
     const double query[2] = {x, y};
     m_index->m_tree.findNeighbors(set, query, nanoflann::SearchParams(32, 0, false));
+    // The k samples found here lie within (d_k + step) of a node `step` away,
+    // so the next node along the row need not look farther.
+    scratch.bound = std::numeric_limits<double>::infinity();
+    if (set.full()) {
+        const double reach = std::sqrt(scratch.distances[set.size() - 1]) + scratch.step;
+        scratch.bound = reach * reach * (1 + 1e-9);
+    }
     return Combine(m_samples, m_params, x, y,
                    std::span<const std::uint32_t>(scratch.indices.data(), set.size()));
 }
@@ -188,6 +205,8 @@ Grid IdwInterpolator::Run(int width, int height, const RunControl& control) cons
             if (j >= rows)
                 break;
             const double y = (j + 0.5) * grid.cell;
+            scratch.bound = std::numeric_limits<double>::infinity();
+            scratch.step = grid.cell;
             for (int i = 0; i < grid.columns; ++i)
                 grid.At(i, j) = ValueAt((i + 0.5) * grid.cell, y, scratch);
             doneRows.fetch_add(1, std::memory_order_relaxed);
