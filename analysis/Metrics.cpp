@@ -27,9 +27,9 @@ std::vector<int> DistinctSignals(const SurveyPoint& point) {
         auto it = std::find_if(byMac.begin(), byMac.end(),
                                [&](const auto& entry) { return entry.first == r.mac; });
         if (it == byMac.end())
-            byMac.emplace_back(r.mac, r.signal);
+            byMac.emplace_back(r.mac, r.SignalDbm());
         else
-            it->second = std::max(it->second, r.signal);
+            it->second = std::max(it->second, r.SignalDbm());
     }
     std::vector<int> signals;
     signals.reserve(byMac.size());
@@ -89,18 +89,11 @@ std::optional<Mac> ParseMac(std::string_view text) {
     return mac;
 }
 
-std::string FormatMac(const Mac& mac) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
-}
-
-double PointValue(const SurveyPoint& point, const MetricSpec& spec) {
+double PointValue(const SurveyPoint& point, int strongest, const MetricSpec& spec) {
     switch (spec.metric) {
         case Metric::Strongest:
         case Metric::Coverage:
-            return point.strongest;
+            return strongest;
         case Metric::Second: {
             const std::vector<int> signals = DistinctSignals(point);
             return signals.size() < 2 ? kNotHeard : std::max(signals[1], kNotHeard);
@@ -114,32 +107,32 @@ double PointValue(const SurveyPoint& point, const MetricSpec& spec) {
             int best = kNotHeard;
             for (const Reading& r : point.readings)
                 if (r.mac == spec.mac)
-                    best = std::max(best, r.signal);
+                    best = std::max(best, r.SignalDbm());
             return best;
         }
         case Metric::Ssid: {
             int best = kNotHeard;
             for (const Reading& r : point.readings)
                 if (r.ssid == spec.ssid)
-                    best = std::max(best, r.signal);
+                    best = std::max(best, r.SignalDbm());
             return best;
         }
     }
     return kNotHeard;
 }
 
-std::vector<Sample> MetricSamples(std::span<const SurveyPoint> points, const MetricSpec& spec) {
+std::vector<Sample> MetricSamples(const PlacedSurvey& survey, const MetricSpec& spec) {
     std::vector<Sample> samples;
-    samples.reserve(points.size());
-    for (const SurveyPoint& p : points)
-        samples.push_back(
-            Sample{static_cast<double>(p.x), static_cast<double>(p.y), PointValue(p, spec)});
+    samples.reserve(survey.points.size());
+    for (const PlacedPoint& p : survey.points)
+        samples.push_back(Sample{static_cast<double>(p.x), static_cast<double>(p.y),
+                                 PointValue(survey.Record(p), p.strongest, spec)});
     return samples;
 }
 
-Grid MetricGrid(std::span<const SurveyPoint> points, const MetricSpec& spec,
-                const IdwParams& params, int width, int height, const RunControl& control) {
-    IdwInterpolator idw(MetricSamples(points, spec), params);
+Grid MetricGrid(const PlacedSurvey& survey, const MetricSpec& spec, const IdwParams& params,
+                int width, int height, const RunControl& control) {
+    IdwInterpolator idw(MetricSamples(survey, spec), params);
     Grid grid = idw.Run(width, height, control);
     if (spec.metric == Metric::Coverage) {
         for (double& v : grid.values)
@@ -149,10 +142,10 @@ Grid MetricGrid(std::span<const SurveyPoint> points, const MetricSpec& spec,
     return grid;
 }
 
-std::vector<std::string> NetworkNames(std::span<const SurveyPoint> points) {
+std::vector<std::string> NetworkNames(const PlacedSurvey& survey) {
     std::set<std::string> names;
-    for (const SurveyPoint& p : points)
-        for (const Reading& r : p.readings)
+    for (const PlacedPoint& p : survey.points)
+        for (const Reading& r : survey.Record(p).readings)
             names.insert(r.ssid);
     return {names.begin(), names.end()};
 }

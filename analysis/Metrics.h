@@ -10,7 +10,8 @@
 
 #include "analysis/Grid.h"
 #include "analysis/Idw.h"
-#include "analysis/SurveyPoints.h"
+#include "analysis/PlacedSurvey.h"
+#include "analysis/SurveyRecords.h"
 
 namespace ketrion::analysis {
 
@@ -28,8 +29,6 @@ inline constexpr int kNotHeard = -100;   // dBm counted where an access point wa
 inline constexpr int kCountFloor = -80;  // dBm an access point needs to be counted
 inline constexpr double kDefaultThreshold = -67;
 
-using Mac = std::array<std::uint8_t, 6>;
-
 struct MetricSpec {
     Metric metric = Metric::Strongest;
     Mac mac{};                             // for Metric::Ap
@@ -46,24 +45,22 @@ bool IsSignalMetric(Metric metric);
 // An address written as six two-digit hex bytes in either case with ':' or '-'
 // between them ("00:1a:2b:3c:4d:5e", "00-1A-2B-3C-4D-5E").
 std::optional<Mac> ParseMac(std::string_view text);
-// "00:1a:2b:3c:4d:5e".
-std::string FormatMac(const Mac& mac);
+// The value a survey point with the given strongest signal (as the loader
+// gives it) and readings gives the metric (Coverage: its strongest signal, the
+// threshold applies to the interpolated grid).
+double PointValue(const SurveyPoint& record, int strongest, const MetricSpec& spec);
 
-// The value a survey point gives the metric (Coverage: its strongest signal,
-// the threshold applies to the interpolated grid).
-double PointValue(const SurveyPoint& point, const MetricSpec& spec);
-
-// One sample per survey point, in file order.
-std::vector<Sample> MetricSamples(std::span<const SurveyPoint> points, const MetricSpec& spec);
+// One sample per survey point at its plan position, in file order.
+std::vector<Sample> MetricSamples(const PlacedSurvey& survey, const MetricSpec& spec);
 
 // The metric's grid over a width x height plan: interpolated point values, and
 // for Coverage the interpolated strongest signal turned into 1 or 0 (nodes
 // without a value stay without one). A pure function of its inputs, usable off
 // the user-interface thread; empty values when cancelled.
-Grid MetricGrid(std::span<const SurveyPoint> points, const MetricSpec& spec,
-                const IdwParams& params, int width, int height, const RunControl& control = {});
+Grid MetricGrid(const PlacedSurvey& survey, const MetricSpec& spec, const IdwParams& params,
+                int width, int height, const RunControl& control = {});
 
-// The network names heard in the survey, sorted, each once.
-std::vector<std::string> NetworkNames(std::span<const SurveyPoint> points);
+// The network names heard at the survey points, sorted, each once.
+std::vector<std::string> NetworkNames(const PlacedSurvey& survey);
 
 }  // namespace ketrion::analysis
