@@ -16,6 +16,9 @@
 #include "survey/CollectionFile.h"
 #include "tools/ktd/ApsCommand.h"
 #include "tools/ktd/ExportCommand.h"
+#if KTD_DRAWING
+#include "tools/ktd/HeatmapCommand.h"
+#endif
 
 namespace {
 
@@ -295,6 +298,9 @@ int main(int argc, char** argv) {
     int status = -1;
     ketrion::ktd::AddApsCommand(app, status);
     ketrion::ktd::AddExportCommand(app, status);
+#if KTD_DRAWING
+    ketrion::ktd::AddHeatmapCommand(app, status);
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -80,7 +80,7 @@ ColourScale ColourScale::ForMetric(const analysis::MetricSpec& spec, const analy
         case Metric::Second:
             return Signal("Second strongest signal");
         case Metric::Ap:
-            return Signal("Signal of " + QString::fromStdString(analysis::FormatMac(spec.mac)));
+            return Signal("Signal of " + QString::fromStdString(analysis::MacText(spec.mac)));
         case Metric::Ssid:
             return Signal("Signal of \"" + QString::fromStdString(spec.ssid) + "\"");
         case Metric::Strongest:
