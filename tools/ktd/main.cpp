@@ -18,6 +18,7 @@
 #include "tools/ktd/ExportCommand.h"
 #if KTD_DRAWING
 #include "tools/ktd/HeatmapCommand.h"
+#include "tools/ktd/ReportCommand.h"
 #endif
 
 namespace {
@@ -300,6 +301,7 @@ int main(int argc, char** argv) {
     ketrion::ktd::AddExportCommand(app, status);
 #if KTD_DRAWING
     ketrion::ktd::AddHeatmapCommand(app, status);
+    ketrion::ktd::AddReportCommand(app, status);
 #endif
     try {
         app.parse(argc, argv);
