@@ -17,6 +17,10 @@ namespace {
 
 using namespace ketrion::collection;
 
+// Readings reserved ahead per point: a board reports at most 32 access points
+// per report, and the list rarely holds many more.
+constexpr std::size_t kReserveReadings = 64;
+
 class Fd {
 public:
     explicit Fd(int fd) : m_fd(fd) {}
@@ -127,7 +131,8 @@ ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out) {
     while (const std::uint8_t* location = reader.NextLocationView(locationScratch, offset)) {
         // The location's fields are taken before its readings move the buffer.
         SurveyPoint& point = out.points.emplace_back(DecodeLocation(location, offset));
-        point.readings.reserve(point.storedCount);
+        // The count is untrusted: a cut file may claim 65535 readings.
+        point.readings.reserve(std::min<std::size_t>(point.storedCount, kReserveReadings));
         while (point.readings.size() < point.storedCount) {
             const std::uint8_t* reading = reader.NextReadingView(readingScratch);
             if (reading == nullptr)
