@@ -21,21 +21,6 @@ using namespace ketrion::collection;
 // per report, and the list rarely holds many more.
 constexpr std::size_t kReserveReadings = 64;
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 SurveyPoint DecodeLocation(const std::uint8_t* location, std::int64_t offset) {
     SurveyPoint point;
     point.offset = offset;
@@ -67,56 +52,9 @@ bool IsLeapYear(unsigned year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-}  // namespace
-
-int SurveyPoint::Strongest() const {
-    int strongest = kWeakestSignal;
-    if (!IsSurvey())
-        return strongest;
-    for (const Reading& reading : readings)
-        strongest = std::max(strongest, reading.SignalDbm());
-    return strongest;
-}
-
-bool SurveyPoint::HasValidTime() const {
-    static constexpr unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (year == 0 || month < 1 || month > 12 || day < 1)
-        return false;
-    const unsigned days = kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
-    // A receiver reports a leap second as second 60.
-    return day <= days && hour < 24 && minute < 60 && second <= 60;
-}
-
-std::string SurveyPoint::DateTime(const char* separator) const {
-    char text[48];
-    std::snprintf(text, sizeof text, "%04u-%02u-%02u%s%02u:%02u:%02u", unsigned{year},
-                  unsigned{month}, unsigned{day}, separator, unsigned{hour}, unsigned{minute},
-                  unsigned{second});
-    return text;
-}
-
-ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out) {
-    out = SurveyRecords{};
-    out.path = path;
-    // Non-blocking so that a named pipe in place of the file cannot stall the
-    // open; anything but a regular file is turned away.
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
-        out.damage = "cannot open " + path + ": " + std::strerror(errno);
-        return ReadResult::NotOpened;
-    }
-    struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
-        out.damage = "cannot open " + path + ": " + std::strerror(errno);
-        return ReadResult::NotOpened;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        out.damage = "cannot open " + path + ": " +
-                     (S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
-        return ReadResult::NotOpened;
-    }
-
-    Reader reader(fd.get());
+// Walks the open regular file `fd` into `out`.
+ReadResult ReadOpenFile(int fd, std::int64_t size, const std::string& path, SurveyRecords& out) {
+    Reader reader(fd);
     Header header;
     const Damage damage = reader.Open(header);
     if (damage != Damage::None) {
@@ -153,15 +91,66 @@ ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out) {
     }
     // The walk stops at a location record that did not come whole: either the
     // file ends there exactly, or a cut record is left over.
-    const std::int64_t end = static_cast<std::int64_t>(st.st_size);
-    if (offset < end) {
+    if (offset < size) {
         out.damage = "The collection file " + path +
                      " is damaged: it ends inside the location record of point " +
-                     std::to_string(out.points.size() + 1) + " (" + std::to_string(end - offset) +
+                     std::to_string(out.points.size() + 1) + " (" + std::to_string(size - offset) +
                      " bytes at offset " + std::to_string(offset) + ").";
         return ReadResult::Damaged;
     }
     return ReadResult::Complete;
+}
+
+}  // namespace
+
+int SurveyPoint::Strongest() const {
+    int strongest = kWeakestSignal;
+    if (!IsSurvey())
+        return strongest;
+    for (const Reading& reading : readings)
+        strongest = std::max(strongest, reading.SignalDbm());
+    return strongest;
+}
+
+bool SurveyPoint::HasValidTime() const {
+    static constexpr unsigned kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year == 0 || month < 1 || month > 12 || day < 1)
+        return false;
+    const unsigned days = kDays[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+    // A receiver reports a leap second as second 60.
+    return day <= days && hour < 24 && minute < 60 && second <= 60;
+}
+
+std::string SurveyPoint::DateTime(const char* separator) const {
+    char text[48];
+    std::snprintf(text, sizeof text, "%04u-%02u-%02u%s%02u:%02u:%02u", unsigned{year},
+                  unsigned{month}, unsigned{day}, separator, unsigned{hour}, unsigned{minute},
+                  unsigned{second});
+    return text;
+}
+
+ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out) {
+    out = SurveyRecords{};
+    out.path = path;
+    // Non-blocking so that a named pipe in place of the file cannot stall the
+    // open; anything but a regular file is turned away.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        out.damage = "cannot open " + path + ": " + std::strerror(errno);
+        return ReadResult::NotOpened;
+    }
+    struct stat st {};
+    ReadResult result = ReadResult::NotOpened;
+    if (::fstat(fd, &st) != 0) {
+        out.damage = "cannot open " + path + ": " + std::strerror(errno);
+    } else if (!S_ISREG(st.st_mode)) {
+        out.damage = "cannot open " + path + ": " +
+                     (S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
+    } else {
+        result = ReadOpenFile(fd, static_cast<std::int64_t>(st.st_size), path, out);
+    }
+    ::close(fd);
+    return result;
 }
 
 std::string MacText(const Mac& mac) {

@@ -459,6 +459,11 @@ TEST(KtdExport, OutputFileIsReplacedWholeOrNotAtAll) {
               "ktd: " + survey + " is the collection file itself; choose another output\n");
     EXPECT_EQ(ReadBytes(survey), before);
 
+    // "-" is standard output.
+    run = RunTool(kKtd, {"export", "--format", "wigle", "-o", "-", survey});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, Export("wigle", survey));
+
     // A folder that does not exist: a message, nothing written.
     run = RunTool(kKtd, {"export", "--format", "wigle", "-o", dir.File("none/out.csv"), survey});
     EXPECT_EQ(run.status, 2);
