@@ -567,8 +567,15 @@ void CSiteView::SetPlanImage(const QImage& image) {
 void CSiteView::UpdateLayout() {
     const SiteRect client = ClientRect();
     CSitePlan& plan = m_services.plan;
+    const bool desktop = IsDesktopLayout();
+    if (desktop && !plan.IsSquarePixels()) {
+        // Take the scale the handheld layout showed at, then the new client.
+        plan.SetSquarePixels(true);
+        plan.SetClientRect(client.left, client.top, client.right, client.bottom);
+        return;
+    }
     plan.SetClientRect(client.left, client.top, client.right, client.bottom);
-    plan.SetSquarePixels(IsDesktopLayout());
+    plan.SetSquarePixels(desktop);
 }
 
 void CSiteView::FitPlanToView() {
@@ -894,7 +901,10 @@ void CSiteView::DrawBand(QPainter& dc, int top, const QColor& fill, const QStrin
 }
 
 QString CSiteView::LocationBandText() const {
-    const LocationSnapshot snapshot = m_services.location.Snapshot();
+    return LocationBandLine(m_services.location.Snapshot());
+}
+
+QString CSiteView::LocationBandLine(const LocationSnapshot& snapshot) {
     char text[CLocation::kStatusLineSize * 2] = {};
     CLocation::FormatStatusLine(snapshot, text, sizeof text);
     QString line = QString::fromLatin1(text);

@@ -21,6 +21,7 @@ class QPainter;
 namespace ketrion {
 
 class Dialogs;
+struct LocationSnapshot;
 struct Services;
 
 // The view on which all survey work happens: the toolbar commands, taps and
@@ -122,6 +123,9 @@ public:
     // Texts of the location and zoom bands as the next paint draws them.
     QString LocationBandText() const;
     QString ZoomBandText() const;
+    // The location band's text for a report: marked as old once no report
+    // has come for longer than the GPS staleness limit.
+    static QString LocationBandLine(const LocationSnapshot& snapshot);
     // Text of the link alert band; empty when none is due.
     QString LinkAlertText() const { return m_linkAlert; }
     // Rows of the legend, strongest first: colour and dBm range.
