@@ -9,9 +9,12 @@
 #include <QWheelEvent>
 
 #include <cmath>
+#include <cstdio>
+#include <vector>
 
 #include "engine/EngineEvent.h"
 #include "engine/Location.h"
+#include "survey/CollectionFile.h"
 #include "support/SiteViewWorld.h"
 
 namespace ketrion::testing {
@@ -301,6 +304,59 @@ TEST_F(Desktop, LinkNewsShowsAnAlertBandAndPausesReadingsUntilTheLinkIsBack) {
     EXPECT_NE(Rgb(view->Render(), 2, band + 2), 0xC00000u);
     view->OnTimer();
     EXPECT_EQ(world.PendingRequestType(), 0x16);
+}
+
+// A collection file with one reading per point; latitude and longitude hold
+// the plan position when the projection takes 3,600,000 units per pixel.
+void WriteSurvey(const std::string& path, const std::vector<QPoint>& points) {
+    std::vector<std::uint8_t> bytes(33, 0);
+    collection::Put32(&bytes[0], 25);
+    std::copy(std::begin(collection::kMagic), std::end(collection::kMagic), bytes.begin() + 4);
+    bytes[8] = 1;
+    collection::Put32(&bytes[21], 25);
+    collection::Put32(&bytes[25], collection::kLocationSize);
+    collection::Put32(&bytes[29], collection::kReadingSize);
+    for (const QPoint& p : points) {
+        const std::size_t at = bytes.size();
+        bytes.resize(at + collection::kLocationSize + collection::kReadingSize, 0);
+        collection::Put32(&bytes[at], static_cast<std::uint32_t>(p.x()));
+        collection::Put32(&bytes[at + 4], static_cast<std::uint32_t>(p.y()));
+        collection::Put16(&bytes[at + collection::kCountAt], 1);
+        collection::Put16(&bytes[at + collection::kLocationSize + 1],
+                          static_cast<std::uint16_t>(-60 * 256));
+    }
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fwrite(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+}
+
+TEST_F(Desktop, OpeningACollectionShowsItsPoints) {
+    world.projection.m_xLat = 3600000.0;
+    world.projection.m_yLon = 3600000.0;
+    const std::string path = world.dir.File("walk.ktd");
+    WriteSurvey(path, {{2600, 2000}, {3100, 2200}, {2800, 2400}});
+    auto view = world.MakeView(1024, 768);
+    QImage plan(4000, 3000, QImage::Format_RGB32);
+    plan.fill(QColor::fromRgb(kGrey));
+    view->SetPlanImage(plan);
+    EXPECT_LT(world.plan.GetScale(), 0.3);  // the whole plan first
+    world.dialogs.yesNoAnswers.push_back(true);
+    world.dialogs.fileAnswers.push_back(QString::fromStdString(path));
+    view->OnCollectionOpen();
+    ASSERT_EQ(world.data.PointCount(), 3u);
+    // Centred on the points at 100%: they fit with room to spare.
+    EXPECT_DOUBLE_EQ(world.plan.GetScale(), 1.0);
+    EXPECT_EQ(world.plan.GetCentreX(), 2850);
+    EXPECT_EQ(world.plan.GetCentreY(), 2200);
+    EXPECT_EQ(view->horizontalScrollBar()->value(), 2850);
+    const QImage image = view->Render();
+    for (const QPoint& p : {QPoint(2600, 2000), QPoint(3100, 2200), QPoint(2800, 2400)}) {
+        std::int32_t sx = 0;
+        std::int32_t sy = 0;
+        ASSERT_TRUE(world.plan.PlanToScreen(view->ClientRect(), p.x(), p.y(), sx, sy));
+        EXPECT_EQ(Rgb(image, sx + 3, sy + 3), 0x00C000u);  // a green disc
+    }
 }
 
 TEST(SiteViewLocationBand, AnOldPositionSaysHowLongTheGpsHasBeenSilent) {
