@@ -788,8 +788,6 @@ QImage CSiteView::Render() {
         return buffer;
     }
     buffer.setDevicePixelRatio(ratio);
-    // Areas no step paints (beside a plan smaller than the viewport) are black.
-    buffer.fill(kBlack);
     // Points are converted to pixels at the window's resolution.
     const double dotsPerMeter = viewport()->logicalDpiY() / 0.0254;
     buffer.setDotsPerMeterX(static_cast<int>(dotsPerMeter));
@@ -811,6 +809,8 @@ QImage CSiteView::Render() {
     }
 
     if (!m_bSurveyShown) {
+        // The strip below the instructions is black.
+        dc.fillRect(QRect(0, 0, width, height), kBlack);
         m_services.draw.DrawBitmap(dc, kBitmapInstructions, 0, 0, width,
                                    height - kInstructionStrip);
         return buffer;
@@ -823,8 +823,14 @@ QImage CSiteView::Render() {
     placement.penWidth = std::max(1, static_cast<int>(std::lround(ratio)));
     placement.dotsPerMeter = static_cast<int>(dotsPerMeter);
     placement.font = font;
+    // The layer covers the whole picture (black beside a plan smaller than
+    // the viewport), so the buffer needs no clearing first.
     const QImage& layer = m_layer.Update(m_services.plan, placement, m_bmpPlan, m_services.data);
-    dc.drawImage(0, 0, layer);
+    if (layer.size() == buffer.size()) {
+        dc.drawImage(0, 0, layer);
+    } else {
+        dc.fillRect(QRect(0, 0, width, height), kBlack);
+    }
 
     if (m_bPlacingAP) {
         DrawPlaceApPrompt(dc);
