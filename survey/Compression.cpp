@@ -314,9 +314,14 @@ int CCompression::Decode() {
 
 void CCompression::DecodeBlock(std::span<const std::uint8_t> block,
                                std::vector<std::uint8_t>& out) {
+    DecodeBlock(block, out, std::numeric_limits<std::size_t>::max());
+}
+
+bool CCompression::DecodeBlock(std::span<const std::uint8_t> block, std::vector<std::uint8_t>& out,
+                               std::size_t limit) {
     out.clear();
     if (block.size() < kHeaderSize) {
-        return;
+        return true;
     }
     const auto tree = std::make_unique<CCompression>(std::string{}, std::string{});
     tree->BuildTree(ParseFrequencies(block.data()));
@@ -328,9 +333,15 @@ void CCompression::DecodeBlock(std::span<const std::uint8_t> block,
     while (!code.empty()) {
         const std::size_t n = std::min(code.size(), piece);
         const std::size_t made = table.Expand(code.data(), n, state, buf.get());
+        if (made > limit - out.size()) {
+            // Stop at the limit: what is kept is the start of the expansion.
+            out.insert(out.end(), buf.get(), buf.get() + (limit - out.size()));
+            return false;
+        }
         out.insert(out.end(), buf.get(), buf.get() + made);
         code = code.subspan(n);
     }
+    return true;
 }
 
 CCompression::Frequencies CCompression::CountFrequencies(std::span<const std::uint8_t> data) {

@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -24,6 +26,45 @@ TEST(SiteViewDialogs, BarFiltersBecomeQtFilters) {
     for (auto [bar, qt] : cases) {
         EXPECT_EQ(QtFilterFromBarFilter(QString::fromLatin1(bar)), QString::fromLatin1(qt)) << bar;
     }
+}
+
+// Choosing an existing file in the save dialog asks before replacing it; the
+// answer No keeps the dialog open and the file is not chosen.
+TEST(SiteViewDialogs, SavingOverAnExistingFileAsksFirst) {
+    TestApplication();
+    TempDir dir;
+    const std::string existing = dir.File("survey.ktd");
+    WriteBytes(existing, Bytes{1, 2, 3});
+    QtDialogs dialogs;
+    QString question;
+    bool stillOpenAfterNo = false;
+    QTimer::singleShot(50, [&] {
+        auto* save = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(save, nullptr);
+        QTimer::singleShot(50, [&, save] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box != nullptr) {
+                question = box->text();
+                box->button(QMessageBox::No) ? box->button(QMessageBox::No)->click()
+                                             : box->reject();
+            }
+            QTimer::singleShot(50, [&, save] {
+                stillOpenAfterNo = save->isVisible();
+                save->reject();
+            });
+        });
+        save->selectFile(QString::fromStdString(existing));
+        // As the Save button does (accept is protected in QFileDialog).
+        QMetaObject::invokeMethod(save, "accept", Qt::DirectConnection);
+    });
+    FileDialogRequest request;
+    request.filter = QStringLiteral("Data Files (*.ktd)|*.ktd||");
+    request.defaultExtension = QStringLiteral("ktd");
+    const std::optional<QString> chosen = dialogs.SaveFile(request);
+    EXPECT_FALSE(chosen.has_value());
+    EXPECT_TRUE(question.contains(QStringLiteral("survey.ktd"))) << question.toStdString();
+    EXPECT_TRUE(stillOpenAfterNo);
+    EXPECT_EQ(ReadBytes(existing), (Bytes{1, 2, 3}));
 }
 
 TEST(SiteViewDialogs, TheSameMessageIsNotStackedWhileItsBoxIsOpen) {

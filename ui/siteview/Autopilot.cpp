@@ -103,11 +103,12 @@ void CAutopilot::RunStep() {
             return;
         case Step::Collection:
             // "Open an existing file?" No: create it with the save dialog.
+            m_fileFailures = m_services.data.FileFailures();
             m_dialogs.yesNoAnswers.push_back(false);
             m_dialogs.fileAnswers.push_back(
                 QFileInfo(QString::fromStdString(m_settings.collection)).absoluteFilePath());
             m_frame->OnCommand(ID_COLLECTION_OPEN);
-            if (!CheckNoMessages("cannot create the collection file") ||
+            if (!CheckFile() || !CheckNoMessages("cannot create the collection file") ||
                 !QFileInfo::exists(QString::fromStdString(m_settings.collection))) {
                 if (m_exitCode < 0) {
                     Fail("cannot create the collection file " + m_settings.collection);
@@ -154,6 +155,12 @@ void CAutopilot::Poll() {
         m_pollTimer.stop();
         return;
     }
+    if (!CheckFile()) {
+        if (CSiteView* view = SiteView()) {
+            view->OnScanStop();
+        }
+        return;
+    }
     const std::size_t count = m_services.data.PointCount();
     const auto now = std::chrono::steady_clock::now();
     if (count != m_lastCount) {
@@ -179,6 +186,16 @@ void CAutopilot::Poll() {
             view->OnScanStop();
         }
     }
+}
+
+bool CAutopilot::CheckFile() {
+    // A collection file that cannot be created, opened or written ends the run
+    // at once with its own message: waiting would only blame the board.
+    if (m_services.data.FileFailures() == m_fileFailures) {
+        return true;
+    }
+    Fail(m_services.data.LastFileFailure());
+    return false;
 }
 
 void CAutopilot::Finish() {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "ui/siteview/Dialogs.h"
@@ -71,6 +72,8 @@ private:
     void Succeed();
     void Finish();
     bool CheckNoMessages(const char* what);
+    // False (and the run failed) once the collection file reported a failure.
+    bool CheckFile();
     CSiteView* SiteView() const;
 
     Services& m_services;
@@ -85,6 +88,7 @@ private:
     std::chrono::steady_clock::time_point m_lastProgress;
     int m_exitCode = -1;
     std::string m_failure;
+    std::uint64_t m_fileFailures = 0;  // the survey's file failures when the run chose its file
 };
 
 }  // namespace ketrion
