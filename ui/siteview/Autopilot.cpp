@@ -108,7 +108,8 @@ void CAutopilot::RunStep() {
             m_dialogs.fileAnswers.push_back(
                 QFileInfo(QString::fromStdString(m_settings.collection)).absoluteFilePath());
             m_frame->OnCommand(ID_COLLECTION_OPEN);
-            if (!CheckFile() || !CheckNoMessages("cannot create the collection file") ||
+            if (!CheckFile("cannot create the collection file") ||
+                !CheckNoMessages("cannot create the collection file") ||
                 !QFileInfo::exists(QString::fromStdString(m_settings.collection))) {
                 if (m_exitCode < 0) {
                     Fail("cannot create the collection file " + m_settings.collection);
@@ -155,7 +156,7 @@ void CAutopilot::Poll() {
         m_pollTimer.stop();
         return;
     }
-    if (!CheckFile()) {
+    if (!CheckFile("cannot record")) {
         if (CSiteView* view = SiteView()) {
             view->OnScanStop();
         }
@@ -188,13 +189,13 @@ void CAutopilot::Poll() {
     }
 }
 
-bool CAutopilot::CheckFile() {
+bool CAutopilot::CheckFile(const char* what) {
     // A collection file that cannot be created, opened or written ends the run
     // at once with its own message: waiting would only blame the board.
     if (m_services.data.FileFailures() == m_fileFailures) {
         return true;
     }
-    Fail(m_services.data.LastFileFailure());
+    Fail(std::string(what) + ": " + m_services.data.LastFileFailure());
     return false;
 }
 

@@ -73,7 +73,7 @@ private:
     void Finish();
     bool CheckNoMessages(const char* what);
     // False (and the run failed) once the collection file reported a failure.
-    bool CheckFile();
+    bool CheckFile(const char* what);
     CSiteView* SiteView() const;
 
     Services& m_services;
