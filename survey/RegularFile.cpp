@@ -67,7 +67,10 @@ std::string TypeName(mode_t type) {
 }
 
 std::string Describe(const OpenFailure& failure) {
-    if (failure.notRegular || (failure.type & S_IFMT) == S_IFDIR)
+    // A folder has the system's own text ("Is a directory").
+    if ((failure.type & S_IFMT) == S_IFDIR)
+        return std::strerror(EISDIR);
+    if (failure.notRegular)
         return "it is " + TypeName(failure.type) + ", not a regular file";
     return std::strerror(failure.error);
 }

@@ -22,8 +22,8 @@ struct OpenFailure {
 int OpenRegular(const std::string& path, int flags, mode_t mode, OpenFailure& failure);
 
 // A short description of the failure for a message: the system's text for
-// the error, or what kind of thing the path names ("a named pipe", "a
-// device", ...) when it was refused for not being a regular file.
+// the error ("Is a directory" for a folder), or what kind of thing the path
+// names ("it is a named pipe, not a regular file") when it was refused.
 std::string Describe(const OpenFailure& failure);
 
 // The kind of thing a file type names, for messages ("a folder", "a named pipe").

@@ -128,9 +128,9 @@ TEST(SiteDataHold, FifosDevicesAndFoldersAreRefusedWithoutWaiting) {
         const char* what;
     };
     const Case cases[] = {
-        {fifo, "a named pipe"},
-        {folder, "a folder"},
-        {"/dev/null", "a device"},
+        {fifo, "it is a named pipe, not a regular file"},
+        {folder, "Is a directory"},
+        {"/dev/null", "it is a device, not a regular file"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);
@@ -139,7 +139,7 @@ TEST(SiteDataHold, FifosDevicesAndFoldersAreRefusedWithoutWaiting) {
         EXPECT_FALSE(w.data.NewCollection());
         EXPECT_FALSE(w.data.LoadSurvey());
         EXPECT_FALSE(w.Record());
-        const std::string tail = std::string(": it is ") + c.what + ", not a regular file.";
+        const std::string tail = std::string(": ") + c.what + ".";
         EXPECT_EQ(w.prompt.Messages(), (std::vector<std::string>{
                                            "Cannot create the collection file " + c.path + tail,
                                            "Cannot open the collection file " + c.path + tail,

@@ -176,8 +176,7 @@ TEST(KtdDump, PipesFoldersAndDevicesAreRefusedWithoutWaiting) {
     EXPECT_EQ(pipe.err, "ktd: cannot open " + fifo + ": it is a named pipe, not a regular file\n");
     KtdRun folder = Ktd("csv " + dir.Path());
     EXPECT_EQ(folder.status, 2);
-    EXPECT_EQ(folder.err,
-              "ktd: cannot open " + dir.Path() + ": it is a folder, not a regular file\n");
+    EXPECT_EQ(folder.err, "ktd: cannot open " + dir.Path() + ": Is a directory\n");
     EXPECT_EQ(folder.out, "");
     KtdRun device = Ktd("dump /dev/zero");
     EXPECT_EQ(device.status, 2);

@@ -147,7 +147,7 @@ TEST_F(KtpCommandTest, FoldersPipesAndDamagedFilesFailCleanly) {
     };
     const Case cases[] = {
         {"info on a folder", "info '" + m_dir.string() + "'",
-         "ktp: cannot open " + m_dir.string() + ": it is a folder, not a regular file"},
+         "ktp: cannot open " + m_dir.string() + ": Is a directory"},
         {"info on a pipe", "info '" + fifo + "'",
          "ktp: cannot open " + fifo + ": it is a named pipe, not a regular file"},
         {"unpack of a pipe", "unpack '" + fifo + "'", fifo + " is not a regular file."},

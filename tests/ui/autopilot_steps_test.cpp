@@ -112,7 +112,7 @@ TEST_F(AutopilotSteps, AFolderAsTheCollectionFileEndsTheRunWithItsMessage) {
     EXPECT_EQ(pilot.Failure(),
               "cannot create the collection file: Cannot create the collection "
               "file " +
-                  settings.collection + ": it is a folder, not a regular file.");
+                  settings.collection + ": Is a directory.");
     ASSERT_NE(View(), nullptr);
     EXPECT_FALSE(View()->IsCollecting());
 }
