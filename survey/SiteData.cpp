@@ -88,14 +88,15 @@ CSiteData::~CSiteData() {
 void CSiteData::SetPath(std::string path) {
     {
         std::lock_guard lock(m_pathMutex);
-        m_strPath = path;
+        m_strPath = std::move(path);
     }
     // A file that is no longer the collection file is let go at once, after
     // the points queued for it are written.
     bool other = false;
     {
+        const std::string chosen = Path();
         std::lock_guard lock(m_fileMutex);
-        other = m_held.fd >= 0 && m_held.path != path;
+        other = m_held.fd >= 0 && m_held.path != chosen;
     }
     if (other) {
         Flush();

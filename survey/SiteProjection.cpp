@@ -176,7 +176,8 @@ int CSiteProjection::MakeTempFile(const std::string& target, std::string& tempPa
         char suffix[24];
         std::snprintf(suffix, sizeof suffix, ".%012llx",
                       static_cast<unsigned long long>(mix & 0xFFFFFFFFFFFFULL));
-        tempPath = folder + "/." + name + suffix;
+        tempPath = folder;
+        tempPath.append("/.").append(name).append(suffix);
         // O_EXCL with O_CREAT never follows a link at the name: a link planted
         // there makes the open fail instead of writing through it.
         const int fd =
