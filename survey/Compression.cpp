@@ -272,14 +272,15 @@ void CCompression::BuildTree(const Frequencies& frequencies) {
 
 int CCompression::Decode() {
     // Non-blocking opens and a regular input file: a pipe or device put in
-    // place of either file can neither stall nor feed the decoder forever.
+    // place of either file can neither stall nor feed the decoder forever. A
+    // link at the output path is not followed.
     const Fd in(::open(m_inputPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return 0;
     }
-    const Fd out(
-        ::open(m_outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644));
+    const Fd out(::open(m_outputPath.c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (out.get() < 0) {
         return 0;
     }

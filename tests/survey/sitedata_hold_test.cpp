@@ -94,13 +94,18 @@ TEST(SiteDataHold, ASecondRecorderIsToldAndWritesNothing) {
 TEST(SiteDataHold, AnotherProcessCannotRecordIntoAHeldFile) {
     TempDir dir;
     const std::string path = dir.File("process.ktd");
-    SiteDataWorld owner;
-    owner.data.SetPath(path);
-    ASSERT_TRUE(owner.data.NewCollection());
-
+    // The other program is forked before this one starts its writer thread,
+    // and waits until the file is held.
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
+        alarm(30);  // never outlives a parent that gave up
+        close(go[1]);
+        char byte = 0;
+        if (read(go[0], &byte, 1) != 1)
+            _exit(3);
         SiteDataWorld other;
         other.data.SetPath(path);
         const bool created = other.data.NewCollection();
@@ -110,6 +115,12 @@ TEST(SiteDataHold, AnotherProcessCannotRecordIntoAHeldFile) {
                                other.prompt.Messages()[1] == InUse(path);
         _exit(!created && !recorded && toldInUse ? 0 : 1);
     }
+    close(go[0]);
+    SiteDataWorld owner;
+    owner.data.SetPath(path);
+    ASSERT_TRUE(owner.data.NewCollection());
+    ASSERT_EQ(write(go[1], "x", 1), 1);
+    close(go[1]);
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
