@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 
 #include "support/SiteViewWorld.h"
@@ -38,30 +39,50 @@ TEST(SiteViewDialogs, SavingOverAnExistingFileAsksFirst) {
     QtDialogs dialogs;
     QString question;
     bool stillOpenAfterNo = false;
-    QTimer::singleShot(50, [&] {
-        auto* save = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(save, nullptr);
-        QTimer::singleShot(50, [&, save] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box != nullptr) {
-                question = box->text();
-                box->button(QMessageBox::No) ? box->button(QMessageBox::No)->click()
-                                             : box->reject();
+    QPointer<QFileDialog> save;
+    // Steps through what a user does, one look at the screen every 10 ms.
+    int step = 0;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (step == 0 && qobject_cast<QFileDialog*>(modal) != nullptr) {
+            save = qobject_cast<QFileDialog*>(modal);
+            save->setDirectory(QString::fromStdString(dir.Path()));
+            save->selectFile(QStringLiteral("survey.ktd"));
+            step = 1;
+        } else if (step == 1) {
+            // As the Save button does (accept is protected in QFileDialog);
+            // queued, so that its question runs outside this look.
+            QMetaObject::invokeMethod(save, "accept", Qt::QueuedConnection);
+            step = 2;
+        } else if (step == 2 && qobject_cast<QMessageBox*>(modal) != nullptr) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            question = box->text();
+            if (QAbstractButton* no = box->button(QMessageBox::No)) {
+                no->click();
+            } else {
+                box->reject();
             }
-            QTimer::singleShot(50, [&, save] {
-                stillOpenAfterNo = save->isVisible();
-                save->reject();
-            });
-        });
-        save->selectFile(QString::fromStdString(existing));
-        // As the Save button does (accept is protected in QFileDialog).
-        QMetaObject::invokeMethod(save, "accept", Qt::DirectConnection);
+            step = 3;
+        } else if (step == 3 && modal == save) {
+            stillOpenAfterNo = save->isVisible();
+            save->reject();
+            step = 4;
+        }
+    });
+    look.start(10);
+    // Whatever happens, the dialog does not stay open.
+    QTimer::singleShot(5000, [&] {
+        if (save) {
+            save->reject();
+        }
     });
     FileDialogRequest request;
     request.filter = QStringLiteral("Data Files (*.ktd)|*.ktd||");
     request.defaultExtension = QStringLiteral("ktd");
     const std::optional<QString> chosen = dialogs.SaveFile(request);
-    EXPECT_FALSE(chosen.has_value());
+    look.stop();
+    EXPECT_FALSE(chosen.has_value()) << chosen.value_or(QString()).toStdString();
     EXPECT_TRUE(question.contains(QStringLiteral("survey.ktd"))) << question.toStdString();
     EXPECT_TRUE(stillOpenAfterNo);
     EXPECT_EQ(ReadBytes(existing), (Bytes{1, 2, 3}));
