@@ -47,9 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ketrion::CSiteProjection projection(location, prompt, sound);
     if (projection.LoadProjection(path)) {
         // Whatever the coefficients, mapping stays defined.
-        volatile int sink = projection.CurrentPlanX() + projection.CurrentPlanY() +
-                            projection.PlanX(INT32_MIN, INT32_MAX) +
-                            projection.PlanY(INT32_MAX, INT32_MIN);
+        // Summed in 64 bits: saturated coordinates would overflow an int.
+        volatile std::int64_t sink =
+            std::int64_t{projection.CurrentPlanX()} + projection.CurrentPlanY() +
+            projection.PlanX(INT32_MIN, INT32_MAX) + projection.PlanY(INT32_MAX, INT32_MIN);
         (void)sink;
     }
     return 0;

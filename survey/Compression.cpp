@@ -272,14 +272,15 @@ void CCompression::BuildTree(const Frequencies& frequencies) {
 
 int CCompression::Decode() {
     // Non-blocking opens and a regular input file: a pipe or device put in
-    // place of either file can neither stall nor feed the decoder forever.
+    // place of either file can neither stall nor feed the decoder forever. A
+    // link at the output path is not followed.
     const Fd in(::open(m_inputPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (in.get() < 0 || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return 0;
     }
-    const Fd out(
-        ::open(m_outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644));
+    const Fd out(::open(m_outputPath.c_str(),
+                        O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC, 0644));
     if (out.get() < 0) {
         return 0;
     }
@@ -314,9 +315,14 @@ int CCompression::Decode() {
 
 void CCompression::DecodeBlock(std::span<const std::uint8_t> block,
                                std::vector<std::uint8_t>& out) {
+    DecodeBlock(block, out, std::numeric_limits<std::size_t>::max());
+}
+
+bool CCompression::DecodeBlock(std::span<const std::uint8_t> block, std::vector<std::uint8_t>& out,
+                               std::size_t limit) {
     out.clear();
     if (block.size() < kHeaderSize) {
-        return;
+        return true;
     }
     const auto tree = std::make_unique<CCompression>(std::string{}, std::string{});
     tree->BuildTree(ParseFrequencies(block.data()));
@@ -328,9 +334,15 @@ void CCompression::DecodeBlock(std::span<const std::uint8_t> block,
     while (!code.empty()) {
         const std::size_t n = std::min(code.size(), piece);
         const std::size_t made = table.Expand(code.data(), n, state, buf.get());
+        if (made > limit - out.size()) {
+            // Stop at the limit: what is kept is the start of the expansion.
+            out.insert(out.end(), buf.get(), buf.get() + (limit - out.size()));
+            return false;
+        }
         out.insert(out.end(), buf.get(), buf.get() + made);
         code = code.subspan(n);
     }
+    return true;
 }
 
 CCompression::Frequencies CCompression::CountFrequencies(std::span<const std::uint8_t> data) {

@@ -54,6 +54,10 @@ public:
     // Expands a whole block held in memory into out (replacing its contents);
     // a block shorter than its header expands to nothing.
     static void DecodeBlock(std::span<const std::uint8_t> block, std::vector<std::uint8_t>& out);
+    // The same, expanding at most `limit` bytes: returns false when the block
+    // expands to more (out then holds its first `limit` bytes).
+    static bool DecodeBlock(std::span<const std::uint8_t> block, std::vector<std::uint8_t>& out,
+                            std::size_t limit);
 
     // Counts the bytes of data (saturating at UINT32_MAX).
     static Frequencies CountFrequencies(std::span<const std::uint8_t> data);

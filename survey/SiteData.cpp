@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
+#include "survey/RegularFile.h"
 #include "survey/SiteProjection.h"
 
 namespace ketrion {
@@ -57,37 +58,52 @@ int AverageSignal(const ApRecord& ap) {
 
 }  // namespace
 
-// The collection file while one operation holds it: closed (and its lock
-// released) when the operation ends.
-class CSiteData::OpenFile {
-public:
-    OpenFile() = default;
-    OpenFile(const OpenFile&) = delete;
-    OpenFile& operator=(const OpenFile&) = delete;
-    ~OpenFile() {
-        if (fd >= 0)
-            close(fd);
-    }
-    std::string path;  // the collection file's path when the operation began
-    int fd = -1;
-    Header header;
-    std::int64_t size = 0;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
 CSiteData::CSiteData(LinkList& list, CLocation& location, Prompt& prompt, Sound& sound,
                      Clock& clock)
-    : m_list(list), m_location(location), m_prompt(prompt), m_sound(sound), m_clock(clock) {}
+    : m_list(list),
+      m_location(location),
+      m_prompt(prompt),
+      m_sound(sound),
+      m_clock(clock),
+      m_sync([](int fd) { return ::fdatasync(fd); }) {
+    m_writer = std::jthread([this] { WriterLoop(); });
+}
 
 CSiteData::CSiteData(LinkList& list, CLocation& location, Prompt& prompt, Sound& sound)
     : CSiteData(list, location, prompt, sound, DefaultClock()) {}
 
-CSiteData::~CSiteData() = default;
+CSiteData::~CSiteData() {
+    // An orderly end writes every queued point before the file is let go.
+    {
+        std::lock_guard queue(m_queueMutex);
+        m_stopping = true;
+    }
+    m_queueChanged.notify_all();
+    if (m_writer.joinable())
+        m_writer.join();
+    std::lock_guard lock(m_fileMutex);
+    Release();
+}
 
 void CSiteData::SetPath(std::string path) {
-    std::lock_guard lock(m_pathMutex);
-    m_strPath = std::move(path);
+    {
+        std::lock_guard lock(m_pathMutex);
+        m_strPath = std::move(path);
+    }
+    // A file that is no longer the collection file is let go at once, after
+    // the points queued for it are written.
+    bool other = false;
+    {
+        const std::string chosen = Path();
+        std::lock_guard lock(m_fileMutex);
+        other = m_held.fd >= 0 && m_held.path != chosen;
+    }
+    if (other) {
+        Flush();
+        std::lock_guard lock(m_fileMutex);
+        if (m_held.path != Path())
+            Release();
+    }
 }
 
 std::string CSiteData::Path() const {
@@ -110,152 +126,232 @@ CSiteData::_tap CSiteData::Current() const {
     return m_current;
 }
 
-void CSiteData::ShowFailure(const std::string& path, const char* action, int error) {
-    std::string text;
-    if (error == EWOULDBLOCK) {
-        text = "The collection file " + path + " is in use by another program.";
-    } else {
-        text = std::string("Cannot ") + action + " the collection file " + path + ": " +
-               std::strerror(error) + ".";
+std::uint64_t CSiteData::FileFailures() const {
+    std::lock_guard lock(m_failureMutex);
+    return m_failures;
+}
+
+std::string CSiteData::LastFileFailure() const {
+    std::lock_guard lock(m_failureMutex);
+    return m_lastFailure;
+}
+
+void CSiteData::SetFileSync(std::function<int(int fd)> sync) {
+    std::lock_guard lock(m_fileMutex);
+    m_sync = std::move(sync);
+}
+
+void CSiteData::Report(const std::string& text) {
+    {
+        std::lock_guard lock(m_failureMutex);
+        ++m_failures;
+        m_lastFailure = text;
     }
     m_prompt.Message(text);
 }
 
-bool CSiteData::OpenCollection(OpenFile& file, Access access) {
-    if (file.path.empty())
-        return false;
-    int flags = (access == Access::Read ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-    do {
-        file.fd = open(file.path.c_str(), flags);
-    } while (file.fd < 0 && errno == EINTR);
-    if (file.fd < 0) {
-        ShowFailure(file.path, "open", errno);
+void CSiteData::ShowFailure(const std::string& path, const char* action, int error) {
+    if (error == EWOULDBLOCK) {
+        Report("The collection file " + path + " is in use by another program.");
+    } else {
+        Report(std::string("Cannot ") + action + " the collection file " + path + ": " +
+               std::strerror(error) + ".");
+    }
+}
+
+void CSiteData::Release() {
+    if (m_held.fd >= 0)
+        ::close(m_held.fd);  // also lets the lock go
+    m_held = Held{};
+    std::lock_guard queue(m_queueMutex);
+    m_nextOffset = -1;
+}
+
+bool CSiteData::SameFileAtPath(const std::string& path) const {
+    struct stat st {};
+    return m_held.fd >= 0 && m_held.path == path && ::stat(path.c_str(), &st) == 0 &&
+           st.st_dev == m_held.device && st.st_ino == m_held.inode;
+}
+
+bool CSiteData::Hold(const std::string& path, Access access) {
+    const bool needLock = access != Access::Read;
+    if (SameFileAtPath(path) && (m_held.locked || !needLock)) {
+        struct stat st {};
+        if (::fstat(m_held.fd, &st) != 0) {
+            ShowFailure(path, "open", errno);
+            return false;
+        }
+        m_held.size = st.st_size;
+        return true;
+    }
+    Release();
+
+    const char* action = access == Access::Create ? "create" : "open";
+    files::OpenFailure failure;
+    const int createFlags = access == Access::Create ? O_CREAT : 0;
+    int fd = files::OpenRegular(path, O_RDWR | createFlags, 0666, failure);
+    bool writable = fd >= 0;
+    if (fd < 0 && !needLock && !failure.notRegular &&
+        (failure.error == EACCES || failure.error == EPERM || failure.error == EROFS)) {
+        // A file that may only be read can still be looked at.
+        fd = files::OpenRegular(path, O_RDONLY, 0, failure);
+    }
+    if (fd < 0) {
+        if (failure.notRegular) {
+            Report("Cannot " + std::string(action) + " the collection file " + path + ": " +
+                   files::Describe(failure) + ".");
+        } else {
+            ShowFailure(path, action, failure.error);
+        }
         return false;
     }
-    // Other processes may read while we read, but nobody writes while we do.
-    if (flock(file.fd, (access == Access::Read ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
-        ShowFailure(file.path, "open", errno);
-        return false;
+    bool locked = false;
+    if (writable) {
+        int rc = 0;
+        do {
+            rc = ::flock(fd, LOCK_EX | LOCK_NB);
+        } while (rc != 0 && errno == EINTR);
+        locked = rc == 0;
+        if (!locked && (needLock || errno != EWOULDBLOCK)) {
+            const int error = errno;
+            ::close(fd);
+            ShowFailure(path, action, error);
+            return false;
+        }
+        if (!locked) {
+            Report("The collection file " + path +
+                   " is in use by another program: its points can be shown, but none can "
+                   "be added to it.");
+        }
     }
     struct stat st {};
-    if (fstat(file.fd, &st) != 0) {
-        ShowFailure(file.path, "open", errno);
+    if (::fstat(fd, &st) != 0) {
+        const int error = errno;
+        ::close(fd);
+        ShowFailure(path, action, error);
         return false;
     }
-    file.size = st.st_size;
-    file.device = st.st_dev;
-    file.inode = st.st_ino;
+    m_held.path = path;
+    m_held.fd = fd;
+    m_held.locked = locked;
+    m_held.writable = writable;
+    m_held.device = st.st_dev;
+    m_held.inode = st.st_ino;
+    m_held.size = st.st_size;
     return true;
 }
 
-bool CSiteData::TakeChosenPath(OpenFile& file) {
-    file.path = Path();
-    if (file.path.empty()) {
-        m_prompt.Message("Data collection file must be selected.");
+bool CSiteData::TakeChosenPath(std::string& path) {
+    path = Path();
+    if (path.empty()) {
+        Report("Data collection file must be selected.");
         return false;
     }
     return true;
 }
 
 bool CSiteData::NewCollection() {
+    std::string path;
+    if (!TakeChosenPath(path))
+        return false;
+    Flush();
     std::lock_guard lock(m_fileMutex);
-    OpenFile file;
-    if (!TakeChosenPath(file)) {
-        return false;
-    }
-    do {
-        file.fd = open(file.path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-    } while (file.fd < 0 && errno == EINTR);
-    if (file.fd < 0) {
-        ShowFailure(file.path, "create", errno);
-        return false;
-    }
     // Truncate only once we hold the file, so a file another program is
     // writing is not cut under it.
-    struct stat st {};
-    if (flock(file.fd, LOCK_EX | LOCK_NB) != 0 || ftruncate(file.fd, 0) != 0 ||
-        fstat(file.fd, &st) != 0) {
-        ShowFailure(file.path, "create", errno);
+    if (!Hold(path, Access::Create))
+        return false;
+    if (::ftruncate(m_held.fd, 0) != 0) {
+        ShowFailure(path, "create", errno);
+        Release();
         return false;
     }
-    file.device = st.st_dev;
-    file.inode = st.st_ino;
+    m_held.size = 0;
+    m_held.tailEnd = -1;
     std::uint8_t bytes[kFirstRecord];
     EncodeHeader(m_clock.NowSeconds(), bytes);
-    std::int64_t offset = 0;
-    if (!Append(file, bytes, sizeof bytes, offset))
+    if (!Append(bytes, sizeof bytes, 0))
         return false;
-    std::memcpy(m_header.bytes, bytes, kHeaderSize);
-    m_header.sizeBlockOffset = static_cast<std::int32_t>(kHeaderSize);
-    m_header.locationSize = static_cast<std::int32_t>(kLocationSize);
-    m_header.readingSize = static_cast<std::int32_t>(kReadingSize);
-    RememberTail(file, kFirstRecord);
+    std::memcpy(m_held.header.bytes, bytes, kHeaderSize);
+    m_held.header.sizeBlockOffset = static_cast<std::int32_t>(kHeaderSize);
+    m_held.header.locationSize = static_cast<std::int32_t>(kLocationSize);
+    m_held.header.readingSize = static_cast<std::int32_t>(kReadingSize);
+    m_held.tailEnd = kFirstRecord;
+    std::lock_guard queue(m_queueMutex);
+    m_nextOffset = kFirstRecord;
     return true;
 }
 
-bool CSiteData::Append(OpenFile& file, const std::uint8_t* bytes, std::size_t length,
-                       std::int64_t& offset) {
-    offset = file.size;
+// Writes length bytes at offset with one write (a short one is continued) and
+// makes them durable. On failure nothing of them stays in the file.
+bool CSiteData::Append(const std::uint8_t* bytes, std::size_t length, std::int64_t offset) {
     std::size_t done = 0;
+    int error = 0;
     while (done < length) {
-        ssize_t n = pwrite(file.fd, bytes + done, length - done, offset + static_cast<off_t>(done));
+        ssize_t n = ::pwrite(m_held.fd, bytes + done, length - done,
+                             static_cast<off_t>(offset) + static_cast<off_t>(done));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
-            int error = n < 0 ? errno : ENOSPC;
-            // Leave no partial point behind: the next append must start on a
-            // record boundary.
-            if (ftruncate(file.fd, offset) != 0) {
-                // The failure below is what the user needs to see.
-            }
-            ShowFailure(file.path, "write to", error);
-            return false;
+            error = n < 0 ? errno : ENOSPC;
+            break;
         }
         done += static_cast<std::size_t>(n);
     }
-    if (fdatasync(file.fd) != 0) {
+    if (error == 0 && m_sync(m_held.fd) != 0) {
         // Not known to be on the disk: take the point back rather than count it.
-        int error = errno;
-        if (ftruncate(file.fd, offset) != 0) {
-            // The failure below is what the user needs to see.
-        }
-        ShowFailure(file.path, "write to", error);
+        error = errno != 0 ? errno : EIO;
+    }
+    if (error != 0) {
+        // Leave no partial point behind: the next append must start on a
+        // record boundary.
+        if (::ftruncate(m_held.fd, static_cast<off_t>(offset)) == 0)
+            m_held.size = offset;
+        ShowFailure(m_held.path, "write to", error);
         return false;
     }
-    file.size = offset + static_cast<std::int64_t>(length);
+    m_held.size = std::max(m_held.size, offset + static_cast<std::int64_t>(length));
     return true;
 }
 
-// Before an append: reads the header and record sizes, and makes sure the file
-// ends on a point boundary. A point cut short by a crash is trimmed to its
-// complete readings (its count corrected); a cut location record is removed.
-// The walk starts where this process last saw the end of the file, so it costs
-// nothing in the usual case.
-bool CSiteData::CheckTail(OpenFile& file, std::int64_t size) {
-    Reader reader(file.fd, 4096);
-    Damage damage = reader.Open(file.header);
+bool CSiteData::ReadHeader() {
+    Reader reader(m_held.fd, 64);
+    const Damage damage = reader.Open(m_held.header);
     if (damage != Damage::None) {
-        m_prompt.Message(DamageText(damage, file.path, file.header));
+        Report(DamageText(damage, m_held.path, m_held.header));
         return false;
     }
-    if (file.header.locationSize != static_cast<std::int32_t>(kLocationSize) ||
-        file.header.readingSize != static_cast<std::int32_t>(kReadingSize)) {
+    return true;
+}
+
+// Before the first append to the held file: reads the header and record sizes,
+// and makes sure the file ends on a point boundary. A point cut short by a
+// crash is trimmed to its complete readings (its count corrected); a cut
+// location record is removed. While the file stays held nobody else writes
+// it, so the end found here stays right.
+bool CSiteData::CheckTail() {
+    const std::int64_t size = m_held.size;
+    Reader reader(m_held.fd, 4096);
+    const Damage damage = reader.Open(m_held.header);
+    if (damage != Damage::None) {
+        Report(DamageText(damage, m_held.path, m_held.header));
+        return false;
+    }
+    const Header& header = m_held.header;
+    if (header.locationSize != static_cast<std::int32_t>(kLocationSize) ||
+        header.readingSize != static_cast<std::int32_t>(kReadingSize)) {
         // Appending 61/41-byte records would make the file unreadable.
-        m_prompt.Message("The collection file " + file.path + " has records of " +
-                         std::to_string(file.header.locationSize) + " and " +
-                         std::to_string(file.header.readingSize) +
-                         " bytes; points can only be added to a file with 61- and 41-byte "
-                         "records.");
+        Report("The collection file " + m_held.path + " has records of " +
+               std::to_string(header.locationSize) + " and " + std::to_string(header.readingSize) +
+               " bytes; points can only be added to a file with 61- and 41-byte records.");
         return false;
     }
-    m_header = file.header;
     std::int64_t start = reader.Position();
-    if (m_tailKnown && m_tailDevice == file.device && m_tailInode == file.inode &&
-        m_tailEnd >= start && m_tailEnd <= size) {
-        start = m_tailEnd;
-    }
-    if (start == size)
+    if (m_held.tailEnd >= start && m_held.tailEnd <= size)
+        start = m_held.tailEnd;
+    if (start == size) {
+        m_held.tailEnd = size;
         return true;
+    }
 
     reader.Seek(start);
     std::uint8_t location[kLocationSize];
@@ -270,8 +366,8 @@ bool CSiteData::CheckTail(OpenFile& file, std::int64_t size) {
         if (complete < count) {
             std::uint8_t fixed[2];
             Put16(fixed, static_cast<std::uint16_t>(complete));
-            if (pwrite(file.fd, fixed, sizeof fixed, offset + kCountAt) != 2) {
-                ShowFailure(file.path, "repair", errno);
+            if (::pwrite(m_held.fd, fixed, sizeof fixed, offset + kCountAt) != 2) {
+                ShowFailure(m_held.path, "repair", errno);
                 return false;
             }
             end = offset + kLocationSize + std::int64_t{complete} * kReadingSize;
@@ -280,25 +376,121 @@ bool CSiteData::CheckTail(OpenFile& file, std::int64_t size) {
         end = reader.Position();
     }
     if (end < size) {
-        if (ftruncate(file.fd, end) != 0) {
-            ShowFailure(file.path, "repair", errno);
+        if (::ftruncate(m_held.fd, end) != 0) {
+            ShowFailure(m_held.path, "repair", errno);
             return false;
         }
-        file.size = end;
+        m_held.size = end;
     }
+    m_held.tailEnd = end;
     return true;
 }
 
-void CSiteData::RememberTail(const OpenFile& file, std::int64_t end) {
-    m_tailKnown = true;
-    m_tailDevice = file.device;
-    m_tailInode = file.inode;
-    m_tailEnd = end;
+std::uint64_t CSiteData::Enqueue(std::vector<std::uint8_t> bytes, const std::string& path,
+                                 const _tap& point, bool* result) {
+    // Caller holds m_queueMutex.
+    Pending item;
+    item.ticket = m_nextTicket++;
+    item.path = path;
+    item.bytes = std::move(bytes);
+    item.result = result;
+    item.generation = m_generation;
+    _tap placed = point;
+    if (m_nextOffset >= 0) {
+        placed.offset = m_nextOffset;
+        m_nextOffset += static_cast<std::int64_t>(item.bytes.size());
+    }
+    {
+        std::lock_guard points(g_hSurveyLock);
+        item.index = m_points.size();
+        m_points.push_back(placed);
+    }
+    m_queue.push_back(std::move(item));
+    m_queueChanged.notify_all();
+    return m_queue.back().ticket;
 }
 
-void CSiteData::AddPoint(const _tap& point) {
-    std::lock_guard lock(g_hSurveyLock);
-    m_points.push_back(point);
+void CSiteData::WaitFor(std::uint64_t ticket) {
+    std::unique_lock queue(m_queueMutex);
+    m_queueChanged.wait(queue, [&] { return m_completed >= ticket; });
+}
+
+bool CSiteData::Flush() {
+    std::unique_lock queue(m_queueMutex);
+    const std::uint64_t last = m_nextTicket - 1;
+    m_queueChanged.wait(queue, [&] { return m_completed >= last; });
+    const bool ok = !m_failedSinceFlush;
+    m_failedSinceFlush = false;
+    return ok;
+}
+
+// Writer thread, under the file mutex: the held file for the point's path,
+// its tail checked once, then the point at its end.
+bool CSiteData::WritePending(const Pending& item, std::int64_t& offset) {
+    if (!Hold(item.path, Access::Append))
+        return false;
+    if (m_held.tailEnd < 0 || m_held.tailEnd != m_held.size) {
+        if (!CheckTail())
+            return false;
+    }
+    offset = m_held.size;
+    if (!Append(item.bytes.data(), item.bytes.size(), offset))
+        return false;
+    m_held.tailEnd = m_held.size;
+    return true;
+}
+
+void CSiteData::WriterLoop() {
+    std::unique_lock queue(m_queueMutex);
+    for (;;) {
+        m_queueChanged.wait(queue, [&] { return m_stopping || !m_queue.empty(); });
+        if (m_queue.empty())
+            return;  // stopping, and everything is written
+        queue.unlock();
+        std::lock_guard file(m_fileMutex);
+        queue.lock();
+        // Only this thread takes items off the queue; the front stays in place
+        // (a deque keeps its elements where they are) while it is written.
+        const Pending& item = m_queue.front();
+        queue.unlock();
+        std::int64_t offset = -1;
+        const bool ok = WritePending(item, offset);
+        const std::int64_t next = m_held.locked ? m_held.size : -1;
+        queue.lock();
+        if (ok) {
+            {
+                std::lock_guard points(g_hSurveyLock);
+                if (item.generation == m_generation && item.index < m_points.size())
+                    m_points[item.index].offset = offset;
+            }
+            if (item.result)
+                *item.result = true;
+            m_completed = item.ticket;
+            m_queue.pop_front();
+            if (m_queue.empty())
+                m_nextOffset = next;
+        } else {
+            // The point is not in the file, nor can the ones queued after it
+            // follow it there: none of them stays on the plan.
+            {
+                std::lock_guard points(g_hSurveyLock);
+                if (item.generation == m_generation && item.index <= m_points.size())
+                    m_points.resize(item.index);
+            }
+            // A caller waiting for its point learns the outcome from it; the
+            // others are told by the next Flush.
+            for (const Pending& dropped : m_queue) {
+                if (dropped.result)
+                    *dropped.result = false;
+                else
+                    m_failedSinceFlush = true;
+            }
+            m_completed = m_queue.back().ticket;
+            m_queue.clear();
+            m_nextOffset = next;
+        }
+        m_queueChanged.notify_all();
+    }
 }
 
 void CSiteData::SetPosition(int x, int y) {
@@ -309,7 +501,8 @@ void CSiteData::SetPosition(int x, int y) {
 }
 
 bool CSiteData::RecordScan() {
-    if (!HasPath())
+    const std::string path = Path();
+    if (path.empty())
         return false;  // a scan end nobody asked for
     m_bNoApHeard = false;
 
@@ -318,14 +511,16 @@ bool CSiteData::RecordScan() {
     _tap point;
     point.kind = kKindSurvey;
     point.signal = kWeakestSignal;
+    std::vector<std::uint8_t> bytes;
     {
         std::lock_guard scan(m_scanMutex);
         std::lock_guard list(m_list.listMutex);
         point.x = m_currentX;
         point.y = m_currentY;
         const LocationSnapshot gps = m_location.Snapshot();
-        m_pointBuffer.assign(kLocationSize, 0);
-        std::uint8_t* loc = m_pointBuffer.data();
+        bytes.assign(kLocationSize, 0);
+        bytes.reserve(kLocationSize + m_list.Size() * kReadingSize);
+        std::uint8_t* loc = bytes.data();
         Put32(loc + kLatitudeAt, static_cast<std::uint32_t>(gps.RawInt32(gps::kFilteredLatitude)));
         Put32(loc + kLongitudeAt,
               static_cast<std::uint32_t>(gps.RawInt32(gps::kFilteredLongitude)));
@@ -352,9 +547,9 @@ bool CSiteData::RecordScan() {
             // rather than wrap into a wrong signal.
             int stored = std::clamp(average * 256, int{std::numeric_limits<std::int16_t>::min()},
                                     int{std::numeric_limits<std::int16_t>::max()});
-            std::size_t at = m_pointBuffer.size();
-            m_pointBuffer.resize(at + kReadingSize, 0);
-            std::uint8_t* rec = m_pointBuffer.data() + at;
+            std::size_t at = bytes.size();
+            bytes.resize(at + kReadingSize, 0);
+            std::uint8_t* rec = bytes.data() + at;
             rec[kAttributeAt] = node->attribute;
             Put16(rec + kSignalAt, static_cast<std::uint16_t>(stored));
             std::memcpy(rec + kMacAt, node->mac, 6);
@@ -367,73 +562,63 @@ bool CSiteData::RecordScan() {
         if (readings == 0)
             m_bNoApHeard = true;
         point.readings = static_cast<std::uint16_t>(readings);
-        Put16(m_pointBuffer.data() + kCountAt, point.readings);
+        Put16(bytes.data() + kCountAt, point.readings);
     }
 
-    std::lock_guard lock(m_fileMutex);
-    OpenFile file;
-    file.path = Path();
-    if (!OpenCollection(file, Access::Append))
-        return false;
-    if (!CheckTail(file, file.size))
-        return false;
-    if (!Append(file, m_pointBuffer.data(), m_pointBuffer.size(), point.offset))
-        return false;
-    std::memcpy(m_locationRecord, m_pointBuffer.data(), kLocationSize);
-    RememberTail(file, file.size);
-    AddPoint(point);
+    std::lock_guard queue(m_queueMutex);
+    std::memcpy(m_locationRecord, bytes.data(), kLocationSize);
+    Enqueue(std::move(bytes), path, point, nullptr);
     return true;
 }
 
 bool CSiteData::RecordDynamicAp(int x, int y) {
-    std::lock_guard lock(m_fileMutex);
-    OpenFile file;
-    if (!TakeChosenPath(file)) {
+    std::string path;
+    if (!TakeChosenPath(path))
         return false;
-    }
-    if (!OpenCollection(file, Access::Append))
-        return false;
-    if (!CheckTail(file, file.size))
-        return false;
-    // The other fields keep what the last location record built or read held.
-    std::uint8_t record[kLocationSize];
-    std::memcpy(record, m_locationRecord, kLocationSize);
     const LocationSnapshot gps = m_location.Snapshot();
-    Put32(record + kLatitudeAt, static_cast<std::uint32_t>(ToFileUnits(gps.latitude)));
-    Put32(record + kLongitudeAt, static_cast<std::uint32_t>(ToFileUnits(gps.longitude)));
-    Put16(record + kCountAt, 0);
-    record[kKindAt] = kKindDynamicAp;
     _tap point;
     point.x = x;
     point.y = y;
     point.signal = kWeakestSignal;
     point.readings = 0;
     point.kind = kKindDynamicAp;
-    if (!Append(file, record, sizeof record, point.offset))
-        return false;
-    std::memcpy(m_locationRecord, record, kLocationSize);
-    RememberTail(file, file.size);
-    AddPoint(point);
-    return true;
+    bool written = false;
+    std::uint64_t ticket = 0;
+    {
+        std::lock_guard queue(m_queueMutex);
+        // The other fields keep what the last location record built or read held.
+        std::vector<std::uint8_t> record(m_locationRecord, m_locationRecord + kLocationSize);
+        Put32(record.data() + kLatitudeAt, static_cast<std::uint32_t>(ToFileUnits(gps.latitude)));
+        Put32(record.data() + kLongitudeAt, static_cast<std::uint32_t>(ToFileUnits(gps.longitude)));
+        Put16(record.data() + kCountAt, 0);
+        record[kKindAt] = kKindDynamicAp;
+        std::memcpy(m_locationRecord, record.data(), kLocationSize);
+        ticket = Enqueue(std::move(record), path, point, &written);
+    }
+    WaitFor(ticket);
+    return written;
 }
 
 bool CSiteData::LoadSurvey() {
+    std::string path;
+    if (!TakeChosenPath(path))
+        return false;
+    Flush();
     std::lock_guard lock(m_fileMutex);
-    OpenFile file;
-    if (!TakeChosenPath(file)) {
+    if (!Hold(path, Access::Read))
         return false;
-    }
-    if (!OpenCollection(file, Access::Read))
-        return false;
-    Reader reader(file.fd);
-    Damage damage = reader.Open(file.header);
+    Reader reader(m_held.fd);
+    Header header;
+    Damage damage = reader.Open(header);
     if (damage != Damage::None) {
-        m_prompt.Message(DamageText(damage, file.path, file.header));
+        Report(DamageText(damage, path, header));
         return false;
     }
-    m_header = file.header;
+    m_held.header = header;
 
     std::vector<_tap> points;
+    std::uint8_t lastLocation[kLocationSize] = {};
+    bool anyLocation = false;
     std::uint8_t locationScratch[kLocationSize];
     std::uint8_t readingScratch[kReadingSize];
     std::int64_t offset = 0;
@@ -441,7 +626,13 @@ bool CSiteData::LoadSurvey() {
     // Records are looked at in the reader's buffer; the location record's
     // fields are taken before its readings are read.
     while (const std::uint8_t* location = reader.NextLocationView(locationScratch, offset)) {
-        std::memcpy(m_locationRecord, location, kLocationSize);
+        if (points.size() == kMaxLoadedPoints) {
+            Report("The collection file " + path + " holds more than " +
+                   std::to_string(kMaxLoadedPoints) + " points; it is not loaded.");
+            return false;
+        }
+        std::memcpy(lastLocation, location, kLocationSize);
+        anyLocation = true;
         _tap point;
         point.offset = offset;
         if (m_projection) {
@@ -465,7 +656,6 @@ bool CSiteData::LoadSurvey() {
             point.kind = kKindSurvey;
             point.signal = static_cast<std::int16_t>(strongest);
             point.readings = static_cast<std::uint16_t>(complete);
-            m_sound.PlayResourceSound("PING");
         } else {
             point.kind = kKindDynamicAp;
             point.signal = kWeakestSignal;
@@ -477,15 +667,36 @@ bool CSiteData::LoadSurvey() {
         end = reader.Position();
     }
     if (reader.Error() != 0)
-        ShowFailure(file.path, "read", reader.Error());
-    RememberTail(file, end);
+        ShowFailure(path, "read", reader.Error());
+    for (const _tap& point : points) {
+        if (point.kind == kKindSurvey)
+            m_sound.PlayResourceSound("PING");
+    }
+    // Appends start after the last complete point once the tail is checked.
+    m_held.tailEnd = end == m_held.size ? end : -1;
+
+    std::lock_guard queue(m_queueMutex);
+    if (anyLocation)
+        std::memcpy(m_locationRecord, lastLocation, kLocationSize);
+    m_nextOffset = m_held.locked && m_held.tailEnd >= 0 ? m_held.tailEnd : -1;
     std::lock_guard points_lock(g_hSurveyLock);
+    ++m_generation;
+    // Points scanned while the file was read are still queued: they follow
+    // the loaded ones.
+    for (Pending& item : m_queue) {
+        _tap pending = item.index < m_points.size() ? m_points[item.index] : _tap{};
+        item.index = points.size();
+        item.generation = m_generation;
+        points.push_back(pending);
+    }
     m_points = std::move(points);
     m_bCurrentValid = false;  // the selection belonged to the points just replaced
     return true;
 }
 
 int CSiteData::FindNearestPoint(int x, int y) {
+    // The selected point's offset must be the one in the file.
+    Flush();
     std::lock_guard lock(g_hSurveyLock);
     std::int64_t best = kFindRangeSquared + 1;
     for (const _tap& point : m_points) {
@@ -508,17 +719,17 @@ int CSiteData::FindNearestPoint(int x, int y) {
     return m_current.kind;
 }
 
-std::string CSiteData::ReadingLine(OpenFile& file, const _tap& point, int i) {
+std::string CSiteData::ReadingLine(int fd, const Header& h, std::int64_t size, const _tap& point,
+                                   int i) {
     if (i < 1)
         return {};
-    const Header& h = file.header;
     std::int64_t at = point.offset + h.locationSize + std::int64_t{i - 1} * h.readingSize;
-    if (point.offset < 0 || at + h.readingSize > file.size)
+    if (point.offset < 0 || at + h.readingSize > size)
         return {};
     std::uint8_t record[kReadingSize];
     ssize_t n;
     do {
-        n = pread(file.fd, record, sizeof record, at);
+        n = ::pread(fd, record, sizeof record, at);
     } while (n < 0 && errno == EINTR);
     if (n != static_cast<ssize_t>(sizeof record))
         return {};
@@ -531,19 +742,17 @@ std::string CSiteData::ReadingLine(OpenFile& file, const _tap& point, int i) {
 }
 
 std::string CSiteData::FormatReading(int i) {
+    Flush();
     _tap point = Current();
     std::lock_guard lock(m_fileMutex);
-    OpenFile file;
-    file.path = Path();
-    if (!OpenCollection(file, Access::Read))
+    const std::string path = Path();
+    if (path.empty() || !Hold(path, Access::Read) || !ReadHeader())
         return {};
-    Reader reader(file.fd, 64);
-    if (reader.Open(file.header) != Damage::None)
-        return {};
-    return ReadingLine(file, point, i);
+    return ReadingLine(m_held.fd, m_held.header, m_held.size, point, i);
 }
 
 CSiteData::PointDetails CSiteData::SelectedPoint() {
+    Flush();
     PointDetails details;
     {
         std::lock_guard lock(g_hSurveyLock);
@@ -554,16 +763,13 @@ CSiteData::PointDetails CSiteData::SelectedPoint() {
         return details;
     }
     std::lock_guard lock(m_fileMutex);
-    OpenFile file;
-    file.path = Path();
-    bool readable = OpenCollection(file, Access::Read);
-    if (readable) {
-        Reader reader(file.fd, 64);
-        readable = reader.Open(file.header) == Damage::None;
-    }
+    const std::string path = Path();
+    const bool readable = !path.empty() && Hold(path, Access::Read) && ReadHeader();
     details.lines.reserve(details.point.readings);
     for (int i = 1; i <= details.point.readings; ++i) {
-        details.lines.push_back(readable ? ReadingLine(file, details.point, i) : std::string());
+        details.lines.push_back(
+            readable ? ReadingLine(m_held.fd, m_held.header, m_held.size, details.point, i)
+                     : std::string());
     }
     return details;
 }

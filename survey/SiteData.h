@@ -1,10 +1,16 @@
 #pragma once
 
+#include <sys/types.h>
+
 #include <atomic>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "survey/CollectionFile.h"
@@ -24,15 +30,26 @@ class Sound;
 // at it. One instance for the whole program.
 //
 // Threads: RecordScan runs on the link thread (the engine's ScanEnd hook);
-// everything else on the user-interface thread.
-//  - File operations from both threads are serialised by one internal mutex;
-//    each operation opens the file, works and closes it again. The file is also
-//    locked against other processes while an operation holds it.
+// everything else on the user-interface thread. A third thread, the writer,
+// owned by this object, does every write of a point and its fdatasync.
+//  - The collection file stays open and locked (flock, exclusive, taken
+//    without waiting) for as long as it is this program's collection file:
+//    from the first operation on a path until the path changes or the object
+//    goes. A second program gets "in use by another program" and writes
+//    nothing; it may still load the points to look at them.
+//  - RecordScan composes the point in memory, appends it to m_points at once
+//    (the view draws it) and hands the bytes to the writer; it never waits on
+//    the disk. A point whose write fails is taken out of m_points again, with
+//    every point queued after it, and the failure goes to the Prompt.
+//  - Operations of the user-interface thread that read the file wait for the
+//    writes queued before them; file operations are serialised by one mutex.
 //  - g_hSurveyLock guards m_points and m_current (never held across file I/O).
-//    Lock order: file mutex, then g_hSurveyLock.
+//    Lock order: file mutex, queue mutex, g_hSurveyLock.
 //  - SetPosition's emptying of the access-point list and RecordScan's walk of
 //    it never overlap.
-// Failures the user must see go to the Prompt (never blocking the caller).
+// Files are opened without waiting on fifos or devices and anything but a
+// regular file is refused. Failures the user must see go to the Prompt (never
+// blocking the caller) and are counted (FileFailures) for unattended runs.
 class CSiteData {
 public:
     // One survey point or dynamic access point.
@@ -60,6 +77,10 @@ public:
     static constexpr int kKindDynamicAp = 1;
     static constexpr std::int16_t kWeakestSignal = -100;  // floor of a point's signal (dBm)
     static constexpr int kFindRange = 40;                 // plan units for FindNearestPoint
+    // Most points a file may hold to be loaded: far beyond any survey (a point
+    // every two seconds for three weeks) yet a bounded 24 MB of memory, so a
+    // huge file of zero bytes is refused instead of filling the memory.
+    static constexpr std::size_t kMaxLoadedPoints = 1'000'000;
 
     CSiteData(LinkList& list, CLocation& location, Prompt& prompt, Sound& sound, Clock& clock);
     // Same, with the system clock for the creation time of new files.
@@ -80,7 +101,8 @@ public:
 
     // Creates (truncating) the collection file at the path: a 33-byte header and
     // record-size block. m_points is not changed. Returns false after showing a
-    // message when the file cannot be created or written.
+    // message when the file cannot be created or written, is not a regular
+    // file, or is held by another program (it is then left untouched).
     bool NewCollection();
     // Replaces m_points with the points of the file at the path, playing "PING"
     // for each survey point. A file cut short loads what is complete. Returns
@@ -89,13 +111,25 @@ public:
     // Stores the plan position of the coming survey point and empties the
     // access-point list.
     void SetPosition(int x, int y);
-    // Writes one survey point (the last GPS report and one reading per listed
-    // access point) at the end of the file and appends it to m_points. Does
-    // nothing while no file is chosen. Returns true when a point was recorded.
+    // Composes one survey point (the last GPS report and one reading per listed
+    // access point), appends it to m_points and queues it for the writer, which
+    // puts it at the end of the file. Returns at once, true when the point was
+    // queued; false while no file is chosen.
     bool RecordScan();
     // Writes a dynamic access point at plan (x, y) with the current GPS position
-    // and appends it to m_points. Returns true when it was recorded.
+    // and appends it to m_points; waits for its write (and the ones before it).
+    // Returns true when it is in the file.
     bool RecordDynamicAp(int x, int y);
+    // Waits until every point queued so far is written (or dropped by a write
+    // failure). Returns false when a write failed since the last Flush.
+    bool Flush();
+    // How the writer makes a write durable: fdatasync by default. Tests put a
+    // slow or failing function here (returning -1 with errno set on failure).
+    void SetFileSync(std::function<int(int fd)> sync);
+    // Failures shown about the collection file so far, and the last one's text:
+    // an unattended run ends on them instead of waiting for points.
+    std::uint64_t FileFailures() const;
+    std::string LastFileFailure() const;
     // The kind of the nearest point within 40 plan units of (x, y) (the earlier
     // one on a tie), left in m_current; -1 when there is none.
     int FindNearestPoint(int x, int y);
@@ -123,21 +157,53 @@ public:
     std::atomic<bool> m_bNoApHeard{false};
 
 private:
-    // How an operation opens the file.
-    enum class Access { Read, Append };
-    class OpenFile;
+    // How an operation needs the file.
+    enum class Access {
+        Read,    // read its points; another program may hold it
+        Append,  // add points: needs the lock
+        Create,  // create or truncate: needs the lock
+    };
+    // The collection file as this program holds it.
+    struct Held {
+        std::string path;
+        int fd = -1;
+        bool locked = false;    // the exclusive lock is ours
+        bool writable = false;  // opened for writing
+        dev_t device = 0;
+        ino_t inode = 0;
+        collection::Header header;
+        std::int64_t size = 0;
+        // End of the last complete point, once a check of the tail found it:
+        // appends start there (a point torn by a crash is trimmed first).
+        std::int64_t tailEnd = -1;
+    };
+    // One point waiting for the writer.
+    struct Pending {
+        std::uint64_t ticket = 0;
+        std::string path;
+        std::vector<std::uint8_t> bytes;
+        std::size_t index = 0;         // its place in m_points
+        std::uint64_t generation = 0;  // m_points' generation when queued
+        bool* result = nullptr;        // set when a caller waits for this one
+    };
 
-    // Takes the chosen path into `file`; without one, tells the user and
-    // returns false.
-    bool TakeChosenPath(OpenFile& file);
-    bool OpenCollection(OpenFile& file, Access access);
-    bool Append(OpenFile& file, const std::uint8_t* bytes, std::size_t length,
-                std::int64_t& offset);
-    bool CheckTail(OpenFile& file, std::int64_t size);
-    void AddPoint(const _tap& point);
-    std::string ReadingLine(OpenFile& file, const _tap& point, int i);
+    bool TakeChosenPath(std::string& path);
+    // Makes `path` the held file for `access`; false after a message.
+    bool Hold(const std::string& path, Access access);
+    void Release();
+    bool SameFileAtPath(const std::string& path) const;
+    bool ReadHeader();
+    bool CheckTail();
+    bool Append(const std::uint8_t* bytes, std::size_t length, std::int64_t offset);
+    bool WritePending(const Pending& item, std::int64_t& offset);
+    std::uint64_t Enqueue(std::vector<std::uint8_t> bytes, const std::string& path,
+                          const _tap& point, bool* result);
+    void WaitFor(std::uint64_t ticket);
+    void WriterLoop();
+    std::string ReadingLine(int fd, const collection::Header& header, std::int64_t size,
+                            const _tap& point, int i);
     void ShowFailure(const std::string& path, const char* action, int error);
-    void RememberTail(const OpenFile& file, std::int64_t end);
+    void Report(const std::string& text);
 
     LinkList& m_list;
     CLocation& m_location;
@@ -151,16 +217,27 @@ private:
     std::string m_strPath;
     // Serialises file operations and guards the fields below it.
     std::mutex m_fileMutex;
-    collection::Header m_header;                                    // as last read or written
-    std::uint8_t m_locationRecord[collection::kLocationSize] = {};  // last built or read
-    std::vector<std::uint8_t> m_pointBuffer;                        // one composed point, reused
-    // End of the last complete point of the file (device, inode) as this
-    // process last saw it, so appends after a torn tail (a crash mid-write)
-    // start on a record boundary without walking the whole file each time.
-    bool m_tailKnown = false;
-    std::uint64_t m_tailDevice = 0;
-    std::uint64_t m_tailInode = 0;
-    std::int64_t m_tailEnd = -1;
+    Held m_held;
+    std::function<int(int)> m_sync;
+
+    // The writer's queue; guards the fields below it.
+    std::mutex m_queueMutex;
+    std::condition_variable m_queueChanged;
+    std::deque<Pending> m_queue;
+    std::uint64_t m_nextTicket = 1;
+    std::uint64_t m_completed = 0;  // tickets up to this one are written or dropped
+    bool m_failedSinceFlush = false;
+    bool m_stopping = false;
+    // Offset the next queued point will get, when the held file's end is known.
+    std::int64_t m_nextOffset = -1;
+    // The last location record built or read (a dynamic access point keeps its
+    // other fields).
+    std::uint8_t m_locationRecord[collection::kLocationSize] = {};
+    std::uint64_t m_generation = 0;  // bumped when LoadSurvey replaces m_points
+
+    mutable std::mutex m_failureMutex;
+    std::uint64_t m_failures = 0;
+    std::string m_lastFailure;
 
     // Orders SetPosition against RecordScan's walk of the list.
     std::mutex m_scanMutex;
@@ -171,6 +248,9 @@ private:
     _tap m_current;
     bool m_bCurrentValid = false;
     std::vector<_tap> m_points;
+
+    // Last member: started once everything it uses exists, joined first.
+    std::jthread m_writer;
 };
 
 }  // namespace ketrion

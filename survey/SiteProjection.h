@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 namespace ketrion {
 
@@ -12,9 +14,15 @@ class Sound;
 
 // Ties the plan image to the earth: an affine map from latitude and longitude
 // (degrees) to plan pixels, read from a projection file together with the
-// compressed plan image, which loading expands into a bitmap file beside the
-// projection file. Until a projection is loaded every position maps to (0, 0).
-// User-interface thread only.
+// compressed plan image, which loading expands in memory and writes as a
+// bitmap file beside the projection file (or, when that folder takes no new
+// files, into the user's cache folder). Until a projection is loaded every
+// position maps to (0, 0). User-interface thread only.
+//
+// The two side files (path + "c", the block, and path + "b", the bitmap) are
+// written to a new temporary file in the same folder, created exclusively, and
+// renamed into place: a link planted at either name is replaced, never written
+// through, and no file is deleted that this object did not create.
 //
 // Projection file (little-endian): 145-byte header with two rows of four
 // doubles at offsets 13 (x) and 45 (y), each (latitude coefficient, longitude
@@ -25,18 +33,40 @@ public:
     static constexpr std::size_t kHeaderSize = 145;
     static constexpr std::size_t kXRowOffset = 13;
     static constexpr std::size_t kYRowOffset = 45;
+    // Largest plan image taken: 36 million pixels (6000 x 6000, a large floor
+    // plan scanned at a fine resolution); a bigger one would cost the view
+    // hundreds of megabytes. The expansion may take four bytes per pixel and
+    // a palette; the block itself cannot usefully be larger than that.
+    static constexpr std::uint64_t kMaxPlanPixels = 36'000'000;
+    static constexpr std::size_t kMaxBitmapBytes = 4 * kMaxPlanPixels + 2048;
+    static constexpr std::uint64_t kMaxBlockBytes = kMaxBitmapBytes + 4096;
+
+    // Creates a new temporary file for the side file `target`, in its folder;
+    // returns the descriptor and its path, or -1 with errno set.
+    using TempFileMaker = std::function<int(const std::string& target, std::string& tempPath)>;
 
     CSiteProjection(CLocation& location, Prompt& prompt, Sound& sound);
     virtual ~CSiteProjection() = default;
 
-    // Loads the projection file at path: copies its image block to path + "c",
-    // expands it into path + "b" (m_strBitmapPath) and takes the coefficients.
-    // Returns false when the file cannot be opened, is not a regular file or is
-    // shorter than its header; the message has then been shown and the
-    // previous projection stays in place. A block that cannot be copied or
-    // expanded shows its message and leaves no bitmap file; the coefficients
-    // are still taken.
+    // Loads the projection file at path: expands its image block, writes the
+    // block to path + "c" and the bitmap to path + "b" (m_strBitmapPath), and
+    // takes the coefficients. Returns false when the file cannot be opened, is
+    // not a regular file, is shorter than its header, is cut short inside its
+    // block, or holds a plan beyond kMaxPlanPixels; the message has then been
+    // shown and the previous projection stays in place. A bitmap that cannot
+    // be written (disk full) shows its message, plays "REDALERT" and leaves
+    // m_strBitmapPath empty; the coefficients are still taken.
     bool LoadProjection(const std::string& path);
+
+    // Where side files go when the projection's folder takes no new files;
+    // empty for the default ($XDG_CACHE_HOME/ketrion/plans or ~/.cache/...).
+    void SetCacheFolder(std::string folder);
+    std::string CacheFolder() const;
+    // Replaces how temporary side files are created (tests act out a folder
+    // that takes no files, or a full disk); an empty one restores the default.
+    void SetTempFileMaker(TempFileMaker maker);
+    // The default: an exclusive create of a fresh name beside `target`.
+    static int MakeTempFile(const std::string& target, std::string& tempPath);
 
     // Plan position of the receiver's current position.
     int CurrentPlanX() const;
@@ -60,9 +90,15 @@ public:
     std::array<std::uint8_t, kHeaderSize> m_header{};
 
 private:
+    // Writes bytes as the file `target` through a temporary file and a rename;
+    // returns 0 or the errno of the step that failed.
+    int WriteSideFile(const std::string& target, const std::vector<std::uint8_t>& bytes);
+
     CLocation& m_location;
     Prompt& m_prompt;
     Sound& m_sound;
+    TempFileMaker m_makeTemp;
+    std::string m_cacheFolder;
 };
 
 }  // namespace ketrion

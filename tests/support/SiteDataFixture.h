@@ -137,6 +137,9 @@ public:
         node->hasDetails = 1;
         list.InsertSorted(node);
     }
+    // A scan end as the engine reports it, then the wait for its write: true
+    // once the point is in the file.
+    bool Record() { return data.RecordScan() && data.Flush(); }
     std::vector<CSiteData::_tap> Points() const {
         std::vector<CSiteData::_tap> points;
         data.ForEachPoint([&](const CSiteData::_tap& p) { points.push_back(p); });

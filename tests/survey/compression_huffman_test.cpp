@@ -319,6 +319,32 @@ TEST(CompressionRoundTripTest, EncoderAndDecoderAgree) {
     }
 }
 
+// A bounded expansion stops at its limit with the start of the data, and a
+// limit the data fits in changes nothing.
+TEST(CompressionDecodeTest, BoundedExpansionStopsAtTheLimit) {
+    Bytes data(200'000);
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        data[i] = static_cast<std::uint8_t>(i % 251);
+    }
+    const Bytes block = CCompression::EncodeBlock(data);
+    Bytes whole;
+    CCompression::DecodeBlock(block, whole);
+    ASSERT_GE(whole.size(), data.size());  // spare bits may add a byte or so
+    for (const std::size_t limit : {std::size_t{0}, std::size_t{1}, std::size_t{64},
+                                    std::size_t{150'000}, whole.size() - 1}) {
+        SCOPED_TRACE(limit);
+        Bytes out;
+        EXPECT_FALSE(CCompression::DecodeBlock(block, out, limit));
+        ASSERT_EQ(out.size(), limit);
+        EXPECT_TRUE(std::equal(out.begin(), out.end(), whole.begin()));
+    }
+    Bytes out;
+    EXPECT_TRUE(CCompression::DecodeBlock(block, out, whole.size()));
+    EXPECT_EQ(out, whole);
+    EXPECT_TRUE(CCompression::DecodeBlock(Bytes(10, 0), out, 0));  // shorter than its header
+    EXPECT_TRUE(out.empty());
+}
+
 TEST(CompressionDecodeTest, EveryExpansionStartsAtTheRoot) {
     ScratchDir dir;
     // The first block ends inside a code; the second must not continue it.

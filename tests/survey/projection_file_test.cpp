@@ -1,8 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -170,8 +172,6 @@ TEST_F(ProjectionTest, BlockLengthCheckedAgainstFile) {
     };
     const std::size_t size = block.size();
     const Case cases[] = {
-        {"length beyond the file copies what is there", 0xFFFFFFF0u, {}, size},
-        {"length one past the end", static_cast<std::uint32_t>(size + 1), {}, size},
         {"bytes after the block are not copied", static_cast<std::uint32_t>(size), {1, 2, 3}, size},
         {"length below 4 is an empty block", 3, {}, 0},
         {"length 0 is an empty block", 0, {}, 0},
@@ -190,6 +190,21 @@ TEST_F(ProjectionTest, BlockLengthCheckedAgainstFile) {
         ASSERT_EQ(copied.size(), c.copied);
         EXPECT_TRUE(std::equal(copied.begin(), copied.end(), block.begin()));
         EXPECT_EQ(ReadBytes(path + "b").size(), c.copied == size ? plain.size() : 0u);
+        EXPECT_EQ(projection.m_xOrigin, 75000.0);
+    }
+
+    // A block longer than the rest of the file is a cut file: refused with the
+    // sizes, the earlier plan left as it was.
+    for (const std::uint32_t cut : {0xFFFFFFF0u, static_cast<std::uint32_t>(size + 1)}) {
+        SCOPED_TRACE(cut);
+        prompt.Clear();
+        setLength(cut);
+        WriteBytes(path, MakeProjection({1, 2, 3, 4, 5, 6}, block));
+        EXPECT_FALSE(projection.LoadProjection(path));
+        EXPECT_EQ(prompt.Messages(),
+                  std::vector<std::string>{path + " is cut short: its plan image block is " +
+                                           std::to_string(cut) + " bytes long, but only " +
+                                           std::to_string(size) + " bytes follow the header."});
         EXPECT_EQ(projection.m_xOrigin, 75000.0);
     }
 
@@ -263,11 +278,159 @@ TEST_F(ProjectionTest, BlockFileThatCannotBeCreated) {
     ASSERT_EQ(prompt.Messages().size(), 1u);
     EXPECT_NE(prompt.Messages()[0].find(path + "c"), std::string::npos);
     EXPECT_EQ(sound.Sounds(), (std::vector<RecordingSound::Played>{{"REDALERT", true}}));
-    // The coefficients still come from the header; no usable plan results, and
-    // the bitmap of the earlier load is gone rather than passed off as this one.
+    // The plan is expanded in memory, so the bitmap is still this load's own.
     EXPECT_EQ(projection.m_xOrigin, 75000.0);
     EXPECT_EQ(projection.m_strBitmapPath, path + "b");
+    EXPECT_EQ(ReadBytes(path + "b"), plain);
+    EXPECT_TRUE(fs::is_directory(path + "c"));
+}
+
+// A bitmap file header for width x height pixels, 24 bits each (the pixels
+// themselves are not needed for the size check).
+Bytes BitmapHeader(std::int32_t width, std::int32_t height) {
+    Bytes b(54, 0);
+    b[0] = 'B';
+    b[1] = 'M';
+    const auto put = [&](std::size_t at, std::int32_t v) {
+        for (int i = 0; i < 4; ++i) {
+            b[at + static_cast<std::size_t>(i)] =
+                static_cast<std::uint8_t>(static_cast<std::uint32_t>(v) >> (8 * i));
+        }
+    };
+    put(10, 54);
+    put(14, 40);
+    put(18, width);
+    put(22, height);
+    b[26] = 1;
+    b[28] = 24;
+    return b;
+}
+
+TEST_F(ProjectionTest, PlansBeyondThePixelLimitAreRefused) {
+    const std::string path = dir / "huge.ktp";
+    // 6001 x 6000 (bottom-up rows give a negative height) is just over the limit.
+    WriteBytes(
+        path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(BitmapHeader(6001, -6000))));
+    EXPECT_FALSE(projection.LoadProjection(path));
+    EXPECT_EQ(prompt.Messages(), std::vector<std::string>{
+                                     path + " holds a plan image of 6001 x 6000 pixels, more than "
+                                            "the 36000000 pixels a plan may have."});
     EXPECT_FALSE(fs::exists(path + "b"));
+    EXPECT_TRUE(projection.m_strProjectionPath.empty());
+
+    prompt.Clear();
+    WriteBytes(path,
+               MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(BitmapHeader(6000, 6000))));
+    EXPECT_TRUE(projection.LoadProjection(path));
+    EXPECT_TRUE(prompt.Messages().empty());
+    EXPECT_EQ(ReadBytes(path + "b"), BitmapHeader(6000, 6000));
+}
+
+TEST_F(ProjectionTest, LinksPlantedAtTheSideFilesAreReplacedNotWrittenThrough) {
+    const Bytes plain = {'B', 'M', 4, 5, 6};
+    const std::string path = dir / "plan.ktp";
+    WriteBytes(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(plain)));
+    const std::string victim = dir / "victim";
+    const Bytes precious = {1, 2, 3};
+    WriteBytes(victim, precious);
+    fs::create_symlink(victim, path + "c");
+    fs::create_symlink(victim, path + "b");
+
+    EXPECT_TRUE(projection.LoadProjection(path));
+    EXPECT_TRUE(prompt.Messages().empty());
+    EXPECT_EQ(ReadBytes(victim), precious);
+    EXPECT_FALSE(fs::is_symlink(path + "c"));
+    EXPECT_FALSE(fs::is_symlink(path + "b"));
+    EXPECT_EQ(ReadBytes(path + "b"), plain);
+    // No temporary file is left behind: the projection, its two files, the victim.
+    EXPECT_EQ(dir.Count(), 4u);
+}
+
+TEST_F(ProjectionTest, SideFilesGoBesideTheRealProjectionFile) {
+    fs::create_directory(dir / "real");
+    fs::create_directory(dir / "elsewhere");
+    const std::string real = dir / "real/plan.ktp";
+    const Bytes plain = {'B', 'M', 7};
+    WriteBytes(real, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(plain)));
+    const std::string link = dir / "elsewhere/plan.ktp";
+    fs::create_symlink(real, link);
+
+    EXPECT_TRUE(projection.LoadProjection(link));
+    EXPECT_EQ(projection.m_strProjectionPath, link);
+    EXPECT_EQ(fs::canonical(projection.m_strBitmapPath), fs::canonical(real + "b"));
+    EXPECT_EQ(ReadBytes(real + "b"), plain);
+    EXPECT_FALSE(fs::exists(link + "b"));
+}
+
+// A projection folder that takes no new files, acted out through the seam so
+// that the test holds for root too: the plan goes to the cache folder, and a
+// stale block file found beside the projection is never decoded.
+TEST_F(ProjectionTest, AFolderThatTakesNoFilesExpandsIntoTheCache) {
+    fs::create_directory(dir / "site");
+    fs::create_directory(dir / "cache");
+    const std::string path = dir / "site/plan.ktp";
+    const Bytes plain = {'B', 'M', 8, 9};
+    WriteBytes(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(plain)));
+    const Bytes stale = CCompression::EncodeBlock(Bytes{'B', 'M', 0, 0, 0});
+    WriteBytes(path + "c", stale);
+    const std::string site = dir / "site";
+    projection.SetCacheFolder(dir / "cache/plans");
+    projection.SetTempFileMaker([&](const std::string& target, std::string& temp) {
+        if (target.rfind(site + "/", 0) == 0) {
+            errno = EACCES;
+            return -1;
+        }
+        return CSiteProjection::MakeTempFile(target, temp);
+    });
+
+    EXPECT_TRUE(projection.LoadProjection(path));
+    EXPECT_TRUE(prompt.Messages().empty());
+    EXPECT_TRUE(sound.Names().empty());
+    ASSERT_FALSE(projection.m_strBitmapPath.empty());
+    EXPECT_EQ(fs::path(projection.m_strBitmapPath).parent_path(), fs::path(dir / "cache/plans"));
+    EXPECT_EQ(ReadBytes(projection.m_strBitmapPath), plain);
+    EXPECT_EQ(ReadBytes(path + "c"), stale);  // untouched, and not what was drawn
+    EXPECT_FALSE(fs::exists(path + "b"));
+    EXPECT_EQ(projection.m_xOrigin, 75000.0);
+}
+
+TEST_F(ProjectionTest, AReadOnlyFolderStillLoadsThePlan) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders; the seam test above covers it";
+    }
+    fs::create_directory(dir / "site");
+    const std::string path = dir / "site/plan.ktp";
+    const Bytes plain = {'B', 'M', 1};
+    WriteBytes(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(plain)));
+    projection.SetCacheFolder(dir / "cache");
+    ::chmod((dir / "site").c_str(), 0555);
+    const bool loaded = projection.LoadProjection(path);
+    ::chmod((dir / "site").c_str(), 0755);
+    EXPECT_TRUE(loaded);
+    EXPECT_TRUE(prompt.Messages().empty());
+    EXPECT_EQ(ReadBytes(projection.m_strBitmapPath), plain);
+}
+
+TEST_F(ProjectionTest, AFullDiskIsReportedAndLeavesNoBitmap) {
+    const std::string path = dir / "plan.ktp";
+    const Bytes plain(3000, 'p');
+    WriteBytes(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(plain)));
+    ASSERT_TRUE(projection.LoadProjection(path));
+    // Every side file now lands on a device that is always full.
+    projection.SetTempFileMaker([&](const std::string& target, std::string& temp) {
+        temp = target + ".never";
+        return ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    });
+    prompt.Clear();
+    EXPECT_TRUE(projection.LoadProjection(path));
+    EXPECT_EQ(prompt.Messages(),
+              (std::vector<std::string>{"The disk is full while accessing " + path + "c.",
+                                        "The disk is full while accessing " + path + "b."}));
+    EXPECT_EQ(sound.Sounds(),
+              (std::vector<RecordingSound::Played>{{"REDALERT", true}, {"REDALERT", true}}));
+    // The earlier load's bitmap is neither deleted nor passed off as this one.
+    EXPECT_TRUE(projection.m_strBitmapPath.empty());
+    EXPECT_EQ(ReadBytes(path + "b"), plain);
 }
 
 }  // namespace

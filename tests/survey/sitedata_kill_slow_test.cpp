@@ -1,5 +1,5 @@
 // A writer killed with SIGKILL at random moments never loses a point whose
-// RecordScan had returned, and the next writer carries on from a clean point
+// write had finished, and the next writer carries on from a clean point
 // boundary (a torn point left by the kill is trimmed, not built upon).
 
 #include <gtest/gtest.h>
@@ -19,7 +19,7 @@ constexpr int kReadingsPerPoint = 100;  // big points: a kill can land inside a 
 
 // The child: records points numbered from `first` (as their stored latitude)
 // until killed,
-// reporting each number on the pipe once RecordScan has returned.
+// reporting each number on the pipe once its write has finished.
 [[noreturn]] void Writer(const std::string& path, int first, int reportFd) {
     SiteDataWorld w;
     w.data.SetPath(path);
@@ -36,7 +36,7 @@ constexpr int kReadingsPerPoint = 100;  // big points: a kill can land inside a 
                      1,
                      0});
         }
-        if (!w.data.RecordScan())
+        if (!w.Record())
             _exit(2);
         if (write(reportFd, &n, sizeof n) != static_cast<ssize_t>(sizeof n))
             _exit(3);

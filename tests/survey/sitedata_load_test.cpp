@@ -53,10 +53,10 @@ TEST_F(LoadTest, RecordedPointsComeBackPlacedByTheProjection) {
         writer.Gps(fix);
         writer.AddAp({{1, 2, 3, 4, 5, 6}, "a", -72, 1, 0});
         writer.AddAp({{1, 2, 3, 4, 5, 7}, "b", -130, 2, 0});
-        ASSERT_TRUE(writer.data.RecordScan());
+        ASSERT_TRUE(writer.Record());
         ASSERT_TRUE(writer.data.RecordDynamicAp(9, 9));  // current position 0, 0
         writer.data.SetPosition(0, 0);
-        ASSERT_TRUE(writer.data.RecordScan());
+        ASSERT_TRUE(writer.Record());
     }
     CSiteProjection projection(w.location, w.prompt, w.sound);
     projection.m_xLon = 1000;
@@ -84,7 +84,7 @@ TEST_F(LoadTest, WithoutAProjectionEveryPointIsAtTheOrigin) {
 TEST_F(LoadTest, LoadingReplacesThePointsInMemory) {
     w.data.SetPath(dir.File("other.ktd"));
     ASSERT_TRUE(w.data.NewCollection());
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     ASSERT_EQ(w.data.PointCount(), 1u);
     Write(FileBuilder().bytes(), "empty.ktd");
     ASSERT_TRUE(w.data.LoadSurvey());
@@ -151,7 +151,7 @@ TEST_F(LoadTest, FileCutInsideItsLastPoint) {
         // Recording on: the new point starts on a record boundary and the cut
         // point's count matches what it holds.
         reader.data.SetPosition(7, 7);
-        ASSERT_TRUE(reader.data.RecordScan());
+        ASSERT_TRUE(reader.Record());
         std::int64_t newOffset = reader.Points().back().offset;
         expected.push_back({7, 7, -100, 0, 0, newOffset});
         SiteDataWorld again;
@@ -174,7 +174,7 @@ TEST_F(LoadTest, FileCutInsideItsLastPoint) {
 TEST_F(LoadTest, ATornTailIsRepairedEvenWithoutALoadFirst) {
     const Bytes full = FileBuilder().Location(0, 0, 2).Reading(-60 * 256, 1, "one").bytes();
     const std::string path = Write(Bytes(full.begin(), full.end() - 5));
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     const Bytes repaired = ReadBytes(path);
     ASSERT_EQ(repaired.size(), 33u + 61u + 61u);
     EXPECT_EQ(Get16(&repaired[33 + 30]), 0);
@@ -184,7 +184,7 @@ TEST_F(LoadTest, AFileReplacedUnderTheSamePathIsCheckedFromItsStart) {
     const std::string path = dir.File("swapped.ktd");
     w.data.SetPath(path);
     ASSERT_TRUE(w.data.NewCollection());
-    ASSERT_TRUE(w.data.RecordScan());  // this process now knows the file ends at 94
+    ASSERT_TRUE(w.Record());  // this process now knows the file ends at 94
     // Another file takes the path; offset 94 lies inside one of its readings.
     const Bytes other = FileBuilder()
                             .Location(0, 0, 2)
@@ -196,7 +196,7 @@ TEST_F(LoadTest, AFileReplacedUnderTheSamePathIsCheckedFromItsStart) {
     WriteBytes(temporary, other);
     ASSERT_EQ(std::rename(temporary.c_str(), path.c_str()), 0);
 
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     const Bytes written = ReadBytes(path);
     ASSERT_EQ(written.size(), other.size() + 61);
     EXPECT_EQ(Bytes(written.begin(), written.begin() + static_cast<std::ptrdiff_t>(other.size())),
@@ -244,7 +244,7 @@ TEST_F(LoadTest, DamagedFilesGiveAClearMessageAndLoadNothing) {
         // Points already shown stay when the file cannot be read.
         reader.data.SetPath(dir.File("good.ktd"));
         ASSERT_TRUE(reader.data.NewCollection());
-        ASSERT_TRUE(reader.data.RecordScan());
+        ASSERT_TRUE(reader.Record());
         reader.data.SetPath(path);
         EXPECT_FALSE(reader.data.LoadSurvey());
         EXPECT_EQ(reader.prompt.Messages(),
@@ -253,7 +253,7 @@ TEST_F(LoadTest, DamagedFilesGiveAClearMessageAndLoadNothing) {
         EXPECT_EQ(reader.data.PointCount(), 1u);
         EXPECT_TRUE(reader.sound.Names().empty());
         // Nothing is appended to a file that cannot be read.
-        EXPECT_FALSE(reader.data.RecordScan());
+        EXPECT_FALSE(reader.Record());
         EXPECT_EQ(ReadBytes(path), row.bytes);
     }
 }

@@ -49,7 +49,7 @@ TEST_F(RecordTest, NewCollectionIsTheHeaderAndRecordSizesOnly) {
 
 TEST_F(RecordTest, NewCollectionTruncatesAnOldFileAndKeepsThePoints) {
     w.AddAp({{1, 2, 3, 4, 5, 6}, "X", -50, 1, 0});
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     ASSERT_TRUE(w.data.NewCollection());
     EXPECT_EQ(ReadBytes(path).size(), 33u);
     EXPECT_EQ(w.data.PointCount(), 1u);
@@ -68,7 +68,7 @@ TEST_F(RecordTest, ScanEndWritesLocationRecordAndOneReadingPerAccessPoint) {
     w.AddAp({{kMacA[0], kMacA[1], kMacA[2], kMacA[3], kMacA[4], kMacA[5]}, "LAB1", -121, 2, 0x11});
     w.AddAp({{kMacB[0], kMacB[1], kMacB[2], kMacB[3], kMacB[4], kMacB[5]}, "guest", -45, 1, 0x22});
 
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 33u + 61u + 2 * 41u);
     const std::uint8_t* loc = file.data() + 33;
@@ -122,7 +122,7 @@ TEST_F(RecordTest, FixClassFollowsTheStatusCode) {
         GpsFix fix;
         fix.status = row.status;
         w.Gps(fix);
-        ASSERT_TRUE(w.data.RecordScan());
+        ASSERT_TRUE(w.Record());
         const Bytes file = ReadBytes(path);
         EXPECT_EQ(file[file.size() - 61 + 29], row.fixClass) << "status " << int{row.status};
     }
@@ -148,7 +148,7 @@ TEST_F(RecordTest, PointSignalIsTheStrongestAverageButNeverBelowMinus100) {
         std::uint8_t last = 0;
         for (auto [sum, count] : row.aps)
             w.AddAp({{0, 0, 0, 0, 0, ++last}, "n", sum, count, 0});
-        ASSERT_TRUE(w.data.RecordScan());
+        ASSERT_TRUE(w.Record());
         const Bytes file = ReadBytes(path);
         std::size_t first = file.size() - row.aps.size() * 41;
         std::vector<std::int16_t> stored;
@@ -161,7 +161,7 @@ TEST_F(RecordTest, PointSignalIsTheStrongestAverageButNeverBelowMinus100) {
 }
 
 TEST_F(RecordTest, EmptyListRecordsAPointWithoutReadingsAndRaisesTheAlert) {
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     EXPECT_TRUE(w.data.m_bNoApHeard);
     const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 33u + 61u);
@@ -172,7 +172,7 @@ TEST_F(RecordTest, EmptyListRecordsAPointWithoutReadingsAndRaisesTheAlert) {
     EXPECT_EQ(points[0].readings, 0);
 
     w.AddAp({{1, 2, 3, 4, 5, 6}, "back", -70, 1, 0});
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     EXPECT_FALSE(w.data.m_bNoApHeard);
 }
 
@@ -183,7 +183,7 @@ TEST_F(RecordTest, SetPositionPlacesTheNextPointAndEmptiesTheList) {
         std::lock_guard lock(w.list.listMutex);
         EXPECT_EQ(w.list.Size(), 0);
     }
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     EXPECT_EQ(w.Points().back().x, 5);
     EXPECT_EQ(w.Points().back().y, 6);
 }
@@ -197,7 +197,7 @@ TEST_F(RecordTest, SsidIsAlwaysTerminatedInTheFile) {
         ASSERT_EQ(w.list.GetAt(1, node), 0);
         std::memset(node->ssid, 'Z', sizeof node->ssid);
     }
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     const Bytes file = ReadBytes(path);
     EXPECT_EQ(file.back(), 0);
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(&file[33 + 61 + 9])), std::string(31, 'Z'));
@@ -212,7 +212,7 @@ TEST_F(RecordTest, DynamicApStoresTheUsersPositionAndKeepsTheRestOfTheLastRecord
     fix.heading = 77;
     w.Gps(fix);
     w.data.SetPosition(1, 1);
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     ASSERT_TRUE(w.data.RecordDynamicAp(300, 400));
 
     const Bytes file = ReadBytes(path);
@@ -235,7 +235,7 @@ TEST_F(RecordTest, DynamicApStoresTheUsersPositionAndKeepsTheRestOfTheLastRecord
     EXPECT_EQ(points[1].offset, 33 + 61);
 
     // Placing an access point does not move the survey point of the reading in progress.
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     EXPECT_EQ(w.Points().back().x, 1);
 }
 
@@ -251,7 +251,7 @@ TEST_F(RecordTest, DynamicApBeforeAnyScanHasZeroFields) {
 TEST(RecordFailure, ScanEndWithoutAFileRecordsNothingSilently) {
     SiteDataWorld w;
     w.AddAp({{1, 2, 3, 4, 5, 6}, "x", -70, 1, 0});
-    EXPECT_FALSE(w.data.RecordScan());
+    EXPECT_FALSE(w.Record());
     EXPECT_TRUE(w.prompt.Messages().empty());
     EXPECT_EQ(w.data.PointCount(), 0u);
 }
@@ -264,7 +264,7 @@ TEST(RecordFailure, OperationsOnAMissingFileShowTheReasonAndChangeNothing) {
     const std::string expected =
         "Cannot open the collection file " + path + ": No such file or directory.";
 
-    EXPECT_FALSE(w.data.RecordScan());
+    EXPECT_FALSE(w.Record());
     EXPECT_FALSE(w.data.RecordDynamicAp(1, 1));
     EXPECT_FALSE(w.data.LoadSurvey());
     EXPECT_FALSE(w.data.NewCollection());
@@ -279,16 +279,22 @@ TEST(RecordFailure, AFileHeldByAnotherProgramIsReportedAsInUse) {
     TempDir dir;
     SiteDataWorld w;
     const std::string path = dir.File("held.ktd");
-    w.data.SetPath(path);
-    ASSERT_TRUE(w.data.NewCollection());
+    WriteBytes(path, FileBuilder().Location(7, 8, 0).bytes());
+    const Bytes original = ReadBytes(path);
     int other = open(path.c_str(), O_RDWR);
     ASSERT_GE(other, 0);
     ASSERT_EQ(flock(other, LOCK_EX), 0);
-    EXPECT_FALSE(w.data.RecordScan());
+    w.data.SetPath(path);
+    EXPECT_FALSE(w.data.NewCollection());  // not truncated under the other program
+    EXPECT_FALSE(w.Record());
+    EXPECT_FALSE(w.data.RecordDynamicAp(1, 1));
+    EXPECT_EQ(ReadBytes(path), original);
+    EXPECT_EQ(w.data.PointCount(), 0u);
+    const std::string inUse = "The collection file " + path + " is in use by another program.";
+    EXPECT_EQ(w.prompt.Messages(), (std::vector<std::string>{inUse, inUse, inUse}));
     close(other);
-    EXPECT_EQ(w.prompt.Messages(), std::vector<std::string>{"The collection file " + path +
-                                                            " is in use by another program."});
-    EXPECT_TRUE(w.data.RecordScan());
+    EXPECT_TRUE(w.Record());
+    EXPECT_EQ(ReadBytes(path).size(), original.size() + 61u);
 }
 
 TEST(RecordFailure, FilesWithOtherRecordSizesAreNotAppendedTo) {
@@ -298,7 +304,7 @@ TEST(RecordFailure, FilesWithOtherRecordSizesAreNotAppendedTo) {
     const Bytes original = FileBuilder(64, 48).Location(0, 0, 0).bytes();
     WriteBytes(path, original);
     w.data.SetPath(path);
-    EXPECT_FALSE(w.data.RecordScan());
+    EXPECT_FALSE(w.Record());
     EXPECT_FALSE(w.data.RecordDynamicAp(1, 2));
     EXPECT_EQ(ReadBytes(path), original);
     ASSERT_EQ(w.prompt.Messages().size(), 2u);
@@ -325,7 +331,7 @@ TEST(RecordFailure, AWriteThatFailsHalfWayLeavesNoPartialPoint) {
     rlimit limited = saved;
     limited.rlim_cur = 100;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    const bool recorded = w.data.RecordScan();
+    const bool recorded = w.Record();
     setrlimit(RLIMIT_FSIZE, &saved);
     signal(SIGXFSZ, oldHandler);
 
@@ -335,7 +341,7 @@ TEST(RecordFailure, AWriteThatFailsHalfWayLeavesNoPartialPoint) {
     EXPECT_EQ(ReadBytes(path).size(), 33u);
     EXPECT_EQ(w.data.PointCount(), 0u);
 
-    ASSERT_TRUE(w.data.RecordScan());
+    ASSERT_TRUE(w.Record());
     EXPECT_EQ(w.Points().at(0).offset, 33);
     EXPECT_EQ(ReadBytes(path).size(), 33u + 61u + 82u);
 }

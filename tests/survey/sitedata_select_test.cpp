@@ -20,7 +20,7 @@ protected:
         w.data.SetPosition(x, y);
         for (const ApSpec& ap : aps)
             w.AddAp(ap);
-        ASSERT_TRUE(w.data.RecordScan());
+        ASSERT_TRUE(w.Record());
     }
     TempDir dir;
     SiteDataWorld w;
@@ -64,7 +64,7 @@ TEST_F(SelectTest, NearestPointWithin40PlanUnits) {
         ASSERT_TRUE(fresh.data.NewCollection());
         for (auto [x, y] : row.survey) {
             fresh.data.SetPosition(x, y);
-            ASSERT_TRUE(fresh.data.RecordScan());
+            ASSERT_TRUE(fresh.Record());
         }
         ASSERT_TRUE(fresh.data.RecordDynamicAp(row.dynamicAp.first, row.dynamicAp.second));
         EXPECT_EQ(fresh.data.FindNearestPoint(row.qx, row.qy), row.kind);

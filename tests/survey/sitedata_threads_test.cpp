@@ -57,6 +57,8 @@ TEST(SiteDataThreads, ScansAndUserActionsInterleaveWithoutLosingPoints) {
     }
     link.join();
     EXPECT_EQ(recorded, kScans);
+    // The writer finishes what the link thread handed it.
+    EXPECT_TRUE(w.data.Flush());
     EXPECT_TRUE(w.prompt.Messages().empty());
 
     // The file holds every point whole, in one consistent sequence.

@@ -2,9 +2,11 @@
 // damaged collection files, and its exit status.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <iterator>
 
 #include "support/SiteDataFixture.h"
 
@@ -20,8 +22,8 @@ struct KtdRun {
 KtdRun Ktd(const std::string& args) {
     TempDir dir;
     const std::string errPath = dir.File("stderr");
-    const std::string command =
-        std::string(KETRION_BINARY_DIR) + "/tools/ktd/ktd " + args + " 2>" + errPath;
+    const std::string command = "timeout 20 " + std::string(KETRION_BINARY_DIR) +
+                                "/tools/ktd/ktd " + args + " 2>" + errPath;
     KtdRun run;
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr)
@@ -137,6 +139,48 @@ TEST(KtdCsv, OneRowPerReadingAndOneForAPointWithout) {
               "1,33,survey,40.0000000,-74.5000000,0000-00-00T00:00:00,none,00-1A-2B-3C-4D-01,"
               "-59.50,2,\"say \"\"hi\"\"\\x0A\"\n"
               "2,176,dynamic-ap,0.0000000,0.0000000,0000-00-00T00:00:00,none,,,,\n");
+}
+
+TEST(KtdCsv, NamesASpreadsheetWouldRunAreKeptAsText) {
+    TempDir dir;
+    const std::string path = dir.File("formula.ktd");
+    FileBuilder file;
+    const char* const names[] = {
+        "=HYPERLINK(\"x\")", "+1", "-2", "@SUM(A1)", "\tx", "\rx", "a=b", "plain"};
+    file.Location(0, 0, static_cast<std::uint16_t>(std::size(names)));
+    for (const char* name : names)
+        file.Reading(-50 * 256, 1, name);
+    WriteBytes(path, file.bytes());
+    KtdRun run = Ktd("csv " + path);
+    EXPECT_EQ(run.status, 0);
+    std::vector<std::string> cells;
+    std::size_t at = run.out.find('\n') + 1;  // past the heading
+    while (at < run.out.size()) {
+        const std::size_t end = run.out.find('\n', at);
+        const std::string row = run.out.substr(at, end - at);
+        cells.push_back(row.substr(row.find(",\"") + 1));
+        at = end + 1;
+    }
+    EXPECT_EQ(cells, (std::vector<std::string>{"\"'=HYPERLINK(\"\"x\"\")\"", "\"'+1\"", "\"'-2\"",
+                                               "\"'@SUM(A1)\"", "\"'\\x09x\"", "\"'\\x0Dx\"",
+                                               "\"a=b\"", "\"plain\""}));
+}
+
+TEST(KtdDump, PipesFoldersAndDevicesAreRefusedWithoutWaiting) {
+    TempDir dir;
+    const std::string fifo = dir.File("pipe.ktd");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // `timeout` ends a command that hangs on the pipe: its status would be 124.
+    KtdRun pipe = Ktd("dump " + fifo);
+    EXPECT_EQ(pipe.status, 2);
+    EXPECT_EQ(pipe.err, "ktd: cannot open " + fifo + ": it is a named pipe, not a regular file\n");
+    KtdRun folder = Ktd("csv " + dir.Path());
+    EXPECT_EQ(folder.status, 2);
+    EXPECT_EQ(folder.err, "ktd: cannot open " + dir.Path() + ": Is a directory\n");
+    EXPECT_EQ(folder.out, "");
+    KtdRun device = Ktd("dump /dev/zero");
+    EXPECT_EQ(device.status, 2);
+    EXPECT_EQ(device.err, "ktd: cannot open /dev/zero: it is a device, not a regular file\n");
 }
 
 TEST(KtdDump, UsageAndOpenErrors) {

@@ -1,6 +1,7 @@
 // Runs the ktp command as a user would: argument parsing, exit codes and the
 // files it leaves.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,9 +28,9 @@ struct CommandRun {
     std::string output;  // standard output and standard error together
 };
 
-CommandRun Ktp(const std::string& args) {
+CommandRun Ktp(const std::string& args, const std::string& shellPrefix = "") {
     CommandRun run;
-    const std::string command = "'" + kKtp + "' " + args + " 2>&1";
+    const std::string command = shellPrefix + "timeout 20 '" + kKtp + "' " + args + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
     if (pipe == nullptr) {
         return run;
@@ -124,6 +125,52 @@ TEST_F(KtpCommandTest, Failures) {
         EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
     }
     EXPECT_FALSE(fs::exists(Path("out.ktp")));
+}
+
+TEST_F(KtpCommandTest, FoldersPipesAndDamagedFilesFailCleanly) {
+    ASSERT_EQ(Ktp("pack '" + Path("plan.bmp") +
+                  "' --ref 52.206,0.12,0,0 --ref 52.206,0.122,4,0 --ref 52.205,0.12,0,3 -o '" +
+                  Path("site.ktp") + "'")
+                  .status,
+              0);
+    const std::string fifo = Path("pipe.ktp");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // Cut the projection inside its block.
+    const std::string cut = Path("cut.ktp");
+    fs::copy_file(Path("site.ktp"), cut);
+    fs::resize_file(cut, fs::file_size(cut) - 10);
+
+    struct Case {
+        const char* legend;
+        std::string args;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"info on a folder", "info '" + m_dir.string() + "'",
+         "ktp: cannot open " + m_dir.string() + ": Is a directory"},
+        {"info on a pipe", "info '" + fifo + "'",
+         "ktp: cannot open " + fifo + ": it is a named pipe, not a regular file"},
+        {"unpack of a pipe", "unpack '" + fifo + "'", fifo + " is not a regular file."},
+        {"unpack of a folder", "unpack '" + m_dir.string() + "'",
+         m_dir.string() + " is a folder, not a file."},
+        {"unpack of a cut file", "unpack '" + cut + "'", cut + " is cut short"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        // `timeout` ends a run that waits on the pipe, with status 124.
+        const CommandRun run = Ktp(c.args);
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+    }
+    EXPECT_FALSE(fs::exists(cut + "b"));
+
+    // A bitmap that cannot be written whole (here a file-size limit, as on a
+    // full disk) is an error, not a cut plan with status 0.
+    const CommandRun limited =
+        Ktp("unpack '" + Path("site.ktp") + "'", "trap '' XFSZ; ulimit -f 0; ");
+    EXPECT_EQ(limited.status, 1) << limited.output;
+    EXPECT_NE(limited.output.find("File too large"), std::string::npos) << limited.output;
+    EXPECT_NE(limited.output.find("no bitmap was written"), std::string::npos) << limited.output;
 }
 
 }  // namespace

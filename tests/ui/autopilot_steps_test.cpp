@@ -3,8 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QEventLoop>
 #include <QImage>
+#include <cerrno>
+#include <filesystem>
 
 #include "support/SiteViewWorld.h"
 #include "ui/shell/MainFrame.h"
@@ -96,6 +100,50 @@ TEST_F(AutopilotSteps, StopsWhenTheCollectionFileCannotBeCreated) {
     EXPECT_EQ(Fly(pilot), 1);
     EXPECT_NE(pilot.Failure().find("cannot create the collection file"), std::string::npos)
         << pilot.Failure();
+    ASSERT_NE(View(), nullptr);
+    EXPECT_FALSE(View()->IsCollecting());
+}
+
+TEST_F(AutopilotSteps, AFolderAsTheCollectionFileEndsTheRunWithItsMessage) {
+    settings.collection = world.dir.File("folder.ktd");
+    std::filesystem::create_directory(settings.collection);
+    CAutopilot pilot(world.services, settings);
+    EXPECT_EQ(Fly(pilot), 1);
+    EXPECT_EQ(pilot.Failure(),
+              "cannot create the collection file: Cannot create the collection "
+              "file " +
+                  settings.collection + ": Is a directory.");
+    ASSERT_NE(View(), nullptr);
+    EXPECT_FALSE(View()->IsCollecting());
+}
+
+TEST_F(AutopilotSteps, AWriteFailureEndsTheRunAtOnceWithoutBlamingTheBoard) {
+    settings.readings = 3;
+    settings.noPointTimeout = std::chrono::milliseconds(5000);
+    // The disk fills once the new file's header is written: every point's
+    // write fails.
+    int syncs = 0;
+    world.data.SetFileSync([&syncs](int fd) {
+        if (++syncs == 1) {
+            return fdatasync(fd);
+        }
+        errno = ENOSPC;
+        return -1;
+    });
+    CAutopilot pilot(world.services, settings);
+    QTimer board;
+    QObject::connect(&board, &QTimer::timeout, [&] {
+        if (world.PendingRequestType() == frame::kScanStart) {
+            QTimer::singleShot(20, &board, [&] { world.data.RecordScan(); });
+        }
+    });
+    board.start(5);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Fly(pilot), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4000));
+    EXPECT_EQ(pilot.Failure(), "cannot record: Cannot write to the collection file " +
+                                   settings.collection + ": No space left on device.");
+    EXPECT_EQ(pilot.Recorded(), 0u);
     ASSERT_NE(View(), nullptr);
     EXPECT_FALSE(View()->IsCollecting());
 }

@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 
 #include "support/SiteViewWorld.h"
@@ -24,6 +27,65 @@ TEST(SiteViewDialogs, BarFiltersBecomeQtFilters) {
     for (auto [bar, qt] : cases) {
         EXPECT_EQ(QtFilterFromBarFilter(QString::fromLatin1(bar)), QString::fromLatin1(qt)) << bar;
     }
+}
+
+// Choosing an existing file in the save dialog asks before replacing it; the
+// answer No keeps the dialog open and the file is not chosen.
+TEST(SiteViewDialogs, SavingOverAnExistingFileAsksFirst) {
+    TestApplication();
+    TempDir dir;
+    const std::string existing = dir.File("survey.ktd");
+    WriteBytes(existing, Bytes{1, 2, 3});
+    QtDialogs dialogs;
+    QString question;
+    bool stillOpenAfterNo = false;
+    QPointer<QFileDialog> save;
+    // Steps through what a user does, one look at the screen every 10 ms.
+    int step = 0;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (step == 0 && qobject_cast<QFileDialog*>(modal) != nullptr) {
+            save = qobject_cast<QFileDialog*>(modal);
+            save->setDirectory(QString::fromStdString(dir.Path()));
+            save->selectFile(QStringLiteral("survey.ktd"));
+            step = 1;
+        } else if (step == 1) {
+            // As the Save button does (accept is protected in QFileDialog);
+            // queued, so that its question runs outside this look.
+            QMetaObject::invokeMethod(save, "accept", Qt::QueuedConnection);
+            step = 2;
+        } else if (step == 2 && qobject_cast<QMessageBox*>(modal) != nullptr) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            question = box->text();
+            if (QAbstractButton* no = box->button(QMessageBox::No)) {
+                no->click();
+            } else {
+                box->reject();
+            }
+            step = 3;
+        } else if (step == 3 && modal == save) {
+            stillOpenAfterNo = save->isVisible();
+            save->reject();
+            step = 4;
+        }
+    });
+    look.start(10);
+    // Whatever happens, the dialog does not stay open.
+    QTimer::singleShot(5000, [&] {
+        if (save) {
+            save->reject();
+        }
+    });
+    FileDialogRequest request;
+    request.filter = QStringLiteral("Data Files (*.ktd)|*.ktd||");
+    request.defaultExtension = QStringLiteral("ktd");
+    const std::optional<QString> chosen = dialogs.SaveFile(request);
+    look.stop();
+    EXPECT_FALSE(chosen.has_value()) << chosen.value_or(QString()).toStdString();
+    EXPECT_TRUE(question.contains(QStringLiteral("survey.ktd"))) << question.toStdString();
+    EXPECT_TRUE(stillOpenAfterNo);
+    EXPECT_EQ(ReadBytes(existing), (Bytes{1, 2, 3}));
 }
 
 TEST(SiteViewDialogs, TheSameMessageIsNotStackedWhileItsBoxIsOpen) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "survey/CollectionFile.h"
+#include "survey/RegularFile.h"
 #include "tools/ktd/ApsCommand.h"
 #include "tools/ktd/ExportCommand.h"
 #if KTD_DRAWING
@@ -110,9 +111,12 @@ public:
 // Walks the file at `path`, telling `visitor` what it finds. Returns the exit
 // status; damage is reported on standard error after everything readable.
 int Walk(const std::string& path, Visitor& visitor) {
-    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Opened without waiting on a fifo or device; only a regular file is walked.
+    ketrion::files::OpenFailure failure;
+    int fd = ketrion::files::OpenRegular(path, O_RDONLY, 0, failure);
     if (fd < 0) {
-        std::fprintf(stderr, "ktd: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        std::fprintf(stderr, "ktd: cannot open %s: %s\n", path.c_str(),
+                     ketrion::files::Describe(failure).c_str());
         return kUsageOrOpenError;
     }
     visitor.Opened(path);
@@ -229,9 +233,14 @@ public:
 };
 
 // A network name as a CSV field: always quoted, quotes doubled, control and
-// non-ASCII bytes as \xHH.
+// non-ASCII bytes as \xHH. A name a spreadsheet would run as a formula (one
+// starting with =, +, -, @, a tab or a carriage return) gets a leading single
+// quote, so it is shown as the text it is.
 std::string CsvText(const std::string& text) {
     std::string out = "\"";
+    if (!text.empty() && std::strchr("=+-@\t\r", text.front()) != nullptr) {
+        out += '\'';
+    }
     for (unsigned char c : text) {
         if (c == '"') {
             out += "\"\"";

@@ -1,5 +1,9 @@
 #include "tools/ktp/ProjectionMaker.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -10,6 +14,7 @@
 #include <sstream>
 
 #include "survey/Compression.h"
+#include "survey/RegularFile.h"
 #include "survey/SiteProjection.h"
 
 namespace ketrion::ktp {
@@ -232,28 +237,47 @@ std::vector<std::uint8_t> MakeProjectionFile(const AffineFit& fit,
 }
 
 std::optional<ProjectionInfo> ReadProjectionInfo(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
+    // A fifo or device named as the file must not stall the command; a folder
+    // is refused by name.
+    files::OpenFailure failure;
+    const int fd = files::OpenRegular(path, O_RDONLY, 0, failure);
+    if (fd < 0) {
+        error = "cannot open " + path + ": " + files::Describe(failure);
         return std::nullopt;
     }
-    in.seekg(0, std::ios::end);
-    const std::streamoff end = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (end < 0) {
-        error = "cannot read " + path;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error = "cannot read " + path + ": " + std::strerror(errno);
+        ::close(fd);
         return std::nullopt;
     }
     ProjectionInfo info;
-    info.fileSize = static_cast<std::uint64_t>(end);
+    info.fileSize = static_cast<std::uint64_t>(st.st_size);
     constexpr std::size_t kHeader = CSiteProjection::kHeaderSize;
     if (info.fileSize < kHeader) {
+        ::close(fd);
         error = path + " is not a projection file: it is " + std::to_string(info.fileSize) +
                 " bytes long, shorter than the " + std::to_string(kHeader) + "-byte header";
         return std::nullopt;
     }
     std::uint8_t buf[kHeader + 8] = {};
-    in.read(reinterpret_cast<char*>(buf), sizeof buf);
+    std::size_t got = 0;
+    while (got < sizeof buf) {
+        const ssize_t n = ::pread(fd, buf + got, sizeof buf - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            ::close(fd);
+            return std::nullopt;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
     for (int i = 0; i < 4; ++i) {
         info.xRow[i] = GetDouble(buf + CSiteProjection::kXRowOffset + 8 * i);
         info.yRow[i] = GetDouble(buf + CSiteProjection::kYRowOffset + 8 * i);

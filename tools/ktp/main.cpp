@@ -93,6 +93,11 @@ int Unpack(const std::string& path) {
                 projection.m_xOrigin);
     std::printf("y = %.10g * lat + %.10g * lon + %.10g\n", projection.m_yLat, projection.m_yLon,
                 projection.m_yOrigin);
+    if (projection.m_strBitmapPath.empty()) {
+        // The message saying why has been printed.
+        std::fprintf(stderr, "ktp: no bitmap was written for %s\n", path.c_str());
+        return 1;
+    }
     std::error_code ec;
     const auto size = std::filesystem::file_size(projection.m_strBitmapPath, ec);
     std::printf("block: %sc\n", path.c_str());

@@ -1,5 +1,8 @@
 #include "tools/ktreplay/Replay.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +10,7 @@
 #include <ostream>
 
 #include "protocol/FrameFormat.h"
+#include "survey/RegularFile.h"
 
 namespace ketrion::replay {
 
@@ -71,22 +75,28 @@ void Replay::OnFrame(const FrameView& f) {
 }
 
 bool Replay::FeedFile(const std::string& path, std::string& error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
+    // A fifo or device named as the capture must not stall the replay.
+    files::OpenFailure failure;
+    const int fd = files::OpenRegular(path, O_RDONLY, 0, failure);
+    if (fd < 0) {
+        error = "cannot read " + path + ": " + files::Describe(failure);
         return false;
     }
     std::string buffer(kChunk, '\0');
-    errno = 0;
-    while (in) {
-        in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
-        const auto n = static_cast<std::size_t>(in.gcount());
-        Feed(reinterpret_cast<const std::uint8_t*>(buffer.data()), n);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+        if (n == 0)
+            break;
+        Feed(reinterpret_cast<const std::uint8_t*>(buffer.data()), static_cast<std::size_t>(n));
     }
-    if (in.bad()) {
-        error = "cannot read " + path + ": " + std::strerror(errno != 0 ? errno : EIO);
-        return false;
-    }
+    ::close(fd);
     return true;
 }
 

@@ -65,9 +65,12 @@ int main(int argc, char** argv) {
         std::cerr << "ktreplay: " << error << "\n";
         return kUsageOrInputError;
     }
+    // Every point is in the file before the count is told; a write that
+    // failed has printed its message.
+    const bool written = collectionPath.empty() || survey.Flush();
     replay.PrintSummary();
     if (!collectionPath.empty())
         std::cout << "points " << survey.PointCount() << "\n";
     std::cout.flush();
-    return 0;
+    return written ? 0 : kUsageOrInputError;
 }

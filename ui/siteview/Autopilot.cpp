@@ -157,11 +157,13 @@ void CAutopilot::RunStep() {
             return;
         case Step::Collection:
             // "Open an existing file?" No: create it with the save dialog.
+            m_fileFailures = m_services.data.FileFailures();
             m_dialogs.yesNoAnswers.push_back(false);
             m_dialogs.fileAnswers.push_back(
                 QFileInfo(QString::fromStdString(m_settings.collection)).absoluteFilePath());
             m_frame->OnCommand(ID_COLLECTION_OPEN);
-            if (!CheckNoMessages("cannot create the collection file") ||
+            if (!CheckFile("cannot create the collection file") ||
+                !CheckNoMessages("cannot create the collection file") ||
                 !QFileInfo::exists(QString::fromStdString(m_settings.collection))) {
                 if (m_exitCode < 0) {
                     Fail("cannot create the collection file " + m_settings.collection);
@@ -208,6 +210,12 @@ void CAutopilot::Poll() {
         m_pollTimer.stop();
         return;
     }
+    if (!CheckFile("cannot record")) {
+        if (CSiteView* view = SiteView()) {
+            view->OnScanStop();
+        }
+        return;
+    }
     const std::size_t count = m_services.data.PointCount();
     const auto now = std::chrono::steady_clock::now();
     if (count != m_lastCount) {
@@ -233,6 +241,16 @@ void CAutopilot::Poll() {
             view->OnScanStop();
         }
     }
+}
+
+bool CAutopilot::CheckFile(const char* what) {
+    // A collection file that cannot be created, opened or written ends the run
+    // at once with its own message: waiting would only blame the board.
+    if (m_services.data.FileFailures() == m_fileFailures) {
+        return true;
+    }
+    Fail(std::string(what) + ": " + m_services.data.LastFileFailure());
+    return false;
 }
 
 void CAutopilot::Finish() {

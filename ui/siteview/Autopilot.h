@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "engine/EngineEvent.h"
@@ -82,6 +83,8 @@ private:
     void Succeed();
     void Finish();
     bool CheckNoMessages(const char* what);
+    // False (and the run failed) once the collection file reported a failure.
+    bool CheckFile(const char* what);
     CSiteView* SiteView() const;
     // Listens to the frame's engine events (once).
     void Listen();
@@ -99,6 +102,7 @@ private:
     int m_exitCode = -1;
     std::string m_failure;
     bool m_listening = false;
+    std::uint64_t m_fileFailures = 0;  // the survey's file failures when the run chose its file
 };
 
 }  // namespace ketrion

@@ -26,8 +26,8 @@ std::optional<QString> RunFileDialog(QWidget* parent, const FileDialogRequest& r
     QFileDialog dialog(parent);
     dialog.setWindowTitle(kAppName);
     dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
-    // No overwrite question on save, as the commands want it.
-    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    // Saving over an existing file asks first (the dialog's own question):
+    // choosing a survey by mistake must not truncate it.
     dialog.setFileMode(save || !request.mustExist ? QFileDialog::AnyFile
                                                   : QFileDialog::ExistingFile);
     dialog.setNameFilter(QtFilterFromBarFilter(request.filter));
