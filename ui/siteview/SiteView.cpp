@@ -27,6 +27,8 @@
 #include "ui/shell/Info.h"
 #include "ui/shell/Services.h"
 #include "ui/siteview/Dialogs.h"
+#include "ui/siteview/HeatmapControls.h"
+#include "ui/siteview/HeatmapLayer.h"
 
 namespace ketrion {
 
@@ -139,6 +141,10 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
     connect(&m_collectionTimer, &QTimer::timeout, this, &CSiteView::OnTimer);
     // Touch-screen pinches arrive as gestures on the viewport.
     viewport()->grabGesture(Qt::PinchGesture);
+
+    m_heatmap = std::make_unique<HeatmapLayer>(m_services.data, m_services.projection,
+                                               [this] { return m_bmpPlan.size(); });
+    connect(m_heatmap.get(), &HeatmapLayer::changed, this, &CSiteView::UpdateOverlay);
 }
 
 CSiteView::~CSiteView() = default;
@@ -188,6 +194,9 @@ void CSiteView::OnCommand(int id) {
             break;
         case ID_VIEW_LEGEND:
             OnViewLegend();
+            break;
+        case ID_VIEW_HEATMAP:
+            OnViewHeatmap();
             break;
         default:
             break;
@@ -318,6 +327,27 @@ void CSiteView::OnZoomFit() {
 void CSiteView::OnViewLegend() {
     m_legend = IsLegendShown() ? LegendChoice::Hidden : LegendChoice::Shown;
     viewport()->update();
+}
+
+void CSiteView::OnViewHeatmap() {
+    const bool show = !m_heatmap->IsEnabled();
+    if (show) {
+        SetOverlay([this](QPainter& dc, const ViewTransform& transform) {
+            m_heatmap->Draw(dc, transform, IsDesktopLayout());
+        });
+        if (m_heatmapPanel == nullptr)
+            m_heatmapPanel = new HeatmapControls(*m_heatmap, this);
+    } else {
+        // No overlay at all: the picture is again exactly the one without it.
+        SetOverlay({});
+    }
+    m_heatmap->SetEnabled(show);
+    if (m_heatmapPanel != nullptr)
+        m_heatmapPanel->setVisible(show);
+}
+
+bool CSiteView::IsHeatmapShown() const {
+    return m_heatmap->IsEnabled();
 }
 
 bool CSiteView::IsLegendShown() const {
@@ -842,6 +872,11 @@ QImage CSiteView::Render() {
     DrawZoomBand(dc);
     if (IsLegendShown()) {
         DrawLegend(dc);
+    }
+    if (m_heatmap->IsEnabled() && IsDesktopLayout()) {
+        // The heatmap's scale at the right, below the alert bands.
+        const int textSize = std::max(9, QFontMetrics(dc.font(), dc.device()).ascent());
+        m_heatmap->DrawLegend(dc, QPoint(width - kLegendMargin, 4 * BandHeight(dc)), textSize);
     }
     return buffer;
 }
