@@ -37,6 +37,7 @@
 #include "survey/SiteData.h"
 #include "survey/SitePlan.h"
 #include "survey/SiteProjection.h"
+#include "tests/support/PlanSurveyFile.h"
 #include "ui/shell/Draw.h"
 #include "ui/shell/Services.h"
 #include "ui/siteview/Dialogs.h"
@@ -78,32 +79,18 @@ std::vector<std::pair<int, int>> Walk(int count, bool allInView) {
     return points;
 }
 
-// A collection file with one reading per point; latitude and longitude hold
-// the plan position directly (see the projection below).
+// A collection file with one reading per point, its signal cycling through
+// the colour classes; latitude and longitude hold the plan position (see the
+// projection below).
 void WriteSurvey(const std::string& path, const std::vector<std::pair<int, int>>& points) {
-    std::vector<std::uint8_t> bytes(33, 0);
-    collection::Put32(&bytes[0], 25);
-    std::copy(std::begin(collection::kMagic), std::end(collection::kMagic), bytes.begin() + 4);
-    bytes[8] = 1;
-    collection::Put32(&bytes[21], 25);
-    collection::Put32(&bytes[25], collection::kLocationSize);
-    collection::Put32(&bytes[29], collection::kReadingSize);
+    std::vector<testing::PlanSurveyPoint> survey;
+    survey.reserve(points.size());
     int signal = -95;
     for (const auto& [x, y] : points) {
-        const std::size_t at = bytes.size();
-        bytes.resize(at + collection::kLocationSize + collection::kReadingSize, 0);
-        collection::Put32(&bytes[at], static_cast<std::uint32_t>(x));
-        collection::Put32(&bytes[at + 4], static_cast<std::uint32_t>(y));
-        collection::Put16(&bytes[at + collection::kCountAt], 1);
         signal = signal >= -25 ? -95 : signal + 7;
-        collection::Put16(&bytes[at + collection::kLocationSize + 1],
-                          static_cast<std::uint16_t>(signal * 256));
+        survey.push_back({x, y, signal});
     }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file != nullptr) {
-        std::fwrite(bytes.data(), 1, bytes.size(), file);
-        std::fclose(file);
-    }
+    testing::WritePlanSurvey(path, survey);
 }
 
 class World {

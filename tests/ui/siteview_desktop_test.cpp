@@ -9,12 +9,10 @@
 #include <QWheelEvent>
 
 #include <cmath>
-#include <cstdio>
-#include <vector>
 
 #include "engine/EngineEvent.h"
 #include "engine/Location.h"
-#include "survey/CollectionFile.h"
+#include "support/PlanSurveyFile.h"
 #include "support/SiteViewWorld.h"
 
 namespace ketrion::testing {
@@ -306,36 +304,11 @@ TEST_F(Desktop, LinkNewsShowsAnAlertBandAndPausesReadingsUntilTheLinkIsBack) {
     EXPECT_EQ(world.PendingRequestType(), 0x16);
 }
 
-// A collection file with one reading per point; latitude and longitude hold
-// the plan position when the projection takes 3,600,000 units per pixel.
-void WriteSurvey(const std::string& path, const std::vector<QPoint>& points) {
-    std::vector<std::uint8_t> bytes(33, 0);
-    collection::Put32(&bytes[0], 25);
-    std::copy(std::begin(collection::kMagic), std::end(collection::kMagic), bytes.begin() + 4);
-    bytes[8] = 1;
-    collection::Put32(&bytes[21], 25);
-    collection::Put32(&bytes[25], collection::kLocationSize);
-    collection::Put32(&bytes[29], collection::kReadingSize);
-    for (const QPoint& p : points) {
-        const std::size_t at = bytes.size();
-        bytes.resize(at + collection::kLocationSize + collection::kReadingSize, 0);
-        collection::Put32(&bytes[at], static_cast<std::uint32_t>(p.x()));
-        collection::Put32(&bytes[at + 4], static_cast<std::uint32_t>(p.y()));
-        collection::Put16(&bytes[at + collection::kCountAt], 1);
-        collection::Put16(&bytes[at + collection::kLocationSize + 1],
-                          static_cast<std::uint16_t>(-60 * 256));
-    }
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fwrite(bytes.data(), 1, bytes.size(), file);
-    std::fclose(file);
-}
-
 TEST_F(Desktop, OpeningACollectionShowsItsPoints) {
     world.projection.m_xLat = 3600000.0;
     world.projection.m_yLon = 3600000.0;
     const std::string path = world.dir.File("walk.ktd");
-    WriteSurvey(path, {{2600, 2000}, {3100, 2200}, {2800, 2400}});
+    ASSERT_TRUE(WritePlanSurvey(path, {{2600, 2000}, {3100, 2200}, {2800, 2400}}));
     auto view = world.MakeView(1024, 768);
     QImage plan(4000, 3000, QImage::Format_RGB32);
     plan.fill(QColor::fromRgb(kGrey));

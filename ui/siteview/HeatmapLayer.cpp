@@ -115,8 +115,10 @@ void HeatmapLayer::Poll() {
     if (!m_enabled)
         return;
     SurveyKey key = CurrentKey();
-    if (key == m_key)
+    if (key == m_key) {
+        TryStart();  // a request the throttle held back may be due now
         return;
+    }
     // A new file or a new plan makes the old picture wrong: no waiting.
     const bool urgent = key.path != m_key.path || key.plan != m_key.plan;
     m_key = std::move(key);

@@ -69,22 +69,6 @@ public:
     // News from the link thread, on the UI thread: alert bands and sounds.
     void OnEngineEvent(const EngineEvent& event) override;
 
-public slots:
-    void OnProjectionOpen();
-    void OnCollectionOpen();
-    void OnScanStart();
-    void OnScanStop();
-    void OnZoomIn();
-    void OnZoomOut();
-    // Shows the whole plan (at the handheld size: back to the factor 1).
-    void OnZoomFit();
-    void OnPlaceAP();
-    // Shows or hides the colour legend.
-    void OnViewLegend();
-    // Shows or hides the heatmap layer and its tool window.
-    void OnViewHeatmap();
-
-public:
     // A collection tick: takes a reading unless the board is still scanning
     // or the link to it is down.
     void OnTimer();
@@ -183,6 +167,22 @@ protected:
     bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+
+public slots:
+    // Commands, also connected to the frame's actions.
+    void OnProjectionOpen();
+    void OnCollectionOpen();
+    void OnScanStart();
+    void OnScanStop();
+    void OnZoomIn();
+    void OnZoomOut();
+    // Shows the whole plan (at the handheld size: back to the factor 1).
+    void OnZoomFit();
+    void OnPlaceAP();
+    // Shows or hides the colour legend.
+    void OnViewLegend();
+    // Shows or hides the heatmap layer and its tool window.
+    void OnViewHeatmap();
 
 private:
     CSiteView(Services& services, Dialogs* dialogs, QWidget* parent);
