@@ -47,6 +47,9 @@ HeatmapLayer::HeatmapLayer(const CSiteData& data, const CSiteProjection& project
     connect(&m_pollTimer, &QTimer::timeout, this, &HeatmapLayer::Poll);
     m_throttleTimer.setSingleShot(true);
     connect(&m_throttleTimer, &QTimer::timeout, this, &HeatmapLayer::TryStart);
+    // Results come back to this object's thread; a result still queued when
+    // the layer goes is dropped with it.
+    connect(this, &HeatmapLayer::computed, this, &HeatmapLayer::Finish, Qt::QueuedConnection);
 }
 
 HeatmapLayer::~HeatmapLayer() {
@@ -177,13 +180,11 @@ void HeatmapLayer::Start() {
         std::thread([this, compute = m_compute, cancel = m_cancel, input = std::move(input)]() {
             auto result = std::make_shared<HeatmapResult>(compute(input, *cancel));
             result->generation = input.generation;
-            // Back to the user-interface thread; dropped with this object.
-            QMetaObject::invokeMethod(
-                this, [this, result]() { Finish(result); }, Qt::QueuedConnection);
+            emit computed(result);
         });
 }
 
-void HeatmapLayer::Finish(std::shared_ptr<HeatmapResult> result) {
+void HeatmapLayer::Finish(const std::shared_ptr<HeatmapResult>& result) {
     m_running = false;
     JoinWorker();
     if (result->cancelled || result->generation != m_generation) {

@@ -109,6 +109,8 @@ signals:
     void resultReady();
     // A computation started or finished.
     void busyChanged(bool busy);
+    // Emitted on the worker thread with its result; queued to Finish.
+    void computed(std::shared_ptr<HeatmapResult> result);
 
 private:
     struct SurveyKey {
@@ -124,7 +126,7 @@ private:
     // Starts a computation when one is due and allowed.
     void TryStart();
     void Start();
-    void Finish(std::shared_ptr<HeatmapResult> result);
+    void Finish(const std::shared_ptr<HeatmapResult>& result);
     void JoinWorker();
     void PlaceMarkers();
     qint64 Now() const;
