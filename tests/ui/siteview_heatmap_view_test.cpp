@@ -120,6 +120,19 @@ TEST_F(HeatmapView, NewPointsRedrawTheLayer) {
     EXPECT_NE(Rgb(view->Render(), lower.x(), lower.y()), kGrey);
 }
 
+TEST_F(HeatmapView, ANewPlanHidesTheOldGridUntilItIsRecomputed) {
+    auto view = Make();
+    ASSERT_TRUE(ShowHeatmap(*view));
+    view->SetPlanImage(GreyPlan(1000, 700));
+    const QPoint between = Client(300, 240);
+    EXPECT_EQ(Rgb(view->Render(), between.x(), between.y()), kGrey);
+
+    view->Heatmap().Poll();
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Heatmap().Result().planWidth, 1000);
+    EXPECT_NE(Rgb(view->Render(), between.x(), between.y()), kGrey);
+}
+
 TEST_F(HeatmapView, TheChosenMetricAndAccessPointChangeWhatIsDrawn) {
     auto view = Make();
     ASSERT_TRUE(ShowHeatmap(*view));

@@ -229,7 +229,10 @@ void HeatmapLayer::Draw(QPainter& painter, const ViewTransform& transform, bool 
     const analysis::Grid& grid = m_result.grid;
     const double left = transform.ToClientX(0);
     const double top = transform.ToClientY(0);
-    if (!m_result.image.isNull()) {
+    // A grid for another plan (one just loaded) waits for its recomputation.
+    const bool samePlan =
+        !m_planSize || m_planSize() == QSize(m_result.planWidth, m_result.planHeight);
+    if (!m_result.image.isNull() && samePlan) {
         // The grid's cells reach past the plan's right and bottom edges by
         // less than a cell; the plan's edge cuts them.
         const QRectF planRect(left, top, m_result.planWidth * transform.scaleX,
