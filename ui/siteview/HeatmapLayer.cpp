@@ -19,7 +19,7 @@ namespace {
 
 // Half the side of an access-point marker and the gap before its label,
 // client pixels.
-constexpr double kMarkerRadius = 7.0;
+constexpr double kMarkerRadius = 9.0;
 constexpr double kLabelGap = 4.0;
 constexpr int kLabelPadding = 2;
 
@@ -223,7 +223,7 @@ void HeatmapLayer::PlaceMarkers() {
     }
 }
 
-void HeatmapLayer::Draw(QPainter& painter, const ViewTransform& transform, bool labels) const {
+void HeatmapLayer::Draw(QPainter& painter, const ViewTransform& transform) const {
     if (!m_enabled || !m_hasResult)
         return;
     const analysis::Grid& grid = m_result.grid;
@@ -246,7 +246,11 @@ void HeatmapLayer::Draw(QPainter& painter, const ViewTransform& transform, bool 
         painter.drawImage(gridRect, m_result.image);
         painter.restore();
     }
-    if (!m_showAps || m_markers.empty())
+}
+
+void HeatmapLayer::DrawMarkers(QPainter& painter, const ViewTransform& transform,
+                               bool labels) const {
+    if (!m_enabled || !m_showAps || m_markers.empty())
         return;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);

@@ -78,9 +78,12 @@ public:
     void SetShowAps(bool show);
     bool ShowAps() const { return m_showAps; }
 
-    // Draws the grid and markers in client coordinates (the overlay of the
-    // view); `labels` adds each marker's address and name.
-    void Draw(QPainter& painter, const ViewTransform& transform, bool labels) const;
+    // Draws the grid in client coordinates (the overlay of the view, below
+    // the survey points).
+    void Draw(QPainter& painter, const ViewTransform& transform) const;
+    // Draws the access-point markers, when shown, in client coordinates (above
+    // the survey points); `labels` adds each marker's address and name.
+    void DrawMarkers(QPainter& painter, const ViewTransform& transform, bool labels) const;
     // The legend of the shown grid with its top-right corner at `topRight`.
     void DrawLegend(QPainter& painter, QPoint topRight, int pixelSize) const;
     QSize LegendSize(int pixelSize) const;

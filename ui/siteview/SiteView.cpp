@@ -333,7 +333,7 @@ void CSiteView::OnViewHeatmap() {
     const bool show = !m_heatmap->IsEnabled();
     if (show) {
         SetOverlay([this](QPainter& dc, const ViewTransform& transform) {
-            m_heatmap->Draw(dc, transform, IsDesktopLayout());
+            m_heatmap->Draw(dc, transform);
         });
         if (m_heatmapPanel == nullptr)
             m_heatmapPanel = new HeatmapControls(*m_heatmap, this);
@@ -855,6 +855,7 @@ QImage CSiteView::Render() {
     placement.font = font;
     const QImage& layer = m_layer.Update(m_services.plan, placement, m_bmpPlan, m_services.data);
     dc.drawImage(0, 0, layer);
+    m_heatmap->DrawMarkers(dc, m_services.plan.Transform(), IsDesktopLayout());
 
     if (m_bPlacingAP) {
         DrawPlaceApPrompt(dc);
