@@ -109,7 +109,7 @@ std::string XmlEscape(std::string_view text) {
 }
 
 std::string CsvField(std::string_view text) {
-    const std::string valid = ValidUtf8(text);
+    std::string valid = ValidUtf8(text);
     if (valid.find_first_of(",\"\r\n") == std::string::npos)
         return valid;
     std::string out = "\"";

@@ -11,6 +11,12 @@ int CellsCovering(int extent, int cell) {
     return extent / cell + (extent % cell != 0 ? 1 : 0);
 }
 
+bool GridFits(int width, int height, int cell) {
+    return static_cast<std::size_t>(CellsCovering(width, cell)) *
+               static_cast<std::size_t>(CellsCovering(height, cell)) <=
+           kLargestGrid;
+}
+
 std::string EsriAsciiGrid(const Grid& grid) {
     std::string out;
     out.reserve(static_cast<std::size_t>(grid.columns) * static_cast<std::size_t>(grid.rows) * 8 +

@@ -35,9 +35,16 @@ struct Grid {
     static bool HasValue(double v) { return v != kNoData; }
 };
 
+// The most nodes a grid is made with (400 MB of values).
+inline constexpr std::size_t kLargestGrid = 50'000'000;
+
 // Columns or rows covering `extent` plan pixels in cells of `cell` pixels:
 // ceil(extent / cell).
 int CellsCovering(int extent, int cell);
+
+// Whether the grid over a width x height plan in cells of `cell` pixels stays
+// within kLargestGrid nodes.
+bool GridFits(int width, int height, int cell);
 
 // The grid as an ESRI ASCII grid: the six header lines (ncols, nrows,
 // xllcorner 0, yllcorner 0, cellsize, NODATA_value -9999), then one line per

@@ -131,7 +131,7 @@ public:
         std::uint32_t>;
 
     explicit Index(const std::vector<Sample>& samples)
-        : m_cloud{&samples}, m_tree(2, m_cloud, nanoflann::KDTreeSingleIndexAdaptorParams(32)) {}
+        : m_cloud{&samples}, m_tree(2, m_cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16)) {}
 
     Cloud m_cloud;
     Tree m_tree;

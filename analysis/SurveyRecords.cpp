@@ -17,20 +17,9 @@ namespace {
 
 using namespace ketrion::collection;
 
-class Fd {
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+// Readings reserved ahead per point: a board reports at most 32 access points
+// per report, and the list rarely holds many more.
+constexpr std::size_t kReserveReadings = 64;
 
 SurveyPoint DecodeLocation(const std::uint8_t* location, std::int64_t offset) {
     SurveyPoint point;
@@ -61,6 +50,55 @@ Reading DecodeReading(const std::uint8_t* record) {
 
 bool IsLeapYear(unsigned year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+// Walks the open regular file `fd` into `out`.
+ReadResult ReadOpenFile(int fd, std::int64_t size, const std::string& path, SurveyRecords& out) {
+    Reader reader(fd);
+    Header header;
+    const Damage damage = reader.Open(header);
+    if (damage != Damage::None) {
+        out.damage = DamageText(damage, path, header);
+        return ReadResult::Damaged;
+    }
+    out.created = static_cast<std::int64_t>(Get64(header.bytes + kCreatedAt));
+
+    std::uint8_t locationScratch[kLocationSize];
+    std::uint8_t readingScratch[kReadingSize];
+    std::int64_t offset = 0;
+    while (const std::uint8_t* location = reader.NextLocationView(locationScratch, offset)) {
+        // The location's fields are taken before its readings move the buffer.
+        SurveyPoint& point = out.points.emplace_back(DecodeLocation(location, offset));
+        // The count is untrusted: a cut file may claim 65535 readings.
+        point.readings.reserve(std::min<std::size_t>(point.storedCount, kReserveReadings));
+        while (point.readings.size() < point.storedCount) {
+            const std::uint8_t* reading = reader.NextReadingView(readingScratch);
+            if (reading == nullptr)
+                break;
+            point.readings.push_back(DecodeReading(reading));
+        }
+        if (point.readings.size() < point.storedCount) {
+            out.damage = "The collection file " + path + " is damaged: it ends inside point " +
+                         std::to_string(out.points.size()) + " (after " +
+                         std::to_string(point.readings.size()) + " of its " +
+                         std::to_string(point.storedCount) + " readings).";
+            return ReadResult::Damaged;
+        }
+    }
+    if (reader.Error() != 0) {
+        out.damage = "cannot read " + path + ": " + std::strerror(reader.Error());
+        return ReadResult::Damaged;
+    }
+    // The walk stops at a location record that did not come whole: either the
+    // file ends there exactly, or a cut record is left over.
+    if (offset < size) {
+        out.damage = "The collection file " + path +
+                     " is damaged: it ends inside the location record of point " +
+                     std::to_string(out.points.size() + 1) + " (" + std::to_string(size - offset) +
+                     " bytes at offset " + std::to_string(offset) + ").";
+        return ReadResult::Damaged;
+    }
+    return ReadResult::Complete;
 }
 
 }  // namespace
@@ -96,67 +134,23 @@ ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out) {
     out.path = path;
     // Non-blocking so that a named pipe in place of the file cannot stall the
     // open; anything but a regular file is turned away.
-    const Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
         out.damage = "cannot open " + path + ": " + std::strerror(errno);
         return ReadResult::NotOpened;
     }
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0) {
+    ReadResult result = ReadResult::NotOpened;
+    if (::fstat(fd, &st) != 0) {
         out.damage = "cannot open " + path + ": " + std::strerror(errno);
-        return ReadResult::NotOpened;
-    }
-    if (!S_ISREG(st.st_mode)) {
+    } else if (!S_ISREG(st.st_mode)) {
         out.damage = "cannot open " + path + ": " +
                      (S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
-        return ReadResult::NotOpened;
+    } else {
+        result = ReadOpenFile(fd, static_cast<std::int64_t>(st.st_size), path, out);
     }
-
-    Reader reader(fd.get());
-    Header header;
-    const Damage damage = reader.Open(header);
-    if (damage != Damage::None) {
-        out.damage = DamageText(damage, path, header);
-        return ReadResult::Damaged;
-    }
-    out.created = static_cast<std::int64_t>(Get64(header.bytes + kCreatedAt));
-
-    std::uint8_t locationScratch[kLocationSize];
-    std::uint8_t readingScratch[kReadingSize];
-    std::int64_t offset = 0;
-    while (const std::uint8_t* location = reader.NextLocationView(locationScratch, offset)) {
-        // The location's fields are taken before its readings move the buffer.
-        SurveyPoint& point = out.points.emplace_back(DecodeLocation(location, offset));
-        point.readings.reserve(point.storedCount);
-        while (point.readings.size() < point.storedCount) {
-            const std::uint8_t* reading = reader.NextReadingView(readingScratch);
-            if (reading == nullptr)
-                break;
-            point.readings.push_back(DecodeReading(reading));
-        }
-        if (point.readings.size() < point.storedCount) {
-            out.damage = "The collection file " + path + " is damaged: it ends inside point " +
-                         std::to_string(out.points.size()) + " (after " +
-                         std::to_string(point.readings.size()) + " of its " +
-                         std::to_string(point.storedCount) + " readings).";
-            return ReadResult::Damaged;
-        }
-    }
-    if (reader.Error() != 0) {
-        out.damage = "cannot read " + path + ": " + std::strerror(reader.Error());
-        return ReadResult::Damaged;
-    }
-    // The walk stops at a location record that did not come whole: either the
-    // file ends there exactly, or a cut record is left over.
-    const std::int64_t end = static_cast<std::int64_t>(st.st_size);
-    if (offset < end) {
-        out.damage = "The collection file " + path +
-                     " is damaged: it ends inside the location record of point " +
-                     std::to_string(out.points.size() + 1) + " (" + std::to_string(end - offset) +
-                     " bytes at offset " + std::to_string(offset) + ").";
-        return ReadResult::Damaged;
-    }
-    return ReadResult::Complete;
+    ::close(fd);
+    return result;
 }
 
 std::string MacText(const Mac& mac) {

@@ -42,6 +42,9 @@ TEST(GridFiles, ShareOfValuedNodesAtOrAboveAThreshold) {
     EXPECT_DOUBLE_EQ(ShareAtLeast(Grid(2, 2, 1), -67), 0.0);
     EXPECT_EQ(CellsCovering(10, 4), 3);
     EXPECT_EQ(CellsCovering(0, 4), 0);
+    EXPECT_TRUE(GridFits(4000, 3000, 4));
+    EXPECT_TRUE(GridFits(8000, 6000, 1));
+    EXPECT_FALSE(GridFits(10000, 10000, 1));
 }
 
 class WorldFileTest : public ::testing::Test {

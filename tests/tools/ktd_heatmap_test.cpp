@@ -16,6 +16,8 @@
 
 #if KTD_DRAWING
 #include <QImage>
+
+#include "ui/analysis/HeatmapImage.h"
 #endif
 
 namespace ketrion::testing {
@@ -239,6 +241,49 @@ TEST_F(KtdHeatmap, DamagedFileIsDrawnFromWhatCanBeReadAndSaysSo) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err, "");
     EXPECT_NE(Text(grid).find("-60.00"), std::string::npos);  // the cut point's complete reading
+}
+
+TEST(HeatmapImage, EachPixelTakesTheColourOfItsCellsNode) {
+    analysis::Grid grid(3, 2, 4);  // a 10 x 7 plan: the last column and row are partial cells
+    grid.At(0, 0) = -40;
+    grid.At(2, 0) = -95;
+    grid.At(1, 1) = -67;
+    const auto scale = heatmap::ColourScale::Signal("Strongest signal");
+    const QImage image = heatmap::GridImage(grid, 10, 7, scale, 150);
+    ASSERT_EQ(image.size(), QSize(10, 7));
+    const auto expect = [&](int x, int y, double value) {
+        const QColor c = scale.At(value);
+        EXPECT_EQ(image.pixel(x, y), qRgba(c.red(), c.green(), c.blue(), 150)) << x << "," << y;
+    };
+    expect(0, 0, -40);
+    expect(3, 3, -40);
+    expect(8, 0, -95);
+    expect(9, 3, -95);  // in the partial last column
+    expect(4, 4, -67);
+    expect(7, 6, -67);                        // in the partial last row
+    EXPECT_EQ(qAlpha(image.pixel(4, 0)), 0);  // no value: the plan shows through
+    EXPECT_EQ(qAlpha(image.pixel(0, 6)), 0);
+}
+
+TEST(HeatmapImage, ScalesRunFromWeakToStrongAndClampAtTheEnds) {
+    const auto signal = heatmap::ColourScale::Signal("s");
+    EXPECT_EQ(signal.At(-120), signal.At(-100));
+    EXPECT_EQ(signal.At(-10), signal.At(-30));
+    EXPECT_NE(signal.At(-90), signal.At(-50));
+    // Weak signals are red, strong ones green to blue.
+    EXPECT_GT(signal.At(-90).red(), signal.At(-90).green());
+    EXPECT_GT(signal.At(-50).green(), signal.At(-50).red());
+    ASSERT_EQ(signal.Steps().size(), 8u);
+    EXPECT_EQ(signal.Steps().front().label, "-100 dBm");
+    EXPECT_EQ(signal.Steps().back().label, "-30 dBm");
+
+    const auto coverage = heatmap::ColourScale::Coverage(-67);
+    EXPECT_TRUE(coverage.Discrete());
+    EXPECT_NE(coverage.At(0), coverage.At(1));
+    EXPECT_EQ(coverage.At(0.99), coverage.At(0));  // two classes, no blend
+    const auto count = heatmap::ColourScale::Count(25);
+    EXPECT_LE(count.Steps().size(), 11u);
+    EXPECT_EQ(count.Steps().back().value, 25);
 }
 
 #else

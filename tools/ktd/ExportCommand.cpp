@@ -143,10 +143,12 @@ void AddExportCommand(CLI::App& app, int& status) {
         ->required()
         ->transform(CLI::CheckedTransformer(formats, CLI::ignore_case));
     command->add_option("-o,--output", options->out,
-                        "write to this file instead of standard output");
+                        "write to this file instead of standard output (- for standard output)");
     command->add_option("FILE", options->path, "collection file (.ktd)")->required();
-    command->callback(
-        [&status, options] { status = RunExport(options->format, options->path, options->out); });
+    command->callback([&status, options] {
+        const std::string out = options->out == "-" ? std::string() : options->out;
+        status = RunExport(options->format, options->path, out);
+    });
 }
 
 }  // namespace ketrion::ktd

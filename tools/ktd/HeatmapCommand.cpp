@@ -134,6 +134,10 @@ int RunHeatmap(const HeatmapOptions& o) {
                      o.path.c_str());
 
     const QImage& plan = input.Plan();
+    if (!GridFits(plan.width(), plan.height(), o.params.cell))
+        return Fail("a cell of " + std::to_string(o.params.cell) +
+                    " pixels makes too many nodes on a " + std::to_string(plan.width()) + " x " +
+                    std::to_string(plan.height()) + " plan; choose a larger --cell");
     Progress progress("interpolating");
     RunControl control;
     control.progress = [&](int done, int total) { progress.Show(done, total); };
