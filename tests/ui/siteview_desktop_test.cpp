@@ -14,6 +14,7 @@
 #include "engine/Location.h"
 #include "support/PlanSurveyFile.h"
 #include "support/SiteViewWorld.h"
+#include "ui/siteview/Legend.h"
 
 namespace ketrion::testing {
 namespace {
@@ -250,7 +251,7 @@ TEST_F(Desktop, TheLegendShowsEveryDiscColourAndToggles) {
     image = view->Render().copy(corner);
     EXPECT_FALSE(Bounds(image, 0xFFFFFFu).isValid());
     EXPECT_FALSE(Bounds(image, 0x0000C0u).isValid());
-    EXPECT_EQ(CSiteView::LegendText(2), QStringLiteral("-70 to -51 dBm"));
+    EXPECT_EQ(Legend::Text(2), QStringLiteral("-70 to -51 dBm"));
 
     // At the handheld size it starts hidden and shows when asked.
     SiteViewWorld handheld;

@@ -29,6 +29,7 @@
 #include "ui/siteview/Dialogs.h"
 #include "ui/siteview/HeatmapControls.h"
 #include "ui/siteview/HeatmapLayer.h"
+#include "ui/siteview/Legend.h"
 
 namespace ketrion {
 
@@ -57,11 +58,8 @@ constexpr int kDesktopBandFontPoints = 10;
 // A loaded collection is shown with this many client pixels around its
 // points, at no more than 100%.
 constexpr double kPointsMargin = 40.0;
-// The legend: its distance from the client's lower-left corner, the side of
-// its colour swatches and its padding.
-constexpr int kLegendMargin = 8;
-constexpr int kLegendSwatch = 12;
-constexpr int kLegendPadding = 6;
+// The heatmap's scale keeps this far from the client's right edge.
+constexpr int kHeatmapLegendMargin = 8;
 // Smallest size a band's text is shrunk to so that it fits the band.
 constexpr double kBandFontMinPoints = 5.0;
 
@@ -98,9 +96,6 @@ std::string LocalPath(const QString& path) {
 QRect ToQRect(const SiteRect& r) {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
-
-// Rows of the legend, strongest first: the signal level of each row.
-constexpr int kLegendLevels[] = {4, 3, 2, 1, 0};
 
 }  // namespace
 
@@ -818,8 +813,6 @@ QImage CSiteView::Render() {
         return buffer;
     }
     buffer.setDevicePixelRatio(ratio);
-    // Areas no step paints (beside a plan smaller than the viewport) are black.
-    buffer.fill(kBlack);
     // Points are converted to pixels at the window's resolution.
     const double dotsPerMeter = viewport()->logicalDpiY() / 0.0254;
     buffer.setDotsPerMeterX(static_cast<int>(dotsPerMeter));
@@ -841,6 +834,8 @@ QImage CSiteView::Render() {
     }
 
     if (!m_bSurveyShown) {
+        // The strip below the instructions is black.
+        dc.fillRect(QRect(0, 0, width, height), kBlack);
         m_services.draw.DrawBitmap(dc, kBitmapInstructions, 0, 0, width,
                                    height - kInstructionStrip);
         return buffer;
@@ -853,8 +848,14 @@ QImage CSiteView::Render() {
     placement.penWidth = std::max(1, static_cast<int>(std::lround(ratio)));
     placement.dotsPerMeter = static_cast<int>(dotsPerMeter);
     placement.font = font;
+    // The layer covers the whole picture (black beside a plan smaller than
+    // the viewport), so the buffer needs no clearing first.
     const QImage& layer = m_layer.Update(m_services.plan, placement, m_bmpPlan, m_services.data);
-    dc.drawImage(0, 0, layer);
+    if (layer.size() == buffer.size()) {
+        dc.drawImage(0, 0, layer);
+    } else {
+        dc.fillRect(QRect(0, 0, width, height), kBlack);
+    }
     m_heatmap->DrawMarkers(dc, m_services.plan.Transform(), IsDesktopLayout());
 
     if (m_bPlacingAP) {
@@ -877,7 +878,8 @@ QImage CSiteView::Render() {
     if (m_heatmap->IsEnabled() && IsDesktopLayout()) {
         // The heatmap's scale at the right, below the alert bands.
         const int textSize = std::max(9, QFontMetrics(dc.font(), dc.device()).ascent());
-        m_heatmap->DrawLegend(dc, QPoint(width - kLegendMargin, 4 * BandHeight(dc)), textSize);
+        m_heatmap->DrawLegend(dc, QPoint(width - kHeatmapLegendMargin, 4 * BandHeight(dc)),
+                              textSize);
     }
     return buffer;
 }
@@ -980,51 +982,8 @@ void CSiteView::DrawLinkAlert(QPainter& dc, int band) {
     DrawBand(dc, band * BandHeight(dc), kRed, m_linkAlert);
 }
 
-QString CSiteView::LegendText(int level) {
-    switch (level) {
-        case 4:
-            return QStringLiteral("-30 dBm and above");
-        case 3:
-            return QStringLiteral("-50 to -31 dBm");
-        case 2:
-            return QStringLiteral("-70 to -51 dBm");
-        case 1:
-            return QStringLiteral("-90 to -71 dBm");
-        default:
-            return QStringLiteral("-91 dBm and below");
-    }
-}
-
 void CSiteView::DrawLegend(QPainter& dc) {
-    // A box in the lower-left corner: one row per disc colour, strongest first.
-    const QFontMetrics metrics(dc.font(), dc.device());
-    const int row = std::max(metrics.height(), kLegendSwatch) + 2;
-    int textWidth = 0;
-    for (int level : kLegendLevels) {
-        textWidth = std::max(textWidth, metrics.horizontalAdvance(LegendText(level)));
-    }
-    const int boxWidth = 2 * kLegendPadding + kLegendSwatch + kLegendPadding + textWidth;
-    const int rows = static_cast<int>(std::size(kLegendLevels));
-    const int boxHeight = 2 * kLegendPadding + rows * row;
-    const SiteRect client = ClientRect();
-    const QRect box(kLegendMargin, client.bottom - kLegendMargin - boxHeight, boxWidth, boxHeight);
-    dc.save();
-    dc.setPen(QPen(kBlack, 1));
-    dc.setBrush(QColor(255, 255, 255, 220));
-    dc.drawRect(box);
-    for (int i = 0; i < rows; ++i) {
-        const int level = kLegendLevels[i];
-        const int top = box.top() + kLegendPadding + i * row;
-        const QRect swatch(box.left() + kLegendPadding, top + (row - kLegendSwatch) / 2,
-                           kLegendSwatch, kLegendSwatch);
-        dc.setPen(QPen(kBlack, 1));
-        dc.setBrush(SurveyLayer::LevelColour(level));
-        dc.drawEllipse(swatch);
-        dc.setPen(kBlack);
-        const QRect text(swatch.right() + 1 + kLegendPadding, top, textWidth + 1, row);
-        dc.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, LegendText(level));
-    }
-    dc.restore();
+    Legend::Draw(dc, ClientRect().bottom);
 }
 
 }  // namespace ketrion

@@ -116,8 +116,6 @@ public:
     static QString LocationBandLine(const LocationSnapshot& snapshot);
     // Text of the link alert band; empty when none is due.
     QString LinkAlertText() const { return m_linkAlert; }
-    // Rows of the legend, strongest first: colour and dBm range.
-    static QString LegendText(int level);
 
     // The client rectangle (the viewport's area) as the site plan takes it.
     SiteRect ClientRect() const;
