@@ -27,6 +27,8 @@
 #include "ui/shell/Info.h"
 #include "ui/shell/Services.h"
 #include "ui/siteview/Dialogs.h"
+#include "ui/siteview/HeatmapControls.h"
+#include "ui/siteview/HeatmapLayer.h"
 #include "ui/siteview/Legend.h"
 
 namespace ketrion {
@@ -56,6 +58,8 @@ constexpr int kDesktopBandFontPoints = 10;
 // A loaded collection is shown with this many client pixels around its
 // points, at no more than 100%.
 constexpr double kPointsMargin = 40.0;
+// The heatmap's scale keeps this far from the client's right edge.
+constexpr int kHeatmapLegendMargin = 8;
 // Smallest size a band's text is shrunk to so that it fits the band.
 constexpr double kBandFontMinPoints = 5.0;
 
@@ -132,6 +136,10 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
     connect(&m_collectionTimer, &QTimer::timeout, this, &CSiteView::OnTimer);
     // Touch-screen pinches arrive as gestures on the viewport.
     viewport()->grabGesture(Qt::PinchGesture);
+
+    m_heatmap = std::make_unique<HeatmapLayer>(m_services.data, m_services.projection,
+                                               [this] { return m_bmpPlan.size(); });
+    connect(m_heatmap.get(), &HeatmapLayer::changed, this, &CSiteView::UpdateOverlay);
 }
 
 CSiteView::~CSiteView() = default;
@@ -181,6 +189,9 @@ void CSiteView::OnCommand(int id) {
             break;
         case ID_VIEW_LEGEND:
             OnViewLegend();
+            break;
+        case ID_VIEW_HEATMAP:
+            OnViewHeatmap();
             break;
         default:
             break;
@@ -311,6 +322,27 @@ void CSiteView::OnZoomFit() {
 void CSiteView::OnViewLegend() {
     m_legend = IsLegendShown() ? LegendChoice::Hidden : LegendChoice::Shown;
     viewport()->update();
+}
+
+void CSiteView::OnViewHeatmap() {
+    const bool show = !m_heatmap->IsEnabled();
+    if (show) {
+        SetOverlay([this](QPainter& dc, const ViewTransform& transform) {
+            m_heatmap->Draw(dc, transform);
+        });
+        if (m_heatmapPanel == nullptr)
+            m_heatmapPanel = new HeatmapControls(*m_heatmap, this);
+    } else {
+        // No overlay at all: the picture is again exactly the one without it.
+        SetOverlay({});
+    }
+    m_heatmap->SetEnabled(show);
+    if (m_heatmapPanel != nullptr)
+        m_heatmapPanel->setVisible(show);
+}
+
+bool CSiteView::IsHeatmapShown() const {
+    return m_heatmap->IsEnabled();
 }
 
 bool CSiteView::IsLegendShown() const {
@@ -824,6 +856,7 @@ QImage CSiteView::Render() {
     } else {
         dc.fillRect(QRect(0, 0, width, height), kBlack);
     }
+    m_heatmap->DrawMarkers(dc, m_services.plan.Transform(), IsDesktopLayout());
 
     if (m_bPlacingAP) {
         DrawPlaceApPrompt(dc);
@@ -841,6 +874,12 @@ QImage CSiteView::Render() {
     DrawZoomBand(dc);
     if (IsLegendShown()) {
         DrawLegend(dc);
+    }
+    if (m_heatmap->IsEnabled() && IsDesktopLayout()) {
+        // The heatmap's scale at the right, below the alert bands.
+        const int textSize = std::max(9, QFontMetrics(dc.font(), dc.device()).ascent());
+        m_heatmap->DrawLegend(dc, QPoint(width - kHeatmapLegendMargin, 4 * BandHeight(dc)),
+                              textSize);
     }
     return buffer;
 }

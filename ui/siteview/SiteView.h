@@ -21,6 +21,8 @@ class QPainter;
 namespace ketrion {
 
 class Dialogs;
+class HeatmapControls;
+class HeatmapLayer;
 struct LocationSnapshot;
 struct Services;
 
@@ -134,6 +136,10 @@ public:
     bool IsPlacingAP() const { return m_bPlacingAP; }
     bool IsCollecting() const { return m_collectionTimer.isActive(); }
     bool IsLegendShown() const;
+    bool IsHeatmapShown() const;
+    HeatmapLayer& Heatmap() { return *m_heatmap; }
+    // The heatmap's tool window; null until the layer is first shown.
+    HeatmapControls* HeatmapPanel() const { return m_heatmapPanel; }
     const QImage& PlanImage() const { return m_bmpPlan; }
     // Tap-and-hold delay; tests shorten it.
     void SetTapAndHoldDelay(int milliseconds) { m_input.SetHoldDelay(milliseconds); }
@@ -173,6 +179,8 @@ public slots:
     void OnPlaceAP();
     // Shows or hides the colour legend.
     void OnViewLegend();
+    // Shows or hides the heatmap layer and its tool window.
+    void OnViewHeatmap();
 
 private:
     CSiteView(Services& services, Dialogs* dialogs, QWidget* parent);
@@ -226,6 +234,9 @@ private:
     bool m_bScanAbandoned = false;
 
     ViewInput m_input;
+    // The heatmap over the plan (off until toggled) and its tool window.
+    std::unique_ptr<HeatmapLayer> m_heatmap;
+    HeatmapControls* m_heatmapPanel = nullptr;
     double m_ratioOverride = 0.0;
     bool m_bInScrollAction = false;
 };

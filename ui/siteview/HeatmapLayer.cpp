@@ -1,0 +1,296 @@
+#include "ui/siteview/HeatmapLayer.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPolygonF>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+#include "analysis/SurveyRecords.h"
+#include "survey/SiteData.h"
+#include "survey/SiteProjection.h"
+
+namespace ketrion {
+
+namespace {
+
+// Half the side of an access-point marker and the gap before its label,
+// client pixels.
+constexpr double kMarkerRadius = 9.0;
+constexpr double kLabelGap = 4.0;
+constexpr int kLabelPadding = 2;
+
+// Degrees as the stored unit of 1/3,600,000 degree, saturated to the int range.
+int ToUnits(double degrees) {
+    const double units = std::round(degrees * 3600000.0);
+    if (!(units > -2147483648.0))
+        return -2147483647 - 1;
+    if (units > 2147483647.0)
+        return 2147483647;
+    return static_cast<int>(units);
+}
+
+}  // namespace
+
+HeatmapLayer::HeatmapLayer(const CSiteData& data, const CSiteProjection& projection,
+                           PlanSize planSize, QObject* parent)
+    : QObject(parent),
+      m_data(data),
+      m_projection(projection),
+      m_planSize(std::move(planSize)),
+      m_compute(&ComputeHeatmap) {
+    m_clock.start();
+    m_pollTimer.setInterval(kPollMs);
+    connect(&m_pollTimer, &QTimer::timeout, this, &HeatmapLayer::Poll);
+    m_throttleTimer.setSingleShot(true);
+    connect(&m_throttleTimer, &QTimer::timeout, this, &HeatmapLayer::TryStart);
+    // Results come back to this object's thread; a result still queued when
+    // the layer goes is dropped with it.
+    connect(this, &HeatmapLayer::computed, this, &HeatmapLayer::Finish, Qt::QueuedConnection);
+}
+
+HeatmapLayer::~HeatmapLayer() {
+    if (m_cancel)
+        m_cancel->store(true);
+    JoinWorker();
+}
+
+qint64 HeatmapLayer::Now() const {
+    return m_now ? m_now() : m_clock.elapsed();
+}
+
+void HeatmapLayer::SetEnabled(bool enabled) {
+    if (enabled == m_enabled)
+        return;
+    m_enabled = enabled;
+    if (!enabled) {
+        m_pollTimer.stop();
+        m_throttleTimer.stop();
+        if (m_running && m_cancel)
+            m_cancel->store(true);
+        // Whatever changes while hidden is computed when shown again.
+        m_dirty = false;
+        m_key = SurveyKey{};
+        emit changed();
+        return;
+    }
+    m_pollTimer.start();
+    m_key = CurrentKey();
+    Invalidate(true);
+    emit changed();
+}
+
+void HeatmapLayer::SetSpec(const analysis::MetricSpec& spec) {
+    const bool same = spec.metric == m_spec.metric && spec.mac == m_spec.mac &&
+                      spec.ssid == m_spec.ssid && spec.threshold == m_spec.threshold;
+    if (same)
+        return;
+    m_spec = spec;
+    if (m_enabled)
+        Invalidate(true);
+}
+
+void HeatmapLayer::SetOpacity(double opacity) {
+    opacity = std::clamp(opacity, 0.0, 1.0);
+    if (opacity == m_opacity)
+        return;
+    m_opacity = opacity;
+    if (m_enabled)
+        emit changed();
+}
+
+void HeatmapLayer::SetShowAps(bool show) {
+    if (show == m_showAps)
+        return;
+    m_showAps = show;
+    if (m_enabled)
+        emit changed();
+}
+
+HeatmapLayer::SurveyKey HeatmapLayer::CurrentKey() const {
+    return SurveyKey{m_data.Path(), m_data.PointCount(), m_planSize ? m_planSize() : QSize()};
+}
+
+void HeatmapLayer::Poll() {
+    if (!m_enabled)
+        return;
+    SurveyKey key = CurrentKey();
+    if (key == m_key) {
+        TryStart();  // a request the throttle held back may be due now
+        return;
+    }
+    // A new file or a new plan makes the old picture wrong: no waiting.
+    const bool urgent = key.path != m_key.path || key.plan != m_key.plan;
+    m_key = std::move(key);
+    Invalidate(urgent);
+}
+
+void HeatmapLayer::Invalidate(bool urgent) {
+    ++m_generation;
+    m_dirty = true;
+    m_urgent = m_urgent || urgent;
+    // A running computation for an older setting is of no use: stop it. One
+    // for fewer points is left to finish; its result is dropped but the
+    // cores are not thrown at a new run every few seconds.
+    if (urgent && m_running && m_cancel)
+        m_cancel->store(true);
+    TryStart();
+}
+
+void HeatmapLayer::TryStart() {
+    if (!m_enabled || !m_dirty || m_running)
+        return;
+    if (!m_urgent && m_lastStart >= 0) {
+        const qint64 wait = m_lastStart + m_throttleMs - Now();
+        if (wait > 0) {
+            if (!m_throttleTimer.isActive())
+                m_throttleTimer.start(static_cast<int>(wait));
+            return;
+        }
+    }
+    Start();
+}
+
+void HeatmapLayer::Start() {
+    JoinWorker();
+    m_throttleTimer.stop();
+    HeatmapInput input;
+    input.generation = m_generation;
+    input.path = m_data.Path();
+    const QSize plan = m_planSize ? m_planSize() : QSize();
+    input.planWidth = plan.width();
+    input.planHeight = plan.height();
+    input.spec = m_spec;
+    // The copy is all that happens under the survey lock.
+    input.points.reserve(m_data.PointCount() + 16);
+    m_data.ForEachPoint([&](const CSiteData::_tap& tap) { input.points.push_back(tap); });
+    m_key = SurveyKey{input.path, input.points.size(), plan};
+
+    m_dirty = false;
+    m_urgent = false;
+    m_running = true;
+    m_lastStart = Now();
+    ++m_started;
+    m_cancel = std::make_shared<std::atomic<bool>>(false);
+    emit busyChanged(true);
+    m_worker =
+        std::thread([this, compute = m_compute, cancel = m_cancel, input = std::move(input)]() {
+            auto result = std::make_shared<HeatmapResult>(compute(input, *cancel));
+            result->generation = input.generation;
+            emit computed(result);
+        });
+}
+
+void HeatmapLayer::Finish(const std::shared_ptr<HeatmapResult>& result) {
+    m_running = false;
+    JoinWorker();
+    if (result->cancelled || result->generation != m_generation) {
+        ++m_dropped;
+    } else {
+        m_result = std::move(*result);
+        m_hasResult = true;
+        PlaceMarkers();
+        emit resultReady();
+        emit changed();
+    }
+    emit busyChanged(false);
+    TryStart();
+}
+
+void HeatmapLayer::JoinWorker() {
+    if (m_worker.joinable())
+        m_worker.join();
+}
+
+void HeatmapLayer::PlaceMarkers() {
+    m_markers.clear();
+    for (const analysis::ApEstimate& ap : m_result.aps) {
+        if (ap.position.used == 0)
+            continue;
+        const int latitude = ToUnits(ap.position.latitude);
+        const int longitude = ToUnits(ap.position.longitude);
+        Marker marker;
+        marker.plan = QPoint(m_projection.PlanX(latitude, longitude),
+                             m_projection.PlanY(latitude, longitude));
+        marker.mac = QString::fromStdString(analysis::MacText(ap.mac));
+        marker.label = marker.mac;
+        if (!ap.ssid.empty())
+            marker.label += QStringLiteral(" ") + QString::fromUtf8(ap.ssid);
+        m_markers.push_back(std::move(marker));
+    }
+}
+
+void HeatmapLayer::Draw(QPainter& painter, const ViewTransform& transform) const {
+    if (!m_enabled || !m_hasResult)
+        return;
+    const analysis::Grid& grid = m_result.grid;
+    const double left = transform.ToClientX(0);
+    const double top = transform.ToClientY(0);
+    // A grid for another plan (one just loaded) waits for its recomputation.
+    const bool samePlan =
+        !m_planSize || m_planSize() == QSize(m_result.planWidth, m_result.planHeight);
+    if (!m_result.image.isNull() && samePlan) {
+        // The grid's cells reach past the plan's right and bottom edges by
+        // less than a cell; the plan's edge cuts them.
+        const QRectF planRect(left, top, m_result.planWidth * transform.scaleX,
+                              m_result.planHeight * transform.scaleY);
+        const QRectF gridRect(left, top, grid.columns * grid.cell * transform.scaleX,
+                              grid.rows * grid.cell * transform.scaleY);
+        painter.save();
+        painter.setClipRect(planRect, Qt::IntersectClip);
+        painter.setOpacity(m_opacity);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+        painter.drawImage(gridRect, m_result.image);
+        painter.restore();
+    }
+}
+
+void HeatmapLayer::DrawMarkers(QPainter& painter, const ViewTransform& transform,
+                               bool labels) const {
+    if (!m_enabled || !m_showAps || m_markers.empty())
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const QFontMetrics metrics(painter.font(), painter.device());
+    for (const Marker& marker : m_markers) {
+        const double x = transform.ToClientX(marker.plan.x() + 0.5);
+        const double y = transform.ToClientY(marker.plan.y() + 0.5);
+        const QPolygonF diamond({QPointF(x, y - kMarkerRadius), QPointF(x + kMarkerRadius, y),
+                                 QPointF(x, y + kMarkerRadius), QPointF(x - kMarkerRadius, y)});
+        painter.setPen(QPen(Qt::black, 1.5));
+        painter.setBrush(Qt::white);
+        painter.drawPolygon(diamond);
+        painter.setBrush(Qt::black);
+        painter.drawEllipse(QPointF(x, y), 2.0, 2.0);
+        if (!labels)
+            continue;
+        const QRect text = metrics.boundingRect(marker.label);
+        const QRectF box(x + kMarkerRadius + kLabelGap, y - text.height() / 2.0,
+                         text.width() + 2 * kLabelPadding, text.height());
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(255, 255, 255, 210));
+        painter.drawRect(box);
+        painter.setPen(Qt::black);
+        painter.drawText(box, Qt::AlignCenter, marker.label);
+    }
+    painter.restore();
+}
+
+QSize HeatmapLayer::LegendSize(int pixelSize) const {
+    if (!m_hasResult)
+        return {};
+    return heatmap::LegendSize(m_result.scale, pixelSize);
+}
+
+void HeatmapLayer::DrawLegend(QPainter& painter, QPoint topRight, int pixelSize) const {
+    if (!m_enabled || !m_hasResult)
+        return;
+    const QSize size = LegendSize(pixelSize);
+    heatmap::DrawLegend(painter, QPoint(topRight.x() - size.width(), topRight.y()), m_result.scale,
+                        pixelSize);
+}
+
+}  // namespace ketrion

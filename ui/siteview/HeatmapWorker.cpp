@@ -1,0 +1,97 @@
+#include "ui/siteview/HeatmapWorker.h"
+
+#include <algorithm>
+#include <thread>
+#include <utility>
+
+namespace ketrion {
+
+namespace {
+
+// Metrics whose point values come from the readings rather than from the
+// point's strongest signal, which the view already holds.
+bool NeedsReadings(analysis::Metric metric) {
+    return metric != analysis::Metric::Strongest && metric != analysis::Metric::Coverage;
+}
+
+int WorkerThreads(int asked) {
+    if (asked > 0)
+        return asked;
+    // One core stays with the user interface.
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores > 1 ? static_cast<int>(cores) - 1 : 1;
+}
+
+}  // namespace
+
+analysis::PlacedSurvey PlaceViewPoints(std::span<const CSiteData::_tap> points,
+                                       analysis::SurveyRecords records, bool keepUnmatched) {
+    analysis::PlacedSurvey out;
+    out.records = std::move(records);
+    const std::size_t stored = out.records.points.size();
+    std::size_t next = 0;
+    for (const CSiteData::_tap& tap : points) {
+        if (tap.kind != CSiteData::kKindSurvey)
+            continue;
+        while (next < stored && out.records.points[next].offset < tap.offset)
+            ++next;
+        const bool matched = next < stored && out.records.points[next].offset == tap.offset;
+        analysis::PlacedPoint placed{tap.x, tap.y, tap.signal, next};
+        if (matched) {
+            ++next;
+        } else if (keepUnmatched) {
+            placed.record = out.records.points.size();
+            analysis::SurveyPoint empty;
+            empty.offset = tap.offset;
+            out.records.points.push_back(std::move(empty));
+        } else {
+            continue;
+        }
+        out.points.push_back(placed);
+    }
+    return out;
+}
+
+HeatmapResult ComputeHeatmap(const HeatmapInput& input, const std::atomic<bool>& cancel) {
+    HeatmapResult result;
+    result.generation = input.generation;
+    result.planWidth = input.planWidth;
+    result.planHeight = input.planHeight;
+
+    analysis::SurveyRecords records;
+    if (!input.path.empty() &&
+        analysis::ReadSurveyRecords(input.path, records) != analysis::ReadResult::Complete)
+        result.damage = records.damage;
+    const analysis::PlacedSurvey survey =
+        PlaceViewPoints(input.points, std::move(records), !NeedsReadings(input.spec.metric));
+    result.points = survey.points.size();
+    result.networks = analysis::NetworkNames(survey);
+    if (cancel.load()) {
+        result.cancelled = true;
+        return result;
+    }
+    result.aps = analysis::EstimateAccessPoints(survey.records.points);
+
+    if (input.planWidth > 0 && input.planHeight > 0 && !survey.points.empty() &&
+        !analysis::CheckParams(input.params)) {
+        analysis::RunControl control;
+        control.threads = WorkerThreads(input.threads);
+        control.cancel = &cancel;
+        result.grid = analysis::MetricGrid(survey, input.spec, input.params, input.planWidth,
+                                           input.planHeight, control);
+    }
+    if (cancel.load() || (result.grid.columns > 0 && result.grid.values.empty())) {
+        result.cancelled = true;
+        return result;
+    }
+    result.scale = heatmap::ColourScale::ForMetric(input.spec, result.grid);
+    if (result.grid.columns > 0 && result.grid.rows > 0) {
+        // The same grid at one pixel per node; the view scales it to the plan.
+        analysis::Grid nodes = result.grid;
+        nodes.cell = 1;
+        result.image = heatmap::GridImage(nodes, nodes.columns, nodes.rows, result.scale, 255);
+    }
+    return result;
+}
+
+}  // namespace ketrion
