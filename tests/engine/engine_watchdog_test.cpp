@@ -56,7 +56,9 @@ struct Rig {
     }
     void Frame(std::uint8_t type, const Bytes& payload = {}) {
         std::memset(area, 0, sizeof area);
-        std::memcpy(area, payload.data(), payload.size());
+        if (!payload.empty()) {
+            std::memcpy(area, payload.data(), payload.size());
+        }
         area[payload.size()] = frame::Check(type, payload.data(), payload.size());
         engine.Dispatch(type, area, static_cast<std::uint32_t>(payload.size() + 1));
     }
