@@ -2,39 +2,18 @@
 // damaged collection files, and its exit status.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <string>
+#include <vector>
 
+#include "support/RunProgram.h"
 #include "support/SiteDataFixture.h"
 
 namespace ketrion::testing {
 namespace {
 
-struct KtdRun {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-KtdRun Ktd(const std::string& args) {
-    TempDir dir;
-    const std::string errPath = dir.File("stderr");
-    const std::string command =
-        std::string(KETRION_BINARY_DIR) + "/tools/ktd/ktd " + args + " 2>" + errPath;
-    KtdRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    Bytes err = ReadBytes(errPath);
-    run.err.assign(err.begin(), err.end());
-    return run;
+ProgramRun Ktd(const std::vector<std::string>& args) {
+    return RunProgram(ToolPath("ktd"), args);
 }
 
 const char* const kHeaderLines =
@@ -43,7 +22,8 @@ const char* const kHeaderLines =
 
 TEST(KtdDump, PrintsEveryPointAndReading) {
     TempDir dir;
-    const std::string path = dir.File("good.ktd");
+    // A space in the name: the path reaches ktd whole.
+    const std::string path = dir.File("good survey.ktd");
     Bytes bytes = FileBuilder()
                       .Location(144000000, -268200000, 2)
                       .Reading(-72 * 256, 0x5E, "LAB1", 0x11)
@@ -60,7 +40,7 @@ TEST(KtdDump, PrintsEveryPointAndReading) {
     bytes[33 + 29] = 1;
     WriteBytes(path, bytes);
 
-    KtdRun run = Ktd("dump " + path);
+    ProgramRun run = Ktd({"dump", path});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out,
@@ -108,7 +88,7 @@ TEST(KtdDump, DamagedFilesPrintWhatCouldBeReadAndSayWhy) {
         TempDir dir;
         const std::string path = dir.File("bad.ktd");
         WriteBytes(path, row.bytes);
-        KtdRun run = Ktd("dump " + path);
+        ProgramRun run = Ktd({"dump", path});
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(run.out.starts_with("file " + path + "\n"));
         EXPECT_TRUE(run.out.ends_with(row.lastLine)) << run.out;
@@ -127,7 +107,7 @@ TEST(KtdCsv, OneRowPerReadingAndOneForAPointWithout) {
                          .Reading(-60 * 256 + 128, 0x01, "say \"hi\"\n", 2)
                          .Location(0, 0, 0, 1)
                          .bytes());
-    KtdRun run = Ktd("csv " + path);
+    ProgramRun run = Ktd({"csv", path});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out,
@@ -140,13 +120,13 @@ TEST(KtdCsv, OneRowPerReadingAndOneForAPointWithout) {
 }
 
 TEST(KtdDump, UsageAndOpenErrors) {
-    KtdRun missing = Ktd("dump /nonexistent/none.ktd");
+    ProgramRun missing = Ktd({"dump", "/nonexistent/none.ktd"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.err, "ktd: cannot open /nonexistent/none.ktd: No such file or directory\n");
     EXPECT_EQ(missing.out, "");
-    EXPECT_EQ(Ktd("").status, 2);
-    EXPECT_EQ(Ktd("dump").status, 2);
-    EXPECT_EQ(Ktd("csv /nonexistent/none.ktd").out, "");
+    EXPECT_EQ(Ktd({}).status, 2);
+    EXPECT_EQ(Ktd({"dump"}).status, 2);
+    EXPECT_EQ(Ktd({"csv", "/nonexistent/none.ktd"}).out, "");
 }
 
 }  // namespace
