@@ -11,8 +11,6 @@
 #include <cerrno>
 #include <cstring>
 
-extern char** environ;
-
 namespace ketrion::testing {
 namespace {
 
@@ -45,7 +43,8 @@ struct Pipe {
     }
 };
 
-// Appends what is waiting on `fd`; closes it at end of file or on an error.
+// Appends what is waiting in `pipe`; closes its end at end of file or on an
+// error.
 void Drain(Pipe& pipe, std::string& into) {
     std::array<char, 4096> buffer;
     const ssize_t n = ::read(pipe.read, buffer.data(), buffer.size());
