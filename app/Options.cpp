@@ -25,7 +25,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     app.set_version_flag("--version", kVersionText, "Print the version and exit");
     app.footer(
         "Without options the receiver board's serial port is found among the\n"
-        "system's serial devices. Closing or minimising the window ends the program.");
+        "system's serial devices. --projection and --collection open a session with\n"
+        "those files loaded; with --autopilot they are the unattended survey's files.");
 
     auto* registry = app.add_option("--registry", o.registryFile,
                                     "Read the device registry from FILE instead of udev")
@@ -48,12 +49,15 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     auto* autopilot =
         app.add_flag("--autopilot", o.autopilot,
                      "Survey unattended: load, record the readings, save a snapshot, quit");
-    app.add_option("--projection", o.projection, "Autopilot: projection file to load")
-        ->type_name("FILE")
-        ->needs(autopilot);
-    app.add_option("--collection", o.collection, "Autopilot: collection file to write")
-        ->type_name("FILE")
-        ->needs(autopilot);
+    app.add_option("--projection", o.projection, "Projection file to load at the start")
+        ->type_name("FILE");
+    app.add_option("--collection", o.collection,
+                   "Collection file to open at the start (created when it does not exist; "
+                   "with --autopilot: the file to write)")
+        ->type_name("FILE");
+    app.add_flag("--handheld", o.handheld,
+                 "Open the window at the handheld's size (240 x 268 client area), without "
+                 "menus or status bar; minimising then ends the program");
     app.add_option("--readings", o.readings, "Autopilot: survey points to record")
         ->type_name("N")
         ->check(CLI::Range(0, kMaxReadings))

@@ -23,12 +23,22 @@ struct Options {
     // Longest wait in seconds for the board's answers before --screenshot
     // (or --autopilot) gives up and reports it.
     int handshakeTimeout = 20;
+    // The handheld's window: 240 x 268 client area, command bar only. The
+    // unattended survey always runs so, keeping its snapshots at the
+    // handheld's picture size.
+    bool handheld = false;
 
     // Unattended survey: answer the dialogs from these options, take readings
     // and save a snapshot, then quit.
     bool autopilot = false;
+
+    // The window layout to open: the handheld's, or the desktop's (sized to
+    // the screen and remembered, menus, status bar).
+    bool HandheldLayout() const { return handheld || autopilot; }
+    // Files to open at the start; without --autopilot the session opens with
+    // them loaded (a collection that does not exist yet is created).
     std::string projection;  // projection file to load (empty: the blank plan)
-    std::string collection;  // collection file to create (empty: ketrion-autopilot.ktd)
+    std::string collection;  // collection file (autopilot, empty: ketrion-autopilot.ktd)
     int readings = 0;        // survey points to record (0: the autopilot's default)
     std::string snapshot;    // JPEG to save at the end
 };

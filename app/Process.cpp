@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -46,12 +47,13 @@ constexpr const char* kSampleScenario = "sample";
 constexpr const char* kAutopilotCollection = "ketrion-autopilot.ktd";
 
 // Ctrl+C and a polite kill close the window the way its close button does, so
-// the link thread is joined and the port closed before the process ends. The
-// handler only writes a byte to this pipe; the UI thread reads it.
+// the link thread is joined and the port closed before the process ends (an
+// autopilot run says first how far it got). The handler only writes the
+// signal's number as one byte to this pipe; the UI thread reads it.
 int s_signalPipe[2] = {-1, -1};
 
-void OnStopSignal(int) {
-    const char byte = 1;
+void OnStopSignal(int signalNumber) {
+    const auto byte = static_cast<unsigned char>(signalNumber);
     [[maybe_unused]] const ssize_t n = write(s_signalPipe[1], &byte, 1);
 }
 
@@ -60,17 +62,20 @@ void OnStopSignal(int) {
 // runs); restores the defaults when it ends.
 class StopSignals {
 public:
-    explicit StopSignals(std::function<void()> stop) {
+    explicit StopSignals(std::function<void(int signalNumber)> stop) {
         if (pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
             return;
         }
         m_notifier = std::make_unique<QSocketNotifier>(s_signalPipe[0], QSocketNotifier::Read);
         QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
                          [stop = std::move(stop)] {
-                             char drain[16];
-                             while (read(s_signalPipe[0], drain, sizeof drain) > 0) {
+                             unsigned char drain[16];
+                             int signalNumber = 0;
+                             ssize_t n;
+                             while ((n = read(s_signalPipe[0], drain, sizeof drain)) > 0) {
+                                 signalNumber = drain[0];  // the first one decides
                              }
-                             stop();
+                             stop(signalNumber);
                          });
         struct sigaction action {};
         action.sa_handler = OnStopSignal;
@@ -144,6 +149,16 @@ void Process::Wire() {
     // through the projection.
     engine.onScanEnd = [this] { data.RecordScan(); };
     data.SetProjection(&projection);
+    // The engine's news goes to the main frame once it exists; the frame
+    // stops the link thread before it goes.
+    engine.onEvent = [this](const EngineEvent& event) {
+        if (CMainFrame* frame = m_eventFrame.load()) {
+            frame->PostEngineEvent(event);
+        }
+    };
+    // GPS reports are timed by the same clock as everything else, so the
+    // location band can tell a stale position.
+    location.SetClock(&m_clock);
 }
 
 bool Process::Prepare(std::string* error) {
@@ -193,6 +208,10 @@ CMainFrame::LinkSteps Process::LinkSteps() {
             }
             com.Open(*registry, prompt);
         }
+        // The handheld's message says only that it failed; say what to do.
+        if (!com.IsPortOpen() && !simulator) {
+            std::fprintf(stderr, "ketrion: %s\n", kNoBoardHint);
+        }
     };
     steps.initList = [this] { list.RemoveAll(); };
     steps.startThread = [this] { linkThread.Start(); };
@@ -239,9 +258,35 @@ void Process::ScreenshotWhenReady(CMainFrame& frame) {
         if (!SaveScreenshot(frame)) {
             m_screenshotFailed = true;
         }
-        frame.close();
+        frame.CloseWithoutAsking();
     });
     poll->start();
+}
+
+FrameLayout Process::Layout() const {
+    return m_options.HandheldLayout() ? FrameLayout::Handheld : FrameLayout::Desktop;
+}
+
+QSettings* Process::Settings() {
+    if (Layout() != FrameLayout::Desktop || !m_options.screenshot.empty()) {
+        return nullptr;
+    }
+    if (!m_settings) {
+        // ~/.config/ketrion/ketrion.ini ($XDG_CONFIG_HOME when set).
+        m_settings =
+            std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                        QStringLiteral("ketrion"), QStringLiteral("ketrion"));
+    }
+    return m_settings.get();
+}
+
+void Process::OpenStartFiles(CMainFrame& frame) {
+    if (!m_options.projection.empty()) {
+        frame.OpenProjectionFile(QFile::decodeName(m_options.projection.c_str()));
+    }
+    if (!m_options.collection.empty()) {
+        frame.OpenCollectionFile(QFile::decodeName(m_options.collection.c_str()));
+    }
 }
 
 AutopilotSettings Process::AutopilotFromOptions() const {
@@ -260,18 +305,27 @@ int Process::Run() {
     if (!app) {
         return 1;
     }
-    StopSignals stopSignals([this] {
+    std::unique_ptr<CAutopilot> pilot;
+    StopSignals stopSignals([this, &pilot](int signalNumber) {
+        if (pilot && pilot->ExitCode() < 0) {
+            pilot->Interrupt(signalNumber);  // ends the run with its own exit code
+            return;
+        }
         if (CMainFrame* frame = app->MainFrame()) {
-            frame->close();
+            // Nobody need be at the screen to answer a question.
+            frame->CloseWithoutAsking();
         } else {
             QCoreApplication::quit();
         }
     });
-    if (!app->InitInstance(services, LinkSteps())) {
+    if (!app->InitInstance(services, LinkSteps(), Layout(), Settings())) {
         return 1;
     }
     CMainFrame& frame = *app->MainFrame();
-    std::unique_ptr<CAutopilot> pilot;
+    m_eventFrame = &frame;
+    if (!m_options.autopilot) {
+        OpenStartFiles(frame);
+    }
     if (m_options.autopilot) {
         pilot = std::make_unique<CAutopilot>(services, AutopilotFromOptions());
         if (!m_options.screenshot.empty()) {
@@ -287,6 +341,7 @@ int Process::Run() {
         ScreenshotWhenReady(frame);
     }
     const int code = app->Run();
+    m_eventFrame = nullptr;  // the frame is gone, and the link thread with it
     return m_screenshotFailed && code == 0 ? 1 : code;
 }
 

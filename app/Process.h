@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QSettings>
+
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -10,10 +13,10 @@
 #include "engine/Location.h"
 #include "link/Com.h"
 #include "link/LinkThread.h"
-#include "link/Parser.h"
 #include "platform/Clock.h"
 #include "platform/Registry.h"
 #include "platform/Sound.h"
+#include "protocol/Parser.h"
 #include "survey/SiteData.h"
 #include "survey/SitePlan.h"
 #include "survey/SiteProjection.h"
@@ -63,6 +66,18 @@ public:
     bool SaveScreenshot(CMainFrame& frame);
     // The autopilot's settings from the command line.
     AutopilotSettings AutopilotFromOptions() const;
+    // Opens the --projection and --collection files in `frame` (a session
+    // that starts with them loaded; not for the autopilot, which opens its own).
+    void OpenStartFiles(CMainFrame& frame);
+    // The window layout the options ask for, and the settings that keep the
+    // desktop window's geometry and recent files (none for unattended runs,
+    // which neither read nor change the user's settings).
+    FrameLayout Layout() const;
+    QSettings* Settings();
+    // What to tell the user when no board was found.
+    static constexpr const char* kNoBoardHint =
+        "No receiver board was found. Name its serial port with --port PATH (for example "
+        "--port /dev/ttyUSB0), or try the program with the simulated board: --simulate.";
     // True once the board's firmware and serial number have arrived.
     bool HandshakeDone() const;
     // The simulated board's port path, or empty.
@@ -75,6 +90,9 @@ private:
     std::unique_ptr<SystemClock> m_ownClock;
     Clock& m_clock;
     bool m_screenshotFailed = false;
+    // Where the engine's events go (set while the main frame exists).
+    std::atomic<CMainFrame*> m_eventFrame{nullptr};
+    std::unique_ptr<QSettings> m_settings;
 
 public:
     // Platform stand-ins.

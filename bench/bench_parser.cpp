@@ -13,9 +13,9 @@
 #include "engine/Engine.h"
 #include "engine/LinkList.h"
 #include "engine/Location.h"
-#include "link/FrameFormat.h"
-#include "link/OutgoingSlot.h"
-#include "link/Parser.h"
+#include "protocol/FrameFormat.h"
+#include "protocol/OutgoingSlot.h"
+#include "protocol/Parser.h"
 
 namespace {
 
@@ -96,17 +96,16 @@ void RunReceivePath(benchmark::State& state, const Bytes& stream) {
     std::uint64_t frames = 0;
     for (auto _ : state) {
         parser->Reset();
-        for (std::uint8_t b : stream) {
-            parser->PushByte(b);
-            if (parser->state == ketrion::CParser::Complete) {
-                if (parser->type == ketrion::frame::kScanStart) {
-                    list.RemoveAll();
-                }
-                engine.Dispatch(parser->type, parser->data, parser->length);
-                parser->Reset();
-                ++frames;
+        parser->Feed(stream.data(), stream.size(), [&](const ketrion::FrameView& f) {
+            if (!f.valid) {
+                return;
             }
-        }
+            if (f.type == ketrion::frame::kScanStart) {
+                list.RemoveAll();
+            }
+            engine.Dispatch(f.type, f.body, f.length);
+            ++frames;
+        });
         benchmark::ClobberMemory();
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
@@ -127,13 +126,8 @@ void BM_ParseOnlyCleanFrames(benchmark::State& state) {
     auto parser = std::make_unique<ketrion::CParser>();
     for (auto _ : state) {
         parser->Reset();
-        for (std::uint8_t b : stream) {
-            parser->PushByte(b);
-            if (parser->state == ketrion::CParser::Complete) {
-                benchmark::DoNotOptimize(parser->data[0]);
-                parser->Reset();
-            }
-        }
+        parser->Feed(stream.data(), stream.size(),
+                     [](const ketrion::FrameView& f) { benchmark::DoNotOptimize(f.body[0]); });
     }
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * stream.size()));
 }

@@ -10,7 +10,7 @@
 #include "engine/Engine.h"
 #include "engine/LinkList.h"
 #include "engine/Location.h"
-#include "link/OutgoingSlot.h"
+#include "protocol/OutgoingSlot.h"
 #include "ui/shell/Draw.h"
 #include "ui/shell/KetrionView.h"
 

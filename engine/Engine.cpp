@@ -1,10 +1,12 @@
 #include "engine/Engine.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "engine/Location.h"
-#include "link/FrameFormat.h"
-#include "link/OutgoingSlot.h"
+#include "protocol/FrameFormat.h"
+#include "protocol/OutgoingSlot.h"
 
 namespace ketrion {
 
@@ -45,7 +47,72 @@ bool CEngine::Start() {
 }
 
 bool CEngine::RequestScan() {
+    // Flagged before queueing, so the link thread's pass that writes the
+    // request has already armed the watchdog.
+    m_scanRequested = true;
     return Send(frame::kScanStart);
+}
+
+void CEngine::Raise(EngineEventKind kind, std::string reason) {
+    if (onEvent) {
+        onEvent(EngineEvent{kind, std::move(reason)});
+    }
+    const bool alert = kind == EngineEventKind::ScanAbandoned ||
+                       kind == EngineEventKind::LinkLost || kind == EngineEventKind::LinkRestored;
+    if (alert && notify) {
+        notify();
+    }
+}
+
+void CEngine::Tick(std::int64_t nowMs) {
+    if (m_scanRequested.exchange(false) && linkState.load() == LinkState::Connected &&
+        m_watchdogDeadline < 0) {
+        // Timed from the first request still unanswered: the timer's repeated
+        // requests while no ScanStart came do not push the deadline back.
+        m_watchdogDeadline = nowMs + kScanWatchdogMs;
+    }
+    if (m_watchdogDeadline >= 0 && nowMs >= m_watchdogDeadline) {
+        DisarmWatchdog();
+        scanning = false;
+        m_discardingScan = true;
+        ++m_scansAbandoned;
+        Raise(EngineEventKind::ScanAbandoned,
+              "no scan end after " + std::to_string(kScanWatchdogMs / 1000) + " s");
+    }
+    if (m_handshakeDue >= 0 && nowMs >= m_handshakeDue) {
+        m_handshakeDue = nowMs + kHandshakeRetryMs;
+        Start();
+    }
+}
+
+std::int64_t CEngine::NextDeadlineMs() const {
+    if (m_watchdogDeadline < 0) {
+        return m_handshakeDue;
+    }
+    if (m_handshakeDue < 0) {
+        return m_watchdogDeadline;
+    }
+    return std::min(m_watchdogDeadline, m_handshakeDue);
+}
+
+void CEngine::OnLinkLost(const std::string& reason) {
+    linkState = LinkState::Lost;
+    // A scan under way, or asked for and not yet started, is cut: whatever of
+    // it still arrives must not be recorded.
+    const bool pending = m_watchdogDeadline >= 0;
+    if (scanning.exchange(false) || pending) {
+        m_discardingScan = true;
+    }
+    DisarmWatchdog();
+    m_scanRequested = false;
+    m_handshakeDue = -1;
+    Raise(EngineEventKind::LinkLost, reason);
+}
+
+void CEngine::OnLinkReopened(std::int64_t nowMs) {
+    linkState = LinkState::Reconnecting;
+    m_handshakeDue = nowMs + kHandshakeRetryMs;
+    Start();
 }
 
 bool CEngine::SetConfiguration(std::uint8_t value) {
@@ -53,7 +120,7 @@ bool CEngine::SetConfiguration(std::uint8_t value) {
 }
 
 bool CEngine::SendKeepAlive() {
-    return m_link.QueueWrite(kKeepAlive, sizeof kKeepAlive);
+    return m_link.QueueKeepAlive(kKeepAlive, sizeof kKeepAlive);
 }
 
 void CEngine::GetFirmware(char* dest) const {
@@ -93,6 +160,12 @@ void CEngine::Dispatch(std::uint8_t type, const std::uint8_t* body, std::uint32_
                 CopyText(m_serialNumber, body, length, kSerialChars);
             }
             SetConfiguration(frame::kConfigurationValue);
+            if (linkState.load() == LinkState::Reconnecting) {
+                // The board answered the handshake on the reopened port.
+                m_handshakeDue = -1;
+                linkState = LinkState::Connected;
+                Raise(EngineEventKind::LinkRestored);
+            }
             break;
         }
         case frame::kConfigure:
@@ -100,16 +173,27 @@ void CEngine::Dispatch(std::uint8_t type, const std::uint8_t* body, std::uint32_
         case kAcknowledgeB:
             break;  // acknowledgements: accepted, nothing to do
         case frame::kScanStart:
+            m_discardingScan = false;
             scanning = true;
             break;
         case frame::kScanReport:
+            if (m_discardingScan) {
+                break;  // belongs to an abandoned scan
+            }
             // A report that meets a list being cleared is dropped, never waited for.
             m_list.TryApplyReport(body, length, report);
             break;
         case frame::kScanEnd:
+            if (m_discardingScan) {
+                break;  // the late end of an abandoned scan: no point for it
+            }
+            DisarmWatchdog();
             scanning = false;
             if (onScanEnd) {
                 onScanEnd();
+            }
+            if (onEvent) {
+                onEvent(EngineEvent{EngineEventKind::ScanEnded, {}});
             }
             if (notify) {
                 notify();
@@ -117,6 +201,9 @@ void CEngine::Dispatch(std::uint8_t type, const std::uint8_t* body, std::uint32_
             break;
         case frame::kGpsReport:
             m_location.Decode(body, length);
+            if (onEvent) {
+                onEvent(EngineEvent{EngineEventKind::GpsUpdate, {}});
+            }
             if (notify) {
                 notify();
             }

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Clock.h"
+
 namespace ketrion {
 
 namespace {
@@ -58,14 +60,24 @@ void CLocation::Decode(const std::uint8_t* body, std::uint32_t length) {
     s.heading = BigEndian16(r + gps::kHeading);
     s.statusByte = r[gps::kReceiverStatus];
 
+    const std::int64_t arrival = m_clock != nullptr ? m_clock->NowMs() : 0;
     std::lock_guard lock(m_mutex);
     s.reports = m_state.reports + 1;
     m_state = s;
+    m_arrivalMs = arrival;
 }
 
 LocationSnapshot CLocation::Snapshot() const {
+    const std::int64_t now = m_clock != nullptr ? m_clock->NowMs() : 0;
     std::lock_guard lock(m_mutex);
-    return m_state;
+    LocationSnapshot s = m_state;
+    if (s.reports == 0) {
+        s.ageSeconds = -1.0;
+    } else {
+        // A clock set back reads as a fresh report rather than a negative age.
+        s.ageSeconds = now > m_arrivalMs ? static_cast<double>(now - m_arrivalMs) / 1000.0 : 0.0;
+    }
+    return s;
 }
 
 double CLocation::Latitude() const {

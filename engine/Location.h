@@ -6,6 +6,8 @@
 
 namespace ketrion {
 
+class Clock;
+
 // Field offsets in a GpsReport body (152 bytes; multi-byte values big-endian).
 namespace gps {
 inline constexpr std::size_t kReportSize = 152;
@@ -66,11 +68,15 @@ public:
     CLocation(const CLocation&) = delete;
     CLocation& operator=(const CLocation&) = delete;
 
+    // The clock that times the reports, for the snapshot's age. Set before the
+    // link thread starts. Without one a report reads as just arrived.
+    void SetClock(Clock* clock) { m_clock = clock; }
+
     // Decodes one GpsReport body (`length` bytes, check byte included). A short
     // body reads as if zeros followed it; nothing past `length` is read.
     void Decode(const std::uint8_t* body, std::uint32_t length);
 
-    // Copy of the whole state from one report.
+    // Copy of the whole state from one report, with its age filled in.
     LocationSnapshot Snapshot() const;
 
     // Convenience readers (each takes the lock once).
@@ -99,6 +105,8 @@ public:
 private:
     mutable std::mutex m_mutex;
     LocationSnapshot m_state;
+    Clock* m_clock = nullptr;
+    std::int64_t m_arrivalMs = 0;  // clock time of the last report
 };
 
 }  // namespace ketrion

@@ -7,9 +7,9 @@
 #include "engine/Engine.h"
 #include "engine/LinkList.h"
 #include "engine/Location.h"
-#include "link/FrameFormat.h"
-#include "link/OutgoingSlot.h"
-#include "link/Parser.h"
+#include "protocol/FrameFormat.h"
+#include "protocol/OutgoingSlot.h"
+#include "protocol/Parser.h"
 
 namespace {
 
@@ -46,18 +46,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static ketrion::CParser parser;  // 8 KiB: kept off the stack, reset per input
     parser.Reset();
-    for (std::size_t i = 0; i < size; ++i) {
-        parser.PushByte(data[i]);
-        if (parser.state == ketrion::CParser::Complete) {
-            if (parser.type == ketrion::frame::kScanStart) {
+    // In pieces of varying size, as reads from the line come: a frame split
+    // across Feed calls must come out as if it came in one.
+    std::size_t at = 0;
+    for (std::size_t piece = 1; at < size; piece = piece % 97 + 1) {
+        const std::size_t n = piece < size - at ? piece : size - at;
+        parser.Feed(data + at, n, [&](const ketrion::FrameView& f) {
+            if (f.length > ketrion::frame::kMaxBody ||
+                f.valid != (ketrion::frame::Check(f.type, f.body, f.length) == 0)) {
+                __builtin_trap();
+            }
+            if (!f.valid) {
+                return;
+            }
+            if (f.type == ketrion::frame::kScanStart) {
                 list.RemoveAll();  // a new reading, as the collection timer starts one
             }
-            engine.Dispatch(parser.type, parser.data, parser.length);
-            parser.Reset();
-        }
-        if (parser.length > ketrion::frame::kMaxBody) {
-            __builtin_trap();
-        }
+            engine.Dispatch(f.type, f.body, f.length);
+        });
+        at += n;
+    }
+    if (parser.goodFrames + parser.badFrames != parser.framesCompleted) {
+        __builtin_trap();
     }
     char text[ketrion::CEngine::kTextSize];
     engine.GetFirmware(text);

@@ -34,26 +34,87 @@ void CCom::Attach(std::unique_ptr<SerialPort> newPort) {
     port = std::move(newPort);
 }
 
-bool CCom::QueueWrite(const std::uint8_t* bytes, std::uint32_t length) {
-    if (length > sizeof outBuffer || (bytes == nullptr && length > 0)) {
+void CCom::SetReopen(ReopenMode mode, Opener opener) {
+    m_reopenMode = opener ? mode : ReopenMode::None;
+    m_opener = std::move(opener);
+}
+
+void CCom::DropPort() {
+    if (port) {
+        port->Close();
+        port.reset();
+    }
+}
+
+bool CCom::Reopen(std::string* why) {
+    if (!m_opener) {
         return false;
     }
-    std::lock_guard lock(m_slotMutex);
-    if (length > 0) {
-        std::memcpy(outBuffer, bytes, length);
+    std::unique_ptr<SerialPort> fresh = m_opener(why);
+    if (!fresh || !fresh->IsOpen()) {
+        return false;
     }
-    outLength = length;
-    writeEvent.Set();
+    Attach(std::move(fresh));
     return true;
+}
+
+bool CCom::Queue(const std::uint8_t* bytes, std::uint32_t length, bool keepAlive) {
+    if (length > frame::kMaxOutgoing || (bytes == nullptr && length > 0)) {
+        return false;
+    }
+    {
+        std::lock_guard lock(m_slotMutex);
+        int at = 0;
+        while (at < m_queued && m_queue[at].keepAlive != keepAlive) {
+            ++at;
+        }
+        if (at == m_queued) {
+            m_queued++;  // a new entry at the back
+        } else if (keepAlive) {
+            return true;  // one keep-alive waits already
+        }
+        Entry& entry = m_queue[at];  // a request replaces the pending one in its place
+        if (length > 0) {
+            std::memcpy(entry.bytes, bytes, length);
+        }
+        entry.length = length;
+        entry.keepAlive = keepAlive;
+        writeEvent.Set();
+    }
+    wake.Signal();
+    return true;
+}
+
+bool CCom::QueueWrite(const std::uint8_t* bytes, std::uint32_t length) {
+    return Queue(bytes, length, false);
+}
+
+bool CCom::QueueKeepAlive(const std::uint8_t* bytes, std::uint32_t length) {
+    return Queue(bytes, length, true);
 }
 
 std::uint32_t CCom::TakeRequest(std::uint8_t* dest) {
     std::lock_guard lock(m_slotMutex);
-    const std::uint32_t length = outLength;
-    std::memcpy(dest, outBuffer, length);
-    outLength = 0;
-    writeEvent.Reset();
+    if (m_queued == 0) {
+        writeEvent.Reset();
+        return 0;
+    }
+    const std::uint32_t length = m_queue[0].length;
+    std::memcpy(dest, m_queue[0].bytes, length);
+    for (int i = 1; i < m_queued; ++i) {
+        m_queue[i - 1] = m_queue[i];
+    }
+    --m_queued;
+    if (m_queued == 0) {
+        writeEvent.Reset();
+    }
     return length;
+}
+
+void CCom::ClearRequests() {
+    std::lock_guard lock(m_slotMutex);
+    m_queued = 0;
+    writeEvent.Reset();
 }
 
 }  // namespace ketrion

@@ -2,31 +2,47 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
-#include "link/FrameFormat.h"
-#include "link/OutgoingSlot.h"
 #include "platform/Event.h"
 #include "platform/Prompt.h"
 #include "platform/SerialPort.h"
+#include "platform/Wait.h"
+#include "protocol/FrameFormat.h"
+#include "protocol/OutgoingSlot.h"
 
 namespace ketrion {
 
 class Registry;
 class LinkThread;
 
-// The serial link: holds the open port, the single outgoing slot the link
-// thread serves, and the flags that steer that thread. One per process,
-// constructed first and destroyed last, so the port closes after everything
-// that might still queue a request.
+// The serial link: holds the open port, the outgoing slot the link thread
+// serves, the flags that steer that thread, and how to open the port again
+// after the board went away. One per process, constructed first and destroyed
+// last, so the port closes after everything that might still queue a request.
 //
-// Threads: QueueWrite runs on any thread. TakeRequest, and the port's I/O, run
-// on the link thread only. Open/Attach run on the owner's thread before the
-// link thread starts; the port pointer is not changed while it runs.
+// The slot is a short queue: one request (a newer one replaces it, as the
+// board only ever needs the latest) and one keep-alive, written in the order
+// they were queued. A keep-alive therefore never replaces a scan request.
+//
+// Threads: QueueWrite and QueueKeepAlive run on any thread. TakeRequest, the
+// port's I/O and Reopen run on the link thread only. Open/OpenPath/Attach run
+// on the owner's thread before the link thread starts; while it runs, only the
+// link thread touches the port (it replaces it after a loss).
 class CCom : public OutgoingSlot {
 public:
+    // How the port comes back after the board was unplugged.
+    enum class ReopenMode {
+        None,          // it does not (an attached port, or none was ever opened)
+        RetryPath,     // try the same path again on a timer (--port PATH)
+        WatchDevices,  // try the same path when a serial device appears (searched port)
+    };
+    // Opens a port for Reopen: the new port, or null with *why set.
+    using Opener = std::function<std::unique_ptr<SerialPort>(std::string* why)>;
+
     CCom() = default;
     // Stops and joins a running link thread, then closes the port.
     ~CCom() override;
@@ -42,6 +58,13 @@ public:
     // Uses an already open port (tests, the in-process simulator). Replaces and
     // closes any previous one. Not while the link thread runs.
     void Attach(std::unique_ptr<SerialPort> port);
+    // How a lost port is opened again; set by Open/OpenPath, or by tests.
+    void SetReopen(ReopenMode mode, Opener opener);
+    ReopenMode Reopening() const { return m_reopenMode; }
+    // Link thread: closes and drops the current port (after a loss).
+    void DropPort();
+    // Link thread: opens the port again with the opener; true when it is open.
+    bool Reopen(std::string* why);
     // The port, or null when none was opened.
     SerialPort* Port() { return port.get(); }
     // True when a port is held and open.
@@ -51,18 +74,25 @@ public:
     // wakes the link thread. Returns false (and queues nothing) only when
     // `length` exceeds the slot.
     bool QueueWrite(const std::uint8_t* bytes, std::uint32_t length) override;
+    // Queues a keep-alive behind whatever waits; one at most.
+    bool QueueKeepAlive(const std::uint8_t* bytes, std::uint32_t length) override;
 
-    // Link thread: moves the pending request into `dest` (kMaxOutgoing bytes)
-    // and clears writeEvent, as one step under the slot lock, so a request is
-    // never torn and one queued during the following write is not lost.
-    // Returns the number of bytes taken.
+    // Link thread: moves the oldest pending entry into `dest` (kMaxOutgoing
+    // bytes), and clears writeEvent when nothing is left, as one step under the
+    // slot lock, so an entry is never torn and one queued during the following
+    // write is not lost. Returns the number of bytes taken.
     std::uint32_t TakeRequest(std::uint8_t* dest);
+    // Link thread: drops everything pending (a request for a board that went away).
+    void ClearRequests();
 
     // Signalled by the link thread's stop path when it has finished; the
     // destructor waits on it (briefly) only if a link thread ever ran.
     Event closingEvent;
-    // Signalled while a request waits in the slot.
+    // Signalled while something waits in the slot.
     Event writeEvent;
+    // Wakes the link thread from its wait: signalled by every queued entry and
+    // by a stop request.
+    WakeEvent wake;
     // Set to make the link thread return before its next pass.
     std::atomic<bool> stopRequested{false};
     // Makes the next idle pass restart the keep-alive clock instead of testing it.
@@ -74,9 +104,22 @@ public:
 private:
     friend class LinkThread;
 
-    std::mutex m_slotMutex;                            // guards outBuffer, outLength
-    std::uint8_t outBuffer[frame::kMaxOutgoing] = {};  // the one pending request
-    std::uint32_t outLength = 0;
+    struct Entry {
+        std::uint8_t bytes[frame::kMaxOutgoing] = {};
+        std::uint32_t length = 0;
+        bool keepAlive = false;
+    };
+    // One request and one keep-alive at most.
+    static constexpr int kQueueDepth = 2;
+
+    bool Queue(const std::uint8_t* bytes, std::uint32_t length, bool keepAlive);
+
+    std::mutex m_slotMutex;  // guards m_queue, m_queued
+    Entry m_queue[kQueueDepth];
+    int m_queued = 0;
+
+    ReopenMode m_reopenMode = ReopenMode::None;
+    Opener m_opener;
 
     // The running link thread, registered by LinkThread::Start so the
     // destructor can stop it before closing the port. Owner's thread only.

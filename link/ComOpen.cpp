@@ -96,6 +96,10 @@ std::string FindBoardPort(const Registry& registry, Prompt& prompt) {
 
 void CCom::Open(const Registry& registry, Prompt& prompt) {
     OpenPath(FindBoardPort(registry, prompt), prompt);
+    if (m_reopenMode != ReopenMode::None) {
+        // A searched port is a device that udev announces when it comes back.
+        m_reopenMode = ReopenMode::WatchDevices;
+    }
 }
 
 void CCom::OpenPath(const std::string& path, Prompt& prompt) {
@@ -103,8 +107,21 @@ void CCom::OpenPath(const std::string& path, Prompt& prompt) {
     const PosixSerialPort::OpenStatus status = serial->Open(path);
     if (status == PosixSerialPort::OpenStatus::Ok) {
         Attach(std::move(serial));
+        // After a loss the same device is opened again, quietly: the link
+        // state tells the user, not a message box per attempt.
+        SetReopen(ReopenMode::RetryPath, [path](std::string* why) -> std::unique_ptr<SerialPort> {
+            auto again = std::make_unique<PosixSerialPort>();
+            if (again->Open(path) != PosixSerialPort::OpenStatus::Ok) {
+                if (why != nullptr) {
+                    *why = again->LastError();
+                }
+                return nullptr;
+            }
+            return again;
+        });
         return;
     }
+    SetReopen(ReopenMode::None, nullptr);
     // The message box carries the fixed text; the cause (which device, which
     // system error) goes to the log for whoever has to fix the setup.
     std::fprintf(stderr, "ketrion: %s\n", serial->LastError().c_str());

@@ -9,7 +9,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace ketrion {
 
@@ -32,6 +31,13 @@ ssize_t RetryWrite(int fd, const void* buffer, std::size_t length) {
     return n;
 }
 
+// Read and write errors that mean the device or its other end is gone, as
+// opposed to "try again later".
+bool IsLineGone(int error) {
+    return error == EIO || error == ENXIO || error == ENODEV || error == EPIPE || error == EBADF ||
+           error == ENOENT;
+}
+
 }  // namespace
 
 PosixSerialPort::~PosixSerialPort() {
@@ -42,10 +48,22 @@ void PosixSerialPort::Fail(const std::string& what) {
     m_lastError = what + " " + m_path + ": " + std::strerror(errno);
 }
 
+void PosixSerialPort::MarkLost(const char* what, int error) {
+    if (!m_lossReason.empty()) {
+        return;  // the first cause is the one worth telling
+    }
+    m_lossReason = std::string(what) + " on " + m_path;
+    if (error != 0) {
+        m_lossReason += ": ";
+        m_lossReason += std::strerror(error);
+    }
+}
+
 PosixSerialPort::OpenStatus PosixSerialPort::Open(const std::string& path) {
     Close();
     m_path = path;
     m_lastError.clear();
+    m_lossReason.clear();
 
     // O_NOCTTY: the board's line must never become our controlling terminal.
     // O_NONBLOCK: open does not wait for carrier, and reads never block.
@@ -117,10 +135,13 @@ std::size_t PosixSerialPort::InputCount() {
         return 0;
     }
     int count = 0;
-    if (::ioctl(m_fd, FIONREAD, &count) != 0 || count < 0) {
+    if (::ioctl(m_fd, FIONREAD, &count) != 0) {
+        if (IsLineGone(errno)) {
+            MarkLost("the line failed", errno);
+        }
         return 0;
     }
-    return static_cast<std::size_t>(count);
+    return count < 0 ? 0 : static_cast<std::size_t>(count);
 }
 
 std::size_t PosixSerialPort::Read(std::uint8_t* buffer, std::size_t length) {
@@ -128,6 +149,11 @@ std::size_t PosixSerialPort::Read(std::uint8_t* buffer, std::size_t length) {
         return 0;
     }
     const ssize_t n = RetryRead(m_fd, buffer, length);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        MarkLost("read failed", errno);
+    }
+    // n == 0 is "nothing queued" on a raw terminal with VMIN 0; a hang-up
+    // shows in poll (CheckLine) or as EIO.
     return n > 0 ? static_cast<std::size_t>(n) : 0;
 }
 
@@ -145,6 +171,9 @@ std::size_t PosixSerialPort::Write(const std::uint8_t* buffer, std::size_t lengt
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            if (IsLineGone(errno)) {
+                MarkLost("write failed", errno);
+            }
             break;
         }
         // Output queue full: wait for room, but not forever.
@@ -154,7 +183,11 @@ std::size_t PosixSerialPort::Write(const std::uint8_t* buffer, std::size_t lengt
             break;
         }
         pollfd p{m_fd, POLLOUT, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0 || (p.revents & (POLLERR | POLLNVAL))) {
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0) {
+            break;
+        }
+        if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            CheckLine(p.revents);
             break;
         }
     }
@@ -171,12 +204,37 @@ bool PosixSerialPort::WaitReadable(int milliseconds) {
         return true;
     }
     if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) {
-        // The other end hung up (an unplugged adapter, a closed pseudo-terminal):
-        // poll would return at once every time, so sleep out the wait instead of
-        // spinning the link thread.
-        std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+        CheckLine(p.revents);
     }
     return false;
+}
+
+void PosixSerialPort::CheckLine(short revents) {
+    if (m_fd < 0 || Lost()) {
+        return;
+    }
+    if (revents & POLLNVAL) {
+        MarkLost("the descriptor is no longer valid", 0);
+        return;
+    }
+    if ((revents & (POLLHUP | POLLERR)) == 0) {
+        return;
+    }
+    // Bytes that arrived before the hang-up are still worth reading; the caller
+    // reads them first, and the next wait reports the hang-up again.
+    if (InputCount() > 0) {
+        return;
+    }
+    // A read tells the cause (EIO when a pseudo-terminal's other side closed);
+    // with no error it is a plain hang-up.
+    std::uint8_t probe;
+    const ssize_t n = RetryRead(m_fd, &probe, 1);
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        MarkLost("read failed", errno);
+    } else if (n <= 0) {
+        MarkLost((revents & POLLHUP) ? "hang-up" : "line error", 0);
+    }
+    // n == 1: a byte raced in after the count; it is lost, but the line lives.
 }
 
 void PosixSerialPort::Purge() {
@@ -194,6 +252,7 @@ void PosixSerialPort::Close() {
     ::ioctl(m_fd, TIOCNXCL);
     ::close(m_fd);
     m_fd = -1;
+    m_lossReason.clear();
 }
 
 }  // namespace ketrion

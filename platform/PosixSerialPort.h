@@ -37,23 +37,32 @@ public:
     OpenStatus Open(const std::string& path);
     const std::string& LastError() const { return m_lastError; }
     const std::string& Path() const { return m_path; }
-    int Descriptor() const { return m_fd; }
+    int Descriptor() const override { return m_fd; }
 
     bool IsOpen() const override { return m_fd >= 0; }
     std::size_t InputCount() override;
     std::size_t Read(std::uint8_t* buffer, std::size_t length) override;
     std::size_t Write(const std::uint8_t* buffer, std::size_t length) override;
-    bool WaitReadable(int milliseconds) override;
     void Purge() override;
     void Close() override;
+    bool Lost() const override { return !m_lossReason.empty(); }
+    std::string LossReason() const override { return m_lossReason; }
+    void CheckLine(short revents) override;
+
+    // Waits at most `milliseconds` for input to arrive; returns true when some is
+    // waiting. A hang-up seen while waiting marks the port lost.
+    bool WaitReadable(int milliseconds);
 
 private:
     bool Configure();
     void Fail(const std::string& what);
+    // Marks the line lost with `what` and the system error `error`.
+    void MarkLost(const char* what, int error);
 
     int m_fd = -1;
     std::string m_path;
     std::string m_lastError;
+    std::string m_lossReason;  // empty while the line is usable
 };
 
 }  // namespace ketrion

@@ -9,6 +9,7 @@ which this script builds with g++ against Qt 6 (pkg-config Qt6Gui) and runs
 offscreen; the script then writes each picture as a BMP file of its colour depth:
 
     128, 129  toolbar strips, 4 bits (16-colour palette), button face RGB(192,192,192)
+    128@2x, 129@2x  the same strips at twice the size, for high-density screens
     132       splash, 24 bits
     134       position marker, 1 bit (black and white)
     149       instruction screen, 8 bits
@@ -38,7 +39,8 @@ PALETTE16 = [
 ]
 
 # Picture name -> bits per pixel.
-DEPTHS = {"128": 4, "129": 4, "132": 24, "134": 1, "149": 8, "154": 4}
+DEPTHS = {"128": 4, "129": 4, "132": 24, "134": 1, "149": 8, "154": 4,
+          "128@2x": 4, "129@2x": 4}
 
 
 # --- sounds -----------------------------------------------------------------

@@ -294,8 +294,9 @@ int main(int argc, char** argv) {
         const char* name;
         QImage image;
     } pictures[] = {
-        {"128", Toolbar(16)}, {"129", Toolbar(30)},    {"132", Splash()},
-        {"134", Marker()},    {"149", Instructions()}, {"154", Blank()},
+        {"128", Toolbar(16)},    {"129", Toolbar(30)},    {"132", Splash()},
+        {"128@2x", Toolbar(32)}, {"129@2x", Toolbar(60)}, {"134", Marker()},
+        {"149", Instructions()}, {"154", Blank()},
     };
     for (const auto& picture : pictures) {
         if (!WritePpm(picture.image, dir + QLatin1Char('/') + QLatin1String(picture.name) +

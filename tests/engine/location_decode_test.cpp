@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/Location.h"
+#include "support/LinkFakes.h"
 
 namespace ketrion {
 namespace {
@@ -227,6 +228,34 @@ TEST(LocationStatus, ReadersSeeWholeReports) {
     }
     writer.join();
     EXPECT_EQ(torn, 0);
+}
+
+// Each snapshot says how old its report is, by the clock the location was
+// given, so a receiver that stopped reporting shows as stale, not current.
+TEST(LocationAge, SnapshotsCarryTheAgeOfTheirReport) {
+    ketrion::testing::ManualClock clock;
+    CLocation location;
+    location.SetClock(&clock);
+    EXPECT_LT(location.Snapshot().ageSeconds, 0.0) << "no report yet";
+
+    std::uint8_t body[gps::kReportSize + 1] = {};
+    location.Decode(body, sizeof body);
+    EXPECT_EQ(location.Snapshot().ageSeconds, 0.0);
+    clock.Advance(2500);
+    EXPECT_DOUBLE_EQ(location.Snapshot().ageSeconds, 2.5);
+    clock.Advance(2501);
+    EXPECT_GT(location.Snapshot().ageSeconds, gps::kGpsStaleSeconds);
+
+    // A new report is fresh again; a clock set back reads as fresh, not negative.
+    location.Decode(body, sizeof body);
+    EXPECT_EQ(location.Snapshot().ageSeconds, 0.0);
+    clock.Advance(-60000);
+    EXPECT_EQ(location.Snapshot().ageSeconds, 0.0);
+
+    // Without a clock a report reads as just arrived.
+    CLocation untimed;
+    untimed.Decode(body, sizeof body);
+    EXPECT_EQ(untimed.Snapshot().ageSeconds, 0.0);
 }
 
 }  // namespace

@@ -49,7 +49,10 @@ public:
     std::size_t InputCount() override { return 0; }
     std::size_t Read(std::uint8_t*, std::size_t) override { return 0; }
     std::size_t Write(const std::uint8_t*, std::size_t n) override { return n; }
-    bool WaitReadable(int) override { return false; }
+    int Descriptor() const override { return -1; }
+    bool Lost() const override { return false; }
+    std::string LossReason() const override { return {}; }
+    void CheckLine(short) override {}
     void Purge() override {}
     void Close() override {
         if (m_open) {

@@ -11,7 +11,7 @@
 #include "engine/LinkList.h"
 #include "engine/Location.h"
 #include "link/Com.h"
-#include "link/Parser.h"
+#include "protocol/Parser.h"
 #include "support/LinkFakes.h"
 
 namespace ketrion {
@@ -20,6 +20,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 using Result = LinkThread::PassResult;
 using ketrion::testing::ManualClock;
+using ketrion::testing::ManualWaiter;
 using ketrion::testing::ScriptedPort;
 using ketrion::testing::ValidFrame;
 
@@ -47,22 +48,33 @@ Bytes Concat(std::initializer_list<Bytes> parts) {
 // manual clock; passes are driven by the test, not by a thread.
 struct Rig {
     ManualClock clock;
+    ManualWaiter waiter{clock};
     CCom com;
     ScriptedPort* port = nullptr;
     CParser parser;
     LinkList list;
     CLocation location;
     CEngine engine{com, list, location};
-    LinkThread link{com, parser, engine, clock};
+    LinkThread link{com, parser, engine, clock, waiter};
     std::vector<int> dispatched;  // month tags of dispatched GPS reports
+    std::vector<EngineEvent> events;
 
     explicit Rig(bool withPort = true) {
         if (withPort) {
-            auto p = std::make_unique<ScriptedPort>(&clock);
+            auto p = std::make_unique<ScriptedPort>();
             port = p.get();
             com.Attach(std::move(p));
         }
-        engine.notify = [this] { dispatched.push_back(location.Snapshot().month); };
+        engine.notify = [this] {
+            if (location.Snapshot().reports > 0) {
+                dispatched.push_back(location.Snapshot().month);
+            }
+        };
+        engine.onEvent = [this](const EngineEvent& e) {
+            if (e.kind != EngineEventKind::GpsUpdate) {
+                events.push_back(e);
+            }
+        };
         link.Begin();
     }
     // Runs passes until one returns `what`; returns how many passes ran.
@@ -100,7 +112,7 @@ TEST(LinkThreadRead, TwoFramesInOneReadDispatchInOrder) {
 // However the driver cuts a stream into reads, the same frames come out.
 TEST(LinkThreadRead, EverySplitOfAStreamGivesTheSameFrames) {
     const Bytes stream =
-        Concat({{0x00, 0x13, 0x11},  // noise, and a lead that the next frame's lead breaks
+        Concat({{0x00, 0x13, 0x11},  // noise, and a stray lead that the next frame's lead replaces
                 GpsFrame(3),
                 {0x11, 0x12, 0x19, 0x01, 0x11, 0x00},  // broken frame
                 GpsFrame(4),
@@ -112,7 +124,7 @@ TEST(LinkThreadRead, EverySplitOfAStreamGivesTheSameFrames) {
         rig.port->Arrive(Bytes(stream.begin() + static_cast<std::ptrdiff_t>(cut), stream.end()));
         rig.link.Pass();
         rig.link.Pass();
-        EXPECT_EQ(rig.dispatched, (std::vector<int>{4, 5})) << "cut at " << cut;
+        EXPECT_EQ(rig.dispatched, (std::vector<int>{3, 4, 5})) << "cut at " << cut;
         EXPECT_TRUE(rig.engine.IsScanning()) << "cut at " << cut;
     }
 }
@@ -165,20 +177,36 @@ TEST(LinkThreadKeepAlive, FirstAfterElevenSecondsThenEveryEleven) {
     EXPECT_EQ(rig.port->Writes(), (std::vector<Bytes>{kKeepAlive, kKeepAlive}));
 }
 
-TEST(LinkThreadKeepAlive, AWriteRestartsTheClockFromTheLastIdlePass) {
+TEST(LinkThreadKeepAlive, AWriteRestartsTheClockFromThePassThatWroteIt) {
     Rig rig;
     const std::int64_t start = rig.clock.NowMs();
     rig.link.Pass();
-    while (rig.clock.NowMs() - start < 5000) {
-        ASSERT_EQ(rig.link.Pass(), Result::Idle);
-    }
-    // The last idle pass read second 4 (at 4995 ms): the write counts from there.
-    ASSERT_EQ(rig.link.lastSample, static_cast<std::uint32_t>(start / 1000 + 4));
+    rig.clock.Advance(4995);
+    // The writing pass reads second 4 (at 4995 ms): the keep-alive counts from there.
     rig.engine.RequestScan();
     EXPECT_EQ(rig.link.Pass(), Result::Wrote);
-    EXPECT_EQ(rig.link.lastActivity, rig.link.lastSample);
+    EXPECT_EQ(rig.link.lastActivity, static_cast<std::uint32_t>(start / 1000 + 4));
     ASSERT_GT(rig.RunUntil(Result::KeepAlive), 0);
     EXPECT_EQ(rig.clock.NowMs() - start, 15000);
+}
+
+// The idle thread sleeps until the keep-alive is due, in one wait, instead of
+// waking every few milliseconds to look at the clock.
+TEST(LinkThreadKeepAlive, IdleWaitsLastUntilTheNextKeepAlive) {
+    Rig rig;
+    const std::int64_t start = rig.clock.NowMs();
+    rig.clock.Advance(250);  // a start part-way through a second
+    rig.link.Pass();
+    ASSERT_GT(rig.RunUntil(Result::KeepAlive), 0);
+    EXPECT_EQ(rig.clock.NowMs() - start, 11000);
+    EXPECT_EQ(rig.waiter.waits, 1);
+    EXPECT_EQ(rig.waiter.lastTimeoutMs, 10750);
+    // A minute of silence: one wait per keep-alive, each ending on its second.
+    while (rig.clock.NowMs() - start < 66000) {
+        rig.link.Pass();
+    }
+    EXPECT_EQ(rig.waiter.waits, 6);
+    EXPECT_EQ(rig.port->Writes().size(), 5u);  // the sixth is due now
 }
 
 TEST(LinkThreadKeepAlive, RestartFlagRestartsTheClock) {
@@ -200,35 +228,179 @@ TEST(LinkThreadKeepAlive, SurvivesTheClockWrappingAt32Bits) {
     EXPECT_EQ(rig.link.lastActivity, 7u);  // 0xFFFFFFFC + 11 wraps to 7
 }
 
-TEST(LinkThreadNoPort, KeepsRunningAndSleepsPerIdlePass) {
+TEST(LinkThreadNoPort, KeepsRunningAndWaitsForTheKeepAlive) {
     for (bool attachClosed : {false, true}) {
         Rig rig(false);
         if (attachClosed) {
-            rig.com.Attach(std::make_unique<ScriptedPort>(&rig.clock, false));
+            rig.com.Attach(std::make_unique<ScriptedPort>(false));
         }
         rig.engine.Start();
         EXPECT_EQ(rig.link.Pass(), Result::Wrote);  // to nowhere
         EXPECT_EQ(rig.link.Pass(), Result::ClockRestarted);
         const std::int64_t before = rig.clock.NowMs();
         EXPECT_EQ(rig.link.Pass(), Result::Idle);
-        EXPECT_EQ(rig.clock.NowMs() - before, LinkThread::kIdleWaitMs);
-        EXPECT_GT(rig.RunUntil(Result::KeepAlive), 0);
+        EXPECT_EQ(rig.clock.NowMs() - before, 11000);
+        EXPECT_EQ(rig.link.Pass(), Result::KeepAlive);
     }
 }
 
-// With the real thread: requests go out, answers come back, and Stop ends the
-// thread promptly and signals closingEvent.
-TEST(LinkThreadRunning, HandshakeThenOrderlyStop) {
+// The slot is a short queue: a keep-alive waits beside a scan request instead
+// of replacing it, and goes out after it; keep-alives are never doubled.
+TEST(LinkThreadWrite, AKeepAliveNeverReplacesAPendingRequest) {
+    Rig rig;
+    rig.engine.RequestScan();
+    rig.engine.SendKeepAlive();
+    rig.engine.SendKeepAlive();
+    EXPECT_EQ(rig.link.Pass(), Result::Wrote);
+    EXPECT_EQ(rig.link.Pass(), Result::Wrote);
+    EXPECT_NE(rig.link.Pass(), Result::Wrote);
+    EXPECT_EQ(rig.port->Writes(), (std::vector<Bytes>{kScanRequest, kKeepAlive}));
+
+    // A keep-alive first, then a request: both, in that order; a second
+    // request still replaces the first in its place.
+    Rig other;
+    other.engine.SendKeepAlive();
+    other.engine.Start();
+    other.engine.RequestScan();
+    EXPECT_EQ(other.link.Pass(), Result::Wrote);
+    EXPECT_EQ(other.link.Pass(), Result::Wrote);
+    EXPECT_EQ(other.port->Writes(), (std::vector<Bytes>{kKeepAlive, kScanRequest}));
+    EXPECT_FALSE(other.com.writeEvent.IsSet());
+}
+
+// An unplugged board: the pass that finds the line gone closes the port, the
+// engine reports the loss with its reason, and a scan in progress is dropped.
+// The same device is tried every kReopenRetryMs; once it opens, the handshake
+// runs again and its answer restores the link.
+TEST(LinkThreadLoss, ClosesTheLostPortAndReopensItWhenItComesBack) {
+    Rig rig;
+    int attempts = 0;
+    std::vector<std::int64_t> attemptTimes;
+    ScriptedPort* fresh = nullptr;
+    rig.com.SetReopen(CCom::ReopenMode::RetryPath, [&](std::string* why) {
+        ++attempts;
+        attemptTimes.push_back(rig.clock.NowMs());
+        if (attempts < 3) {
+            *why = "not there yet";
+            return std::unique_ptr<SerialPort>();
+        }
+        auto p = std::make_unique<ScriptedPort>();
+        fresh = p.get();
+        return std::unique_ptr<SerialPort>(std::move(p));
+    });
+    rig.link.Pass();  // restarts the keep-alive clock
+    rig.port->Arrive(ValidFrame(frame::kScanStart));
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    ASSERT_TRUE(rig.engine.IsScanning());
+    rig.engine.RequestScan();  // waiting in the slot when the line goes
+
+    rig.port->HangUp("hang-up on /dev/ttyUSB0");
+    const std::int64_t lostAt = rig.clock.NowMs();
+    EXPECT_EQ(rig.link.Pass(), Result::Lost);
+    EXPECT_EQ(rig.com.Port(), nullptr) << "the lost port is closed and let go";
+    rig.port = nullptr;
+    EXPECT_EQ(rig.engine.linkState.load(), LinkState::Lost);
+    EXPECT_FALSE(rig.engine.IsScanning());
+    EXPECT_FALSE(rig.com.writeEvent.IsSet()) << "requests for the lost board are dropped";
+    ASSERT_EQ(rig.events.size(), 1u);
+    EXPECT_EQ(rig.events[0].kind, EngineEventKind::LinkLost);
+    EXPECT_EQ(rig.events[0].reason, "hang-up on /dev/ttyUSB0");
+
+    ASSERT_GT(rig.RunUntil(Result::Reopened, 100), 0);
+    EXPECT_EQ(attemptTimes,
+              (std::vector<std::int64_t>{lostAt + 2000, lostAt + 4000, lostAt + 6000}));
+    EXPECT_EQ(rig.engine.linkState.load(), LinkState::Reconnecting);
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(rig.link.Pass(), Result::Wrote);
+    EXPECT_EQ(fresh->Writes(), (std::vector<Bytes>{kVersionRequest}));
+
+    fresh->Arrive(Concat({ValidFrame(frame::kVersion, {'2', '.', '1', 0}),
+                          ValidFrame(frame::kSerial, {'K', 'T', '1', 0})}));
+    EXPECT_EQ(rig.link.Pass(), Result::Read);
+    EXPECT_EQ(rig.engine.linkState.load(), LinkState::Connected);
+    ASSERT_EQ(rig.events.size(), 2u);
+    EXPECT_EQ(rig.events[1].kind, EngineEventKind::LinkRestored);
+}
+
+// A searched port comes back through the device monitor; where udev cannot be
+// reached (or an announcement was missed) a slow retry still finds it.
+TEST(LinkThreadLoss, ASearchedPortIsTriedAgainEvenWithoutAnAnnouncement) {
+    Rig rig;
+    std::vector<std::int64_t> attempts;
+    rig.com.SetReopen(CCom::ReopenMode::WatchDevices, [&](std::string*) {
+        attempts.push_back(rig.clock.NowMs());
+        return std::unique_ptr<SerialPort>(std::make_unique<ScriptedPort>());
+    });
+    rig.link.Pass();
+    rig.port->HangUp();
+    const std::int64_t lostAt = rig.clock.NowMs();
+    EXPECT_EQ(rig.link.Pass(), Result::Lost);
+    ASSERT_GT(rig.RunUntil(Result::Reopened, 100), 0);
+    ASSERT_EQ(attempts.size(), 1u);
+    EXPECT_LE(attempts[0] - lostAt, LinkThread::kSearchedReopenRetryMs);
+    EXPECT_EQ(rig.engine.linkState.load(), LinkState::Reconnecting);
+}
+
+// Without a way to reopen (an attached port), a loss still closes the port and
+// is reported, and the thread goes on without a line.
+TEST(LinkThreadLoss, WithoutReopeningTheThreadRunsOnWithoutALine) {
+    Rig rig;
+    rig.link.Pass();
+    rig.port->HangUp();
+    EXPECT_EQ(rig.link.Pass(), Result::Lost);
+    EXPECT_EQ(rig.engine.linkState.load(), LinkState::Lost);
+    EXPECT_EQ(rig.link.Pass(), Result::Idle);
+    EXPECT_EQ(rig.link.Pass(), Result::KeepAlive);
+    EXPECT_EQ(rig.link.Pass(), Result::Wrote);  // to nowhere
+}
+
+// A reopened board that does not answer is asked again, not waited on forever.
+TEST(LinkThreadLoss, AnUnansweredHandshakeIsRepeated) {
+    Rig rig;
+    ScriptedPort* fresh = nullptr;
+    rig.com.SetReopen(CCom::ReopenMode::RetryPath, [&](std::string*) {
+        auto p = std::make_unique<ScriptedPort>();
+        fresh = p.get();
+        return std::unique_ptr<SerialPort>(std::move(p));
+    });
+    rig.link.Pass();
+    rig.port->HangUp();
+    rig.link.Pass();
+    ASSERT_GT(rig.RunUntil(Result::Reopened, 100), 0);
+    const std::int64_t reopenedAt = rig.clock.NowMs();
+    while (rig.clock.NowMs() - reopenedAt < 2 * CEngine::kHandshakeRetryMs) {
+        rig.link.Pass();
+    }
+    rig.link.Pass();
+    ASSERT_NE(fresh, nullptr);
+    EXPECT_EQ(fresh->Writes(),
+              (std::vector<Bytes>{kVersionRequest, kVersionRequest, kVersionRequest}));
+    EXPECT_EQ(rig.engine.linkState.load(), LinkState::Reconnecting);
+}
+
+// The link's objects over a scripted port, for tests that run the thread.
+struct LiveRig {
     SystemClock clock;
     CCom com;
-    auto owned = std::make_unique<ScriptedPort>();
-    ScriptedPort* port = owned.get();
-    com.Attach(std::move(owned));
+    ScriptedPort* port = nullptr;
     CParser parser;
     LinkList list;
     CLocation location;
     CEngine engine{com, list, location};
     LinkThread link{com, parser, engine, clock};
+
+    LiveRig() {
+        auto owned = std::make_unique<ScriptedPort>();
+        port = owned.get();
+        com.Attach(std::move(owned));
+    }
+};
+
+// With the real thread: requests go out, answers come back, and Stop ends the
+// thread promptly and signals closingEvent.
+TEST(LinkThreadRunning, HandshakeThenOrderlyStop) {
+    LiveRig rig;
+    auto& [clock, com, port, parser, list, location, engine, link] = rig;
 
     link.Start();
     EXPECT_TRUE(link.IsRunning());
@@ -255,6 +427,28 @@ TEST(LinkThreadRunning, HandshakeThenOrderlyStop) {
     EXPECT_TRUE(com.closingEvent.IsSet());
 }
 
+// Running for real, the idle thread wakes for a queued request at once and
+// otherwise sleeps: a few passes in half a second, not one every few ms.
+TEST(LinkThreadRunning, SleepsWhenIdleAndWakesForARequest) {
+    LiveRig rig;
+    auto& [clock, com, port, parser, list, location, engine, link] = rig;
+    link.Start();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const std::uint64_t before = link.passes;
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LE(link.passes - before, 2u);
+
+    const auto t0 = std::chrono::steady_clock::now();
+    engine.RequestScan();
+    while (port->Writes().empty() &&
+           std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5)) {
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
+    EXPECT_EQ(port->Writes(), (std::vector<Bytes>{kScanRequest}));
+    link.Stop();
+}
+
 // The link object may go first: its destructor stops the thread before the
 // port closes, without waiting out the full closing delay.
 TEST(LinkThreadRunning, ComDestructorStopsTheThread) {
@@ -276,16 +470,8 @@ TEST(LinkThreadRunning, ComDestructorStopsTheThread) {
 // Two threads queue different requests while the link thread writes: every
 // write is exactly one whole request.
 TEST(LinkThreadRunning, QueuedRequestsAreNeverTorn) {
-    SystemClock clock;
-    CCom com;
-    auto owned = std::make_unique<ScriptedPort>();
-    ScriptedPort* port = owned.get();
-    com.Attach(std::move(owned));
-    CParser parser;
-    LinkList list;
-    CLocation location;
-    CEngine engine{com, list, location};
-    LinkThread link{com, parser, engine, clock};
+    LiveRig rig;
+    auto& [clock, com, port, parser, list, location, engine, link] = rig;
     link.Start();
     std::thread a([&] {
         for (int i = 0; i < 3000; ++i) {

@@ -15,10 +15,11 @@
 #include <vector>
 
 #include "engine/Engine.h"
-#include "link/FrameFormat.h"
-#include "link/OutgoingSlot.h"
 #include "platform/Clock.h"
 #include "platform/SerialPort.h"
+#include "platform/Wait.h"
+#include "protocol/FrameFormat.h"
+#include "protocol/OutgoingSlot.h"
 
 namespace ketrion::testing {
 
@@ -27,21 +28,59 @@ class ManualClock final : public Clock {
 public:
     explicit ManualClock(std::int64_t startSeconds = 1'000'000) : m_ms(startSeconds * 1000) {}
     std::int64_t NowSeconds() override { return m_ms.load() / 1000; }
+    std::int64_t NowMs() override { return m_ms.load(); }
     void SleepMs(unsigned milliseconds) override { Advance(milliseconds); }
     void Advance(std::int64_t milliseconds) { m_ms += milliseconds; }
-    std::int64_t NowMs() const { return m_ms.load(); }
 
 private:
     std::atomic<std::int64_t> m_ms;
 };
 
+// A wait that never sleeps: descriptors that are ready answer at once (a
+// real poll with no timeout); otherwise the ManualClock moves by the whole
+// timeout, as if nothing happened for that long. Counts the waits and keeps
+// the last timeout asked for.
+class ManualWaiter final : public Waiter {
+public:
+    explicit ManualWaiter(ManualClock& clock) : m_clock(clock) {}
+    int Wait(pollfd* fds, std::size_t count, int timeoutMs) override {
+        ++waits;
+        lastTimeoutMs = timeoutMs;
+        const int ready = ::poll(fds, static_cast<nfds_t>(count), 0);
+        if (ready != 0) {
+            return ready;
+        }
+        m_clock.Advance(timeoutMs < 0 ? 3'600'000 : timeoutMs);
+        return 0;
+    }
+    int waits = 0;
+    int lastTimeoutMs = -2;
+
+private:
+    ManualClock& m_clock;
+};
+
+// A clock that runs in real time from an offset the test can move forward,
+// for tests that run the link thread for real but need hours to pass.
+class ShiftedClock final : public Clock {
+public:
+    std::int64_t NowSeconds() override { return NowMs() / 1000; }
+    std::int64_t NowMs() override { return m_real.NowMs() + m_shiftMs.load(); }
+    void SleepMs(unsigned milliseconds) override { m_real.SleepMs(milliseconds); }
+    void Shift(std::int64_t milliseconds) { m_shiftMs += milliseconds; }
+
+private:
+    SystemClock m_real;
+    std::atomic<std::int64_t> m_shiftMs{0};
+};
+
 // A serial port that hands out scripted chunks of input, one chunk per read,
-// and records every write. Waiting for input advances the ManualClock when one
-// is given, else it really sleeps (for tests that run the thread).
+// and records every write. Its descriptor (an eventfd) polls readable while
+// input waits, so a running link thread wakes for it. HangUp makes the line
+// fail as an unplugged adapter does.
 class ScriptedPort final : public SerialPort {
 public:
-    explicit ScriptedPort(ManualClock* clock = nullptr, bool open = true)
-        : m_clock(clock), m_open(open) {}
+    explicit ScriptedPort(bool open = true) : m_open(open) {}
 
     // Queues bytes that arrive together: one InputCount/Read pair takes them.
     void Arrive(std::vector<std::uint8_t> chunk) {
@@ -50,6 +89,13 @@ public:
         }
         std::lock_guard lock(m_mutex);
         m_input.push_back(std::move(chunk));
+        m_readable.Signal();
+    }
+    // The line goes away: reads and writes fail from now on.
+    void HangUp(std::string reason = "hang-up on the scripted line") {
+        std::lock_guard lock(m_mutex);
+        m_lossReason = std::move(reason);
+        m_readable.Signal();  // a waiting thread notices at once
     }
     std::vector<std::vector<std::uint8_t>> Writes() const {
         std::lock_guard lock(m_mutex);
@@ -59,16 +105,17 @@ public:
         std::lock_guard lock(m_mutex);
         return m_input.size();
     }
-    int waits() const { return m_waits.load(); }
+    int closes() const { return m_closes.load(); }
 
     bool IsOpen() const override { return m_open; }
+    int Descriptor() const override { return m_readable.Descriptor(); }
     std::size_t InputCount() override {
         std::lock_guard lock(m_mutex);
-        return m_open && !m_input.empty() ? m_input.front().size() : 0;
+        return m_open && m_lossReason.empty() && !m_input.empty() ? m_input.front().size() : 0;
     }
     std::size_t Read(std::uint8_t* buffer, std::size_t length) override {
         std::lock_guard lock(m_mutex);
-        if (!m_open || m_input.empty()) {
+        if (!m_open || !m_lossReason.empty() || m_input.empty()) {
             return 0;
         }
         auto& front = m_input.front();
@@ -78,38 +125,47 @@ public:
         if (front.empty()) {
             m_input.pop_front();
         }
+        if (m_input.empty()) {
+            m_readable.Drain();
+        }
         return n;
     }
     std::size_t Write(const std::uint8_t* buffer, std::size_t length) override {
         std::lock_guard lock(m_mutex);
-        if (!m_open) {
+        if (!m_open || !m_lossReason.empty()) {
             return 0;
         }
         m_writes.emplace_back(buffer, buffer + length);
         return length;
     }
-    bool WaitReadable(int milliseconds) override {
-        ++m_waits;
-        if (m_clock != nullptr) {
-            m_clock->Advance(milliseconds);
-        } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-        }
-        return InputCount() > 0;
-    }
     void Purge() override {
         std::lock_guard lock(m_mutex);
         m_input.clear();
+        m_readable.Drain();
     }
-    void Close() override { m_open = false; }
+    void Close() override {
+        if (m_open.exchange(false)) {
+            ++m_closes;
+        }
+    }
+    bool Lost() const override {
+        std::lock_guard lock(m_mutex);
+        return !m_lossReason.empty();
+    }
+    std::string LossReason() const override {
+        std::lock_guard lock(m_mutex);
+        return m_lossReason;
+    }
+    void CheckLine(short) override {}
 
 private:
-    ManualClock* m_clock;
     std::atomic<bool> m_open;
-    std::atomic<int> m_waits{0};
+    std::atomic<int> m_closes{0};
     mutable std::mutex m_mutex;
+    WakeEvent m_readable;
     std::deque<std::vector<std::uint8_t>> m_input;
     std::vector<std::vector<std::uint8_t>> m_writes;
+    std::string m_lossReason;
 };
 
 // An outgoing slot that keeps every queued request.

@@ -16,7 +16,7 @@
 #include "SiteDataFixture.h"
 #include "engine/Engine.h"
 #include "link/Com.h"
-#include "link/FrameFormat.h"
+#include "protocol/FrameFormat.h"
 #include "survey/SitePlan.h"
 #include "survey/SiteProjection.h"
 #include "ui/shell/Draw.h"

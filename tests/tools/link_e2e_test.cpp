@@ -15,9 +15,9 @@
 #include "engine/Location.h"
 #include "link/Com.h"
 #include "link/LinkThread.h"
-#include "link/Parser.h"
 #include "platform/Clock.h"
 #include "platform/PosixSerialPort.h"
+#include "protocol/Parser.h"
 #include "support/LinkFakes.h"
 #include "tools/ktsim/Simulator.h"
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "link/FrameFormat.h"
-#include "link/Parser.h"
+#include "protocol/FrameFormat.h"
+#include "protocol/Parser.h"
 
 namespace ketrion::sim::testing {
 
@@ -20,17 +20,13 @@ struct Frame {
 inline std::vector<Frame> Frames(const std::vector<std::uint8_t>& bytes) {
     std::vector<Frame> out;
     CParser parser;
-    for (std::uint8_t b : bytes) {
-        parser.PushByte(b);
-        if (parser.state == CParser::Complete) {
-            Frame f;
-            f.type = parser.type;
-            f.body.assign(parser.data, parser.data + parser.length);
-            f.checkOk = !f.body.empty() && frame::Check(f.type, f.body.data(), f.body.size()) == 0;
-            out.push_back(std::move(f));
-            parser.Reset();
-        }
-    }
+    parser.Feed(bytes.data(), bytes.size(), [&](const FrameView& v) {
+        Frame f;
+        f.type = v.type;
+        f.body.assign(v.body, v.body + v.length);
+        f.checkOk = v.length > 0 && v.valid;
+        out.push_back(std::move(f));
+    });
     return out;
 }
 

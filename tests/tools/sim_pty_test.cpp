@@ -147,5 +147,56 @@ TEST(SimPty, RefusesToReplaceAFileWithItsLink) {
     std::remove(path.c_str());
 }
 
+// A scan of the largest scenario outgrows the terminal's buffer many times
+// over. It still arrives whole, ScanStart to ScanEnd with every report, for a
+// program that reads it a piece at a time.
+TEST(SimPty, AScanLargerThanTheLineBufferArrivesWhole) {
+    Scenario s = Fast();
+    s.accessPoints.clear();
+    for (int i = 0; i < 1024; ++i) {
+        AccessPoint ap;
+        ap.mac = {0x02,
+                  0x00,
+                  0x00,
+                  0x00,
+                  static_cast<std::uint8_t>(i >> 8),
+                  static_cast<std::uint8_t>(i)};
+        ap.ssid = "AP-" + std::to_string(i);
+        ap.lat = s.waypoints.empty() ? 52.2055 : s.waypoints[0].lat;
+        ap.lon = s.waypoints.empty() ? 0.121 : s.waypoints[0].lon;
+        ap.txPower = 20;
+        s.accessPoints.push_back(ap);
+    }
+    s.scanPasses = 1;
+    s.pathLossSigma = 0.0;
+    Simulator sim(s);
+    std::string error;
+    ASSERT_TRUE(sim.Start(&error)) << error;
+    Port port(sim.SlavePath());
+    ASSERT_TRUE(port.Ok());
+    port.Write(Request(frame::kScanStart));
+    const auto bytes = port.ReadUntil(FramesOfType(frame::kScanEnd), 10000);
+    std::size_t reports = 0;
+    std::size_t entries = 0;
+    bool started = false;
+    bool ended = false;
+    for (const Frame& f : Frames(bytes)) {
+        if (f.type == frame::kScanStart) {
+            started = true;
+        } else if (f.type == frame::kScanReport) {
+            EXPECT_TRUE(started && !ended) << "a report outside the scan";
+            EXPECT_TRUE(f.checkOk);
+            ++reports;
+            entries += f.body.empty() ? 0 : f.body[0];
+        } else if (f.type == frame::kScanEnd) {
+            ended = true;
+        }
+    }
+    EXPECT_TRUE(started);
+    EXPECT_TRUE(ended) << "no ScanEnd after " << reports << " reports";
+    EXPECT_EQ(reports, 32u);
+    EXPECT_EQ(entries, 1024u);
+}
+
 }  // namespace
 }  // namespace ketrion::sim

@@ -56,11 +56,38 @@ TEST(Options, AutopilotSettings) {
     EXPECT_EQ(o.screenshot, "d.png");
 }
 
+TEST(Options, SessionFilesAndTheWindowLayout) {
+    struct Case {
+        const char* legend;
+        std::vector<std::string> args;
+        bool handheldLayout;
+    };
+    const Case cases[] = {
+        {"a desktop session with its files",
+         {"--projection", "a.ktp", "--collection", "b.ktd"},
+         false},
+        {"the handheld's window", {"--handheld", "--collection", "b.ktd"}, true},
+        {"the unattended survey keeps the handheld's pictures",
+         {"--autopilot", "--collection", "b.ktd"},
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const ParsedOptions parsed = Parse(c.args);
+        ASSERT_FALSE(parsed.exitCode) << parsed.err;
+        EXPECT_EQ(parsed.options.collection, "b.ktd");
+        EXPECT_EQ(parsed.options.HandheldLayout(), c.handheldLayout);
+    }
+    EXPECT_EQ(Parse({"--projection", "a.ktp"}).options.projection, "a.ktp");
+    EXPECT_FALSE(Parse({}).options.HandheldLayout());
+}
+
 TEST(Options, HelpAndVersionPrintAndEndWell) {
     const ParsedOptions help = Parse({"--help"});
     ASSERT_TRUE(help.exitCode);
     EXPECT_EQ(*help.exitCode, 0);
-    for (const char* option : {"--registry", "--port", "--simulate", "--autopilot", "--version"}) {
+    for (const char* option : {"--registry", "--port", "--simulate", "--autopilot", "--version",
+                               "--handheld", "--projection", "--collection"}) {
         EXPECT_NE(help.out.find(option), std::string::npos) << option;
     }
     EXPECT_TRUE(help.err.empty());

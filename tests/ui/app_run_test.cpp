@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -27,6 +28,7 @@ struct Outcome {
     int status = -1;  // exit status; -1 when killed or not started
     std::string out;
     std::string err;
+    bool configWritten = false;  // the run wrote the program's settings file
 };
 
 std::string ReadAll(const std::string& path) {
@@ -59,6 +61,10 @@ Outcome RunKetrion(const std::vector<std::string>& args, int timeoutSeconds = 60
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    // The program's settings (window geometry, recent files) go to the run's
+    // own folder, never to the user's.
+    const std::string config = std::string(dir) + "/config";
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
     if (display) {
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     } else {
@@ -96,15 +102,14 @@ Outcome RunKetrion(const std::vector<std::string>& args, int timeoutSeconds = 60
     }
     outcome.out = ReadAll(outPath);
     outcome.err = ReadAll(errPath);
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
-    rmdir(dir);
+    outcome.configWritten = std::filesystem::exists(config + "/ketrion/ketrion.ini");
+    std::filesystem::remove_all(dir);
     return outcome;
 }
 
 TEST(KetrionRun, SimulatedBoardAnswersAndTheProgramQuitsCleanly) {
     const std::string shot = "/tmp/ketrion-run-test-" + std::to_string(getpid()) + ".png";
-    const Outcome run = RunKetrion({"--simulate", "--screenshot", shot});
+    const Outcome run = RunKetrion({"--simulate", "--handheld", "--screenshot", shot});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find("saved to " + shot), std::string::npos) << run.err;
     EXPECT_EQ(run.err.find("did not answer"), std::string::npos) << run.err;
@@ -116,12 +121,34 @@ TEST(KetrionRun, SimulatedBoardAnswersAndTheProgramQuitsCleanly) {
     unlink(shot.c_str());
 }
 
+TEST(KetrionRun, DesktopWindowFitsTheScreenAndOpensTheSessionFiles) {
+    char folder[] = "/tmp/ketrion-run-desktop-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string shot = std::string(folder) + "/window.png";
+    const std::string collection = std::string(folder) + "/session.ktd";
+    const Outcome run =
+        RunKetrion({"--simulate", "--collection", collection, "--screenshot", shot});
+    EXPECT_EQ(run.status, 0) << run.err;
+    const QImage picture(QString::fromStdString(shot));
+    // Not the handheld's window: most of the offscreen platform's screen.
+    EXPECT_GE(picture.width(), 480);
+    EXPECT_GE(picture.height(), 400);
+    // The collection file named on the command line was created for the session.
+    EXPECT_TRUE(std::filesystem::exists(collection));
+    // An unattended run leaves the user's settings alone.
+    EXPECT_FALSE(run.configWritten);
+    std::filesystem::remove_all(folder);
+}
+
 TEST(KetrionRun, MissingBoardIsReportedAndTheRunFails) {
     const std::string shot = "/tmp/ketrion-run-noboard-" + std::to_string(getpid()) + ".png";
     const Outcome run = RunKetrion(
         {"--port", "/nonexistent/tty", "--screenshot", shot, "--handshake-timeout", "1"});
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("Cannot Open Connection To Board."), std::string::npos) << run.err;
+    // Beside the handheld's message, what to do about it.
+    EXPECT_NE(run.err.find("--port PATH"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("--simulate"), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("did not answer"), std::string::npos) << run.err;
     unlink(shot.c_str());
 }
@@ -138,7 +165,34 @@ TEST(KetrionRun, InterruptClosesTheWindowInOrder) {
         const auto started = std::chrono::steady_clock::now();
         const Outcome run = RunKetrion({"--simulate"}, 30, c.afterMs, c.signal);
         EXPECT_EQ(run.status, 0) << run.err;
+        // The desktop window keeps its geometry for the next run.
+        EXPECT_TRUE(run.configWritten);
         EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
+    }
+}
+
+// A stop signal during an unattended survey ends it at once, says how far it
+// got, and fails the run: a survey cut short is not a success.
+TEST(KetrionRun, AStopSignalEndsAnAutopilotRunWithItsCount) {
+    struct Case {
+        int signal;
+        const char* name;
+        int afterMs;
+    };
+    for (const Case c : {Case{SIGHUP, "SIGHUP", 1000}, Case{SIGTERM, "SIGTERM", 7000}}) {
+        SCOPED_TRACE(c.name);
+        const std::string collection =
+            "/tmp/ketrion-run-pilot-" + std::to_string(getpid()) + ".ktd";
+        unlink(collection.c_str());
+        const Outcome run = RunKetrion(
+            {"--autopilot", "--simulate", "--collection", collection, "--readings", "50"}, 30,
+            c.afterMs, c.signal);
+        EXPECT_EQ(run.status, 128 + c.signal) << run.err;
+        EXPECT_NE(run.err.find(std::string("stopped by ") + c.name + ": recorded "),
+                  std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find(" of 50 points to " + collection), std::string::npos) << run.err;
+        unlink(collection.c_str());
     }
 }
 

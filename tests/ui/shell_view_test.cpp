@@ -10,7 +10,7 @@
 #include "engine/Engine.h"
 #include "engine/LinkList.h"
 #include "engine/Location.h"
-#include "link/FrameFormat.h"
+#include "protocol/FrameFormat.h"
 #include "support/LinkFakes.h"
 #include "support/QtTestApp.h"
 #include "ui/shell/Draw.h"
@@ -178,6 +178,36 @@ TEST_F(StartViewTest, HighDensityScreensGetASharperBufferWithTheSameLayout) {
     EXPECT_EQ(image.size(), QSize(480, 536));
     EXPECT_EQ(image.pixel(10, 2 * 134 - 1), kSplash);
     EXPECT_EQ(image.pixel(0, 2 * 247), kSplash);
+}
+
+TEST_F(StartViewTest, DesktopSizesKeepThePictureInShapeWithTheLinesOnIt) {
+    struct {
+        QSize size;
+    } const cases[] = {{QSize(1024, 600)}, {QSize(400, 1000)}, {QSize(1920, 1080)}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size.width());
+        const QRect picture = CKetrionView::PictureRect(c.size);
+        // In shape: 240 x 265 within a pixel, inside the view above the strip.
+        EXPECT_NEAR(picture.width() * 265.0 / 240.0, picture.height(), 1.5);
+        EXPECT_TRUE(QRect(0, 0, c.size.width(), c.size.height() - CKetrionView::kBottomStrip)
+                        .contains(picture));
+        EXPECT_TRUE(picture.width() == c.size.width() ||
+                    picture.height() == c.size.height() - CKetrionView::kBottomStrip);
+
+        const QImage image = view.Render(c.size);
+        // The sides carry the picture's colour across the whole width.
+        const int middle = picture.top() + picture.height() / 4;
+        EXPECT_EQ(image.pixel(0, middle), kSplash);
+        EXPECT_EQ(image.pixel(c.size.width() - 1, middle), kSplash);
+        // Two white bands, where the handheld's picture has them.
+        const auto runs = WhiteRuns(image);
+        ASSERT_EQ(runs.size(), 2u);
+        const double scale = picture.height() / 265.0;
+        EXPECT_NEAR(runs[0].first, picture.top() + CKetrionView::kFirmwarePictureRow * scale, 3);
+        EXPECT_NEAR(runs[1].first, picture.top() + CKetrionView::kSerialPictureRow * scale, 3);
+    }
+    // The handheld's width is drawn as it always was.
+    EXPECT_EQ(CKetrionView::PictureRect(QSize(240, 268)), QRect(0, 0, 240, 248));
 }
 
 TEST_F(StartViewTest, OnlyTheLeftButtonTaps) {

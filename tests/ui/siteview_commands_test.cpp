@@ -380,5 +380,41 @@ TEST_F(SiteViewCommands, CommandIdsReachTheirHandlers) {
     EXPECT_EQ(world.dialogs.messages.size(), 1);
 }
 
+TEST_F(SiteViewCommands, ZoomFitAtTheHandheldSizeGoesBackToTheFactorOne) {
+    view->OnZoomIn();
+    view->OnZoomIn();
+    EXPECT_EQ(world.plan.GetZoom(), 4);
+    view->OnCommand(ID_ZOOM_FIT);
+    EXPECT_EQ(world.plan.GetZoom(), 1);
+    EXPECT_EQ(world.plan.GetViewport(), (SiteRect{0, 0, 240, 240}));
+}
+
+TEST(SiteViewProjection, AtADesktopSizeALoadedPlanIsShownAtOnce) {
+    SiteViewWorld world;
+    auto view = world.MakeView(1024, 768);
+    // A failed load shows nothing new.
+    world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("none.ktp")));
+    view->OnProjectionOpen();
+    EXPECT_FALSE(view->IsSurveyShown());
+
+    QImage plan(2000, 1000, QImage::Format_RGB32);
+    plan.fill(QColor(10, 200, 30));
+    const std::string path = world.dir.File("site.ktp");
+    WriteProjection(path, plan, 150, 90);
+    world.dialogs.messages.clear();
+    world.dialogs.fileAnswers.push_back(QString::fromStdString(path));
+    view->OnProjectionOpen();
+    EXPECT_TRUE(world.dialogs.messages.isEmpty());
+    EXPECT_TRUE(view->IsSurveyShown());
+    // The whole plan, 1024 / 2000 of its size, centred.
+    EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=51%  DATA PTS=0"));
+    const QImage image = view->Render();
+    EXPECT_EQ(Rgb(image, 300, 200), 0x0AC81Eu);
+    EXPECT_EQ(Rgb(image, 300, 768 - 120), 0x000000u);  // below the plan's 512 rows
+    // Recording still asks for a collection file.
+    view->OnScanStart();
+    EXPECT_EQ(world.dialogs.messages, QStringList{kNoFile});
+}
+
 }  // namespace
 }  // namespace ketrion::testing

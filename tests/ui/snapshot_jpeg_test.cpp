@@ -215,6 +215,59 @@ TEST(SnapshotPicture, AnyCaptureSizeBecomes240By265) {
     EXPECT_TRUE(FitCaptureToSnapshot(QImage()).isNull());
 }
 
+TEST_F(Snapshot, DesktopViewsAreSavedAtTheirRealSizeUpright) {
+    // A view wider than the handheld's: red above, blue below.
+    class Painted final : public QWidget {
+    protected:
+        void paintEvent(QPaintEvent*) override {
+            QPainter painter(this);
+            painter.fillRect(0, 0, width(), height() / 2, QColor(220, 30, 30));
+            painter.fillRect(0, height() / 2, width(), height() - height() / 2,
+                             QColor(30, 30, 220));
+        }
+    };
+    Painted view;
+    view.resize(640, 400);
+    const QString target = QString::fromStdString(dir.File("desktop.jpg"));
+    dialogs.fileAnswers.push_back(target);
+    TakeSnapshot(view, sound, dialogs, QString::fromStdString(dir.Path()));
+    ASSERT_TRUE(dialogs.messages.isEmpty()) << dialogs.messages.join(' ').toStdString();
+    const QImage jpeg = QImage(target);
+    ASSERT_EQ(jpeg.size(), QSize(640, 400));
+    EXPECT_GT(qRed(jpeg.pixel(320, 20)), 180);
+    EXPECT_GT(qBlue(jpeg.pixel(320, 380)), 180);
+    EXPECT_EQ(CounterText(), "2\n");
+}
+
+TEST(SnapshotPicture, TheHandheldWidthKeepsItsPictureOtherSizesTheirOwn) {
+    TestApplication();
+    auto capture = [](int w, int h, qreal ratio) {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(Qt::green);
+        image.setDevicePixelRatio(ratio);
+        return image;
+    };
+    struct {
+        const char* legend;
+        QImage capture;
+        QSize picture;
+    } const cases[] = {
+        {"handheld", capture(240, 268, 1.0), QSize(240, 265)},
+        {"handheld on a dense screen", capture(480, 536, 2.0), QSize(240, 265)},
+        {"desktop", capture(1024, 700, 1.0), QSize(1024, 700)},
+        {"desktop on a dense screen", capture(2048, 1400, 2.0), QSize(2048, 1400)},
+        {"narrower than the handheld", capture(200, 300, 1.0), QSize(200, 300)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const QImage picture = SnapshotPicture(c.capture);
+        EXPECT_EQ(picture.size(), c.picture);
+        EXPECT_EQ(picture.format(), QImage::Format_RGB888);
+        EXPECT_EQ(Rgb(picture, picture.width() / 2, picture.height() - 1), 0x00FF00u);
+    }
+    EXPECT_TRUE(SnapshotPicture(QImage()).isNull());
+}
+
 TEST(SnapshotPicture, LibraryErrorsAreReportedWithTheLibrarysText) {
     TempDir dir;
     const std::string path = dir.File("huge.jpg");

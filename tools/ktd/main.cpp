@@ -14,6 +14,12 @@
 #include <string>
 
 #include "survey/CollectionFile.h"
+#include "tools/ktd/ApsCommand.h"
+#include "tools/ktd/ExportCommand.h"
+#if KTD_DRAWING
+#include "tools/ktd/HeatmapCommand.h"
+#include "tools/ktd/ReportCommand.h"
+#endif
 
 namespace {
 
@@ -290,12 +296,22 @@ int main(int argc, char** argv) {
     dump->add_option("FILE", path, "collection file (.ktd)")->required();
     CLI::App* csv = app.add_subcommand("csv", "export one CSV row per reading");
     csv->add_option("FILE", path, "collection file (.ktd)")->required();
+    // Commands that run as they are parsed leave their exit status here.
+    int status = -1;
+    ketrion::ktd::AddApsCommand(app, status);
+    ketrion::ktd::AddExportCommand(app, status);
+#if KTD_DRAWING
+    ketrion::ktd::AddHeatmapCommand(app, status);
+    ketrion::ktd::AddReportCommand(app, status);
+#endif
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
         return code == 0 ? 0 : kUsageOrOpenError;
     }
+    if (status >= 0)
+        return status;
     if (csv->parsed()) {
         CsvVisitor visitor;
         return Walk(path, visitor);

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <ostream>
 
-#include "link/FrameFormat.h"
+#include "protocol/FrameFormat.h"
 
 namespace ketrion::replay {
 
@@ -54,25 +54,20 @@ Replay::Replay(std::ostream& out) : m_out(out), m_slot(out), m_engine(m_slot, m_
 }
 
 void Replay::Feed(const std::uint8_t* bytes, std::size_t length) {
-    for (std::size_t i = 0; i < length; ++i) {
-        m_parser.PushByte(bytes[i]);
-        if (m_parser.state == CParser::Complete) {
-            OnFrame();
-            m_parser.Reset();
-        }
-    }
+    m_parser.Feed(bytes, length, [this](const FrameView& f) { OnFrame(f); });
 }
 
-void Replay::OnFrame() {
-    const std::uint8_t type = m_parser.type;
-    const bool ok = frame::Check(type, m_parser.data, m_parser.length) == 0;
+void Replay::OnFrame(const FrameView& f) {
     m_out << "frame 0x";
-    PutHexByte(m_out, type);
-    m_out << " len " << m_parser.length << (ok ? " ok" : " bad") << '\n';
-    if (ok && type == frame::kScanStart && startReading) {
+    PutHexByte(m_out, f.type);
+    m_out << " len " << f.length << (f.valid ? " ok" : " bad") << '\n';
+    if (!f.valid) {
+        return;  // the link thread drops it the same way
+    }
+    if (f.type == frame::kScanStart && startReading) {
         startReading();
     }
-    m_engine.Dispatch(type, m_parser.data, m_parser.length);
+    m_engine.Dispatch(f.type, f.body, f.length);
 }
 
 bool Replay::FeedFile(const std::string& path, std::string& error) {

@@ -10,8 +10,8 @@
 #include "engine/Engine.h"
 #include "engine/LinkList.h"
 #include "engine/Location.h"
-#include "link/OutgoingSlot.h"
-#include "link/Parser.h"
+#include "protocol/OutgoingSlot.h"
+#include "protocol/Parser.h"
 
 namespace ketrion::replay {
 
@@ -19,7 +19,7 @@ namespace ketrion::replay {
 // the backslash, everything else (space included) as \xHH.
 std::string EscapeText(std::string_view text);
 
-// Pushes a captured byte stream through the parser and hands every complete
+// Feeds a captured byte stream through the parser and hands every valid
 // frame to the engine exactly as the link thread does, printing one line per
 // event to `out`:
 //   queued HH HH ...            every request the engine queues
@@ -60,7 +60,7 @@ private:
         std::ostream& m_out;
     };
 
-    void OnFrame();
+    void OnFrame(const FrameView& frame);
 
     std::ostream& m_out;
     PrintingSlot m_slot;

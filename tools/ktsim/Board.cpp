@@ -5,7 +5,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "link/FrameFormat.h"
+#include "protocol/FrameFormat.h"
 
 namespace ketrion::sim {
 
@@ -78,16 +78,13 @@ Board::Board(const Scenario& scenario, std::int64_t startUtc)
 }
 
 void Board::Receive(const std::uint8_t* bytes, std::size_t length, Millis now) {
-    for (std::size_t i = 0; i < length; ++i) {
-        m_parser.PushByte(bytes[i]);
-        if (m_parser.state == CParser::Complete) {
-            // Requests carry 0x00 in the check position; the board ignores it.
-            const std::size_t payload = m_parser.length > 0 ? m_parser.length - 1 : 0;
-            ++m_counters.requests;
-            OnRequest(m_parser.type, m_parser.data, payload, now);
-            m_parser.Reset();
-        }
-    }
+    m_parser.Feed(bytes, length, [&](const FrameView& f) {
+        // Requests carry 0x00 in the check position, so the board ignores the
+        // check and takes every complete frame.
+        const std::size_t payload = f.length > 0 ? f.length - 1 : 0;
+        ++m_counters.requests;
+        OnRequest(f.type, f.body, payload, now);
+    });
 }
 
 void Board::OnRequest(std::uint8_t type, const std::uint8_t* payload, std::size_t length,

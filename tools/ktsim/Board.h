@@ -6,7 +6,7 @@
 #include <deque>
 #include <vector>
 
-#include "link/Parser.h"
+#include "protocol/Parser.h"
 #include "tools/ktsim/Random.h"
 #include "tools/ktsim/Scenario.h"
 

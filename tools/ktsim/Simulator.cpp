@@ -22,6 +22,11 @@ namespace {
 // even if the wake-up pipe were lost.
 constexpr int kIdlePollMs = 200;
 constexpr std::size_t kReadChunk = 256;
+// Bytes the board holds back while the terminal's buffer is full, waiting for
+// the program to read. A scan of the largest scenario (1024 access points,
+// 16 passes of 32 reports of 1.4 KB) fits; beyond this nobody is reading, and
+// further output is dropped as on a real line with no listener.
+constexpr std::size_t kMaxBacklogBytes = 2 * 1024 * 1024;
 
 std::string Errno(const char* what) {
     return std::string(what) + ": " + std::strerror(errno);
@@ -81,8 +86,8 @@ bool Simulator::Start(std::string* error) {
     if (::tcsetattr(m_slave, TCSANOW, &tio) != 0) {
         return fail(Errno("tcsetattr"));
     }
-    // The board never waits on the program: a full line drops bytes as a real
-    // serial line with nobody listening would.
+    // The board's thread never blocks on the line: output the terminal cannot
+    // take yet waits in a bounded backlog (see Run).
     const int flags = ::fcntl(m_master, F_GETFL);
     if (flags < 0 || ::fcntl(m_master, F_SETFL, flags | O_NONBLOCK) != 0) {
         return fail(Errno("fcntl"));
@@ -154,6 +159,8 @@ void Simulator::Run() {
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     };
     std::vector<std::uint8_t> pending;
+    std::vector<std::uint8_t> backlog;  // output the line has not taken yet
+    std::size_t backlogFrom = 0;
     std::uint8_t in[kReadChunk];
 
     while (!m_stop) {
@@ -168,7 +175,9 @@ void Simulator::Run() {
                 timeout = static_cast<int>(std::clamp<Board::Millis>(next - now(), 0, kIdlePollMs));
             }
         }
-        pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
+        const bool holding = backlogFrom < backlog.size();
+        pollfd fds[2] = {{m_master, static_cast<short>(POLLIN | (holding ? POLLOUT : 0)), 0},
+                         {m_wake[0], POLLIN, 0}};
         const int ready = ::poll(fds, 2, timeout);
         if (ready < 0 && errno != EINTR) {
             break;
@@ -190,21 +199,31 @@ void Simulator::Run() {
             m_board->Advance(t);
             m_board->TakeDue(t, pending);
         }
-        std::size_t from = 0;
-        while (from < pending.size()) {
-            const ssize_t n = ::write(m_master, pending.data() + from, pending.size() - from);
+        // New output queues behind what the line has not taken yet, so frames
+        // go out whole and in order however slowly the program reads.
+        if (backlogFrom == backlog.size()) {
+            backlog.clear();
+            backlogFrom = 0;
+        }
+        if (backlog.size() - backlogFrom + pending.size() <= kMaxBacklogBytes) {
+            backlog.insert(backlog.end(), pending.begin(), pending.end());
+        }
+        while (backlogFrom < backlog.size()) {
+            const ssize_t n =
+                ::write(m_master, backlog.data() + backlogFrom, backlog.size() - backlogFrom);
             if (n < 0 && errno == EINTR) {
                 continue;
             }
             if (n <= 0) {
-                break;  // line full (nobody reading): the rest is lost
+                break;  // line full: the rest waits for room
             }
             if (m_capture != nullptr) {
-                std::fwrite(pending.data() + from, 1, static_cast<std::size_t>(n), m_capture);
+                std::fwrite(backlog.data() + backlogFrom, 1, static_cast<std::size_t>(n),
+                            m_capture);
                 std::fflush(m_capture);
             }
             m_bytesSent += static_cast<std::uint64_t>(n);
-            from += static_cast<std::size_t>(n);
+            backlogFrom += static_cast<std::size_t>(n);
         }
     }
 }

@@ -1,9 +1,15 @@
 #include "ui/shell/Info.h"
 
+#include <QDialogButtonBox>
 #include <QFontDatabase>
+#include <QHeaderView>
+#include <QLabel>
 #include <QListWidget>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "survey/SitePlan.h"
 #include "ui/shell/Services.h"
@@ -22,10 +28,129 @@ bool ListsBefore(const QString& a, const QString& b) {
     return QString::compare(a, b, Qt::CaseInsensitive) < 0;
 }
 
+// The desktop dialog: at least this size, wider when the columns need it.
+constexpr int kDesktopMinWidth = 560;
+constexpr int kDesktopHeight = 420;
+
+// A table cell that sorts by number.
+QTableWidgetItem* NumberItem(int value) {
+    auto* item = new QTableWidgetItem;
+    item->setData(Qt::DisplayRole, value);
+    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return item;
+}
+
+// Sorts by the number kept beside a text ("0x1F").
+class HexItem final : public QTableWidgetItem {
+public:
+    explicit HexItem(int value)
+        : QTableWidgetItem(QStringLiteral("0x%1").arg(value, 2, 16, QLatin1Char('0')).toUpper()),
+          m_value(value) {
+        setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    }
+    bool operator<(const QTableWidgetItem& other) const override {
+        if (const auto* hex = dynamic_cast<const HexItem*>(&other)) {
+            return m_value < hex->m_value;
+        }
+        return QTableWidgetItem::operator<(other);
+    }
+
+private:
+    int m_value;
+};
+
 }  // namespace
 
+bool CInfo::IsDesktop(const QWidget* parent) {
+    return parent != nullptr && parent->window()->width() > kHandheldWidth;
+}
+
 CInfo::CInfo(Services& services, QWidget* parent)
-    : CInfo(services.data.SelectedPoint(), services.plan.m_bSignalIsSn, parent) {}
+    : CInfo(services.data.SelectedPoint(), services.plan.m_bSignalIsSn, parent) {
+    if (IsDesktop(parent)) {
+        const CSiteData::PointDetails details = services.data.SelectedPoint();
+        BuildDesktop(details, services.plan.m_bSignalIsSn,
+                     ReadPointRecord(services.data.Path(), details.point.offset));
+    }
+}
+
+CInfo::CInfo(const CSiteData::PointDetails& details, bool signalIsSn, const PointRecord& record,
+             QWidget* parent)
+    : CInfo(details, signalIsSn, parent) {
+    BuildDesktop(details, signalIsSn, record);
+}
+
+void CInfo::BuildDesktop(const CSiteData::PointDetails& details, bool signalIsSn,
+                         const PointRecord& record) {
+    auto* layout = qobject_cast<QVBoxLayout*>(this->layout());
+    m_list->hide();
+    layout->removeWidget(m_list);
+
+    const bool dynamicAp = details.valid && details.point.kind == CSiteData::kKindDynamicAp;
+    if (record.valid) {
+        m_summary
+            << QStringLiteral("Time: %1").arg(QString::fromStdString(record.time))
+            << QStringLiteral("Position: %1").arg(QString::fromStdString(record.PositionText()))
+            << QStringLiteral("Fix: %1").arg(QString::fromLatin1(record.FixText()));
+    } else if (details.valid) {
+        m_summary << QStringLiteral("The point's record cannot be read from the collection file.");
+    } else {
+        m_summary << QStringLiteral("No point is selected.");
+    }
+    if (dynamicAp) {
+        m_summary << QString::fromLatin1(kDynamicAp);
+    } else if (details.valid) {
+        m_summary << QStringLiteral("Readings: %1").arg(details.point.readings);
+    }
+    auto* summary = new QLabel(m_summary.join(QLatin1Char('\n')), this);
+    summary->setObjectName(QStringLiteral("infoSummary"));
+    summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(summary);
+
+    m_table = new QTableWidget(0, kColumns, this);
+    m_table->setHorizontalHeaderLabels(
+        {QStringLiteral("#"), QStringLiteral("MAC"),
+         signalIsSn ? QStringLiteral("S/N") : QStringLiteral("Signal (dBm)"),
+         QStringLiteral("Name"), QStringLiteral("Attribute")});
+    m_table->verticalHeader()->hide();
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setAlternatingRowColors(true);
+    if (!dynamicAp) {
+        m_table->setRowCount(static_cast<int>(record.readings.size()));
+        int row = 0;
+        for (const PointRecord::Reading& r : record.readings) {
+            m_table->setItem(row, kColNumber, NumberItem(r.number));
+            m_table->setItem(row, kColMac, new QTableWidgetItem(QString::fromStdString(r.mac)));
+            m_table->setItem(row, kColSignal, NumberItem(r.signal));
+            m_table->setItem(row, kColName,
+                             new QTableWidgetItem(QString::fromLatin1(r.ssid.c_str())));
+            m_table->setItem(row, kColAttribute, new HexItem(r.attribute));
+            ++row;
+        }
+    }
+    m_table->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    m_table->setSortingEnabled(true);
+    // The strongest first, as a surveyor reads the list.
+    m_table->sortByColumn(kColSignal, Qt::DescendingOrder);
+    m_table->resizeColumnsToContents();
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    layout->addWidget(m_table, 1);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    layout->addWidget(buttons);
+
+    int columnsWidth = 0;
+    for (int c = 0; c < kColumns; ++c) {
+        columnsWidth += m_table->columnWidth(c);
+    }
+    const int width = std::max(
+        kDesktopMinWidth, columnsWidth + 2 * m_table->frameWidth() +
+                              m_table->verticalScrollBar()->sizeHint().width() +
+                              layout->contentsMargins().left() + layout->contentsMargins().right());
+    resize(width, kDesktopHeight);
+}
 
 CInfo::CInfo(const CSiteData::PointDetails& details, bool signalIsSn, QWidget* parent)
     : QDialog(parent), m_list(new QListWidget(this)) {

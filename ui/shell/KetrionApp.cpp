@@ -16,8 +16,10 @@ CKetrionApp::~CKetrionApp() {
     ExitInstance();
 }
 
-bool CKetrionApp::InitInstance(Services& services, CMainFrame::LinkSteps steps) {
+bool CKetrionApp::InitInstance(Services& services, CMainFrame::LinkSteps steps, FrameLayout layout,
+                               QSettings* settings) {
     m_frame = std::make_unique<CMainFrame>(services, std::move(steps));
+    m_frame->SetLayout(layout, settings);
     if (!m_frame->OnCreate()) {
         m_frame.reset();
         services.prompt.Message(kCreateFailed);

@@ -25,7 +25,9 @@ public:
     // Creates the main frame with its start view, runs its start-up steps and
     // shows it. Returns false (after telling the user) when the frame cannot be
     // created; the program then ends.
-    bool InitInstance(Services& services, CMainFrame::LinkSteps steps);
+    // `layout` and `settings` as CMainFrame::SetLayout takes them.
+    bool InitInstance(Services& services, CMainFrame::LinkSteps steps,
+                      FrameLayout layout = FrameLayout::Handheld, QSettings* settings = nullptr);
     // Runs the event loop until the main window closes, then destroys the
     // frame (which stops the link thread first). Returns the loop's exit code.
     int Run();

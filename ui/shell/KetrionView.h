@@ -21,6 +21,17 @@ public:
     static constexpr int kBottomStrip = 20;
     // Point size of the two text lines.
     static constexpr int kFontPoints = 12;
+    // The handheld's view width: there the picture is stretched into the view
+    // exactly as it always was. Other sizes keep the picture in shape.
+    static constexpr int kHandheldWidth = 240;
+    static constexpr int kSplashWidth = 240;
+    static constexpr int kSplashHeight = 265;
+    // Picture rows of the two text lines where the picture keeps its shape
+    // (where the handheld's 268-high view puts them, in picture rows).
+    static constexpr int kFirmwarePictureRow = 143;
+    static constexpr int kSerialPictureRow = 171;
+    // Where the picture goes in a view of `size`.
+    static QRect PictureRect(QSize size);
 
     CKetrionView(CEngine& engine, CDraw& draw, QWidget* parent = nullptr);
 
@@ -29,6 +40,9 @@ public:
     // for high-density screens with the same layout.
     QImage Render(QSize size, qreal devicePixelRatio = 1.0);
     void OnDraw(QPainter& dc, QSize size);
+    void OnDrawHandheld(QPainter& dc, QSize size);
+    // A text centred in `band` on a white band as wide as its characters.
+    static void DrawTextLine(QPainter& dc, const QString& text, const QRect& band);
 
     // The two lines as drawn: "(Firmware 1.23)" and "(SN ABCD1234)".
     QString FirmwareLine() const;

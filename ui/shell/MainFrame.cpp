@@ -5,18 +5,32 @@
 #include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
+#include <QFileInfo>
 #include <QIcon>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPixmap>
+#include <QScreen>
+#include <QSettings>
 #include <QStackedWidget>
+#include <QTimer>
 #include <QToolBar>
+#include <utility>
 
 #include "engine/Engine.h"
+#include "engine/Location.h"
+#include "link/Com.h"
 #include "platform/Clock.h"
+#include "survey/SiteData.h"
+#include "survey/SiteProjection.h"
 #include "ui/shell/Commands.h"
 #include "ui/shell/Draw.h"
+#include "ui/shell/FrameDialogs.h"
 #include "ui/shell/KetrionApp.h"
 #include "ui/shell/KetrionView.h"
+#include "ui/shell/RecentFiles.h"
 #include "ui/shell/Snapshot.h"
+#include "ui/shell/StatusBar.h"
 #include "ui/siteview/Dialogs.h"
 #include "ui/siteview/SiteView.h"
 
@@ -32,6 +46,19 @@ constexpr int kLargeButton = 30;
 // The toolbar bitmaps paint their background in the button face grey, which
 // the bar shows as its own background.
 constexpr QRgb kButtonFace = qRgb(192, 192, 192);
+// The same strips drawn at twice the size, for screens of two device pixels
+// per logical pixel (and sharper scaling on others).
+const char* const kDoubleStrips[2] = {":/bitmaps/128@2x.bmp", ":/bitmaps/129@2x.bmp"};
+// Settings key of the desktop window's geometry.
+const char* const kGeometryKey = "window/geometry";
+
+// One button of a strip, its button-face background left transparent.
+QPixmap ButtonPixmap(const QImage& strip, int index, int size) {
+    const QImage cell = strip.copy(index * size, 0, size, size);
+    QPixmap button = QPixmap::fromImage(cell.convertToFormat(QImage::Format_ARGB32));
+    button.setMask(QBitmap::fromImage(cell.createMaskFromColor(kButtonFace)));
+    return button;
+}
 
 const char* CommandTip(int id) {
     switch (id) {
@@ -59,7 +86,12 @@ const char* CommandTip(int id) {
 }
 
 bool IsViewCommand(int id) {
-    return id >= ID_PROJECTION_OPEN && id <= ID_PLACE_AP;
+    return (id >= ID_PROJECTION_OPEN && id <= ID_PLACE_AP) ||
+           (id >= ID_ZOOM_FIT && id <= ID_VIEW_HEATMAP);
+}
+
+bool SamePath(const QString& a, const QString& b) {
+    return !a.isEmpty() && QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
 }
 
 // One fixed start-up wait. It goes through the clock so tests do not wait.
@@ -81,9 +113,18 @@ CMainFrame::CMainFrame(Services& services, LinkSteps steps, QWidget* parent)
     m_views->addWidget(start);
     m_views->setCurrentWidget(start);
 
+    m_viewDialogs = std::make_unique<FrameDialogs>();
+    m_recent = std::make_unique<RecentFiles>();
     m_siteViewFactory = [this](QWidget* parent) -> QWidget* {
-        return new CSiteView(m_services, parent);
+        m_viewDialogs->SetInner(&FrameDialogsOrOwn());
+        return new CSiteView(m_services, *m_viewDialogs, parent);
     };
+}
+
+void CMainFrame::SetLayout(FrameLayout layout, QSettings* settings) {
+    m_layout = layout;
+    m_settings = settings;
+    m_recent = std::make_unique<RecentFiles>(settings);
 }
 
 CMainFrame::~CMainFrame() {
@@ -104,14 +145,29 @@ bool CMainFrame::OnCreate() {
         QAction* action = m_commandBar->addAction(QString::fromLatin1(CommandTip(id)));
         action->setData(id);
         action->setToolTip(QString::fromLatin1(CommandTip(id)));
-        connect(action, &QAction::triggered, this, [this, id] { OnCommand(id); });
+        connect(action, &QAction::triggered, this, &CMainFrame::OnActionTriggered);
     }
     addToolBar(Qt::BottomToolBarArea, m_commandBar);
     if (!LoadButtons(kClientWidth)) {
         return false;
     }
+    if (m_layout == FrameLayout::Desktop) {
+        BuildMenus();
+        m_statusBar = new CStatusBar(this);
+        setStatusBar(m_statusBar);
+        // The GPS age counts on between reports, and a stopped receiver
+        // sends none: the bar updates by itself as well.
+        m_statusTimer = new QTimer(this);
+        m_statusTimer->setInterval(kStatusPeriodMs);
+        connect(m_statusTimer, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
+        m_statusTimer->start();
+    }
     UpdateCommandStates();
-    resize(kClientWidth, kClientHeight + m_commandBar->sizeHint().height());
+    if (m_layout == FrameLayout::Desktop) {
+        RestoreWindowGeometry();
+    } else {
+        resize(kClientWidth, kClientHeight + m_commandBar->sizeHint().height());
+    }
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
     // The engine's redraw request arrives on the link thread: only post.
@@ -130,7 +186,250 @@ bool CMainFrame::OnCreate() {
     m_services.engine.Start();
     StartupWait(m_services.clock);
     QApplication::restoreOverrideCursor();
+    UpdateStatus();
     return true;
+}
+
+QAction* CMainFrame::AddMenuCommand(QMenu* menu, int id, const QString& text,
+                                    const QList<QKeySequence>& keys) {
+    auto* action = new QAction(text, this);
+    action->setData(id);
+    action->setShortcuts(keys);
+    menu->addAction(action);
+    connect(action, &QAction::triggered, this, &CMainFrame::OnActionTriggered);
+    m_menuActions << action;
+    return action;
+}
+
+void CMainFrame::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    AddMenuCommand(file, ID_PROJECTION_OPEN, QStringLiteral("Open &projection..."),
+                   {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    AddMenuCommand(file, ID_COLLECTION_NEW, QStringLiteral("&New collection..."),
+                   {QKeySequence::New});
+    AddMenuCommand(file, ID_COLLECTION_OPEN, QStringLiteral("Open &collection..."),
+                   {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)});
+    m_recentMenu = file->addMenu(QStringLiteral("&Recent files"));
+    m_recentMenu->setObjectName(QStringLiteral("menuRecent"));
+    UpdateRecentMenu();
+    file->addSeparator();
+    AddMenuCommand(file, ID_SNAPSHOT, QStringLiteral("&Snapshot..."),
+                   {QKeySequence(Qt::CTRL | Qt::Key_P)});
+    file->addSeparator();
+    QAction* quit = file->addAction(QStringLiteral("&Quit"));
+    quit->setObjectName(QStringLiteral("actionQuit"));
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    quit->setMenuRole(QAction::QuitRole);
+    connect(quit, &QAction::triggered, this, &QWidget::close);
+
+    QMenu* survey = menuBar()->addMenu(QStringLiteral("&Survey"));
+    AddMenuCommand(survey, ID_SCAN_START, QStringLiteral("&Record"), {QKeySequence(Qt::Key_F5)});
+    AddMenuCommand(survey, ID_SCAN_STOP, QStringLiteral("S&top"), {QKeySequence(Qt::Key_F6)});
+    // Space starts recording and stops it again.
+    auto* toggle = new QAction(QStringLiteral("Record or stop"), this);
+    toggle->setObjectName(QStringLiteral("actionRecordToggle"));
+    toggle->setShortcut(QKeySequence(Qt::Key_Space));
+    connect(toggle, &QAction::triggered, this,
+            [this] { OnCommand(IsRecording() ? ID_SCAN_STOP : ID_SCAN_START); });
+    addAction(toggle);
+    survey->addSeparator();
+    AddMenuCommand(survey, ID_PLACE_AP, QStringLiteral("&Place access point"), {});
+
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+    AddMenuCommand(view, ID_ZOOM_IN, QStringLiteral("Zoom &in"),
+                   {QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
+    AddMenuCommand(view, ID_ZOOM_OUT, QStringLiteral("Zoom &out"), {QKeySequence::ZoomOut});
+    AddMenuCommand(view, ID_ZOOM_FIT, QStringLiteral("&Fit to window"),
+                   {QKeySequence(Qt::CTRL | Qt::Key_0)});
+    view->addSeparator();
+    QAction* legend = AddMenuCommand(view, ID_VIEW_LEGEND, QStringLiteral("&Legend"), {});
+    legend->setCheckable(true);
+    legend->setChecked(true);
+    QAction* heatmap = AddMenuCommand(view, ID_VIEW_HEATMAP, QStringLiteral("&Heatmap"), {});
+    heatmap->setCheckable(true);
+
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
+    AddMenuCommand(help, ID_APP_ABOUT, QStringLiteral("&About Ketrion"), {});
+}
+
+void CMainFrame::UpdateRecentMenu() {
+    if (m_recentMenu == nullptr) {
+        return;
+    }
+    m_recentMenu->clear();
+    int number = 0;
+    const auto addList = [&](RecentFiles::Kind kind, const QString& kindName) {
+        for (const QString& path : m_recent->List(kind)) {
+            ++number;
+            QAction* action = m_recentMenu->addAction(
+                QStringLiteral("&%1 %2").arg(number).arg(QFileInfo(path).fileName()));
+            action->setToolTip(path);
+            action->setStatusTip(path);
+            action->setData(QStringList{kindName, path});
+            connect(action, &QAction::triggered, this, &CMainFrame::OnRecentTriggered);
+        }
+    };
+    addList(RecentFiles::Kind::Projection, QStringLiteral("projection"));
+    if (number > 0 && !m_recent->List(RecentFiles::Kind::Collection).isEmpty()) {
+        m_recentMenu->addSeparator();
+    }
+    addList(RecentFiles::Kind::Collection, QStringLiteral("collection"));
+    if (number == 0) {
+        m_recentMenu->addAction(QStringLiteral("No recent files"))->setEnabled(false);
+        return;
+    }
+    m_recentMenu->addSeparator();
+    connect(m_recentMenu->addAction(QStringLiteral("Clear the list")), &QAction::triggered, this,
+            [this] {
+                m_recent->Clear();
+                UpdateRecentMenu();
+            });
+}
+
+void CMainFrame::OnRecentTriggered() {
+    auto* action = qobject_cast<QAction*>(sender());
+    if (action == nullptr) {
+        return;
+    }
+    const QStringList entry = action->data().toStringList();
+    if (entry.size() != 2) {
+        return;
+    }
+    const bool projection = entry[0] == QStringLiteral("projection");
+    const QString& path = entry[1];
+    if (!QFileInfo::exists(path)) {
+        FrameDialogsOrOwn().Message(
+            QStringLiteral("%1 no longer exists; it has been taken off the recent files.")
+                .arg(path));
+        m_recent->Remove(projection ? RecentFiles::Kind::Projection : RecentFiles::Kind::Collection,
+                         path);
+        UpdateRecentMenu();
+        return;
+    }
+    if (projection) {
+        OpenProjectionFile(path);
+    } else {
+        OpenCollectionFile(path);
+    }
+}
+
+QSize CMainFrame::DesktopWindowSize(QSize available) {
+    const int width = available.width() * kDesktopScreenShare / 100;
+    const int height = available.height() * kDesktopScreenShare / 100;
+    return {std::max(width, kClientWidth), std::max(height, kClientHeight)};
+}
+
+void CMainFrame::RestoreWindowGeometry() {
+    if (m_settings != nullptr &&
+        restoreGeometry(m_settings->value(QString::fromLatin1(kGeometryKey)).toByteArray())) {
+        return;
+    }
+    const QScreen* screen = this->screen();
+    if (screen == nullptr) {
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (screen == nullptr) {
+        resize(DesktopWindowSize(QSize(kClientWidth, kClientHeight)));
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    resize(DesktopWindowSize(available.size()));
+    move(available.center() - QPoint(width() / 2, height() / 2));
+}
+
+QAction* CMainFrame::MenuAction(int id) const {
+    for (QAction* action : m_menuActions) {
+        if (action->data().toInt() == id) {
+            return action;
+        }
+    }
+    return nullptr;
+}
+
+QAction* CMainFrame::NamedAction(const QString& objectName) const {
+    return findChild<QAction*>(objectName);
+}
+
+bool CMainFrame::IsRecording() const {
+    const auto* site = qobject_cast<const CSiteView*>(m_siteView);
+    return site != nullptr && site->IsCollecting();
+}
+
+void CMainFrame::UpdateStatus() {
+    if (m_statusBar == nullptr) {
+        return;
+    }
+    StatusFacts facts;
+    facts.portOpen = m_services.com.IsPortOpen();
+    facts.link = m_services.engine.linkState.load();
+    const LocationSnapshot fix = m_services.location.Snapshot();
+    facts.fixStatus = fix.fixStatus;
+    facts.gpsAge = fix.ageSeconds;
+    facts.reports = fix.reports;
+    facts.recording = IsRecording();
+    facts.points = m_services.data.PointCount();
+    facts.file = m_services.data.Path();
+    m_statusBar->Show(facts);
+}
+
+void CMainFrame::OnActionTriggered() {
+    if (auto* action = qobject_cast<QAction*>(sender())) {
+        OnCommand(action->data().toInt());
+    }
+}
+
+Dialogs& CMainFrame::FrameDialogsOrOwn() {
+    if (m_dialogs == nullptr) {
+        m_ownDialogs = std::make_unique<QtDialogs>(this);
+        m_dialogs = m_ownDialogs.get();
+    }
+    return *m_dialogs;
+}
+
+void CMainFrame::SwitchToPaintedView() {
+    SwitchToView();
+    // A new site view puts its blank plan in place at its first paint; a file
+    // opened before that paint (no dialog ran an event loop in between) would
+    // have its plan replaced by it.
+    if (auto* site = qobject_cast<CSiteView*>(ActiveView())) {
+        site->Render();
+    }
+}
+
+void CMainFrame::OpenProjectionFile(const QString& path) {
+    SwitchToPaintedView();
+    m_viewDialogs->PresetFile(QFileInfo(path).absoluteFilePath());
+    RunFileCommand(ID_PROJECTION_OPEN);
+}
+
+void CMainFrame::OpenCollectionFile(const QString& path) {
+    SwitchToPaintedView();
+    // An existing file is opened; a new name is created, as "No" to the
+    // open-existing question and the save dialog would.
+    m_viewDialogs->PresetYesNo(QFileInfo::exists(path));
+    m_viewDialogs->PresetFile(QFileInfo(path).absoluteFilePath());
+    RunFileCommand(ID_COLLECTION_OPEN);
+}
+
+void CMainFrame::RunFileCommand(int id) {
+    if (auto* target = dynamic_cast<CommandTarget*>(ActiveView()); target != nullptr) {
+        target->OnCommand(id);
+    }
+    // What the command took becomes the first of the recent files.
+    if (const std::optional<QString> chosen = m_viewDialogs->LastChosen()) {
+        if (id == ID_PROJECTION_OPEN &&
+            SamePath(QFile::decodeName(m_services.projection.m_strProjectionPath.c_str()),
+                     *chosen)) {
+            m_recent->Add(RecentFiles::Kind::Projection, QFileInfo(*chosen).absoluteFilePath());
+        } else if (id == ID_COLLECTION_OPEN &&
+                   SamePath(QFile::decodeName(m_services.data.Path().c_str()), *chosen) &&
+                   CheckCollectionFile(*chosen) == CollectionCheck::Collection) {
+            m_recent->Add(RecentFiles::Kind::Collection, QFileInfo(*chosen).absoluteFilePath());
+        }
+    }
+    m_viewDialogs->EndCommand();
+    UpdateRecentMenu();
+    UpdateStatus();
 }
 
 bool CMainFrame::LoadButtons(int clientWidth) {
@@ -145,13 +444,23 @@ bool CMainFrame::LoadButtons(int clientWidth) {
     if (strip.isNull() || strip.width() < count * size || strip.height() < size) {
         return false;
     }
+    const QImage doubled(QString::fromLatin1(kDoubleStrips[large ? 1 : 0]));
+    const bool haveDoubled = doubled.width() >= count * size * 2 && doubled.height() >= size * 2;
     const QList<QAction*> actions = m_commandBar->actions();
     for (int i = 0; i < count && i < actions.size(); ++i) {
-        QPixmap button = QPixmap::fromImage(
-            strip.copy(i * size, 0, size, size).convertToFormat(QImage::Format_ARGB32));
-        button.setMask(QBitmap::fromImage(
-            strip.copy(i * size, 0, size, size).createMaskFromColor(kButtonFace)));
-        actions[i]->setIcon(QIcon(button));
+        QIcon icon(ButtonPixmap(strip, i, size));
+        if (haveDoubled) {
+            QPixmap sharp = ButtonPixmap(doubled, i, size * 2);
+            sharp.setDevicePixelRatio(2.0);
+            icon.addPixmap(sharp);
+        }
+        actions[i]->setIcon(icon);
+        // The menus show the same pictures.
+        for (QAction* item : m_menuActions) {
+            if (item->data() == actions[i]->data()) {
+                item->setIcon(icon);
+            }
+        }
     }
     m_commandBar->setIconSize(QSize(size, size));
     m_buttonSize = size;
@@ -173,9 +482,18 @@ QAction* CMainFrame::CommandAction(int id) const {
 void CMainFrame::UpdateCommandStates() {
     // A command with no handler on the active view is greyed out, as the
     // handheld's command routing did for the start view.
-    const bool viewHandles = dynamic_cast<CommandTarget*>(ActiveView()) != nullptr;
+    // On a desktop a view command opens the site view itself, so nothing is
+    // greyed out.
+    const bool viewHandles =
+        dynamic_cast<CommandTarget*>(ActiveView()) != nullptr || m_layout == FrameLayout::Desktop;
     for (int id : kCommandBarOrder) {
         if (QAction* action = CommandAction(id); action != nullptr && IsViewCommand(id)) {
+            action->setEnabled(viewHandles);
+        }
+    }
+    for (QAction* action : m_menuActions) {
+        const int id = action->data().toInt();
+        if (IsViewCommand(id) || id == ID_COLLECTION_NEW) {
             action->setEnabled(viewHandles);
         }
     }
@@ -233,9 +551,31 @@ void CMainFrame::OnCommand(int id) {
         OnSnapshot();
         return;
     }
+    if (m_layout == FrameLayout::Desktop && (IsViewCommand(id) || id == ID_COLLECTION_NEW)) {
+        SwitchToView();
+    }
+    if (id == ID_COLLECTION_NEW) {
+        // The collection command with its first question answered: create.
+        if (dynamic_cast<CommandTarget*>(ActiveView()) != nullptr) {
+            m_viewDialogs->PresetYesNo(false);
+            RunFileCommand(ID_COLLECTION_OPEN);
+        }
+        return;
+    }
+    if (id == ID_PROJECTION_OPEN || id == ID_COLLECTION_OPEN) {
+        RunFileCommand(id);
+        return;
+    }
     if (auto* target = dynamic_cast<CommandTarget*>(ActiveView()); target != nullptr) {
         target->OnCommand(id);
     }
+    if (id == ID_VIEW_LEGEND || id == ID_VIEW_HEATMAP) {
+        // The menu's tick follows the command also when it came from elsewhere.
+        if (QAction* action = MenuAction(id); action != nullptr && sender() != action) {
+            action->setChecked(!action->isChecked());
+        }
+    }
+    UpdateStatus();
 }
 
 void CMainFrame::OnSnapshot() {
@@ -247,11 +587,7 @@ void CMainFrame::OnSnapshot() {
         m_snapshot(view);
         return;
     }
-    if (m_dialogs == nullptr) {
-        m_ownDialogs = std::make_unique<QtDialogs>(this);
-        m_dialogs = m_ownDialogs.get();
-    }
-    TakeSnapshot(*view, m_services, *m_dialogs);
+    TakeSnapshot(*view, m_services, FrameDialogsOrOwn());
 }
 
 void CMainFrame::SetSiteViewFactory(ViewFactory factory) {
@@ -267,10 +603,27 @@ void CMainFrame::SetDialogs(Dialogs* dialogs) {
     if (dialogs != nullptr) {
         m_ownDialogs.reset();
     }
+    m_viewDialogs->SetInner(dialogs != nullptr ? dialogs : &FrameDialogsOrOwn());
 }
 
 void CMainFrame::PostEngineUpdate() {
     QCoreApplication::postEvent(this, new QEvent(WM_ENGINE_UPDATE));
+}
+
+namespace {
+
+// The queued form of an EngineEvent: a copy travels with the Qt event.
+class EngineEventMessage final : public QEvent {
+public:
+    explicit EngineEventMessage(EngineEvent event)
+        : QEvent(WM_ENGINE_EVENT), engineEvent(std::move(event)) {}
+    const EngineEvent engineEvent;
+};
+
+}  // namespace
+
+void CMainFrame::PostEngineEvent(const EngineEvent& event) {
+    QCoreApplication::postEvent(this, new EngineEventMessage(event));
 }
 
 bool CMainFrame::event(QEvent* e) {
@@ -278,11 +631,29 @@ bool CMainFrame::event(QEvent* e) {
         OnEngineUpdate();
         return true;
     }
+    if (e->type() == WM_ENGINE_EVENT) {
+        OnEngineEvent(static_cast<EngineEventMessage*>(e)->engineEvent);
+        return true;
+    }
     return QMainWindow::event(e);
+}
+
+void CMainFrame::OnEngineEvent(const EngineEvent& event) {
+    emit engineEvent(event);
+    QWidget* view = ActiveView();
+    if (auto* target = dynamic_cast<EngineEventTarget*>(view)) {
+        target->OnEngineEvent(event);
+    }
+    if (auto* area = qobject_cast<QAbstractScrollArea*>(view)) {
+        area->viewport()->update();
+    } else if (view != nullptr) {
+        view->update();
+    }
 }
 
 void CMainFrame::OnEngineUpdate() {
     ++m_engineUpdates;
+    UpdateStatus();
     // Invalidate without erasing: the view repaints itself completely.
     QWidget* view = ActiveView();
     if (auto* area = qobject_cast<QAbstractScrollArea*>(view)) {
@@ -294,8 +665,10 @@ void CMainFrame::OnEngineUpdate() {
 
 void CMainFrame::changeEvent(QEvent* e) {
     QMainWindow::changeEvent(e);
-    // Minimising is how the handheld's user closes the program.
-    if (e->type() == QEvent::WindowStateChange && isMinimized()) {
+    // Minimising is how the handheld's user closes the program; on a desktop
+    // it only minimises.
+    if (m_layout == FrameLayout::Handheld && e->type() == QEvent::WindowStateChange &&
+        isMinimized()) {
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     }
 }
@@ -308,9 +681,24 @@ void CMainFrame::resizeEvent(QResizeEvent* e) {
 }
 
 void CMainFrame::closeEvent(QCloseEvent* e) {
+    if (m_layout == FrameLayout::Desktop && !m_closeWithoutAsking && IsRecording() &&
+        !FrameDialogsOrOwn().AskYesNo(QString::fromLatin1(kCloseWhileRecording))) {
+        e->ignore();
+        return;
+    }
+    m_closeWithoutAsking = false;
+    if (m_settings != nullptr) {
+        m_settings->setValue(QString::fromLatin1(kGeometryKey), saveGeometry());
+    }
     StopLink();
     e->accept();
     QMainWindow::closeEvent(e);
+}
+
+void CMainFrame::CloseWithoutAsking() {
+    m_closeWithoutAsking = true;
+    close();
+    m_closeWithoutAsking = false;
 }
 
 void CMainFrame::StopLink() {

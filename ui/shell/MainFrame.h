@@ -5,18 +5,33 @@
 #include <functional>
 #include <memory>
 
+#include "engine/EngineEvent.h"
 #include "ui/shell/Services.h"
 
 class QStackedWidget;
 class QToolBar;
 class QAction;
+class QMenu;
+class QSettings;
+class QTimer;
 
 namespace ketrion {
 
 class Dialogs;
+class CStatusBar;
+class FrameDialogs;
+class RecentFiles;
+
+// How the main window is laid out. The handheld's: a 240 x 268 client area
+// with the command bar below it, and minimising ends the program. The
+// desktop's: sized to the screen and remembered between runs, with menus,
+// keyboard shortcuts, a status bar and the command bar.
+enum class FrameLayout { Handheld, Desktop };
 
 // The engine's redraw request, posted to the frame from the link thread.
 inline constexpr QEvent::Type WM_ENGINE_UPDATE = static_cast<QEvent::Type>(QEvent::User + 100);
+// An EngineEvent, posted to the frame from the link thread.
+inline constexpr QEvent::Type WM_ENGINE_EVENT = static_cast<QEvent::Type>(QEvent::User + 101);
 
 // The main window: command bar, the start view and (after the first tap) the
 // site view. Runs the start-up steps of the receiver link.
@@ -40,6 +55,12 @@ public:
     CMainFrame(Services& services, LinkSteps steps, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
+    // Chooses the layout; call before OnCreate (the default is the handheld's).
+    // `settings` keeps the desktop window's geometry and the recent files
+    // between runs; null keeps nothing. It must outlive the frame.
+    void SetLayout(FrameLayout layout, QSettings* settings = nullptr);
+    FrameLayout Layout() const { return m_layout; }
+
     // The frame's creation steps: command bar, engine notification, link start
     // with its two waits, wait cursor. Returns false when the command bar
     // cannot be built (the program then ends).
@@ -57,6 +78,11 @@ public:
 
     // Thread-safe: posts WM_ENGINE_UPDATE to the frame (the engine's Notify hook).
     void PostEngineUpdate();
+    // Thread-safe: posts a WM_ENGINE_EVENT carrying `event` (the engine's
+    // onEvent hook). On the user-interface thread the frame then emits
+    // engineEvent, hands the event to the active view when it is an
+    // EngineEventTarget, and invalidates the view.
+    void PostEngineEvent(const EngineEvent& event);
 
     void SetSiteViewFactory(ViewFactory factory);
     // Replaces the snapshot command (the default saves a JPEG of the active view).
@@ -67,6 +93,40 @@ public:
 
     // Stops and joins the link thread; called on close, safe to call again.
     void StopLink();
+
+    // Opens a session file as its menu command would, without the file
+    // dialog: switches to the site view, then loads the projection / opens
+    // the collection (a collection that does not exist yet is created).
+    void OpenProjectionFile(const QString& path);
+    void OpenCollectionFile(const QString& path);
+    // Closes without the question that closing while recording asks (a
+    // polite kill, an unattended run).
+    void CloseWithoutAsking();
+    // True while the site view's collection timer runs.
+    bool IsRecording() const;
+    // Reads the shared state into the status bar (desktop layout).
+    void UpdateStatus();
+
+    // Desktop layout only (null otherwise): the status bar, and the menu
+    // action of command `id` (including ID_ZOOM_FIT, ID_VIEW_LEGEND,
+    // ID_VIEW_HEATMAP), or the action named `objectName` ("actionQuit").
+    CStatusBar* StatusBar() const { return m_statusBar; }
+    QAction* MenuAction(int id) const;
+    QAction* NamedAction(const QString& objectName) const;
+    RecentFiles& Recent() { return *m_recent; }
+    // Rebuilds the recent files submenu from the list.
+    void UpdateRecentMenu();
+
+    // The desktop window's first size on a screen of `available` size: most
+    // of it, at least the handheld's window.
+    static QSize DesktopWindowSize(QSize available);
+    // Asked before closing while recording.
+    static constexpr const char* kCloseWhileRecording =
+        "Recording is running. Stop recording and quit Ketrion?";
+    // Share of the screen the desktop window first takes, in percent.
+    static constexpr int kDesktopScreenShare = 80;
+    // Period of the status bar's own update (the GPS age counts on by itself).
+    static constexpr int kStatusPeriodMs = 1000;
 
     Services& services() { return m_services; }
     QToolBar* commandBar() const { return m_commandBar; }
@@ -92,6 +152,10 @@ public:
     // Child identifier that the site view gets.
     static constexpr int kSiteViewId = 2;
 
+signals:
+    // News from the link thread, on the user-interface thread.
+    void engineEvent(const ketrion::EngineEvent& event);
+
 protected:
     bool event(QEvent* e) override;
     void changeEvent(QEvent* e) override;
@@ -99,9 +163,22 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
+    // The actions' slots. Every menu and command bar action carries its
+    // command id as data; the sender's id is the command run. A recent files
+    // entry opens the file it names.
+    void OnActionTriggered();
+    void OnRecentTriggered();
+    void BuildMenus();
+    QAction* AddMenuCommand(QMenu* menu, int id, const QString& text,
+                            const QList<QKeySequence>& keys);
+    void RestoreWindowGeometry();
+    void RunFileCommand(int id);
+    void SwitchToPaintedView();
+    Dialogs& FrameDialogsOrOwn();
     bool LoadButtons(int clientWidth);
     void UpdateCommandStates();
     void OnEngineUpdate();
+    void OnEngineEvent(const EngineEvent& event);
     void OnSnapshot();
 
     Services& m_services;
@@ -117,6 +194,16 @@ private:
     int m_buttonSize = 0;
     bool m_linkStarted = false;
     int m_engineUpdates = 0;
+
+    FrameLayout m_layout = FrameLayout::Handheld;
+    QSettings* m_settings = nullptr;
+    std::unique_ptr<FrameDialogs> m_viewDialogs;
+    std::unique_ptr<RecentFiles> m_recent;
+    CStatusBar* m_statusBar = nullptr;
+    QMenu* m_recentMenu = nullptr;
+    QTimer* m_statusTimer = nullptr;
+    QList<QAction*> m_menuActions;
+    bool m_closeWithoutAsking = false;
 };
 
 }  // namespace ketrion

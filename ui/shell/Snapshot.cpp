@@ -199,16 +199,32 @@ QImage FitCaptureToSnapshot(const QImage& capture) {
     return out;
 }
 
+QImage SnapshotPicture(const QImage& capture) {
+    if (capture.isNull() || capture.width() <= 0 || capture.height() <= 0) {
+        return {};
+    }
+    // A 240-wide view is the handheld's screen: its picture keeps its size.
+    const qreal ratio = capture.devicePixelRatio() > 0 ? capture.devicePixelRatio() : 1.0;
+    if (qRound(capture.width() / ratio) == kSnapshotWidth) {
+        return FitCaptureToSnapshot(capture);
+    }
+    QImage picture = capture.convertToFormat(QImage::Format_RGB888);
+    picture.setDevicePixelRatio(1.0);
+    return picture;
+}
+
 void TakeSnapshot(QWidget& activeView, Sound& sound, Dialogs& dialogs,
                   const QString& counterFolder) {
     sound.PlayResourceSound("CAMERA");
 
     // The picture is taken now, before the save dialog covers the view.
-    const QImage picture = FitCaptureToSnapshot(activeView.grab().toImage());
+    const QImage picture = SnapshotPicture(activeView.grab().toImage());
+    const int width = picture.width();
+    const int height = picture.height();
     std::vector<std::uint8_t> buffer;
     if (!picture.isNull()) {
         try {
-            buffer.resize(static_cast<std::size_t>(kSnapshotWidth) * kSnapshotHeight * 3);
+            buffer.resize(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 3);
         } catch (const std::bad_alloc&) {
             buffer.clear();
         }
@@ -218,9 +234,9 @@ void TakeSnapshot(QWidget& activeView, Sound& sound, Dialogs& dialogs,
         return;
     }
     // The encoder takes its rows bottom-up, as a screen capture stores them.
-    const std::size_t stride = static_cast<std::size_t>(kSnapshotWidth) * 3;
-    for (int row = 0; row < kSnapshotHeight; ++row) {
-        std::memcpy(buffer.data() + static_cast<std::size_t>(kSnapshotHeight - 1 - row) * stride,
+    const std::size_t stride = static_cast<std::size_t>(width) * 3;
+    for (int row = 0; row < height; ++row) {
+        std::memcpy(buffer.data() + static_cast<std::size_t>(height - 1 - row) * stride,
                     picture.constScanLine(row), stride);
     }
 
@@ -241,8 +257,8 @@ void TakeSnapshot(QWidget& activeView, Sound& sound, Dialogs& dialogs,
     bool written = false;
     {
         WaitCursor wait;
-        written = WriteJpeg(QFile::encodeName(*chosen).toStdString(), kSnapshotWidth,
-                            kSnapshotHeight, 100, buffer.data());
+        written =
+            WriteJpeg(QFile::encodeName(*chosen).toStdString(), width, height, 100, buffer.data());
         // The counter advances from the number read, whatever name was chosen
         // and even when the write failed.
         WriteSnapshotCounter(counterFolder, static_cast<long long>(number) + 1);

@@ -14,7 +14,7 @@ class Dialogs;
 class Sound;
 struct Services;
 
-// Size of every snapshot picture.
+// Size of the snapshot picture of the handheld's 240-wide view.
 inline constexpr int kSnapshotWidth = 240;
 inline constexpr int kSnapshotHeight = 265;
 
@@ -31,8 +31,8 @@ bool WriteJpeg(const std::string& path, int width, int height, int quality,
                const std::uint8_t* bottomUpRgb);
 
 // The camera command (32778) of the main frame: captures `activeView` as it is
-// on screen, proposes the next numbered name from the counter file, asks where
-// to save it and writes the JPEG there.
+// on screen (see SnapshotPicture), proposes the next numbered name from the counter file, asks
+// where to save it and writes the JPEG there.
 void TakeSnapshot(QWidget& activeView, Services& services, Dialogs& dialogs);
 // The same with its collaborators named: the sound to play ("CAMERA") and the
 // folder of the counter file.
@@ -55,5 +55,10 @@ QString SnapshotFileName(int number);
 // 265 rows are taken, padded with black above when there are fewer. The result
 // is RGB888. A null capture gives a null image.
 QImage FitCaptureToSnapshot(const QImage& capture);
+// The picture a snapshot saves of a view captured as `capture`: on the
+// handheld's 240-wide view the 240 x 265 picture above; on any other size the
+// view as it is on screen, at its real size (every device pixel of a
+// high-density screen), RGB888. A null capture gives a null image.
+QImage SnapshotPicture(const QImage& capture);
 
 }  // namespace ketrion

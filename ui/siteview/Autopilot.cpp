@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileInfo>
 
+#include <csignal>
 #include <cstdio>
 
 #include "survey/SiteData.h"
@@ -30,8 +31,60 @@ CAutopilot::~CAutopilot() = default;
 
 void CAutopilot::Start(CMainFrame* frame) {
     m_frame = frame;
+    Listen();
     m_step = Step::FirstTap;
     m_stepTimer.start(0);
+}
+
+void CAutopilot::Listen() {
+    if (m_listening || !m_frame) {
+        return;
+    }
+    m_listening = true;
+    connect(m_frame, &CMainFrame::engineEvent, this, &CAutopilot::OnEngineEvent);
+}
+
+void CAutopilot::OnEngineEvent(const EngineEvent& event) {
+    switch (event.kind) {
+        case EngineEventKind::LinkLost:
+            std::fprintf(stderr, "link lost: %s\n", event.reason.c_str());
+            break;
+        case EngineEventKind::LinkRestored:
+            std::fprintf(stderr, "link restored\n");
+            m_lastProgress = std::chrono::steady_clock::now();
+            break;
+        case EngineEventKind::ScanAbandoned:
+            std::fprintf(stderr, "scan abandoned: %s\n", event.reason.c_str());
+            break;
+        case EngineEventKind::ScanEnded:
+        case EngineEventKind::GpsUpdate:
+            return;  // routine: the points themselves tell
+    }
+    std::fflush(stderr);
+}
+
+void CAutopilot::Interrupt(int signalNumber) {
+    if (m_exitCode >= 0) {
+        return;
+    }
+    m_stepTimer.stop();
+    m_pollTimer.stop();
+    if (CSiteView* view = SiteView(); view != nullptr && m_step >= Step::Waiting) {
+        view->OnScanStop();  // no reading is asked for after the signal
+    }
+    const char* name = signalNumber == SIGINT    ? "SIGINT"
+                       : signalNumber == SIGTERM ? "SIGTERM"
+                       : signalNumber == SIGHUP  ? "SIGHUP"
+                                                 : "a signal";
+    char text[200];
+    std::snprintf(text, sizeof text, "stopped by %s: recorded %zu of %d points to %s", name,
+                  Recorded(), m_settings.readings, m_settings.collection.c_str());
+    m_failure = text;
+    m_exitCode = 128 + (signalNumber > 0 ? signalNumber : 0);
+    m_step = Step::Done;
+    std::fprintf(stderr, "ketrion: autopilot: %s\n", text);
+    std::fflush(stderr);
+    Finish();
 }
 
 std::size_t CAutopilot::Recorded() const {
@@ -74,6 +127,7 @@ void CAutopilot::RunStep() {
                 Fail("no main window to drive");
                 return;
             }
+            Listen();
             m_frame->SetDialogs(&m_dialogs);
             m_frame->SwitchToView();  // the first tap on the start view
             CSiteView* view = SiteView();

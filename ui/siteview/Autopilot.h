@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <string>
 
+#include "engine/EngineEvent.h"
 #include "ui/siteview/Dialogs.h"
 
 namespace ketrion {
@@ -37,7 +38,9 @@ struct AutopilotSettings {
 // file, record, stop, snapshot), answering every dialog itself, and waits for
 // the readings to come through the real timer, engine and link thread. Prints
 // "recorded N points to FILE" on success; a failure is printed on standard
-// error. Ends the event loop with the exit code (0 on success).
+// error. Ends the event loop with the exit code (0 on success). The link's
+// news is printed on standard error as it comes, one line each: "link lost:
+// REASON", "link restored", "scan abandoned: REASON".
 class CAutopilot : public QObject {
     Q_OBJECT
 public:
@@ -58,6 +61,14 @@ public:
     // Survey points recorded in this run.
     std::size_t Recorded() const;
 
+    // A stop signal (SIGINT, SIGTERM, SIGHUP) arrived during the run: stops
+    // recording, says how many points were recorded, and ends the run with
+    // exit code 128 + the signal's number (as a shell reports a killed job).
+    void Interrupt(int signalNumber);
+    // Prints the line for one engine event (and notes a restored link as
+    // progress, so the no-point timeout counts from the board's return).
+    void OnEngineEvent(const EngineEvent& event);
+
 signals:
     void finished(int exitCode);
 
@@ -72,6 +83,8 @@ private:
     void Finish();
     bool CheckNoMessages(const char* what);
     CSiteView* SiteView() const;
+    // Listens to the frame's engine events (once).
+    void Listen();
 
     Services& m_services;
     AutopilotSettings m_settings;
@@ -85,6 +98,7 @@ private:
     std::chrono::steady_clock::time_point m_lastProgress;
     int m_exitCode = -1;
     std::string m_failure;
+    bool m_listening = false;
 };
 
 }  // namespace ketrion

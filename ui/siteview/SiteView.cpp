@@ -9,13 +9,16 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "engine/Engine.h"
+#include "engine/EngineEvent.h"
 #include "engine/Location.h"
 #include "platform/Sound.h"
 #include "survey/SiteData.h"
@@ -24,6 +27,7 @@
 #include "ui/shell/Info.h"
 #include "ui/shell/Services.h"
 #include "ui/siteview/Dialogs.h"
+#include "ui/siteview/Legend.h"
 
 namespace ketrion {
 
@@ -40,19 +44,18 @@ constexpr int kBlankPlanHeight = 265;
 constexpr int kMarkerSize = 32;
 // The instruction screen leaves this strip at the bottom unpainted.
 constexpr int kInstructionStrip = 20;
-// Discs are this large on a screen up to 240 pixels wide, and twice that on wider ones.
-constexpr int kNarrowScreen = 240;
+// Discs are this large on the handheld; at wider clients they are
+// kWideDiscRadius at 100% and follow the zoom between the two bounds.
 constexpr int kDiscRadius = 10;
 constexpr int kWideDiscRadius = 20;
-// Half the side of the box the "AP" label is centred in, whatever the disc size.
-constexpr int kApLabelHalf = 10;
-// Border around a disc image, so the pen's outer pixels fit.
-constexpr int kSpriteMargin = 2;
-// The path's dashes: kDashLength pixels drawn in every kDashPeriod.
-constexpr int kDashLength = 4;
-constexpr int kDashPeriod = 6;
-// Band font: 8 points, face "System".
+constexpr double kMinDiscRadius = 6.0;
+constexpr double kMaxDiscRadius = 40.0;
+// Band font: 8 points, face "System"; larger at desktop sizes.
 constexpr int kBandFontPoints = 8;
+constexpr int kDesktopBandFontPoints = 10;
+// A loaded collection is shown with this many client pixels around its
+// points, at no more than 100%.
+constexpr double kPointsMargin = 40.0;
 // Smallest size a band's text is shrunk to so that it fits the band.
 constexpr double kBandFontMinPoints = 5.0;
 
@@ -102,12 +105,7 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
     : QAbstractScrollArea(parent),
       m_services(services),
       m_dialogs(dialogs),
-      m_penDash(kBlack, 1, Qt::DashLine),
-      m_brBlack(kBlack),
-      m_brWhite(kWhite),
-      m_brRed(kRed),
-      m_brGreen(kGreen),
-      m_brBlue(kBlue) {
+      m_input(*this, viewport()) {
     if (m_dialogs == nullptr) {
         m_ownDialogs = std::make_unique<QtDialogs>(this);
         m_dialogs = m_ownDialogs.get();
@@ -132,9 +130,8 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
 
     m_collectionTimer.setInterval(kCollectionPeriodMs);
     connect(&m_collectionTimer, &QTimer::timeout, this, &CSiteView::OnTimer);
-    m_holdTimer.setSingleShot(true);
-    m_holdTimer.setInterval(kTapAndHoldMs);
-    connect(&m_holdTimer, &QTimer::timeout, this, &CSiteView::HoldTimeout);
+    // Touch-screen pinches arrive as gestures on the viewport.
+    viewport()->grabGesture(Qt::PinchGesture);
 }
 
 CSiteView::~CSiteView() = default;
@@ -179,6 +176,12 @@ void CSiteView::OnCommand(int id) {
         case ID_PLACE_AP:
             OnPlaceAP();
             break;
+        case ID_ZOOM_FIT:
+            OnZoomFit();
+            break;
+        case ID_VIEW_LEGEND:
+            OnViewLegend();
+            break;
         default:
             break;
     }
@@ -212,6 +215,11 @@ void CSiteView::OnProjectionOpen() {
             }
             // Runs with the previous image when the new one did not load.
             FitPlanToView();
+            // At desktop sizes the new plan is shown at once, so the load is seen
+            // to have worked; the handheld waits for a collection file.
+            if (loaded && IsDesktopLayout()) {
+                m_bSurveyShown = true;
+            }
         }
         if (!loaded) {
             m_dialogs->Message(QStringLiteral("Cannot Load Bitmap"));
@@ -223,13 +231,14 @@ void CSiteView::OnProjectionOpen() {
 void CSiteView::OnCollectionOpen() {
     m_bSurveyShown = true;
     // Loading replaces the list of points: draw them all afresh.
-    m_bLayerValid = false;
+    m_layer.Invalidate();
     const FileDialogRequest request = CollectionRequest();
     if (m_dialogs->AskYesNo(QStringLiteral("Do you wish to open an existing collection file?"))) {
         if (const std::optional<QString> chosen = m_dialogs->OpenFile(request)) {
             m_services.data.SetPath(LocalPath(*chosen));
             WaitCursor wait;
             m_services.data.LoadSurvey();
+            ShowPoints();
         }
         // Cancelled: the path stays as it was and the survey stays shown.
     } else if (const std::optional<QString> chosen = m_dialogs->SaveFile(request)) {
@@ -254,7 +263,11 @@ void CSiteView::OnScanStart() {
     m_services.sound.PlayResourceSound("WHOOSH");
     // Starting a running timer restarts its period: there is only one.
     m_collectionTimer.start();
-    TakeReading();
+    // Without a link the request would go nowhere; the timer takes the first
+    // reading once the link is back.
+    if (m_services.engine.linkState.load() == LinkState::Connected) {
+        TakeReading();
+    }
 }
 
 void CSiteView::OnScanStop() {
@@ -266,12 +279,80 @@ void CSiteView::OnScanStop() {
 
 void CSiteView::OnZoomIn() {
     m_services.plan.ZoomIn();
+    if (IsDesktopLayout()) {
+        SetScrollRanges();
+    }
     viewport()->update();
 }
 
 void CSiteView::OnZoomOut() {
     m_services.plan.ZoomOut();
+    if (IsDesktopLayout()) {
+        SetScrollRanges();
+    }
     viewport()->update();
+}
+
+void CSiteView::OnZoomFit() {
+    CSitePlan& plan = m_services.plan;
+    if (plan.IsSquarePixels()) {
+        plan.ZoomToFit();
+        SetScrollRanges();
+        SetScrollPositions();
+    } else {
+        // The handheld layout shows the most at the factor 1.
+        while (plan.GetZoom() > 1) {
+            plan.ZoomOut();
+        }
+    }
+    viewport()->update();
+}
+
+void CSiteView::OnViewLegend() {
+    m_legend = IsLegendShown() ? LegendChoice::Hidden : LegendChoice::Shown;
+    viewport()->update();
+}
+
+bool CSiteView::IsLegendShown() const {
+    if (m_legend == LegendChoice::Auto) {
+        return IsDesktopLayout();
+    }
+    return m_legend == LegendChoice::Shown;
+}
+
+void CSiteView::OnEngineEvent(const EngineEvent& event) {
+    switch (event.kind) {
+        case EngineEventKind::ScanAbandoned:
+            m_bScanAbandoned = true;
+            m_linkAlert = QStringLiteral("ALERT! SCAN ABANDONED: NO SCAN END IN 15 SECONDS");
+            viewport()->update();
+            m_services.sound.PlayResourceSoundSync("REDALERT");
+            break;
+        case EngineEventKind::LinkLost:
+            m_bScanAbandoned = false;
+            m_linkAlert = event.reason.empty() ? QStringLiteral("ALERT! LINK LOST")
+                                               : QStringLiteral("ALERT! LINK LOST: %1")
+                                                     .arg(QString::fromStdString(event.reason));
+            viewport()->update();
+            m_services.sound.PlayResourceSoundSync("REDALERT");
+            break;
+        case EngineEventKind::LinkRestored:
+            m_bScanAbandoned = false;
+            m_linkAlert.clear();
+            viewport()->update();
+            break;
+        case EngineEventKind::ScanEnded:
+            // A finished scan shows the board answers again.
+            if (m_bScanAbandoned) {
+                m_bScanAbandoned = false;
+                m_linkAlert.clear();
+            }
+            viewport()->update();
+            break;
+        case EngineEventKind::GpsUpdate:
+            viewport()->update();
+            break;
+    }
 }
 
 void CSiteView::OnPlaceAP() {
@@ -280,6 +361,11 @@ void CSiteView::OnPlaceAP() {
 }
 
 void CSiteView::OnTimer() {
+    // The timer keeps running while the link is down; recording resumes by
+    // itself once it is back.
+    if (m_services.engine.linkState.load() != LinkState::Connected) {
+        return;
+    }
     if (!m_services.engine.IsScanning()) {
         TakeReading();
     }
@@ -302,6 +388,10 @@ void CSiteView::TakeReading() {
 SiteRect CSiteView::ClientRect() const {
     const QRect r = viewport()->rect();
     return SiteRect{0, 0, r.width(), r.height()};
+}
+
+bool CSiteView::IsDesktopLayout() const {
+    return viewport()->width() > kHandheldWidth;
 }
 
 void CSiteView::OnLButtonDown(QPoint point, bool held) {
@@ -354,52 +444,49 @@ void CSiteView::OnKeyDown(int key) {
 }
 
 void CSiteView::OnHScroll(int code, int position) {
-    CSitePlan& plan = m_services.plan;
-    switch (code) {
-        case kLineUp:
-            plan.ScrollLeft(kLineStep);
-            break;
-        case kLineDown:
-            plan.ScrollRight(kLineStep);
-            break;
-        case kPageUp:
-            plan.ScrollLeft(ClientRect().right);
-            break;
-        case kPageDown:
-            plan.ScrollRight(ClientRect().right);
-            break;
-        case kThumbTrack:
-            plan.SetCentreX(position);
-            break;
-        default:
-            break;
-    }
-    horizontalScrollBar()->setSliderPosition(plan.GetCentreX());
-    viewport()->update();
+    OnScroll(Qt::Horizontal, code, position);
 }
 
 void CSiteView::OnVScroll(int code, int position) {
+    OnScroll(Qt::Vertical, code, position);
+}
+
+void CSiteView::OnScroll(Qt::Orientation orientation, int code, int position) {
     CSitePlan& plan = m_services.plan;
+    const bool horizontal = orientation == Qt::Horizontal;
+    const SiteRect client = ClientRect();
+    // A page is the client's size: counted as plan pixels on the handheld, as
+    // the plan pixels it shows at wider sizes.
+    int page = horizontal ? client.right : client.bottom;
+    if (plan.IsSquarePixels()) {
+        page = std::max(1, static_cast<int>(page / plan.GetScale()));
+    }
+    const auto back = [&](int n) { horizontal ? plan.ScrollLeft(n) : plan.ScrollUp(n); };
+    const auto ahead = [&](int n) { horizontal ? plan.ScrollRight(n) : plan.ScrollDown(n); };
     switch (code) {
         case kLineUp:
-            plan.ScrollUp(kLineStep);
+            back(kLineStep);
             break;
         case kLineDown:
-            plan.ScrollDown(kLineStep);
+            ahead(kLineStep);
             break;
         case kPageUp:
-            plan.ScrollUp(ClientRect().bottom);
+            back(page);
             break;
         case kPageDown:
-            plan.ScrollDown(ClientRect().bottom);
+            ahead(page);
             break;
         case kThumbTrack:
-            plan.SetCentreY(position);
+            horizontal ? plan.SetCentreX(position) : plan.SetCentreY(position);
             break;
         default:
             break;
     }
-    verticalScrollBar()->setSliderPosition(plan.GetCentreY());
+    if (horizontal) {
+        horizontalScrollBar()->setSliderPosition(plan.GetCentreX());
+    } else {
+        verticalScrollBar()->setSliderPosition(plan.GetCentreY());
+    }
     viewport()->update();
 }
 
@@ -432,11 +519,7 @@ void CSiteView::OnScrollAction(Qt::Orientation orientation, int action) {
     }
     // The bar has already moved its slider by its own rule; the handler puts
     // it on the new centre, which is the value the bar then takes.
-    if (orientation == Qt::Horizontal) {
-        OnHScroll(code, bar->sliderPosition());
-    } else {
-        OnVScroll(code, bar->sliderPosition());
-    }
+    OnScroll(orientation, code, bar->sliderPosition());
     m_bInScrollAction = false;
 }
 
@@ -446,8 +529,16 @@ void CSiteView::SetScrollRanges() {
     verticalScrollBar()->setRange(0, extent.height());
     horizontalScrollBar()->setSingleStep(kLineStep);
     verticalScrollBar()->setSingleStep(kLineStep);
-    horizontalScrollBar()->setPageStep(std::max(1, viewport()->width()));
-    verticalScrollBar()->setPageStep(std::max(1, viewport()->height()));
+    int pageX = std::max(1, viewport()->width());
+    int pageY = std::max(1, viewport()->height());
+    if (m_services.plan.IsSquarePixels()) {
+        // The thumb shows how much of the plan the view holds.
+        const double scale = m_services.plan.GetScale();
+        pageX = std::max(1, static_cast<int>(pageX / scale));
+        pageY = std::max(1, static_cast<int>(pageY / scale));
+    }
+    horizontalScrollBar()->setPageStep(pageX);
+    verticalScrollBar()->setPageStep(pageY);
 }
 
 void CSiteView::SetScrollPositions() {
@@ -466,13 +557,57 @@ void CSiteView::SetPlanImage(const QImage& image) {
     viewport()->update();
 }
 
+void CSiteView::UpdateLayout() {
+    const SiteRect client = ClientRect();
+    CSitePlan& plan = m_services.plan;
+    const bool desktop = IsDesktopLayout();
+    if (desktop && !plan.IsSquarePixels()) {
+        // Take the scale the handheld layout showed at, then the new client.
+        plan.SetSquarePixels(true);
+        plan.SetClientRect(client.left, client.top, client.right, client.bottom);
+        return;
+    }
+    plan.SetClientRect(client.left, client.top, client.right, client.bottom);
+    plan.SetSquarePixels(desktop);
+}
+
 void CSiteView::FitPlanToView() {
     const SiteRect client = ClientRect();
     CSitePlan& plan = m_services.plan;
-    plan.SetClientRect(client.left, client.top, client.right, client.bottom);
+    UpdateLayout();
     plan.SetExtent(0, 0, m_bmpPlan.width(), m_bmpPlan.height());
-    const int side = std::min(client.right - client.left, client.bottom - client.top);
-    plan.SetViewport(0, 0, side, side);
+    if (plan.IsSquarePixels()) {
+        ShowWholePlan();
+    } else {
+        const int side = std::min(client.right - client.left, client.bottom - client.top);
+        plan.SetViewport(0, 0, side, side);
+    }
+    SetScrollRanges();
+    SetScrollPositions();
+}
+
+void CSiteView::ShowWholePlan() {
+    CSitePlan& plan = m_services.plan;
+    plan.SetScale(plan.MinScale());
+    const SiteRect extent = plan.GetExtent();
+    plan.CentreOn((extent.left + extent.right) / 2, (extent.top + extent.bottom) / 2);
+}
+
+void CSiteView::ShowPoints() {
+    CSitePlan& plan = m_services.plan;
+    if (!plan.IsSquarePixels() || m_services.data.PointCount() == 0) {
+        return;
+    }
+    SiteRect area{
+        std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(),
+        std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min()};
+    m_services.data.ForEachPoint([&area](const CSiteData::_tap& point) {
+        area.left = std::min(area.left, point.x);
+        area.top = std::min(area.top, point.y);
+        area.right = std::max(area.right, point.x);
+        area.bottom = std::max(area.bottom, point.y);
+    });
+    plan.FitArea(area, kPointsMargin, 1.0);
     SetScrollRanges();
     SetScrollPositions();
 }
@@ -499,30 +634,18 @@ void CSiteView::showEvent(QShowEvent* event) {
 
 void CSiteView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
-    // The plan keeps its viewport; the client rectangle follows the window so
-    // that zooming out squares the viewport to the current client area.
+    // The plan keeps its centre; the client rectangle follows the window so
+    // that the viewport takes the client's shape (and, on the handheld,
+    // zooming out squares the viewport to the current client area).
     if (!s_bFirstPaint) {
-        const SiteRect client = ClientRect();
-        m_services.plan.SetClientRect(client.left, client.top, client.right, client.bottom);
-        horizontalScrollBar()->setPageStep(std::max(1, viewport()->width()));
-        verticalScrollBar()->setPageStep(std::max(1, viewport()->height()));
+        UpdateLayout();
+        SetScrollRanges();
+        SetScrollPositions();
     }
 }
 
 void CSiteView::mousePressEvent(QMouseEvent* event) {
-    const QPoint point = event->position().toPoint();
-    if (event->button() == Qt::RightButton) {
-        // A desktop's right click is a tap-and-hold at once.
-        m_holdTimer.stop();
-        m_bPressPending = false;
-        OnLButtonDown(point, true);
-        event->accept();
-        return;
-    }
-    if (event->button() == Qt::LeftButton) {
-        m_pressPoint = point;
-        m_bPressPending = true;
-        m_holdTimer.start();
+    if (m_input.Press(event)) {
         event->accept();
         return;
     }
@@ -530,31 +653,75 @@ void CSiteView::mousePressEvent(QMouseEvent* event) {
 }
 
 void CSiteView::mouseMoveEvent(QMouseEvent* event) {
-    // A stylus that wanders is no tap-and-hold; the press stays a plain tap.
-    if (m_holdTimer.isActive() &&
-        (event->position().toPoint() - m_pressPoint).manhattanLength() > kTapAndHoldSlop) {
-        m_holdTimer.stop();
+    if (m_input.Move(event)) {
+        event->accept();
+        return;
     }
     QAbstractScrollArea::mouseMoveEvent(event);
 }
 
 void CSiteView::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && m_bPressPending) {
-        m_holdTimer.stop();
-        m_bPressPending = false;
-        OnLButtonDown(m_pressPoint, false);
+    if (m_input.Release(event)) {
         event->accept();
         return;
     }
     QAbstractScrollArea::mouseReleaseEvent(event);
 }
 
-void CSiteView::HoldTimeout() {
-    if (!m_bPressPending) {
+void CSiteView::wheelEvent(QWheelEvent* event) {
+    if (m_input.Wheel(event)) {
+        event->accept();
         return;
     }
-    m_bPressPending = false;
-    OnLButtonDown(m_pressPoint, true);
+    QAbstractScrollArea::wheelEvent(event);
+}
+
+bool CSiteView::viewportEvent(QEvent* event) {
+    if ((event->type() == QEvent::NativeGesture || event->type() == QEvent::Gesture) &&
+        m_input.Gesture(event)) {
+        return true;
+    }
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void CSiteView::InputTap(QPoint at, bool held) {
+    OnLButtonDown(at, held);
+}
+
+bool CSiteView::InputCanDrag() const {
+    // On the handheld a wandering stylus stays a plain tap.
+    return m_services.plan.IsSquarePixels();
+}
+
+void CSiteView::InputPan(QPointF delta) {
+    m_services.plan.PanBy(delta.x(), delta.y());
+    SetScrollPositions();
+    viewport()->update();
+}
+
+void CSiteView::InputZoomAt(double factor, QPointF at) {
+    CSitePlan& plan = m_services.plan;
+    if (!plan.IsSquarePixels()) {
+        // The handheld zooms in factors of two about the centre.
+        if (factor > 1.0) {
+            OnZoomIn();
+        } else if (factor < 1.0) {
+            OnZoomOut();
+        }
+        return;
+    }
+    plan.ZoomAt(factor, at.x(), at.y());
+    SetScrollRanges();
+    SetScrollPositions();
+    viewport()->update();
+}
+
+bool CSiteView::InputScroll(QPointF delta) {
+    if (!m_services.plan.IsSquarePixels()) {
+        return false;  // the scroll bars take the wheel, as on the handheld
+    }
+    InputPan(delta);
+    return true;
 }
 
 void CSiteView::keyPressEvent(QKeyEvent* event) {
@@ -569,6 +736,24 @@ void CSiteView::scrollContentsBy(int, int) {
 // ---------------------------------------------------------------------------
 // Painting
 
+void CSiteView::SetOverlay(Overlay overlay) {
+    m_layer.SetOverlay(std::move(overlay));
+    viewport()->update();
+}
+
+void CSiteView::UpdateOverlay() {
+    m_layer.Invalidate();
+    viewport()->update();
+}
+
+double CSiteView::RenderRatio() const {
+    if (!IsDesktopLayout()) {
+        return 1.0;  // the handheld picture, pixel for pixel
+    }
+    const double ratio = m_ratioOverride > 0 ? m_ratioOverride : viewport()->devicePixelRatioF();
+    return std::clamp(ratio, 1.0, 8.0);
+}
+
 void CSiteView::paintEvent(QPaintEvent*) {
     QPainter target(viewport());
     OnDraw(target);
@@ -579,24 +764,30 @@ void CSiteView::OnDraw(QPainter& target) {
     target.drawImage(0, 0, Render());
 }
 
+QFont CSiteView::BandFont() const {
+    QFont font(QStringLiteral("System"));
+    font.setPointSize(IsDesktopLayout() ? kDesktopBandFontPoints : kBandFontPoints);
+    return font;
+}
+
 QImage CSiteView::Render() {
     const SiteRect client = ClientRect();
     const int width = std::max(1, client.right - client.left);
     const int height = std::max(1, client.bottom - client.top);
-    QImage buffer(width, height, QImage::Format_RGB32);
+    const double ratio = RenderRatio();
+    QImage buffer(static_cast<int>(std::lround(width * ratio)),
+                  static_cast<int>(std::lround(height * ratio)), QImage::Format_RGB32);
     if (buffer.isNull()) {
         return buffer;
     }
-    // Areas no step paints (beside a plan smaller than the viewport) are black.
-    buffer.fill(kBlack);
+    buffer.setDevicePixelRatio(ratio);
     // Points are converted to pixels at the window's resolution.
     const double dotsPerMeter = viewport()->logicalDpiY() / 0.0254;
     buffer.setDotsPerMeterX(static_cast<int>(dotsPerMeter));
     buffer.setDotsPerMeterY(static_cast<int>(dotsPerMeter));
 
     QPainter dc(&buffer);
-    QFont font(QStringLiteral("System"));
-    font.setPointSize(kBandFontPoints);
+    const QFont font = BandFont();
     dc.setFont(font);
 
     if (s_bFirstPaint) {
@@ -611,289 +802,77 @@ QImage CSiteView::Render() {
     }
 
     if (!m_bSurveyShown) {
+        // The strip below the instructions is black.
+        dc.fillRect(QRect(0, 0, width, height), kBlack);
         m_services.draw.DrawBitmap(dc, kBitmapInstructions, 0, 0, width,
                                    height - kInstructionStrip);
         return buffer;
     }
 
-    UpdateSurveyLayer(client, font, static_cast<int>(dotsPerMeter));
-    dc.drawImage(0, 0, m_surveyLayer);
+    SurveyLayer::Placement placement;
+    placement.client = client;
+    placement.ratio = ratio;
+    placement.radius = DiscRadius(ratio);
+    placement.penWidth = std::max(1, static_cast<int>(std::lround(ratio)));
+    placement.dotsPerMeter = static_cast<int>(dotsPerMeter);
+    placement.font = font;
+    // The layer covers the whole picture (black beside a plan smaller than
+    // the viewport), so the buffer needs no clearing first.
+    const QImage& layer = m_layer.Update(m_services.plan, placement, m_bmpPlan, m_services.data);
+    if (layer.size() == buffer.size()) {
+        dc.drawImage(0, 0, layer);
+    } else {
+        dc.fillRect(QRect(0, 0, width, height), kBlack);
+    }
 
     if (m_bPlacingAP) {
         DrawPlaceApPrompt(dc);
     }
-    if (m_services.data.m_bNoApHeard.load()) {
+    const bool noAp = m_services.data.m_bNoApHeard.load();
+    if (noAp) {
         DrawNoApAlert(dc);
+    }
+    if (!m_linkAlert.isEmpty()) {
+        // Below the third band when that one already carries a message.
+        DrawLinkAlert(dc, m_bPlacingAP || noAp ? 3 : 2);
     }
     DrawPositionMarker(dc);
     DrawLocationBand(dc);
     DrawZoomBand(dc);
+    if (IsLegendShown()) {
+        DrawLegend(dc);
+    }
     return buffer;
 }
 
-void CSiteView::UpdateSurveyLayer(const SiteRect& client, const QFont& font, int dotsPerMeter) {
+int CSiteView::DiscRadius(double ratio) const {
     const CSitePlan& plan = m_services.plan;
-    const LayerKey key{
-        client,           plan.GetViewport(),     plan.GetExtent(), m_bmpPlan.cacheKey(),
-        plan.m_bShowPath, plan.m_bShowDynamicAps, dotsPerMeter};
-    const std::size_t count = m_services.data.PointCount();
-    const bool rebuild = !m_bLayerValid || !(key == m_layerKey) || count < m_layerPoints;
-    if (!rebuild && count == m_layerPoints) {
-        return;  // nothing new since the last paint
+    if (!plan.IsSquarePixels()) {
+        return kDiscRadius;
     }
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
-    if (rebuild) {
-        m_surveyLayer = QImage(width, height, QImage::Format_RGB32);
-        if (m_surveyLayer.isNull()) {
-            m_bLayerValid = false;
-            return;
-        }
-        m_surveyLayer.setDotsPerMeterX(dotsPerMeter);
-        m_surveyLayer.setDotsPerMeterY(dotsPerMeter);
-        m_surveyLayer.fill(kBlack);
-        m_layerKey = key;
-        m_layerPoints = 0;
-        m_bPathStarted = false;
-        m_bLayerValid = true;
-    }
-
-    if (rebuild) {
-        SiteRect dst = client;
-        SiteRect src;
-        plan.GetCopyRects(dst, src);
-        if (dst.right > dst.left && dst.bottom > dst.top && src.right > src.left &&
-            src.bottom > src.top) {
-            QPainter dc(&m_surveyLayer);
-            dc.drawImage(ToQRect(dst), m_bmpPlan, ToQRect(src));
-        }
-    }
-
-    // The list only grows between loads, and later points are drawn over
-    // earlier ones, so drawing just the new points (with the path carried on
-    // from the last one drawn) gives the same picture as drawing them all.
-    m_layerFont = font;
-    // Points outside the viewport draw nothing and leave the path alone: most
-    // points of a long survey are skipped with this test alone.
-    const SiteRect viewport = plan.GetViewport();
-    auto hidden = [&viewport](const CSiteData::_tap& point) {
-        return point.x < viewport.left || point.x > viewport.right || point.y < viewport.top ||
-               point.y > viewport.bottom;
-    };
-    const int radius = DiscRadius();
-    std::size_t index = 0;
-    m_services.data.ForEachPoint([&](const CSiteData::_tap& point) {
-        if (index++ < m_layerPoints || hidden(point)) {
-            return;
-        }
-        if (point.kind == CSiteData::kKindSurvey) {
-            std::int32_t sx = 0;
-            std::int32_t sy = 0;
-            if (!plan.PlanToScreen(client, point.x, point.y, sx, sy)) {
-                return;
-            }
-            DrawDisc(m_surveyLayer, sx, sy, SignalLevel(point.signal), radius);
-            if (plan.m_bShowPath) {
-                ExtendPath(m_surveyLayer, QPoint(sx, sy));
-            }
-        } else if (point.kind == CSiteData::kKindDynamicAp) {
-            if (plan.m_bShowDynamicAps) {
-                DrawAccessPoint(m_surveyLayer, point.x, point.y);
-            }
-        }
-    });
-    m_layerPoints = index;
-}
-
-int CSiteView::SignalLevel(int signal) {
-    if (signal <= -91) {
-        return 0;
-    }
-    if (signal <= -71) {
-        return 1;
-    }
-    if (signal <= -51) {
-        return 2;
-    }
-    if (signal <= -31) {
-        return 3;
-    }
-    return 4;
-}
-
-const QBrush& CSiteView::LevelBrush(int level) const {
-    switch (level) {
-        case 0:
-            return m_brBlack;
-        case 1:
-            return m_brRed;
-        case 2:
-            return m_brGreen;
-        case 3:
-            return m_brBlue;
-        default:
-            return m_brWhite;
-    }
-}
-
-int CSiteView::DiscRadius() const {
-    const SiteRect client = ClientRect();
-    return client.right - client.left <= kNarrowScreen ? kDiscRadius : kWideDiscRadius;
-}
-
-bool CSiteView::DrawSurveyPoint(QImage& layer, int x, int y, int signal) {
-    std::int32_t sx = 0;
-    std::int32_t sy = 0;
-    if (!m_services.plan.PlanToScreen(ClientRect(), x, y, sx, sy)) {
-        return false;
-    }
-    DrawDisc(layer, sx, sy, SignalLevel(signal), DiscRadius());
-    return true;
-}
-
-void CSiteView::DrawDisc(QImage& layer, int sx, int sy, int level, int r) {
-    // The disc as drawn once with the dashed pen and the level's brush,
-    // copied span by span (a painter call per disc costs several times more).
-    const DiscImage& disc = Disc(level, r);
-    const int left = sx - r - kSpriteMargin;
-    const int top = sy - r - kSpriteMargin;
-    const int width = layer.width();
-    const int height = layer.height();
-    uchar* const bits = layer.bits();
-    const qsizetype stride = layer.bytesPerLine();
-    const uchar* const discBits = disc.image.constBits();
-    const qsizetype discStride = disc.image.bytesPerLine();
-    for (const DiscImage::Span& span : disc.spans) {
-        const int y0 = top + span.row;
-        if (y0 < 0 || y0 >= height) {
-            continue;
-        }
-        const int from = std::max(left + span.left, 0);
-        const int to = std::min(left + span.left + span.length, width);
-        if (from >= to) {
-            continue;
-        }
-        const auto* source =
-            reinterpret_cast<const QRgb*>(discBits + span.row * discStride) + (from - left);
-        auto* target = reinterpret_cast<QRgb*>(bits + y0 * stride) + from;
-        std::memcpy(target, source, static_cast<std::size_t>(to - from) * sizeof(QRgb));
-    }
-}
-
-const CSiteView::DiscImage& CSiteView::Disc(int level, int radius) {
-    DiscImage& disc = m_discs[radius == kDiscRadius ? 0 : 1][level];
-    if (disc.image.isNull()) {
-        const int side = 2 * radius + 2 * kSpriteMargin + 1;
-        QImage drawn(side, side, QImage::Format_ARGB32);
-        drawn.fill(Qt::transparent);
-        QPainter painter(&drawn);
-        painter.setPen(m_penDash);
-        painter.setBrush(LevelBrush(level));
-        painter.drawEllipse(QRect(kSpriteMargin, kSpriteMargin, 2 * radius, 2 * radius));
-        painter.end();
-        // Without antialiasing every pixel is either painted or untouched: the
-        // painted runs of each row are what a copy has to write.
-        disc.image = QImage(side, side, QImage::Format_RGB32);
-        for (int row = 0; row < side; ++row) {
-            const auto* pixels = reinterpret_cast<const QRgb*>(drawn.constScanLine(row));
-            auto* opaque = reinterpret_cast<QRgb*>(disc.image.scanLine(row));
-            int x = 0;
-            while (x < side) {
-                if (qAlpha(pixels[x]) == 0) {
-                    opaque[x++] = 0xFF000000u;
-                    continue;
-                }
-                const int start = x;
-                while (x < side && qAlpha(pixels[x]) != 0) {
-                    opaque[x] = pixels[x] | 0xFF000000u;
-                    ++x;
-                }
-                disc.spans.push_back({row, start, x - start});
-            }
-        }
-    }
-    return disc;
-}
-
-void CSiteView::DrawPathSegment(QImage& layer, int x, int y) {
-    std::int32_t sx = 0;
-    std::int32_t sy = 0;
-    if (!m_services.plan.PlanToScreen(ClientRect(), x, y, sx, sy)) {
-        return;  // no segment into a hidden point; the next one starts from the last shown
-    }
-    ExtendPath(layer, QPoint(sx, sy));
-}
-
-void CSiteView::ExtendPath(QImage& layer, QPoint to) {
-    if (m_bPathStarted) {
-        DrawDashedLine(layer, s_ptPrev, to);
-    }
-    s_ptPrev = to;
-    m_bPathStarted = true;
-}
-
-void CSiteView::DrawDashedLine(QImage& layer, QPoint from, QPoint to) {
-    // Bresenham's line with the dashed pen's pattern: 4 pixels drawn, 2 left,
-    // counted from the start of the segment; the last pixel is not drawn.
-    const int width = layer.width();
-    const int height = layer.height();
-    const QRgb ink = m_penDash.color().rgb();
-    uchar* const bits = layer.bits();
-    const qsizetype stride = layer.bytesPerLine();
-    int x = from.x();
-    int y = from.y();
-    const int dx = std::abs(to.x() - x);
-    const int dy = -std::abs(to.y() - y);
-    const int stepX = x < to.x() ? 1 : -1;
-    const int stepY = y < to.y() ? 1 : -1;
-    int error = dx + dy;
-    for (int i = 0; x != to.x() || y != to.y(); ++i) {
-        if (i % kDashPeriod < kDashLength && x >= 0 && x < width && y >= 0 && y < height) {
-            reinterpret_cast<QRgb*>(bits + y * stride)[x] = ink;
-        }
-        const int twice = 2 * error;
-        if (twice >= dy) {
-            error += dy;
-            x += stepX;
-        }
-        if (twice <= dx) {
-            error += dx;
-            y += stepY;
-        }
-    }
-}
-
-bool CSiteView::DrawAccessPoint(QImage& layer, int x, int y) {
-    std::int32_t sx = 0;
-    std::int32_t sy = 0;
-    if (!m_services.plan.PlanToScreen(ClientRect(), x, y, sx, sy)) {
-        return false;
-    }
-    QPainter dc(&layer);
-    dc.setFont(m_layerFont);
-    dc.setPen(m_penDash);
-    dc.setBrush(m_brBlack);
-    const int r = DiscRadius();
-    dc.drawEllipse(QRect(sx - r, sy - r, 2 * r, 2 * r));
-
-    dc.save();
-    dc.setPen(kWhite);
-    dc.setBackground(m_brBlack);
-    dc.setBackgroundMode(Qt::OpaqueMode);
-    dc.drawText(QRect(sx - kApLabelHalf, sy - kApLabelHalf, 2 * kApLabelHalf, 2 * kApLabelHalf),
-                Qt::AlignCenter, QStringLiteral("AP"));
-    dc.restore();
-    return true;
+    const double radius =
+        std::clamp(kWideDiscRadius * plan.GetScale(), kMinDiscRadius, kMaxDiscRadius);
+    return static_cast<int>(std::lround(radius * ratio));
 }
 
 void CSiteView::DrawPositionMarker(QPainter& dc) {
     const SiteRect client = ClientRect();
     const int width = client.right - client.left;
     const int height = client.bottom - client.top;
+    const double ratio = dc.device()->devicePixelRatioF();
+    // The marker at device resolution, drawn pixel for pixel: raster
+    // operations do not mix with scaling.
+    if (m_markerScaled.isNull() || m_markerScaled.devicePixelRatio() != ratio) {
+        const int side = static_cast<int>(std::lround(kMarkerSize * ratio));
+        m_markerScaled = ratio == 1.0 ? m_bmpMarker
+                                      : m_bmpMarker.scaled(side, side, Qt::IgnoreAspectRatio,
+                                                           Qt::FastTransformation);
+        m_markerScaled.setDevicePixelRatio(ratio);
+    }
     dc.save();
     // White marker pixels leave the picture, black ones paint it black.
     dc.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
-    dc.drawImage(width / 2 - kMarkerSize / 2, height / 2 - kMarkerSize / 2, m_bmpMarker);
+    dc.drawImage(width / 2 - kMarkerSize / 2, height / 2 - kMarkerSize / 2, m_markerScaled);
     dc.restore();
 }
 
@@ -921,14 +900,24 @@ void CSiteView::DrawBand(QPainter& dc, int top, const QColor& fill, const QStrin
 }
 
 QString CSiteView::LocationBandText() const {
+    return LocationBandLine(m_services.location.Snapshot());
+}
+
+QString CSiteView::LocationBandLine(const LocationSnapshot& snapshot) {
     char text[CLocation::kStatusLineSize * 2] = {};
-    m_services.location.FormatStatusLine(text, sizeof text);
-    return QString::fromLatin1(text);
+    CLocation::FormatStatusLine(snapshot, text, sizeof text);
+    QString line = QString::fromLatin1(text);
+    // An old position is not shown as the current one.
+    if (snapshot.ageSeconds > gps::kGpsStaleSeconds) {
+        line += QStringLiteral(" (no GPS for %1 s)")
+                    .arg(static_cast<long long>(std::floor(snapshot.ageSeconds)));
+    }
+    return line;
 }
 
 QString CSiteView::ZoomBandText() const {
     char text[128];
-    std::snprintf(text, sizeof text, "ZOOM=%d%%  DATA PTS=%d", m_services.plan.GetZoom() * 100,
+    std::snprintf(text, sizeof text, "ZOOM=%d%%  DATA PTS=%d", m_services.plan.GetZoomPercent(),
                   static_cast<int>(m_services.data.PointCount()));
     return QString::fromLatin1(text);
 }
@@ -948,6 +937,14 @@ void CSiteView::DrawNoApAlert(QPainter& dc) {
 
 void CSiteView::DrawPlaceApPrompt(QPainter& dc) {
     DrawBand(dc, 2 * BandHeight(dc), kBlack, QStringLiteral("TAP ON SCREEN TO PLACE AP"));
+}
+
+void CSiteView::DrawLinkAlert(QPainter& dc, int band) {
+    DrawBand(dc, band * BandHeight(dc), kRed, m_linkAlert);
+}
+
+void CSiteView::DrawLegend(QPainter& dc) {
+    Legend::Draw(dc, ClientRect().bottom);
 }
 
 }  // namespace ketrion

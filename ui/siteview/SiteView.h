@@ -8,37 +8,52 @@
 #include <QPoint>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
-#include <vector>
 
 #include "survey/SitePlan.h"
 #include "ui/shell/Commands.h"
+#include "ui/siteview/SurveyLayer.h"
+#include "ui/siteview/ViewInput.h"
 
 class QPainter;
 
 namespace ketrion {
 
 class Dialogs;
+struct LocationSnapshot;
 struct Services;
 
-// The view on which all survey work happens: the toolbar commands 32771..32777,
-// taps and tap-and-hold, arrow keys, both scroll bars, the 5-second collection
-// timer, and the double-buffered painting of plan, survey points, path, dynamic
-// access points, position marker and text bands (or the instruction screen
-// before a collection file is chosen). Runs on the UI thread only; it reads the
-// process-wide objects of `Services` and owns no survey data.
-class CSiteView : public QAbstractScrollArea, public CommandTarget {
+// The view on which all survey work happens: the toolbar commands, taps and
+// tap-and-hold, drags, the wheel and pinch, arrow keys, both scroll bars, the
+// 5-second collection timer, and the double-buffered painting of plan, survey
+// points, path, dynamic access points, position marker, text bands and colour
+// legend (or the instruction screen before a collection file is chosen). Runs
+// on the UI thread only; it reads the process-wide objects of `Services` and
+// owns no survey data.
+//
+// A client up to 240 pixels wide is laid out as on the handheld: a square
+// viewport stretched to the client rectangle, zoom in factors of two. Wider
+// clients get square plan pixels (one plan pixel per device-independent pixel
+// at 100%), a viewport of the client's shape, zoom down to fitting the whole
+// plan, dragging to pan, and a back buffer at the screen's device pixel ratio.
+class CSiteView : public QAbstractScrollArea,
+                  public CommandTarget,
+                  public EngineEventTarget,
+                  private ViewInputTarget {
     Q_OBJECT
 public:
     // Timer identifier and period of the collection timer.
     static constexpr int kCollectionTimerId = 1;
     static constexpr int kCollectionPeriodMs = 5000;
     // A press held still this long is a tap-and-hold (the right button is one at once).
-    static constexpr int kTapAndHoldMs = 500;
+    static constexpr int kTapAndHoldMs = ViewInput::kHoldMs;
     // A press that moves further than this many pixels is no tap-and-hold.
-    static constexpr int kTapAndHoldSlop = 6;
+    static constexpr int kTapAndHoldSlop = ViewInput::kSlop;
     // Plan pixels per arrow key or scroll-bar arrow.
     static constexpr int kLineStep = 10;
+    // Widest client laid out as on the handheld.
+    static constexpr int kHandheldWidth = 240;
 
     // Uses the real file dialogs and message boxes.
     explicit CSiteView(Services& services, QWidget* parent = nullptr);
@@ -46,17 +61,14 @@ public:
     CSiteView(Services& services, Dialogs& dialogs, QWidget* parent = nullptr);
     ~CSiteView() override;
 
-    // Commands (CommandTarget): 32771..32777; other ids are ignored.
+    // Commands (CommandTarget): 32771..32777, zoom to fit and the legend;
+    // other ids are ignored.
     void OnCommand(int id) override;
-    void OnProjectionOpen();
-    void OnCollectionOpen();
-    void OnScanStart();
-    void OnScanStop();
-    void OnZoomIn();
-    void OnZoomOut();
-    void OnPlaceAP();
+    // News from the link thread, on the UI thread: alert bands and sounds.
+    void OnEngineEvent(const EngineEvent& event) override;
 
-    // A collection tick: takes a reading unless the board is still scanning.
+    // A collection tick: takes a reading unless the board is still scanning
+    // or the link to it is down.
     void OnTimer();
     // Asks the board for a scan and places the coming survey point at the
     // current GPS position, centring the plan there.
@@ -70,30 +82,26 @@ public:
     enum ScrollCode { kLineUp = 0, kLineDown = 1, kPageUp = 2, kPageDown = 3, kThumbTrack = 5 };
     void OnHScroll(int code, int position);
     void OnVScroll(int code, int position);
+    void OnScroll(Qt::Orientation orientation, int code, int position);
     // Shows both scroll bars and repaints; the frame calls it once after creation.
     void OnInitialUpdate();
     // Sets the site plan up for the plan image now in m_bmpPlan.
     void FitPlanToView();
 
     // Painting: composes the whole picture for the current client size, as
-    // a paint puts it on screen.
+    // a paint puts it on screen (at the device pixel ratio, which the image carries).
     QImage Render();
     void OnDraw(QPainter& target);
 
     // Disc colour class of a signal in dBm: 0 (-91 and below) .. 4 (-30 and above).
-    static int SignalLevel(int signal);
-    // Points and path are drawn into the image that keeps the plan and the
-    // points between paints; positions are plan coordinates.
-    bool DrawSurveyPoint(QImage& layer, int x, int y, int signal);
-    void DrawPathSegment(QImage& layer, int x, int y);
-    bool DrawAccessPoint(QImage& layer, int x, int y);
-    // A 1-pixel dashed black line (4 drawn, 2 left out), clipped to the image.
-    void DrawDashedLine(QImage& layer, QPoint from, QPoint to);
+    static int SignalLevel(int signal) { return SurveyLayer::SignalLevel(signal); }
     void DrawPositionMarker(QPainter& dc);
     void DrawLocationBand(QPainter& dc);
     void DrawZoomBand(QPainter& dc);
     void DrawNoApAlert(QPainter& dc);
     void DrawPlaceApPrompt(QPainter& dc);
+    void DrawLinkAlert(QPainter& dc, int band);
+    void DrawLegend(QPainter& dc);
 
     // Installs `image` as the plan image and sets the plan up for it, as
     // loading a projection does.
@@ -101,18 +109,40 @@ public:
     // Texts of the location and zoom bands as the next paint draws them.
     QString LocationBandText() const;
     QString ZoomBandText() const;
+    // The location band's text for a report: marked as old once no report
+    // has come for longer than the GPS staleness limit.
+    static QString LocationBandLine(const LocationSnapshot& snapshot);
+    // Text of the link alert band; empty when none is due.
+    QString LinkAlertText() const { return m_linkAlert; }
 
     // The client rectangle (the viewport's area) as the site plan takes it.
     SiteRect ClientRect() const;
+    // Whether the client is wider than the handheld's (square plan pixels).
+    bool IsDesktopLayout() const;
+
+    // A layer drawn between the plan and the survey points (a heatmap, say),
+    // in client coordinates with the plan-to-client transform; the painter
+    // already scales to the device pixel ratio. The view keeps its picture of
+    // plan, overlay and points between paints: call SetOverlay again (or
+    // UpdateOverlay) when what the overlay draws has changed. An empty
+    // function removes it. The overlay runs on the UI thread inside a paint.
+    using Overlay = SurveyLayer::Overlay;
+    void SetOverlay(Overlay overlay);
+    void UpdateOverlay();
 
     bool IsSurveyShown() const { return m_bSurveyShown; }
     bool IsPlacingAP() const { return m_bPlacingAP; }
     bool IsCollecting() const { return m_collectionTimer.isActive(); }
+    bool IsLegendShown() const;
     const QImage& PlanImage() const { return m_bmpPlan; }
     // Tap-and-hold delay; tests shorten it.
-    void SetTapAndHoldDelay(int milliseconds) { m_holdTimer.setInterval(milliseconds); }
+    void SetTapAndHoldDelay(int milliseconds) { m_input.SetHoldDelay(milliseconds); }
     // Replaces the dialogs (the autopilot answers them itself). Must outlive the view.
     void SetDialogs(Dialogs& dialogs) { m_dialogs = &dialogs; }
+    // Renders at this device pixel ratio instead of the screen's (0: the screen's).
+    void SetDevicePixelRatioOverride(double ratio) { m_ratioOverride = ratio; }
+    // Device pixels per client pixel of the back buffer (1 at the handheld size).
+    double RenderRatio() const;
 
 signals:
     // A reading has been asked for (after TakeReading).
@@ -125,37 +155,49 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    bool viewportEvent(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
+public slots:
+    // Commands, also connected to the frame's actions.
+    void OnProjectionOpen();
+    void OnCollectionOpen();
+    void OnScanStart();
+    void OnScanStop();
+    void OnZoomIn();
+    void OnZoomOut();
+    // Shows the whole plan (at the handheld size: back to the factor 1).
+    void OnZoomFit();
+    void OnPlaceAP();
+    // Shows or hides the colour legend.
+    void OnViewLegend();
+
 private:
     CSiteView(Services& services, Dialogs* dialogs, QWidget* parent);
+    // ViewInputTarget
+    void InputTap(QPoint at, bool held) override;
+    bool InputCanDrag() const override;
+    void InputPan(QPointF delta) override;
+    void InputZoomAt(double factor, QPointF at) override;
+    bool InputScroll(QPointF delta) override;
+
     void Repaint();
     void OnScrollAction(Qt::Orientation orientation, int action);
     void SetScrollPositions();
     void SetScrollRanges();
     void LoadMarker();
-    void HoldTimeout();
-    const QBrush& LevelBrush(int level) const;
-    int DiscRadius() const;
-    struct DiscImage {
-        struct Span {
-            int row;
-            int left;
-            int length;
-        };
-        QImage image;             // the disc, opaque where painted
-        std::vector<Span> spans;  // the painted runs of each row
-    };
-    const DiscImage& Disc(int level, int radius);
-    // A disc of the level's colour centred on a screen point.
-    void DrawDisc(QImage& layer, int sx, int sy, int level, int radius);
-    // Joins the path to a screen point (the first one only starts it).
-    void ExtendPath(QImage& layer, QPoint to);
-    // Brings m_surveyLayer (plan, points and path) up to date.
-    void UpdateSurveyLayer(const SiteRect& client, const QFont& font, int dotsPerMeter);
+    // Chooses the handheld or the square layout for the current client.
+    void UpdateLayout();
+    // Sets the square layout up for a new plan: the whole plan, no larger than 100%.
+    void ShowWholePlan();
+    // After loading a collection: shows its points.
+    void ShowPoints();
+    int DiscRadius(double ratio) const;
     int BandHeight(QPainter& dc) const;
     void DrawBand(QPainter& dc, int top, const QColor& fill, const QString& text);
+    QFont BandFont() const;
 
     Services& m_services;
     std::unique_ptr<Dialogs> m_ownDialogs;
@@ -167,45 +209,24 @@ private:
     bool m_bPlacingAP = false;
     bool m_bInitialUpdateDone = false;
     QTimer m_collectionTimer;
-    QPen m_penDash;
-    QBrush m_brBlack;
-    QBrush m_brWhite;
-    QBrush m_brRed;
-    QBrush m_brGreen;
-    QBrush m_brBlue;
     QImage m_bmpMarker;
-    // Survey discs drawn once per radius (10, 20) and signal level, then copied.
-    DiscImage m_discs[2][5];
+    // The marker at the last ratio it was drawn at.
+    QImage m_markerScaled;
 
-    // Per-view painting state: the first paint installs the blank plan; the
-    // path's last screen point carries over from one survey point to the next.
+    // Per-view painting state: the first paint installs the blank plan.
     bool s_bFirstPaint = true;
-    QPoint s_ptPrev;
-    bool m_bPathStarted = false;
 
-    // The plan with the points drawn on it, kept between paints: a repaint
-    // for a GPS update copies it, and a new point is drawn onto it alone.
-    // Rebuilt whenever anything that places the points changes.
-    struct LayerKey {
-        SiteRect client;
-        SiteRect viewport;
-        SiteRect extent;
-        qint64 plan = 0;
-        bool showPath = false;
-        bool showAps = false;
-        int dotsPerMeter = 0;
-        bool operator==(const LayerKey&) const = default;
-    };
-    QImage m_surveyLayer;
-    QFont m_layerFont;
-    LayerKey m_layerKey;
-    std::size_t m_layerPoints = 0;
-    bool m_bLayerValid = false;
+    // Plan, overlay and points, kept between paints.
+    SurveyLayer m_layer;
+    // The legend: shown at desktop sizes unless the user chose otherwise.
+    enum class LegendChoice { Auto, Shown, Hidden };
+    LegendChoice m_legend = LegendChoice::Auto;
+    // Link news shown in an alert band (empty: none).
+    QString m_linkAlert;
+    bool m_bScanAbandoned = false;
 
-    // Tap-and-hold recognition.
-    QTimer m_holdTimer;
-    QPoint m_pressPoint;
-    bool m_bPressPending = false;
+    ViewInput m_input;
+    double m_ratioOverride = 0.0;
     bool m_bInScrollAction = false;
 };
 

@@ -1,22 +1,36 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-#include "link/FrameFormat.h"
+#include "protocol/FrameFormat.h"
 
 namespace ketrion {
 
-// Cuts the byte stream from the board into frames, one byte at a time.
+// A complete frame as the parser hands it to a Feed callback. `body` points
+// into the parser and is valid only during the call; it holds `length`
+// unescaped bytes, check byte last, and zeros after them.
+struct FrameView {
+    std::uint8_t type = 0;
+    const std::uint8_t* body = nullptr;
+    std::uint32_t length = 0;
+    bool valid = false;  // the check byte is right (XOR of type and body is zero)
+};
+
+// Cuts the byte stream from the board into frames.
 //
-// The parser does no I/O: the link thread (or a replay, a test, a fuzzer) pushes
-// bytes and, whenever `state` reads Complete, takes `type`, `data` and `length`
-// and calls Reset before pushing the next byte.
+// The parser does no I/O. Every reader of the line (the link thread, a replay,
+// the simulator, tests, fuzzers, benchmarks) pushes bytes through Feed, which
+// hands each complete frame to its callback, checked, and resets the parser
+// after it. PushByte is the one-byte step underneath.
 //
-// Error policy, for every state: a byte that does not fit the format where it
-// arrives resets the parser to Idle and is itself dropped, even a lead byte 0x11
-// (there is no resynchronisation inside a broken frame). A frame whose body grows
-// past kMaxBody bytes is discarded the same way. The check byte is not tested
-// here; the engine does that.
+// Error policy: a byte that does not fit the format where it arrives ends the
+// frame being received, and is then looked at again as the possible start of
+// the next one, so a frame that follows a broken one is not lost: a lead byte
+// 0x11 that breaks a frame is taken as the lead of the next, and a start pair
+// 0x11 0x12 inside a body starts a new frame at once. Any other breaking byte
+// is dropped. A frame whose body grows past kMaxBody bytes is discarded the
+// same way.
 //
 // Invariant: data[length..kMaxBody) is zero until the next Reset, so text bodies
 // are zero-terminated even when the sender left the terminator out, and readers
@@ -63,7 +77,7 @@ public:
                 if (b == frame::kStart) {
                     state = Type;
                 } else {
-                    Discard();
+                    Break(b);
                 }
                 break;
             case Type:
@@ -74,7 +88,7 @@ public:
                 if (b == frame::kContinue) {
                     state = Body;
                 } else {
-                    Discard();
+                    Break(b);
                 }
                 break;
             case Body:
@@ -90,8 +104,13 @@ public:
                     ++framesCompleted;
                 } else if (b == frame::kContinue) {
                     StoreBodyByte(frame::kLead);
-                } else {
+                } else if (b == frame::kStart) {
+                    // A start pair inside a body: the broken frame ends and a
+                    // new one begins with this pair.
                     Discard();
+                    state = Type;
+                } else {
+                    Break(b);
                 }
                 break;
             case Complete:
@@ -104,15 +123,38 @@ public:
         }
     }
 
+    // Pushes `size` bytes; after each complete frame calls onFrame(FrameView)
+    // and resets, counting the frame as good or bad by its check byte. A parser
+    // left Complete by an earlier PushByte is reset first. Inline: it runs for
+    // every byte on the link thread and allocates nothing.
+    template <class OnFrame>
+    void Feed(const std::uint8_t* bytes, std::size_t size, OnFrame&& onFrame) {
+        if (state == Complete) {
+            Reset();
+        }
+        for (std::size_t i = 0; i < size; ++i) {
+            PushByte(bytes[i]);
+            if (state == Complete) {
+                FrameView view{type, data, length, frame::Check(type, data, length) == 0};
+                ++(view.valid ? goodFrames : badFrames);
+                onFrame(static_cast<const FrameView&>(view));
+                Reset();
+            }
+        }
+    }
+
     std::uint8_t data[frame::kMaxBody] = {};  // unescaped body, check byte last
     std::uint8_t type = 0;                    // the frame's type byte
     std::uint32_t length = 0;                 // body bytes stored in data
     std::int16_t state = Idle;
 
     // Diagnostics: frames completed, and resets forced by bytes that did not fit
-    // (one per stray byte or broken frame).
+    // (one per stray byte or broken frame); of the frames delivered by Feed,
+    // those whose check byte was right and those whose was wrong.
     std::uint64_t framesCompleted = 0;
     std::uint64_t dropped = 0;
+    std::uint64_t goodFrames = 0;
+    std::uint64_t badFrames = 0;
 
 private:
     // Zeroes data[0..length) (only those bytes can be non-zero: body bytes are
@@ -122,6 +164,7 @@ private:
         if (length >= frame::kMaxBody) {
             // The format sets no maximum, but nothing the board sends comes close
             // to this; a body that fills the area is noise or a lost end pair.
+            // The byte is body data (never a raw lead), so it is dropped.
             Discard();
             return;
         }
@@ -131,6 +174,14 @@ private:
     void Discard() noexcept {
         ++dropped;
         Reset();
+    }
+    // Ends a broken frame at byte `b`, then looks at `b` again from Idle: a
+    // lead byte may start the next frame.
+    void Break(std::uint8_t b) noexcept {
+        Discard();
+        if (b == frame::kLead) {
+            state = Lead;
+        }
     }
 };
 

@@ -1,4 +1,4 @@
-#include "link/Parser.h"
+#include "protocol/Parser.h"
 
 #include <cstring>
 

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <ostream>
+
+#include "analysis/SurveyRecords.h"
+
+namespace ketrion::analysis {
+
+// Writes the survey as a GeoJSON (RFC 7946) FeatureCollection: one Feature per
+// point in file order, one line each, with a Point geometry [longitude,
+// latitude] in degrees (the stored integer times the double nearest
+// 1/3,600,000, written so it reads back exactly, with at least 7 decimals).
+//
+// Properties of a survey point: `index` (1-based position in the file,
+// counting every point as `ktd dump` does), `kind` "survey", `time`
+// ("YYYY-MM-DDTHH:MM:SSZ" from the stored date and time; null when they are
+// not a real date, as before the first GPS report), `fix` ("none", "2D",
+// "3D"), `strongest` (dBm, as the disc colour uses it) and `readings`: one
+// {"mac", "ssid", "signal" (dBm as stored, -59.5 possible), "attribute"} per
+// reading in file order. A dynamic access point has `index`, `kind`
+// "dynamic-ap", `time` and `fix`. Network names are made valid UTF-8.
+void WriteGeoJson(const SurveyRecords& survey, std::ostream& out);
+
+}  // namespace ketrion::analysis

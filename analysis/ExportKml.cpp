@@ -1,0 +1,132 @@
+#include "analysis/ExportKml.h"
+
+#include <cstdio>
+#include <string>
+
+#include "analysis/ExportText.h"
+
+namespace ketrion::analysis {
+
+namespace {
+
+// Icons every KML viewer knows; the colour of a style tints them.
+constexpr const char* kDotIcon = "http://maps.google.com/mapfiles/kml/shapes/shaded_dot.png";
+constexpr const char* kPlacedIcon = "http://maps.google.com/mapfiles/kml/shapes/square.png";
+constexpr const char* kEstimateIcon = "http://maps.google.com/mapfiles/kml/shapes/target.png";
+constexpr int kLevels = 5;
+
+// A KML colour: alpha, blue, green, red as hexadecimal digits.
+std::string KmlColour(Rgb rgb) {
+    char text[12];
+    std::snprintf(text, sizeof text, "ff%02x%02x%02x", rgb.b, rgb.g, rgb.r);
+    return text;
+}
+
+void WriteStyle(std::ostream& out, const std::string& id, const std::string& colour,
+                const char* icon) {
+    out << "<Style id=\"" << id << "\"><IconStyle><color>" << colour << "</color><Icon><href>"
+        << icon << "</href></Icon></IconStyle></Style>\n";
+}
+
+std::string Coordinates(double latitude, double longitude) {
+    return "<Point><coordinates>" + DegreesText(longitude) + "," + DegreesText(latitude) +
+           "</coordinates></Point>";
+}
+
+std::string BaseName(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void WritePointFeature(std::ostream& out, const SurveyPoint& point, std::size_t index,
+                       const std::string& name, const std::string& description,
+                       const std::string& style) {
+    out << "<Placemark><name>" << XmlEscape(name) << "</name><description>"
+        << XmlEscape(description) << "</description>";
+    if (point.HasValidTime())
+        out << "<TimeStamp><when>" << point.DateTime("T") << "Z</when></TimeStamp>";
+    out << "<styleUrl>#" << style << "</styleUrl>"
+        << "<ExtendedData><Data name=\"index\"><value>" << index << "</value></Data></ExtendedData>"
+        << Coordinates(point.LatitudeDegrees(), point.LongitudeDegrees()) << "</Placemark>\n";
+}
+
+std::string PointSummary(const SurveyPoint& point, std::size_t index) {
+    std::string text = "point " + std::to_string(index) + ", ";
+    text += point.HasValidTime() ? point.DateTime(" ") + " UTC" : std::string("no time");
+    text += ", fix ";
+    text += FixName(point.fixClass);
+    return text;
+}
+
+std::string Readings(const SurveyPoint& point) {
+    std::string text;
+    for (const Reading& reading : point.readings) {
+        // Appended piece by piece: GCC 12 at -O3 warns (wrongly) of overlap on
+        // "literal" + temporary.
+        text += '\n';
+        text += MacText(reading.mac);
+        text += ' ';
+        text += DbmText(reading.SignalExact());
+        text += " dBm attr ";
+        text += std::to_string(reading.attribute);
+        text += ' ';
+        text += reading.ssid;
+    }
+    return text;
+}
+
+std::string EstimateDescription(const ApEstimate& ap) {
+    char spread[64];
+    std::snprintf(spread, sizeof spread, "%.1f", ap.position.uncertainty);
+    std::string text = MacText(ap.mac) + ", heard at " + std::to_string(ap.pointsHeard) +
+                       (ap.pointsHeard == 1 ? " point" : " points") + ", strongest " +
+                       DbmText(ap.strongest) + " dBm\nestimated from " +
+                       std::to_string(ap.position.used) + " strongest readings, uncertainty " +
+                       spread + " m";
+    if (!ap.fromFixes)
+        text += "\npositions without a GPS fix";
+    return text;
+}
+
+}  // namespace
+
+void WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& accessPoints,
+              std::ostream& out) {
+    out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+           "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n<name>"
+        << XmlEscape(BaseName(survey.path)) << "</name>\n";
+    for (int level = 0; level < kLevels; ++level)
+        WriteStyle(out, "level" + std::to_string(level), KmlColour(LevelColour(level)), kDotIcon);
+    WriteStyle(out, "dynamic-ap", "ff00ffff", kPlacedIcon);
+    WriteStyle(out, "access-point", "ffff00ff", kEstimateIcon);
+
+    out << "<Folder><name>Survey points</name>\n";
+    for (std::size_t i = 0; i < survey.points.size(); ++i) {
+        const SurveyPoint& point = survey.points[i];
+        if (!point.IsSurvey())
+            continue;
+        const int strongest = point.Strongest();
+        WritePointFeature(out, point, i + 1, std::to_string(strongest) + " dBm",
+                          PointSummary(point, i + 1) + Readings(point),
+                          "level" + std::to_string(SignalLevel(strongest)));
+    }
+    out << "</Folder>\n<Folder><name>Dynamic access points</name>\n";
+    for (std::size_t i = 0; i < survey.points.size(); ++i) {
+        const SurveyPoint& point = survey.points[i];
+        if (!point.IsSurvey())
+            WritePointFeature(out, point, i + 1, "dynamic access point", PointSummary(point, i + 1),
+                              "dynamic-ap");
+    }
+    out << "</Folder>\n<Folder><name>Access points</name>\n";
+    for (const ApEstimate& ap : accessPoints) {
+        if (ap.position.used == 0)
+            continue;
+        out << "<Placemark><name>" << XmlEscape(ap.ssid.empty() ? MacText(ap.mac) : ap.ssid)
+            << "</name><description>" << XmlEscape(EstimateDescription(ap))
+            << "</description><styleUrl>#access-point</styleUrl>"
+            << Coordinates(ap.position.latitude, ap.position.longitude) << "</Placemark>\n";
+    }
+    out << "</Folder>\n</Document>\n</kml>\n";
+}
+
+}  // namespace ketrion::analysis

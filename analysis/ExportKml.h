@@ -1,0 +1,25 @@
+#pragma once
+
+#include <ostream>
+#include <vector>
+
+#include "analysis/ApEstimate.h"
+#include "analysis/SurveyRecords.h"
+
+namespace ketrion::analysis {
+
+// Writes the survey as a KML 2.2 document:
+//  - folder "Survey points": one Placemark per survey point in file order,
+//    named by its strongest signal ("-60 dBm"), styled by the site view's five
+//    disc colour classes (styles "level0" .. "level4"), the readings one line
+//    each in its description, the stored time as a TimeStamp when it is a real
+//    date, its 1-based file index as ExtendedData "index", and a Point at
+//    <coordinates>longitude,latitude</coordinates> (at least 7 decimals);
+//  - folder "Dynamic access points": the points the surveyor placed;
+//  - folder "Access points": one Placemark per estimate, named by its network
+//    name (its address when it has none), at the estimated position.
+// All text is XML-escaped and made valid UTF-8.
+void WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& accessPoints,
+              std::ostream& out);
+
+}  // namespace ketrion::analysis

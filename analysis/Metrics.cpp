@@ -1,0 +1,153 @@
+#include "analysis/Metrics.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <set>
+
+namespace ketrion::analysis {
+
+namespace {
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The signals of the distinct access points at a point (the strongest reading
+// of an address that appears twice), strongest first.
+std::vector<int> DistinctSignals(const SurveyPoint& point) {
+    std::vector<std::pair<Mac, int>> byMac;
+    byMac.reserve(point.readings.size());
+    for (const Reading& r : point.readings) {
+        auto it = std::find_if(byMac.begin(), byMac.end(),
+                               [&](const auto& entry) { return entry.first == r.mac; });
+        if (it == byMac.end())
+            byMac.emplace_back(r.mac, r.SignalDbm());
+        else
+            it->second = std::max(it->second, r.SignalDbm());
+    }
+    std::vector<int> signals;
+    signals.reserve(byMac.size());
+    for (const auto& entry : byMac)
+        signals.push_back(entry.second);
+    std::sort(signals.begin(), signals.end(), std::greater<>());
+    return signals;
+}
+
+}  // namespace
+
+std::optional<Metric> ParseMetric(std::string_view name) {
+    static constexpr Metric kAll[] = {Metric::Strongest, Metric::Second, Metric::Count,
+                                      Metric::Ap,        Metric::Ssid,   Metric::Coverage};
+    for (Metric m : kAll)
+        if (name == MetricName(m))
+            return m;
+    return std::nullopt;
+}
+
+const char* MetricName(Metric metric) {
+    switch (metric) {
+        case Metric::Strongest:
+            return "strongest";
+        case Metric::Second:
+            return "second";
+        case Metric::Count:
+            return "count";
+        case Metric::Ap:
+            return "ap";
+        case Metric::Ssid:
+            return "ssid";
+        case Metric::Coverage:
+            return "coverage";
+    }
+    return "?";
+}
+
+bool IsSignalMetric(Metric metric) {
+    return metric != Metric::Count && metric != Metric::Coverage;
+}
+
+std::optional<Mac> ParseMac(std::string_view text) {
+    if (text.size() != 17)
+        return std::nullopt;
+    Mac mac{};
+    for (std::size_t b = 0; b < 6; ++b) {
+        const std::size_t at = b * 3;
+        if (b > 0 && text[at - 1] != ':' && text[at - 1] != '-')
+            return std::nullopt;
+        const int high = HexDigit(text[at]);
+        const int low = HexDigit(text[at + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        mac[b] = static_cast<std::uint8_t>(high * 16 + low);
+    }
+    return mac;
+}
+
+double PointValue(const SurveyPoint& point, int strongest, const MetricSpec& spec) {
+    switch (spec.metric) {
+        case Metric::Strongest:
+        case Metric::Coverage:
+            return strongest;
+        case Metric::Second: {
+            const std::vector<int> signals = DistinctSignals(point);
+            return signals.size() < 2 ? kNotHeard : std::max(signals[1], kNotHeard);
+        }
+        case Metric::Count: {
+            const std::vector<int> signals = DistinctSignals(point);
+            return static_cast<double>(std::count_if(signals.begin(), signals.end(),
+                                                     [](int s) { return s >= kCountFloor; }));
+        }
+        case Metric::Ap: {
+            int best = kNotHeard;
+            for (const Reading& r : point.readings)
+                if (r.mac == spec.mac)
+                    best = std::max(best, r.SignalDbm());
+            return best;
+        }
+        case Metric::Ssid: {
+            int best = kNotHeard;
+            for (const Reading& r : point.readings)
+                if (r.ssid == spec.ssid)
+                    best = std::max(best, r.SignalDbm());
+            return best;
+        }
+    }
+    return kNotHeard;
+}
+
+std::vector<Sample> MetricSamples(const PlacedSurvey& survey, const MetricSpec& spec) {
+    std::vector<Sample> samples;
+    samples.reserve(survey.points.size());
+    for (const PlacedPoint& p : survey.points)
+        samples.push_back(Sample{static_cast<double>(p.x), static_cast<double>(p.y),
+                                 PointValue(survey.Record(p), p.strongest, spec)});
+    return samples;
+}
+
+Grid MetricGrid(const PlacedSurvey& survey, const MetricSpec& spec, const IdwParams& params,
+                int width, int height, const RunControl& control) {
+    IdwInterpolator idw(MetricSamples(survey, spec), params);
+    Grid grid = idw.Run(width, height, control);
+    if (spec.metric == Metric::Coverage) {
+        for (double& v : grid.values)
+            if (Grid::HasValue(v))
+                v = v >= spec.threshold ? 1.0 : 0.0;
+    }
+    return grid;
+}
+
+std::vector<std::string> NetworkNames(const PlacedSurvey& survey) {
+    std::set<std::string> names;
+    for (const PlacedPoint& p : survey.points)
+        for (const Reading& r : survey.Record(p).readings)
+            names.insert(r.ssid);
+    return {names.begin(), names.end()};
+}
+
+}  // namespace ketrion::analysis

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "analysis/Grid.h"
+#include "analysis/Idw.h"
+#include "analysis/PlacedSurvey.h"
+#include "analysis/SurveyRecords.h"
+
+namespace ketrion::analysis {
+
+// What a survey point contributes to a heatmap.
+enum class Metric {
+    Strongest,  // the point's strongest signal (the disc colour), dBm
+    Second,     // the second strongest access point there, dBm; -100 with fewer than two
+    Count,      // access points heard at kCountFloor dBm or better
+    Ap,         // one access point by address, dBm; -100 where not heard
+    Ssid,       // the strongest reading with one network name, dBm; -100 where not heard
+    Coverage,   // 1 where the interpolated strongest signal reaches the threshold, else 0
+};
+
+inline constexpr int kNotHeard = -100;   // dBm counted where an access point was not heard
+inline constexpr int kCountFloor = -80;  // dBm an access point needs to be counted
+inline constexpr double kDefaultThreshold = -67;
+
+struct MetricSpec {
+    Metric metric = Metric::Strongest;
+    Mac mac{};                             // for Metric::Ap
+    std::string ssid;                      // for Metric::Ssid
+    double threshold = kDefaultThreshold;  // dBm, for Metric::Coverage
+};
+
+// "strongest", "second", "count", "ap", "ssid", "coverage".
+std::optional<Metric> ParseMetric(std::string_view name);
+const char* MetricName(Metric metric);
+// True for the metrics measured in dBm (legend and colour scale in dBm).
+bool IsSignalMetric(Metric metric);
+
+// An address written as six two-digit hex bytes in either case with ':' or '-'
+// between them ("00:1a:2b:3c:4d:5e", "00-1A-2B-3C-4D-5E").
+std::optional<Mac> ParseMac(std::string_view text);
+// The value a survey point with the given strongest signal (as the loader
+// gives it) and readings gives the metric (Coverage: its strongest signal, the
+// threshold applies to the interpolated grid).
+double PointValue(const SurveyPoint& record, int strongest, const MetricSpec& spec);
+
+// One sample per survey point at its plan position, in file order.
+std::vector<Sample> MetricSamples(const PlacedSurvey& survey, const MetricSpec& spec);
+
+// The metric's grid over a width x height plan: interpolated point values, and
+// for Coverage the interpolated strongest signal turned into 1 or 0 (nodes
+// without a value stay without one). A pure function of its inputs, usable off
+// the user-interface thread; empty values when cancelled.
+Grid MetricGrid(const PlacedSurvey& survey, const MetricSpec& spec, const IdwParams& params,
+                int width, int height, const RunControl& control = {});
+
+// The network names heard at the survey points, sorted, each once.
+std::vector<std::string> NetworkNames(const PlacedSurvey& survey);
+
+}  // namespace ketrion::analysis

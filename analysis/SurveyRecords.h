@@ -1,0 +1,85 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ketrion::analysis {
+
+// A collection file read whole into memory for analysis and export: every
+// point with the fields its location record stores and every reading stored
+// after it, in file order. Read through the survey layer's collection reader,
+// so record sizes, counts and cut files are handled as loading a survey does.
+
+// Degrees per stored position unit: the double nearest to 1/3,600,000.
+inline constexpr double kDegreesPerUnit = 1.0 / 3600000.0;
+// The weakest signal a survey point is given (dBm), as the site view uses it.
+inline constexpr int kWeakestSignal = -100;
+
+using Mac = std::array<std::uint8_t, 6>;
+
+// One reading record.
+struct Reading {
+    Mac mac{};                // in the order the receiver reports it
+    std::int16_t signal = 0;  // 1/256 dBm, as stored
+    std::uint8_t attribute = 0;
+    std::string ssid;  // raw bytes from the board, up to the first zero (<= 32)
+
+    // Whole dBm, truncated toward zero, as every reader of the file takes it.
+    int SignalDbm() const { return signal / 256; }
+    // The stored value in dBm without rounding (-59.5 for -59.5 * 256).
+    double SignalExact() const { return signal / 256.0; }
+};
+
+// One location record and the readings that follow it.
+struct SurveyPoint {
+    std::int64_t offset = 0;     // file offset of the location record
+    std::int32_t latitude = 0;   // 1/3,600,000 degree, north positive
+    std::int32_t longitude = 0;  // same unit, east positive
+    std::uint16_t year = 0;
+    std::uint8_t month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    std::int32_t height = 0;        // above the ellipsoid, as the receiver reports it
+    std::uint8_t fixClass = 0;      // 1 2D fix, 2 3D fix, 0 no fix
+    std::uint8_t kind = 0;          // 0 survey point; anything else loads as a dynamic access point
+    std::uint16_t storedCount = 0;  // reading count in the record (may exceed readings when cut)
+    std::vector<Reading> readings;  // the complete reading records
+
+    bool IsSurvey() const { return kind == 0; }
+    bool HasFix() const { return fixClass == 1 || fixClass == 2; }
+    double LatitudeDegrees() const { return static_cast<double>(latitude) * kDegreesPerUnit; }
+    double LongitudeDegrees() const { return static_cast<double>(longitude) * kDegreesPerUnit; }
+    // The point's strongest signal as the disc colour uses it: the highest
+    // whole-dBm reading, never below -100; -100 for a dynamic access point.
+    int Strongest() const;
+    // True when the stored date and time form a real UTC instant (a point
+    // recorded before the first GPS report stores zeros).
+    bool HasValidTime() const;
+    // "YYYY-MM-DD" + separator + "HH:MM:SS" from the stored fields, as stored.
+    std::string DateTime(const char* separator) const;
+};
+
+struct SurveyRecords {
+    std::string path;
+    std::int64_t created = 0;  // header creation time, seconds since 1970 UTC
+    std::vector<SurveyPoint> points;
+    // Empty when the whole file was read; else what is wrong with it, naming
+    // the file. The points read before the damage are kept.
+    std::string damage;
+};
+
+// What reading a collection file came to.
+enum class ReadResult {
+    Complete,   // every record was read
+    Damaged,    // the header or a record is damaged or cut: the points before the
+                // damage are in the records (none for a bad header); see `damage`
+    NotOpened,  // the file cannot be opened or is not a regular file; see `damage`
+};
+
+// Reads the collection file at `path` into `out`.
+ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out);
+
+// A hardware address as "00:1a:2b:3c:4d:5e" (lower case, colons).
+std::string MacText(const Mac& mac);
+
+}  // namespace ketrion::analysis

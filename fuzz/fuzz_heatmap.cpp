@@ -1,0 +1,80 @@
+// Feeds arbitrary bytes as a collection file to the heatmap's input: the
+// points placed on a small plan through a projection (which lands many of
+// them far outside it, at the ends of the int range), every metric
+// interpolated over the plan and written as an ESRI grid. Checks that every
+// value is a reading-sized number or no value. The file lives in memory (memfd).
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "analysis/Grid.h"
+#include "analysis/Idw.h"
+#include "analysis/Metrics.h"
+#include "analysis/PlacedSurvey.h"
+#include "engine/Location.h"
+#include "platform/Prompt.h"
+#include "platform/Sound.h"
+#include "survey/SiteProjection.h"
+
+namespace {
+
+class SilentPrompt final : public ketrion::Prompt {
+public:
+    void Message(std::string_view) override {}
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace ketrion::analysis;
+    const int fd = memfd_create("ktd", MFD_CLOEXEC);
+    if (fd < 0)
+        return 0;
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = write(fd, data + done, size - done);
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    {
+        ketrion::CLocation location;
+        SilentPrompt prompt;
+        ketrion::NullSound sound;
+        ketrion::CSiteProjection projection(location, prompt, sound);
+        // About a pixel per stored unit near (0, 0): small stored positions
+        // land on the plan, the rest far off it.
+        projection.m_xLon = 3600000.0 / 7;
+        projection.m_yLat = -3600000.0 / 5;
+        projection.m_yOrigin = 40;
+        PlacedSurvey survey;
+        LoadPlacedSurvey("/proc/self/fd/" + std::to_string(fd), projection, survey);
+        const IdwParams params{3, 20, 4, 2};
+        for (Metric metric : {Metric::Strongest, Metric::Second, Metric::Count, Metric::Ap,
+                              Metric::Ssid, Metric::Coverage}) {
+            MetricSpec spec;
+            spec.metric = metric;
+            spec.mac = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};
+            spec.ssid = "LAB";
+            RunControl control;
+            control.threads = 2;
+            const Grid grid = MetricGrid(survey, spec, params, 64, 48, control);
+            for (double v : grid.values) {
+                if (v == Grid::kNoData)
+                    continue;
+                if (!std::isfinite(v) || v < -200 || v > 70000)
+                    std::abort();
+            }
+            if (EsriAsciiGrid(grid).empty())
+                std::abort();
+        }
+    }
+    close(fd);
+    return 0;
+}

@@ -1,0 +1,347 @@
+// The site view at desktop sizes: square plan pixels, zoom to fit, drag,
+// wheel and pinch, the legend and the link alerts, on the rendered picture.
+
+#include <gtest/gtest.h>
+
+#include <QMouseEvent>
+#include <QNativeGestureEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <cmath>
+
+#include "engine/EngineEvent.h"
+#include "engine/Location.h"
+#include "support/PlanSurveyFile.h"
+#include "support/SiteViewWorld.h"
+#include "ui/siteview/Legend.h"
+
+namespace ketrion::testing {
+namespace {
+
+constexpr unsigned kGrey = 0x808080;
+constexpr unsigned kMagenta = 0xFF00FF;
+
+// An 800 x 600 grey plan with a magenta 100 x 100 square at plan (100, 350).
+QImage FeaturePlan() {
+    QImage plan(800, 600, QImage::Format_RGB32);
+    plan.fill(QColor::fromRgb(kGrey));
+    QPainter painter(&plan);
+    painter.fillRect(100, 350, 100, 100, QColor::fromRgb(kMagenta));
+    return plan;
+}
+
+// The smallest rectangle holding every pixel of one colour (device pixels).
+QRect Bounds(const QImage& image, unsigned rgb) {
+    QRect box;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if ((row[x] & 0xFFFFFFu) == rgb) {
+                box = box.united(QRect(x, y, 1, 1));
+            }
+        }
+    }
+    return box;
+}
+
+class Desktop : public ::testing::Test {
+protected:
+    // A view of width x height client pixels at `ratio` showing the survey
+    // over `plan`, with a new collection file.
+    std::unique_ptr<CSiteView> Make(int width, int height, double ratio = 1.0,
+                                    const QImage& plan = FeaturePlan()) {
+        auto view = world.MakeView(width, height);
+        view->SetDevicePixelRatioOverride(ratio);
+        view->SetPlanImage(plan);
+        world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("d.ktd")));
+        view->OnCollectionOpen();
+        EXPECT_TRUE(view->IsSurveyShown());
+        return view;
+    }
+    void Send(CSiteView& view, QEvent::Type type, QPoint at, Qt::MouseButton button) {
+        QMouseEvent event(type, QPointF(at), view.viewport()->mapToGlobal(QPointF(at)), button,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : button,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(view.viewport(), &event);
+    }
+    void Wheel(CSiteView& view, QPoint at, QPoint angle, Qt::KeyboardModifiers modifiers) {
+        QWheelEvent event(QPointF(at), view.viewport()->mapToGlobal(QPointF(at)), QPoint(), angle,
+                          Qt::NoButton, modifiers, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(view.viewport(), &event);
+    }
+    SiteViewWorld world;
+};
+
+TEST_F(Desktop, AKnownPlanFeatureIsSquareAndInPlaceAtEachSizeAndRatio) {
+    struct Case {
+        int width, height;
+        double ratio;
+        QRect expected;  // device pixels
+    } const cases[] = {
+        // 100%: the plan centred, one plan pixel per client pixel.
+        {1024, 768, 1.0, QRect(212, 434, 100, 100)},
+        {1920, 1080, 2.0, QRect(1320, 1180, 200, 200)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.width);
+        SiteViewWorld local;
+        auto view = local.MakeView(c.width, c.height);
+        view->SetDevicePixelRatioOverride(c.ratio);
+        view->SetPlanImage(FeaturePlan());
+        local.dialogs.fileAnswers.push_back(QString::fromStdString(local.dir.File("d.ktd")));
+        view->OnCollectionOpen();
+        const QImage image = view->Render();
+        EXPECT_EQ(image.size(), QSize(c.width, c.height) * c.ratio);
+        EXPECT_EQ(image.devicePixelRatio(), c.ratio);
+        EXPECT_TRUE(local.plan.IsSquarePixels());
+        EXPECT_EQ(Bounds(image, kMagenta), c.expected);
+        EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=100%  DATA PTS=0"));
+
+        // Zooming in doubles the square about the centre (the part on screen).
+        view->OnZoomIn();
+        const QImage zoomedImage = view->Render();
+        const QPoint centre(static_cast<int>(c.width * c.ratio / 2),
+                            static_cast<int>(c.height * c.ratio / 2));
+        const QRect doubled(centre + 2 * (c.expected.topLeft() - centre), 2 * c.expected.size());
+        EXPECT_EQ(Bounds(zoomedImage, kMagenta), doubled.intersected(zoomedImage.rect()));
+    }
+}
+
+TEST_F(Desktop, TheHandheldSizeKeepsItsStretchedSquareViewportAndNoLegend) {
+    auto view = Make(240, 268);
+    EXPECT_FALSE(world.plan.IsSquarePixels());
+    EXPECT_FALSE(view->IsLegendShown());
+    EXPECT_EQ(world.plan.GetViewport(), (SiteRect{0, 0, 240, 240}));
+    EXPECT_EQ(view->Render().size(), QSize(240, 268));
+    // Back and forth through a desktop size keeps the centre.
+    world.plan.CentreOn(300, 400);
+    SiteViewWorld::SetClientSize(*view, 1024, 768);
+    EXPECT_TRUE(world.plan.IsSquarePixels());
+    EXPECT_EQ(world.plan.GetCentreX(), 300);
+    EXPECT_EQ(world.plan.GetCentreY(), 400);
+    SiteViewWorld::SetClientSize(*view, 240, 268);
+    EXPECT_FALSE(world.plan.IsSquarePixels());
+    EXPECT_EQ(world.plan.GetCentreX(), 300);
+    EXPECT_EQ(world.plan.GetCentreY(), 400);
+}
+
+TEST_F(Desktop, FitShowsTheWholePlanAndZoomGoesNoFurther) {
+    // A 3000 x 2000 plan with a magenta frame, in 1920 x 1080 at ratio 2.
+    QImage plan(3000, 2000, QImage::Format_RGB32);
+    plan.fill(QColor::fromRgb(kGrey));
+    QPainter painter(&plan);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor::fromRgb(kMagenta));
+    for (const QRect& edge : {QRect(0, 0, 3000, 20), QRect(0, 1980, 3000, 20),
+                              QRect(0, 0, 20, 2000), QRect(2980, 0, 20, 2000)}) {
+        painter.drawRect(edge);
+    }
+    painter.end();
+    auto view = Make(1920, 1080, 2.0, plan);
+    const QImage shown = view->Render();  // a new plan is shown whole
+    view->OnZoomIn();
+    view->OnZoomIn();
+    EXPECT_NE(view->Render(), shown);
+    view->OnCommand(ID_ZOOM_FIT);
+    const QImage image = view->Render();
+    EXPECT_EQ(image, shown);
+    // 1080 / 2000 = 0.54: the plan is 1620 client pixels wide, from x = 150.
+    EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=54%  DATA PTS=0"));
+    const int middle = 1400;  // device row below the bands and the marker
+    EXPECT_EQ(Rgb(image, 300 - 6, middle), 0x000000u);
+    EXPECT_EQ(Rgb(image, 300 + 8, middle), kMagenta);
+    EXPECT_EQ(Rgb(image, 3540 - 8, middle), kMagenta);
+    EXPECT_EQ(Rgb(image, 3540 + 6, middle), 0x000000u);
+    EXPECT_EQ(Rgb(image, 1920, 2160 - 8), kMagenta);  // the bottom edge is on screen
+    // Zooming out from fit changes nothing.
+    view->OnZoomOut();
+    EXPECT_EQ(view->Render(), image);
+}
+
+TEST_F(Desktop, ResizingKeepsTheCentreAndThePlanUndistorted) {
+    auto view = Make(1024, 768);
+    const QRect before = Bounds(view->Render(), kMagenta);
+    SiteViewWorld::SetClientSize(*view, 1280, 800);
+    const QRect after = Bounds(view->Render(), kMagenta);
+    EXPECT_EQ(after.size(), before.size());
+    EXPECT_EQ(after.topLeft() - before.topLeft(), QPoint(128, 16));
+    EXPECT_EQ(world.plan.GetCentreX(), 400);
+    EXPECT_EQ(world.plan.GetCentreY(), 300);
+}
+
+TEST_F(Desktop, ADragPansAndIsNoTapWhileATapStillPlacesAnAccessPoint) {
+    auto view = Make(1024, 768);
+    const QRect before = Bounds(view->Render(), kMagenta);
+    view->OnPlaceAP();
+    Send(*view, QEvent::MouseButtonPress, {500, 400}, Qt::LeftButton);
+    Send(*view, QEvent::MouseMove, {520, 400}, Qt::LeftButton);
+    Send(*view, QEvent::MouseMove, {600, 450}, Qt::LeftButton);
+    Send(*view, QEvent::MouseButtonRelease, {600, 450}, Qt::LeftButton);
+    EXPECT_EQ(Bounds(view->Render(), kMagenta), before.translated(100, 50));
+    EXPECT_EQ(world.data.PointCount(), 0u);
+    EXPECT_TRUE(view->IsPlacingAP());
+    EXPECT_EQ(view->horizontalScrollBar()->value(), 300);
+    EXPECT_EQ(view->verticalScrollBar()->value(), 250);
+
+    // A press that stays within the slop is a tap: the access point goes
+    // where it was tapped.
+    Send(*view, QEvent::MouseButtonPress, {300, 200}, Qt::LeftButton);
+    Send(*view, QEvent::MouseMove, {303, 202}, Qt::LeftButton);
+    Send(*view, QEvent::MouseButtonRelease, {303, 202}, Qt::LeftButton);
+    ASSERT_EQ(world.data.PointCount(), 1u);
+    EXPECT_FALSE(view->IsPlacingAP());
+    std::int32_t px = 0;
+    std::int32_t py = 0;
+    world.data.ForEachPoint([&](const CSiteData::_tap& point) {
+        px = point.x;
+        py = point.y;
+    });
+    // After the drag the plan's origin is at client (212, 134).
+    EXPECT_EQ(px, 88);
+    EXPECT_EQ(py, 66);
+}
+
+TEST_F(Desktop, CtrlWheelAndPinchZoomAroundTheCursorAndTheWheelScrolls) {
+    auto view = Make(1024, 768);
+    const ViewTransform start = world.plan.Transform();
+    const QPoint at(150, 600);
+    const double px = start.ToPlanX(at.x());
+    const double py = start.ToPlanY(at.y());
+    Wheel(*view, at, {0, 240}, Qt::ControlModifier);  // two notches in
+    ViewTransform t = world.plan.Transform();
+    EXPECT_NEAR(t.scaleX, 2.0, 1e-9);
+    EXPECT_NEAR(t.ToClientX(px), at.x(), 1e-6);
+    EXPECT_NEAR(t.ToClientY(py), at.y(), 1e-6);
+    const QRect zoomed = Bounds(view->Render(), kMagenta);
+    EXPECT_EQ(zoomed.size(), QSize(200, 200));
+    EXPECT_EQ(zoomed.topLeft(), at + 2 * (QPoint(212, 434) - at));
+
+    // A pinch on a touchpad: magnification +50% about its point.
+    const QPointF pinchAt(700, 300);
+    const double qx = t.ToPlanX(pinchAt.x());
+    QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2,
+                              pinchAt, pinchAt, view->viewport()->mapToGlobal(pinchAt), 0.5,
+                              QPointF());
+    QCoreApplication::sendEvent(view->viewport(), &pinch);
+    t = world.plan.Transform();
+    EXPECT_NEAR(t.scaleX, 3.0, 1e-9);
+    EXPECT_NEAR(t.ToClientX(qx), pinchAt.x(), 1e-6);
+
+    // The plain wheel scrolls: one notch down shows the plan further down.
+    const double top = t.originY;
+    Wheel(*view, at, {0, -120}, Qt::NoModifier);
+    EXPECT_NEAR(world.plan.Transform().originY, top + ViewInput::kWheelStep / 3.0, 1e-6);
+    // Shift turns it sideways.
+    const double left = world.plan.Transform().originX;
+    Wheel(*view, at, {0, -120}, Qt::ShiftModifier);
+    EXPECT_NEAR(world.plan.Transform().originX, left + ViewInput::kWheelStep / 3.0, 1e-6);
+}
+
+TEST_F(Desktop, TheLegendShowsEveryDiscColourAndToggles) {
+    auto view = Make(1024, 768);
+    EXPECT_TRUE(view->IsLegendShown());
+    const QRect corner(0, 600, 200, 168);
+    QImage image = view->Render().copy(corner);
+    for (unsigned colour : {0xFFFFFFu, 0x0000C0u, 0x00C000u, 0xC00000u, 0x000000u}) {
+        EXPECT_TRUE(Bounds(image, colour).isValid()) << std::hex << colour;
+    }
+    view->OnCommand(ID_VIEW_LEGEND);
+    EXPECT_FALSE(view->IsLegendShown());
+    image = view->Render().copy(corner);
+    EXPECT_FALSE(Bounds(image, 0xFFFFFFu).isValid());
+    EXPECT_FALSE(Bounds(image, 0x0000C0u).isValid());
+    EXPECT_EQ(Legend::Text(2), QStringLiteral("-70 to -51 dBm"));
+
+    // At the handheld size it starts hidden and shows when asked.
+    SiteViewWorld handheld;
+    auto small = handheld.MakeView(240, 268);
+    handheld.dialogs.fileAnswers.push_back(QString::fromStdString(handheld.dir.File("h.ktd")));
+    small->OnCollectionOpen();
+    const QImage plain = small->Render();
+    small->OnViewLegend();
+    EXPECT_TRUE(small->IsLegendShown());
+    EXPECT_NE(small->Render(), plain);
+}
+
+TEST_F(Desktop, LinkNewsShowsAnAlertBandAndPausesReadingsUntilTheLinkIsBack) {
+    auto view = Make(1024, 768);
+    const QImage quiet = view->Render();
+    const int band = 2 * [&] {
+        int rows = 0;
+        while (Rgb(quiet, 0, rows) == 0xC00000u) {
+            ++rows;  // the location band (red: no 3D fix)
+        }
+        return rows;
+    }();
+    EXPECT_NE(Rgb(quiet, 2, band + 2), 0xC00000u);
+
+    view->OnEngineEvent({EngineEventKind::ScanAbandoned, {}});
+    EXPECT_TRUE(view->LinkAlertText().contains(QStringLiteral("SCAN ABANDONED")));
+    EXPECT_EQ(Rgb(view->Render(), 2, band + 2), 0xC00000u);
+    ASSERT_FALSE(world.sound.Sounds().empty());
+    EXPECT_EQ(world.sound.Sounds().back().name, "REDALERT");
+    EXPECT_TRUE(world.sound.Sounds().back().sync);
+    // The next finished scan clears it.
+    view->OnEngineEvent({EngineEventKind::ScanEnded, {}});
+    EXPECT_TRUE(view->LinkAlertText().isEmpty());
+
+    world.ChooseCollection("link.ktd");
+    view->OnScanStart();
+    EXPECT_EQ(world.PendingRequestType(), 0x16);
+    world.engine.linkState = LinkState::Lost;
+    view->OnEngineEvent({EngineEventKind::LinkLost, "device unplugged"});
+    EXPECT_TRUE(view->LinkAlertText().contains(QStringLiteral("device unplugged")));
+    EXPECT_EQ(Rgb(view->Render(), 2, band + 2), 0xC00000u);
+    view->OnTimer();
+    EXPECT_EQ(world.PendingRequestType(), -1);  // no reading without the link
+    EXPECT_TRUE(view->IsCollecting());
+
+    world.engine.linkState = LinkState::Connected;
+    view->OnEngineEvent({EngineEventKind::LinkRestored, {}});
+    EXPECT_TRUE(view->LinkAlertText().isEmpty());
+    EXPECT_NE(Rgb(view->Render(), 2, band + 2), 0xC00000u);
+    view->OnTimer();
+    EXPECT_EQ(world.PendingRequestType(), 0x16);
+}
+
+TEST_F(Desktop, OpeningACollectionShowsItsPoints) {
+    world.projection.m_xLat = 3600000.0;
+    world.projection.m_yLon = 3600000.0;
+    const std::string path = world.dir.File("walk.ktd");
+    ASSERT_TRUE(WritePlanSurvey(path, {{2600, 2000}, {3100, 2200}, {2800, 2400}}));
+    auto view = world.MakeView(1024, 768);
+    QImage plan(4000, 3000, QImage::Format_RGB32);
+    plan.fill(QColor::fromRgb(kGrey));
+    view->SetPlanImage(plan);
+    EXPECT_LT(world.plan.GetScale(), 0.3);  // the whole plan first
+    world.dialogs.yesNoAnswers.push_back(true);
+    world.dialogs.fileAnswers.push_back(QString::fromStdString(path));
+    view->OnCollectionOpen();
+    ASSERT_EQ(world.data.PointCount(), 3u);
+    // Centred on the points at 100%: they fit with room to spare.
+    EXPECT_DOUBLE_EQ(world.plan.GetScale(), 1.0);
+    EXPECT_EQ(world.plan.GetCentreX(), 2850);
+    EXPECT_EQ(world.plan.GetCentreY(), 2200);
+    EXPECT_EQ(view->horizontalScrollBar()->value(), 2850);
+    const QImage image = view->Render();
+    for (const QPoint& p : {QPoint(2600, 2000), QPoint(3100, 2200), QPoint(2800, 2400)}) {
+        std::int32_t sx = 0;
+        std::int32_t sy = 0;
+        ASSERT_TRUE(world.plan.PlanToScreen(view->ClientRect(), p.x(), p.y(), sx, sy));
+        EXPECT_EQ(Rgb(image, sx + 3, sy + 3), 0x00C000u);  // a green disc
+    }
+}
+
+TEST(SiteViewLocationBand, AnOldPositionSaysHowLongTheGpsHasBeenSilent) {
+    LocationSnapshot snapshot;
+    const QString none = CSiteView::LocationBandLine(snapshot);  // no report yet
+    EXPECT_FALSE(none.contains(QStringLiteral("no GPS")));
+    snapshot.ageSeconds = gps::kGpsStaleSeconds;  // at the limit: still current
+    EXPECT_EQ(CSiteView::LocationBandLine(snapshot), none);
+    snapshot.ageSeconds = 12.7;
+    EXPECT_EQ(CSiteView::LocationBandLine(snapshot), none + QStringLiteral(" (no GPS for 12 s)"));
+}
+
+}  // namespace
+}  // namespace ketrion::testing

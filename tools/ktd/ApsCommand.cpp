@@ -1,0 +1,152 @@
+// `ktd aps`: the access points of a survey, where they probably stand.
+//
+//   file PATH
+//   00:1a:2b:3c:4d:5e "LAB1" points 12 strongest -45 dBm position 40.0001234
+//       -74.5004567 uncertainty 3.2 m readings 5 [no-fix] [plan 512 301]
+//   access points 3, survey points 40
+//
+// (one line per access point, in address order). The position is the
+// milliwatt-weighted centroid of the access point's strongest readings and the
+// uncertainty their weighted RMS distance from it (analysis/ApEstimate.h);
+// "no-fix" marks an estimate made from points without a GPS fix. With a
+// projection file the position is also given in plan pixels, placed as loading
+// a collection file places a point.
+
+#include "tools/ktd/ApsCommand.h"
+
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "analysis/ApEstimate.h"
+#include "analysis/ExportText.h"
+#include "analysis/SurveyRecords.h"
+#include "engine/Location.h"
+#include "platform/Prompt.h"
+#include "platform/Sound.h"
+#include "survey/SiteProjection.h"
+#include "tools/ktp/ProjectionMaker.h"
+
+namespace ketrion::ktd {
+
+namespace {
+
+using namespace ketrion::analysis;
+
+constexpr int kDamaged = 1;
+constexpr int kOpenError = 2;
+
+// A network name for a terminal: valid UTF-8 with control characters, the
+// quote and the backslash as \xHH.
+std::string Quoted(const std::string& ssid) {
+    std::string out = "\"";
+    for (const char ch : ValidUtf8(ssid)) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += ch;
+        }
+    }
+    return out + "\"";
+}
+
+// A position in degrees as the stored unit, for the projection's PlanX/PlanY;
+// nearest unit, saturated.
+int ToUnits(double degrees) {
+    const double units = std::round(degrees * 3600000.0);
+    if (!(units > -2147483648.0))
+        return -2147483647 - 1;
+    if (units > 2147483647.0)
+        return 2147483647;
+    return static_cast<int>(units);
+}
+
+// The map of a projection file, read without expanding its plan image.
+class ProjectionMap {
+public:
+    bool Load(const std::string& path) {
+        std::string error;
+        const auto info = ktp::ReadProjectionInfo(path, error);
+        if (!info) {
+            std::fprintf(stderr, "ktd: %s\n", error.c_str());
+            return false;
+        }
+        m_projection.m_xLat = info->xRow[0];
+        m_projection.m_xLon = info->xRow[1];
+        m_projection.m_xOrigin = info->xRow[3];
+        m_projection.m_yLat = info->yRow[0];
+        m_projection.m_yLon = info->yRow[1];
+        m_projection.m_yOrigin = info->yRow[3];
+        return true;
+    }
+    int X(double latitude, double longitude) const {
+        return m_projection.PlanX(ToUnits(latitude), ToUnits(longitude));
+    }
+    int Y(double latitude, double longitude) const {
+        return m_projection.PlanY(ToUnits(latitude), ToUnits(longitude));
+    }
+
+private:
+    CLocation m_location;
+    StderrPrompt m_prompt;
+    NullSound m_sound;
+    CSiteProjection m_projection{m_location, m_prompt, m_sound};
+};
+
+int RunAps(const std::string& path, const std::string& projectionPath) {
+    ProjectionMap map;
+    if (!projectionPath.empty() && !map.Load(projectionPath))
+        return kOpenError;
+    SurveyRecords survey;
+    const ReadResult result = ReadSurveyRecords(path, survey);
+    if (result == ReadResult::NotOpened) {
+        std::fprintf(stderr, "ktd: %s\n", survey.damage.c_str());
+        return kOpenError;
+    }
+    std::printf("file %s\n", path.c_str());
+    const std::vector<ApEstimate> estimates = EstimateAccessPoints(survey.points);
+    for (const ApEstimate& ap : estimates) {
+        const Centroid& c = ap.position;
+        std::printf(
+            "%s %s points %zu strongest %s dBm position %.7f %.7f uncertainty %.1f m "
+            "readings %zu",
+            MacText(ap.mac).c_str(), Quoted(ap.ssid).c_str(), ap.pointsHeard,
+            DbmText(ap.strongest).c_str(), c.latitude, c.longitude, c.uncertainty, c.used);
+        if (!ap.fromFixes)
+            std::printf(" no-fix");
+        if (!projectionPath.empty())
+            std::printf(" plan %d %d", map.X(c.latitude, c.longitude),
+                        map.Y(c.latitude, c.longitude));
+        std::printf("\n");
+    }
+    std::size_t surveyPoints = 0;
+    for (const SurveyPoint& point : survey.points)
+        surveyPoints += point.IsSurvey() ? 1 : 0;
+    std::printf("access points %zu, survey points %zu\n", estimates.size(), surveyPoints);
+    if (result == ReadResult::Damaged) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "ktd: %s\n", survey.damage.c_str());
+        return kDamaged;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void AddApsCommand(CLI::App& app, int& status) {
+    CLI::App* aps = app.add_subcommand(
+        "aps", "estimate where each access point stands (weighted centroid of its " +
+                   std::to_string(kApEstimateReadings) + " strongest readings)");
+    auto path = std::make_shared<std::string>();
+    auto projection = std::make_shared<std::string>();
+    aps->add_option("--projection", *projection,
+                    "projection file (.ktp): positions in plan pixels too");
+    aps->add_option("FILE", *path, "collection file (.ktd)")->required();
+    aps->callback([&status, path, projection] { status = RunAps(*path, *projection); });
+}
+
+}  // namespace ketrion::ktd

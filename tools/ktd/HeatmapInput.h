@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QImage>
+#include <memory>
+#include <string>
+
+#include "analysis/PlacedSurvey.h"
+#include "engine/Location.h"
+#include "platform/Prompt.h"
+#include "platform/Sound.h"
+#include "survey/SiteProjection.h"
+
+class QGuiApplication;
+
+namespace ketrion::ktd {
+
+// Exit status of the drawing commands, as the other ktd commands use it.
+inline constexpr int kDamaged = 1;    // outputs made from the readable part of a damaged file
+inline constexpr int kCannotRun = 2;  // bad arguments, a file cannot be opened or written
+
+// A projection file's map and plan image, read without writing anything
+// beside it.
+class PlanInput {
+public:
+    // Reads the map and expands the plan image in memory; false with a message
+    // in `error`.
+    bool Load(const std::string& path, std::string& error);
+
+    const CSiteProjection& Projection() const { return m_projection; }
+    const QImage& Plan() const { return m_plan; }
+
+private:
+    CLocation m_location;
+    StderrPrompt m_prompt;
+    NullSound m_sound;
+    CSiteProjection m_projection{m_location, m_prompt, m_sound};
+    QImage m_plan;
+};
+
+// The Qt application the drawing needs (fonts, PDF), on the offscreen
+// platform unless another one is asked for: the commands never open a window.
+std::unique_ptr<QGuiApplication> MakeGuiApplication();
+
+// Progress of a long run on standard error, only when it is a terminal.
+class Progress {
+public:
+    explicit Progress(std::string what);
+    ~Progress();
+    Progress(const Progress&) = delete;
+    Progress& operator=(const Progress&) = delete;
+    void Show(int done, int total);
+    // A new stage of the run.
+    void Stage(std::string what);
+
+private:
+    std::string m_what;
+    bool m_tty;
+    bool m_shown = false;
+    int m_lastPercent = -1;
+};
+
+// Writes `bytes` to `path` whole; false with a message in `error`.
+bool WriteFile(const std::string& path, const std::string& bytes, std::string& error);
+
+// `path` with its extension (after the last dot of the file name) replaced by
+// `extension` (".pgw"), or with it appended when there is none.
+std::string WithExtension(const std::string& path, const std::string& extension);
+
+}  // namespace ketrion::ktd

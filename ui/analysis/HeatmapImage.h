@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <QPoint>
+#include <QRect>
+#include <QString>
+#include <span>
+#include <vector>
+
+#include "analysis/Grid.h"
+#include "analysis/Metrics.h"
+
+namespace ketrion::heatmap {
+
+// Colours for grid values, and the labelled steps its legend shows.
+class ColourScale {
+public:
+    struct Stop {
+        double value;
+        QColor colour;
+    };
+    struct Step {
+        double value;
+        QString label;
+    };
+
+    // Signal in dBm: deep red at -100 through orange and yellow to green and
+    // blue at -30 and above, labelled every 10 dBm.
+    static ColourScale Signal(const QString& title);
+    // Access-point counts from 0 to `highest`, a step per count (at most ten labels).
+    static ColourScale Count(int highest);
+    // Two classes: below the threshold and at or above it.
+    static ColourScale Coverage(double threshold);
+    // The scale a metric's grid is drawn with.
+    static ColourScale ForMetric(const analysis::MetricSpec& spec, const analysis::Grid& grid);
+
+    // The colour of a value: clamped to the scale's ends, blended between
+    // stops (a discrete scale takes the stop at or below the value).
+    QColor At(double value) const;
+
+    const QString& Title() const { return m_title; }
+    const std::vector<Step>& Steps() const { return m_steps; }
+    const std::vector<Stop>& Stops() const { return m_stops; }
+    bool Discrete() const { return m_discrete; }
+
+private:
+    QString m_title;
+    std::vector<Stop> m_stops;  // ascending values
+    std::vector<Step> m_steps;  // ascending values
+    bool m_discrete = false;
+};
+
+// The grid over a width x height plan: every plan pixel takes the colour of
+// the node of the cell it lies in, with `alpha` (0-255); pixels of nodes
+// without a value stay fully transparent. Format ARGB32, not premultiplied.
+QImage GridImage(const analysis::Grid& grid, int width, int height, const ColourScale& scale,
+                 int alpha);
+
+// The legend for a scale drawn with `pixelSize` text: its size, and drawing it
+// with its top-left corner at `at`.
+QSize LegendSize(const ColourScale& scale, int pixelSize);
+void DrawLegend(QPainter& painter, QPoint at, const ColourScale& scale, int pixelSize);
+
+// A readable text size for annotations on a plan of the given size.
+int AnnotationPixelSize(const QSize& plan);
+
+// The plan with the grid over it (semi-transparent), the survey points as small
+// dots and the legend in a strip to the right of the plan. Plan pixels keep
+// their place, so a world file for the plan fits the result.
+QImage ComposeHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
+                      std::span<const QPoint> points, int alpha = 150);
+
+}  // namespace ketrion::heatmap

@@ -1,0 +1,106 @@
+#include "ui/shell/PointRecord.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+
+#include "engine/Location.h"
+#include "survey/CollectionFile.h"
+
+namespace ketrion {
+
+namespace {
+
+// Closes the descriptor on every way out.
+struct Descriptor {
+    explicit Descriptor(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~Descriptor() {
+        if (fd >= 0) {
+            ::close(fd);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int fd;
+};
+
+double Degrees(const std::uint8_t* p) {
+    return static_cast<std::int32_t>(collection::Get32(p)) * gps::kDegreesPerUnit;
+}
+
+}  // namespace
+
+const char* PointRecord::FixText() const {
+    switch (fixClass) {
+        case 1:
+            return "2D Fix";
+        case 2:
+            return "3D Fix";
+        default:
+            return "No fix";
+    }
+}
+
+std::string PointRecord::PositionText() const {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.5f %c, %.5f %c", std::fabs(latitude),
+                  latitude < 0 ? 'S' : 'N', std::fabs(longitude), longitude < 0 ? 'W' : 'E');
+    return text;
+}
+
+PointRecord ReadPointRecord(const std::string& path, std::int64_t offset) {
+    PointRecord record;
+    if (path.empty() || offset < collection::kFirstRecord) {
+        return record;
+    }
+    const Descriptor file(path);
+    if (file.fd < 0) {
+        return record;
+    }
+    collection::Reader reader(file.fd, 64 * 1024);
+    collection::Header header;
+    if (reader.Open(header) != collection::Damage::None) {
+        return record;
+    }
+    reader.Seek(offset);
+    std::uint8_t location[collection::kLocationSize];
+    std::int64_t at = 0;
+    if (!reader.NextLocation(location, at)) {
+        return record;
+    }
+    record.valid = true;
+    record.kind = location[collection::kKindAt];
+    char time[32];
+    std::snprintf(time, sizeof time, "%02u/%02u/%04u %02u:%02u:%02u",
+                  unsigned{location[collection::kMonthAt]}, unsigned{location[collection::kDayAt]},
+                  unsigned{collection::Get16(location + collection::kYearAt)},
+                  unsigned{location[collection::kHourAt]},
+                  unsigned{location[collection::kMinuteAt]},
+                  unsigned{location[collection::kSecondAt]});
+    record.time = time;
+    record.latitude = Degrees(location + collection::kLatitudeAt);
+    record.longitude = Degrees(location + collection::kLongitudeAt);
+    record.fixClass = location[collection::kFixClassAt];
+    record.count = collection::Get16(location + collection::kCountAt);
+    // The count comes from the file: each reading must be there to be shown,
+    // so a count past the end of the file stops at the end.
+    std::uint8_t reading[collection::kReadingSize];
+    for (int i = 1; i <= record.count && reader.NextReading(reading); ++i) {
+        PointRecord::Reading r;
+        r.number = i;
+        char mac[24];
+        const std::uint8_t* m = reading + collection::kMacAt;
+        std::snprintf(mac, sizeof mac, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3],
+                      m[4], m[5]);
+        r.mac = mac;
+        r.signal = collection::SignalDbm(reading);
+        r.ssid = collection::Ssid(reading);
+        r.attribute = reading[collection::kAttributeAt];
+        record.readings.push_back(std::move(r));
+    }
+    return record;
+}
+
+}  // namespace ketrion

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ketrion {
+
+// One survey point as its collection file holds it: the location record's
+// time, position and fix, and every reading with its attribute. What the
+// desktop's Location Information dialog shows.
+struct PointRecord {
+    struct Reading {
+        int number = 0;     // 1 .. readings, in file order
+        std::string mac;    // "00-1A-2B-3C-4D-5E"
+        int signal = 0;     // whole dBm (or S/N), truncated as the list shows it
+        std::string ssid;   // network name
+        int attribute = 0;  // the board's attribute byte
+    };
+    bool valid = false;      // false when the file or the record cannot be read
+    int kind = 0;            // 0 survey point, 1 dynamic access point
+    std::string time;        // "MM/DD/YYYY hh:mm:ss"
+    double latitude = 0.0;   // degrees, north positive
+    double longitude = 0.0;  // degrees, east positive
+    int fixClass = 0;        // 1 2D fix, 2 3D fix, 0 other
+    int count = 0;           // reading records the location record announces
+    std::vector<Reading> readings;
+
+    // "2D Fix", "3D Fix" or "No fix".
+    const char* FixText() const;
+    // "51.50124 N, 0.12450 W".
+    std::string PositionText() const;
+};
+
+// Reads the point whose location record starts at `offset` of the collection
+// file at `path`. The file is untrusted: a record cut short, a count larger
+// than the file, or a file that is not a collection file give what could be
+// read (valid false when not even the location record could).
+PointRecord ReadPointRecord(const std::string& path, std::int64_t offset);
+
+}  // namespace ketrion

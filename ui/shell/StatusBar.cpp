@@ -1,0 +1,88 @@
+#include "ui/shell/StatusBar.h"
+
+#include <QFileInfo>
+#include <QLabel>
+
+#include <cmath>
+
+#include "engine/Location.h"
+
+namespace ketrion {
+
+StatusTexts StatusTextsFor(const StatusFacts& facts) {
+    StatusTexts texts;
+    // A link that the link thread is bringing back says so; a port that never
+    // opened needs the user to name one.
+    if (facts.link == LinkState::Connected && !facts.portOpen) {
+        texts.link = QStringLiteral("No board: --port PATH or --simulate");
+    } else {
+        texts.link = QStringLiteral("Link: %1").arg(QString::fromLatin1(LinkStateName(facts.link)));
+    }
+    if (facts.reports == 0) {
+        texts.gps = QStringLiteral("GPS: no report yet");
+    } else if (facts.gpsAge < 0) {
+        // A receiver that reports without the age being kept: the fix alone.
+        texts.gps =
+            QStringLiteral("GPS: %1").arg(QString::fromLatin1(CLocation::FixName(facts.fixStatus)));
+    } else {
+        const auto seconds = static_cast<long long>(std::floor(facts.gpsAge));
+        texts.gpsStale = facts.gpsAge > gps::kGpsStaleSeconds;
+        texts.gps = QStringLiteral("GPS: %1, %2 s %3")
+                        .arg(QString::fromLatin1(CLocation::FixName(facts.fixStatus)))
+                        .arg(seconds)
+                        .arg(texts.gpsStale ? QStringLiteral("old") : QStringLiteral("ago"));
+    }
+    texts.recording =
+        facts.recording ? QStringLiteral("Recording") : QStringLiteral("Not recording");
+    texts.points = QStringLiteral("%1 point%2").arg(facts.points).arg(facts.points == 1 ? "" : "s");
+    if (facts.file.empty()) {
+        texts.file = QStringLiteral("No collection file");
+    } else {
+        const QString path = QString::fromLocal8Bit(facts.file.c_str());
+        texts.file = QFileInfo(path).fileName();
+        texts.fileTip = path;
+    }
+    return texts;
+}
+
+CStatusBar::CStatusBar(QWidget* parent)
+    : QStatusBar(parent),
+      m_link(new QLabel(this)),
+      m_gps(new QLabel(this)),
+      m_recording(new QLabel(this)),
+      m_points(new QLabel(this)),
+      m_file(new QLabel(this)) {
+    setObjectName(QStringLiteral("statusBar"));
+    setSizeGripEnabled(true);
+    m_link->setObjectName(QStringLiteral("linkStatus"));
+    m_gps->setObjectName(QStringLiteral("gpsStatus"));
+    m_recording->setObjectName(QStringLiteral("recordingStatus"));
+    m_points->setObjectName(QStringLiteral("pointsStatus"));
+    m_file->setObjectName(QStringLiteral("fileStatus"));
+    // Fixed fields on the left, the file name taking what is left.
+    addWidget(m_link);
+    addWidget(m_gps);
+    addWidget(m_recording);
+    addWidget(m_points);
+    addWidget(m_file, 1);
+    Show(StatusFacts{});
+}
+
+void CStatusBar::Show(const StatusFacts& facts) {
+    m_texts = StatusTextsFor(facts);
+    m_link->setText(m_texts.link);
+    // A lost link and an old position are the states the surveyor must notice.
+    const bool linkBad = !facts.portOpen || facts.link != LinkState::Connected;
+    m_link->setStyleSheet(linkBad ? QStringLiteral("color: #b00000; font-weight: bold")
+                                  : QString());
+    m_gps->setText(m_texts.gps);
+    m_gps->setStyleSheet(m_texts.gpsStale ? QStringLiteral("color: #b00000") : QString());
+    m_recording->setText(m_texts.recording);
+    m_recording->setStyleSheet(facts.recording ? QStringLiteral("color: #c00000; font-weight: bold")
+                                               : QString());
+    m_points->setText(m_texts.points);
+    m_file->setText(m_texts.file);
+    m_file->setToolTip(m_texts.fileTip);
+}
+
+}  // namespace ketrion

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <QStatusBar>
+#include <QString>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "engine/EngineEvent.h"
+
+class QLabel;
+
+namespace ketrion {
+
+// What the status bar shows, gathered from the shared state at each update.
+struct StatusFacts {
+    bool portOpen = true;  // false: no board was found or the port failed to open
+    LinkState link = LinkState::Connected;
+    std::uint8_t fixStatus = 0;  // 0-7 of the last GPS report
+    double gpsAge = -1.0;        // seconds since the last report; negative: not known
+    std::uint64_t reports = 0;   // GPS reports decoded so far
+    bool recording = false;
+    std::size_t points = 0;
+    std::string file;  // the collection file's path; empty when none is chosen
+};
+
+// The texts of the status bar's fields for `facts`.
+struct StatusTexts {
+    QString link;
+    QString gps;
+    QString recording;
+    QString points;
+    QString file;
+    QString fileTip;  // the full path, as the file field's tool tip
+    bool gpsStale = false;
+};
+StatusTexts StatusTextsFor(const StatusFacts& facts);
+
+// The main window's status bar on a desktop: link state, GPS fix and its age,
+// recording or not, points recorded, the current collection file.
+class CStatusBar : public QStatusBar {
+    Q_OBJECT
+public:
+    explicit CStatusBar(QWidget* parent = nullptr);
+    void Show(const StatusFacts& facts);
+    // The texts shown now, for tests and tools.
+    const StatusTexts& Texts() const { return m_texts; }
+
+private:
+    QLabel* m_link;
+    QLabel* m_gps;
+    QLabel* m_recording;
+    QLabel* m_points;
+    QLabel* m_file;
+    StatusTexts m_texts;
+};
+
+}  // namespace ketrion

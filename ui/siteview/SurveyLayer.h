@@ -1,0 +1,110 @@
+#pragma once
+
+#include <QBrush>
+#include <QFont>
+#include <QImage>
+#include <QPen>
+#include <QPoint>
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "survey/SitePlan.h"
+
+class QPainter;
+
+namespace ketrion {
+
+class CSiteData;
+
+// Draws the plan for the client area, then an optional overlay, then the
+// survey on it: discs coloured by signal, the dashed path through the survey
+// points and the dynamic access points. Keeps the result between paints: a
+// repaint with nothing moved costs nothing here, and a new point is drawn
+// onto the kept picture alone. UI thread only.
+class SurveyLayer {
+public:
+    // Draws between the plan and the points, in client coordinates (the
+    // painter scales to device pixels itself); the transform maps plan
+    // coordinates to client coordinates.
+    using Overlay = std::function<void(QPainter&, const ViewTransform&)>;
+
+    // Everything that places the picture for one paint.
+    struct Placement {
+        SiteRect client;       // client rectangle, client pixels
+        double ratio = 1.0;    // device pixels per client pixel
+        int radius = 10;       // disc radius, device pixels
+        int penWidth = 1;      // width of the dashed pen, device pixels
+        int dotsPerMeter = 0;  // resolution for the "AP" label's font
+        QFont font;            // font of the "AP" label
+    };
+
+    // Disc colour class of a signal in dBm: 0 (-91 and below) .. 4 (-30 and above).
+    static int SignalLevel(int signal);
+    // The disc colour of a level.
+    static QColor LevelColour(int level);
+
+    // Brings the picture up to date for `plan` (viewport, layout), the plan
+    // image and the points of `data`, and returns it: `client * ratio` device
+    // pixels carrying the device pixel ratio. Null when it cannot be allocated.
+    const QImage& Update(const CSitePlan& plan, const Placement& placement, const QImage& planImage,
+                         const CSiteData& data);
+    // Forces a full redraw at the next update (the list was replaced).
+    void Invalidate() { m_bValid = false; }
+    // Installs or removes (empty function) the overlay; redraws at the next update.
+    void SetOverlay(Overlay overlay);
+
+    // A 1-pixel-per-width dashed line (4 drawn, 2 left out, scaled by the
+    // width), clipped to the image; the last pixel is not drawn.
+    static void DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink, int width);
+
+private:
+    struct Key {
+        SiteRect client;
+        SiteRect viewport;
+        SiteRect extent;
+        double scale = 0;
+        double originX = 0;
+        double originY = 0;
+        bool square = false;
+        double ratio = 0;
+        qint64 plan = 0;
+        bool showPath = false;
+        bool showAps = false;
+        int dotsPerMeter = 0;
+        int radius = 0;
+        int penWidth = 0;
+        bool operator==(const Key&) const = default;
+    };
+    struct DiscImage {
+        struct Span {
+            int row;
+            int left;
+            int length;
+        };
+        QImage image;             // the disc, opaque where painted
+        std::vector<Span> spans;  // the painted runs of each row
+    };
+
+    void DrawPlan(const CSitePlan& plan, const QImage& planImage);
+    const DiscImage& Disc(int level, int radius, int penWidth);
+    void DrawDisc(int sx, int sy, int level, int radius, int penWidth);
+    void ExtendPath(QPoint to, int penWidth);
+    void DrawAccessPoint(int sx, int sy, const Placement& placement);
+
+    QImage m_image;
+    Key m_key;
+    bool m_bValid = false;
+    std::size_t m_points = 0;  // points of the list already drawn
+    QPoint m_pathLast;         // the path's last screen point
+    bool m_bPathStarted = false;
+    Overlay m_overlay;
+    // Discs drawn once per (radius, pen width) and level, then copied.
+    std::map<std::pair<int, int>, std::vector<DiscImage>> m_discs;
+};
+
+}  // namespace ketrion
