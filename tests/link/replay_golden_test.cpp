@@ -2,15 +2,15 @@
 // output with the reviewed expectation beside the capture.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "support/RunProgram.h"
 
 namespace {
 
@@ -19,29 +19,12 @@ namespace fs = std::filesystem;
 const fs::path kReplay = fs::path(KETRION_BINARY_DIR) / "tools/ktreplay/ktreplay";
 const fs::path kData = fs::path(KETRION_SOURCE_DIR) / "tests/data/replay";
 
-struct Outcome {
-    int status = -1;
-    std::string out;
-};
-
 // Runs ktreplay with `argument`; captures standard output (and standard error
 // when `withErrors`).
-Outcome Replay(const std::string& argument, bool withErrors = false) {
-    const std::string command =
-        "'" + kReplay.string() + "' '" + argument + "'" + (withErrors ? " 2>&1" : "");
-    Outcome run;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    char buffer[4096];
-    std::size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.out.append(buffer, n);
-    }
-    const int raw = ::pclose(pipe);
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return run;
+ketrion::testing::ProgramRun Replay(const std::string& argument, bool withErrors = false) {
+    ketrion::testing::RunOptions options;
+    options.mergeErrors = withErrors;
+    return ketrion::testing::RunProgram(kReplay.string(), {argument}, options);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
@@ -68,7 +51,7 @@ TEST(ReplayGolden, EveryCaptureGivesItsExpectedOutput) {
         const std::string expected((std::istreambuf_iterator<char>(in)),
                                    std::istreambuf_iterator<char>());
 
-        const Outcome run = Replay(entry.path().string());
+        const auto run = Replay(entry.path().string());
         EXPECT_EQ(run.status, 0) << entry.path();
         const auto got = Lines(run.out);
         const auto want = Lines(expected);
@@ -95,9 +78,11 @@ TEST(ReplayGolden, UnreadableCaptureIsAnErrorWithExitTwo) {
         {kData.string(), "Is a directory"},
     };
     for (const auto& row : rows) {
-        const Outcome run = Replay(row.path, true);
+        const auto run = Replay(row.path, true);
         EXPECT_EQ(run.status, 2) << row.path;
-        EXPECT_NE(run.out.find("ktreplay: cannot read " + row.path), std::string::npos) << run.out;
+        std::string message = "ktreplay: cannot read ";
+        message += row.path;
+        EXPECT_NE(run.out.find(message), std::string::npos) << run.out;
         EXPECT_NE(run.out.find(row.says), std::string::npos) << run.out;
         EXPECT_EQ(run.out.find("firmware"), std::string::npos) << "no summary after an error";
     }

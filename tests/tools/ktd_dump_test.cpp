@@ -3,40 +3,19 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <iterator>
+#include <string>
+#include <vector>
 
+#include "support/RunProgram.h"
 #include "support/SiteDataFixture.h"
 
 namespace ketrion::testing {
 namespace {
 
-struct KtdRun {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
-
-KtdRun Ktd(const std::string& args) {
-    TempDir dir;
-    const std::string errPath = dir.File("stderr");
-    const std::string command = "timeout 20 " + std::string(KETRION_BINARY_DIR) +
-                                "/tools/ktd/ktd " + args + " 2>" + errPath;
-    KtdRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    Bytes err = ReadBytes(errPath);
-    run.err.assign(err.begin(), err.end());
-    return run;
+ProgramRun Ktd(const std::vector<std::string>& args) {
+    return RunProgram(ToolPath("ktd"), args);
 }
 
 const char* const kHeaderLines =
@@ -45,7 +24,8 @@ const char* const kHeaderLines =
 
 TEST(KtdDump, PrintsEveryPointAndReading) {
     TempDir dir;
-    const std::string path = dir.File("good.ktd");
+    // A space in the name: the path reaches ktd whole.
+    const std::string path = dir.File("good survey.ktd");
     Bytes bytes = FileBuilder()
                       .Location(144000000, -268200000, 2)
                       .Reading(-72 * 256, 0x5E, "LAB1", 0x11)
@@ -62,7 +42,7 @@ TEST(KtdDump, PrintsEveryPointAndReading) {
     bytes[33 + 29] = 1;
     WriteBytes(path, bytes);
 
-    KtdRun run = Ktd("dump " + path);
+    ProgramRun run = Ktd({"dump", path});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out,
@@ -110,7 +90,7 @@ TEST(KtdDump, DamagedFilesPrintWhatCouldBeReadAndSayWhy) {
         TempDir dir;
         const std::string path = dir.File("bad.ktd");
         WriteBytes(path, row.bytes);
-        KtdRun run = Ktd("dump " + path);
+        ProgramRun run = Ktd({"dump", path});
         EXPECT_EQ(run.status, 1);
         EXPECT_TRUE(run.out.starts_with("file " + path + "\n"));
         EXPECT_TRUE(run.out.ends_with(row.lastLine)) << run.out;
@@ -129,7 +109,7 @@ TEST(KtdCsv, OneRowPerReadingAndOneForAPointWithout) {
                          .Reading(-60 * 256 + 128, 0x01, "say \"hi\"\n", 2)
                          .Location(0, 0, 0, 1)
                          .bytes());
-    KtdRun run = Ktd("csv " + path);
+    ProgramRun run = Ktd({"csv", path});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out,
@@ -151,7 +131,7 @@ TEST(KtdCsv, NamesASpreadsheetWouldRunAreKeptAsText) {
     for (const char* name : names)
         file.Reading(-50 * 256, 1, name);
     WriteBytes(path, file.bytes());
-    KtdRun run = Ktd("csv " + path);
+    ProgramRun run = Ktd({"csv", path});
     EXPECT_EQ(run.status, 0);
     std::vector<std::string> cells;
     std::size_t at = run.out.find('\n') + 1;  // past the heading
@@ -170,27 +150,27 @@ TEST(KtdDump, PipesFoldersAndDevicesAreRefusedWithoutWaiting) {
     TempDir dir;
     const std::string fifo = dir.File("pipe.ktd");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    // `timeout` ends a command that hangs on the pipe: its status would be 124.
-    KtdRun pipe = Ktd("dump " + fifo);
+    // The runner kills a tool that hangs on the pipe: its status would be -1.
+    ProgramRun pipe = Ktd({"dump", fifo});
     EXPECT_EQ(pipe.status, 2);
     EXPECT_EQ(pipe.err, "ktd: cannot open " + fifo + ": it is a named pipe, not a regular file\n");
-    KtdRun folder = Ktd("csv " + dir.Path());
+    ProgramRun folder = Ktd({"csv", dir.Path()});
     EXPECT_EQ(folder.status, 2);
     EXPECT_EQ(folder.err, "ktd: cannot open " + dir.Path() + ": Is a directory\n");
     EXPECT_EQ(folder.out, "");
-    KtdRun device = Ktd("dump /dev/zero");
+    ProgramRun device = Ktd({"dump", "/dev/zero"});
     EXPECT_EQ(device.status, 2);
     EXPECT_EQ(device.err, "ktd: cannot open /dev/zero: it is a device, not a regular file\n");
 }
 
 TEST(KtdDump, UsageAndOpenErrors) {
-    KtdRun missing = Ktd("dump /nonexistent/none.ktd");
+    ProgramRun missing = Ktd({"dump", "/nonexistent/none.ktd"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_EQ(missing.err, "ktd: cannot open /nonexistent/none.ktd: No such file or directory\n");
     EXPECT_EQ(missing.out, "");
-    EXPECT_EQ(Ktd("").status, 2);
-    EXPECT_EQ(Ktd("dump").status, 2);
-    EXPECT_EQ(Ktd("csv /nonexistent/none.ktd").out, "");
+    EXPECT_EQ(Ktd({}).status, 2);
+    EXPECT_EQ(Ktd({"dump"}).status, 2);
+    EXPECT_EQ(Ktd({"csv", "/nonexistent/none.ktd"}).out, "");
 }
 
 }  // namespace

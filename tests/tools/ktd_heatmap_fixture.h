@@ -5,41 +5,31 @@
 // files built by hand, and a way to run ktd as the user runs it.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "support/RunProgram.h"
 #include "support/SiteDataFixture.h"
 #include "tools/ktp/ProjectionMaker.h"
 
 namespace ketrion::testing {
 
-struct KtdRun {
-    std::string out;
-    std::string err;
-    int status = -1;
-};
+using KtdRun = ProgramRun;
 
+// Runs ktd with `args`, split at single spaces (no shell: nothing else in them
+// is interpreted); the paths these tests build come from mkdtemp and have none.
 inline KtdRun RunKtd(const std::string& args) {
-    TempDir dir;
-    const std::string errPath = dir.File("stderr");
-    const std::string command =
-        std::string(KETRION_BINARY_DIR) + "/tools/ktd/ktd " + args + " 2>" + errPath;
-    KtdRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return run;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        run.out.append(buffer, n);
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    const Bytes err = ReadBytes(errPath);
-    run.err.assign(err.begin(), err.end());
-    return run;
+    std::vector<std::string> argv;
+    std::size_t start = 0;
+    while (start <= args.size()) {
+        const std::size_t end = std::min(args.find(' ', start), args.size());
+        if (end > start)
+            argv.push_back(args.substr(start, end - start));
+        start = end + 1;
+    }
+    return RunProgram(ToolPath("ktd"), argv);
 }
 
 inline std::string Text(const std::string& path) {

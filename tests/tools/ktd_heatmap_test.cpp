@@ -81,7 +81,9 @@ TEST_F(KtdHeatmap, GridFileHoldsTheInterpolatedValues) {
                 std::snprintf(value, sizeof value, "-9999");
             else
                 std::snprintf(value, sizeof value, "%.2f", v);
-            rows += (i > 0 ? " " : "") + std::string(value);
+            if (i > 0)
+                rows += ' ';
+            rows += value;
         }
         rows += "\n";
     }

@@ -3,28 +3,22 @@
 // printed output stays what it is without a collection, plus the point count.
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "support/RunProgram.h"
 #include "support/SiteDataFixture.h"
 
 namespace ketrion::testing {
 namespace {
 
-std::string Capture(const std::string& command, int& status) {
-    std::string out;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return out;
-    char buffer[4096];
-    std::size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    int raw = pclose(pipe);
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    return out;
+// ktreplay's standard output.
+std::string Replay(const std::vector<std::string>& args, int& status) {
+    const ProgramRun run = RunProgram(ToolPath("ktreplay"), args);
+    status = run.status;
+    return run.out;
 }
 
 TEST(KtdReplayGolden, ReplayedCapturesGiveTheGoldenCollectionFiles) {
@@ -34,15 +28,13 @@ TEST(KtdReplayGolden, ReplayedCapturesGiveTheGoldenCollectionFiles) {
     };
     const Row rows[] = {{"session", 2}, {"faults", 1}};
     const std::string source = KETRION_SOURCE_DIR;
-    const std::string ktreplay = std::string(KETRION_BINARY_DIR) + "/tools/ktreplay/ktreplay";
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         TempDir dir;
         const std::string out = dir.File("out.ktd");
         const std::string capture = source + "/tests/data/replay/" + row.name + ".bin";
         int status = -1;
-        const std::string printed =
-            Capture(ktreplay + " --collection " + out + " " + capture, status);
+        const std::string printed = Replay({"--collection", out, capture}, status);
         EXPECT_EQ(status, 0);
 
         Bytes expectedText = ReadBytes(source + "/tests/data/replay/" + row.name + ".expected");
@@ -82,25 +74,26 @@ TEST(KtdReplayGolden, AProjectionIsLoadedFirstAndUnusableFilesStopTheReplay) {
 
     struct Row {
         const char* legend;
-        std::string options;
+        std::vector<std::string> options;
         int status;
         bool printsReplay;
     };
     const Row rows[] = {
         {"projection and collection",
-         "--projection " + projection + " --collection " + dir.File("a.ktd"), 0, true},
-        {"missing projection", "--projection " + dir.File("none.ktp"), 2, false},
-        {"collection in a missing folder", "--collection " + dir.File("none/x.ktd"), 2, false},
+         {"--projection", projection, "--collection", dir.File("a.ktd")},
+         0,
+         true},
+        {"missing projection", {"--projection", dir.File("none.ktp")}, 2, false},
+        {"collection in a missing folder", {"--collection", dir.File("none/x.ktd")}, 2, false},
     };
     const std::string source = KETRION_SOURCE_DIR;
     Bytes expectedText = ReadBytes(source + "/tests/data/replay/session.expected");
     for (const Row& row : rows) {
         SCOPED_TRACE(row.legend);
         int status = -1;
-        const std::string printed =
-            Capture(std::string(KETRION_BINARY_DIR) + "/tools/ktreplay/ktreplay " + row.options +
-                        " " + source + "/tests/data/replay/session.bin 2>/dev/null",
-                    status);
+        std::vector<std::string> args = row.options;
+        args.push_back(source + "/tests/data/replay/session.bin");
+        const std::string printed = Replay(args, status);
         EXPECT_EQ(status, row.status);
         EXPECT_EQ(printed,
                   row.printsReplay

@@ -2,17 +2,15 @@
 // files it leaves.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
+#include "support/RunProgram.h"
 #include "tools/ktp/ProjectionMaker.h"
 
 namespace ketrion::ktp {
@@ -21,27 +19,15 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
 
-const std::string kKtp = std::string(KETRION_BINARY_DIR) + "/tools/ktp/ktp";
+const std::string kKtp = testing::ToolPath("ktp");
 
-struct CommandRun {
-    int status = -1;
-    std::string output;  // standard output and standard error together
-};
+using Args = std::vector<std::string>;
 
-CommandRun Ktp(const std::string& args, const std::string& shellPrefix = "") {
-    CommandRun run;
-    const std::string command = shellPrefix + "timeout 20 '" + kKtp + "' " + args + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return run;
-    }
-    std::array<char, 4096> buf{};
-    while (std::fgets(buf.data(), static_cast<int>(buf.size()), pipe) != nullptr) {
-        run.output += buf.data();
-    }
-    const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+// Runs ktp; the run's `out` holds standard output and standard error together.
+testing::ProgramRun Ktp(const Args& args) {
+    testing::RunOptions options;
+    options.mergeErrors = true;
+    return testing::RunProgram(kKtp, args, options);
 }
 
 class KtpCommandTest : public ::testing::Test {
@@ -50,7 +36,10 @@ protected:
         if (!fs::exists(kKtp)) {
             GTEST_SKIP() << "ktp is not built (it needs Qt 6 Gui)";
         }
-        m_dir = fs::temp_directory_path() / ("ketrion_ktp_" + std::to_string(::getpid()));
+        // A space in the folder's name: every path reaches the command whole.
+        std::string name = "ketrion ktp ";
+        name += std::to_string(::getpid());
+        m_dir = fs::temp_directory_path() / name;
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
         // A 4 x 3 plan image as a BMP file, which the command reads through Qt.
@@ -70,24 +59,22 @@ protected:
 };
 
 TEST_F(KtpCommandTest, PackInfoUnpack) {
-    const CommandRun pack = Ktp("pack '" + Path("plan.bmp") +
-                                "' --ref 52.206,0.120,0,0 --ref 52.206,0.122,4,0"
-                                " --ref=52.205,0.120,0,3 -o '" +
-                                Path("site.ktp") + "'");
-    ASSERT_EQ(pack.status, 0) << pack.output;
-    EXPECT_NE(pack.output.find("4 x 3 pixels"), std::string::npos) << pack.output;
-    EXPECT_NE(pack.output.find("rms 0.000 px"), std::string::npos) << pack.output;
+    const auto pack = Ktp({"pack", Path("plan.bmp"), "--ref", "52.206,0.120,0,0", "--ref",
+                           "52.206,0.122,4,0", "--ref=52.205,0.120,0,3", "-o", Path("site.ktp")});
+    ASSERT_EQ(pack.status, 0) << pack.out;
+    EXPECT_NE(pack.out.find("4 x 3 pixels"), std::string::npos) << pack.out;
+    EXPECT_NE(pack.out.find("rms 0.000 px"), std::string::npos) << pack.out;
 
-    const CommandRun info = Ktp("info '" + Path("site.ktp") + "'");
-    ASSERT_EQ(info.status, 0) << info.output;
-    EXPECT_NE(info.output.find("expanded length: " + std::to_string(m_bitmap.size())),
-              std::string::npos)
-        << info.output;
+    const auto info = Ktp({"info", Path("site.ktp")});
+    ASSERT_EQ(info.status, 0) << info.out;
+    std::string length = "expanded length: ";
+    length += std::to_string(m_bitmap.size());
+    EXPECT_NE(info.out.find(length), std::string::npos) << info.out;
     EXPECT_FALSE(fs::exists(Path("site.ktpb")));
 
-    const CommandRun unpack = Ktp("unpack '" + Path("site.ktp") + "'");
-    ASSERT_EQ(unpack.status, 0) << unpack.output;
-    EXPECT_NE(unpack.output.find("x = "), std::string::npos) << unpack.output;
+    const auto unpack = Ktp({"unpack", Path("site.ktp")});
+    ASSERT_EQ(unpack.status, 0) << unpack.out;
+    EXPECT_NE(unpack.out.find("x = "), std::string::npos) << unpack.out;
     EXPECT_TRUE(fs::exists(Path("site.ktpc")));
     std::ifstream expanded(Path("site.ktpb"), std::ios::binary);
     const Bytes bytes((std::istreambuf_iterator<char>(expanded)), std::istreambuf_iterator<char>());
@@ -97,40 +84,46 @@ TEST_F(KtpCommandTest, PackInfoUnpack) {
 TEST_F(KtpCommandTest, Failures) {
     struct Case {
         const char* legend;
-        std::string args;
+        Args args;
         int status;
         const char* message;
     };
-    const std::string image = "'" + Path("plan.bmp") + "'";
-    const std::string out = " -o '" + Path("out.ktp") + "'";
+    // The arguments of `ktp pack` with `refs` as control points.
+    const auto pack = [&](const std::string& image, const Args& refs) {
+        Args args = {"pack", image};
+        for (const std::string& ref : refs) {
+            args.push_back("--ref");
+            args.push_back(ref);
+        }
+        args.push_back("-o");
+        args.push_back(Path("out.ktp"));
+        return args;
+    };
+    const std::string image = Path("plan.bmp");
     const Case cases[] = {
-        {"two control points", "pack " + image + " --ref 1,2,3,4 --ref 2,3,4,5" + out, 1,
+        {"two control points", pack(image, {"1,2,3,4", "2,3,4,5"}), 1,
          "at least three control points"},
-        {"collinear points", "pack " + image + " --ref 1,1,0,0 --ref 2,2,5,1 --ref 3,3,9,0" + out,
-         1, "on one line"},
-        {"malformed point", "pack " + image + " --ref 1,2,3 --ref 1,2,3,4 --ref 2,1,3,4" + out, 2,
-         "is not LAT,LON,X,Y"},
+        {"collinear points", pack(image, {"1,1,0,0", "2,2,5,1", "3,3,9,0"}), 1, "on one line"},
+        {"malformed point", pack(image, {"1,2,3", "1,2,3,4", "2,1,3,4"}), 2, "is not LAT,LON,X,Y"},
         {"not an image",
-         "pack '" + Path("missing.png") + "' --ref 52.206,0.12,0,0 --ref 52.206,0.122,4,0" +
-             " --ref 52.205,0.12,0,3" + out,
-         1, "cannot read"},
-        {"info on a missing file", "info '" + Path("none.ktp") + "'", 1, "cannot open"},
-        {"unpack of a missing file", "unpack '" + Path("none.ktp") + "'", 1, "was not found"},
-        {"no subcommand", "", 106, ""},
+         pack(Path("missing.png"), {"52.206,0.12,0,0", "52.206,0.122,4,0", "52.205,0.12,0,3"}), 1,
+         "cannot read"},
+        {"info on a missing file", {"info", Path("none.ktp")}, 1, "cannot open"},
+        {"unpack of a missing file", {"unpack", Path("none.ktp")}, 1, "was not found"},
+        {"no subcommand", {}, 106, ""},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        const CommandRun run = Ktp(c.args);
-        EXPECT_EQ(run.status, c.status) << run.output;
-        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+        const auto run = Ktp(c.args);
+        EXPECT_EQ(run.status, c.status) << run.out;
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
     }
     EXPECT_FALSE(fs::exists(Path("out.ktp")));
 }
 
 TEST_F(KtpCommandTest, FoldersPipesAndDamagedFilesFailCleanly) {
-    ASSERT_EQ(Ktp("pack '" + Path("plan.bmp") +
-                  "' --ref 52.206,0.12,0,0 --ref 52.206,0.122,4,0 --ref 52.205,0.12,0,3 -o '" +
-                  Path("site.ktp") + "'")
+    ASSERT_EQ(Ktp({"pack", Path("plan.bmp"), "--ref", "52.206,0.12,0,0", "--ref",
+                   "52.206,0.122,4,0", "--ref", "52.205,0.12,0,3", "-o", Path("site.ktp")})
                   .status,
               0);
     const std::string fifo = Path("pipe.ktp");
@@ -142,35 +135,40 @@ TEST_F(KtpCommandTest, FoldersPipesAndDamagedFilesFailCleanly) {
 
     struct Case {
         const char* legend;
-        std::string args;
+        Args args;
         std::string message;
     };
     const Case cases[] = {
-        {"info on a folder", "info '" + m_dir.string() + "'",
+        {"info on a folder", {"info", m_dir.string()},
          "ktp: cannot open " + m_dir.string() + ": Is a directory"},
-        {"info on a pipe", "info '" + fifo + "'",
+        {"info on a pipe", {"info", fifo},
          "ktp: cannot open " + fifo + ": it is a named pipe, not a regular file"},
-        {"unpack of a pipe", "unpack '" + fifo + "'", fifo + " is not a regular file."},
-        {"unpack of a folder", "unpack '" + m_dir.string() + "'",
+        {"unpack of a pipe", {"unpack", fifo}, fifo + " is not a regular file."},
+        {"unpack of a folder", {"unpack", m_dir.string()},
          m_dir.string() + " is a folder, not a file."},
-        {"unpack of a cut file", "unpack '" + cut + "'", cut + " is cut short"},
+        {"unpack of a cut file", {"unpack", cut}, cut + " is cut short"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        // `timeout` ends a run that waits on the pipe, with status 124.
-        const CommandRun run = Ktp(c.args);
-        EXPECT_EQ(run.status, 1) << run.output;
-        EXPECT_NE(run.output.find(c.message), std::string::npos) << run.output;
+        // The runner kills a run that waits on the pipe, and its status is then -1.
+        const auto run = Ktp(c.args);
+        EXPECT_EQ(run.status, 1) << run.out;
+        EXPECT_NE(run.out.find(c.message), std::string::npos) << run.out;
     }
     EXPECT_FALSE(fs::exists(cut + "b"));
 
     // A bitmap that cannot be written whole (here a file-size limit, as on a
     // full disk) is an error, not a cut plan with status 0.
-    const CommandRun limited =
-        Ktp("unpack '" + Path("site.ktp") + "'", "trap '' XFSZ; ulimit -f 0; ");
-    EXPECT_EQ(limited.status, 1) << limited.output;
-    EXPECT_NE(limited.output.find("File too large"), std::string::npos) << limited.output;
-    EXPECT_NE(limited.output.find("no bitmap was written"), std::string::npos) << limited.output;
+    // The shell only sets the limit; ktp and its path arrive as arguments.
+    testing::RunOptions options;
+    options.mergeErrors = true;
+    const auto limited = testing::RunProgram(
+        "/bin/sh",
+        {"-c", "trap '' XFSZ; ulimit -f 0; exec \"$0\" \"$@\"", kKtp, "unpack", Path("site.ktp")},
+        options);
+    EXPECT_EQ(limited.status, 1) << limited.out;
+    EXPECT_NE(limited.out.find("File too large"), std::string::npos) << limited.out;
+    EXPECT_NE(limited.out.find("no bitmap was written"), std::string::npos) << limited.out;
 }
 
 }  // namespace

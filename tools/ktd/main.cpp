@@ -298,6 +298,7 @@ private:
 
 int main(int argc, char** argv) {
     CLI::App app{"Inspects and exports collection files"};
+    app.set_version_flag("--version", "ktd " KETRION_VERSION, "print the version and exit");
     app.require_subcommand(1);
     std::string path;
     CLI::App* dump = app.add_subcommand("dump", "print the header, every point and every reading");

@@ -127,6 +127,7 @@ int main(int argc, char** argv) {
     CLI::App app{
         "Makes projection files (a plan image with its map from latitude and "
         "longitude to plan pixels) and inspects them."};
+    app.set_version_flag("--version", "ktp " KETRION_VERSION, "print the version and exit");
     app.require_subcommand(1);
 
     std::string image;

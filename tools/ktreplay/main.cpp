@@ -21,6 +21,7 @@ constexpr int kUsageOrInputError = 2;
 
 int main(int argc, char** argv) {
     CLI::App app{"Replays a capture of the receiver board's bytes through parser and engine"};
+    app.set_version_flag("--version", "ktreplay " KETRION_VERSION, "print the version and exit");
     std::string capturePath;
     app.add_option("CAPTURE", capturePath, "raw bytes as the board sent them")->required();
     std::string projectionPath;

@@ -24,6 +24,7 @@ void OnSignal(int) {
 
 int main(int argc, char** argv) {
     CLI::App app{"Simulated receiver board on a pseudo-terminal"};
+    app.set_version_flag("--version", "ktsim " KETRION_VERSION, "print the version and exit");
     std::string scenarioPath;
     std::string linkPath;
     std::string capturePath;
