@@ -72,6 +72,7 @@ public:
                    0});
         }
         data.RecordScan();
+        data.Flush();  // on disk too, as the tests read the file back
     }
     // The request waiting in the link's slot (its frame type), or -1.
     int PendingRequestType() {
