@@ -139,12 +139,15 @@ TEST_F(KtpCommandTest, FoldersPipesAndDamagedFilesFailCleanly) {
         std::string message;
     };
     const Case cases[] = {
-        {"info on a folder", {"info", m_dir.string()},
+        {"info on a folder",
+         {"info", m_dir.string()},
          "ktp: cannot open " + m_dir.string() + ": Is a directory"},
-        {"info on a pipe", {"info", fifo},
+        {"info on a pipe",
+         {"info", fifo},
          "ktp: cannot open " + fifo + ": it is a named pipe, not a regular file"},
         {"unpack of a pipe", {"unpack", fifo}, fifo + " is not a regular file."},
-        {"unpack of a folder", {"unpack", m_dir.string()},
+        {"unpack of a folder",
+         {"unpack", m_dir.string()},
          m_dir.string() + " is a folder, not a file."},
         {"unpack of a cut file", {"unpack", cut}, cut + " is cut short"},
     };
