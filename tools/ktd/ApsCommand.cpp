@@ -54,17 +54,6 @@ std::string Quoted(const std::string& ssid) {
     return out + "\"";
 }
 
-// A position in degrees as the stored unit, for the projection's PlanX/PlanY;
-// nearest unit, saturated.
-int ToUnits(double degrees) {
-    const double units = std::round(degrees * 3600000.0);
-    if (!(units > -2147483648.0))
-        return -2147483647 - 1;
-    if (units > 2147483647.0)
-        return 2147483647;
-    return static_cast<int>(units);
-}
-
 // The map of a projection file, read without expanding its plan image.
 class ProjectionMap {
 public:
@@ -75,19 +64,16 @@ public:
             std::fprintf(stderr, "ktd: %s\n", error.c_str());
             return false;
         }
-        m_projection.m_xLat = info->xRow[0];
-        m_projection.m_xLon = info->xRow[1];
-        m_projection.m_xOrigin = info->xRow[3];
-        m_projection.m_yLat = info->yRow[0];
-        m_projection.m_yLon = info->yRow[1];
-        m_projection.m_yOrigin = info->yRow[3];
+        ktp::ApplyMap(*info, m_projection);
         return true;
     }
     int X(double latitude, double longitude) const {
-        return m_projection.PlanX(ToUnits(latitude), ToUnits(longitude));
+        return m_projection.PlanX(gps::UnitsFromDegrees(latitude),
+                                  gps::UnitsFromDegrees(longitude));
     }
     int Y(double latitude, double longitude) const {
-        return m_projection.PlanY(ToUnits(latitude), ToUnits(longitude));
+        return m_projection.PlanY(gps::UnitsFromDegrees(latitude),
+                                  gps::UnitsFromDegrees(longitude));
     }
 
 private:

@@ -27,12 +27,7 @@ bool PlanInput::Load(const std::string& path, std::string& error) {
     const auto info = ktp::ReadProjectionInfo(path, error);
     if (!info)
         return false;
-    m_projection.m_xLat = info->xRow[0];
-    m_projection.m_xLon = info->xRow[1];
-    m_projection.m_xOrigin = info->xRow[3];
-    m_projection.m_yLat = info->yRow[0];
-    m_projection.m_yLon = info->yRow[1];
-    m_projection.m_yOrigin = info->yRow[3];
+    ktp::ApplyMap(*info, m_projection);
 
     // The block as loading a projection takes it: its length word counts
     // itself; below 4 it is empty, beyond the end of the file it gets what is there.

@@ -324,4 +324,13 @@ std::string FormatProjectionInfo(const ProjectionInfo& info) {
     return out.str();
 }
 
+void ApplyMap(const ProjectionInfo& info, CSiteProjection& projection) {
+    projection.m_xLat = info.xRow[0];
+    projection.m_xLon = info.xRow[1];
+    projection.m_xOrigin = info.xRow[3];
+    projection.m_yLat = info.yRow[0];
+    projection.m_yLon = info.yRow[1];
+    projection.m_yOrigin = info.yRow[3];
+}
+
 }  // namespace ketrion::ktp

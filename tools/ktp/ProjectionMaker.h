@@ -8,6 +8,10 @@
 #include <string_view>
 #include <vector>
 
+namespace ketrion {
+class CSiteProjection;
+}
+
 namespace ketrion::ktp {
 
 // One control point: a place known both on the earth (degrees, north and east
@@ -66,6 +70,11 @@ struct ProjectionInfo {
 // Reads the header of the projection file at path; fails with a message in
 // error when it cannot be opened or is shorter than the header.
 std::optional<ProjectionInfo> ReadProjectionInfo(const std::string& path, std::string& error);
+
+// Gives `projection` the map of a header read by ReadProjectionInfo, so its
+// PlanX/PlanY place positions as loading the file would (the plan image is
+// left alone).
+void ApplyMap(const ProjectionInfo& info, CSiteProjection& projection);
 
 // The info printed by "ktp info", one "name: value" line each.
 std::string FormatProjectionInfo(const ProjectionInfo& info);

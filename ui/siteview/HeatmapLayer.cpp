@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "analysis/SurveyRecords.h"
+#include "engine/Location.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
 
@@ -22,16 +23,6 @@ namespace {
 constexpr double kMarkerRadius = 9.0;
 constexpr double kLabelGap = 4.0;
 constexpr int kLabelPadding = 2;
-
-// Degrees as the stored unit of 1/3,600,000 degree, saturated to the int range.
-int ToUnits(double degrees) {
-    const double units = std::round(degrees * 3600000.0);
-    if (!(units > -2147483648.0))
-        return -2147483647 - 1;
-    if (units > 2147483647.0)
-        return 2147483647;
-    return static_cast<int>(units);
-}
 
 }  // namespace
 
@@ -210,8 +201,8 @@ void HeatmapLayer::PlaceMarkers() {
     for (const analysis::ApEstimate& ap : m_result.aps) {
         if (ap.position.used == 0)
             continue;
-        const int latitude = ToUnits(ap.position.latitude);
-        const int longitude = ToUnits(ap.position.longitude);
+        const int latitude = gps::UnitsFromDegrees(ap.position.latitude);
+        const int longitude = gps::UnitsFromDegrees(ap.position.longitude);
         Marker marker;
         marker.plan = QPoint(m_projection.PlanX(latitude, longitude),
                              m_projection.PlanY(latitude, longitude));
