@@ -3,7 +3,6 @@
 // must be valid UTF-8, the GeoJSON must parse, and the CSV must hold the two
 // header lines and one record per reading. The file lives in memory (memfd).
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -19,6 +18,7 @@
 #include "analysis/ExportText.h"
 #include "analysis/ExportWigle.h"
 #include "analysis/SurveyRecords.h"
+#include "fuzz/MemoryFile.h"
 
 namespace {
 
@@ -30,19 +30,12 @@ void Require(bool condition) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const int fd = memfd_create("ktd", MFD_CLOEXEC);
-    if (fd < 0)
+    const ketrion::fuzz::MemoryFile file(data, size);
+    if (!file.IsOpen())
         return 0;
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
     using namespace ketrion::analysis;
     SurveyRecords survey;
-    if (ReadSurveyRecords("/proc/self/fd/" + std::to_string(fd), survey) != ReadResult::NotOpened) {
+    if (ReadSurveyRecords(file.Path(), survey) != ReadResult::NotOpened) {
         std::ostringstream geojson;
         WriteGeoJson(survey, geojson);
         Require(ValidUtf8(geojson.str()) == geojson.str());
@@ -66,6 +59,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++records;
         Require(records >= readings + 2);
     }
-    close(fd);
     return 0;
 }

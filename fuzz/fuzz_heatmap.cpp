@@ -4,7 +4,6 @@
 // interpolated over the plan and written as an ESRI grid. Checks that every
 // value is a reading-sized number or no value. The file lives in memory (memfd).
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -18,6 +17,7 @@
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
 #include "engine/Location.h"
+#include "fuzz/MemoryFile.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
 #include "survey/SiteProjection.h"
@@ -33,16 +33,9 @@ public:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace ketrion::analysis;
-    const int fd = memfd_create("ktd", MFD_CLOEXEC);
-    if (fd < 0)
+    const ketrion::fuzz::MemoryFile file(data, size);
+    if (!file.IsOpen())
         return 0;
-    std::size_t done = 0;
-    while (done < size) {
-        const ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
     {
         ketrion::CLocation location;
         SilentPrompt prompt;
@@ -54,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         projection.m_yLat = -3600000.0 / 5;
         projection.m_yOrigin = 40;
         PlacedSurvey survey;
-        LoadPlacedSurvey("/proc/self/fd/" + std::to_string(fd), projection, survey);
+        LoadPlacedSurvey(file.Path(), projection, survey);
         const IdwParams params{3, 20, 4, 2};
         for (Metric metric : {Metric::Strongest, Metric::Second, Metric::Count, Metric::Ap,
                               Metric::Ssid, Metric::Coverage}) {
@@ -75,6 +68,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 std::abort();
         }
     }
-    close(fd);
     return 0;
 }

@@ -2,7 +2,6 @@
 // readings of a selected point, append to it (which checks and trims a torn
 // tail) and load it again. The file lives in memory (memfd).
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
@@ -11,6 +10,7 @@
 
 #include "engine/LinkList.h"
 #include "engine/Location.h"
+#include "fuzz/MemoryFile.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
 #include "survey/SiteData.h"
@@ -26,16 +26,9 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    int fd = memfd_create("ktd", MFD_CLOEXEC);
-    if (fd < 0)
+    const ketrion::fuzz::MemoryFile file(data, size);
+    if (!file.IsOpen())
         return 0;
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = write(fd, data + done, size - done);
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
     {
         ketrion::LinkList list;
         ketrion::CLocation location;
@@ -47,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         projection.m_xOrigin = 1e9;
         ketrion::CSiteData survey(list, location, prompt, sound);
         survey.SetProjection(&projection);
-        survey.SetPath("/proc/self/fd/" + std::to_string(fd));
+        survey.SetPath(file.Path());
         survey.LoadSurvey();
         int x = 0;
         int y = 0;
@@ -63,6 +56,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         survey.RecordDynamicAp(1, 2);
         survey.LoadSurvey();
     }
-    close(fd);
     return 0;
 }
