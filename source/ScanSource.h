@@ -1,0 +1,51 @@
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "source/Reading.h"
+#include "source/SourceEvent.h"
+
+namespace ketrion::source {
+
+// Where scans come from: the receiver board, the laptop's Wi-Fi adapter, or
+// a recording of either. The survey session asks for a reading with
+// BeginReading then RequestScan; the finished scan comes back through
+// onScan, on the source's own thread, and news through onEvent.
+//
+// Threads: BeginReading, RequestScan, Status, IsScanning and Identity are
+// called on the user-interface thread (or a test's); onScan and onEvent are
+// called on the source's thread, set by the owner before Start and never
+// changed while it runs.
+class ScanSource {
+public:
+    virtual ~ScanSource() = default;
+
+    // Starts the source's thread (no-op for a source without one).
+    virtual void Start() {}
+    // Stops and joins it; no callback runs after Stop returns.
+    virtual void Stop() {}
+
+    // Short name for the side store and messages: "board", "wifi", "wifi-replay".
+    virtual std::string Kind() const = 0;
+    // What the start view and status bar show: the board's firmware and serial
+    // number, the adapter's interface, driver and MAC. Empty until known.
+    virtual std::string Identity() const = 0;
+    virtual SourceStatus Status() const = 0;
+    // True from a request until its scan ended or was abandoned.
+    virtual bool IsScanning() const = 0;
+
+    // Prepares a new reading: forgets what an earlier scan left behind. Called
+    // before RequestScan, so a source that answers at once keeps its readings.
+    virtual void BeginReading() {}
+    // Asks for one scan; false when it could not be asked (link down).
+    virtual bool RequestScan() = 0;
+    // True when a new scan is best started as soon as the last one ended (an
+    // adapter's scan takes seconds); false for the board's 5-second timer.
+    virtual bool PacesItself() const { return false; }
+
+    std::function<void(const ScanResult&)> onScan;
+    std::function<void(const SourceEvent&)> onEvent;
+};
+
+}  // namespace ketrion::source

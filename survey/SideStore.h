@@ -1,0 +1,113 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace ketrion {
+
+// What the collection file cannot hold, kept in an SQLite database beside it
+// ("FILE.ktd" -> "FILE.ktd.side"): per point, how and where it was placed and
+// the fix's quality; per reading, the adapter's details; and a header row that
+// ties the store to its collection file. The collection file stays
+// authoritative: a side row without its point is ignored, a point without side
+// rows is read from the collection file alone, and a store that is missing,
+// damaged or belongs to another file never stops the collection file from
+// loading.
+//
+// Threads: one object is used by one thread at a time (the collection file's
+// writer thread, or a reader); the owner serialises.
+class SideStore {
+public:
+    // Schema version written in the header row.
+    static constexpr int kSchemaVersion = 1;
+
+    // Ties a store to one collection file: its 25-byte header (which holds
+    // the creation time) and its file name.
+    struct Identity {
+        std::string collectionName;  // file name without folder
+        std::int64_t created = 0;    // header bytes 13..20
+        std::string headerHex;       // the 25 header bytes, lower-case hex
+    };
+
+    struct Point {
+        std::int64_t offset = 0;  // the location record's offset in the collection file
+        std::string scanSource;   // "board", "wifi", "wifi-replay", ...
+        std::string method;       // how the position was obtained: "board", "gpsd", "stop", "walk", ...
+        std::optional<double> planX, planY;
+        std::string floor;         // plan or floor name
+        std::int64_t timeMs = 0;   // wall clock, ms since 1970
+        std::optional<double> ephMetres;
+        std::optional<int> satellites;
+        std::optional<int> mode;
+        std::optional<double> altitudeMetres;
+        std::string fixFlag;   // "", "no-fix" or "stale"
+        bool provisional = false;  // a walk reading not yet placed
+        bool deleted = false;
+        std::optional<std::int64_t> scanStartMs, scanEndMs;  // session clock
+    };
+
+    struct Reading {
+        std::int64_t pointOffset = 0;
+        int index = 0;  // within the point, from 0, in collection-file order;
+                        // readings not in the collection file follow
+        std::string bssid;  // "aa:bb:cc:dd:ee:ff"
+        std::string ssid;   // the full name
+        std::optional<int> frequencyMhz, channel;
+        std::string band;
+        std::optional<int> signalMbm, signalUnspec;
+        bool inCollection = true;
+        std::string security, phy;
+        std::optional<int> widthMhz, noiseDbm, ageMs;
+    };
+
+    // "FILE.ktd" -> "FILE.ktd.side".
+    static std::string PathFor(const std::string& collectionPath);
+
+    // Opens or creates the store for writing (WAL, synchronous FULL). A store
+    // that belongs to another collection file, or is damaged, is set aside
+    // (renamed with a ".old" suffix) and a new one made; *message says so.
+    // Null with *message set when none can be made.
+    static std::unique_ptr<SideStore> OpenForWriting(const std::string& collectionPath,
+                                                     const Identity& identity,
+                                                     std::string* message);
+    // Opens an existing store read-only. Null when there is none (no message)
+    // or it is damaged or foreign (*message: one clear line).
+    static std::unique_ptr<SideStore> OpenForReading(const std::string& collectionPath,
+                                                     const Identity& identity,
+                                                     std::string* message);
+    ~SideStore();
+    SideStore(const SideStore&) = delete;
+    SideStore& operator=(const SideStore&) = delete;
+
+    // Writes one point and its readings in one transaction. False on failure
+    // (*message set); the collection file's point stands either way.
+    bool WritePoint(const Point& point, const std::vector<Reading>& readings,
+                    std::string* message);
+    // Sets or clears the deleted mark of the point at `offset`.
+    bool SetDeleted(std::int64_t offset, bool deleted, std::string* message);
+    // Replaces a provisional point's placement (a walk segment placed).
+    bool Place(std::int64_t offset, double planX, double planY, const std::string& method,
+               std::string* message);
+
+    // Every point row, by offset; readings of one point in index order.
+    std::map<std::int64_t, Point> Points() const;
+    std::vector<Reading> ReadingsOf(std::int64_t offset) const;
+    // Every reading row, by point offset.
+    std::map<std::int64_t, std::vector<Reading>> AllReadings() const;
+
+private:
+    explicit SideStore(sqlite3* db);
+    sqlite3* m_db = nullptr;
+};
+
+// Collection-file header bytes -> the identity a side store is checked against.
+SideStore::Identity SideIdentity(const std::string& collectionPath,
+                                 const std::uint8_t* header25);
+
+}  // namespace ketrion
