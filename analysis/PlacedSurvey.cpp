@@ -48,11 +48,9 @@ ReadResult LoadPlacedSurvey(const std::string& path, const CSiteProjection& proj
 
     // The program's loader decides where each point lies and what its
     // strongest signal is; the records only add what it does not keep.
-    LinkList list;
-    CLocation location;
     KeepingPrompt prompt;
     NullSound sound;
-    CSiteData data(list, location, prompt, sound);
+    CSiteData data(prompt, sound);
     data.SetProjection(&projection);
     data.SetPath(path);
     if (!data.LoadSurvey()) {

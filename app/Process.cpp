@@ -110,32 +110,38 @@ Process::Process(int& argc, char** argv, Options options)
     : m_options(std::move(options)),
       m_ownClock(std::make_unique<SystemClock>()),
       m_clock(*m_ownClock),
+      board(m_clock),
       app(std::make_unique<CKetrionApp>(argc, argv)),
       sound(std::make_unique<QtSound>()),
-      engine(com, list, location),
-      data(list, location, prompt, *sound, m_clock),
-      projection(location, prompt, *sound),
-      linkThread(com, parser, engine, m_clock),
-      services{com, engine, location, list, data, plan, projection, *sound, prompt, draw, m_clock} {
+      boardScan(board, m_clock),
+      boardPosition(board, m_clock),
+      data(prompt, *sound, m_clock),
+      projection(prompt, *sound),
+      session(boardScan, boardPosition, data, projection, *sound, m_clock),
+      services{session, boardScan, boardPosition, data, plan, projection, *sound, prompt, draw,
+               m_clock} {
     Wire();
 }
 
 Process::Process(Options options, Clock& clock)
     : m_options(std::move(options)),
       m_clock(clock),
+      board(m_clock),
       sound(std::make_unique<NullSound>()),
-      engine(com, list, location),
-      data(list, location, prompt, *sound, m_clock),
-      projection(location, prompt, *sound),
-      linkThread(com, parser, engine, m_clock),
-      services{com, engine, location, list, data, plan, projection, *sound, prompt, draw, m_clock} {
+      boardScan(board, m_clock),
+      boardPosition(board, m_clock),
+      data(prompt, *sound, m_clock),
+      projection(prompt, *sound),
+      session(boardScan, boardPosition, data, projection, *sound, m_clock),
+      services{session, boardScan, boardPosition, data, plan, projection, *sound, prompt, draw,
+               m_clock} {
     Wire();
 }
 
 Process::~Process() {
     // Normally the frame has stopped the thread already; this covers a run that
     // ended before the frame existed.
-    linkThread.Stop();
+    board.Stop();
 }
 
 void Process::Wire() {
@@ -145,20 +151,20 @@ void Process::Wire() {
         prompt.SetRecorder(
             [](const std::string& text) { std::fprintf(stderr, "ketrion: %s\n", text.c_str()); });
     }
-    // A finished scan becomes a survey point; loaded points land on the plan
-    // through the projection.
-    engine.onScanEnd = [this] { data.RecordScan(); };
-    data.SetProjection(&projection);
-    // The engine's news goes to the main frame once it exists; the frame
-    // stops the link thread before it goes.
-    engine.onEvent = [this](const EngineEvent& event) {
+    // The sources' news goes to the main frame once it exists; the frame
+    // stops the link thread before it goes. (The session turns a finished
+    // scan into a survey point; the board's stack times GPS reports by the
+    // same clock as everything else.)
+    boardScan.onEvent = [this](const EngineEvent& event) {
         if (CMainFrame* frame = m_eventFrame.load()) {
             frame->PostEngineEvent(event);
         }
     };
-    // GPS reports are timed by the same clock as everything else, so the
-    // location band can tell a stale position.
-    location.SetClock(&m_clock);
+    board.engine.notify = [this] {
+        if (CMainFrame* frame = m_eventFrame.load()) {
+            frame->PostEngineUpdate();
+        }
+    };
 }
 
 bool Process::Prepare(std::string* error) {
@@ -198,6 +204,7 @@ std::string Process::SimulatorPath() const {
 CMainFrame::LinkSteps Process::LinkSteps() {
     CMainFrame::LinkSteps steps;
     steps.open = [this] {
+        CCom& com = board.com;
         if (simulator) {
             com.OpenPath(simulator->Path(), prompt);
         } else if (!m_options.port.empty()) {
@@ -213,17 +220,18 @@ CMainFrame::LinkSteps Process::LinkSteps() {
             std::fprintf(stderr, "ketrion: %s\n", kNoBoardHint);
         }
     };
-    steps.initList = [this] { list.RemoveAll(); };
-    steps.startThread = [this] { linkThread.Start(); };
-    steps.stopThread = [this] { linkThread.Stop(); };
+    steps.initList = [this] { board.list.RemoveAll(); };
+    steps.startThread = [this] { board.linkThread.Start(); };
+    steps.handshake = [this] { board.engine.Start(); };
+    steps.stopThread = [this] { board.linkThread.Stop(); };
     return steps;
 }
 
 bool Process::HandshakeDone() const {
     char firmware[CEngine::kTextSize] = {};
     char serial[CEngine::kTextSize] = {};
-    engine.GetFirmware(firmware);
-    engine.GetSerialNumber(serial);
+    board.engine.GetFirmware(firmware);
+    board.engine.GetSerialNumber(serial);
     return std::strcmp(firmware, kNoFirmware) != 0 && std::strcmp(serial, kNoSerial) != 0;
 }
 

@@ -8,15 +8,12 @@
 #include <string>
 
 #include "app/Options.h"
-#include "engine/Engine.h"
-#include "engine/LinkList.h"
-#include "engine/Location.h"
-#include "link/Com.h"
-#include "link/LinkThread.h"
 #include "platform/Clock.h"
 #include "platform/Registry.h"
 #include "platform/Sound.h"
-#include "protocol/Parser.h"
+#include "source/SurveySession.h"
+#include "source/board/BoardSource.h"
+#include "source/board/BoardStack.h"
 #include "survey/SiteData.h"
 #include "survey/SitePlan.h"
 #include "survey/SiteProjection.h"
@@ -33,10 +30,11 @@ class BoardSimulator;
 
 // Every long-lived object of the program, one of each. Members are declared in
 // the fixed construction order (after the platform stand-ins: clock, prompt and
-// the simulated board when there is one): link, drawing helper, application,
-// engine, location, access-point list, parser, survey data, site plan,
-// projection. C++ destroys them in reverse, so the link thread (declared last)
-// is joined before anything it touches goes, and the port closes late.
+// the simulated board when there is one): the board's stack (link, location,
+// access-point list, parser, engine, link thread), drawing helper,
+// application, the sources, survey data, site plan, projection, session.
+// C++ destroys them in reverse; the destructor stops the link thread first,
+// so nothing it touches goes while it runs, and the port closes last.
 class Process {
 public:
     // The program: makes the application object from the command line.
@@ -100,18 +98,16 @@ public:
     std::unique_ptr<BoardSimulator> simulator;  // the board, when simulated
     std::optional<Registry> registry;
     // The process-wide objects, in construction order.
-    CCom com;
+    BoardStack board;
     CDraw draw;
     std::unique_ptr<CKetrionApp> app;
     std::unique_ptr<Sound> sound;
-    CEngine engine;
-    CLocation location;
-    LinkList list;
-    CParser parser;
+    BoardSource boardScan;
+    BoardPosition boardPosition;
     CSiteData data;
     CSitePlan plan;
     CSiteProjection projection;
-    LinkThread linkThread;
+    SurveySession session;
     Services services;
 };
 

@@ -120,7 +120,7 @@ void BM_LoadSurvey(benchmark::State& state) {
     CLocation location;
     SilentPrompt prompt;
     NullSound sound;
-    CSiteProjection projection(location, prompt, sound);
+    CSiteProjection projection(prompt, sound);
     projection.m_xLon = 1000;
     projection.m_xOrigin = 75000;
     projection.m_yLat = 10;

@@ -147,7 +147,7 @@ public:
     SystemClock clock;
     CSiteData data{list, location, prompt, sound, clock};
     CSitePlan plan;
-    CSiteProjection projection{location, prompt, sound};
+    CSiteProjection projection{prompt, sound};
     CDraw draw;
     Services services{com,        engine, location, list, data, plan,
                       projection, sound,  prompt,   draw, clock};

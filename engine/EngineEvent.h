@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "source/SourceEvent.h"
+
 namespace ketrion {
 
 // State of the serial link to the board as the link thread last saw it.
@@ -12,21 +14,12 @@ enum class LinkState : std::uint8_t {
     Reconnecting,  // the device is back and being reopened / handshaken
 };
 
-// News from the link thread for the user-interface thread. The engine hands
+// News from the link thread for the user-interface thread: the engine hands
 // each one to its onEvent hook on the link thread; the frame posts it on as a
-// queued event, so receivers run on the user-interface thread.
-enum class EngineEventKind : std::uint8_t {
-    ScanEnded,      // a ScanEnd frame finished a scan (the point is recorded)
-    GpsUpdate,      // a GpsReport frame was decoded
-    ScanAbandoned,  // no ScanEnd came in time after a scan request
-    LinkLost,       // the port was closed after a hang-up or an error (reason set)
-    LinkRestored,   // the port is open again and the handshake ran
-};
-
-struct EngineEvent {
-    EngineEventKind kind = EngineEventKind::ScanEnded;
-    std::string reason;  // LinkLost: what the port reported, for messages
-};
+// queued event, so receivers run on the user-interface thread. The same news
+// as every scan or position source gives.
+using EngineEventKind = source::SourceEventKind;
+using EngineEvent = source::SourceEvent;
 
 // "connected", "lost" or "reconnecting".
 inline const char* LinkStateName(LinkState state) {

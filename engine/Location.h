@@ -1,5 +1,7 @@
 #pragma once
 
+#include "source/Fix.h"
+
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -37,18 +39,8 @@ inline constexpr double kDegreesPerUnit = 1.0 / 3600000.0;
 // the receiver reports at 1 Hz, so five missed reports mean it has stopped.
 inline constexpr double kGpsStaleSeconds = 5.0;
 
-// Degrees as the stored unit of 1/3,600,000 degree: the nearest unit,
-// saturated to the 32-bit range (NaN reads as the lowest value).
-inline std::int32_t UnitsFromDegrees(double degrees) {
-    const double units = std::round(degrees * 3600000.0);
-    if (!(units > -2147483648.0)) {
-        return INT32_MIN;
-    }
-    if (units > 2147483647.0) {
-        return INT32_MAX;
-    }
-    return static_cast<std::int32_t>(units);
-}
+// Degrees as the stored unit (one conversion for the whole program).
+using source::UnitsFromDegrees;
 }  // namespace gps
 
 // Everything CLocation keeps about the last GpsReport, as one value. Readers on

@@ -40,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ketrion::CLocation location;
         SilentPrompt prompt;
         ketrion::NullSound sound;
-        ketrion::CSiteProjection projection(location, prompt, sound);
+        ketrion::CSiteProjection projection(prompt, sound);
         // About a pixel per stored unit near (0, 0): small stored positions
         // land on the plan, the rest far off it.
         projection.m_xLon = 3600000.0 / 7;

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ketrion::CLocation location;
         SilentPrompt prompt;
         ketrion::NullSound sound;
-        ketrion::CSiteProjection projection(location, prompt, sound);
+        ketrion::CSiteProjection projection(prompt, sound);
         projection.m_xLat = 1000.5;
         projection.m_yLon = -2000.25;
         projection.m_xOrigin = 1e9;

@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ketrion::CLocation location;
     QuietPrompt prompt;
     ketrion::NullSound sound;
-    ketrion::CSiteProjection projection(location, prompt, sound);
+    ketrion::CSiteProjection projection(prompt, sound);
     if (projection.LoadProjection(path)) {
         // Whatever the coefficients, mapping stays defined.
         // Summed in 64 bits: saturated coordinates would overflow an int.

@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 #include "source/Reading.h"
 #include "source/SourceEvent.h"
@@ -31,6 +32,9 @@ public:
     // What the start view and status bar show: the board's firmware and serial
     // number, the adapter's interface, driver and MAC. Empty until known.
     virtual std::string Identity() const = 0;
+    // The same as the start view's two lines (firmware and serial number; the
+    // adapter's interface and driver, and its MAC).
+    virtual std::pair<std::string, std::string> IdentityLines() const { return {Identity(), {}}; }
     virtual SourceStatus Status() const = 0;
     // True from a request until its scan ended or was abandoned.
     virtual bool IsScanning() const = 0;

@@ -36,12 +36,13 @@ struct SourceStatus {
 // News from a source's own thread for the user-interface thread. Receivers
 // must only post it on (a queued event), never draw or block.
 enum class SourceEventKind : std::uint8_t {
-    ScanEnded,       // a scan finished (its point is recorded)
-    ScanAbandoned,   // a scan got no results in time; nothing was recorded
-    LinkLost,        // the device or service went away (reason set)
-    LinkRestored,    // it is back and working
-    PositionUpdate,  // a new position or fix arrived
-    Notice,          // something the user should read once (reason set)
+    ScanEnded,      // a scan finished (its point is recorded)
+    GpsUpdate,      // a new position or fix arrived
+    ScanAbandoned,  // a scan got no results in time; nothing was recorded
+    LinkLost,       // the device or service went away (reason set)
+    LinkRestored,   // it is back and working
+    Notice,         // something the user should read once (reason set)
+    PositionUpdate = GpsUpdate,
 };
 
 struct SourceEvent {

@@ -9,17 +9,6 @@
 
 namespace ketrion::collection {
 
-std::uint8_t FixClass(std::uint8_t statusByte) {
-    switch (statusByte >> 5) {
-        case 6:
-            return 1;  // 2D fix
-        case 7:
-            return 2;  // 3D fix
-        default:
-            return 0;
-    }
-}
-
 void EncodeHeader(std::int64_t created, std::uint8_t (&out)[kFirstRecord]) {
     std::memset(out, 0, sizeof out);
     Put32(out + kHeaderLengthAt, kHeaderSize);

@@ -82,9 +82,7 @@ inline std::uint64_t Get64(const std::uint8_t* p) {
     return std::uint64_t{Get32(p)} | std::uint64_t{Get32(p + 4)} << 32;
 }
 
-// Fix class stored in a location record for a GPS receiver status byte (fix
-// status code in bits 7..5): 1 for code 6 (2D fix), 2 for code 7 (3D fix), else 0.
-std::uint8_t FixClass(std::uint8_t statusByte);
+
 
 // Fills the 33 bytes of a new file's header and record-size block.
 void EncodeHeader(std::int64_t created, std::uint8_t (&out)[kFirstRecord]);

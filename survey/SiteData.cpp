@@ -6,17 +6,18 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <limits>
 
-#include "engine/LinkList.h"
-#include "engine/Location.h"
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
+#include "survey/PointEncoding.h"
 #include "survey/RegularFile.h"
 #include "survey/SiteProjection.h"
 
@@ -28,7 +29,6 @@ namespace {
 
 using namespace collection;
 
-constexpr std::size_t kMaxReadings = std::numeric_limits<std::uint16_t>::max();  // uint16 count
 constexpr std::int64_t kFindRangeSquared =
     std::int64_t{CSiteData::kFindRange} * CSiteData::kFindRange;  // 1600
 
@@ -37,40 +37,17 @@ SystemClock& DefaultClock() {
     return clock;
 }
 
-// A position in degrees as the file's unit of 1/3,600,000 degree, rounded to
-// the nearest unit (the decoded degrees came from such an integer, and
-// truncation could land one unit off) and saturated to int32.
-std::int32_t ToFileUnits(double degrees) {
-    double units = std::round(degrees * 3600000.0);
-    if (!std::isfinite(units))
-        return 0;
-    units = std::clamp(units, double{std::numeric_limits<std::int32_t>::min()},
-                       double{std::numeric_limits<std::int32_t>::max()});
-    return static_cast<std::int32_t>(units);
-}
-
-// Average signal of an access point: signalSum / sampleCount, truncated toward zero.
-int AverageSignal(const ApRecord& ap) {
-    if (ap.sampleCount == 0)
-        return ap.signalSum;
-    return static_cast<int>(std::int64_t{ap.signalSum} / std::int64_t{ap.sampleCount});
-}
-
 }  // namespace
 
-CSiteData::CSiteData(LinkList& list, CLocation& location, Prompt& prompt, Sound& sound,
-                     Clock& clock)
-    : m_list(list),
-      m_location(location),
-      m_prompt(prompt),
+CSiteData::CSiteData(Prompt& prompt, Sound& sound, Clock& clock)
+    : m_prompt(prompt),
       m_sound(sound),
       m_clock(clock),
       m_sync([](int fd) { return ::fdatasync(fd); }) {
     m_writer = std::jthread([this] { WriterLoop(); });
 }
 
-CSiteData::CSiteData(LinkList& list, CLocation& location, Prompt& prompt, Sound& sound)
-    : CSiteData(list, location, prompt, sound, DefaultClock()) {}
+CSiteData::CSiteData(Prompt& prompt, Sound& sound) : CSiteData(prompt, sound, DefaultClock()) {}
 
 CSiteData::~CSiteData() {
     // An orderly end writes every queued point before the file is let go.
@@ -386,14 +363,9 @@ bool CSiteData::CheckTail() {
     return true;
 }
 
-std::uint64_t CSiteData::Enqueue(std::vector<std::uint8_t> bytes, const std::string& path,
-                                 const _tap& point, bool* result) {
+std::uint64_t CSiteData::Enqueue(Pending item, const _tap& point) {
     // Caller holds m_queueMutex.
-    Pending item;
     item.ticket = m_nextTicket++;
-    item.path = path;
-    item.bytes = std::move(bytes);
-    item.result = result;
     item.generation = m_generation;
     _tap placed = point;
     if (m_nextOffset >= 0) {
@@ -437,7 +409,63 @@ bool CSiteData::WritePending(const Pending& item, std::int64_t& offset) {
     if (!Append(item.bytes.data(), item.bytes.size(), offset))
         return false;
     m_held.tailEnd = m_held.size;
+    WriteSide(item, offset);
     return true;
+}
+
+void CSiteData::WriteSide(const Pending& item, std::int64_t offset) {
+    if (!item.side)
+        return;
+    if (m_side == nullptr || m_sidePath != m_held.path || m_sideDevice != m_held.device ||
+        m_sideInode != m_held.inode) {
+        if (m_sidePath == m_held.path && m_sideDevice == m_held.device &&
+            m_sideInode == m_held.inode && m_sideFailed)
+            return;  // reported once already
+        m_side.reset();
+        m_sidePath = m_held.path;
+        m_sideDevice = m_held.device;
+        m_sideInode = m_held.inode;
+        m_sideFailed = false;
+        std::uint8_t header[kHeaderSize] = {};
+        std::string message;
+        if (::pread(m_held.fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header)) {
+            m_side = SideStore::OpenForWriting(m_held.path, SideIdentity(m_held.path, header),
+                                               &message);
+        } else {
+            message = "Cannot read the header of " + m_held.path + " for its side store.";
+        }
+        if (!message.empty()) {
+            std::lock_guard notice(m_noticeMutex);
+            m_sideNotice = message;
+        }
+        if (m_side == nullptr) {
+            m_sideFailed = true;
+            if (!message.empty())
+                m_prompt.Message(message);
+            return;
+        }
+    }
+    SideStore::Point point = *item.side;
+    point.offset = offset;
+    std::vector<SideStore::Reading> readings = item.sideReadings;
+    for (SideStore::Reading& reading : readings)
+        reading.pointOffset = offset;
+    std::string message;
+    if (!m_side->WritePoint(point, readings, &message)) {
+        // The collection file holds the point; only its details are missing.
+        m_sideFailed = true;
+        m_side.reset();
+        {
+            std::lock_guard notice(m_noticeMutex);
+            m_sideNotice = message;
+        }
+        m_prompt.Message(message);
+    }
+}
+
+std::string CSiteData::LastSideNotice() const {
+    std::lock_guard notice(m_noticeMutex);
+    return m_sideNotice;
 }
 
 void CSiteData::WriterLoop() {
@@ -493,89 +521,100 @@ void CSiteData::WriterLoop() {
     }
 }
 
-void CSiteData::SetPosition(int x, int y) {
-    std::lock_guard scan(m_scanMutex);
-    m_currentX = x;
-    m_currentY = y;
-    m_list.RemoveAll();
+namespace {
+
+std::string MacText(const std::array<std::uint8_t, 6>& mac) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
+                  mac[3], mac[4], mac[5]);
+    return text;
 }
 
-bool CSiteData::RecordScan() {
+// The name as a string: up to its first zero byte.
+std::string NameText(const std::string& bytes) {
+    const std::size_t end = bytes.find('\0');
+    return end == std::string::npos ? bytes : bytes.substr(0, end);
+}
+
+std::int64_t WallClockMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+}  // namespace
+
+bool CSiteData::RecordPoint(const source::Fix& fix, const std::vector<source::Reading>& readings,
+                            const Placement& placement) {
     const std::string path = Path();
     if (path.empty())
         return false;  // a scan end nobody asked for
-    m_bNoApHeard = false;
+    EncodedPoint encoded = EncodeSurveyPoint(fix, readings);
+    m_bNoApHeard = encoded.readings == 0;
 
-    // Compose the point in memory: location record with its final reading
-    // count, then its reading records.
     _tap point;
     point.kind = kKindSurvey;
-    point.signal = kWeakestSignal;
-    std::vector<std::uint8_t> bytes;
-    {
-        std::lock_guard scan(m_scanMutex);
-        std::lock_guard list(m_list.listMutex);
-        point.x = m_currentX;
-        point.y = m_currentY;
-        const LocationSnapshot gps = m_location.Snapshot();
-        bytes.assign(kLocationSize, 0);
-        bytes.reserve(kLocationSize + m_list.Size() * kReadingSize);
-        std::uint8_t* loc = bytes.data();
-        Put32(loc + kLatitudeAt, static_cast<std::uint32_t>(gps.RawInt32(gps::kFilteredLatitude)));
-        Put32(loc + kLongitudeAt,
-              static_cast<std::uint32_t>(gps.RawInt32(gps::kFilteredLongitude)));
-        loc[kMonthAt] = static_cast<std::uint8_t>(gps.month);
-        loc[kDayAt] = static_cast<std::uint8_t>(gps.day);
-        Put16(loc + kYearAt, gps.year);
-        loc[kHourAt] = static_cast<std::uint8_t>(gps.hour);
-        loc[kMinuteAt] = static_cast<std::uint8_t>(gps.minute);
-        loc[kSecondAt] = static_cast<std::uint8_t>(gps.second);
-        std::memcpy(loc + kFractionAt, gps.secondFraction, 4);
-        Put32(loc + kHeightAt, static_cast<std::uint32_t>(gps.RawInt32(gps::kEllipsoidHeight)));
-        Put16(loc + kSpeed3DAt, gps.speed3D);
-        Put16(loc + kSpeed2DAt, gps.speed2D);
-        Put16(loc + kHeadingAt, gps.heading);
-        loc[kFixClassAt] = FixClass(gps.statusByte);
-        loc[kKindAt] = kKindSurvey;
+    point.x = placement.x;
+    point.y = placement.y;
+    point.signal = encoded.strongest;
+    point.readings = encoded.readings;
 
-        std::size_t readings = 0;
-        LinkList::Node* node = nullptr;
-        for (int rc = m_list.GetAt(1, node); rc == 0 && readings < kMaxReadings;
-             rc = m_list.GetNext(node)) {
-            int average = AverageSignal(*node);
-            // The file holds 1/256 dBm in 16 bits: values beyond it saturate
-            // rather than wrap into a wrong signal.
-            int stored = std::clamp(average * 256, int{std::numeric_limits<std::int16_t>::min()},
-                                    int{std::numeric_limits<std::int16_t>::max()});
-            std::size_t at = bytes.size();
-            bytes.resize(at + kReadingSize, 0);
-            std::uint8_t* rec = bytes.data() + at;
-            rec[kAttributeAt] = node->attribute;
-            Put16(rec + kSignalAt, static_cast<std::uint16_t>(stored));
-            std::memcpy(rec + kMacAt, node->mac, 6);
-            std::memcpy(rec + kSsidAt, node->ssid, kSsidField);
-            rec[kSsidAt + kSsidField - 1] = 0;
-            if (average > point.signal)
-                point.signal = static_cast<std::int16_t>(average);
-            ++readings;
+    Pending item;
+    item.path = path;
+    SideStore::Point side;
+    side.scanSource = placement.scanSource;
+    side.method = placement.method;
+    side.planX = placement.planX;
+    side.planY = placement.planY;
+    side.timeMs = WallClockMs();
+    side.ephMetres = fix.ephMetres;
+    side.satellites = fix.satellitesUsed;
+    side.mode = fix.mode;
+    side.altitudeMetres = fix.altitudeMetres;
+    side.fixFlag = placement.fixFlag;
+    side.provisional = placement.provisional;
+    side.scanStartMs = placement.scanStartMs;
+    side.scanEndMs = placement.scanEndMs;
+    item.side = side;
+    int inFile = 0;
+    int extra = encoded.readings;
+    for (const source::Reading& reading : readings) {
+        SideStore::Reading row;
+        const bool written = reading.inCollection && inFile < encoded.readings;
+        row.index = written ? inFile++ : extra++;
+        row.inCollection = written;
+        row.bssid = MacText(reading.mac);
+        row.ssid = NameText(reading.name);
+        if (reading.details) {
+            const source::ReadingDetails& d = *reading.details;
+            if (!d.fullName.empty())
+                row.ssid = d.fullName;
+            row.frequencyMhz = d.frequencyMhz;
+            row.channel = d.channel;
+            row.band = d.band;
+            row.signalMbm = d.signalMbm;
+            row.signalUnspec = d.signalUnspec;
+            row.security = d.security;
+            row.phy = d.phy;
+            row.widthMhz = d.widthMhz;
+            row.noiseDbm = d.noiseDbm;
+            row.ageMs = d.ageMs;
         }
-        if (readings == 0)
-            m_bNoApHeard = true;
-        point.readings = static_cast<std::uint16_t>(readings);
-        Put16(bytes.data() + kCountAt, point.readings);
+        item.sideReadings.push_back(std::move(row));
     }
+    item.bytes = std::move(encoded.bytes);
 
     std::lock_guard queue(m_queueMutex);
-    std::memcpy(m_locationRecord, bytes.data(), kLocationSize);
-    Enqueue(std::move(bytes), path, point, nullptr);
+    std::memcpy(m_locationRecord, item.bytes.data(), kLocationSize);
+    Enqueue(std::move(item), point);
     return true;
 }
 
-bool CSiteData::RecordDynamicAp(int x, int y) {
+bool CSiteData::RecordDynamicAp(int x, int y, std::int32_t latitudeUnits,
+                                std::int32_t longitudeUnits) {
     std::string path;
     if (!TakeChosenPath(path))
         return false;
-    const LocationSnapshot gps = m_location.Snapshot();
     _tap point;
     point.x = x;
     point.y = y;
@@ -588,12 +627,16 @@ bool CSiteData::RecordDynamicAp(int x, int y) {
         std::lock_guard queue(m_queueMutex);
         // The other fields keep what the last location record built or read held.
         std::vector<std::uint8_t> record(m_locationRecord, m_locationRecord + kLocationSize);
-        Put32(record.data() + kLatitudeAt, static_cast<std::uint32_t>(ToFileUnits(gps.latitude)));
-        Put32(record.data() + kLongitudeAt, static_cast<std::uint32_t>(ToFileUnits(gps.longitude)));
+        Put32(record.data() + kLatitudeAt, static_cast<std::uint32_t>(latitudeUnits));
+        Put32(record.data() + kLongitudeAt, static_cast<std::uint32_t>(longitudeUnits));
         Put16(record.data() + kCountAt, 0);
         record[kKindAt] = kKindDynamicAp;
         std::memcpy(m_locationRecord, record.data(), kLocationSize);
-        ticket = Enqueue(std::move(record), path, point, &written);
+        Pending item;
+        item.path = path;
+        item.bytes = std::move(record);
+        item.result = &written;
+        ticket = Enqueue(std::move(item), point);
     }
     WaitFor(ticket);
     return written;

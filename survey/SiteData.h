@@ -8,20 +8,23 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "source/Fix.h"
+#include "source/Reading.h"
 #include "survey/CollectionFile.h"
+#include "survey/SideStore.h"
 #include "survey/SurveyLock.h"
 
 namespace ketrion {
 
 class Clock;
-class CLocation;
 class CSiteProjection;
-class LinkList;
 class Prompt;
 class Sound;
 
@@ -29,15 +32,15 @@ class Sound;
 // collection file ("ktd") that stores every point with the access points heard
 // at it. One instance for the whole program.
 //
-// Threads: RecordScan runs on the link thread (the engine's ScanEnd hook);
-// everything else on the user-interface thread. A third thread, the writer,
+// Threads: RecordPoint runs on the scan source's thread (the board's link
+// thread, the adapter's thread); everything else on the user-interface thread. A third thread, the writer,
 // owned by this object, does every write of a point and its fdatasync.
 //  - The collection file stays open and locked (flock, exclusive, taken
 //    without waiting) for as long as it is this program's collection file:
 //    from the first operation on a path until the path changes or the object
 //    goes. A second program gets "in use by another program" and writes
 //    nothing; it may still load the points to look at them.
-//  - RecordScan composes the point in memory, appends it to m_points at once
+//  - RecordPoint composes the point in memory, appends it to m_points at once
 //    (the view draws it) and hands the bytes to the writer; it never waits on
 //    the disk. A point whose write fails is taken out of m_points again, with
 //    every point queued after it, and the failure goes to the Prompt.
@@ -45,8 +48,10 @@ class Sound;
 //    writes queued before them; file operations are serialised by one mutex.
 //  - g_hSurveyLock guards m_points and m_current (never held across file I/O).
 //    Lock order: file mutex, queue mutex, g_hSurveyLock.
-//  - SetPosition's emptying of the access-point list and RecordScan's walk of
-//    it never overlap.
+//  - After a point's durable write the writer puts what the collection file
+//    cannot hold (placement, source, fix quality, reading details) into the
+//    side store beside it, in one transaction. A side store that cannot be
+//    written is reported once; the collection file's point stands.
 // Files are opened without waiting on fifos or devices and anything but a
 // regular file is refused. Failures the user must see go to the Prompt (never
 // blocking the caller) and are counted (FileFailures) for unattended runs.
@@ -82,9 +87,23 @@ public:
     // huge file of zero bytes is refused instead of filling the memory.
     static constexpr std::size_t kMaxLoadedPoints = 1'000'000;
 
-    CSiteData(LinkList& list, CLocation& location, Prompt& prompt, Sound& sound, Clock& clock);
+    // How and where a survey point was placed: its plan position on the view
+    // and what the side store keeps of it.
+    struct Placement {
+        std::int32_t x = 0;  // plan x and y of the drawn point
+        std::int32_t y = 0;
+        std::optional<double> planX, planY;  // the exact plan position, when known
+        std::string scanSource;              // "board", "wifi", "wifi-replay"
+        std::string method;                  // how the position was obtained
+        std::string fixFlag;                 // "", "no-fix" or "stale"
+        bool provisional = false;            // a walk reading not yet placed
+        std::int64_t scanStartMs = 0;        // the scan's times on the session clock
+        std::int64_t scanEndMs = 0;
+    };
+
+    CSiteData(Prompt& prompt, Sound& sound, Clock& clock);
     // Same, with the system clock for the creation time of new files.
-    CSiteData(LinkList& list, CLocation& location, Prompt& prompt, Sound& sound);
+    CSiteData(Prompt& prompt, Sound& sound);
     virtual ~CSiteData();
     CSiteData(const CSiteData&) = delete;
     CSiteData& operator=(const CSiteData&) = delete;
@@ -108,18 +127,21 @@ public:
     // for each survey point. A file cut short loads what is complete. Returns
     // false after a message when the file cannot be opened or is damaged.
     bool LoadSurvey();
-    // Stores the plan position of the coming survey point and empties the
-    // access-point list.
-    void SetPosition(int x, int y);
-    // Composes one survey point (the last GPS report and one reading per listed
-    // access point), appends it to m_points and queues it for the writer, which
-    // puts it at the end of the file. Returns at once, true when the point was
-    // queued; false while no file is chosen.
-    bool RecordScan();
-    // Writes a dynamic access point at plan (x, y) with the current GPS position
-    // and appends it to m_points; waits for its write (and the ones before it).
-    // Returns true when it is in the file.
-    bool RecordDynamicAp(int x, int y);
+    // Composes one survey point (the location record from `fix` and one reading
+    // record per reading, in order), appends it to m_points at the placement's
+    // plan position and queues it for the writer, which puts it at the end of
+    // the file and then its side rows into the side store. Returns at once,
+    // true when the point was queued; false while no file is chosen.
+    bool RecordPoint(const source::Fix& fix, const std::vector<source::Reading>& readings,
+                     const Placement& placement);
+    // Writes a dynamic access point drawn at plan (x, y) and stored at the
+    // given position (1/3,600,000 degree) and appends it to m_points; waits
+    // for its write (and the ones before it). Returns true when it is in the
+    // file.
+    bool RecordDynamicAp(int x, int y, std::int32_t latitudeUnits, std::int32_t longitudeUnits);
+    // Side-store problems reported so far (a damaged or foreign store set
+    // aside, a store that cannot be written); the last one's text.
+    std::string LastSideNotice() const;
     // Waits until every point queued so far is written (or dropped by a write
     // failure). Returns false when a write failed since the last Flush.
     bool Flush();
@@ -185,6 +207,9 @@ private:
         std::size_t index = 0;         // its place in m_points
         std::uint64_t generation = 0;  // m_points' generation when queued
         bool* result = nullptr;        // set when a caller waits for this one
+        // What goes to the side store once the point is written (offset filled then).
+        std::optional<SideStore::Point> side;
+        std::vector<SideStore::Reading> sideReadings;
     };
 
     bool TakeChosenPath(std::string& path);
@@ -196,8 +221,9 @@ private:
     bool CheckTail();
     bool Append(const std::uint8_t* bytes, std::size_t length, std::int64_t offset);
     bool WritePending(const Pending& item, std::int64_t& offset);
-    std::uint64_t Enqueue(std::vector<std::uint8_t> bytes, const std::string& path,
-                          const _tap& point, bool* result);
+    std::uint64_t Enqueue(Pending item, const _tap& point);
+    // Writer thread, under the file mutex: the side rows of a written point.
+    void WriteSide(const Pending& item, std::int64_t offset);
     void WaitFor(std::uint64_t ticket);
     void WriterLoop();
     std::string ReadingLine(int fd, const collection::Header& header, std::int64_t size,
@@ -205,8 +231,6 @@ private:
     void ShowFailure(const std::string& path, const char* action, int error);
     void Report(const std::string& text);
 
-    LinkList& m_list;
-    CLocation& m_location;
     Prompt& m_prompt;
     Sound& m_sound;
     Clock& m_clock;
@@ -239,10 +263,15 @@ private:
     std::uint64_t m_failures = 0;
     std::string m_lastFailure;
 
-    // Orders SetPosition against RecordScan's walk of the list.
-    std::mutex m_scanMutex;
-    std::atomic<std::int32_t> m_currentX{0};
-    std::atomic<std::int32_t> m_currentY{0};
+    // The side store of the held file (writer thread, under the file mutex):
+    // opened on the first point written, for the file identified below.
+    std::unique_ptr<SideStore> m_side;
+    std::string m_sidePath;
+    dev_t m_sideDevice = 0;
+    ino_t m_sideInode = 0;
+    bool m_sideFailed = false;  // reported; not tried again for this file
+    mutable std::mutex m_noticeMutex;
+    std::string m_sideNotice;
 
     // Guarded by g_hSurveyLock.
     _tap m_current;

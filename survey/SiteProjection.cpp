@@ -18,7 +18,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/Location.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
 #include "survey/Compression.h"
@@ -121,9 +120,8 @@ bool WriteFull(int fd, const std::uint8_t* buf, std::size_t size) {
 
 }  // namespace
 
-CSiteProjection::CSiteProjection(CLocation& location, Prompt& prompt, Sound& sound)
-    : m_location(location),
-      m_prompt(prompt),
+CSiteProjection::CSiteProjection(Prompt& prompt, Sound& sound)
+    : m_prompt(prompt),
       m_sound(sound),
       m_makeTemp(&CSiteProjection::MakeTempFile) {}
 
@@ -140,14 +138,12 @@ int CSiteProjection::ToPlanCoordinate(double value) {
     return static_cast<int>(value);  // truncation toward zero
 }
 
-int CSiteProjection::CurrentPlanX() const {
-    const LocationSnapshot s = m_location.Snapshot();
-    return ToPlanCoordinate((s.latitude * m_xLat + s.longitude * m_xLon) + m_xOrigin);
+int CSiteProjection::PlanXFromDegrees(double latitude, double longitude) const {
+    return ToPlanCoordinate((latitude * m_xLat + longitude * m_xLon) + m_xOrigin);
 }
 
-int CSiteProjection::CurrentPlanY() const {
-    const LocationSnapshot s = m_location.Snapshot();
-    return ToPlanCoordinate((s.latitude * m_yLat + s.longitude * m_yLon) + m_yOrigin);
+int CSiteProjection::PlanYFromDegrees(double latitude, double longitude) const {
+    return ToPlanCoordinate((latitude * m_yLat + longitude * m_yLon) + m_yOrigin);
 }
 
 int CSiteProjection::PlanX(int latitude, int longitude) const {

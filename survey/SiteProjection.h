@@ -8,7 +8,6 @@
 
 namespace ketrion {
 
-class CLocation;
 class Prompt;
 class Sound;
 
@@ -45,7 +44,7 @@ public:
     // returns the descriptor and its path, or -1 with errno set.
     using TempFileMaker = std::function<int(const std::string& target, std::string& tempPath)>;
 
-    CSiteProjection(CLocation& location, Prompt& prompt, Sound& sound);
+    CSiteProjection(Prompt& prompt, Sound& sound);
     virtual ~CSiteProjection() = default;
 
     // Loads the projection file at path: expands its image block, writes the
@@ -68,9 +67,9 @@ public:
     // The default: an exclusive create of a fresh name beside `target`.
     static int MakeTempFile(const std::string& target, std::string& tempPath);
 
-    // Plan position of the receiver's current position.
-    int CurrentPlanX() const;
-    int CurrentPlanY() const;
+    // Plan position of a position in degrees (north and east positive).
+    int PlanXFromDegrees(double latitude, double longitude) const;
+    int PlanYFromDegrees(double latitude, double longitude) const;
     // Plan position of a position stored in units of 1/3,600,000 degree.
     int PlanX(int latitude, int longitude) const;
     int PlanY(int latitude, int longitude) const;
@@ -94,7 +93,6 @@ private:
     // returns 0 or the errno of the step that failed.
     int WriteSideFile(const std::string& target, const std::vector<std::uint8_t>& bytes);
 
-    CLocation& m_location;
     Prompt& m_prompt;
     Sound& m_sound;
     TempFileMaker m_makeTemp;

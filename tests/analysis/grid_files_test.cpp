@@ -52,7 +52,7 @@ protected:
     CLocation location;
     StderrPrompt prompt;
     NullSound sound;
-    CSiteProjection projection{location, prompt, sound};
+    CSiteProjection projection{prompt, sound};
 };
 
 TEST_F(WorldFileTest, ControlPointLandsWithinAPixel) {

@@ -26,7 +26,7 @@ protected:
     CLocation location;
     RecordingPrompt prompt;
     NullSound sound;
-    CSiteProjection projection{location, prompt, sound};
+    CSiteProjection projection{prompt, sound};
     TempDir dir;
 };
 

@@ -23,8 +23,12 @@
 #include "RecordingSound.h"
 #include "engine/LinkList.h"
 #include "engine/Location.h"
+#include "source/SurveySession.h"
+#include "source/board/BoardSource.h"
+#include "source/board/BoardStack.h"
 #include "survey/CollectionFile.h"
 #include "survey/SiteData.h"
+#include "survey/SiteProjection.h"
 
 namespace ketrion::testing {
 
@@ -115,9 +119,23 @@ struct ApSpec {
     std::uint8_t attribute;
 };
 
+// The board's whole path into the survey: its stack (list, location, engine;
+// the link thread is never started), the board as scan and position source,
+// the survey data and the session that joins them.
 class SiteDataWorld {
 public:
-    SiteDataWorld() : data(list, location, prompt, sound, clock) {}
+    SiteDataWorld()
+        : board(clock),
+          list(board.list),
+          location(board.location),
+          scan(board, clock),
+          position(board, clock),
+          projection(prompt, sound),
+          data(prompt, sound, clock),
+          session(scan, position, data, projection, sound, clock) {
+        // Loaded files land at plan (0, 0) unless a test gives a projection.
+        data.SetProjection(nullptr);
+    }
 
     void Gps(const GpsFix& fix) {
         Bytes body = fix.Body();
@@ -137,21 +155,36 @@ public:
         node->hasDetails = 1;
         list.InsertSorted(node);
     }
-    // A scan end as the engine reports it, then the wait for its write: true
-    // once the point is in the file.
-    bool Record() { return data.RecordScan() && data.Flush(); }
+    // A reading begins as the collection timer starts one: the list is
+    // emptied and the coming point will be drawn at plan (x, y).
+    void SetPosition(int x, int y) { session.PrepareReading(SurveySession::PlanPoint{x, y}); }
+    // A scan end as the engine reports it: true when a point was queued.
+    bool ScanEnd() {
+        const bool queued = data.HasPath();
+        scan.OnScanEnd();
+        return queued;
+    }
+    // A scan end, then the wait for its write: true once the point is in the file.
+    bool Record() { return ScanEnd() && data.Flush(); }
+    // A dynamic access point tapped at plan (x, y), stored at the current position.
+    bool PlaceAp(int x, int y) { return session.PlaceDynamicAp(x, y); }
     std::vector<CSiteData::_tap> Points() const {
         std::vector<CSiteData::_tap> points;
         data.ForEachPoint([&](const CSiteData::_tap& p) { points.push_back(p); });
         return points;
     }
 
-    LinkList list;
-    CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
     ManualClock clock{1'700'000'000};
+    BoardStack board;
+    LinkList& list;
+    CLocation& location;
+    BoardSource scan;
+    BoardPosition position;
+    CSiteProjection projection;
     CSiteData data;
+    SurveySession session;
 };
 
 // Builds collection-file bytes by hand, for damaged and unusual files.

@@ -62,7 +62,7 @@ public:
     // Records a survey point at plan (x, y) whose strongest reading is `signal`
     // (no reading at all when signal is -100 or below).
     void AddSurveyPoint(int x, int y, int signal) {
-        data.SetPosition(x, y);
+        SetPosition(x, y);
         if (signal > CSiteData::kWeakestSignal) {
             const std::uint8_t last = static_cast<std::uint8_t>(++m_macCounter);
             AddAp({{0x00, 0x1A, 0x2B, 0x3C, 0x4D, last},
@@ -71,7 +71,7 @@ public:
                    1,
                    0});
         }
-        data.RecordScan();
+        ScanEnd();
         data.Flush();  // on disk too, as the tests read the file back
     }
     // The request waiting in the link's slot (its frame type), or -1.
@@ -82,13 +82,12 @@ public:
     }
 
     TempDir dir;
-    CCom com;
-    CEngine engine{com, list, location};
+    CCom& com = board.com;
+    CEngine& engine = board.engine;
     CSitePlan plan;
-    CSiteProjection projection{location, prompt, sound};
     CDraw draw;
-    Services services{com,        engine, location, list, data, plan,
-                      projection, sound,  prompt,   draw, clock};
+    Services services{session, scan,  position, data, plan,
+                      projection, sound, prompt,  draw, clock};
     ScriptedDialogs dialogs;
 
 private:

@@ -83,7 +83,7 @@ protected:
     CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
-    CSiteProjection projection{location, prompt, sound};
+    CSiteProjection projection{prompt, sound};
     ScratchDir dir;
 };
 

@@ -54,7 +54,7 @@ TEST(SiteDataHold, ASecondRecorderIsToldAndWritesNothing) {
     EXPECT_FALSE(second.data.NewCollection());  // would have cut the first one's survey
     second.AddAp({{9, 9, 9, 9, 9, 9}, "two", -40, 1, 0});
     EXPECT_FALSE(second.Record());
-    EXPECT_FALSE(second.data.RecordDynamicAp(5, 5));
+    EXPECT_FALSE(second.PlaceAp(5, 5));
     EXPECT_EQ(second.prompt.Messages(),
               (std::vector<std::string>{InUse(path), InUse(path), InUse(path)}));
     EXPECT_EQ(second.data.PointCount(), 0u);

@@ -24,7 +24,7 @@ constexpr int kReadingsPerPoint = 100;  // big points: a kill can land inside a 
     SiteDataWorld w;
     w.data.SetPath(path);
     for (int n = first;; ++n) {
-        w.data.SetPosition(n, 0);
+        w.SetPosition(n, 0);
         GpsFix fix;
         fix.latitude = n;  // the point's number, as the file keeps it
         w.Gps(fix);

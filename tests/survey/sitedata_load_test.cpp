@@ -54,11 +54,11 @@ TEST_F(LoadTest, RecordedPointsComeBackPlacedByTheProjection) {
         writer.AddAp({{1, 2, 3, 4, 5, 6}, "a", -72, 1, 0});
         writer.AddAp({{1, 2, 3, 4, 5, 7}, "b", -130, 2, 0});
         ASSERT_TRUE(writer.Record());
-        ASSERT_TRUE(writer.data.RecordDynamicAp(9, 9));  // current position 0, 0
-        writer.data.SetPosition(0, 0);
+        ASSERT_TRUE(writer.PlaceAp(9, 9));  // current position 0, 0
+        writer.SetPosition(0, 0);
         ASSERT_TRUE(writer.Record());
     }
-    CSiteProjection projection(w.location, w.prompt, w.sound);
+    CSiteProjection projection(w.prompt, w.sound);
     projection.m_xLon = 1000;
     projection.m_xOrigin = 75000;
     projection.m_yLat = 10;
@@ -150,7 +150,7 @@ TEST_F(LoadTest, FileCutInsideItsLastPoint) {
 
         // Recording on: the new point starts on a record boundary and the cut
         // point's count matches what it holds.
-        reader.data.SetPosition(7, 7);
+        reader.SetPosition(7, 7);
         ASSERT_TRUE(reader.Record());
         std::int64_t newOffset = reader.Points().back().offset;
         expected.push_back({7, 7, -100, 0, 0, newOffset});

@@ -64,7 +64,7 @@ TEST_F(RecordTest, ScanEndWritesLocationRecordAndOneReadingPerAccessPoint) {
     fix.speed2D = 0x0102;
     fix.heading = 359;
     w.Gps(fix);
-    w.data.SetPosition(120, -7);
+    w.SetPosition(120, -7);
     w.AddAp({{kMacA[0], kMacA[1], kMacA[2], kMacA[3], kMacA[4], kMacA[5]}, "LAB1", -121, 2, 0x11});
     w.AddAp({{kMacB[0], kMacB[1], kMacB[2], kMacB[3], kMacB[4], kMacB[5]}, "guest", -45, 1, 0x22});
 
@@ -144,7 +144,7 @@ TEST_F(RecordTest, PointSignalIsTheStrongestAverageButNeverBelowMinus100) {
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.legend);
-        w.data.SetPosition(0, 0);
+        w.SetPosition(0, 0);
         std::uint8_t last = 0;
         for (auto [sum, count] : row.aps)
             w.AddAp({{0, 0, 0, 0, 0, ++last}, "n", sum, count, 0});
@@ -178,7 +178,7 @@ TEST_F(RecordTest, EmptyListRecordsAPointWithoutReadingsAndRaisesTheAlert) {
 
 TEST_F(RecordTest, SetPositionPlacesTheNextPointAndEmptiesTheList) {
     w.AddAp({{1, 2, 3, 4, 5, 6}, "old", -70, 1, 0});
-    w.data.SetPosition(5, 6);
+    w.SetPosition(5, 6);
     {
         std::lock_guard lock(w.list.listMutex);
         EXPECT_EQ(w.list.Size(), 0);
@@ -211,9 +211,9 @@ TEST_F(RecordTest, DynamicApStoresTheUsersPositionAndKeepsTheRestOfTheLastRecord
     fix.currentLongitude = -268200001;  // decodes to a double just off the unit
     fix.heading = 77;
     w.Gps(fix);
-    w.data.SetPosition(1, 1);
+    w.SetPosition(1, 1);
     ASSERT_TRUE(w.Record());
-    ASSERT_TRUE(w.data.RecordDynamicAp(300, 400));
+    ASSERT_TRUE(w.PlaceAp(300, 400));
 
     const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 33u + 61u + 61u);
@@ -240,7 +240,7 @@ TEST_F(RecordTest, DynamicApStoresTheUsersPositionAndKeepsTheRestOfTheLastRecord
 }
 
 TEST_F(RecordTest, DynamicApBeforeAnyScanHasZeroFields) {
-    ASSERT_TRUE(w.data.RecordDynamicAp(3, 4));
+    ASSERT_TRUE(w.PlaceAp(3, 4));
     const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 33u + 61u);
     Bytes expected(61, 0);
@@ -265,7 +265,7 @@ TEST(RecordFailure, OperationsOnAMissingFileShowTheReasonAndChangeNothing) {
         "Cannot open the collection file " + path + ": No such file or directory.";
 
     EXPECT_FALSE(w.Record());
-    EXPECT_FALSE(w.data.RecordDynamicAp(1, 1));
+    EXPECT_FALSE(w.PlaceAp(1, 1));
     EXPECT_FALSE(w.data.LoadSurvey());
     EXPECT_FALSE(w.data.NewCollection());
     EXPECT_EQ(w.prompt.Messages(),
@@ -287,7 +287,7 @@ TEST(RecordFailure, AFileHeldByAnotherProgramIsReportedAsInUse) {
     w.data.SetPath(path);
     EXPECT_FALSE(w.data.NewCollection());  // not truncated under the other program
     EXPECT_FALSE(w.Record());
-    EXPECT_FALSE(w.data.RecordDynamicAp(1, 1));
+    EXPECT_FALSE(w.PlaceAp(1, 1));
     EXPECT_EQ(ReadBytes(path), original);
     EXPECT_EQ(w.data.PointCount(), 0u);
     const std::string inUse = "The collection file " + path + " is in use by another program.";
@@ -305,7 +305,7 @@ TEST(RecordFailure, FilesWithOtherRecordSizesAreNotAppendedTo) {
     WriteBytes(path, original);
     w.data.SetPath(path);
     EXPECT_FALSE(w.Record());
-    EXPECT_FALSE(w.data.RecordDynamicAp(1, 2));
+    EXPECT_FALSE(w.PlaceAp(1, 2));
     EXPECT_EQ(ReadBytes(path), original);
     ASSERT_EQ(w.prompt.Messages().size(), 2u);
     EXPECT_EQ(w.prompt.Messages()[0],

@@ -17,7 +17,7 @@ protected:
     }
     // Records a survey point at (x, y) hearing the given access points.
     void PointAt(int x, int y, const std::vector<ApSpec>& aps = {}) {
-        w.data.SetPosition(x, y);
+        w.SetPosition(x, y);
         for (const ApSpec& ap : aps)
             w.AddAp(ap);
         ASSERT_TRUE(w.Record());
@@ -63,10 +63,10 @@ TEST_F(SelectTest, NearestPointWithin40PlanUnits) {
         fresh.data.SetPath(dir.File(std::string("find.ktd")));
         ASSERT_TRUE(fresh.data.NewCollection());
         for (auto [x, y] : row.survey) {
-            fresh.data.SetPosition(x, y);
+            fresh.SetPosition(x, y);
             ASSERT_TRUE(fresh.Record());
         }
-        ASSERT_TRUE(fresh.data.RecordDynamicAp(row.dynamicAp.first, row.dynamicAp.second));
+        ASSERT_TRUE(fresh.PlaceAp(row.dynamicAp.first, row.dynamicAp.second));
         EXPECT_EQ(fresh.data.FindNearestPoint(row.qx, row.qy), row.kind);
         CSiteData::PointDetails details = fresh.data.SelectedPoint();
         EXPECT_EQ(details.valid, row.kind >= 0);
@@ -129,7 +129,7 @@ TEST_F(SelectTest, TheDialogsCopyIsStableAcrossAppendsAndDrawing) {
 
     PointAt(500, 500,
             {{{2, 2, 2, 2, 2, 2}, "second", -40, 1, 0}, {{3, 3, 3, 3, 3, 3}, "third", -30, 1, 0}});
-    ASSERT_TRUE(w.data.RecordDynamicAp(600, 600));
+    ASSERT_TRUE(w.PlaceAp(600, 600));
     int drawn = 0;
     w.data.ForEachPoint([&](const CSiteData::_tap&) { ++drawn; });
     EXPECT_EQ(drawn, 3);
@@ -144,7 +144,7 @@ TEST_F(SelectTest, TheDialogsCopyIsStableAcrossAppendsAndDrawing) {
 
 TEST_F(SelectTest, DynamicApsAndEmptyPointsHaveNoLines) {
     PointAt(0, 0);
-    ASSERT_TRUE(w.data.RecordDynamicAp(100, 100));
+    ASSERT_TRUE(w.PlaceAp(100, 100));
     EXPECT_FALSE(w.data.SelectedPoint().valid);
     ASSERT_EQ(w.data.FindNearestPoint(0, 0), 0);
     EXPECT_TRUE(w.data.SelectedPoint().lines.empty());

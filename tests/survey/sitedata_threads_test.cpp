@@ -27,7 +27,7 @@ TEST(SiteDataThreads, ScansAndUserActionsInterleaveWithoutLosingPoints) {
             for (std::uint8_t k = 0; k < 3; ++k) {
                 w.AddAp({{0, 0, 0, 0, static_cast<std::uint8_t>(i), k}, "ap", -60, 1, 0});
             }
-            if (w.data.RecordScan())
+            if (w.ScanEnd())
                 ++recorded;
         }
         done = true;
@@ -37,8 +37,8 @@ TEST(SiteDataThreads, ScansAndUserActionsInterleaveWithoutLosingPoints) {
     int round = 0;
     while (!done) {
         ++round;
-        w.data.SetPosition(round, round);
-        if (round % 5 == 0 && w.data.RecordDynamicAp(-round, -round))
+        w.SetPosition(round, round);
+        if (round % 5 == 0 && w.PlaceAp(-round, -round))
             ++placed;
         if (round % 7 == 0) {
             EXPECT_TRUE(w.data.LoadSurvey());

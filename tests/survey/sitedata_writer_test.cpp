@@ -82,9 +82,9 @@ TEST(SiteDataWriter, RecordingReturnsAtOnceWhileTheDiskIsSlow) {
         std::atomic<int> returned{0};
         std::thread link([&] {
             for (int n = 1; n <= 5; ++n) {
-                w.data.SetPosition(n * 10, n * 10);
+                w.SetPosition(n * 10, n * 10);
                 RecordNumbered(w, n);
-                if (w.data.RecordScan())
+                if (w.ScanEnd())
                     ++returned;
             }
         });
@@ -121,7 +121,7 @@ TEST(SiteDataWriter, AnOrderlyEndWritesEveryQueuedPoint) {
         });
         for (int n = 1; n <= 8; ++n) {
             RecordNumbered(w, n);
-            ASSERT_TRUE(w.data.RecordScan());
+            ASSERT_TRUE(w.ScanEnd());
         }
         // Destroyed with points still queued.
     }
@@ -152,7 +152,7 @@ TEST(SiteDataWriter, AFailedWriteTakesItsPointsBackAndIsReported) {
     const std::uint64_t failuresBefore = w.data.FileFailures();
     for (int n = 2; n <= 4; ++n) {
         RecordNumbered(w, n);
-        ASSERT_TRUE(w.data.RecordScan());
+        ASSERT_TRUE(w.ScanEnd());
         if (n == 2) {
             ASSERT_TRUE(gate.WaitForSync());
         }
@@ -184,8 +184,8 @@ TEST(SiteDataWriter, DynamicApsWaitForTheirWriteAndKeepTheOrder) {
     w.data.SetPath(path);
     ASSERT_TRUE(w.data.NewCollection());
     RecordNumbered(w, 7);
-    ASSERT_TRUE(w.data.RecordScan());           // queued
-    ASSERT_TRUE(w.data.RecordDynamicAp(1, 2));  // written, after the scan
+    ASSERT_TRUE(w.ScanEnd());           // queued
+    ASSERT_TRUE(w.PlaceAp(1, 2));  // written, after the scan
     const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 33u + 61u + 41u + 61u);
     EXPECT_EQ(file[33 + 60], 0);            // the survey point first

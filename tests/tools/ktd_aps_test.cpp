@@ -91,7 +91,7 @@ TEST(KtdAps, OneLinePerAccessPointInDegreesAndPlanPixels) {
     CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
-    CSiteProjection loaded(location, prompt, sound);
+    CSiteProjection loaded(prompt, sound);
     ASSERT_TRUE(loaded.LoadProjection(projection));
     const auto plan = [&](int latitude, int longitude) {
         return " plan " + std::to_string(loaded.PlanX(latitude, longitude)) + " " +

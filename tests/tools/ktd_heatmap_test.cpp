@@ -61,7 +61,7 @@ TEST_F(KtdHeatmap, GridFileHoldsTheInterpolatedValues) {
     CLocation location;
     StderrPrompt prompt;
     NullSound sound;
-    CSiteProjection map(location, prompt, sound);
+    CSiteProjection map(prompt, sound);
     map.m_xLon = 1000;
     map.m_xOrigin = 74550;
     map.m_yLat = -1000;

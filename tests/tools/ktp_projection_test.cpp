@@ -212,7 +212,7 @@ TEST(KtpFileTest, PackedFileLoadsInTheProgram) {
     CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
-    CSiteProjection projection(location, prompt, sound);
+    CSiteProjection projection(prompt, sound);
     ASSERT_TRUE(projection.LoadProjection(path));
     EXPECT_TRUE(prompt.Messages().empty());
     EXPECT_EQ(ReadBytes(projection.m_strBitmapPath), bitmap);

@@ -61,7 +61,7 @@ protected:
     CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
-    CSiteProjection projection{location, prompt, sound};
+    CSiteProjection projection{prompt, sound};
     Bytes bitmap;
     nlohmann::json scenario;
 };

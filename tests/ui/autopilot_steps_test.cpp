@@ -56,7 +56,7 @@ TEST_F(AutopilotSteps, RecordsTheReadingsThenStopsAndTakesTheSnapshot) {
     QTimer board;
     QObject::connect(&board, &QTimer::timeout, [&] {
         if (world.PendingRequestType() == frame::kScanStart) {
-            QTimer::singleShot(20, &board, [&] { world.data.RecordScan(); });
+            QTimer::singleShot(20, &board, [&] { world.ScanEnd(); });
         }
     });
     board.start(5);
@@ -134,7 +134,7 @@ TEST_F(AutopilotSteps, AWriteFailureEndsTheRunAtOnceWithoutBlamingTheBoard) {
     QTimer board;
     QObject::connect(&board, &QTimer::timeout, [&] {
         if (world.PendingRequestType() == frame::kScanStart) {
-            QTimer::singleShot(20, &board, [&] { world.data.RecordScan(); });
+            QTimer::singleShot(20, &board, [&] { world.ScanEnd(); });
         }
     });
     board.start(5);

@@ -73,7 +73,7 @@ TEST(InfoList, WhatEachKindOfPointShows) {
 TEST(InfoList, ShowsTheSelectedPointsReadingsFromTheFile) {
     SiteViewWorld world;
     world.ChooseCollection();
-    world.data.SetPosition(10, 10);
+    world.SetPosition(10, 10);
     for (int i = 0; i < 11; ++i) {
         world.AddAp({{0x00, 0x1A, 0x2B, 0x3C, 0x4D, static_cast<std::uint8_t>(i)},
                      "office",
@@ -81,7 +81,7 @@ TEST(InfoList, ShowsTheSelectedPointsReadingsFromTheFile) {
                      1,
                      0});
     }
-    world.data.RecordScan();
+    world.ScanEnd();
     ASSERT_EQ(world.data.FindNearestPoint(12, 12), CSiteData::kKindSurvey);
     CInfo info(world.services);
     const QStringList lines = info.Lines();

@@ -71,7 +71,7 @@ protected:
     FrameTest()
         : engine(com, list, location),
           data(list, location, prompt, sound, clock),
-          projection(location, prompt, sound),
+          projection(prompt, sound),
           services{com, engine, location, list, data, plan, projection, sound, prompt, draw, clock},
           frame(services, Steps()) {
         frame.SetSiteViewFactory([this](QWidget* parent) {
@@ -271,7 +271,7 @@ TEST(FrameSiteView, FirstTapOpensTheRealSiteView) {
     CEngine engine(com, list, location);
     CSiteData data(list, location, prompt, sound, clock);
     CSitePlan plan;
-    CSiteProjection projection(location, prompt, sound);
+    CSiteProjection projection(prompt, sound);
     CDraw draw;
     Services services{com,        engine, location, list, data, plan,
                       projection, sound,  prompt,   draw, clock};

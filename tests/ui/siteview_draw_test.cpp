@@ -135,7 +135,7 @@ TEST_F(SurveyShown, PathJoinsVisibleSurveyPointsOnly) {
     auto view = Make(240, 268, 0xFFFFFF);
     // A dynamic access point first, then one survey point outside the viewport,
     // then two visible ones: only the last two are joined.
-    world.data.RecordDynamicAp(40, 200);
+    world.PlaceAp(40, 200);
     world.AddSurveyPoint(300, 60, -95);  // beyond the viewport
     world.AddSurveyPoint(60, 120, -95);
     world.AddSurveyPoint(180, 120, -95);
@@ -154,7 +154,7 @@ TEST_F(SurveyShown, PathJoinsVisibleSurveyPointsOnly) {
 
 TEST_F(SurveyShown, AccessPointIsABlackDiscLabelledAp) {
     auto view = Make(240, 268, 0xFFFFFF);
-    world.data.RecordDynamicAp(100, 100);
+    world.PlaceAp(100, 100);
     const QImage image = view->Render();
     const int sx = 100;
     const int sy = 100 * 268 / 240;
@@ -213,7 +213,7 @@ TEST_F(SurveyShown, ZoomBandShowsFactorAndPointCount) {
     auto view = Make();
     EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=100%  DATA PTS=0"));
     world.AddSurveyPoint(10, 10, -60);
-    world.data.RecordDynamicAp(20, 20);
+    world.PlaceAp(20, 20);
     view->OnZoomIn();
     EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=200%  DATA PTS=2"));
     const QImage image = view->Render();
@@ -278,7 +278,7 @@ void AddWalk(SiteViewWorld& world, int from, int to) {
     const int levels[] = {-95, -80, -60, -40, -20};
     for (int i = from; i < to; ++i) {
         if (i == 4) {
-            world.data.RecordDynamicAp(60 + 7 * i, 40 + 9 * i);
+            world.PlaceAp(60 + 7 * i, 40 + 9 * i);
             continue;
         }
         world.AddSurveyPoint(20 + 13 * i, 200 - 11 * i, levels[i % 5]);

@@ -47,8 +47,8 @@ protected:
 TEST_F(Layer, PointsLandAtTheirScaledPlacesInDevicePixels) {
     const CSitePlan plan = SquarePlan(400, 300, 400, 300, 1.0);
     SurveyLayer layer;
-    world.data.SetPosition(100, 50);
-    world.data.RecordScan();  // no reading: a black disc
+    world.SetPosition(100, 50);
+    world.ScanEnd();  // no reading: a black disc
     const QImage& image =
         layer.Update(plan, At(400, 300, 2.0, 20), Plain(400, 300, kGrey), world.data);
     ASSERT_EQ(image.size(), QSize(800, 600));
@@ -64,8 +64,8 @@ TEST_F(Layer, DrawingNewPointsOntoTheKeptPictureEqualsDrawingThemAllAtRatioTwo) 
     const int positions[][2] = {{250, 180}, {300, 200}, {320, 260}, {260, 150}};
     SurveyLayer stepwise;
     for (const auto& p : positions) {
-        world.data.SetPosition(p[0], p[1]);
-        world.data.RecordScan();
+        world.SetPosition(p[0], p[1]);
+        world.ScanEnd();
         stepwise.Update(plan, At(500, 300, 2.0, 30), planImage, world.data);
     }
     SurveyLayer once;
@@ -91,8 +91,8 @@ TEST_F(Layer, TheOverlayLiesBetweenThePlanAndThePoints) {
         dc.fillRect(QRectF(t.ToClientX(0), t.ToClientY(0), 200 * t.scaleX, 300 * t.scaleY),
                     QColor(255, 0, 0));
     });
-    world.data.SetPosition(100, 150);
-    world.data.RecordScan();
+    world.SetPosition(100, 150);
+    world.ScanEnd();
     const QImage planImage = Plain(400, 300, kGrey);
     const QImage image = layer.Update(plan, At(400, 300, 1.0, 10), planImage, world.data);
     EXPECT_EQ(calls, 1);

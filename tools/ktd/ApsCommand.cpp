@@ -80,7 +80,7 @@ private:
     CLocation m_location;
     StderrPrompt m_prompt;
     NullSound m_sound;
-    CSiteProjection m_projection{m_location, m_prompt, m_sound};
+    CSiteProjection m_projection{m_prompt, m_sound};
 };
 
 int RunAps(const std::string& path, const std::string& projectionPath) {

@@ -33,7 +33,7 @@ private:
     CLocation m_location;
     StderrPrompt m_prompt;
     NullSound m_sound;
-    CSiteProjection m_projection{m_location, m_prompt, m_sound};
+    CSiteProjection m_projection{m_prompt, m_sound};
     QImage m_plan;
 };
 

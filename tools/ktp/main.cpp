@@ -85,7 +85,7 @@ int Unpack(const std::string& path) {
     CLocation location;
     StderrPrompt prompt;
     NullSound sound;
-    CSiteProjection projection(location, prompt, sound);
+    CSiteProjection projection(prompt, sound);
     if (!projection.LoadProjection(path)) {
         return 1;
     }

@@ -52,7 +52,14 @@ bool Replay::PrintingSlot::QueueWrite(const std::uint8_t* bytes, std::uint32_t l
     return true;
 }
 
-Replay::Replay(std::ostream& out) : m_out(out), m_slot(out), m_engine(m_slot, m_list, m_location) {
+Replay::Replay(std::ostream& out)
+    : m_out(out),
+      m_slot(out),
+      m_board(m_clock, nullptr, &m_slot),
+      m_engine(m_board.engine),
+      m_list(m_board.list),
+      m_location(m_board.location),
+      m_parser(m_board.parser) {
     startReading = [this] { m_list.RemoveAll(); };
     m_parser.Reset();
 }

@@ -9,6 +9,8 @@
 
 #include "engine/Engine.h"
 #include "engine/LinkList.h"
+#include "platform/Clock.h"
+#include "source/board/BoardStack.h"
 #include "engine/Location.h"
 #include "protocol/OutgoingSlot.h"
 #include "protocol/Parser.h"
@@ -44,10 +46,11 @@ public:
     // replace it to record readings into survey data as well.
     std::function<void()> startReading;
 
-    CEngine& Engine() { return m_engine; }
-    LinkList& List() { return m_list; }
-    CLocation& Location() { return m_location; }
-    std::uint64_t Frames() const { return m_parser.framesCompleted; }
+    CEngine& Engine() { return m_board.engine; }
+    LinkList& List() { return m_board.list; }
+    CLocation& Location() { return m_board.location; }
+    BoardStack& Board() { return m_board; }
+    std::uint64_t Frames() const { return m_board.parser.framesCompleted; }
 
 private:
     // The link's slot as the replay sees it: prints every request.
@@ -64,10 +67,14 @@ private:
 
     std::ostream& m_out;
     PrintingSlot m_slot;
-    LinkList m_list;
-    CLocation m_location;
-    CEngine m_engine;
-    CParser m_parser;
+    SystemClock m_clock;
+    // The board's whole stack; its link thread never starts: the capture
+    // stands in for the line.
+    BoardStack m_board;
+    CEngine& m_engine;
+    LinkList& m_list;
+    CLocation& m_location;
+    CParser& m_parser;
 };
 
 }  // namespace ketrion::replay

@@ -8,6 +8,8 @@
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
+#include "source/SurveySession.h"
+#include "source/board/BoardSource.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
 #include "tools/ktreplay/Replay.h"
@@ -44,20 +46,20 @@ int main(int argc, char** argv) {
     ketrion::StderrPrompt prompt;
     ketrion::NullSound sound;
     ketrion::SystemClock clock;
-    ketrion::CSiteProjection projection(replay.Location(), prompt, sound);
-    ketrion::CSiteData survey(replay.List(), replay.Location(), prompt, sound, clock);
-    survey.SetProjection(&projection);
-    if (!projectionPath.empty() && !projection.LoadProjection(projectionPath)) {
+    ketrion::CSiteProjection projection(prompt, sound);
+    ketrion::CSiteData survey(prompt, sound, clock);
+    ketrion::BoardSource scan(replay.Board(), clock);
+    ketrion::BoardPosition position(replay.Board(), clock);
+    ketrion::SurveySession session(scan, position, survey, projection, sound, clock);
+    if (!projectionPath.empty() && !session.OpenProjection(projectionPath)) {
         return kUsageOrInputError;
     }
     if (!collectionPath.empty()) {
-        survey.SetPath(collectionPath);
-        if (!survey.NewCollection())
+        if (!session.NewCollection(collectionPath))
             return kUsageOrInputError;
-        replay.startReading = [&] {
-            survey.SetPosition(projection.CurrentPlanX(), projection.CurrentPlanY());
-        };
-        replay.Engine().onScanEnd = [&] { survey.RecordScan(); };
+        // The capture holds the board's own scans: a reading is prepared
+        // (list emptied, position taken) without asking for another.
+        replay.startReading = [&] { session.PrepareReading(); };
     }
 
     std::string error;

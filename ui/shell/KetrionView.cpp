@@ -8,27 +8,24 @@
 
 #include <algorithm>
 
-#include "engine/Engine.h"
+#include "source/ScanSource.h"
 #include "ui/shell/Draw.h"
 
 namespace ketrion {
 
-CKetrionView::CKetrionView(CEngine& engine, CDraw& draw, QWidget* parent)
-    : QWidget(parent), m_engine(engine), m_draw(draw) {
+CKetrionView::CKetrionView(source::ScanSource& scan, CDraw& draw, QWidget* parent)
+    : QWidget(parent), m_scan(scan), m_draw(draw) {
     // Every paint covers the whole view from its own buffer.
     setAttribute(Qt::WA_OpaquePaintEvent);
 }
 
 QString CKetrionView::FirmwareLine() const {
-    char text[CEngine::kTextSize] = {};
-    m_engine.GetFirmware(text);
-    return QStringLiteral("(Firmware %1)").arg(QString::fromLatin1(text));
+    return QStringLiteral("(%1)").arg(QString::fromLatin1(m_scan.IdentityLines().first.c_str()));
 }
 
 QString CKetrionView::SerialLine() const {
-    char text[CEngine::kTextSize] = {};
-    m_engine.GetSerialNumber(text);
-    return QStringLiteral("(SN %1)").arg(QString::fromLatin1(text));
+    const std::string line = m_scan.IdentityLines().second;
+    return line.empty() ? QString() : QStringLiteral("(%1)").arg(QString::fromLatin1(line.c_str()));
 }
 
 QImage CKetrionView::Render(QSize size, qreal devicePixelRatio) {

@@ -6,7 +6,9 @@
 
 namespace ketrion {
 
-class CEngine;
+namespace source {
+class ScanSource;
+}
 class CDraw;
 
 // The start view: the splash picture (bitmap 132) with the board's firmware
@@ -33,7 +35,7 @@ public:
     // Where the picture goes in a view of `size`.
     static QRect PictureRect(QSize size);
 
-    CKetrionView(CEngine& engine, CDraw& draw, QWidget* parent = nullptr);
+    CKetrionView(source::ScanSource& scan, CDraw& draw, QWidget* parent = nullptr);
 
     // The picture for a client area of `size` (logical pixels), composed as a
     // paint puts it on screen. `devicePixelRatio` > 1 renders a sharper buffer
@@ -59,7 +61,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
-    CEngine& m_engine;
+    source::ScanSource& m_scan;
     CDraw& m_draw;
 };
 

@@ -1,5 +1,7 @@
 #include "ui/shell/MainFrame.h"
 
+#include "source/SurveySession.h"
+
 #include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
@@ -17,8 +19,6 @@
 #include <QToolBar>
 #include <utility>
 
-#include "engine/Engine.h"
-#include "engine/Location.h"
 #include "link/Com.h"
 #include "platform/Clock.h"
 #include "survey/SiteData.h"
@@ -107,7 +107,7 @@ CMainFrame::CMainFrame(Services& services, LinkSteps steps, QWidget* parent)
     m_views = new QStackedWidget(this);
     setCentralWidget(m_views);
 
-    auto* start = new CKetrionView(services.engine, services.draw, m_views);
+    auto* start = new CKetrionView(services.scan, services.draw, m_views);
     connect(start, &CKetrionView::tapped, this, [this] { SwitchToView(); });
     m_startView = start;
     m_views->addWidget(start);
@@ -170,8 +170,6 @@ bool CMainFrame::OnCreate() {
     }
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    // The engine's redraw request arrives on the link thread: only post.
-    m_services.engine.notify = [this] { PostEngineUpdate(); };
     if (m_steps.open) {
         m_steps.open();
     }
@@ -183,7 +181,9 @@ bool CMainFrame::OnCreate() {
         m_steps.startThread();
     }
     m_linkStarted = true;
-    m_services.engine.Start();
+    if (m_steps.handshake) {
+        m_steps.handshake();
+    }
     StartupWait(m_services.clock);
     QApplication::restoreOverrideCursor();
     UpdateStatus();
@@ -359,13 +359,7 @@ void CMainFrame::UpdateStatus() {
     if (m_statusBar == nullptr) {
         return;
     }
-    StatusFacts facts;
-    facts.portOpen = m_services.com.IsPortOpen();
-    facts.link = m_services.engine.linkState.load();
-    const LocationSnapshot fix = m_services.location.Snapshot();
-    facts.fixStatus = fix.fixStatus;
-    facts.gpsAge = fix.ageSeconds;
-    facts.reports = fix.reports;
+    StatusFacts facts = SourceFacts(m_services.scan, m_services.position, m_services.clock);
     facts.recording = IsRecording();
     facts.points = m_services.data.PointCount();
     facts.file = m_services.data.Path();
@@ -639,6 +633,8 @@ bool CMainFrame::event(QEvent* e) {
 }
 
 void CMainFrame::OnEngineEvent(const EngineEvent& event) {
+    // The session paces a source that starts its next scan when one ended.
+    m_services.session.OnSourceEvent(event);
     emit engineEvent(event);
     QWidget* view = ActiveView();
     if (auto* target = dynamic_cast<EngineEventTarget*>(view)) {
@@ -709,8 +705,6 @@ void CMainFrame::StopLink() {
     if (m_steps.stopThread) {
         m_steps.stopThread();
     }
-    // The thread is joined: nothing calls the hook any more.
-    m_services.engine.notify = nullptr;
 }
 
 }  // namespace ketrion

@@ -44,6 +44,7 @@ public:
         std::function<void()> open;         // open the serial link (reports its own failures)
         std::function<void()> initList;     // empty the access-point list
         std::function<void()> startThread;  // start the link thread
+        std::function<void()> handshake;    // ask the source who it is (the board's Version)
         std::function<void()> stopThread;   // stop and join it (idempotent)
     };
     // Makes the site view as a child of `parent`. The default makes CSiteView

@@ -6,10 +6,11 @@
 // header compiles on its own and costs nothing to include.
 namespace ketrion {
 
-class CCom;
-class CEngine;
-class CLocation;
-class LinkList;
+namespace source {
+class ScanSource;
+class PositionSource;
+}  // namespace source
+class SurveySession;
 class CSiteData;
 class CSitePlan;
 class CSiteProjection;
@@ -19,17 +20,16 @@ class Clock;
 class CDraw;
 
 struct Services {
-    CCom& com;                    // serial link: port holder and outgoing slot
-    CEngine& engine;              // protocol state: identity texts, scanning flag
-    CLocation& location;          // last GPS report
-    LinkList& list;               // access points of the current scan
-    CSiteData& data;              // survey points and the collection file
-    CSitePlan& plan;              // plan geometry and viewport
-    CSiteProjection& projection;  // projection file and plan image path
-    Sound& sound;                 // the program's WAVE resources
-    Prompt& prompt;               // message boxes ("Ketrion", OK)
-    CDraw& draw;                  // bitmap resources stretched into rectangles
-    Clock& clock;                 // time and the start-up waits
+    SurveySession& session;            // the survey: files, recording, readings
+    source::ScanSource& scan;          // where scans come from (board, adapter, replay)
+    source::PositionSource& position;  // where positions come from (board's GPS, gpsd)
+    CSiteData& data;                   // survey points and the collection file
+    CSitePlan& plan;                   // plan geometry and viewport
+    CSiteProjection& projection;       // projection file and plan image path
+    Sound& sound;                      // the program's WAVE resources
+    Prompt& prompt;                    // message boxes ("Ketrion", OK)
+    CDraw& draw;                       // bitmap resources stretched into rectangles
+    Clock& clock;                      // time and the start-up waits
 };
 
 }  // namespace ketrion

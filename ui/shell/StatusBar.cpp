@@ -6,8 +6,60 @@
 #include <cmath>
 
 #include "engine/Location.h"
+#include "platform/Clock.h"
+#include "source/board/BoardSource.h"
+#include "source/board/BoardStack.h"
 
 namespace ketrion {
+
+StatusFacts SourceFacts(const source::ScanSource& scan, const source::PositionSource& position,
+                        Clock& clock) {
+    StatusFacts facts;
+    const source::SourceStatus status = scan.Status();
+    switch (status.state) {
+        case source::SourceState::Ready:
+        case source::SourceState::Scanning:
+            facts.link = LinkState::Connected;
+            break;
+        case source::SourceState::Lost:
+            facts.link = LinkState::Lost;
+            break;
+        case source::SourceState::Reconnecting:
+            facts.link = LinkState::Reconnecting;
+            break;
+    }
+    facts.linkReason = status.reason;
+    if (const auto* board = dynamic_cast<const BoardSource*>(&scan)) {
+        facts.portOpen = board->PortOpen();
+    }
+    if (const auto* board = dynamic_cast<const BoardPosition*>(&position)) {
+        const LocationSnapshot fix = board->Snapshot();
+        facts.fixStatus = fix.fixStatus;
+        facts.gpsAge = fix.ageSeconds;
+        facts.reports = fix.reports;
+        return facts;
+    }
+    const source::Fix fix = position.Current();
+    if (fix.receivedMs >= 0) {
+        facts.reports = 1;
+        facts.gpsAge = static_cast<double>(clock.NowMs() - fix.receivedMs) / 1000.0;
+        facts.fixStatus = fix.fixClass == source::FixClass::Fix3D   ? 7
+                          : fix.fixClass == source::FixClass::Fix2D ? 6
+                                                                    : 0;
+    }
+    QString quality;
+    if (fix.satellitesUsed) {
+        quality = QStringLiteral("%1 sats").arg(*fix.satellitesUsed);
+    }
+    if (fix.ephMetres) {
+        if (!quality.isEmpty()) {
+            quality += QStringLiteral(", ");
+        }
+        quality += QStringLiteral("%1 m").arg(*fix.ephMetres, 0, 'f', 1);
+    }
+    facts.gpsQuality = quality.toStdString();
+    return facts;
+}
 
 StatusTexts StatusTextsFor(const StatusFacts& facts) {
     StatusTexts texts;
@@ -17,6 +69,9 @@ StatusTexts StatusTextsFor(const StatusFacts& facts) {
         texts.link = QStringLiteral("No board: --port PATH or --simulate");
     } else {
         texts.link = QStringLiteral("Link: %1").arg(QString::fromLatin1(LinkStateName(facts.link)));
+        if (facts.link != LinkState::Connected && !facts.linkReason.empty()) {
+            texts.link += QStringLiteral(" (%1)").arg(QString::fromStdString(facts.linkReason));
+        }
     }
     if (facts.reports == 0) {
         texts.gps = QStringLiteral("GPS: no report yet");
@@ -31,6 +86,9 @@ StatusTexts StatusTextsFor(const StatusFacts& facts) {
                         .arg(QString::fromLatin1(CLocation::FixName(facts.fixStatus)))
                         .arg(seconds)
                         .arg(texts.gpsStale ? QStringLiteral("old") : QStringLiteral("ago"));
+    }
+    if (facts.reports > 0 && !facts.gpsQuality.empty()) {
+        texts.gps += QStringLiteral(", %1").arg(QString::fromStdString(facts.gpsQuality));
     }
     texts.recording =
         facts.recording ? QStringLiteral("Recording") : QStringLiteral("Not recording");

@@ -23,7 +23,19 @@ struct StatusFacts {
     bool recording = false;
     std::size_t points = 0;
     std::string file;  // the collection file's path; empty when none is chosen
+    std::string linkReason;  // why the source is lost, when it says
+    std::string gpsQuality;  // the fix's quality where the source knows it ("9 sats, 4.0 m")
 };
+
+namespace source {
+class ScanSource;
+class PositionSource;
+}  // namespace source
+class Clock;
+// The facts of the scan and position sources (the board's own fix codes and
+// port; another source's state and fix class).
+StatusFacts SourceFacts(const source::ScanSource& scan, const source::PositionSource& position,
+                        Clock& clock);
 
 // The texts of the status bar's fields for `facts`.
 struct StatusTexts {

@@ -17,10 +17,12 @@
 #include <cstring>
 #include <limits>
 
-#include "engine/Engine.h"
 #include "engine/EngineEvent.h"
 #include "engine/Location.h"
+#include "platform/Clock.h"
 #include "platform/Sound.h"
+#include "source/SurveySession.h"
+#include "source/board/BoardSource.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
 #include "ui/shell/Draw.h"
@@ -69,9 +71,6 @@ const QColor kRed(192, 0, 0);
 const QColor kGreen(0, 192, 0);
 const QColor kBlue(0, 0, 192);
 
-// Fix status code of a 3D fix: the location band turns green.
-constexpr unsigned kFix3D = 7;
-
 // Restores the cursor on every way out of a long operation.
 struct WaitCursor {
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -114,8 +113,6 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
         m_ownDialogs = std::make_unique<QtDialogs>(this);
         m_dialogs = m_ownDialogs.get();
     }
-    // Survey files loaded from this view are placed with the current projection.
-    m_services.data.SetProjection(&m_services.projection);
     LoadMarker();
 
     // The scroll bars appear with the initial update, before the first paint.
@@ -211,7 +208,7 @@ void CSiteView::OnProjectionOpen() {
             WaitCursor wait;
             // The projection reports its own failures and keeps the previous
             // projection (and plan image path) when loading fails.
-            m_services.projection.LoadProjection(LocalPath(*chosen));
+            m_services.session.OpenProjection(LocalPath(*chosen));
             m_services.plan.ResetGeometry();
             const QString bitmapPath =
                 QFile::decodeName(m_services.projection.m_strBitmapPath.c_str());
@@ -246,19 +243,17 @@ void CSiteView::OnCollectionOpen() {
     const FileDialogRequest request = CollectionRequest();
     if (m_dialogs->AskYesNo(QStringLiteral("Do you wish to open an existing collection file?"))) {
         if (const std::optional<QString> chosen = m_dialogs->OpenFile(request)) {
-            m_services.data.SetPath(LocalPath(*chosen));
             WaitCursor wait;
-            m_services.data.LoadSurvey();
+            m_services.session.OpenCollection(LocalPath(*chosen));
             ShowPoints();
         }
         // Cancelled: the path stays as it was and the survey stays shown.
     } else if (const std::optional<QString> chosen = m_dialogs->SaveFile(request)) {
-        m_services.data.SetPath(LocalPath(*chosen));
-        m_services.data.NewCollection();
+        m_services.session.NewCollection(LocalPath(*chosen));
     } else {
         m_dialogs->Message(
             QStringLiteral("No collection file selected, data can not be collected."));
-        m_services.data.SetPath(std::string());
+        m_services.session.CloseCollection();
         m_bSurveyShown = false;
     }
     // Show the survey (or the instructions) at once rather than at the next
@@ -267,23 +262,23 @@ void CSiteView::OnCollectionOpen() {
 }
 
 void CSiteView::OnScanStart() {
-    if (!m_services.data.HasPath()) {
+    if (!m_services.session.StartRecording()) {
         m_dialogs->Message(QStringLiteral("Data collection file must be selected."));
         return;
     }
-    m_services.sound.PlayResourceSound("WHOOSH");
     // Starting a running timer restarts its period: there is only one.
     m_collectionTimer.start();
     // Without a link the request would go nowhere; the timer takes the first
     // reading once the link is back.
-    if (m_services.engine.linkState.load() == LinkState::Connected) {
+    if (m_services.session.SourceUp()) {
         TakeReading();
     }
 }
 
 void CSiteView::OnScanStop() {
-    m_services.sound.PlayResourceSound("WHOOSH");
-    if (m_services.data.HasPath()) {
+    const bool chosen = m_services.session.HasCollection();
+    m_services.session.StopRecording();
+    if (chosen) {
         m_collectionTimer.stop();
     }
 }
@@ -382,6 +377,7 @@ void CSiteView::OnEngineEvent(const EngineEvent& event) {
             viewport()->update();
             break;
         case EngineEventKind::GpsUpdate:
+        case EngineEventKind::Notice:
             viewport()->update();
             break;
     }
@@ -393,23 +389,16 @@ void CSiteView::OnPlaceAP() {
 }
 
 void CSiteView::OnTimer() {
-    // The timer keeps running while the link is down; recording resumes by
+    // The timer keeps running while the source is down; recording resumes by
     // itself once it is back.
-    if (m_services.engine.linkState.load() != LinkState::Connected) {
-        return;
-    }
-    if (!m_services.engine.IsScanning()) {
+    if (m_services.session.CanTakeReading()) {
         TakeReading();
     }
 }
 
 void CSiteView::TakeReading() {
-    m_services.engine.RequestScan();
-    m_services.sound.PlayResourceSound("PING");
-    const int x = m_services.projection.CurrentPlanX();
-    const int y = m_services.projection.CurrentPlanY();
-    m_services.data.SetPosition(x, y);
-    m_services.plan.CentreOn(x, y);
+    const SurveySession::PlanPoint at = m_services.session.TakeReading();
+    m_services.plan.CentreOn(at.x, at.y);
     // No repaint here: the engine's update after the scan's end repaints.
     emit readingTaken();
 }
@@ -445,7 +434,7 @@ void CSiteView::OnLButtonDown(QPoint point, bool held) {
         std::int32_t qx = 0;
         std::int32_t qy = 0;
         plan.ScreenToPlan(client, point.x(), point.y(), qx, qy);
-        m_services.data.RecordDynamicAp(qx, qy);
+        m_services.session.PlaceDynamicAp(qx, qy);
         plan.CentreOnScreenPoint(client, point.x(), point.y());
         SetScrollPositions();
         m_bPlacingAP = false;
@@ -939,7 +928,18 @@ void CSiteView::DrawBand(QPainter& dc, int top, const QColor& fill, const QStrin
 }
 
 QString CSiteView::LocationBandText() const {
-    return LocationBandLine(m_services.location.Snapshot());
+    if (const auto* board = dynamic_cast<const BoardPosition*>(&m_services.position)) {
+        return LocationBandLine(board->Snapshot());
+    }
+    const source::Fix fix = m_services.position.Current();
+    QString line = QString::fromStdString(m_services.position.StatusLine());
+    if (fix.receivedMs >= 0) {
+        const std::int64_t ageMs = m_services.clock.NowMs() - fix.receivedMs;
+        if (ageMs > SurveySession::kStaleFixMs) {
+            line += QStringLiteral(" (no GPS for %1 s)").arg(static_cast<long long>(ageMs / 1000));
+        }
+    }
+    return line;
 }
 
 QString CSiteView::LocationBandLine(const LocationSnapshot& snapshot) {
@@ -962,7 +962,8 @@ QString CSiteView::ZoomBandText() const {
 }
 
 void CSiteView::DrawLocationBand(QPainter& dc) {
-    const bool fix3D = m_services.location.FixStatus() == kFix3D;
+    // A 3D fix turns the location band green.
+    const bool fix3D = m_services.position.Current().fixClass == source::FixClass::Fix3D;
     DrawBand(dc, 0, fix3D ? kGreen : kRed, LocationBandText());
 }
 

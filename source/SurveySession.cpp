@@ -1,0 +1,144 @@
+#include "source/SurveySession.h"
+
+#include "platform/Clock.h"
+#include "platform/Sound.h"
+#include "survey/SiteData.h"
+#include "survey/SiteProjection.h"
+
+namespace ketrion {
+
+SurveySession::SurveySession(source::ScanSource& scan, source::PositionSource& position,
+                             CSiteData& data, CSiteProjection& projection, Sound& sound,
+                             Clock& clock)
+    : m_scan(scan),
+      m_position(position),
+      m_data(data),
+      m_projection(projection),
+      m_sound(sound),
+      m_clock(clock) {
+    m_data.SetProjection(&m_projection);
+    m_scan.onScan = [this](const source::ScanResult& result) { OnScan(result); };
+}
+
+SurveySession::~SurveySession() {
+    m_scan.onScan = nullptr;
+}
+
+bool SurveySession::OpenProjection(const std::string& path) {
+    return m_projection.LoadProjection(path);
+}
+
+bool SurveySession::OpenCollection(const std::string& path) {
+    m_data.SetPath(path);
+    return m_data.LoadSurvey();
+}
+
+bool SurveySession::NewCollection(const std::string& path) {
+    m_data.SetPath(path);
+    return m_data.NewCollection();
+}
+
+void SurveySession::CloseCollection() {
+    m_recording = false;
+    m_data.SetPath(std::string());
+}
+
+bool SurveySession::HasCollection() const {
+    return m_data.HasPath();
+}
+
+bool SurveySession::StartRecording() {
+    if (!m_data.HasPath())
+        return false;
+    m_sound.PlayResourceSound("WHOOSH");
+    m_recording = true;
+    return true;
+}
+
+void SurveySession::StopRecording() {
+    m_sound.PlayResourceSound("WHOOSH");
+    m_recording = false;
+}
+
+bool SurveySession::CanTakeReading() const {
+    const source::SourceStatus status = m_scan.Status();
+    return status.state == source::SourceState::Ready && !m_scan.IsScanning();
+}
+
+bool SurveySession::SourceUp() const {
+    const source::SourceState state = m_scan.Status().state;
+    return state == source::SourceState::Ready || state == source::SourceState::Scanning;
+}
+
+std::optional<SurveySession::PlanPoint> SurveySession::OnTimer() {
+    if (!CanTakeReading())
+        return std::nullopt;
+    return TakeReading();
+}
+
+SurveySession::PlanPoint SurveySession::CurrentPlanPosition() const {
+    const source::Fix fix = m_position.Current();
+    return PlanPoint{m_projection.PlanXFromDegrees(fix.latitude, fix.longitude),
+                     m_projection.PlanYFromDegrees(fix.latitude, fix.longitude)};
+}
+
+SurveySession::PlanPoint SurveySession::PrepareReading(std::optional<PlanPoint> at) {
+    m_scan.BeginReading();
+    const PlanPoint point = at ? *at : CurrentPlanPosition();
+    std::lock_guard lock(m_readingMutex);
+    m_requested = point;
+    return point;
+}
+
+SurveySession::PlanPoint SurveySession::TakeReading() {
+    // The source forgets the last scan before the request, so one that
+    // answers at once keeps what it answered.
+    const PlanPoint at = PrepareReading();
+    m_scan.RequestScan();
+    m_sound.PlayResourceSound("PING");
+    return at;
+}
+
+std::string SurveySession::FixFlag(const source::Fix& fix, std::int64_t nowMs) {
+    if (!fix.valid)
+        return "no-fix";
+    if (fix.receivedMs >= 0 && nowMs - fix.receivedMs > kStaleFixMs)
+        return "stale";
+    return {};
+}
+
+void SurveySession::OnScan(const source::ScanResult& result) {
+    const source::Fix fix = m_position.FixFor(result.startedMs, result.endedMs);
+    CSiteData::Placement placement;
+    if (m_position.KeepsTrack()) {
+        placement.x = m_projection.PlanXFromDegrees(fix.latitude, fix.longitude);
+        placement.y = m_projection.PlanYFromDegrees(fix.latitude, fix.longitude);
+    } else {
+        std::lock_guard lock(m_readingMutex);
+        placement.x = m_requested.x;
+        placement.y = m_requested.y;
+    }
+    placement.planX = placement.x;
+    placement.planY = placement.y;
+    placement.scanSource = m_scan.Kind();
+    placement.method = m_position.Kind();
+    placement.fixFlag = FixFlag(fix, result.endedMs);
+    placement.scanStartMs = result.startedMs;
+    placement.scanEndMs = result.endedMs;
+    m_data.RecordPoint(fix, result.readings, placement);
+}
+
+void SurveySession::OnSourceEvent(const source::SourceEvent& event) {
+    const bool ended = event.kind == source::SourceEventKind::ScanEnded ||
+                       event.kind == source::SourceEventKind::ScanAbandoned;
+    if (ended && m_recording && m_scan.PacesItself() && CanTakeReading())
+        TakeReading();
+}
+
+bool SurveySession::PlaceDynamicAp(int x, int y) {
+    const source::Fix fix = m_position.Current();
+    return m_data.RecordDynamicAp(x, y, source::UnitsFromDegrees(fix.latitude),
+                                  source::UnitsFromDegrees(fix.longitude));
+}
+
+}  // namespace ketrion
