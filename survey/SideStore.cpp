@@ -569,8 +569,94 @@ std::unique_ptr<SideStore> SideStore::OpenForReading(const std::string& collecti
     return nullptr;
 }
 
+namespace {
+
+// Writes points and their readings inside the caller's transaction. False
+// with the SQLite error and the failing point's offset.
+class RowWriter {
+public:
+    explicit RowWriter(sqlite3* db)
+        : m_db(db),
+          m_point(db, std::string("INSERT OR REPLACE INTO points(") + kPointColumns +
+                          ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)"),
+          m_clear(db, "DELETE FROM readings WHERE point_offset = ?"),
+          m_reading(db, std::string("INSERT INTO readings(") + kReadingColumns +
+                            ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)") {}
+
+    bool Write(const SideStore::Point& point, const std::vector<SideStore::Reading>& readings) {
+        if (!m_point.Prepared() || !m_clear.Prepared() || !m_reading.Prepared())
+            return Fail();
+        m_point.Reset();
+        m_point.BindInt(0, point.offset);
+        m_point.BindText(1, point.scanSource);
+        m_point.BindText(2, point.method);
+        m_point.BindReal(3, point.planX);
+        m_point.BindReal(4, point.planY);
+        m_point.BindText(5, point.floor);
+        m_point.BindInt(6, point.timeMs);
+        m_point.BindReal(7, point.ephMetres);
+        m_point.BindInt(8, point.satellites);
+        m_point.BindInt(9, point.mode);
+        m_point.BindReal(10, point.altitudeMetres);
+        m_point.BindText(11, point.fixFlag);
+        m_point.BindInt(12, point.provisional ? 1 : 0);
+        m_point.BindInt(13, point.deleted ? 1 : 0);
+        m_point.BindInt(14, point.scanStartMs);
+        m_point.BindInt(15, point.scanEndMs);
+        if (m_point.Step() != SQLITE_DONE)
+            return Fail();
+        // A point written again (a retried write at the same offset) keeps
+        // only its new readings.
+        m_clear.Reset();
+        m_clear.BindInt(0, point.offset);
+        if (m_clear.Step() != SQLITE_DONE)
+            return Fail();
+        for (const SideStore::Reading& r : readings) {
+            m_reading.Reset();
+            m_reading.BindInt(0, point.offset);
+            m_reading.BindInt(1, r.index);
+            m_reading.BindText(2, r.bssid);
+            m_reading.BindBlob(3, r.ssid);
+            m_reading.BindInt(4, r.frequencyMhz);
+            m_reading.BindInt(5, r.channel);
+            m_reading.BindText(6, r.band);
+            m_reading.BindInt(7, r.signalMbm);
+            m_reading.BindInt(8, r.signalUnspec);
+            m_reading.BindInt(9, r.inCollection ? 1 : 0);
+            m_reading.BindText(10, r.security);
+            m_reading.BindText(11, r.phy);
+            m_reading.BindInt(12, r.widthMhz);
+            m_reading.BindInt(13, r.noiseDbm);
+            m_reading.BindInt(14, r.ageMs);
+            if (m_reading.Step() != SQLITE_DONE)
+                return Fail();
+        }
+        return true;
+    }
+    const std::string& Error() const { return m_error; }
+
+private:
+    bool Fail() {
+        m_error = ErrorText(m_db);
+        return false;
+    }
+    sqlite3* m_db;
+    Statement m_point, m_clear, m_reading;
+    std::string m_error;
+};
+
+}  // namespace
+
 bool SideStore::WritePoint(const Point& point, const std::vector<Reading>& readings,
                            std::string* message) {
+    std::map<std::int64_t, std::vector<Reading>> byOffset;
+    byOffset.emplace(point.offset, readings);
+    return WritePoints({point}, byOffset, message);
+}
+
+bool SideStore::WritePoints(const std::vector<Point>& points,
+                            const std::map<std::int64_t, std::vector<Reading>>& readings,
+                            std::string* message) {
     if (m_db == nullptr) {
         Set(message, "The side store " + m_path + " is closed.");
         return false;
@@ -581,75 +667,26 @@ bool SideStore::WritePoint(const Point& point, const std::vector<Reading>& readi
         return false;
     }
     bool ok = true;
+    std::int64_t failed = 0;
     {
-        Statement insert(m_db, std::string("INSERT OR REPLACE INTO points(") + kPointColumns +
-                                   ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-        ok = insert.Prepared();
-        if (ok) {
-            insert.BindInt(0, point.offset);
-            insert.BindText(1, point.scanSource);
-            insert.BindText(2, point.method);
-            insert.BindReal(3, point.planX);
-            insert.BindReal(4, point.planY);
-            insert.BindText(5, point.floor);
-            insert.BindInt(6, point.timeMs);
-            insert.BindReal(7, point.ephMetres);
-            insert.BindInt(8, point.satellites);
-            insert.BindInt(9, point.mode);
-            insert.BindReal(10, point.altitudeMetres);
-            insert.BindText(11, point.fixFlag);
-            insert.BindInt(12, point.provisional ? 1 : 0);
-            insert.BindInt(13, point.deleted ? 1 : 0);
-            insert.BindInt(14, point.scanStartMs);
-            insert.BindInt(15, point.scanEndMs);
-            ok = insert.Step() == SQLITE_DONE;
+        RowWriter writer(m_db);
+        static const std::vector<Reading> kNone;
+        for (const Point& point : points) {
+            const auto found = readings.find(point.offset);
+            if (!writer.Write(point, found != readings.end() ? found->second : kNone)) {
+                ok = false;
+                failed = point.offset;
+                error = writer.Error();
+                break;
+            }
         }
     }
-    // A point written again (a retried write at the same offset) keeps only
-    // its new readings.
-    if (ok) {
-        Statement clear(m_db, "DELETE FROM readings WHERE point_offset = ?");
-        ok = clear.Prepared();
-        if (ok) {
-            clear.BindInt(0, point.offset);
-            ok = clear.Step() == SQLITE_DONE;
-        }
-    }
-    if (ok && !readings.empty()) {
-        Statement insert(m_db, std::string("INSERT INTO readings(") + kReadingColumns +
-                                   ") VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-        ok = insert.Prepared();
-        for (std::size_t i = 0; ok && i < readings.size(); ++i) {
-            const Reading& r = readings[i];
-            insert.Reset();
-            insert.BindInt(0, point.offset);
-            insert.BindInt(1, r.index);
-            insert.BindText(2, r.bssid);
-            insert.BindBlob(3, r.ssid);
-            insert.BindInt(4, r.frequencyMhz);
-            insert.BindInt(5, r.channel);
-            insert.BindText(6, r.band);
-            insert.BindInt(7, r.signalMbm);
-            insert.BindInt(8, r.signalUnspec);
-            insert.BindInt(9, r.inCollection ? 1 : 0);
-            insert.BindText(10, r.security);
-            insert.BindText(11, r.phy);
-            insert.BindInt(12, r.widthMhz);
-            insert.BindInt(13, r.noiseDbm);
-            insert.BindInt(14, r.ageMs);
-            ok = insert.Step() == SQLITE_DONE;
-        }
-    }
-    if (ok)
-        error.clear();
-    else
-        error = ErrorText(m_db);
     if (ok && !Exec(m_db, "COMMIT", &error))
         ok = false;
     if (!ok) {
         Exec(m_db, "ROLLBACK", nullptr);
         Set(message, "Cannot write the side details of the point at offset " +
-                         std::to_string(point.offset) + " to " + m_path + ": " + error + ".");
+                         std::to_string(failed) + " to " + m_path + ": " + error + ".");
     }
     return ok;
 }

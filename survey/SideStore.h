@@ -91,6 +91,11 @@ public:
     // Writes one point and its readings in one transaction. False on failure
     // (*message set); the collection file's point stands either way.
     bool WritePoint(const Point& point, const std::vector<Reading>& readings, std::string* message);
+    // Writes many points likewise, in one transaction: all or none.
+    // `readings` holds each point's readings under its offset.
+    bool WritePoints(const std::vector<Point>& points,
+                     const std::map<std::int64_t, std::vector<Reading>>& readings,
+                     std::string* message);
     // Sets or clears the deleted mark of the point at `offset`.
     bool SetDeleted(std::int64_t offset, bool deleted, std::string* message);
     // Replaces a provisional point's placement (a walk segment placed).
