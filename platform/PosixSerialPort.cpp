@@ -64,6 +64,7 @@ PosixSerialPort::OpenStatus PosixSerialPort::Open(const std::string& path) {
     m_path = path;
     m_lastError.clear();
     m_lossReason.clear();
+    m_hasHeld = false;
 
     // O_NOCTTY: the board's line must never become our controlling terminal.
     // O_NONBLOCK: open does not wait for carrier, and reads never block.
@@ -134,27 +135,37 @@ std::size_t PosixSerialPort::InputCount() {
     if (m_fd < 0) {
         return 0;
     }
+    const std::size_t held = m_hasHeld ? 1 : 0;
     int count = 0;
     if (::ioctl(m_fd, FIONREAD, &count) != 0) {
         if (IsLineGone(errno)) {
             MarkLost("the line failed", errno);
         }
-        return 0;
+        return held;
     }
-    return count < 0 ? 0 : static_cast<std::size_t>(count);
+    return held + (count < 0 ? 0 : static_cast<std::size_t>(count));
 }
 
 std::size_t PosixSerialPort::Read(std::uint8_t* buffer, std::size_t length) {
     if (m_fd < 0 || length == 0) {
         return 0;
     }
-    const ssize_t n = RetryRead(m_fd, buffer, length);
+    // The byte a line check took comes first.
+    std::size_t done = 0;
+    if (m_hasHeld) {
+        buffer[done++] = m_held;
+        m_hasHeld = false;
+        if (length == 1) {
+            return done;
+        }
+    }
+    const ssize_t n = RetryRead(m_fd, buffer + done, length - done);
     if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
         MarkLost("read failed", errno);
     }
     // n == 0 is "nothing queued" on a raw terminal with VMIN 0; a hang-up
     // shows in poll (CheckLine) or as EIO.
-    return n > 0 ? static_cast<std::size_t>(n) : 0;
+    return done + (n > 0 ? static_cast<std::size_t>(n) : 0);
 }
 
 std::size_t PosixSerialPort::Write(const std::uint8_t* buffer, std::size_t length) {
@@ -198,6 +209,9 @@ bool PosixSerialPort::WaitReadable(int milliseconds) {
     if (m_fd < 0) {
         return false;
     }
+    if (m_hasHeld) {
+        return true;
+    }
     pollfd p{m_fd, POLLIN, 0};
     const int r = ::poll(&p, 1, milliseconds);
     if (r > 0 && (p.revents & POLLIN) && InputCount() > 0) {
@@ -222,19 +236,24 @@ void PosixSerialPort::CheckLine(short revents) {
     }
     // Bytes that arrived before the hang-up are still worth reading; the caller
     // reads them first, and the next wait reports the hang-up again.
-    if (InputCount() > 0) {
+    if (m_hasHeld) {
         return;
     }
-    // A read tells the cause (EIO when a pseudo-terminal's other side closed);
-    // with no error it is a plain hang-up.
-    std::uint8_t probe;
+    // A one-byte read tells the cause (EIO when a pseudo-terminal's other side
+    // closed; nothing at all on a plain hang-up). A byte it gets means the line
+    // still delivers: the byte is kept for the next Read, where it may start a
+    // frame. The read is made even when input is counted, as the count can
+    // lag behind what a read already gets.
+    std::uint8_t probe = 0;
     const ssize_t n = RetryRead(m_fd, &probe, 1);
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+    if (n == 1) {
+        m_held = probe;
+        m_hasHeld = true;
+    } else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
         MarkLost("read failed", errno);
-    } else if (n <= 0) {
+    } else {
         MarkLost((revents & POLLHUP) ? "hang-up" : "line error", 0);
     }
-    // n == 1: a byte raced in after the count; it is lost, but the line lives.
 }
 
 void PosixSerialPort::Purge() {
@@ -243,6 +262,7 @@ void PosixSerialPort::Purge() {
     }
     ::tcflush(m_fd, TCOFLUSH);
     ::tcflush(m_fd, TCIFLUSH);
+    m_hasHeld = false;
 }
 
 void PosixSerialPort::Close() {
@@ -253,6 +273,7 @@ void PosixSerialPort::Close() {
     ::close(m_fd);
     m_fd = -1;
     m_lossReason.clear();
+    m_hasHeld = false;
 }
 
 }  // namespace ketrion

@@ -63,6 +63,9 @@ private:
     std::string m_path;
     std::string m_lastError;
     std::string m_lossReason;  // empty while the line is usable
+    // A byte CheckLine's probe read, delivered first by the next Read.
+    bool m_hasHeld = false;
+    std::uint8_t m_held = 0;
 };
 
 }  // namespace ketrion

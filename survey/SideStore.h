@@ -38,15 +38,15 @@ public:
     struct Point {
         std::int64_t offset = 0;  // the location record's offset in the collection file
         std::string scanSource;   // "board", "wifi", "wifi-replay", ...
-        std::string method;       // how the position was obtained: "board", "gpsd", "stop", "walk", ...
+        std::string method;  // how the position was obtained: "board", "gpsd", "stop", "walk", ...
         std::optional<double> planX, planY;
-        std::string floor;         // plan or floor name
-        std::int64_t timeMs = 0;   // wall clock, ms since 1970
+        std::string floor;        // plan or floor name
+        std::int64_t timeMs = 0;  // wall clock, ms since 1970
         std::optional<double> ephMetres;
         std::optional<int> satellites;
         std::optional<int> mode;
         std::optional<double> altitudeMetres;
-        std::string fixFlag;   // "", "no-fix" or "stale"
+        std::string fixFlag;       // "", "no-fix" or "stale"
         bool provisional = false;  // a walk reading not yet placed
         bool deleted = false;
         std::optional<std::int64_t> scanStartMs, scanEndMs;  // session clock
@@ -54,8 +54,8 @@ public:
 
     struct Reading {
         std::int64_t pointOffset = 0;
-        int index = 0;  // within the point, from 0, in collection-file order;
-                        // readings not in the collection file follow
+        int index = 0;      // within the point, from 0, in collection-file order;
+                            // readings not in the collection file follow
         std::string bssid;  // "aa:bb:cc:dd:ee:ff"
         std::string ssid;   // the full name
         std::optional<int> frequencyMhz, channel;
@@ -72,12 +72,15 @@ public:
     // Opens or creates the store for writing (WAL, synchronous FULL). A store
     // that belongs to another collection file, or is damaged, is set aside
     // (renamed with a ".old" suffix) and a new one made; *message says so.
-    // Null with *message set when none can be made.
+    // Null with *message set when none can be made. Never follows a symbolic
+    // link planted at the store's path (nor at its "-wal" or "-shm" files):
+    // refused, as is a store made by a newer schema (left as it is).
     static std::unique_ptr<SideStore> OpenForWriting(const std::string& collectionPath,
                                                      const Identity& identity,
                                                      std::string* message);
     // Opens an existing store read-only. Null when there is none (no message)
-    // or it is damaged or foreign (*message: one clear line).
+    // or it is damaged or foreign (*message: one clear line). A store in a
+    // folder the reader cannot write is still read.
     static std::unique_ptr<SideStore> OpenForReading(const std::string& collectionPath,
                                                      const Identity& identity,
                                                      std::string* message);
@@ -87,8 +90,12 @@ public:
 
     // Writes one point and its readings in one transaction. False on failure
     // (*message set); the collection file's point stands either way.
-    bool WritePoint(const Point& point, const std::vector<Reading>& readings,
-                    std::string* message);
+    bool WritePoint(const Point& point, const std::vector<Reading>& readings, std::string* message);
+    // Writes many points likewise, in one transaction: all or none.
+    // `readings` holds each point's readings under its offset.
+    bool WritePoints(const std::vector<Point>& points,
+                     const std::map<std::int64_t, std::vector<Reading>>& readings,
+                     std::string* message);
     // Sets or clears the deleted mark of the point at `offset`.
     bool SetDeleted(std::int64_t offset, bool deleted, std::string* message);
     // Replaces a provisional point's placement (a walk segment placed).
@@ -101,13 +108,22 @@ public:
     // Every reading row, by point offset.
     std::map<std::int64_t, std::vector<Reading>> AllReadings() const;
 
+    // Finishes with the store: folds the write-ahead log into the database
+    // file and closes it, so the store is one file on disk. False when that
+    // fails (*message set); the object is closed either way and any later
+    // call fails.
+    bool Close(std::string* message);
+
+    // The store's file.
+    const std::string& Path() const { return m_path; }
+
 private:
-    explicit SideStore(sqlite3* db);
+    SideStore(sqlite3* db, std::string path);
     sqlite3* m_db = nullptr;
+    std::string m_path;
 };
 
 // Collection-file header bytes -> the identity a side store is checked against.
-SideStore::Identity SideIdentity(const std::string& collectionPath,
-                                 const std::uint8_t* header25);
+SideStore::Identity SideIdentity(const std::string& collectionPath, const std::uint8_t* header25);
 
 }  // namespace ketrion

@@ -153,6 +153,48 @@ TEST(SerialPosix, HangupIsToldApartFromNothingToRead) {
     EXPECT_FALSE(port.Lost());
 }
 
+// A line check reads one byte to learn whether the line still delivers; that
+// byte may start a frame, so the next read hands it over first. Checked both
+// when the bytes are already counted and when the check runs at once after
+// they were sent (where the count may still say nothing is queued).
+TEST(SerialPosix, TheByteALineCheckReadsStartsTheNextRead) {
+    const Bytes frame = {0xAA, 0x55, 0x19, 0x03, 0x01, 0x02, 0x03, 0xFA};
+    for (const bool waitForCount : {true, false}) {
+        SCOPED_TRACE(waitForCount ? "counted first" : "checked at once");
+        Pty pty;
+        PosixSerialPort port;
+        ASSERT_EQ(port.Open(pty.slave), PosixSerialPort::OpenStatus::Ok) << port.LastError();
+        ASSERT_EQ(::write(pty.master, frame.data(), frame.size()),
+                  static_cast<ssize_t>(frame.size()));
+        if (waitForCount) {
+            ASSERT_TRUE(WaitForInput(port, frame.size()));
+        }
+        port.CheckLine(POLLERR);
+        EXPECT_FALSE(port.Lost()) << port.LossReason();
+        ASSERT_TRUE(WaitForInput(port, frame.size()));
+        EXPECT_EQ(port.InputCount(), frame.size());
+        Bytes got(64);
+        got.resize(port.Read(got.data(), got.size()));
+        EXPECT_EQ(got, frame);
+    }
+
+    // A one-byte read takes just the kept byte; a purge drops it.
+    Pty pty;
+    PosixSerialPort port;
+    ASSERT_EQ(port.Open(pty.slave), PosixSerialPort::OpenStatus::Ok) << port.LastError();
+    ASSERT_EQ(::write(pty.master, frame.data(), 2), 2);
+    ASSERT_TRUE(WaitForInput(port, 2));
+    port.CheckLine(POLLHUP);
+    std::uint8_t b = 0;
+    ASSERT_EQ(port.Read(&b, 1), 1u);
+    EXPECT_EQ(b, frame[0]);
+    port.CheckLine(POLLHUP);
+    EXPECT_TRUE(port.WaitReadable(0));
+    port.Purge();
+    EXPECT_EQ(port.InputCount(), 0u);
+    EXPECT_FALSE(port.Lost());
+}
+
 TEST(SerialPosix, FailuresSayWhatAndWhere) {
     struct Row {
         const char* path;

@@ -16,7 +16,9 @@
 #include "survey/CollectionFile.h"
 #include "survey/RegularFile.h"
 #include "tools/ktd/ApsCommand.h"
+#include "tools/ktd/CompactCommand.h"
 #include "tools/ktd/ExportCommand.h"
+#include "tools/ktd/SideDump.h"
 #if KTD_DRAWING
 #include "tools/ktd/HeatmapCommand.h"
 #include "tools/ktd/ReportCommand.h"
@@ -201,7 +203,10 @@ std::string Mac(const std::uint8_t* reading) {
 // `ktd dump`: the header, one line per point, one indented line per reading.
 class DumpVisitor final : public Visitor {
 public:
-    void Opened(const std::string& path) override { std::printf("file %s\n", path.c_str()); }
+    void Opened(const std::string& path) override {
+        std::printf("file %s\n", path.c_str());
+        m_side.Opened(path);
+    }
     void Header(const ketrion::collection::Header& header, bool sizesRead) override {
         const std::uint8_t* h = header.bytes;
         std::printf("header length %d, magic \"%s\", version %u, created %s (%lld)\n",
@@ -214,6 +219,7 @@ public:
             std::printf("record sizes at %d: location %d, reading %d\n", header.sizeBlockOffset,
                         header.locationSize, header.readingSize);
         }
+        m_side.Header(header.bytes);
     }
     void Point(long long number, std::int64_t offset, const std::uint8_t* location) override {
         std::printf("point %lld at %lld: %s %s %s %s fix %s readings %u\n", number,
@@ -221,15 +227,21 @@ public:
                     Degrees(location + kLatitudeAt).c_str(),
                     Degrees(location + kLongitudeAt).c_str(), DateTime(location, " ").c_str(),
                     FixClassName(location[kFixClassAt]).c_str(), Get16(location + kCountAt));
+        m_side.Point(offset, location);
     }
     void Reading(const std::uint8_t* reading) override {
         std::printf("  %s %s attr 0x%02X \"%s\"\n", Mac(reading).c_str(),
                     Signal(static_cast<std::int16_t>(Get16(reading + kSignalAt))).c_str(),
                     reading[kAttributeAt], Printable(Ssid(reading)).c_str());
+        m_side.Reading(reading);
     }
     void End(long long points, long long readings) override {
+        m_side.End();
         std::printf("points %lld, readings %lld\n", points, readings);
     }
+
+private:
+    ketrion::ktd::SideDump m_side;  // what the side store adds, when there is one
 };
 
 // A network name as a CSV field: always quoted, quotes doubled, control and
@@ -309,6 +321,7 @@ int main(int argc, char** argv) {
     int status = -1;
     ketrion::ktd::AddApsCommand(app, status);
     ketrion::ktd::AddExportCommand(app, status);
+    ketrion::ktd::AddCompactCommand(app, status);
 #if KTD_DRAWING
     ketrion::ktd::AddHeatmapCommand(app, status);
     ketrion::ktd::AddReportCommand(app, status);
