@@ -158,6 +158,18 @@ int CSiteProjection::PlanY(int latitude, int longitude) const {
     return ToPlanCoordinate((phi * m_yLat + lambda * m_yLon) + m_yOrigin);
 }
 
+PlanMap CSiteProjection::Map() const {
+    return {m_xLat, m_xLon, m_xOrigin, m_yLat, m_yLon, m_yOrigin};
+}
+
+PlanPoint CSiteProjection::ToPlan(double latitude, double longitude) const {
+    return Map().ToPlan(latitude, longitude);
+}
+
+std::optional<GeoPoint> CSiteProjection::ToGeo(double x, double y) const {
+    return Map().ToGeo(x, y);
+}
+
 // A name no other file in the folder has, for the temporary side file.
 int CSiteProjection::MakeTempFile(const std::string& target, std::string& tempPath) {
     const std::size_t slash = target.rfind('/');

@@ -3,8 +3,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "survey/PlanMap.h"
 
 namespace ketrion {
 
@@ -73,6 +76,15 @@ public:
     // Plan position of a position stored in units of 1/3,600,000 degree.
     int PlanX(int latitude, int longitude) const;
     int PlanY(int latitude, int longitude) const;
+
+    // The map of the loaded projection (all zero before one is loaded).
+    PlanMap Map() const;
+    // Plan pixel of a position in degrees, not rounded: what PlanX and PlanY
+    // truncate.
+    PlanPoint ToPlan(double latitude, double longitude) const;
+    // Position in degrees of a plan pixel: the exact inverse of ToPlan, for
+    // places the surveyor points at. Nothing while no usable map is loaded.
+    std::optional<GeoPoint> ToGeo(double x, double y) const;
 
     // A plan coordinate as an int: truncated toward zero, saturated to the int
     // range, and 0 when not finite.

@@ -70,13 +70,16 @@ bool Degenerate(double suu, double svv, double suv) {
 
 }  // namespace
 
-std::optional<ControlPoint> ParseControlPoint(std::string_view text) {
-    double v[4] = {};
+namespace {
+
+// Parses exactly `count` comma-separated finite numbers (spaces around each
+// and a leading plus sign allowed) into out.
+bool ParseNumbers(std::string_view text, std::size_t count, double* out) {
     std::size_t pos = 0;
-    for (int i = 0; i < 4; ++i) {
-        const std::size_t end = i < 3 ? text.find(',', pos) : text.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t end = i + 1 < count ? text.find(',', pos) : text.size();
         if (end == std::string_view::npos) {
-            return std::nullopt;
+            return false;
         }
         std::string_view field = text.substr(pos, end - pos);
         while (!field.empty() && field.front() == ' ') {
@@ -88,14 +91,68 @@ std::optional<ControlPoint> ParseControlPoint(std::string_view text) {
         if (!field.empty() && field.front() == '+') {
             field.remove_prefix(1);
         }
-        const auto [ptr, ec] = std::from_chars(field.data(), field.data() + field.size(), v[i]);
+        const auto [ptr, ec] = std::from_chars(field.data(), field.data() + field.size(), out[i]);
         if (ec != std::errc{} || ptr != field.data() + field.size() || field.empty() ||
-            !std::isfinite(v[i])) {
-            return std::nullopt;
+            !std::isfinite(out[i])) {
+            return false;
         }
         pos = end + 1;
     }
+    return true;
+}
+
+}  // namespace
+
+std::optional<ControlPoint> ParseControlPoint(std::string_view text) {
+    double v[4] = {};
+    if (!ParseNumbers(text, 4, v)) {
+        return std::nullopt;
+    }
     return ControlPoint{v[0], v[1], v[2], v[3]};
+}
+
+std::optional<ScaleLine> ParseScaleLine(std::string_view text) {
+    double v[5] = {};
+    if (!ParseNumbers(text, 5, v)) {
+        return std::nullopt;
+    }
+    return ScaleLine{v[0], v[1], v[2], v[3], v[4]};
+}
+
+std::optional<PlanOrigin> ParsePlanOrigin(std::string_view text) {
+    double v[4] = {};
+    const auto commas = std::count(text.begin(), text.end(), ',');
+    if (commas == 1 && ParseNumbers(text, 2, v)) {
+        return PlanOrigin{v[0], v[1], std::nullopt};
+    }
+    if (commas == 3 && ParseNumbers(text, 4, v)) {
+        return PlanOrigin{v[0], v[1], PlanPoint{v[2], v[3]}};
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<ControlPoint>> LocalPlaneControlPoints(const LocalPlaneRequest& request,
+                                                                 std::vector<std::string>& warnings,
+                                                                 std::string& error) {
+    const std::optional<LocalPlane> plane = MakeLocalPlane(request, error);
+    if (!plane) {
+        return std::nullopt;
+    }
+    warnings = plane->warnings;
+    // Corners lie inside the image, so the command does not warn about them,
+    // and never on one line.
+    const double w = request.width;
+    const double h = request.height;
+    std::vector<ControlPoint> points;
+    for (const PlanPoint corner : {PlanPoint{0, 0}, PlanPoint{w, 0}, PlanPoint{0, h}}) {
+        const std::optional<GeoPoint> geo = plane->map.ToGeo(corner.x, corner.y);
+        if (!geo) {
+            error = "the plan's map has no inverse";  // MakeLocalPlane has checked the corners
+            return std::nullopt;
+        }
+        points.push_back({geo->latitude, geo->longitude, corner.x, corner.y});
+    }
+    return points;
 }
 
 double MapX(const AffineFit& fit, double latitude, double longitude) {

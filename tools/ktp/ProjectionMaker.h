@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "survey/LocalPlane.h"
+
 namespace ketrion {
 class CSiteProjection;
 }
@@ -25,6 +27,32 @@ struct ControlPoint {
 
 // Parses "LAT,LON,X,Y"; nothing when the text is not four finite numbers.
 std::optional<ControlPoint> ParseControlPoint(std::string_view text);
+
+// Parses "X1,Y1,X2,Y2,METRES": a line on the plan (pixels) and its true
+// length; nothing when the text is not five finite numbers.
+std::optional<ScaleLine> ParseScaleLine(std::string_view text);
+
+// A known position on the plan: latitude and longitude, and the pixel they
+// belong to (the plan's centre when not given).
+struct PlanOrigin {
+    double latitude = 0;
+    double longitude = 0;
+    std::optional<PlanPoint> pixel;
+};
+
+// Parses "LAT,LON" or "LAT,LON,X,Y"; nothing when the text is not two or four
+// finite numbers. Whether the position is on the globe is checked when the
+// map is made.
+std::optional<PlanOrigin> ParsePlanOrigin(std::string_view text);
+
+// Three control points that pin down the map of a plan laid on the local
+// plane: three corners of the image at their positions under that map, whose
+// fit (FitAffine) is the map itself. Both ways of making a plan without GPS
+// (the command and the dialog) go through them. Fails with the message of
+// MakeLocalPlane; warnings gets what the surveyor should know.
+std::optional<std::vector<ControlPoint>> LocalPlaneControlPoints(const LocalPlaneRequest& request,
+                                                                 std::vector<std::string>& warnings,
+                                                                 std::string& error);
 
 // The affine map from (latitude, longitude) to plan pixels, in the projection
 // file's terms, and how well it fits the control points.

@@ -2,9 +2,12 @@
 // inspects or unpacks them.
 //
 //   ktp pack IMAGE --ref LAT,LON,X,Y --ref ... [--ref ...] -o OUT.ktp
+//   ktp pack IMAGE --scale X1,Y1,X2,Y2,METRES [--scale2 X1,Y1,X2,Y2,METRES]
+//                  [--origin LAT,LON[,X,Y]] [--north DEGREES] -o OUT.ktp
 //   ktp unpack IN.ktp
 //   ktp info IN.ktp
 #include <QImage>
+#include <QImageReader>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -121,6 +124,70 @@ int Info(const std::string& path) {
     return 0;
 }
 
+// Control points for a plan without GPS, laid on the local plane by a scale
+// line, as --ref values; false (with the message printed) when the options
+// are malformed or place the plan where no map can.
+bool LocalPlaneRefs(const std::string& imagePath, const std::string& scale,
+                    const std::string& scale2, const std::string& origin, double north,
+                    std::vector<std::string>& refs) {
+    LocalPlaneRequest request;
+    const auto line = ktp::ParseScaleLine(scale);
+    if (!line) {
+        std::fprintf(stderr, "ktp: --scale \"%s\" is not X1,Y1,X2,Y2,METRES (five numbers)\n",
+                     scale.c_str());
+        return false;
+    }
+    request.scale = *line;
+    if (!scale2.empty()) {
+        request.check = ktp::ParseScaleLine(scale2);
+        if (!request.check) {
+            std::fprintf(stderr, "ktp: --scale2 \"%s\" is not X1,Y1,X2,Y2,METRES (five numbers)\n",
+                         scale2.c_str());
+            return false;
+        }
+    }
+    if (!origin.empty()) {
+        const auto o = ktp::ParsePlanOrigin(origin);
+        if (!o) {
+            std::fprintf(stderr, "ktp: --origin \"%s\" is not LAT,LON or LAT,LON,X,Y\n",
+                         origin.c_str());
+            return false;
+        }
+        request.latitude = o->latitude;
+        request.longitude = o->longitude;
+        request.originPixel = o->pixel;
+    }
+    request.north = north;
+    const QSize size = QImageReader(QString::fromStdString(imagePath)).size();
+    if (!size.isValid()) {
+        std::fprintf(stderr, "ktp: cannot read %s as an image (BMP, PNG or JPEG)\n",
+                     imagePath.c_str());
+        return false;
+    }
+    request.width = size.width();
+    request.height = size.height();
+    std::vector<std::string> warnings;
+    std::string error;
+    const auto points = ktp::LocalPlaneControlPoints(request, warnings, error);
+    if (!points) {
+        std::fprintf(stderr, "ktp: %s\n", error.c_str());
+        return false;
+    }
+    for (const std::string& w : warnings) {
+        std::fprintf(stderr, "ktp: warning: %s\n", w.c_str());
+    }
+    std::printf("scale: %.6g pixels per metre; north %.6g degrees; origin %.9g, %.9g\n",
+                request.scale.PixelsPerMetre(), north, request.latitude, request.longitude);
+    refs.clear();
+    for (const ktp::ControlPoint& p : *points) {
+        char text[128];
+        std::snprintf(text, sizeof text, "%.17g,%.17g,%.17g,%.17g", p.latitude, p.longitude, p.x,
+                      p.y);
+        refs.emplace_back(text);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -136,11 +203,33 @@ int main(int argc, char** argv) {
     CLI::App* pack = app.add_subcommand(
         "pack", "Fit the map through control points and pack IMAGE into a projection file");
     pack->add_option("IMAGE", image, "plan image: BMP, PNG or JPEG")->required();
-    pack->add_option("--ref", refs,
-                     "control point LAT,LON,X,Y (degrees, pixels); three or more. "
-                     "Write --ref=-33.9,... when the value starts with a minus sign")
-        ->allow_extra_args(false)
-        ->required();
+    CLI::Option* ref =
+        pack->add_option("--ref", refs,
+                         "control point LAT,LON,X,Y (degrees, pixels); three or more. "
+                         "Write --ref=-33.9,... when the value starts with a minus sign")
+            ->allow_extra_args(false);
+    // A plan without GPS: a scale line instead of control points.
+    std::string scale;
+    std::string scale2;
+    std::string origin;
+    double north = 0;
+    CLI::Option* scaleOption =
+        pack->add_option("--scale", scale,
+                         "X1,Y1,X2,Y2,METRES: a line on the plan (pixels) and its true "
+                         "length; places a plan without control points")
+            ->excludes(ref);
+    pack->add_option("--scale2", scale2,
+                     "a second line X1,Y1,X2,Y2,METRES at another angle: warns when its "
+                     "scale differs from --scale's by more than 2 %")
+        ->needs(scaleOption);
+    pack->add_option("--origin", origin,
+                     "LAT,LON of the plan's centre, or LAT,LON,X,Y of pixel X,Y "
+                     "(default 0,0); write --origin=-33.9,... for a southern latitude")
+        ->needs(scaleOption);
+    pack->add_option("--north", north,
+                     "bearing of the plan's up direction, degrees clockwise from true north "
+                     "(default 0)")
+        ->needs(scaleOption);
     pack->add_option("-o,--output", output, "projection file to write")->required();
 
     std::string input;
@@ -156,6 +245,15 @@ int main(int argc, char** argv) {
 
     CLI11_PARSE(app, argc, argv);
     if (pack->parsed()) {
+        if (scale.empty() && refs.empty()) {
+            std::fprintf(stderr,
+                         "ktp: pack needs three or more --ref control points, or a "
+                         "--scale line\n");
+            return 2;
+        }
+        if (!scale.empty() && !LocalPlaneRefs(image, scale, scale2, origin, north, refs)) {
+            return 2;
+        }
         return Pack(image, refs, output);
     }
     if (unpack->parsed()) {

@@ -28,6 +28,7 @@
 #include "ui/shell/FrameDialogs.h"
 #include "ui/shell/KetrionApp.h"
 #include "ui/shell/KetrionView.h"
+#include "ui/shell/NewPlanDialog.h"
 #include "ui/shell/RecentFiles.h"
 #include "ui/shell/Snapshot.h"
 #include "ui/shell/StatusBar.h"
@@ -205,6 +206,17 @@ void CMainFrame::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     AddMenuCommand(file, ID_PROJECTION_OPEN, QStringLiteral("Open &projection..."),
                    {QKeySequence(Qt::CTRL | Qt::Key_O)});
+    // A plan without GPS: the dialog writes a projection file, opened here as
+    // any other.
+    QAction* newPlan = file->addAction(QStringLiteral("New plan from &image..."));
+    newPlan->setObjectName(QStringLiteral("actionNewPlan"));
+    connect(newPlan, &QAction::triggered, this, [this] {
+        CNewPlanDialog dialog(FrameDialogsOrOwn(), this);
+        FrameDialogsOrOwn().RunModal(dialog);
+        if (const std::optional<QString> path = dialog.ProjectionPath()) {
+            OpenProjectionFile(*path);
+        }
+    });
     AddMenuCommand(file, ID_COLLECTION_NEW, QStringLiteral("&New collection..."),
                    {QKeySequence::New});
     AddMenuCommand(file, ID_COLLECTION_OPEN, QStringLiteral("Open &collection..."),
