@@ -136,9 +136,21 @@ void SurveySession::OnSourceEvent(const source::SourceEvent& event) {
 }
 
 bool SurveySession::PlaceDynamicAp(int x, int y) {
-    const source::Fix fix = m_position.Current();
-    return m_data.RecordDynamicAp(x, y, source::UnitsFromDegrees(fix.latitude),
-                                  source::UnitsFromDegrees(fix.longitude));
+    // Stored where it was tapped, so it is drawn there again when the file is
+    // opened; without a projection to turn the tap into a position, at the
+    // surveyor's position.
+    double latitude = 0;
+    double longitude = 0;
+    if (const std::optional<GeoPoint> at = m_projection.ToGeo(x, y)) {
+        latitude = at->latitude;
+        longitude = at->longitude;
+    } else {
+        const source::Fix fix = m_position.Current();
+        latitude = fix.latitude;
+        longitude = fix.longitude;
+    }
+    return m_data.RecordDynamicAp(x, y, source::UnitsFromDegrees(latitude),
+                                  source::UnitsFromDegrees(longitude));
 }
 
 }  // namespace ketrion

@@ -134,7 +134,7 @@ TEST(LocalPlane, PixelToPositionAndBack) {
         const auto plane = MakeLocalPlane(RequestFor(site), error);
         ASSERT_TRUE(plane) << error;
         // Through the projection as the view holds it.
-        CSiteProjection projection(location, prompt, sound);
+        CSiteProjection projection(prompt, sound);
         const PlanMap& m = plane->map;
         projection.m_xLat = m.xLat;
         projection.m_xLon = m.xLon;

@@ -155,7 +155,7 @@ TEST_F(KtpScaleCommandTest, PackedPlanKeepsScaleNorthAndOrigin) {
     CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
-    CSiteProjection projection(location, prompt, sound);
+    CSiteProjection projection(prompt, sound);
     ApplyMap(*info, projection);
 
     const auto origin = projection.ToGeo(30, 40);
@@ -188,7 +188,7 @@ TEST_F(KtpScaleCommandTest, DefaultsAndWarnings) {
     CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
-    CSiteProjection projection(location, prompt, sound);
+    CSiteProjection projection(prompt, sound);
     ApplyMap(*info, projection);
     // The plan's centre sits at the default origin, up is north.
     const PlanPoint centre = projection.ToPlan(kDefaultOriginLatitude, kDefaultOriginLongitude);
