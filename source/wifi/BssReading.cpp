@@ -47,13 +47,19 @@ Reading ReadingOf(const Bss& bss, std::optional<int> noiseDbm) {
     return reading;
 }
 
+namespace {
+
+// Sort key: dBm signals first, strongest first, then unspecified units.
+std::tuple<bool, long long, int> Strength(std::optional<int> mbm, std::optional<int> unspec) {
+    return std::make_tuple(!mbm, -static_cast<long long>(mbm.value_or(0)), -unspec.value_or(-1));
+}
+
+}  // namespace
+
 void SortStrongestFirst(std::vector<Reading>& readings) {
     auto key = [](const Reading& r) {
-        const auto& d = r.details;
-        const bool dbm = d && d->signalMbm;
-        const int mbm = dbm ? *d->signalMbm : 0;
-        const int unspec = d && d->signalUnspec ? *d->signalUnspec : -1;
-        return std::make_tuple(!dbm, -static_cast<long long>(mbm), -unspec);
+        return r.details ? Strength(r.details->signalMbm, r.details->signalUnspec)
+                         : Strength(std::nullopt, std::nullopt);
     };
     std::stable_sort(readings.begin(), readings.end(), [&](const Reading& a, const Reading& b) {
         const auto ka = key(a);
@@ -61,6 +67,16 @@ void SortStrongestFirst(std::vector<Reading>& readings) {
         if (ka != kb)
             return ka < kb;
         return a.mac < b.mac;
+    });
+}
+
+void SortStrongestFirst(std::vector<Bss>& results) {
+    std::stable_sort(results.begin(), results.end(), [](const Bss& a, const Bss& b) {
+        const auto ka = Strength(a.signalMbm, a.signalUnspec);
+        const auto kb = Strength(b.signalMbm, b.signalUnspec);
+        if (ka != kb)
+            return ka < kb;
+        return a.bssid < b.bssid;
     });
 }
 

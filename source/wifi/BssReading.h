@@ -18,4 +18,7 @@ Reading ReadingOf(const Bss& bss, std::optional<int> noiseDbm);
 // BSSID, so the same scan always gives the same order.
 void SortStrongestFirst(std::vector<Reading>& readings);
 
+// The same order for BSSs as they come from the kernel.
+void SortStrongestFirst(std::vector<Bss>& results);
+
 }  // namespace ketrion::source::wifi

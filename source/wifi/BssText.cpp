@@ -83,8 +83,8 @@ std::string TextLine(const Bss& bss) {
     std::snprintf(field, sizeof field, "  %4d MHz  ch %3d  %-5s", frequency, ChannelOf(frequency),
                   BandOf(frequency).c_str());
     line += field;
-    std::snprintf(field, sizeof field, "  %-10s  %-6s  %3d MHz", SecurityOf(e, bss.Privacy()).c_str(),
-                  PhyOf(e).c_str(), WidthOf(e, frequency));
+    std::snprintf(field, sizeof field, "  %-10s  %-6s  %3d MHz",
+                  SecurityOf(e, bss.Privacy()).c_str(), PhyOf(e).c_str(), WidthOf(e, frequency));
     line += field;
     line += "  ";
     if (IsHiddenName(e)) {

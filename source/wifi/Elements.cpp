@@ -84,8 +84,8 @@ void ReadAkmSuites(std::span<const std::uint8_t> body, std::vector<AkmSuite>& ou
 void ReadHeOperation(std::span<const std::uint8_t> body, ElementInfo& info) {
     if (body.size() < kHeOperationFixed)
         return;
-    const std::uint32_t parameters = body[0] | (std::uint32_t{body[1]} << 8) |
-                                     (std::uint32_t{body[2]} << 16);
+    const std::uint32_t parameters =
+        body[0] | (std::uint32_t{body[1]} << 8) | (std::uint32_t{body[2]} << 16);
     if ((parameters & kHe6GhzInfoPresent) == 0)
         return;
     std::size_t at = kHeOperationFixed;
@@ -229,12 +229,10 @@ std::string SecurityOf(const ElementInfo& info, bool privacy) {
     if (any(info.rsnAkm, enterprise) || any(info.wpaAkm, enterprise))
         return "enterprise";
     if (info.rsn) {
-        const bool psk = any(info.rsnAkm, [](const AkmSuite& s) {
-            return s.Is(kOuiIeee, 2) || s.Is(kOuiIeee, 6);
-        });
-        const bool sae = any(info.rsnAkm, [](const AkmSuite& s) {
-            return s.Is(kOuiIeee, 8) || s.Is(kOuiIeee, 9);
-        });
+        const bool psk = any(
+            info.rsnAkm, [](const AkmSuite& s) { return s.Is(kOuiIeee, 2) || s.Is(kOuiIeee, 6); });
+        const bool sae = any(
+            info.rsnAkm, [](const AkmSuite& s) { return s.Is(kOuiIeee, 8) || s.Is(kOuiIeee, 9); });
         if (psk && sae)
             return "wpa2/wpa3";
         if (sae)

@@ -73,7 +73,7 @@ struct NetlinkMessage {
     std::uint16_t familyId = 0;
     std::vector<std::pair<std::string, std::uint32_t>> groups;
 
-    std::optional<Bss> bss;        // ScanResult
+    std::optional<Bss> bss;                  // ScanResult
     std::optional<InterfaceInfo> interface;  // Interface
 
     // Survey

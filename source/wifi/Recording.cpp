@@ -15,8 +15,8 @@ namespace ketrion::source::wifi {
 namespace {
 
 // The cooked header's fields, in network byte order.
-constexpr std::uint16_t kPacketToUs = 0;      // PACKET_HOST: the kernel sent it
-constexpr std::uint16_t kPacketOutgoing = 4;  // PACKET_OUTGOING: a process sent it
+constexpr std::uint16_t kPacketToUs = 0;         // PACKET_HOST: the kernel sent it
+constexpr std::uint16_t kPacketOutgoing = 4;     // PACKET_OUTGOING: a process sent it
 constexpr std::uint16_t kHardwareNetlink = 824;  // ARPHRD_NETLINK
 constexpr std::size_t kProtocolAt = 14;
 // Large enough for any netlink datagram the kernel sends to a process.
@@ -106,14 +106,12 @@ bool CaptureReader::Next(CapturedPacket& packet, std::string& error) {
                 " bytes is shorter than its header";
         return false;
     }
-    packet.timeUs =
-        static_cast<std::int64_t>(header->ts.tv_sec) * 1'000'000 + header->ts.tv_usec;
+    packet.timeUs = static_cast<std::int64_t>(header->ts.tv_sec) * 1'000'000 + header->ts.tv_usec;
     packet.protocol = Get16Be(data + kProtocolAt);
     packet.bytes.assign(data + kCookedHeaderSize, data + header->caplen);
     if (header->caplen < header->len) {
         error = "the file is damaged: a packet was cut at capture (" +
-                std::to_string(header->caplen) + " of " + std::to_string(header->len) +
-                " bytes)";
+                std::to_string(header->caplen) + " of " + std::to_string(header->len) + " bytes)";
     }
     return true;
 }

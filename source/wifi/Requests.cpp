@@ -21,10 +21,8 @@ constexpr std::uint8_t kNl80211Version = 0;
 Message Start(std::uint16_t family, std::uint8_t command, std::uint8_t version, std::uint32_t seq,
               int flags) {
     Message message(nlmsg_alloc(), &nlmsg_free);
-    if (message &&
-        genlmsg_put(message.get(), NL_AUTO_PORT, seq, family, 0, flags | NLM_F_REQUEST, command,
-                    version) ==
-            nullptr)
+    if (message && genlmsg_put(message.get(), NL_AUTO_PORT, seq, family, 0, flags | NLM_F_REQUEST,
+                               command, version) == nullptr)
         message.reset();
     return message;
 }
@@ -37,8 +35,8 @@ std::vector<std::uint8_t> Bytes(const Message& message, bool ok) {
     return {data, data + header->nlmsg_len};
 }
 
-std::vector<std::uint8_t> OnInterface(std::uint16_t family, std::uint8_t command,
-                                      std::uint32_t seq, int flags, std::uint32_t ifindex) {
+std::vector<std::uint8_t> OnInterface(std::uint16_t family, std::uint8_t command, std::uint32_t seq,
+                                      int flags, std::uint32_t ifindex) {
     Message message = Start(family, command, kNl80211Version, seq, flags);
     const bool ok = message && nla_put_u32(message.get(), NL80211_ATTR_IFINDEX, ifindex) == 0;
     return Bytes(message, ok);

@@ -14,7 +14,9 @@ using ketrion::testing::wifi::Bytes;
 using ketrion::testing::wifi::Concat;
 namespace msg = ketrion::testing::wifi;
 
-ElementInfo Decode(const Bytes& bytes) { return DecodeElements(bytes); }
+ElementInfo Decode(const Bytes& bytes) {
+    return DecodeElements(bytes);
+}
 
 TEST(WifiElements, SecurityFollowsTheSuitesOfferedInOrderOfPrecedence) {
     struct Case {
@@ -45,8 +47,8 @@ TEST(WifiElements, SecurityFollowsTheSuitesOfferedInOrderOfPrecedence) {
         {"RSN beats WPA", Concat({msg::WpaElement({2}), msg::RsnElement({2})}), true, "wpa2"},
         {"enterprise in WPA beside RSN PSK", Concat({msg::RsnElement({2}), msg::WpaElement({1})}),
          true, "enterprise"},
-        {"other vendor element is not WPA",
-         msg::Element(221, {0x00, 0x50, 0xF2, 4, 1, 0}), true, "wep"},
+        {"other vendor element is not WPA", msg::Element(221, {0x00, 0x50, 0xF2, 4, 1, 0}), true,
+         "wep"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -97,8 +99,8 @@ TEST(WifiElements, WidthFromTheOperationElements) {
         {"VHT 80+80 is not 160", msg::VhtOperation(1, 42, 155), 5180, 80},
         {"VHT old 160", msg::VhtOperation(2, 50, 0), 5180, 160},
         {"VHT old 80+80", msg::VhtOperation(3, 42, 155), 5180, 160},
-        {"VHT 0 keeps HT's 40", Concat({msg::HtOperation(36, 1), msg::VhtOperation(0, 0, 0)}),
-         5180, 40},
+        {"VHT 0 keeps HT's 40", Concat({msg::HtOperation(36, 1), msg::VhtOperation(0, 0, 0)}), 5180,
+         40},
         {"6 GHz 160", msg::HeOperation6Ghz(37, 3), 6135, 160},
         {"6 GHz 80 after VHT info and co-hosted indicator", msg::HeOperation6Ghz(37, 2, true, true),
          6135, 80},
@@ -118,10 +120,10 @@ TEST(WifiElements, ChannelAndBandFromFrequency) {
         int channel;
         const char* band;
     } cases[] = {
-        {2412, 1, "2.4"}, {2472, 13, "2.4"},  {2484, 14, "2.4"},   {2407, 0, "2.4"},
-        {5180, 36, "5"},  {5895, 179, "5"},   {5150, 30, "5"},     {5935, 2, "6"},
-        {5955, 1, "6"},   {7115, 233, "6"},   {7120, 0, "6"},      {5900, 0, "other"},
-        {60480, 0, "other"}, {0, 0, "other"}, {2300, 0, "other"},
+        {2412, 1, "2.4"},    {2472, 13, "2.4"}, {2484, 14, "2.4"},  {2407, 0, "2.4"},
+        {5180, 36, "5"},     {5895, 179, "5"},  {5150, 30, "5"},    {5935, 2, "6"},
+        {5955, 1, "6"},      {7115, 233, "6"},  {7120, 0, "6"},     {5900, 0, "other"},
+        {60480, 0, "other"}, {0, 0, "other"},   {2300, 0, "other"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frequency);
@@ -150,8 +152,8 @@ TEST(WifiElements, ACutElementEndsTheWalkKeepingWhatCameBefore) {
 
 TEST(WifiElements, SuiteListsCutShortKeepTheWholeSuites) {
     // RSN claiming three AKM suites with one and a half present.
-    const Bytes body{1, 0, 0x00, 0x0F, 0xAC, 4, 1, 0, 0x00, 0x0F, 0xAC, 4,
-                     3, 0, 0x00, 0x0F, 0xAC, 8, 0x00, 0x0F};
+    const Bytes body{1,    0, 0x00, 0x0F, 0xAC, 4,    1,    0, 0x00, 0x0F,
+                     0xAC, 4, 3,    0,    0x00, 0x0F, 0xAC, 8, 0x00, 0x0F};
     const ElementInfo info = Decode(msg::Element(48, body));
     EXPECT_TRUE(info.rsn);
     ASSERT_EQ(info.rsnAkm.size(), 1u);
@@ -181,12 +183,18 @@ TEST(WifiElements, InvalidUtf8BecomesReplacementCharacters) {
         {"plain", "plain"},
         {"caf\xC3\xA9", "caf\xC3\xA9"},
         {"\xF0\x9F\x93\xB6", "\xF0\x9F\x93\xB6"},
-        {"a\xFF" "b", "a\xEF\xBF\xBD" "b"},
-        {"\xC3", "\xEF\xBF\xBD"},                      // cut at the end
-        {"\xE2\x82" "x", "\xEF\xBF\xBD" "x"},            // cut sequence: one replacement
-        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},        // overlong
+        {"a\xFF"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
+        {"\xC3", "\xEF\xBF\xBD"},  // cut at the end
+        {"\xE2\x82"
+         "x",
+         "\xEF\xBF\xBD"
+         "x"},                                                     // cut sequence: one replacement
+        {"\xC0\xAF", "\xEF\xBF\xBD\xEF\xBF\xBD"},                  // overlong
         {"\xED\xA0\x80", "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD"},  // surrogate
-        {"\xF4\x90\x80\x80", std::string(12, ' ')},    // above U+10FFFF (set below)
+        {"\xF4\x90\x80\x80", std::string(12, ' ')},                // above U+10FFFF (set below)
     };
     cases[8].out = "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD";
     for (const Case& c : cases)

@@ -75,7 +75,8 @@ TEST(WifiNetlink, TheFamilyComesFromTheControllersAnswer) {
     ASSERT_EQ(answer.at(0).kind, MessageKind::FamilyAnswer);
     EXPECT_EQ(decoder.Family(), msg::kFamily);
     ASSERT_EQ(answer[0].groups.size(), 4u);
-    EXPECT_EQ(answer[0].groups[1], (std::pair<std::string, std::uint32_t>{"scan", msg::kScanGroup}));
+    EXPECT_EQ(answer[0].groups[1],
+              (std::pair<std::string, std::uint32_t>{"scan", msg::kScanGroup}));
     EXPECT_EQ(DecodeAll(decoder, otherFamily).at(0).kind, MessageKind::Other);
     EXPECT_EQ(DecodeAll(decoder, msg::Event(NL80211_CMD_SCAN_ABORTED)).at(0).kind,
               MessageKind::ScanAborted);
@@ -133,8 +134,8 @@ TEST(WifiNetlink, ErrorsAndBrokenAttributesAreNotResults) {
 TEST(WifiNetlink, InterfacesAndSurveyAnswers) {
     MessageDecoder decoder;
     decoder.SetFamily(msg::kFamily);
-    const auto messages = DecodeAll(
-        decoder, Concat({msg::InterfaceAnswer(2, "wlan0", 3, 9), msg::SurveyAnswer(3, 2437, -92, true)}));
+    const auto messages = DecodeAll(decoder, Concat({msg::InterfaceAnswer(2, "wlan0", 3, 9),
+                                                     msg::SurveyAnswer(3, 2437, -92, true)}));
     ASSERT_EQ(messages.size(), 2u);
     ASSERT_EQ(messages[0].kind, MessageKind::Interface);
     EXPECT_EQ(messages[0].interface->name, "wlan0");
@@ -161,9 +162,8 @@ TEST(WifiReading, SignalIsStoredIn256thsOfADbm) {
         std::int16_t stored;
         int dbm;
     } cases[] = {
-        {-5000, -12800, -50},  {-6150, -15744, -62}, {-6149, -15741, -61},
-        {0, 0, 0},             {150, 384, 2},        {-1'000'000, -32768, -10000},
-        {1'000'000, 32767, 10000},
+        {-5000, -12800, -50}, {-6150, -15744, -62},         {-6149, -15741, -61},      {0, 0, 0},
+        {150, 384, 2},        {-1'000'000, -32768, -10000}, {1'000'000, 32767, 10000},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mbm);
@@ -180,9 +180,9 @@ TEST(WifiReading, DetailsAndTheAttributeByte) {
     bss.frequencyMhz = 5955;
     bss.capability = 0x0010;
     bss.seenMsAgo = 300;
-    bss.elements = DecodeElements(Concat({msg::NameElement(std::string(40, 'n')),
-                                          msg::RsnElement({8}), msg::HeCapabilities(),
-                                          msg::HeOperation6Ghz(1, 2)}));
+    bss.elements =
+        DecodeElements(Concat({msg::NameElement(std::string(40, 'n')), msg::RsnElement({8}),
+                               msg::HeCapabilities(), msg::HeOperation6Ghz(1, 2)}));
     const Reading r = ReadingOf(bss, -95);
     EXPECT_EQ(r.attribute, 1);
     EXPECT_EQ(r.name, std::string(40, 'n'));

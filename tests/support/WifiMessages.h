@@ -77,14 +77,18 @@ inline Bytes WpaElement(std::initializer_list<std::uint8_t> akmTypes) {
     }
     return Element(221, body);
 }
-inline Bytes HtCapabilities() { return Element(45, Bytes(26, 0)); }
+inline Bytes HtCapabilities() {
+    return Element(45, Bytes(26, 0));
+}
 inline Bytes HtOperation(std::uint8_t primary, std::uint8_t secondaryOffset) {
     Bytes body(22, 0);
     body[0] = primary;
     body[1] = secondaryOffset;
     return Element(61, body);
 }
-inline Bytes VhtCapabilities() { return Element(191, Bytes(12, 0)); }
+inline Bytes VhtCapabilities() {
+    return Element(191, Bytes(12, 0));
+}
 inline Bytes VhtOperation(std::uint8_t width, std::uint8_t seg0, std::uint8_t seg1) {
     return Element(192, Bytes{width, seg0, seg1, 0xFC, 0xFF});
 }
@@ -100,15 +104,20 @@ inline Bytes EhtCapabilities() {
 }
 // HE operation with the 6 GHz information (and, when asked, the VHT
 // information and co-hosted indicator that come before it).
-inline Bytes HeOperation6Ghz(std::uint8_t primary, std::uint8_t widthField, bool withVhtInfo = false,
-                             bool coHosted = false) {
+inline Bytes HeOperation6Ghz(std::uint8_t primary, std::uint8_t widthField,
+                             bool withVhtInfo = false, bool coHosted = false) {
     std::uint32_t parameters = 1u << 17;
     if (withVhtInfo)
         parameters |= 1u << 14;
     if (coHosted)
         parameters |= 1u << 15;
-    Bytes body{36, static_cast<std::uint8_t>(parameters), static_cast<std::uint8_t>(parameters >> 8),
-               static_cast<std::uint8_t>(parameters >> 16), 0, 0xFC, 0xFF};
+    Bytes body{36,
+               static_cast<std::uint8_t>(parameters),
+               static_cast<std::uint8_t>(parameters >> 8),
+               static_cast<std::uint8_t>(parameters >> 16),
+               0,
+               0xFC,
+               0xFF};
     if (withVhtInfo)
         body.insert(body.end(), {0, 0, 0});
     if (coHosted)
@@ -126,16 +135,20 @@ struct BssSpec {
     std::optional<std::uint32_t> seenMsAgo = 100;
     std::optional<std::uint64_t> lastSeenBoottime;
     std::uint16_t capability = 0x0001;
-    std::optional<Bytes> elements;     // NL80211_BSS_INFORMATION_ELEMENTS
+    std::optional<Bytes> elements;        // NL80211_BSS_INFORMATION_ELEMENTS
     std::optional<Bytes> beaconElements;  // NL80211_BSS_BEACON_IES
     std::uint32_t ifindex = kIfindex;
 };
 
-inline std::array<std::uint8_t, 6> Mac(std::uint8_t last) { return {0x02, 0x11, 0x22, 0x33, 0x44, last}; }
+inline std::array<std::uint8_t, 6> Mac(std::uint8_t last) {
+    return {0x02, 0x11, 0x22, 0x33, 0x44, last};
+}
 
 using Message = std::unique_ptr<nl_msg, decltype(&nlmsg_free)>;
 
-inline Message NewMessage() { return Message(nlmsg_alloc_size(65536), &nlmsg_free); }
+inline Message NewMessage() {
+    return Message(nlmsg_alloc_size(65536), &nlmsg_free);
+}
 
 inline Bytes BytesOf(const Message& message) {
     const nlmsghdr* header = nlmsg_hdr(message.get());
