@@ -118,20 +118,21 @@ void WifiScanSource::Emit(SourceEventKind kind, const std::string& reason) {
 
 void WifiScanSource::SetStatus(SourceState state, const std::string& reason) {
     bool changed = false;
-    SourceState before;
     {
         std::lock_guard lock(m_mutex);
-        before = m_status.state;
         changed = !m_reported || m_status.state != state || m_status.reason != reason;
         m_status = SourceStatus{state, reason};
         m_reported = true;
     }
     if (!changed)
         return;
-    if (state == SourceState::Lost)
+    if (state == SourceState::Lost) {
+        m_lostShown = true;
         Emit(SourceEventKind::LinkLost, reason);
-    else if (state == SourceState::Ready && before != SourceState::Ready && m_everReady)
+    } else if (state == SourceState::Ready && m_lostShown) {
+        m_lostShown = false;
         Emit(SourceEventKind::LinkRestored, "");
+    }
 }
 
 bool WifiScanSource::SetUp() {
@@ -215,7 +216,6 @@ bool WifiScanSource::SetUp() {
         }
     }
     SetStatus(SourceState::Ready, "");
-    m_everReady = true;
     return true;
 }
 

@@ -80,8 +80,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     SourceStatus m_status{SourceState::Lost, "starting"};
-    bool m_reported = false;  // a status was reported at least once
-    bool m_everReady = false;
+    bool m_reported = false;   // a status was reported at least once
+    bool m_lostShown = false;  // a loss was reported and not yet its end (source thread)
     bool m_pending = false;
     bool m_scanning = false;
     bool m_stopping = false;
