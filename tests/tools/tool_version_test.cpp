@@ -11,7 +11,7 @@ namespace ketrion::testing {
 namespace {
 
 TEST(ToolVersion, EveryToolPrintsTheProjectVersion) {
-    for (const char* tool : {"ktsim", "ktp", "ktreplay", "ktd"}) {
+    for (const char* tool : {"ktsim", "ktp", "ktreplay", "ktd", "ktwifi"}) {
         SCOPED_TRACE(tool);
         const std::string path = ToolPath(tool);
         if (!std::filesystem::exists(path)) {

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "source/ScanSource.h"
+#include "source/wifi/Recording.h"
+
+namespace ketrion::source::wifi {
+
+// A recording of the adapter's netlink traffic (`ktwifi record`, or an nlmon
+// capture) as a scan source: each RequestScan is answered on the source's
+// thread with the next scan of the recording, every result of its dump (a
+// replay keeps what was recorded; no freshness filter), strongest first.
+//
+// Pace: a scan is answered as long after the previous answer as it was
+// recorded after the previous scan (the first at once); `fast` answers every
+// request at once. After the last scan the source is Lost with the reason
+// "end of recording" (a LinkLost event says so) and refuses further requests.
+// A recording that cannot be opened is Lost from the start with the reason;
+// a damaged one replays its whole scans, after a Notice naming the damage.
+class ReplayScanSource final : public ScanSource {
+public:
+    static constexpr char kEndOfRecording[] = "end of recording";
+    // Longer gaps in a recording (the recorder paused) are replayed as this.
+    static constexpr std::int64_t kMaxGapMs = 60'000;
+
+    ReplayScanSource(const std::string& path, bool fast, Clock& clock);
+    ~ReplayScanSource() override;
+
+    void Start() override;
+    void Stop() override;
+    std::string Kind() const override { return "wifi-replay"; }
+    std::string Identity() const override { return m_identity; }
+    SourceStatus Status() const override;
+    bool IsScanning() const override;
+    bool RequestScan() override;
+    bool PacesItself() const override { return true; }
+
+    std::size_t ScanCount() const { return m_scans.size(); }
+    // How long after the previous answer each scan is answered, in ms.
+    static std::vector<std::int64_t> Pace(const std::vector<RecordedScan>& scans);
+
+private:
+    void Run(std::stop_token stop);
+
+    Clock& m_clock;
+    const bool m_fast;
+    std::vector<RecordedScan> m_scans;
+    std::vector<std::int64_t> m_pace;
+    std::string m_identity;
+    std::string m_damage;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    SourceStatus m_status;
+    std::size_t m_next = 0;
+    bool m_pending = false;
+    bool m_stopping = false;
+    std::int64_t m_requestedMs = 0;
+    std::jthread m_thread;
+};
+
+}  // namespace ketrion::source::wifi
