@@ -24,8 +24,8 @@ std::int32_t LongitudeBetween(std::int64_t from, std::int64_t to, double t) {
     } else if (from - to > kHalfTurnUnits) {
         to += kFullTurnUnits;
     }
-    std::int64_t value = std::llround(static_cast<double>(from) +
-                                      static_cast<double>(to - from) * t);
+    std::int64_t value =
+        std::llround(static_cast<double>(from) + static_cast<double>(to - from) * t);
     if (value > kHalfTurnUnits) {
         value -= kFullTurnUnits;
     } else if (value < -kHalfTurnUnits) {
@@ -64,9 +64,9 @@ void PositionTrack::Add(const Fix& fix) {
 }
 
 Fix PositionTrack::At(std::int64_t atMs) const {
-    auto next = std::upper_bound(
-        m_reports.begin(), m_reports.end(), atMs,
-        [](std::int64_t ms, const Fix& report) { return ms < report.receivedMs; });
+    auto next =
+        std::upper_bound(m_reports.begin(), m_reports.end(), atMs,
+                         [](std::int64_t ms, const Fix& report) { return ms < report.receivedMs; });
     if (next == m_reports.begin()) {
         if (next != m_reports.end() && next->valid && next->receivedMs - atMs <= kMaxLeadMs) {
             return *next;
@@ -77,7 +77,8 @@ Fix PositionTrack::At(std::int64_t atMs) const {
     if (!before.valid) {
         return before;
     }
-    if (next == m_reports.end() || !next->valid || next->receivedMs - before.receivedMs > kMaxGapMs) {
+    if (next == m_reports.end() || !next->valid ||
+        next->receivedMs - before.receivedMs > kMaxGapMs) {
         return before;
     }
     const Fix& after = *next;

@@ -13,9 +13,9 @@ struct GpsdReport {
     Kind kind = Kind::Other;
 
     // TPV.
-    int mode = 0;  // 0 not seen, 1 no fix, 2 2D, 3 3D
-    std::optional<double> latitude;   // degrees
-    std::optional<double> longitude;  // degrees
+    int mode = 0;                             // 0 not seen, 1 no fix, 2 2D, 3 3D
+    std::optional<double> latitude;           // degrees
+    std::optional<double> longitude;          // degrees
     std::optional<std::int64_t> timeSeconds;  // UTC, seconds since 1970
     std::optional<double> ephMetres;          // horizontal error
     std::optional<double> altitudeHaeMetres;  // height above the ellipsoid

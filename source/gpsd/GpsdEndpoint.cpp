@@ -80,9 +80,10 @@ std::optional<GpsdEndpoint> ParseGpsdEndpoint(std::string_view text, std::string
         }
     } else {
         const auto colon = text.find(':');
-        if (colon != std::string_view::npos && text.find(':', colon + 1) != std::string_view::npos) {
-            error = "gpsd address " + quoted +
-                    ": put an IPv6 address in brackets, as in [::1]:2947";
+        if (colon != std::string_view::npos &&
+            text.find(':', colon + 1) != std::string_view::npos) {
+            error =
+                "gpsd address " + quoted + ": put an IPv6 address in brackets, as in [::1]:2947";
             return std::nullopt;
         }
         host = text.substr(0, colon);

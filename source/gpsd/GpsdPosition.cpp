@@ -120,13 +120,14 @@ std::optional<Fix> FixFromTpv(const GpsdReport& report, std::int64_t receivedMs)
 GpsdPosition::GpsdPosition(Clock& clock, GpsdEndpoint endpoint)
     : GpsdPosition(clock, std::move(endpoint), std::make_unique<LibgpsClient>()) {}
 
-GpsdPosition::GpsdPosition(Clock& clock, GpsdEndpoint endpoint,
-                           std::unique_ptr<GpsdClient> client)
+GpsdPosition::GpsdPosition(Clock& clock, GpsdEndpoint endpoint, std::unique_ptr<GpsdClient> client)
     : m_clock(clock), m_endpoint(std::move(endpoint)), m_client(std::move(client)) {
     m_status = {SourceState::Reconnecting, "connecting to gpsd at " + m_endpoint.ToString()};
 }
 
-GpsdPosition::~GpsdPosition() { Stop(); }
+GpsdPosition::~GpsdPosition() {
+    Stop();
+}
 
 void GpsdPosition::Start() {
     if (m_thread.joinable()) {
@@ -196,8 +197,8 @@ GpsdPosition::PassResult GpsdPosition::Pass() {
             m_client->Open(m_endpoint.host, std::to_string(m_endpoint.port));
         if (failure) {
             m_nextAttemptMs = now + kRetryMs;
-            const std::string reason = "cannot connect to gpsd at " + m_endpoint.ToString() +
-                                       " (" + *failure +
+            const std::string reason = "cannot connect to gpsd at " + m_endpoint.ToString() + " (" +
+                                       *failure +
                                        "): check that gpsd is running and the GPS receiver is "
                                        "plugged in";
             const bool wasLost = Status().state == SourceState::Lost;

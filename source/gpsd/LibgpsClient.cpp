@@ -57,7 +57,9 @@ GpsdReport ReportFromGpsData(const gps_data_t& data) {
 
 LibgpsClient::LibgpsClient() : m_data(std::make_unique<gps_data_t>()) {}
 
-LibgpsClient::~LibgpsClient() { Close(); }
+LibgpsClient::~LibgpsClient() {
+    Close();
+}
 
 std::optional<std::string> LibgpsClient::Open(const std::string& host, const std::string& port) {
     Close();
