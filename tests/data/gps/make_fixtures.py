@@ -12,9 +12,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 START_LAT_MIN = 47 * 60 + 12.0
 START_LON_MIN = 8 * 60 + 30.0
 DATE = "020124"
-# Eight satellites in view; the first `used` of them in the solution.
-SKY = [(2, 60, 45, 40), (5, 35, 120, 38), (7, 20, 200, 33), (9, 55, 300, 41),
-       (13, 15, 30, 29), (16, 70, 90, 44), (21, 25, 150, 35), (29, 40, 250, 37)]
+# Four satellites in view (one GSV sentence, so an epoch is four sentences:
+# two seconds at gpsfake's half-second cycle); the first `used` of them in
+# the solution.
+SKY = [(2, 60, 45, 40), (5, 35, 120, 38), (9, 55, 300, 41), (16, 70, 90, 44)]
 
 
 def sentence(body):
@@ -51,10 +52,8 @@ def epoch(second, lat_min, lon_min, mode, used, hdop, alt=432.1):
     dops = ("%.1f,%.1f,%.1f" % (hdop * 1.5, hdop, hdop * 1.2)) if fix else ",,"
     out.append(sentence("GPGSA,A,%d,%s,%s" %
                         (mode, ",".join("%02d" % p if p else "" for p in prns), dops)))
-    for part in range(2):
-        sats = SKY[part * 4:part * 4 + 4]
-        fields = ",".join("%02d,%02d,%03d,%02d" % s for s in sats)
-        out.append(sentence("GPGSV,2,%d,%02d,%s" % (part + 1, len(SKY), fields)))
+    fields = ",".join("%02d,%02d,%03d,%02d" % s for s in SKY)
+    out.append(sentence("GPGSV,1,1,%02d,%s" % (len(SKY), fields)))
     return out
 
 
@@ -68,34 +67,34 @@ def write(name, header, epochs):
 
 def walk():
     # 3D fix, walking north 0.0010' (1.85 m) and east 0.0005' a second;
-    # HDOP 1.0 then 2.0 from the sixth epoch on, 7 of 8 satellites used.
-    return [epoch(s, START_LAT_MIN + 0.001 * s, START_LON_MIN + 0.0005 * s, 3, 7,
-                  1.0 if s < 5 else 2.0) for s in range(10)]
+    # HDOP 1.0, then 2.0 from the fourth epoch on; 3 of 4 satellites used.
+    return [epoch(s, START_LAT_MIN + 0.001 * s, START_LON_MIN + 0.0005 * s, 3, 3,
+                  1.0 if s < 3 else 2.0) for s in range(7)]
 
 
 def lost_regained():
-    # 3D for 4 epochs, no fix for 4, 3D again for 4.
+    # 3D for 3 epochs, no fix for 2, 3D again for 3.
     out = []
-    for s in range(12):
-        mode = 1 if 4 <= s < 8 else 3
-        out.append(epoch(s, START_LAT_MIN + 0.001 * s, START_LON_MIN, mode, 6, 1.2))
+    for s in range(8):
+        mode = 1 if 3 <= s < 5 else 3
+        out.append(epoch(s, START_LAT_MIN + 0.001 * s, START_LON_MIN, mode, 3, 1.2))
     return out
 
 
 def two_d():
     return [epoch(s, START_LAT_MIN - 0.002 * s, START_LON_MIN, 2, 3, 3.0)
-            for s in range(6)]
+            for s in range(5)]
 
 
 def no_fix():
-    return [epoch(s, 0, 0, 1, 0, 0) for s in range(6)]
+    return [epoch(s, 0, 0, 1, 0, 0) for s in range(4)]
 
 
-write("walk_3d.nmea", ["Ten 1 Hz epochs of a 3D fix, walking north-east; written by",
+write("walk_3d.nmea", ["Seven 1 Hz epochs of a 3D fix, walking north-east; written by",
                        "make_fixtures.py in this folder."], walk())
-write("lost_regained.nmea", ["A 3D fix for four epochs, none for four, then 3D again;",
+write("lost_regained.nmea", ["A 3D fix for three epochs, none for two, then 3D for three;",
                              "written by make_fixtures.py in this folder."], lost_regained())
-write("fix_2d.nmea", ["Six epochs of a 2D fix (no altitude), walking south; written by",
+write("fix_2d.nmea", ["Five epochs of a 2D fix (no altitude), walking south; written by",
                       "make_fixtures.py in this folder."], two_d())
-write("no_fix.nmea", ["Six epochs with satellites in view but no fix; written by",
+write("no_fix.nmea", ["Four epochs with satellites in view but no fix; written by",
                       "make_fixtures.py in this folder."], no_fix())
