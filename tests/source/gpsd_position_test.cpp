@@ -32,14 +32,14 @@ TEST(GpsdEndpoint, ParsesHostAndPort) {
         {"[::1]:3001", {{"::1", 3001}}},
         {"[fe80::1%wlan0]", {{"fe80::1%wlan0", 2947}}},
         {"host:65535", {{"host", 65535}}},
-        {"::1", std::nullopt},          // IPv6 without brackets
-        {"::1:2947", std::nullopt},     // ambiguous
-        {"[::1", std::nullopt},         // unclosed
-        {"[::1]2947", std::nullopt},    // no ':' before the port
-        {"[]:2947", std::nullopt},      // empty address
-        {"host:", std::nullopt},        // port missing
-        {"host:0", std::nullopt},       // out of range
-        {"host:65536", std::nullopt},   // out of range
+        {"::1", std::nullopt},         // IPv6 without brackets
+        {"::1:2947", std::nullopt},    // ambiguous
+        {"[::1", std::nullopt},        // unclosed
+        {"[::1]2947", std::nullopt},   // no ':' before the port
+        {"[]:2947", std::nullopt},     // empty address
+        {"host:", std::nullopt},       // port missing
+        {"host:0", std::nullopt},      // out of range
+        {"host:65536", std::nullopt},  // out of range
         {"host:99999999999", std::nullopt},
         {"host:12ab", std::nullopt},
         {"host:-1", std::nullopt},
@@ -104,8 +104,7 @@ TEST(GpsdFix, CountsOnlyA2DOr3DFixWithAPositionInRange) {
         {"mode not seen", Tpv(0), true, false, FixClass::None},
         {"undefined mode", Tpv(7), true, false, FixClass::None},
         {"negative mode", Tpv(-3), true, false, FixClass::None},
-        {"3D without a position", Tpv(3, std::nullopt, std::nullopt), false, false,
-         FixClass::None},
+        {"3D without a position", Tpv(3, std::nullopt, std::nullopt), false, false, FixClass::None},
         {"latitude out of range", Tpv(3, 91.0, 8.5), false, false, FixClass::None},
         {"longitude out of range", Tpv(2, 47.0, -180.5), false, false, FixClass::None},
         {"not a number", Tpv(3, std::nan(""), 8.5), false, false, FixClass::None},
@@ -213,8 +212,8 @@ struct Harness {
     Harness() {
         auto c = std::make_unique<ScriptedClient>(script);
         client = c.get();
-        source = std::make_unique<GpsdPosition>(clock, GpsdEndpoint{"gps.local", 3001},
-                                                std::move(c));
+        source =
+            std::make_unique<GpsdPosition>(clock, GpsdEndpoint{"gps.local", 3001}, std::move(c));
         source->onEvent = [this](const SourceEvent& e) { events.push_back(e); };
     }
     void Feed(const GpsdReport& report) {
@@ -262,8 +261,7 @@ TEST(GpsdPosition, RetriesARefusedConnectionEveryRetryPeriod) {
     EXPECT_EQ(h.source->Status().state, SourceState::Ready);
     EXPECT_TRUE(h.source->Status().reason.empty());
     // One LinkLost for the whole outage, one LinkRestored at the end.
-    EXPECT_EQ(h.Kinds(),
-              (std::vector{SourceEventKind::LinkLost, SourceEventKind::LinkRestored}));
+    EXPECT_EQ(h.Kinds(), (std::vector{SourceEventKind::LinkLost, SourceEventKind::LinkRestored}));
     EXPECT_NE(h.events[0].reason.find("gpsd"), std::string::npos);
 }
 

@@ -27,7 +27,9 @@ Fix At(std::int64_t ms, std::int32_t lat, std::int32_t lon, bool valid = true) {
     return fix;
 }
 
-Fix NoFixAt(std::int64_t ms) { return At(ms, 0, 0, false); }
+Fix NoFixAt(std::int64_t ms) {
+    return At(ms, 0, 0, false);
+}
 
 constexpr std::int32_t kDegree = 3600000;  // stored units per degree
 
@@ -49,24 +51,49 @@ TEST(PositionTrack, PlacesAScanAtItsMiddle) {
         {"middle exactly on a fix", walk, 1000, 3000, true, lat0 + 100, lon0 - 40, 2000},
         {"a third of the way, units rounded", walk, 1000, 3666, true, lat0 + 133, lon0 - 53, 2333},
         {"after the last fix: the last one", walk, 3000, 9000, true, lat0 + 200, lon0 - 80, 3000},
-        {"before the first fix, within reach: the first",
-         walk, 0, 1000, true, lat0, lon0, 1000},
+        {"before the first fix, within reach: the first", walk, 0, 1000, true, lat0, lon0, 1000},
         {"long before the first fix: none", walk, -9000, -8000, false, 0, 0, -1},
         {"empty track: none", {}, 0, 3000, false, 0, 0, -1},
         {"no fix reported at the middle: no fix",
          {At(1000, lat0, lon0), NoFixAt(2000), At(3000, lat0 + 200, lon0)},
-         2000, 2800, false, 0, 0, 2000},
+         2000,
+         2800,
+         false,
+         0,
+         0,
+         2000},
         {"fix lost after the middle: the fix before",
-         {At(1000, lat0, lon0), NoFixAt(2000)}, 1000, 2000, true, lat0, lon0, 1000},
+         {At(1000, lat0, lon0), NoFixAt(2000)},
+         1000,
+         2000,
+         true,
+         lat0,
+         lon0,
+         1000},
         {"gap too long to join: the fix before, with its age",
          {At(1000, lat0, lon0), At(1000 + PositionTrack::kMaxGapMs + 1, lat0 + 900, lon0)},
-         2000, 3000, true, lat0, lon0, 1000},
+         2000,
+         3000,
+         true,
+         lat0,
+         lon0,
+         1000},
         {"across the 180th meridian the short way",
          {At(1000, 0, 180 * kDegree - 100), At(2000, 0, -180 * kDegree + 100)},
-         1000, 2000, true, 0, 180 * kDegree, 1500},
+         1000,
+         2000,
+         true,
+         0,
+         180 * kDegree,
+         1500},
         {"across it the other way, wrapped into range",
          {At(1000, 0, -180 * kDegree + 100), At(2000, 0, 180 * kDegree - 300)},
-         1000, 2000, true, 0, -180 * kDegree - 100 + 360 * kDegree, 1500},
+         1000,
+         2000,
+         true,
+         0,
+         -180 * kDegree - 100 + 360 * kDegree,
+         1500},
     };
     for (const TrackCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -102,7 +129,8 @@ TEST(PositionTrack, KeepsReportsInTimeOrderAndBounded) {
     EXPECT_EQ(track.Size(), PositionTrack::kCapacity);
     // The newest are kept: the last one is still there.
     const std::int64_t last = 10000 + (PositionTrack::kCapacity + 49) * 1000;
-    EXPECT_EQ(track.At(last).latitudeUnits, static_cast<std::int32_t>(PositionTrack::kCapacity + 49));
+    EXPECT_EQ(track.At(last).latitudeUnits,
+              static_cast<std::int32_t>(PositionTrack::kCapacity + 49));
 }
 
 TEST(PositionTrack, QualityComesFromTheNearerFix) {
