@@ -133,7 +133,7 @@ void GpsdPosition::Start() {
     if (m_thread.joinable()) {
         return;
     }
-    m_thread = std::jthread([this](std::stop_token stop) { Run(std::move(stop)); });
+    m_thread = std::jthread([this](const std::stop_token& stop) { Run(stop); });
 }
 
 void GpsdPosition::Stop() {
@@ -147,7 +147,7 @@ void GpsdPosition::Stop() {
     }
 }
 
-void GpsdPosition::Run(std::stop_token stop) {
+void GpsdPosition::Run(const std::stop_token& stop) {
     while (!stop.stop_requested()) {
         Pass();
     }

@@ -71,7 +71,7 @@ public:
     bool Apply(const GpsdReport& report);
 
 private:
-    void Run(std::stop_token stop);
+    void Run(const std::stop_token& stop);
     void Emit(SourceEventKind kind, std::string reason = {});
     void SetStatus(SourceState state, std::string reason);
 

@@ -1,6 +1,10 @@
 #include "source/gpsd/LibgpsClient.h"
 
 #include <gps.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
@@ -23,6 +27,55 @@ std::optional<double> Finite(double value) {
 std::string ErrorText(int code) {
     const char* text = gps_errstr(code);
     return text != nullptr ? text : "unknown error";
+}
+
+// libgps connects with a blocking connect, which to a host that drops
+// packets takes minutes, and the source's thread could not stop meanwhile.
+// A connection attempt of our own, given up after this long, goes first.
+constexpr int kConnectTimeoutMs = 2000;
+
+// Tries to reach host:port within kConnectTimeoutMs. Returns nothing when it
+// answered, else why not in words.
+std::optional<std::string> Probe(const std::string& host, const std::string& port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    const int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    if (rc != 0) {
+        return std::string(gai_strerror(rc));
+    }
+    std::string why = "no address";
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        const int fd =
+            socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) {
+            why = std::strerror(errno);
+            continue;
+        }
+        int error = 0;
+        if (connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+            error = errno;
+            if (error == EINPROGRESS) {
+                pollfd p{fd, POLLOUT, 0};
+                const int ready = poll(&p, 1, kConnectTimeoutMs);
+                socklen_t size = sizeof error;
+                if (ready <= 0) {
+                    error = ETIMEDOUT;
+                } else if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size) != 0) {
+                    error = errno;
+                }
+            }
+        }
+        close(fd);
+        if (error == 0) {
+            freeaddrinfo(found);
+            return std::nullopt;
+        }
+        why = error == ETIMEDOUT ? "no answer" : std::strerror(error);
+    }
+    freeaddrinfo(found);
+    return why;
 }
 
 }  // namespace
@@ -63,6 +116,9 @@ LibgpsClient::~LibgpsClient() {
 
 std::optional<std::string> LibgpsClient::Open(const std::string& host, const std::string& port) {
     Close();
+    if (auto unreachable = Probe(host, port)) {
+        return unreachable;
+    }
     std::memset(m_data.get(), 0, sizeof(gps_data_t));
     errno = 0;
     if (gps_open(host.c_str(), port.c_str(), m_data.get()) != 0) {

@@ -86,7 +86,8 @@ protected:
         ASSERT_NE(port, 0);
         const std::string failure = fake.Start(Log(log), port);
         ASSERT_TRUE(failure.empty()) << failure;
-        source = std::make_unique<GpsdPosition>(clock, GpsdEndpoint{"127.0.0.1", static_cast<std::uint16_t>(port)});
+        source = std::make_unique<GpsdPosition>(
+            clock, GpsdEndpoint{"127.0.0.1", static_cast<std::uint16_t>(port)});
         recorder = std::make_unique<Recorder>(*source);
         startedMs = clock.NowMs();
         source->Start();
@@ -107,7 +108,9 @@ protected:
 };
 
 // The second of the log's epoch a fix came from (the logs start at 10:00:00).
-int Epoch(const Fix& fix) { return fix.second; }
+int Epoch(const Fix& fix) {
+    return fix.second;
+}
 
 bool IsDate(const Fix& f) {
     return f.year == 2024 && f.month == 1 && f.day == 2 && f.hour == 10 && f.minute == 0;
@@ -116,9 +119,9 @@ bool IsDate(const Fix& f) {
 TEST_F(GpsdReplay, ReportsTheFixesOfAWalk) {
     Play("walk_3d.nmea");
     const int last = 6;
-    ASSERT_TRUE(recorder->WaitForFix(
-        [&](const Fix& f) { return f.valid && f.fixClass == FixClass::Fix3D && Epoch(f) == last; }))
-        << "no 3D fix from the log's last epoch";
+    ASSERT_TRUE(recorder->WaitForFix([&](const Fix& f) {
+        return f.valid && f.fixClass == FixClass::Fix3D && Epoch(f) == last;
+    })) << "no 3D fix from the log's last epoch";
     const std::int64_t endedMs = clock.NowMs();
     EXPECT_EQ(source->Status().state, SourceState::Ready);
 
@@ -245,7 +248,8 @@ TEST_F(GpsdReplay, LosesAndRegainsTheFix) {
 TEST_F(GpsdReplay, ShowsLostWhileGpsdIsAwayAndRecovers) {
     // Nothing listens yet: Lost, with what to check.
     port = GpsFake::FreePort();
-    source = std::make_unique<GpsdPosition>(clock, GpsdEndpoint{"127.0.0.1", static_cast<std::uint16_t>(port)});
+    source = std::make_unique<GpsdPosition>(
+        clock, GpsdEndpoint{"127.0.0.1", static_cast<std::uint16_t>(port)});
     recorder = std::make_unique<Recorder>(*source);
     source->Start();
     ASSERT_TRUE(recorder->WaitFor([&] { return source->Status().state == SourceState::Lost; }));

@@ -72,12 +72,19 @@ public:
     std::string Start(const std::string& log, int port, int lingerSeconds = 30) {
         Stop();
         m_port = port;
-        m_errors = std::filesystem::temp_directory_path() /
-                   ("ketrion_gpsfake_" + std::to_string(::getpid()) + "_" + std::to_string(port) +
-                    ".err");
-        const std::vector<std::string> args = {"gpsfake", "-1", "-q", "-c", "0.5", "-P",
-                                               std::to_string(port), "-W",
-                                               std::to_string(lingerSeconds), log};
+        m_errors =
+            std::filesystem::temp_directory_path() /
+            ("ketrion_gpsfake_" + std::to_string(::getpid()) + "_" + std::to_string(port) + ".err");
+        const std::vector<std::string> args = {"gpsfake",
+                                               "-1",
+                                               "-q",
+                                               "-c",
+                                               "0.5",
+                                               "-P",
+                                               std::to_string(port),
+                                               "-W",
+                                               std::to_string(lingerSeconds),
+                                               log};
         // Everything the child needs is made before fork: another thread may
         // hold the allocator's lock at that moment.
         std::vector<char*> argv;
