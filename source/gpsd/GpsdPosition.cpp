@@ -8,6 +8,7 @@
 
 #include "engine/Location.h"
 #include "platform/Clock.h"
+#include "source/FixHealth.h"
 #include "source/gpsd/LibgpsClient.h"
 
 namespace ketrion::source {
@@ -248,6 +249,21 @@ bool GpsdPosition::Apply(const GpsdReport& report) {
             }
             fix->satellitesUsed = m_satellitesUsed;
             fix->satellitesSeen = m_satellitesSeen;
+            // gpsd sends a TPV for each sentence of a receiver's cycle, the
+            // first often before the error estimate and height are known:
+            // those carry over from the fix just before, in the same mode,
+            // so they do not blink out once a second.
+            const Fix& last = m_current;
+            if (fix->valid && last.valid && last.mode == fix->mode &&
+                now - last.receivedMs <= kStaleFixMs) {
+                if (!fix->ephMetres) {
+                    fix->ephMetres = last.ephMetres;
+                }
+                if (!fix->altitudeMetres && fix->fixClass == FixClass::Fix3D) {
+                    fix->altitudeMetres = last.altitudeMetres;
+                    fix->heightRaw = last.heightRaw;
+                }
+            }
             m_current = *fix;
             m_track.Add(*fix);
             return true;

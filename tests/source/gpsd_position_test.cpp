@@ -337,5 +337,31 @@ TEST(GpsdPosition, FollowsFixesAndSatellitesAndRecoversFromALostConnection) {
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), SourceEventKind::LinkRestored), 2);
 }
 
+TEST(GpsdPosition, ErrorAndHeightDoNotBlinkOutBetweenSentencesOfOneCycle) {
+    Harness h;
+    GpsdReport bare = Tpv(3, 47.0, 8.0);  // the first TPV of a cycle, from RMC alone
+    bare.ephMetres.reset();
+    bare.altitudeHaeMetres.reset();
+    bare.altitudeMslMetres.reset();
+
+    h.source->Apply(Tpv(3, 47.0, 8.0));
+    h.clock.Advance(1000);
+    h.source->Apply(bare);
+    EXPECT_EQ(h.source->Current().ephMetres, 7.5);
+    EXPECT_EQ(h.source->Current().altitudeMetres, 432.1);
+    EXPECT_EQ(h.source->Current().heightRaw, 48010);
+
+    // Not into another mode, nor from a fix too old to vouch for it.
+    GpsdReport bare2d = bare;
+    bare2d.mode = 2;
+    h.source->Apply(bare2d);
+    EXPECT_FALSE(h.source->Current().ephMetres);
+    h.source->Apply(Tpv(3, 47.0, 8.0));
+    h.clock.Advance(kStaleFixMs + 1);
+    h.source->Apply(bare);
+    EXPECT_FALSE(h.source->Current().ephMetres);
+    EXPECT_FALSE(h.source->Current().altitudeMetres);
+}
+
 }  // namespace
 }  // namespace ketrion::source

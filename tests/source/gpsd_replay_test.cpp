@@ -144,8 +144,8 @@ TEST_F(GpsdReplay, ReportsTheFixesOfAWalk) {
         previousMs = f.receivedMs;
         epochs.insert(Epoch(f));
         if (f.fixClass == FixClass::Fix3D && f.ephMetres) {
-            if (!firstEph) {
-                firstEph = f.ephMetres;
+            if (Epoch(f) <= 2) {
+                firstEph = f.ephMetres;  // HDOP 1.0
             }
             lastEph = f.ephMetres;
         }
