@@ -1,0 +1,287 @@
+#include "source/gpsd/GpsdPosition.h"
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <limits>
+#include <utility>
+
+#include "engine/Location.h"
+#include "platform/Clock.h"
+#include "source/FixHealth.h"
+#include "source/gpsd/LibgpsClient.h"
+
+namespace ketrion::source {
+namespace {
+
+// gpsd's fix modes.
+constexpr int kMode2D = 2;
+constexpr int kMode3D = 3;
+// Largest UTC time taken as a date: the end of year 9999 (the record keeps
+// the year in 16 bits; later "times" are garbage).
+constexpr std::int64_t kLastSecond = 253402300799;
+
+// A non-negative measurement as a 16-bit field, saturated.
+std::uint16_t Saturated16(double value) {
+    if (!(value > 0.0)) {
+        return 0;
+    }
+    return static_cast<std::uint16_t>(std::min(std::round(value), 65535.0));
+}
+
+std::int32_t Saturated32(double value) {
+    const double rounded = std::round(value);
+    if (!(rounded > -2147483648.0)) {
+        return std::numeric_limits<std::int32_t>::min();
+    }
+    if (rounded > 2147483647.0) {
+        return std::numeric_limits<std::int32_t>::max();
+    }
+    return static_cast<std::int32_t>(rounded);
+}
+
+void SetUtc(Fix& fix, std::int64_t seconds) {
+    if (seconds <= 0 || seconds > kLastSecond) {
+        return;
+    }
+    const auto t = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    if (gmtime_r(&t, &utc) == nullptr) {
+        return;
+    }
+    fix.year = static_cast<std::uint16_t>(utc.tm_year + 1900);
+    fix.month = static_cast<std::uint8_t>(utc.tm_mon + 1);
+    fix.day = static_cast<std::uint8_t>(utc.tm_mday);
+    fix.hour = static_cast<std::uint8_t>(utc.tm_hour);
+    fix.minute = static_cast<std::uint8_t>(utc.tm_min);
+    fix.second = static_cast<std::uint8_t>(utc.tm_sec);
+}
+
+std::optional<double> NonNegative(const std::optional<double>& value) {
+    if (value && std::isfinite(*value) && *value >= 0.0) {
+        return value;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<Fix> FixFromTpv(const GpsdReport& report, std::int64_t receivedMs) {
+    Fix fix;
+    fix.receivedMs = receivedMs;
+    // A mode gpsd does not define is taken as "not seen", never as a fix.
+    fix.mode = report.mode >= 0 && report.mode <= kMode3D ? report.mode : 0;
+    if (report.timeSeconds) {
+        SetUtc(fix, *report.timeSeconds);
+    }
+    if (*fix.mode < kMode2D) {
+        return fix;  // no fix: valid stays false
+    }
+    const bool inRange = report.latitude && report.longitude && std::isfinite(*report.latitude) &&
+                         std::isfinite(*report.longitude) && std::fabs(*report.latitude) <= 90.0 &&
+                         std::fabs(*report.longitude) <= 180.0;
+    if (!inRange) {
+        return std::nullopt;
+    }
+    fix.valid = true;
+    fix.latitude = *report.latitude;
+    fix.longitude = *report.longitude;
+    fix.latitudeUnits = gps::UnitsFromDegrees(fix.latitude);
+    fix.longitudeUnits = gps::UnitsFromDegrees(fix.longitude);
+    fix.fixClass = *fix.mode == kMode3D ? FixClass::Fix3D : FixClass::Fix2D;
+    fix.ephMetres = NonNegative(report.ephMetres);
+
+    // The record's units, as the board gives them: cm/s, 0.1 degree, and the
+    // height above the ellipsoid in cm. Heights only mean something in 3D.
+    const double speed = report.speedMetresPerSecond.value_or(0.0);
+    if (std::isfinite(speed)) {
+        fix.speed2D = Saturated16(speed * 100.0);
+        const double climb = report.climbMetresPerSecond.value_or(0.0);
+        fix.speed3D = Saturated16(std::hypot(speed, std::isfinite(climb) ? climb : 0.0) * 100.0);
+    }
+    if (report.trackDegrees && std::isfinite(*report.trackDegrees)) {
+        const double track = std::fmod(std::fmod(*report.trackDegrees, 360.0) + 360.0, 360.0);
+        fix.heading = static_cast<std::uint16_t>(std::lround(track * 10.0) % 3600);
+    }
+    if (*fix.mode == kMode3D) {
+        const auto finite = [](const std::optional<double>& v) {
+            return v && std::isfinite(*v) ? v : std::nullopt;
+        };
+        if (auto hae = finite(report.altitudeHaeMetres)) {
+            fix.heightRaw = Saturated32(*hae * 100.0);
+        }
+        fix.altitudeMetres = finite(report.altitudeMslMetres);
+        if (!fix.altitudeMetres) {
+            fix.altitudeMetres = finite(report.altitudeHaeMetres);
+        }
+    }
+    return fix;
+}
+
+GpsdPosition::GpsdPosition(Clock& clock, GpsdEndpoint endpoint)
+    : GpsdPosition(clock, std::move(endpoint), std::make_unique<LibgpsClient>()) {}
+
+GpsdPosition::GpsdPosition(Clock& clock, GpsdEndpoint endpoint, std::unique_ptr<GpsdClient> client)
+    : m_clock(clock), m_endpoint(std::move(endpoint)), m_client(std::move(client)) {
+    m_status = {SourceState::Reconnecting, "connecting to gpsd at " + m_endpoint.ToString()};
+}
+
+GpsdPosition::~GpsdPosition() {
+    Stop();
+}
+
+void GpsdPosition::Start() {
+    if (m_thread.joinable()) {
+        return;
+    }
+    m_thread = std::jthread([this](const std::stop_token& stop) { Run(stop); });
+}
+
+void GpsdPosition::Stop() {
+    if (m_thread.joinable()) {
+        m_thread.request_stop();
+        m_thread.join();
+    }
+    if (m_connected) {
+        m_client->Close();
+        m_connected = false;
+    }
+}
+
+void GpsdPosition::Run(const std::stop_token& stop) {
+    while (!stop.stop_requested()) {
+        Pass();
+    }
+}
+
+SourceStatus GpsdPosition::Status() const {
+    std::lock_guard lock(m_mutex);
+    return m_status;
+}
+
+Fix GpsdPosition::Current() const {
+    std::lock_guard lock(m_mutex);
+    return m_current;
+}
+
+Fix GpsdPosition::FixFor(std::int64_t startedMs, std::int64_t endedMs) const {
+    std::lock_guard lock(m_mutex);
+    Fix fix = m_track.FixFor(startedMs, endedMs);
+    if (!fix.valid && fix.receivedMs < 0) {
+        // Nothing in the track yet: the satellites are still worth showing.
+        fix.satellitesUsed = m_satellitesUsed;
+        fix.satellitesSeen = m_satellitesSeen;
+    }
+    return fix;
+}
+
+void GpsdPosition::Emit(SourceEventKind kind, std::string reason) {
+    if (onEvent) {
+        onEvent(SourceEvent{kind, std::move(reason)});
+    }
+}
+
+void GpsdPosition::SetStatus(SourceState state, std::string reason) {
+    std::lock_guard lock(m_mutex);
+    m_status = {state, std::move(reason)};
+}
+
+GpsdPosition::PassResult GpsdPosition::Pass() {
+    const std::int64_t now = m_clock.NowMs();
+    if (!m_connected) {
+        if (now < m_nextAttemptMs) {
+            const auto wait = std::min<std::int64_t>(m_nextAttemptMs - now, kWaitMs);
+            m_clock.SleepMs(static_cast<unsigned>(wait));
+            return PassResult::Waiting;
+        }
+        const std::optional<std::string> failure =
+            m_client->Open(m_endpoint.host, std::to_string(m_endpoint.port));
+        if (failure) {
+            m_nextAttemptMs = now + kRetryMs;
+            const std::string reason = "cannot connect to gpsd at " + m_endpoint.ToString() + " (" +
+                                       *failure +
+                                       "): check that gpsd is running and the GPS receiver is "
+                                       "plugged in";
+            const bool wasLost = Status().state == SourceState::Lost;
+            SetStatus(SourceState::Lost, reason);
+            if (!wasLost) {
+                Emit(SourceEventKind::LinkLost, reason);
+            }
+            return PassResult::ConnectFailed;
+        }
+        m_connected = true;
+        SetStatus(SourceState::Ready, {});
+        Emit(SourceEventKind::LinkRestored);
+        return PassResult::Connected;
+    }
+
+    GpsdReport report;
+    std::string error;
+    switch (m_client->Read(kWaitMs, report, error)) {
+        case GpsdClient::ReadResult::Report:
+            if (Apply(report)) {
+                Emit(SourceEventKind::PositionUpdate);
+            }
+            return PassResult::Report;
+        case GpsdClient::ReadResult::Nothing:
+            return PassResult::Idle;
+        case GpsdClient::ReadResult::Lost:
+            break;
+    }
+    m_client->Close();
+    m_connected = false;
+    m_nextAttemptMs = now + kRetryMs;
+    const std::string reason = "lost the connection to gpsd at " + m_endpoint.ToString() + " (" +
+                               error + "): check that gpsd is still running";
+    SetStatus(SourceState::Lost, reason);
+    Emit(SourceEventKind::LinkLost, reason);
+    return PassResult::Lost;
+}
+
+bool GpsdPosition::Apply(const GpsdReport& report) {
+    const std::int64_t now = m_clock.NowMs();
+    std::lock_guard lock(m_mutex);
+    switch (report.kind) {
+        case GpsdReport::Kind::Tpv: {
+            std::optional<Fix> fix = FixFromTpv(report, now);
+            if (!fix) {
+                return false;
+            }
+            fix->satellitesUsed = m_satellitesUsed;
+            fix->satellitesSeen = m_satellitesSeen;
+            // gpsd sends a TPV for each sentence of a receiver's cycle, the
+            // first often before the error estimate and height are known:
+            // those carry over from the fix just before, in the same mode,
+            // so they do not blink out once a second.
+            const Fix& last = m_current;
+            if (fix->valid && last.valid && last.mode == fix->mode &&
+                now - last.receivedMs <= kStaleFixMs) {
+                if (!fix->ephMetres) {
+                    fix->ephMetres = last.ephMetres;
+                }
+                if (!fix->altitudeMetres && fix->fixClass == FixClass::Fix3D) {
+                    fix->altitudeMetres = last.altitudeMetres;
+                    fix->heightRaw = last.heightRaw;
+                }
+            }
+            m_current = *fix;
+            m_track.Add(*fix);
+            return true;
+        }
+        case GpsdReport::Kind::Sky: {
+            const auto count = [](const std::optional<int>& v) {
+                return v && *v >= 0 ? v : std::nullopt;
+            };
+            m_satellitesUsed = count(report.satellitesUsed);
+            m_satellitesSeen = count(report.satellitesSeen);
+            m_current.satellitesUsed = m_satellitesUsed;
+            m_current.satellitesSeen = m_satellitesSeen;
+            return true;
+        }
+        case GpsdReport::Kind::Other:
+            break;
+    }
+    return false;
+}
+
+}  // namespace ketrion::source

@@ -1,0 +1,98 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "source/PositionSource.h"
+#include "source/PositionTrack.h"
+#include "source/gpsd/GpsdClient.h"
+#include "source/gpsd/GpsdEndpoint.h"
+
+namespace ketrion {
+class Clock;
+}
+
+namespace ketrion::source {
+
+// Positions from gpsd. Its own thread connects, asks for JSON reports and
+// reads TPV (the fix) and SKY (the satellites); a fix counts only in 2D or
+// 3D mode. Callers on any thread get copies under a small mutex, so nothing
+// they call waits on gpsd. A lost connection (or gpsd not running) is the
+// Lost state, with what to check, and is retried every kRetryMs.
+//
+// Threads: Start/Stop on the owner's thread; Pass and Apply on the source's
+// thread, or on a test's thread when it drives them without starting one.
+class GpsdPosition final : public PositionSource {
+public:
+    // A lost or refused connection is tried again this often: soon enough
+    // that a restarted gpsd is back within moments, rarely enough to cost
+    // nothing while it is away.
+    static constexpr std::int64_t kRetryMs = 2000;
+    // Longest single wait for gpsd's data (or before the next attempt), so
+    // Stop is prompt.
+    static constexpr int kWaitMs = 250;
+
+    // Through libgps.
+    GpsdPosition(Clock& clock, GpsdEndpoint endpoint);
+    // Through `client` (tests).
+    GpsdPosition(Clock& clock, GpsdEndpoint endpoint, std::unique_ptr<GpsdClient> client);
+    ~GpsdPosition() override;
+    GpsdPosition(const GpsdPosition&) = delete;
+    GpsdPosition& operator=(const GpsdPosition&) = delete;
+
+    void Start() override;
+    void Stop() override;
+
+    std::string Kind() const override { return "gpsd"; }
+    SourceStatus Status() const override;
+    Fix Current() const override;
+    // Interpolated at the scan's middle from the recent fixes.
+    Fix FixFor(std::int64_t startedMs, std::int64_t endedMs) const override;
+
+    const GpsdEndpoint& Endpoint() const { return m_endpoint; }
+
+    // What one pass of the thread did.
+    enum class PassResult : std::uint8_t {
+        Connected,      // a connection was made
+        ConnectFailed,  // an attempt failed; the next one is kRetryMs away
+        Waiting,        // not connected, waiting for the next attempt
+        Report,         // a message was read and applied
+        Idle,           // connected, nothing arrived within kWaitMs
+        Lost,           // the connection failed; closed
+    };
+    // One step: connect when due, else wait for and read one message.
+    PassResult Pass();
+    // Takes one decoded message, as the thread does after a read. Returns
+    // true when it changed the position or satellites (a PositionUpdate).
+    bool Apply(const GpsdReport& report);
+
+private:
+    void Run(const std::stop_token& stop);
+    void Emit(SourceEventKind kind, std::string reason = {});
+    void SetStatus(SourceState state, std::string reason);
+
+    Clock& m_clock;
+    const GpsdEndpoint m_endpoint;
+    std::unique_ptr<GpsdClient> m_client;  // used by the source's thread only
+    bool m_connected = false;              // source's thread only
+    std::int64_t m_nextAttemptMs = 0;      // source's thread only
+
+    mutable std::mutex m_mutex;  // guards what follows
+    SourceStatus m_status;
+    Fix m_current;
+    PositionTrack m_track;
+    std::optional<int> m_satellitesUsed;
+    std::optional<int> m_satellitesSeen;
+
+    std::jthread m_thread;
+};
+
+// The Fix a TPV report stands for, arrived at `receivedMs`; nothing for a
+// report that cannot be used (a 2D/3D mode without a position in range).
+std::optional<Fix> FixFromTpv(const GpsdReport& report, std::int64_t receivedMs);
+
+}  // namespace ketrion::source
