@@ -1,6 +1,8 @@
 #include "source/SurveySession.h"
 
 #include "platform/Clock.h"
+#include "source/FixHealth.h"
+#include "source/PositionTrack.h"
 #include "platform/Sound.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
@@ -99,12 +101,9 @@ SurveySession::PlanPoint SurveySession::TakeReading() {
     return at;
 }
 
-std::string SurveySession::FixFlag(const source::Fix& fix, std::int64_t nowMs) {
-    if (!fix.valid)
-        return "no-fix";
-    if (fix.receivedMs >= 0 && nowMs - fix.receivedMs > kStaleFixMs)
-        return "stale";
-    return {};
+std::string SurveySession::FixFlag(const source::Fix& fix, std::int64_t atMs) {
+    const source::FixHealth health = source::ClassifyFix(fix, atMs);
+    return health == source::FixHealth::Ok ? std::string() : source::FixHealthName(health);
 }
 
 void SurveySession::OnScan(const source::ScanResult& result) {
@@ -122,7 +121,11 @@ void SurveySession::OnScan(const source::ScanResult& result) {
     placement.planY = placement.y;
     placement.scanSource = m_scan.Kind();
     placement.method = m_position.Kind();
-    placement.fixFlag = FixFlag(fix, result.endedMs);
+    // A fix placed at the scan's middle is judged as it stood then.
+    placement.fixFlag = FixFlag(fix, m_position.KeepsTrack()
+                                         ? source::PositionTrack::ScanMiddleMs(result.startedMs,
+                                                                               result.endedMs)
+                                         : result.endedMs);
     placement.scanStartMs = result.startedMs;
     placement.scanEndMs = result.endedMs;
     m_data.RecordPoint(fix, result.readings, placement);

@@ -28,10 +28,6 @@ class Sound;
 // waiting on the disk.
 class SurveySession {
 public:
-    // A fix older than this is stale: the receivers report at 1 Hz, so five
-    // missed reports mean the position no longer follows the surveyor.
-    static constexpr std::int64_t kStaleFixMs = 5000;
-
     // Where a reading is drawn on the plan.
     struct PlanPoint {
         std::int32_t x = 0;
@@ -94,8 +90,8 @@ public:
     // that paces itself gets its next scan as soon as one ended.
     void OnSourceEvent(const source::SourceEvent& event);
 
-    // "", "no-fix" or "stale" for a fix at `nowMs`.
-    static std::string FixFlag(const source::Fix& fix, std::int64_t nowMs);
+    // "", "no-fix" or "stale" for a fix as it stood at `atMs`.
+    static std::string FixFlag(const source::Fix& fix, std::int64_t atMs);
 
 private:
     source::ScanSource& m_scan;

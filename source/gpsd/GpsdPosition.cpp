@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <limits>
 #include <utility>
@@ -282,6 +283,30 @@ bool GpsdPosition::Apply(const GpsdReport& report) {
             break;
     }
     return false;
+}
+
+std::string GpsdPosition::StatusLine() const {
+    const Fix fix = Current();
+    const SourceStatus status = Status();
+    if (status.state == SourceState::Lost)
+        return "gpsd: " + status.reason;
+    if (fix.receivedMs < 0)
+        return "gpsd: waiting for a GPS fix";
+    if (!fix.valid)
+        return "gpsd: no fix, waiting for a GPS fix";
+    char text[160];
+    std::snprintf(text, sizeof text, "gpsd %s  %.6f %c  %.6f %c",
+                  fix.fixClass == FixClass::Fix3D ? "3D" : "2D", std::fabs(fix.latitude),
+                  fix.latitude < 0 ? 'S' : 'N', std::fabs(fix.longitude),
+                  fix.longitude < 0 ? 'W' : 'E');
+    std::string line = text;
+    if (fix.satellitesUsed)
+        line += "  " + std::to_string(*fix.satellitesUsed) + " sats";
+    if (fix.ephMetres) {
+        std::snprintf(text, sizeof text, "  %.1f m", *fix.ephMetres);
+        line += text;
+    }
+    return line;
 }
 
 }  // namespace ketrion::source

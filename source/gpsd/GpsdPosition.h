@@ -52,6 +52,10 @@ public:
     Fix Current() const override;
     // Interpolated at the scan's middle from the recent fixes.
     Fix FixFor(std::int64_t startedMs, std::int64_t endedMs) const override;
+    // Points are placed at the middle of their scan, from the track.
+    bool KeepsTrack() const override { return true; }
+    // "gpsd 3D  51.477800 N  0.001500 W  9 sats  4.0 m", or what is missing.
+    std::string StatusLine() const override;
 
     const GpsdEndpoint& Endpoint() const { return m_endpoint; }
 

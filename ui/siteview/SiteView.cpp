@@ -21,6 +21,7 @@
 #include "engine/Location.h"
 #include "platform/Clock.h"
 #include "platform/Sound.h"
+#include "source/FixHealth.h"
 #include "source/SurveySession.h"
 #include "source/board/BoardSource.h"
 #include "survey/SiteData.h"
@@ -935,7 +936,7 @@ QString CSiteView::LocationBandText() const {
     QString line = QString::fromStdString(m_services.position.StatusLine());
     if (fix.receivedMs >= 0) {
         const std::int64_t ageMs = m_services.clock.NowMs() - fix.receivedMs;
-        if (ageMs > SurveySession::kStaleFixMs) {
+        if (ageMs > source::kStaleFixMs) {
             line += QStringLiteral(" (no GPS for %1 s)").arg(static_cast<long long>(ageMs / 1000));
         }
     }
