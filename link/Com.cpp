@@ -32,6 +32,7 @@ void CCom::Attach(std::unique_ptr<SerialPort> newPort) {
         port->Close();
     }
     port = std::move(newPort);
+    Publish({});
 }
 
 void CCom::SetReopen(ReopenMode mode, Opener opener) {
@@ -39,23 +40,53 @@ void CCom::SetReopen(ReopenMode mode, Opener opener) {
     m_opener = std::move(opener);
 }
 
-void CCom::DropPort() {
+void CCom::DropPort(const std::string& reason) {
     if (port) {
         port->Close();
         port.reset();
     }
+    Publish(reason);
 }
 
 bool CCom::Reopen(std::string* why) {
     if (!m_opener) {
         return false;
     }
-    std::unique_ptr<SerialPort> fresh = m_opener(why);
+    std::string cause;
+    std::unique_ptr<SerialPort> fresh = m_opener(&cause);
     if (!fresh || !fresh->IsOpen()) {
+        if (cause.empty()) {
+            cause = "the port could not be opened again";
+        }
+        if (why != nullptr) {
+            *why = cause;
+        }
+        Publish(cause);
         return false;
     }
     Attach(std::move(fresh));
     return true;
+}
+
+void CCom::Publish(const std::string& problem) {
+    const bool open = port && port->IsOpen();
+    bool changed = m_portOpen.exchange(open) != open;
+    {
+        std::lock_guard lock(m_problemMutex);
+        const std::string now = open ? std::string() : problem;
+        if (now != m_problem) {
+            m_problem = now;
+            changed = true;
+        }
+    }
+    if (changed && onPortChange) {
+        onPortChange();
+    }
+}
+
+std::string CCom::PortProblem() const {
+    std::lock_guard lock(m_problemMutex);
+    return m_problem;
 }
 
 bool CCom::Queue(const std::uint8_t* bytes, std::uint32_t length, bool keepAlive) {

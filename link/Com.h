@@ -61,14 +61,30 @@ public:
     // How a lost port is opened again; set by Open/OpenPath, or by tests.
     void SetReopen(ReopenMode mode, Opener opener);
     ReopenMode Reopening() const { return m_reopenMode; }
-    // Link thread: closes and drops the current port (after a loss).
-    void DropPort();
-    // Link thread: opens the port again with the opener; true when it is open.
+    // Link thread: closes and drops the current port (after a loss);
+    // `reason` (why it was lost) becomes the PortProblem.
+    void DropPort(const std::string& reason = {});
+    // Link thread: opens the port again with the opener; true when it is
+    // open. A failure's cause ("cannot open /dev/ttyUSB0: Permission
+    // denied") goes to *why and becomes the PortProblem.
     bool Reopen(std::string* why);
-    // The port, or null when none was opened.
+    // The port, or null when none was opened. The thread that holds the port
+    // only (the owner before the link thread runs, then the link thread).
     SerialPort* Port() { return port.get(); }
+
+    // What any thread may ask about the port. The holder of the port
+    // publishes it whenever it opens, attaches or drops one, so asking never
+    // touches the port itself (which the link thread replaces after a loss).
+    //
     // True when a port is held and open.
-    bool IsPortOpen() const { return port && port->IsOpen(); }
+    bool IsPortOpen() const { return m_portOpen.load(); }
+    // Why no port is open: the loss, then why the latest attempt to open it
+    // again failed, or why the first opening failed; empty while one is open.
+    std::string PortProblem() const;
+    // Called on the publishing thread whenever IsPortOpen or PortProblem
+    // change; like the engine's notify it must only post, never draw or block.
+    // Set by the owner before the link thread starts.
+    std::function<void()> onPortChange;
 
     // Copies the bytes into the slot, replacing a request not yet written, and
     // wakes the link thread. Returns false (and queues nothing) only when
@@ -98,11 +114,18 @@ public:
     // Makes the next idle pass restart the keep-alive clock instead of testing it.
     std::atomic<bool> restartTimer{true};
 
-    // The open port ("portHandle"); null or not open means no line.
-    std::unique_ptr<SerialPort> port;
-
 private:
     friend class LinkThread;
+
+    // Makes the port's state visible to other threads.
+    void Publish(const std::string& problem);
+
+    // The open port ("portHandle"); null or not open means no line. The
+    // holder's thread only; others ask IsPortOpen and PortProblem.
+    std::unique_ptr<SerialPort> port;
+    std::atomic<bool> m_portOpen{false};
+    mutable std::mutex m_problemMutex;  // guards m_problem
+    std::string m_problem;
 
     struct Entry {
         std::uint8_t bytes[frame::kMaxOutgoing] = {};

@@ -126,6 +126,7 @@ void CCom::OpenPath(const std::string& path, Prompt& prompt) {
     // system error) goes to the log for whoever has to fix the setup.
     std::fprintf(stderr, "ketrion: %s\n", serial->LastError().c_str());
     Attach(nullptr);
+    Publish(serial->LastError());
     prompt.Message(status == PosixSerialPort::OpenStatus::CannotConfigure ? kSettingsRefusedMessage
                                                                           : kCannotOpenMessage);
 }

@@ -137,7 +137,7 @@ void LinkThread::HandleLoss(std::int64_t nowMs) {
     if (reason.empty()) {
         reason = "the line failed";
     }
-    m_com.DropPort();
+    m_com.DropPort(reason);
     // Whatever waits was meant for the board that went away; a frame cut by
     // the loss is not completed by the first bytes of the next connection.
     m_com.ClearRequests();

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -320,6 +322,96 @@ TEST(LinkThreadLoss, ClosesTheLostPortAndReopensItWhenItComesBack) {
     EXPECT_EQ(rig.engine.linkState.load(), LinkState::Connected);
     ASSERT_EQ(rig.events.size(), 2u);
     EXPECT_EQ(rig.events[1].kind, EngineEventKind::LinkRestored);
+}
+
+// What the user interface shows of the port: open or not, and why not (the
+// loss, then each different reason a reopening failed), with a call to the
+// owner's hook for every change and none for a failure that repeats.
+TEST(LinkThreadLoss, ThePortStateAndWhyAReopeningFailedArePublished) {
+    Rig rig;
+    int changes = 0;
+    rig.com.onPortChange = [&] { ++changes; };
+    const char* const failures[] = {"cannot open /dev/ttyUSB0: Permission denied",
+                                    "cannot open /dev/ttyUSB0: Permission denied",
+                                    "cannot open /dev/ttyUSB0: Device or resource busy", nullptr};
+    int attempt = 0;
+    rig.com.SetReopen(CCom::ReopenMode::RetryPath, [&](std::string* why) {
+        const char* failure = failures[attempt++];
+        if (failure == nullptr) {
+            return std::unique_ptr<SerialPort>(std::make_unique<ScriptedPort>());
+        }
+        *why = failure;
+        return std::unique_ptr<SerialPort>();
+    });
+    EXPECT_TRUE(rig.com.IsPortOpen());
+    EXPECT_EQ(rig.com.PortProblem(), "");
+
+    rig.link.Pass();
+    rig.port->HangUp("hang-up on /dev/ttyUSB0");
+    EXPECT_EQ(rig.link.Pass(), Result::Lost);
+    rig.port = nullptr;
+    EXPECT_FALSE(rig.com.IsPortOpen());
+    EXPECT_EQ(rig.com.PortProblem(), "hang-up on /dev/ttyUSB0");
+    EXPECT_EQ(changes, 1);
+
+    std::vector<std::string> seen;
+    while (attempt < 3) {
+        const int before = attempt;
+        rig.link.Pass();
+        if (attempt != before)
+            seen.push_back(rig.com.PortProblem());
+        EXPECT_FALSE(rig.com.IsPortOpen());
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{failures[0], failures[1], failures[2]}));
+    EXPECT_EQ(changes, 3);
+
+    ASSERT_GT(rig.RunUntil(Result::Reopened, 100), 0);
+    EXPECT_TRUE(rig.com.IsPortOpen());
+    EXPECT_EQ(rig.com.PortProblem(), "");
+    EXPECT_EQ(changes, 4);
+}
+
+// The user interface asks about the port while the link thread loses and
+// replaces it over and over (a data race for the sanitizer to find if asking
+// touched the port).
+TEST(LinkThreadRunning, AskingAboutThePortWhileTheThreadReplacesIt) {
+    ManualClock clock;
+    ManualWaiter waiter{clock};
+    CCom com;
+    CParser parser;
+    LinkList list;
+    CLocation location;
+    CEngine engine{com, list, location};
+    LinkThread link{com, parser, engine, clock, waiter};
+    std::atomic<int> reopened{0};
+    com.SetReopen(CCom::ReopenMode::RetryPath, [&](std::string* why) {
+        if (++reopened % 2 == 0) {
+            *why = "cannot open /dev/ttyUSB0: Device or resource busy";
+            return std::unique_ptr<SerialPort>();
+        }
+        auto port = std::make_unique<ScriptedPort>();
+        port->HangUp("hang-up on /dev/ttyUSB0");  // lost again at the next pass
+        return std::unique_ptr<SerialPort>(std::move(port));
+    });
+    auto first = std::make_unique<ScriptedPort>();
+    first->HangUp();
+    com.Attach(std::move(first));
+    link.Start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (reopened < 200 && std::chrono::steady_clock::now() < deadline) {
+        // Either answer may be out of date by a pass; neither may be torn.
+        const std::string problem = com.PortProblem();
+        EXPECT_TRUE(problem.empty() || problem.starts_with("hang-up on") ||
+                    problem.starts_with("cannot open"))
+            << problem;
+        (void)com.IsPortOpen();
+    }
+    link.Stop();
+    EXPECT_GE(reopened.load(), 200);
+    // At rest the two answers agree with the port the link holds.
+    const bool held = com.Port() != nullptr && com.Port()->IsOpen();
+    EXPECT_EQ(com.IsPortOpen(), held);
+    EXPECT_EQ(com.PortProblem().empty(), held);
 }
 
 // A searched port comes back through the device monitor; where udev cannot be

@@ -251,6 +251,9 @@ TEST(PortOpen, OpenPathRefusesWhatIsNotASerialDevice) {
         com.OpenPath(c.path, prompt);
         EXPECT_EQ(prompt.Messages(), Messages{c.message}) << c.path;
         EXPECT_FALSE(com.IsPortOpen()) << c.path;
+        // The cause, with the device, for the status bar.
+        EXPECT_NE(com.PortProblem().find(c.path), std::string::npos) << com.PortProblem();
+        EXPECT_NE(com.PortProblem().find(": "), std::string::npos) << com.PortProblem();
     }
 }
 
@@ -262,6 +265,7 @@ TEST(PortOpen, OpenPathSkipsTheSearch) {
     com.OpenPath(pty.SlavePath(), prompt);
     EXPECT_TRUE(prompt.Messages().empty());
     EXPECT_TRUE(com.IsPortOpen());
+    EXPECT_EQ(com.PortProblem(), "");
 }
 
 }  // namespace
