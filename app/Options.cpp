@@ -38,6 +38,23 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                                     "file (default: the sample site)")
                          ->type_name("[=SCENARIO]")
                          ->expected(0, 1);
+    auto* wifi = app.add_option("--wifi", o.wifiInterface,
+                                "Scan with the laptop's Wi-Fi adapter; IFACE names it (default: "
+                                "the first Wi-Fi interface that is up)")
+                     ->type_name("[=IFACE]")
+                     ->expected(0, 1);
+    app.add_flag("--passive", o.passive, "With --wifi: passive scans instead of active ones")
+        ->needs(wifi);
+    auto* replay = app.add_option("--wifi-replay", o.wifiReplay,
+                                  "Replay a recording of the adapter's scans (ktwifi record) "
+                                  "as the scan source, at its recorded pace")
+                       ->type_name("FILE.pcap");
+    app.add_flag("--fast", o.fast, "With --wifi-replay: answer each scan at once")->needs(replay);
+    auto* gpsd = app.add_option("--gpsd", o.gpsdEndpoint,
+                                "Take positions from gpsd at HOST[:PORT] (default "
+                                "localhost:2947) instead of the board's GPS")
+                     ->type_name("[=HOST[:PORT]]")
+                     ->expected(0, 1);
     app.add_option("--screenshot", o.screenshot,
                    "Save a PNG of the main window once the board has answered, then quit")
         ->type_name("FILE");
@@ -65,8 +82,25 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     app.add_option("--snapshot", o.snapshot, "Autopilot: JPEG snapshot to save at the end")
         ->type_name("FILE")
         ->needs(autopilot);
+    auto* stops = app.add_option("--stops", o.stops,
+                                 "Autopilot: stop and go at these plan positions "
+                                 "([{\"x\": X, \"y\": Y}, ...]), one reading at each")
+                      ->type_name("FILE.json")
+                      ->needs(autopilot);
+    auto* walk = app.add_option("--walk", o.walk,
+                                "Autopilot: a continuous walk through these clicks "
+                                "([{\"x\": X, \"y\": Y, \"t\": SECONDS}, ...])")
+                     ->type_name("FILE.json")
+                     ->needs(autopilot);
+    stops->excludes(walk);
 
     port->excludes(simulate);
+    wifi->excludes(replay);
+    for (CLI::Option* scanSource : {wifi, replay}) {
+        scanSource->excludes(simulate);
+        scanSource->excludes(port);
+        scanSource->excludes(registry);
+    }
     registry->excludes(port);
     registry->excludes(simulate);
 
@@ -80,6 +114,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     try {
         app.parse(reversed);
         o.simulate = simulate->count() > 0;
+        o.wifi = wifi->count() > 0;
+        o.gpsd = gpsd->count() > 0;
     } catch (const CLI::ParseError& e) {
         // Usage errors end with status 2, as command-line tools do.
         result.exitCode = app.exit(e, out, err) == 0 ? 0 : kUsageError;

@@ -16,6 +16,21 @@ struct Options {
     bool simulate = false;
     // Scenario of the simulator; empty for the sample site.
     std::string scenario;
+    // Scan with the laptop's Wi-Fi adapter (nl80211): its interface, empty
+    // for the first one that is up.
+    bool wifi = false;
+    std::string wifiInterface;
+    bool passive = false;  // a passive scan instead of an active one
+    // Replay a recording of the adapter's scans instead (and at once: fast).
+    std::string wifiReplay;
+    bool fast = false;
+    // Take positions from gpsd at HOST[:PORT] (empty text: localhost:2947).
+    bool gpsd = false;
+    std::string gpsdEndpoint;
+    // Autopilot: the surveyor's stops ([{"x": X, "y": Y}, ...]) or the
+    // clicks of a continuous walk ([{"x": X, "y": Y, "t": SECONDS}, ...]).
+    std::string stops;
+    std::string walk;
     // Save a picture of the main window here once the board has answered,
     // then quit (headless runs, the README's first command). With --autopilot
     // the picture is taken when the unattended survey ends.

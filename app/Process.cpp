@@ -15,6 +15,10 @@
 #include <cstring>
 #include <functional>
 
+#include "source/gpsd/GpsdEndpoint.h"
+#include "source/gpsd/GpsdPosition.h"
+#include "source/wifi/ReplayScanSource.h"
+#include "source/wifi/WifiScanSource.h"
 #include "tools/ktsim/Simulator.h"
 #include "ui/shell/QtSound.h"
 #include "ui/siteview/Autopilot.h"
@@ -104,6 +108,35 @@ private:
     std::unique_ptr<QSocketNotifier> m_notifier;
 };
 
+// The scan source the options chose in place of the board: the adapter or a
+// recording of it.
+std::unique_ptr<source::ScanSource> MakeScanSource(const Options& options, Clock& clock) {
+    if (!options.wifiReplay.empty()) {
+        return std::make_unique<source::wifi::ReplayScanSource>(options.wifiReplay, options.fast,
+                                                                clock);
+    }
+    if (options.wifi) {
+        source::wifi::WifiSourceOptions wifi;
+        wifi.interface = options.wifiInterface;
+        wifi.passive = options.passive;
+        return std::make_unique<source::wifi::WifiScanSource>(wifi, clock);
+    }
+    return nullptr;
+}
+
+// gpsd in place of the board's GPS, when asked for. A bad address was
+// refused with the command line (Prepare).
+std::unique_ptr<source::PositionSource> MakePositionSource(const Options& options, Clock& clock) {
+    if (!options.gpsd) {
+        return nullptr;
+    }
+    std::string error;
+    const std::optional<source::GpsdEndpoint> endpoint =
+        source::ParseGpsdEndpoint(options.gpsdEndpoint, error);
+    return std::make_unique<source::GpsdPosition>(
+        clock, endpoint ? *endpoint : source::GpsdEndpoint{});
+}
+
 }  // namespace
 
 Process::Process(int& argc, char** argv, Options options)
@@ -115,11 +148,12 @@ Process::Process(int& argc, char** argv, Options options)
       sound(std::make_unique<QtSound>()),
       boardScan(board, m_clock),
       boardPosition(board, m_clock),
+      otherScan(MakeScanSource(m_options, m_clock)),
+      otherPosition(MakePositionSource(m_options, m_clock)),
       data(prompt, *sound, m_clock),
       projection(prompt, *sound),
-      session(boardScan, boardPosition, data, projection, *sound, m_clock),
-      services{session, boardScan, boardPosition, data, plan, projection, *sound, prompt, draw,
-               m_clock} {
+      session(Scan(), Position(), data, projection, *sound, m_clock),
+      services{session, Scan(), Position(), data, plan, projection, *sound, prompt, draw, m_clock} {
     Wire();
 }
 
@@ -130,18 +164,25 @@ Process::Process(Options options, Clock& clock)
       sound(std::make_unique<NullSound>()),
       boardScan(board, m_clock),
       boardPosition(board, m_clock),
+      otherScan(MakeScanSource(m_options, m_clock)),
+      otherPosition(MakePositionSource(m_options, m_clock)),
       data(prompt, *sound, m_clock),
       projection(prompt, *sound),
-      session(boardScan, boardPosition, data, projection, *sound, m_clock),
-      services{session, boardScan, boardPosition, data, plan, projection, *sound, prompt, draw,
-               m_clock} {
+      session(Scan(), Position(), data, projection, *sound, m_clock),
+      services{session, Scan(), Position(), data, plan, projection, *sound, prompt, draw, m_clock} {
     Wire();
 }
 
 Process::~Process() {
-    // Normally the frame has stopped the thread already; this covers a run that
-    // ended before the frame existed.
+    // Normally the frame has stopped the threads already; this covers a run
+    // that ended before the frame existed.
     board.Stop();
+    if (otherScan) {
+        otherScan->Stop();
+    }
+    if (otherPosition) {
+        otherPosition->Stop();
+    }
 }
 
 void Process::Wire() {
@@ -155,11 +196,18 @@ void Process::Wire() {
     // stops the link thread before it goes. (The session turns a finished
     // scan into a survey point; the board's stack times GPS reports by the
     // same clock as everything else.)
-    boardScan.onEvent = [this](const EngineEvent& event) {
+    const auto post = [this](const EngineEvent& event) {
         if (CMainFrame* frame = m_eventFrame.load()) {
             frame->PostEngineEvent(event);
         }
     };
+    boardScan.onEvent = post;
+    if (otherScan) {
+        otherScan->onEvent = post;
+    }
+    if (otherPosition) {
+        otherPosition->onEvent = post;
+    }
     board.engine.notify = [this] {
         if (CMainFrame* frame = m_eventFrame.load()) {
             frame->PostEngineUpdate();
@@ -168,6 +216,13 @@ void Process::Wire() {
 }
 
 bool Process::Prepare(std::string* error) {
+    if (m_options.gpsd) {
+        std::string message;
+        if (!source::ParseGpsdEndpoint(m_options.gpsdEndpoint, message)) {
+            *error = "--gpsd: " + message;
+            return false;
+        }
+    }
     if (!m_options.registryFile.empty()) {
         std::string message;
         registry = Registry::FromFile(m_options.registryFile, &message);
@@ -221,13 +276,43 @@ CMainFrame::LinkSteps Process::LinkSteps() {
         }
     };
     steps.initList = [this] { board.list.RemoveAll(); };
-    steps.startThread = [this] { board.linkThread.Start(); };
-    steps.handshake = [this] { board.engine.Start(); };
-    steps.stopThread = [this] { board.linkThread.Stop(); };
+    steps.startThread = [this] {
+        if (UsesBoard()) {
+            board.linkThread.Start();
+        } else {
+            otherScan->Start();
+        }
+        if (otherPosition) {
+            otherPosition->Start();
+        }
+    };
+    steps.handshake = [this] {
+        if (UsesBoard()) {
+            board.engine.Start();
+        }
+    };
+    steps.stopThread = [this] {
+        board.linkThread.Stop();
+        if (otherScan) {
+            otherScan->Stop();
+        }
+        if (otherPosition) {
+            otherPosition->Stop();
+        }
+    };
+    if (!UsesBoard()) {
+        // No serial line to open or list to empty: the adapter opens itself.
+        steps.open = nullptr;
+        steps.initList = nullptr;
+    }
     return steps;
 }
 
 bool Process::HandshakeDone() const {
+    if (otherScan) {
+        const source::SourceState state = otherScan->Status().state;
+        return state != source::SourceState::Reconnecting;
+    }
     char firmware[CEngine::kTextSize] = {};
     char serial[CEngine::kTextSize] = {};
     board.engine.GetFirmware(firmware);

@@ -76,8 +76,16 @@ public:
     static constexpr const char* kNoBoardHint =
         "No receiver board was found. Name its serial port with --port PATH (for example "
         "--port /dev/ttyUSB0), or try the program with the simulated board: --simulate.";
-    // True once the board's firmware and serial number have arrived.
+    // True once the board's firmware and serial number have arrived (or,
+    // with another scan source, once it is ready or has said why not).
     bool HandshakeDone() const;
+    // The scan and position sources in use.
+    source::ScanSource& Scan() { return otherScan ? *otherScan : boardScan; }
+    source::PositionSource& Position() {
+        return otherPosition ? *otherPosition : static_cast<source::PositionSource&>(boardPosition);
+    }
+    // True when the board's serial link is the scan source.
+    bool UsesBoard() const { return otherScan == nullptr; }
     // The simulated board's port path, or empty.
     std::string SimulatorPath() const;
 
@@ -104,6 +112,10 @@ public:
     std::unique_ptr<Sound> sound;
     BoardSource boardScan;
     BoardPosition boardPosition;
+    // The scan and position sources the options chose in place of the board's
+    // (the adapter, a recording of it, gpsd); null for the board's own.
+    std::unique_ptr<source::ScanSource> otherScan;
+    std::unique_ptr<source::PositionSource> otherPosition;
     CSiteData data;
     CSitePlan plan;
     CSiteProjection projection;
