@@ -790,8 +790,10 @@ bool CSiteData::LoadSurvey() {
     m_held.tailEnd = end == m_held.size ? end : -1;
     if (damageAt >= 0) {
         NoteDamage(damageAt, points.size() + 1);
-        Report(DamageMessage() + " The " + std::to_string(points.size()) +
-               " points before it are shown.");
+        const std::size_t shown = points.size();
+        Report(DamageMessage() +
+               (shown == 1 ? std::string(" The point before it is shown.")
+                           : " The " + std::to_string(shown) + " points before it are shown."));
     }
 
     std::lock_guard queue(m_queueMutex);

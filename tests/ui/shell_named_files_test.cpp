@@ -65,8 +65,8 @@ TEST(NamedFiles, ANamedPipeIsRefusedAtOnceWhereverItIsNamed) {
             frame.show();
             ScriptedDialogs dialogs;
             frame.SetDialogs(&dialogs);
-            const std::string refused =
-                "Cannot open the collection file " + fifo + ": it is a named pipe, not a regular file.";
+            const std::string refused = "Cannot open the collection file " + fifo +
+                                        ": it is a named pipe, not a regular file.";
             // As --collection and a recent file open it.
             frame.OpenCollectionFile(QString::fromStdString(fifo));
             if (world.prompt.Messages() != std::vector<std::string>{refused}) {
