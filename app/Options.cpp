@@ -69,8 +69,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
     app.add_option("--projection", o.projection, "Projection file to load at the start")
         ->type_name("FILE");
     app.add_option("--collection", o.collection,
-                   "Collection file to open at the start (created when it does not exist; "
-                   "with --autopilot: the file to write)")
+                   "Collection file to open at the start, created when it does not exist "
+                   "(an existing one is added to, with --autopilot too)")
         ->type_name("FILE");
     app.add_flag("--handheld", o.handheld,
                  "Open the window at the handheld's size (240 x 268 client area), without "

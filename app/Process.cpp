@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include "source/gpsd/GpsdPosition.h"
 #include "source/wifi/ReplayScanSource.h"
 #include "source/wifi/WifiScanSource.h"
+#include "survey/RegularFile.h"
 #include "tools/ktsim/Simulator.h"
 #include "ui/shell/QtSound.h"
 #include "ui/siteview/Autopilot.h"
@@ -215,6 +217,56 @@ void Process::Wire() {
     };
 }
 
+namespace {
+
+// Largest scenario file taken: far beyond any site description.
+constexpr std::size_t kMaxScenarioBytes = 4 * 1024 * 1024;
+
+// Reads a file the user named (an option) through the guarded open, so a
+// named pipe or a device is refused at once instead of waited on. False with
+// a message naming `what` when it cannot be read or holds more than `limit` bytes.
+bool ReadNamedFile(const std::string& path, const char* what, std::size_t limit, std::string& text,
+                   std::string* error) {
+    files::OpenFailure failure;
+    const int fd = files::OpenRegular(path, O_RDONLY, 0, failure);
+    if (fd < 0) {
+        *error =
+            std::string("cannot read the ") + what + " " + path + ": " + files::Describe(failure);
+        return false;
+    }
+    text.clear();
+    char chunk[4096];
+    int readError = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            readError = errno;
+        }
+        if (n <= 0) {
+            break;
+        }
+        text.append(chunk, static_cast<std::size_t>(n));
+        if (text.size() > limit) {
+            ::close(fd);
+            *error = std::string("the ") + what + " " + path + " is larger than " +
+                     std::to_string(limit) + " bytes";
+            return false;
+        }
+    }
+    ::close(fd);
+    if (readError != 0) {
+        *error =
+            std::string("cannot read the ") + what + " " + path + ": " + std::strerror(readError);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool Process::Prepare(std::string* error) {
     if (m_options.gpsd) {
         std::string message;
@@ -225,7 +277,12 @@ bool Process::Prepare(std::string* error) {
     }
     if (!m_options.registryFile.empty()) {
         std::string message;
-        registry = Registry::FromFile(m_options.registryFile, &message);
+        std::string text;
+        if (!ReadNamedFile(m_options.registryFile, "registry file", Registry::kMaxFileBytes, text,
+                           error)) {
+            return false;
+        }
+        registry = Registry::FromText(text, &message, m_options.registryFile);
         if (!registry) {
             *error = message;
             return false;
@@ -234,10 +291,14 @@ bool Process::Prepare(std::string* error) {
     if (m_options.simulate) {
         sim::Scenario scenario = sim::DefaultScenario();
         if (!m_options.scenario.empty() && m_options.scenario != kSampleScenario) {
+            std::string text;
+            if (!ReadNamedFile(m_options.scenario, "scenario file", kMaxScenarioBytes, text,
+                               error)) {
+                return false;
+            }
             std::string message;
-            scenario = sim::LoadScenario(m_options.scenario, &message);
-            if (!message.empty()) {
-                *error = message;
+            if (!sim::ParseScenario(text, scenario, &message)) {
+                *error = m_options.scenario + ": " + message;
                 return false;
             }
         }
@@ -322,7 +383,18 @@ bool Process::HandshakeDone() const {
 
 bool Process::SaveScreenshot(CMainFrame& frame) {
     const QString path = QString::fromStdString(m_options.screenshot);
-    if (!frame.grab().save(path)) {
+    // Written through the guarded open, so a named pipe or a device at the
+    // path is refused instead of waited on; the name's suffix picks the format.
+    files::OpenFailure failure;
+    const int fd =
+        files::OpenRegular(m_options.screenshot, O_WRONLY | O_CREAT | O_TRUNC, 0666, failure);
+    QFile file;
+    if (fd >= 0 && !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+    }
+    const QByteArray suffix = QFileInfo(path).suffix().toLatin1();
+    if (!file.isOpen() ||
+        !frame.grab().save(&file, suffix.isEmpty() ? "PNG" : suffix.constData()) || !file.flush()) {
         std::fprintf(stderr, "ketrion: cannot save the screenshot to %s\n",
                      path.toLocal8Bit().constData());
         return false;

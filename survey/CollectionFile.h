@@ -96,6 +96,19 @@ inline int SignalDbm(const std::uint8_t* reading) {
 // The network name of a reading record: at most 32 bytes, up to the first zero.
 std::string Ssid(const std::uint8_t* reading);
 
+// Whether the first bytes of a record found where a location record should
+// start can be one: every writer stores a fix class of 0, 1 or 2. A walk that
+// lost its step (a reading count changed by damage) lands on reading bytes,
+// where that byte is usually a character of a network name.
+inline bool PlausibleLocation(const std::uint8_t* record) {
+    return record[kFixClassAt] <= 2;
+}
+// Likewise for a reading record: names are at most 31 bytes, so the last byte
+// of the 32-byte name field is always zero.
+inline bool PlausibleReading(const std::uint8_t* record) {
+    return record[kSsidAt + kSsidField - 1] == 0;
+}
+
 // The header fields and record sizes as a file holds them.
 struct Header {
     std::uint8_t bytes[kHeaderSize] = {};

@@ -29,6 +29,9 @@ namespace {
 
 using namespace collection;
 
+// Read size of the walk before the first append: a long survey is walked in
+// few reads.
+constexpr std::size_t kTailCheckBuffer = 64 * 1024;
 constexpr std::int64_t kFindRangeSquared =
     std::int64_t{CSiteData::kFindRange} * CSiteData::kFindRange;  // 1600
 
@@ -152,6 +155,10 @@ bool CSiteData::SameFileAtPath(const std::string& path) const {
 
 bool CSiteData::Hold(const std::string& path, Access access) {
     const bool needLock = access != Access::Read;
+    // A new file is never made through a link: its target (any file the
+    // link names) would be cut.
+    if (access == Access::Create && RefuseLink(path))
+        return false;
     if (SameFileAtPath(path) && (m_held.locked || !needLock)) {
         struct stat st {};
         if (::fstat(m_held.fd, &st) != 0) {
@@ -165,8 +172,11 @@ bool CSiteData::Hold(const std::string& path, Access access) {
 
     const char* action = access == Access::Create ? "create" : "open";
     files::OpenFailure failure;
-    const int createFlags = access == Access::Create ? O_CREAT : 0;
+    // O_NOFOLLOW closes the gap between the check above and the open.
+    const int createFlags = access == Access::Create ? O_CREAT | O_NOFOLLOW : 0;
     int fd = files::OpenRegular(path, O_RDWR | createFlags, 0666, failure);
+    if (fd < 0 && access == Access::Create && failure.error == ELOOP && RefuseLink(path))
+        return false;
     bool writable = fd >= 0;
     if (fd < 0 && !needLock && !failure.notRegular &&
         (failure.error == EACCES || failure.error == EPERM || failure.error == EROFS)) {
@@ -189,6 +199,13 @@ bool CSiteData::Hold(const std::string& path, Access access) {
             rc = ::flock(fd, LOCK_EX | LOCK_NB);
         } while (rc != 0 && errno == EINTR);
         locked = rc == 0;
+        if (locked && !TakeRecordLock(fd)) {
+            // Another program holds a record lock on the file: it is in use
+            // as surely as with a flock. Ours is let go again.
+            ::flock(fd, LOCK_UN);
+            locked = false;
+            errno = EWOULDBLOCK;
+        }
         if (!locked && (needLock || errno != EWOULDBLOCK)) {
             const int error = errno;
             ::close(fd);
@@ -216,6 +233,58 @@ bool CSiteData::Hold(const std::string& path, Access access) {
     m_held.inode = st.st_ino;
     m_held.size = st.st_size;
     return true;
+}
+
+bool CSiteData::TakeRecordLock(int fd) {
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;  // the whole file, however long it grows
+    int rc = 0;
+    do {
+        rc = ::fcntl(fd, F_OFD_SETLK, &lock);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0)
+        return true;
+    // A file system without record locks leaves the flock alone to guard the
+    // file; only a lock held elsewhere refuses it.
+    return errno != EAGAIN && errno != EACCES;
+}
+
+bool CSiteData::RefuseLink(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    std::string target(4096, '\0');
+    const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+    target.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+    Report("Cannot create the collection file " + path + ": it is a symbolic link" +
+           (target.empty() ? std::string() : " to " + target) +
+           ", and a new collection file is never made through a link (its target would be "
+           "cut). Choose another name.");
+    return true;
+}
+
+std::string CSiteData::DamageMessage() const {
+    return "The collection file " + m_held.path + " is damaged at offset " +
+           std::to_string(m_held.damageAt) + " (point " + std::to_string(m_held.damagePoint) +
+           "): its records there are not a point's. No point is added to it; choose a new "
+           "collection file to record.";
+}
+
+void CSiteData::NoteDamage(std::int64_t offset, std::size_t point) {
+    m_held.damageAt = offset;
+    m_held.damagePoint = point;
+    m_held.tailEnd = -1;
+}
+
+std::string CSiteData::AppendRefusal() {
+    const std::string path = Path();
+    std::lock_guard lock(m_fileMutex);
+    if (path.empty() || m_held.path != path || m_held.damageAt < 0)
+        return {};
+    return DamageMessage();
 }
 
 bool CSiteData::TakeChosenPath(std::string& path) {
@@ -300,20 +369,35 @@ bool CSiteData::ReadHeader() {
     return true;
 }
 
-// Before the first append to the held file: reads the header and record sizes,
-// and makes sure the file ends on a point boundary. A point cut short by a
-// crash is trimmed to its complete readings (its count corrected); a cut
-// location record is removed. While the file stays held nobody else writes
-// it, so the end found here stays right.
+// Before the first append to the held file: reads the header and record
+// sizes, walks every point from the first, and makes sure the file ends on a
+// point boundary. Only a torn tail is repaired: the last point, cut short by a
+// crash during its write, is trimmed to its complete readings (its count
+// corrected), or a cut location record is removed. Records that cannot be
+// what the walk expects (damage before the end: the count of an earlier point
+// is wrong and the walk has lost its step) leave the file exactly as it is:
+// no byte is changed and nothing is appended. While the file stays held
+// nobody else writes it, so the end found here stays right.
 bool CSiteData::CheckTail() {
+    if (m_held.damageAt >= 0) {
+        Report(DamageMessage());
+        return false;
+    }
     const std::int64_t size = m_held.size;
-    Reader reader(m_held.fd, 4096);
+    Reader reader(m_held.fd, kTailCheckBuffer);
     const Damage damage = reader.Open(m_held.header);
     if (damage != Damage::None) {
         Report(DamageText(damage, m_held.path, m_held.header));
         return false;
     }
     const Header& header = m_held.header;
+    if (std::memcmp(header.bytes + kMagicAt, kMagic, sizeof kMagic) != 0) {
+        // Whatever it is, it is not ours to write to.
+        Report("The collection file " + m_held.path +
+               " does not begin like a collection file; no point is added to it. Choose a new "
+               "collection file to record.");
+        return false;
+    }
     if (header.locationSize != static_cast<std::int32_t>(kLocationSize) ||
         header.readingSize != static_cast<std::int32_t>(kReadingSize)) {
         // Appending 61/41-byte records would make the file unreadable.
@@ -322,35 +406,52 @@ bool CSiteData::CheckTail() {
                " bytes; points can only be added to a file with 61- and 41-byte records.");
         return false;
     }
-    std::int64_t start = reader.Position();
-    if (m_held.tailEnd >= start && m_held.tailEnd <= size)
-        start = m_held.tailEnd;
-    if (start == size) {
-        m_held.tailEnd = size;
-        return true;
-    }
 
-    reader.Seek(start);
     std::uint8_t location[kLocationSize];
     std::uint8_t reading[kReadingSize];
-    std::int64_t offset = start;
-    std::int64_t end = start;  // end of the last complete point
+    std::int64_t offset = reader.Position();
+    std::int64_t end = offset;  // end of the last complete point
+    std::size_t points = 0;
+    std::int64_t torn = -1;  // location record of a point the end of the file cuts
+    unsigned tornComplete = 0;
     while (reader.NextLocation(location, offset)) {
-        unsigned count = Get16(location + kCountAt);
+        ++points;
+        if (!PlausibleLocation(location)) {
+            NoteDamage(offset, points);
+            Report(DamageMessage());
+            return false;
+        }
+        const unsigned count = Get16(location + kCountAt);
         unsigned complete = 0;
-        while (complete < count && reader.NextReading(reading))
-            ++complete;
-        if (complete < count) {
-            std::uint8_t fixed[2];
-            Put16(fixed, static_cast<std::uint16_t>(complete));
-            if (::pwrite(m_held.fd, fixed, sizeof fixed, offset + kCountAt) != 2) {
-                ShowFailure(m_held.path, "repair", errno);
+        for (; complete < count; ++complete) {
+            const std::int64_t at = reader.Position();
+            if (!reader.NextReading(reading))
+                break;
+            if (!PlausibleReading(reading)) {
+                NoteDamage(at, points);
+                Report(DamageMessage());
                 return false;
             }
+        }
+        if (complete < count) {
+            torn = offset;
+            tornComplete = complete;
             end = offset + kLocationSize + std::int64_t{complete} * kReadingSize;
             break;
         }
         end = reader.Position();
+    }
+    if (reader.Error() != 0) {
+        ShowFailure(m_held.path, "read", reader.Error());
+        return false;
+    }
+    if (torn >= 0) {
+        std::uint8_t fixed[2];
+        Put16(fixed, static_cast<std::uint16_t>(tornComplete));
+        if (::pwrite(m_held.fd, fixed, sizeof fixed, torn + kCountAt) != 2) {
+            ShowFailure(m_held.path, "repair", errno);
+            return false;
+        }
     }
     if (end < size) {
         if (::ftruncate(m_held.fd, end) != 0) {
@@ -658,8 +759,10 @@ bool CSiteData::LoadSurvey() {
         return false;
     }
     m_held.header = header;
+    m_held.damageAt = -1;  // walked afresh below
 
     std::vector<_tap> points;
+    std::int64_t damageAt = -1;
     std::uint8_t lastLocation[kLocationSize] = {};
     bool anyLocation = false;
     std::uint8_t locationScratch[kLocationSize];
@@ -673,6 +776,10 @@ bool CSiteData::LoadSurvey() {
             Report("The collection file " + path + " holds more than " +
                    std::to_string(kMaxLoadedPoints) + " points; it is not loaded.");
             return false;
+        }
+        if (!PlausibleLocation(location)) {
+            damageAt = offset;
+            break;
         }
         std::memcpy(lastLocation, location, kLocationSize);
         anyLocation = true;
@@ -689,9 +796,14 @@ bool CSiteData::LoadSurvey() {
         int strongest = kWeakestSignal;
         unsigned complete = 0;
         while (complete < count) {
+            const std::int64_t at = reader.Position();
             const std::uint8_t* reading = reader.NextReadingView(readingScratch);
             if (reading == nullptr)
                 break;
+            if (!PlausibleReading(reading)) {
+                damageAt = at;
+                break;
+            }
             strongest = std::max(strongest, SignalDbm(reading));
             ++complete;
         }
@@ -704,6 +816,8 @@ bool CSiteData::LoadSurvey() {
             point.signal = kWeakestSignal;
             point.readings = 0;
         }
+        if (damageAt >= 0)
+            break;  // the point where the damage is is not shown
         points.push_back(point);
         if (complete < count)
             break;  // the file ends inside this point
@@ -717,6 +831,13 @@ bool CSiteData::LoadSurvey() {
     }
     // Appends start after the last complete point once the tail is checked.
     m_held.tailEnd = end == m_held.size ? end : -1;
+    if (damageAt >= 0) {
+        NoteDamage(damageAt, points.size() + 1);
+        const std::size_t shown = points.size();
+        Report(DamageMessage() +
+               (shown == 1 ? std::string(" The point before it is shown.")
+                           : " The " + std::to_string(shown) + " points before it are shown."));
+    }
 
     std::lock_guard queue(m_queueMutex);
     if (anyLocation)

@@ -35,7 +35,8 @@ class Sound;
 // Threads: RecordPoint runs on the scan source's thread (the board's link
 // thread, the adapter's thread); everything else on the user-interface thread. A third thread, the writer,
 // owned by this object, does every write of a point and its fdatasync.
-//  - The collection file stays open and locked (flock, exclusive, taken
+//  - The collection file stays open and locked (flock and an open-file-
+//    description record lock over the whole file, both exclusive and taken
 //    without waiting) for as long as it is this program's collection file:
 //    from the first operation on a path until the path changes or the object
 //    goes. A second program gets "in use by another program" and writes
@@ -121,11 +122,15 @@ public:
     // Creates (truncating) the collection file at the path: a 33-byte header and
     // record-size block. m_points is not changed. Returns false after showing a
     // message when the file cannot be created or written, is not a regular
-    // file, or is held by another program (it is then left untouched).
+    // file, is a symbolic link (never followed: its target is not cut), or is
+    // held by another program (it is then left untouched).
     bool NewCollection();
     // Replaces m_points with the points of the file at the path, playing "PING"
-    // for each survey point. A file cut short loads what is complete. Returns
-    // false after a message when the file cannot be opened or is damaged.
+    // for each survey point. A file cut short loads what is complete. A file
+    // whose records stop making sense part-way (damage before its end) loads
+    // the points before the damage, says where it is, and is only read from
+    // then on: no point is added to it. Returns false after a message when the
+    // file cannot be opened or its header is damaged.
     bool LoadSurvey();
     // Composes one survey point (the location record from `fix` and one reading
     // record per reading, in order), appends it to m_points at the placement's
@@ -148,6 +153,9 @@ public:
     // How the writer makes a write durable: fdatasync by default. Tests put a
     // slow or failing function here (returning -1 with errno set on failure).
     void SetFileSync(std::function<int(int fd)> sync);
+    // Why no point can be added to the chosen collection file (it was found
+    // damaged), or empty when nothing is known against it.
+    std::string AppendRefusal();
     // Failures shown about the collection file so far, and the last one's text:
     // an unattended run ends on them instead of waiting for points.
     std::uint64_t FileFailures() const;
@@ -198,6 +206,10 @@ private:
         // End of the last complete point, once a check of the tail found it:
         // appends start there (a point torn by a crash is trimmed first).
         std::int64_t tailEnd = -1;
+        // Where a walk of the points found records that cannot be what they
+        // should (-1: none found): the file is only read, never written.
+        std::int64_t damageAt = -1;
+        std::size_t damagePoint = 0;  // the point (from 1) the walk was reading there
     };
     // One point waiting for the writer.
     struct Pending {
@@ -219,6 +231,16 @@ private:
     bool SameFileAtPath(const std::string& path) const;
     bool ReadHeader();
     bool CheckTail();
+    // The message for a held file found damaged (damageAt set).
+    std::string DamageMessage() const;
+    // Notes the damage at `offset` in the point numbered `point` and says so.
+    void NoteDamage(std::int64_t offset, std::size_t point);
+    // Takes the record lock beside the flock; false with errno when another
+    // program holds a record lock on the file.
+    static bool TakeRecordLock(int fd);
+    // For a path whose last component is a symbolic link: says that no
+    // collection file is created through it. False when it is no link.
+    bool RefuseLink(const std::string& path);
     bool Append(const std::uint8_t* bytes, std::size_t length, std::int64_t offset);
     bool WritePending(const Pending& item, std::int64_t& offset);
     std::uint64_t Enqueue(Pending item, const _tap& point);

@@ -127,6 +127,106 @@ TEST(SiteDataHold, AnotherProcessCannotRecordIntoAHeldFile) {
     EXPECT_EQ(ReadBytes(path).size(), 33u);
 }
 
+// A program that locks files with POSIX record locks (not flock) holds the
+// file in another process: this one records nothing into it.
+TEST(SiteDataHold, ARecordLockOfAnotherProcessIsRespected) {
+    TempDir dir;
+    const std::string path = dir.File("locked.ktd");
+    const Bytes file = FileBuilder().Location(0, 0, 1).Reading(-50 * 256, 1, "net").bytes();
+    WriteBytes(path, file);
+    int ready[2];
+    int done[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(done), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(30);
+        close(ready[0]);
+        close(done[1]);
+        const int fd = open(path.c_str(), O_RDWR);
+        struct flock lock {};
+        lock.l_type = F_WRLCK;
+        lock.l_whence = SEEK_SET;
+        if (fd < 0 || fcntl(fd, F_SETLK, &lock) != 0)
+            _exit(2);
+        if (write(ready[1], "x", 1) != 1)
+            _exit(3);
+        char byte = 0;
+        (void)!read(done[0], &byte, 1);  // holds the lock until told
+        _exit(0);
+    }
+    close(ready[1]);
+    close(done[0]);
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    {
+        SiteDataWorld w;
+        w.data.SetPath(path);
+        EXPECT_FALSE(w.data.NewCollection());
+        EXPECT_FALSE(w.Record());
+        ASSERT_EQ(w.prompt.Messages().size(), 2u);
+        EXPECT_EQ(w.prompt.Messages()[0], InUse(path));
+        EXPECT_EQ(w.prompt.Messages()[1], InUse(path));
+        // Its points may still be looked at, and the flock is not kept.
+        EXPECT_TRUE(w.data.LoadSurvey());
+        EXPECT_EQ(w.data.PointCount(), 1u);
+        EXPECT_TRUE(LockFree(path));
+    }
+    EXPECT_EQ(ReadBytes(path), file);
+    ASSERT_EQ(write(done[1], "x", 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    // Once the other program has let go, the file is this one's.
+    SiteDataWorld w;
+    w.data.SetPath(path);
+    EXPECT_TRUE(w.Record());
+    EXPECT_EQ(ReadBytes(path).size(), file.size() + 61);
+}
+
+// A link planted at the name of a new collection file is not followed: the
+// file it names is not cut, and the message names the link.
+TEST(SiteDataHold, ANewCollectionIsNeverMadeThroughALink) {
+    TempDir dir;
+    const std::string target = dir.File("precious.txt");
+    const Bytes precious = {'k', 'e', 'e', 'p'};
+    WriteBytes(target, precious);
+    struct Case {
+        const char* legend;
+        std::string linkTarget;
+    };
+    const Case cases[] = {
+        {"link to a file", target},
+        {"dangling link", dir.File("not-yet.txt")},
+        {"link to a collection file", dir.File("survey.ktd")},
+    };
+    WriteBytes(dir.File("survey.ktd"), FileBuilder().Location(0, 0, 0).bytes());
+    const Bytes survey = ReadBytes(dir.File("survey.ktd"));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        const std::string link = dir.File("new.ktd");
+        unlink(link.c_str());
+        ASSERT_EQ(symlink(c.linkTarget.c_str(), link.c_str()), 0);
+        SiteDataWorld w;
+        w.data.SetPath(link);
+        EXPECT_FALSE(w.data.NewCollection());
+        EXPECT_EQ(w.prompt.Messages(),
+                  std::vector<std::string>{
+                      "Cannot create the collection file " + link + ": it is a symbolic link to " +
+                      c.linkTarget +
+                      ", and a new collection file is never made through a link (its target "
+                      "would be cut). Choose another name."});
+        struct stat st {};
+        ASSERT_EQ(lstat(link.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode));
+    }
+    EXPECT_EQ(ReadBytes(target), precious);
+    EXPECT_EQ(ReadBytes(dir.File("survey.ktd")), survey);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("not-yet.txt")));
+}
+
 TEST(SiteDataHold, FifosDevicesAndFoldersAreRefusedWithoutWaiting) {
     HangGuard guard;
     TempDir dir;

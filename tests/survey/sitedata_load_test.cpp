@@ -258,6 +258,125 @@ TEST_F(LoadTest, DamagedFilesGiveAClearMessageAndLoadNothing) {
     }
 }
 
+// A survey of 20 points of 8 readings each, with names and addresses as a
+// board reports them.
+Bytes TwentyPoints() {
+    static const char* const kNames[] = {"Office-2G", "Office-5G", "Guest",   "Lab printer",
+                                         "Stores",    "Reception", "Canteen", "Meeting A"};
+    FileBuilder file;
+    for (int point = 0; point < 20; ++point) {
+        file.Location(144000000 + point * 900, -268200000 - point * 700, 8);
+        for (int i = 0; i < 8; ++i) {
+            file.Reading(static_cast<std::int16_t>((-40 - point - 3 * i) * 256),
+                         static_cast<std::uint8_t>(0x30 + 7 * i), kNames[i]);
+        }
+    }
+    return file.bytes();
+}
+
+constexpr std::size_t kPointSize = 61 + 8 * 41;
+constexpr std::size_t PointAt(int n) {  // offset of point n (from 1) of TwentyPoints
+    return 33 + static_cast<std::size_t>(n - 1) * kPointSize;
+}
+
+// Damage before the end of a file (a count, a fix class or a name changed in
+// a point that is whole) is not a torn tail: neither loading and recording on
+// nor recording without a load may change a byte of it. The load shows the
+// points before the damage and says where it is.
+TEST_F(LoadTest, AFileDamagedBeforeItsEndIsOnlyRead) {
+    struct Row {
+        const char* legend;
+        std::size_t at;       // byte changed
+        std::uint8_t value;   // its new value
+        bool tornToo;         // the last point is cut short as well
+        std::size_t shown;    // points the load shows
+        std::int64_t damage;  // offset named in the message
+        std::size_t point;    // point named in the message
+    };
+    const Row rows[] = {
+        // Point 3's count 8 -> 9: its ninth "reading" is point 4's location
+        // record, and the next location record is read from inside point 4.
+        {"count raised", PointAt(3) + 30, 9, false, 3, PointAt(4) + 41, 4},
+        {"count raised, tail torn", PointAt(3) + 30, 9, true, 3, PointAt(4) + 41, 4},
+        {"fix class", PointAt(10) + 29, 7, false, 9, PointAt(10), 10},
+        {"name without its end", PointAt(15) + 61 + 2 * 41 + 40, 'x', false, 14,
+         PointAt(15) + 61 + 2 * 41, 15},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
+        Bytes damaged = TwentyPoints();
+        damaged[row.at] = row.value;
+        if (row.tornToo)
+            damaged.resize(damaged.size() - 33);
+        const std::string path = dir.File("damaged.ktd");
+        const std::string where = "The collection file " + path + " is damaged at offset " +
+                                  std::to_string(row.damage) + " (point " +
+                                  std::to_string(row.point) + ")";
+
+        // Loaded, then recording goes on.
+        {
+            SiteDataWorld user;
+            WriteBytes(path, damaged);
+            user.data.SetPath(path);
+            ASSERT_TRUE(user.data.LoadSurvey());
+            EXPECT_EQ(user.data.PointCount(), row.shown);
+            ASSERT_EQ(user.prompt.Messages().size(), 1u);
+            EXPECT_EQ(user.prompt.Messages()[0].rfind(where, 0), 0u) << user.prompt.Messages()[0];
+            EXPECT_NE(user.prompt.Messages()[0].find("choose a new collection file"),
+                      std::string::npos);
+            EXPECT_NE(user.data.AppendRefusal().find(where), std::string::npos);
+            user.AddAp({{1, 2, 3, 4, 5, 6}, "new", -50, 1, 0});
+            EXPECT_FALSE(user.Record());
+            EXPECT_FALSE(user.PlaceAp(3, 3));
+            EXPECT_EQ(user.data.PointCount(), row.shown);
+        }
+        // Every byte of the file, points after the damage included, is as it was.
+        EXPECT_EQ(ReadBytes(path), damaged);
+
+        // Recording without a load first finds the damage too.
+        {
+            SiteDataWorld user;
+            user.data.SetPath(path);
+            EXPECT_FALSE(user.Record());
+            ASSERT_EQ(user.prompt.Messages().size(), 1u);
+            EXPECT_EQ(user.prompt.Messages()[0].rfind(where, 0), 0u) << user.prompt.Messages()[0];
+        }
+        EXPECT_EQ(ReadBytes(path), damaged);
+    }
+}
+
+// The same survey whole, and with only its last point torn: recording on
+// keeps every byte before the tear.
+TEST_F(LoadTest, OnlyATornLastPointIsRepaired) {
+    const Bytes whole = TwentyPoints();
+    Bytes torn = whole;
+    torn.resize(torn.size() - 33);  // point 20 keeps 7 of its 8 readings whole
+    for (const Bytes& original : {whole, torn}) {
+        const std::string path = Write(original);
+        SiteDataWorld user;
+        user.data.SetPath(path);
+        ASSERT_TRUE(user.data.LoadSurvey());
+        EXPECT_EQ(user.data.PointCount(), 20u);
+        ASSERT_TRUE(user.Record());
+        EXPECT_TRUE(user.prompt.Messages().empty());
+        const Bytes after = ReadBytes(path);
+        const std::size_t kept =
+            original.size() == whole.size() ? whole.size() : PointAt(20) + 61 + 7 * 41;
+        ASSERT_EQ(after.size(), kept + 61);
+        for (std::size_t i = 0; i < kept; ++i) {
+            // Only the torn point's count (at 30 in its location record) changes.
+            const bool count =
+                original.size() != whole.size() && (i == PointAt(20) + 30 || i == PointAt(20) + 31);
+            if (!count) {
+                ASSERT_EQ(after[i], original[i]) << "byte " << i;
+            }
+        }
+        if (original.size() != whole.size()) {
+            EXPECT_EQ(Get16(&after[PointAt(20) + 30]), 7);
+        }
+    }
+}
+
 TEST_F(LoadTest, HugeCountsAndSizesEndAtTheEndOfTheFile) {
     // Counts that promise far more readings than the file holds, and record
     // sizes near the int32 limit: the load ends quickly with what is whole.

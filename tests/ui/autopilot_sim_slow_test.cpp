@@ -111,5 +111,45 @@ TEST(AutopilotSim, RecordsTheAskedReadingsFromTheSimulatedBoard) {
     EXPECT_EQ(QImage(QString::fromStdString(snapshot)).size(), QSize(240, 265));
 }
 
+// The board loses half of its scan ends; with this seed the first two scans
+// of the run lose theirs, so no point comes for more than the 30 s the
+// autopilot waits for one. Each abandoned scan is reported and the survey
+// goes on: the run ends with all its points.
+TEST(AutopilotSim, AbandonedScansAreReportedAndTheSurveyGoesOn) {
+    TempDir dir;
+    std::string text = FastScenario();
+    const auto replace = [&text](const std::string& from, const std::string& to) {
+        const auto at = text.find(from);
+        ASSERT_NE(at, std::string::npos) << from;
+        text.replace(at, from.size(), to);
+    };
+    replace("\"seed\": 1234", "\"seed\": 3");
+    replace("\"loseScanEnd\": 0.0", "\"loseScanEnd\": 0.5");
+    const std::string scenarioPath = dir.File("lossy.json");
+    WriteBytes(scenarioPath, Bytes(text.begin(), text.end()));
+    const std::string collection = dir.File("lossy.ktd");
+
+    QProcess program;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("XDG_DATA_HOME", QString::fromStdString(dir.File("xdg")));
+    program.setProcessEnvironment(env);
+    program.start(QStringLiteral(KETRION_BINARY_DIR "/app/ketrion"),
+                  {"--autopilot", QString::fromStdString("--simulate=" + scenarioPath),
+                   "--collection", QString::fromStdString(collection), "--readings", "2"});
+    ASSERT_TRUE(program.waitForStarted(10000));
+    ASSERT_TRUE(program.waitForFinished(180000));
+    const std::string out = program.readAllStandardOutput().toStdString();
+    const std::string err = program.readAllStandardError().toStdString();
+    EXPECT_EQ(program.exitCode(), 0) << err;
+    EXPECT_EQ(out, "recorded 2 points to " + collection + "\n") << err;
+    std::size_t abandoned = 0;
+    for (auto at = err.find("scan abandoned: "); at != std::string::npos;
+         at = err.find("scan abandoned: ", at + 1)) {
+        ++abandoned;
+    }
+    EXPECT_GE(abandoned, 2u) << err;
+}
+
 }  // namespace
 }  // namespace ketrion::testing

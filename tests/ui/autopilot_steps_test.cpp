@@ -75,6 +75,59 @@ TEST_F(AutopilotSteps, RecordsTheReadingsThenStopsAndTakesTheSnapshot) {
     EXPECT_EQ(QImage(QString::fromStdString(settings.snapshot)).size(), QSize(240, 265));
 }
 
+// A collection file that is already there is added to, never replaced; one
+// that cannot take points (damaged, or not a collection file) ends the run
+// with every byte of it as it was.
+TEST_F(AutopilotSteps, AnExistingCollectionFileIsAddedToNeverReplaced) {
+    FileBuilder survey;
+    survey.Location(0, 0, 1).Reading(-50 * 256, 1, "Office");
+    survey.Location(0, 0, 2).Reading(-60 * 256, 2, "Lab").Reading(-70 * 256, 3, "Guest");
+    Bytes damaged = survey.bytes();
+    damaged[33 + 30] = 2;  // the first point claims the second's location record
+    struct Row {
+        const char* legend;
+        Bytes before;
+        bool appended;
+    };
+    const Row rows[] = {
+        {"a survey", survey.bytes(), true},
+        {"a damaged survey", damaged, false},
+        {"not a collection file", Bytes(200, 'x'), false},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
+        SiteViewWorld w;
+        frame = std::make_unique<CMainFrame>(w.services, CMainFrame::LinkSteps{});
+        ASSERT_TRUE(frame->OnCreate());
+        frame->show();
+        settings.collection = w.dir.File("existing.ktd");
+        WriteBytes(settings.collection, row.before);
+        CAutopilot pilot(w.services, settings);
+        QTimer board;
+        QObject::connect(&board, &QTimer::timeout, [&] {
+            if (w.PendingRequestType() == frame::kScanStart) {
+                QTimer::singleShot(20, &board, [&] { w.ScanEnd(); });
+            }
+        });
+        board.start(5);
+        const int code = Fly(pilot);
+        board.stop();
+        const Bytes after = ReadBytes(settings.collection);
+        if (row.appended) {
+            EXPECT_EQ(code, 0) << pilot.Failure();
+            EXPECT_EQ(pilot.Recorded(), 1u);
+            ASSERT_EQ(after.size(), row.before.size() + 61);
+            EXPECT_TRUE(std::equal(row.before.begin(), row.before.end(), after.begin()));
+        } else {
+            EXPECT_EQ(code, 1);
+            EXPECT_NE(pilot.Failure().find("cannot open the collection file"), std::string::npos)
+                << pilot.Failure();
+            EXPECT_EQ(after, row.before);
+        }
+        frame.reset();
+    }
+}
+
 TEST_F(AutopilotSteps, GivesUpWhenTheBoardNeverAnswers) {
     CAutopilot pilot(world.services, settings);
     EXPECT_EQ(Fly(pilot), 1);
@@ -110,7 +163,7 @@ TEST_F(AutopilotSteps, AFolderAsTheCollectionFileEndsTheRunWithItsMessage) {
     CAutopilot pilot(world.services, settings);
     EXPECT_EQ(Fly(pilot), 1);
     EXPECT_EQ(pilot.Failure(),
-              "cannot create the collection file: Cannot create the collection "
+              "cannot open the collection file: Cannot open the collection "
               "file " +
                   settings.collection + ": Is a directory.");
     ASSERT_NE(View(), nullptr);

@@ -317,6 +317,27 @@ TEST_F(SiteViewCommands, ProjectionDialogCancelledOrConfirmed) {
     EXPECT_EQ(world.plan.GetCentreY(), 90);
 }
 
+// The largest plan the projection loader takes (kMaxPlanPixels, 6000 x 6000)
+// is decoded despite Qt's default image allocation limit, and drawn.
+TEST_F(SiteViewCommands, TheLargestPlanTakenIsLoadedAndDrawn) {
+    const int side = 6000;
+    ASSERT_EQ(std::uint64_t{side} * side, CSiteProjection::kMaxPlanPixels);
+    QImage plan(side, side, QImage::Format_RGB32);
+    plan.fill(QColor(200, 40, 90));
+    plan.setPixel(side - 1, side - 1, qRgb(1, 2, 3));
+    const std::string path = world.dir.File("largest.ktp");
+    WriteProjection(path, plan);
+    plan = QImage();
+    world.dialogs.fileAnswers.push_back(QString::fromStdString(path));
+    view->OnProjectionOpen();
+    EXPECT_TRUE(world.dialogs.messages.isEmpty()) << world.dialogs.messages.join('|').toStdString();
+    ASSERT_EQ(view->PlanImage().size(), QSize(side, side));
+    EXPECT_EQ(view->PlanImage().pixel(side - 1, side - 1) & 0xFFFFFFu, 0x010203u);
+    CreateCollection();  // at the handheld's size the plan shows with a collection file
+    const QImage shown = view->Render();
+    EXPECT_EQ(Rgb(shown, shown.width() / 2, shown.height() / 2), 0xC8285Au);
+}
+
 TEST_F(SiteViewCommands, CollectionDialogsConfirmedAndCancelled) {
     const QString path = QString::fromStdString(world.dir.File("new.ktd"));
 

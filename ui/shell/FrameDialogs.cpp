@@ -1,25 +1,46 @@
 #include "ui/shell/FrameDialogs.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "survey/CollectionFile.h"
+#include "survey/RegularFile.h"
 
 namespace ketrion {
 
 CollectionCheck CheckCollectionFile(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    // Through the guarded open: a named pipe or a device at the path is
+    // refused at once instead of waiting for a writer that never comes.
+    files::OpenFailure failure;
+    const int fd = files::OpenRegular(QFile::encodeName(path).toStdString(), O_RDONLY, 0, failure);
+    if (fd < 0) {
         return CollectionCheck::Unreadable;
     }
-    constexpr qint64 kMagicEnd = collection::kMagicAt + sizeof collection::kMagic;
-    const QByteArray head = file.read(kMagicEnd);
-    if (head.size() < kMagicEnd) {
+    constexpr std::size_t kMagicEnd = collection::kMagicAt + sizeof collection::kMagic;
+    std::uint8_t head[kMagicEnd] = {};
+    std::size_t got = 0;
+    while (got < kMagicEnd) {
+        const ssize_t n = ::pread(fd, head + got, kMagicEnd - got, static_cast<off_t>(got));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            break;
+        }
+        got += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    if (got < kMagicEnd) {
         return CollectionCheck::TooShort;
     }
-    const bool magic = std::memcmp(head.constData() + collection::kMagicAt, collection::kMagic,
+    const bool magic = std::memcmp(head + collection::kMagicAt, collection::kMagic,
                                    sizeof collection::kMagic) == 0;
     return magic ? CollectionCheck::Collection : CollectionCheck::NotCollection;
 }

@@ -8,6 +8,7 @@
 
 #include "engine/Location.h"
 #include "survey/CollectionFile.h"
+#include "survey/RegularFile.h"
 
 namespace ketrion {
 
@@ -15,7 +16,12 @@ namespace {
 
 // Closes the descriptor on every way out.
 struct Descriptor {
-    explicit Descriptor(const std::string& path) : fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    // The guarded open: whatever now sits at the path, a pipe or a device is
+    // refused rather than waited on.
+    explicit Descriptor(const std::string& path) {
+        files::OpenFailure failure;
+        fd = files::OpenRegular(path, O_RDONLY, 0, failure);
+    }
     ~Descriptor() {
         if (fd >= 0) {
             ::close(fd);
@@ -23,7 +29,7 @@ struct Descriptor {
     }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
-    int fd;
+    int fd = -1;
 };
 
 double Degrees(const std::uint8_t* p) {

@@ -1,5 +1,8 @@
 #include "ui/shell/Snapshot.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -18,6 +21,7 @@
 #include <jpeglib.h>
 
 #include "platform/Sound.h"
+#include "survey/RegularFile.h"
 #include "ui/shell/Services.h"
 #include "ui/shell/SnapshotCounter.h"
 #include "ui/siteview/Dialogs.h"
@@ -134,7 +138,14 @@ bool WriteJpeg(const std::string& path, int width, int height, int quality,
         return false;
     }
     Compression c;
-    c.file = std::fopen(path.c_str(), "wb");
+    // The guarded open: a named pipe or a device chosen as the picture is
+    // refused at once instead of waited on.
+    files::OpenFailure failure;
+    const int fd = files::OpenRegular(path, O_WRONLY | O_CREAT | O_TRUNC, 0666, failure);
+    c.file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+    if (c.file == nullptr && fd >= 0) {
+        ::close(fd);
+    }
     if (c.file == nullptr) {
         char message[4096];
         std::snprintf(message, sizeof message, kCantOpenFormat, path.c_str());

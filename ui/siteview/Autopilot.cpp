@@ -55,6 +55,23 @@ void CAutopilot::OnEngineEvent(const EngineEvent& event) {
             break;
         case EngineEventKind::ScanAbandoned:
             std::fprintf(stderr, "scan abandoned: %s\n", event.reason.c_str());
+            // The board took the request and the survey goes on with the
+            // next reading: the wait for a point starts afresh. Only a board
+            // that finishes no scan at all, time after time, ends the run.
+            m_lastProgress = std::chrono::steady_clock::now();
+            if (++m_abandonedInRow >= kMaxAbandonedInRow && m_step == Step::Waiting) {
+                std::fflush(stderr);
+                char text[160];
+                std::snprintf(text, sizeof text,
+                              "%d scans in a row ended without their results (recorded %zu of "
+                              "%d); check that the board is powered",
+                              m_abandonedInRow, Recorded(), m_settings.readings);
+                Fail(text);
+                if (CSiteView* view = SiteView()) {
+                    view->OnScanStop();
+                }
+                return;
+            }
             break;
         case EngineEventKind::ScanEnded:
         case EngineEventKind::GpsUpdate:
@@ -155,23 +172,32 @@ void CAutopilot::RunStep() {
             }
             Next();
             return;
-        case Step::Collection:
-            // "Open an existing file?" No: create it with the save dialog.
+        case Step::Collection: {
+            // "Open an existing file?" Yes for a file that is there: the new
+            // points are added after its own, as in the window; a survey is
+            // never replaced unasked. No: create it with the save dialog.
+            const QFileInfo file(QString::fromStdString(m_settings.collection));
+            const bool existing = file.exists() || file.isSymLink();
+            const char* what =
+                existing ? "cannot open the collection file" : "cannot create the collection file";
             m_fileFailures = m_services.data.FileFailures();
-            m_dialogs.yesNoAnswers.push_back(false);
-            m_dialogs.fileAnswers.push_back(
-                QFileInfo(QString::fromStdString(m_settings.collection)).absoluteFilePath());
+            m_dialogs.yesNoAnswers.push_back(existing);
+            m_dialogs.fileAnswers.push_back(file.absoluteFilePath());
             m_frame->OnCommand(ID_COLLECTION_OPEN);
-            if (!CheckFile("cannot create the collection file") ||
-                !CheckNoMessages("cannot create the collection file") ||
+            if (!CheckFile(what) || !CheckNoMessages(what) ||
                 !QFileInfo::exists(QString::fromStdString(m_settings.collection))) {
                 if (m_exitCode < 0) {
-                    Fail("cannot create the collection file " + m_settings.collection);
+                    Fail(std::string(what) + " " + m_settings.collection);
                 }
+                return;
+            }
+            if (const std::string refusal = m_services.data.AppendRefusal(); !refusal.empty()) {
+                Fail(std::string(what) + ": " + refusal);
                 return;
             }
             Next();
             return;
+        }
         case Step::Record:
             m_pointsAtStart = m_services.data.PointCount();
             m_lastCount = m_pointsAtStart;
@@ -221,6 +247,7 @@ void CAutopilot::Poll() {
     if (count != m_lastCount) {
         m_lastCount = count;
         m_lastProgress = now;
+        m_abandonedInRow = 0;
     }
     if (Recorded() >= static_cast<std::size_t>(m_settings.readings)) {
         m_pollTimer.stop();

@@ -21,7 +21,7 @@ struct Services;
 // What an unattended survey does.
 struct AutopilotSettings {
     std::string projection;  // projection file to load; empty keeps the blank plan
-    std::string collection;  // collection file to create
+    std::string collection;  // collection file to add to, or to create when there is none
     int readings = 5;        // survey points to record
     std::string snapshot;    // JPEG to save at the end; empty for none
     // The board is given up when no survey point arrives for this long after
@@ -35,18 +35,23 @@ struct AutopilotSettings {
 };
 
 // Runs a whole survey without a person: presses the frame's buttons in the
-// order a surveyor would (first tap, load projection, create the collection
-// file, record, stop, snapshot), answering every dialog itself, and waits for
-// the readings to come through the real timer, engine and link thread. Prints
-// "recorded N points to FILE" on success; a failure is printed on standard
-// error. Ends the event loop with the exit code (0 on success). The link's
-// news is printed on standard error as it comes, one line each: "link lost:
-// REASON", "link restored", "scan abandoned: REASON".
+// order a surveyor would (first tap, load projection, open the collection
+// file or create it when there is none, record, stop, snapshot), answering every dialog itself, and
+// waits for the readings to come through the real timer, engine and link thread. Prints "recorded N
+// points to FILE" on success; a failure is printed on standard error. Ends the event loop with the
+// exit code (0 on success). The link's news is printed on standard error as it comes, one line
+// each: "link lost: REASON", "link restored", "scan abandoned: REASON". An abandoned scan does not
+// end the run: the next reading is asked for as usual, and the wait for a point starts afresh from
+// it.
 class CAutopilot : public QObject {
     Q_OBJECT
 public:
     // Poll period while waiting for survey points.
     static constexpr int kPollMs = 50;
+    // Abandoned scans in a row (no point between them) that end the run: a
+    // board that loses a scan now and then is surveyed on; one that never
+    // finishes a scan (about 20 s each) is given up after a few minutes' tries.
+    static constexpr int kMaxAbandonedInRow = 8;
 
     CAutopilot(Services& services, AutopilotSettings settings, QObject* parent = nullptr);
     ~CAutopilot() override;
@@ -103,6 +108,7 @@ private:
     std::string m_failure;
     bool m_listening = false;
     std::uint64_t m_fileFailures = 0;  // the survey's file failures when the run chose its file
+    int m_abandonedInRow = 0;          // scans abandoned since the last point
 };
 
 }  // namespace ketrion

@@ -26,6 +26,7 @@
 #include "source/board/BoardSource.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
+#include "ui/analysis/PlanImage.h"
 #include "ui/shell/Draw.h"
 #include "ui/shell/Info.h"
 #include "ui/shell/Services.h"
@@ -211,11 +212,12 @@ void CSiteView::OnProjectionOpen() {
             // projection (and plan image path) when loading fails.
             m_services.session.OpenProjection(LocalPath(*chosen));
             m_services.plan.ResetGeometry();
-            const QString bitmapPath =
-                QFile::decodeName(m_services.projection.m_strBitmapPath.c_str());
+            // Read through the guarded open, with Qt's allocation limit raised
+            // to fit the largest plan the projection loader takes.
+            const std::string& bitmapPath = m_services.projection.m_strBitmapPath;
             QImage plan;
-            if (!bitmapPath.isEmpty()) {
-                plan.load(bitmapPath);
+            if (!bitmapPath.empty()) {
+                plan = plan_image::Read(bitmapPath);
             }
             if (plan.isNull()) {
                 loaded = false;
@@ -263,10 +265,17 @@ void CSiteView::OnCollectionOpen() {
 }
 
 void CSiteView::OnScanStart() {
-    if (!m_services.session.StartRecording()) {
+    if (!m_services.session.HasCollection()) {
         m_dialogs->Message(QStringLiteral("Data collection file must be selected."));
         return;
     }
+    // A file found damaged is only read: say so (and to choose a new file)
+    // rather than start a recording whose every point would be refused.
+    if (const std::string refusal = m_services.data.AppendRefusal(); !refusal.empty()) {
+        m_dialogs->Message(QString::fromStdString(refusal));
+        return;
+    }
+    m_services.session.StartRecording();
     // Starting a running timer restarts its period: there is only one.
     m_collectionTimer.start();
     // Without a link the request would go nowhere; the timer takes the first
