@@ -1,5 +1,11 @@
 #include "source/SurveySession.h"
 
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+
+#include <nlohmann/json.hpp>
+
 #include "platform/Clock.h"
 #include "source/FixHealth.h"
 #include "source/PositionTrack.h"
@@ -31,8 +37,12 @@ bool SurveySession::OpenProjection(const std::string& path) {
 }
 
 bool SurveySession::OpenCollection(const std::string& path) {
+    EndWalk();
     m_data.SetPath(path);
-    return m_data.LoadSurvey();
+    const bool loaded = m_data.LoadSurvey();
+    // A walk cut short left scans to place.
+    m_unplaced = m_data.PendingScansAtLoad();
+    return loaded;
 }
 
 bool SurveySession::NewCollection(const std::string& path) {
@@ -107,6 +117,28 @@ std::string SurveySession::FixFlag(const source::Fix& fix, std::int64_t atMs) {
 }
 
 void SurveySession::OnScan(const source::ScanResult& result) {
+    double stopX = 0;
+    double stopY = 0;
+    bool stop = false;
+    {
+        std::lock_guard lock(m_readingMutex);
+        if (m_stopPending) {
+            stop = true;
+            stopX = m_stopX;
+            stopY = m_stopY;
+            m_stopPending = false;
+        } else if (m_placing == Placing::Walk) {
+            // Kept at once, placed when its segment's end click comes.
+            const std::int64_t seq = m_nextSeq++;
+            m_walkScans.push_back(WalkScan{seq, result});
+            m_data.KeepPendingScan(seq, EncodeScan(result));
+            return;
+        }
+    }
+    if (stop) {
+        RecordPlaced(result, stopX, stopY, "stop");
+        return;
+    }
     const source::Fix fix = m_position.FixFor(result.startedMs, result.endedMs);
     CSiteData::Placement placement;
     if (m_position.KeepsTrack()) {
@@ -129,6 +161,44 @@ void SurveySession::OnScan(const source::ScanResult& result) {
     placement.scanStartMs = result.startedMs;
     placement.scanEndMs = result.endedMs;
     m_data.RecordPoint(fix, result.readings, placement);
+}
+
+source::Fix SurveySession::PlacedFix(double x, double y) const {
+    source::Fix fix;
+    if (const std::optional<GeoPoint> at = m_projection.ToGeo(x, y)) {
+        fix.latitude = at->latitude;
+        fix.longitude = at->longitude;
+        fix.latitudeUnits = source::UnitsFromDegrees(at->latitude);
+        fix.longitudeUnits = source::UnitsFromDegrees(at->longitude);
+    }
+    // The surveyor's word, not a receiver's fix: fix class 0 in the file.
+    fix.valid = true;
+    fix.fixClass = source::FixClass::None;
+    const std::time_t now = static_cast<std::time_t>(m_clock.NowSeconds());
+    std::tm utc{};
+    if (::gmtime_r(&now, &utc) != nullptr) {
+        fix.year = static_cast<std::uint16_t>(utc.tm_year + 1900);
+        fix.month = static_cast<std::uint8_t>(utc.tm_mon + 1);
+        fix.day = static_cast<std::uint8_t>(utc.tm_mday);
+        fix.hour = static_cast<std::uint8_t>(utc.tm_hour);
+        fix.minute = static_cast<std::uint8_t>(utc.tm_min);
+        fix.second = static_cast<std::uint8_t>(utc.tm_sec);
+    }
+    return fix;
+}
+
+void SurveySession::RecordPlaced(const source::ScanResult& result, double x, double y,
+                                 const std::string& method) {
+    CSiteData::Placement placement;
+    placement.x = CSiteProjection::ToPlanCoordinate(x);
+    placement.y = CSiteProjection::ToPlanCoordinate(y);
+    placement.planX = x;
+    placement.planY = y;
+    placement.scanSource = m_scan.Kind();
+    placement.method = method;
+    placement.scanStartMs = result.startedMs;
+    placement.scanEndMs = result.endedMs;
+    m_data.RecordPoint(PlacedFix(x, y), result.readings, placement);
 }
 
 void SurveySession::OnSourceEvent(const source::SourceEvent& event) {
@@ -154,6 +224,252 @@ bool SurveySession::PlaceDynamicAp(int x, int y) {
     }
     return m_data.RecordDynamicAp(x, y, source::UnitsFromDegrees(latitude),
                                   source::UnitsFromDegrees(longitude));
+}
+
+void SurveySession::SetPlacing(Placing placing) {
+    if (placing != Placing::Walk)
+        EndWalk();
+    std::lock_guard lock(m_readingMutex);
+    m_placing = placing;
+    m_stopPending = false;
+}
+
+bool SurveySession::StandAt(double x, double y) {
+    if (!m_data.HasPath() || !CanTakeReading())
+        return false;  // a click while the scan runs changes nothing
+    {
+        std::lock_guard lock(m_readingMutex);
+        m_stopPending = true;
+        m_stopX = x;
+        m_stopY = y;
+    }
+    PrepareReading(PlanPoint{CSiteProjection::ToPlanCoordinate(x),
+                             CSiteProjection::ToPlanCoordinate(y)});
+    if (!m_scan.RequestScan()) {
+        std::lock_guard lock(m_readingMutex);
+        m_stopPending = false;
+        return false;
+    }
+    m_sound.PlayResourceSound("PING");
+    return true;
+}
+
+int SurveySession::WalkClick(double x, double y) {
+    const std::int64_t now = m_clock.NowMs();
+    std::vector<WalkScan> ready;
+    WalkPoint from;
+    {
+        std::lock_guard lock(m_readingMutex);
+        m_walk.push_back(WalkPoint{now, x, y});
+        if (m_walk.size() == 1)
+            return 0;  // the walk starts here
+        from = m_walk[m_walk.size() - 2];
+        // Every scan that ended by this click belongs to the segment it ends.
+        auto keep = m_walkScans.begin();
+        for (auto scan = m_walkScans.begin(); scan != m_walkScans.end(); ++scan) {
+            if (scan->result.endedMs <= now)
+                ready.push_back(std::move(*scan));
+            else
+                *keep++ = std::move(*scan);
+        }
+        m_walkScans.erase(keep, m_walkScans.end());
+    }
+    const std::size_t before = m_data.PointCount();
+    for (const WalkScan& scan : ready) {
+        // The middle of the scan, as a share of the segment's time.
+        const double middle = static_cast<double>(source::PositionTrack::ScanMiddleMs(
+            scan.result.startedMs, scan.result.endedMs));
+        const double span = static_cast<double>(now - from.timeMs);
+        double share = span > 0 ? (middle - static_cast<double>(from.timeMs)) / span : 1.0;
+        share = std::clamp(share, 0.0, 1.0);
+        RecordPlaced(scan.result, from.x + share * (x - from.x), from.y + share * (y - from.y),
+                     "walk");
+        m_data.DropPendingScan(scan.seq);
+    }
+    RememberWritten(before);
+    return static_cast<int>(ready.size());
+}
+
+std::size_t SurveySession::ProvisionalCount() const {
+    std::lock_guard lock(const_cast<std::mutex&>(m_readingMutex));
+    return m_walkScans.size();
+}
+
+std::vector<std::pair<double, double>> SurveySession::WalkClicks() const {
+    std::lock_guard lock(const_cast<std::mutex&>(m_readingMutex));
+    std::vector<std::pair<double, double>> clicks;
+    for (const WalkPoint& click : m_walk)
+        clicks.emplace_back(click.x, click.y);
+    return clicks;
+}
+
+void SurveySession::EndWalk() {
+    std::lock_guard lock(m_readingMutex);
+    m_walk.clear();
+    // Scans still waiting stay in the side store, offered again on opening;
+    // for this run they are offered at once.
+    for (WalkScan& scan : m_walkScans)
+        m_unplaced.emplace_back(scan.seq, EncodeScan(scan.result));
+    m_walkScans.clear();
+}
+
+std::size_t SurveySession::UnplacedScans() const {
+    return m_unplaced.size();
+}
+
+int SurveySession::PlaceUnplacedScans(double x1, double y1, double x2, double y2) {
+    const std::size_t count = m_unplaced.size();
+    const std::size_t before = m_data.PointCount();
+    for (std::size_t i = 0; i < count; ++i) {
+        source::ScanResult result;
+        if (!DecodeScan(m_unplaced[i].second, result))
+            continue;
+        const double share =
+            count > 1 ? static_cast<double>(i) / static_cast<double>(count - 1) : 0.0;
+        RecordPlaced(result, x1 + share * (x2 - x1), y1 + share * (y2 - y1), "walk");
+        m_data.DropPendingScan(m_unplaced[i].first);
+    }
+    m_unplaced.clear();
+    RememberWritten(before);
+    return static_cast<int>(m_data.PointCount() - before);
+}
+
+void SurveySession::RememberWritten(std::size_t pointsBefore) {
+    m_data.Flush();
+    UndoStep step;
+    std::size_t index = 0;
+    m_data.ForEachPoint([&](const CSiteData::_tap& point) {
+        if (index++ >= pointsBefore)
+            step.offsets.push_back(point.offset);
+    });
+    if (!step.offsets.empty())
+        m_undo.push_back(std::move(step));
+}
+
+bool SurveySession::DeletePoint(std::int64_t offset) {
+    if (!m_data.MarkDeleted(offset, true))
+        return false;
+    m_undo.push_back(UndoStep{{offset}, true});
+    return true;
+}
+
+bool SurveySession::Undo() {
+    m_data.Flush();
+    // The last point recorded that is still shown.
+    std::int64_t lastOffset = -1;
+    m_data.ForEachPoint([&](const CSiteData::_tap& point) {
+        if (!point.deleted && point.kind == CSiteData::kKindSurvey)
+            lastOffset = std::max(lastOffset, point.offset);
+    });
+    if (!m_undo.empty()) {
+        const UndoStep& top = m_undo.back();
+        const std::int64_t newest = *std::max_element(top.offsets.begin(), top.offsets.end());
+        if (top.deletion || newest >= lastOffset) {
+            const UndoStep step = top;
+            m_undo.pop_back();
+            for (const std::int64_t offset : step.offsets)
+                m_data.MarkDeleted(offset, !step.deletion);
+            return true;
+        }
+    }
+    if (lastOffset < 0)
+        return false;
+    return m_data.MarkDeleted(lastOffset, true);
+}
+
+SurveySession::NextPosition SurveySession::NextReadingPosition() const {
+    NextPosition next;
+    if (m_placing == Placing::Walk) {
+        std::lock_guard lock(const_cast<std::mutex&>(m_readingMutex));
+        if (!m_walk.empty()) {
+            next.known = true;
+            next.x = m_walk.back().x;
+            next.y = m_walk.back().y;
+        }
+        return next;
+    }
+    if (m_placing == Placing::StopAndGo)
+        return next;  // wherever the surveyor clicks
+    const source::Fix fix = m_position.Current();
+    if (fix.receivedMs < 0 || !fix.valid)
+        return next;
+    const PlanPoint at = CurrentPlanPosition();
+    next.known = true;
+    next.x = at.x;
+    next.y = at.y;
+    if (fix.ephMetres) {
+        // Metres per plan pixel near the fix, from the inverse map.
+        const std::optional<GeoPoint> a = m_projection.ToGeo(next.x, next.y);
+        const std::optional<GeoPoint> b = m_projection.ToGeo(next.x + 1, next.y);
+        if (a && b) {
+            constexpr double kMetresPerDegree = 111'320.0;  // along a meridian, near enough
+            const double dNorth = (b->latitude - a->latitude) * kMetresPerDegree;
+            const double dEast = (b->longitude - a->longitude) * kMetresPerDegree *
+                                 std::cos(a->latitude * 3.14159265358979323846 / 180.0);
+            const double metresPerPixel = std::hypot(dNorth, dEast);
+            if (metresPerPixel > 0)
+                next.errorRadius = *fix.ephMetres / metresPerPixel;
+        }
+    }
+    return next;
+}
+
+std::string SurveySession::EncodeScan(const source::ScanResult& result) const {
+    nlohmann::json scan;
+    scan["started_ms"] = result.startedMs;
+    scan["ended_ms"] = result.endedMs;
+    scan["source"] = m_scan.Kind();
+    nlohmann::json readings = nlohmann::json::array();
+    for (const source::Reading& reading : result.readings) {
+        nlohmann::json r;
+        r["mac"] = std::vector<int>(reading.mac.begin(), reading.mac.end());
+        r["name"] = std::vector<int>(reading.name.begin(), reading.name.end());
+        r["signal256"] = reading.signal256;
+        r["dbm"] = reading.dbm;
+        r["attribute"] = reading.attribute;
+        r["in_collection"] = reading.inCollection;
+        readings.push_back(std::move(r));
+    }
+    scan["readings"] = std::move(readings);
+    return scan.dump();
+}
+
+bool SurveySession::DecodeScan(const std::string& body, source::ScanResult& result) {
+    // The side store is outside data: every field is checked.
+    const nlohmann::json scan = nlohmann::json::parse(body, nullptr, false);
+    if (!scan.is_object() || !scan.contains("readings") || !scan["readings"].is_array())
+        return false;
+    result = source::ScanResult{};
+    result.startedMs = scan.value("started_ms", std::int64_t{0});
+    result.endedMs = scan.value("ended_ms", std::int64_t{0});
+    for (const nlohmann::json& r : scan["readings"]) {
+        if (!r.is_object())
+            return false;
+        source::Reading reading;
+        const nlohmann::json mac = r.value("mac", nlohmann::json::array());
+        if (!mac.is_array() || mac.size() != reading.mac.size())
+            return false;
+        for (std::size_t i = 0; i < reading.mac.size(); ++i) {
+            if (!mac[i].is_number_integer())
+                return false;
+            reading.mac[i] = static_cast<std::uint8_t>(mac[i].get<int>() & 0xFF);
+        }
+        const nlohmann::json name = r.value("name", nlohmann::json::array());
+        if (!name.is_array() || name.size() > 255)
+            return false;
+        for (const nlohmann::json& c : name) {
+            if (!c.is_number_integer())
+                return false;
+            reading.name.push_back(static_cast<char>(c.get<int>() & 0xFF));
+        }
+        reading.signal256 = static_cast<std::int16_t>(
+            std::clamp(r.value("signal256", 0), -32768, 32767));
+        reading.dbm = std::clamp(r.value("dbm", -100), -32768, 32767);
+        reading.attribute = static_cast<std::uint8_t>(r.value("attribute", 0) & 0xFF);
+        reading.inCollection = r.value("in_collection", true);
+        result.readings.push_back(std::move(reading));
+    }
+    return true;
 }
 
 }  // namespace ketrion

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "source/PositionSource.h"
 #include "source/ScanSource.h"
@@ -81,8 +83,57 @@ public:
     PlanPoint CurrentPlanPosition() const;
 
     // Places a dynamic access point where the surveyor tapped: drawn at plan
-    // (x, y) and stored at the current position.
+    // (x, y) and stored there (through the projection's inverse map; at the
+    // current position when there is no projection).
     bool PlaceDynamicAp(int x, int y);
+
+    // How a reading's position is found.
+    enum class Placing {
+        Gps,        // the position source's fix
+        StopAndGo,  // the surveyor clicks where they stand; one reading there
+        Walk,       // clicks at the start, each turn and the end of a steady walk
+    };
+    void SetPlacing(Placing placing);
+    Placing CurrentPlacing() const { return m_placing; }
+
+    // Stop and go: one reading placed exactly at plan (x, y). False, with
+    // nothing changed, while a scan runs, the source is down or no file is
+    // chosen.
+    bool StandAt(double x, double y);
+    // Continuous walk: the surveyor is at plan (x, y) now. The first click
+    // starts the walk; each later one ends a segment, and every scan that
+    // ended since the click before is placed on it by the time of its
+    // middle. Returns the number of points written.
+    int WalkClick(double x, double y);
+    // Scans waiting for their segment's end click (drawn hollow at the last
+    // click), and the walk's clicks so far.
+    std::size_t ProvisionalCount() const;
+    std::vector<std::pair<double, double>> WalkClicks() const;
+    // Ends the walk: clicks are forgotten; scans not yet placed stay in the
+    // side store and are offered again when the file is opened.
+    void EndWalk();
+    // Scans of an earlier walk left unplaced in the side store (after a
+    // stop, quit or crash): placed along a line from (x1, y1) to (x2, y2) in
+    // the order they were taken. Returns the number of points written.
+    std::size_t UnplacedScans() const;
+    int PlaceUnplacedScans(double x1, double y1, double x2, double y2);
+
+    // Undoes the last point or walk segment (marks its points deleted), or
+    // the last deletion. False when there is nothing to undo.
+    bool Undo();
+    // Marks the point at `offset` deleted (undoable).
+    bool DeletePoint(std::int64_t offset);
+
+    // Where the next reading will be placed, for the view's marker: the fix
+    // and its error circle (plan pixels; 0 when unknown), or the walk's
+    // current estimate.
+    struct NextPosition {
+        bool known = false;
+        double x = 0;
+        double y = 0;
+        double errorRadius = 0;
+    };
+    NextPosition NextReadingPosition() const;
 
     // Source thread: a finished scan becomes a survey point.
     void OnScan(const source::ScanResult& result);
@@ -94,6 +145,32 @@ public:
     static std::string FixFlag(const source::Fix& fix, std::int64_t atMs);
 
 private:
+    // A scan of the walk waiting for its segment.
+    struct WalkScan {
+        std::int64_t seq = 0;
+        source::ScanResult result;
+    };
+    struct WalkPoint {
+        std::int64_t timeMs = 0;
+        double x = 0;
+        double y = 0;
+    };
+    // One step Undo can take back: points written together, or a deletion.
+    struct UndoStep {
+        std::vector<std::int64_t> offsets;
+        bool deletion = false;
+    };
+
+    // A fix for a point the surveyor placed at plan (x, y): its position
+    // through the projection's inverse map, the time now (UTC).
+    source::Fix PlacedFix(double x, double y) const;
+    // Writes a survey point for `result` at plan (x, y), placed by `method`.
+    void RecordPlaced(const source::ScanResult& result, double x, double y,
+                      const std::string& method);
+    void RememberWritten(std::size_t pointsBefore);
+    std::string EncodeScan(const source::ScanResult& result) const;
+    static bool DecodeScan(const std::string& body, source::ScanResult& result);
+
     source::ScanSource& m_scan;
     source::PositionSource& m_position;
     CSiteData& m_data;
@@ -102,9 +179,21 @@ private:
     Clock& m_clock;
 
     std::atomic<bool> m_recording{false};
-    // Where the coming point is drawn (set by TakeReading, read by OnScan).
+    // Where the coming point is drawn (set by TakeReading, read by OnScan),
+    // and the placing that reading was taken in.
     std::mutex m_readingMutex;
     PlanPoint m_requested;
+    std::atomic<Placing> m_placing{Placing::Gps};
+    bool m_stopPending = false;
+    double m_stopX = 0;
+    double m_stopY = 0;
+    // The walk (guarded by m_readingMutex): its clicks and waiting scans.
+    std::vector<WalkPoint> m_walk;
+    std::vector<WalkScan> m_walkScans;
+    std::int64_t m_nextSeq = 1;
+    // Scans an earlier walk left unplaced (user-interface thread).
+    std::vector<std::pair<std::int64_t, std::string>> m_unplaced;
+    std::vector<UndoStep> m_undo;  // user-interface thread
 };
 
 }  // namespace ketrion

@@ -744,6 +744,60 @@ bool SideStore::Place(std::int64_t offset, double planX, double planY, const std
         message);
 }
 
+namespace {
+
+// The walk's pending scans: made when first needed, so stores written before
+// it keep working.
+constexpr const char* kPendingTableSql =
+    "CREATE TABLE IF NOT EXISTS pending_scans(seq INTEGER PRIMARY KEY, body TEXT NOT NULL)";
+
+}  // namespace
+
+bool SideStore::AddPendingScan(std::int64_t seq, const std::string& body, std::string* message) {
+    std::string error;
+    if (m_db == nullptr || !Exec(m_db, kPendingTableSql, &error)) {
+        Set(message, "Cannot keep a walk's scan in " + m_path + ": " + error);
+        return false;
+    }
+    Statement insert(m_db, "INSERT OR REPLACE INTO pending_scans(seq, body) VALUES (?, ?)");
+    if (insert.Prepared()) {
+        insert.BindInt(0, seq);
+        insert.BindText(1, body);
+        if (insert.Step() == SQLITE_DONE)
+            return true;
+    }
+    Set(message, "Cannot keep a walk's scan in " + m_path + ": " + ErrorText(m_db));
+    return false;
+}
+
+bool SideStore::RemovePendingScan(std::int64_t seq, std::string* message) {
+    if (m_db == nullptr)
+        return false;
+    Statement remove(m_db, "DELETE FROM pending_scans WHERE seq = ?");
+    if (remove.Prepared()) {
+        remove.BindInt(0, seq);
+        if (remove.Step() == SQLITE_DONE)
+            return true;
+    }
+    // No table: nothing was pending.
+    if (sqlite3_errcode(m_db) == SQLITE_ERROR)
+        return true;
+    Set(message, "Cannot update " + m_path + ": " + ErrorText(m_db));
+    return false;
+}
+
+std::vector<std::pair<std::int64_t, std::string>> SideStore::PendingScans() const {
+    std::vector<std::pair<std::int64_t, std::string>> scans;
+    if (m_db == nullptr)
+        return scans;
+    Statement select(m_db, "SELECT seq, body FROM pending_scans ORDER BY seq");
+    if (!select.Prepared())
+        return scans;  // a store without the table has none
+    while (select.Step() == SQLITE_ROW)
+        scans.emplace_back(select.Int(0), select.Bytes(1));
+    return scans;
+}
+
 std::map<std::int64_t, SideStore::Point> SideStore::Points() const {
     std::map<std::int64_t, Point> points;
     if (m_db == nullptr)

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 struct sqlite3;
@@ -101,6 +102,13 @@ public:
     // Replaces a provisional point's placement (a walk segment placed).
     bool Place(std::int64_t offset, double planX, double planY, const std::string& method,
                std::string* message);
+
+    // The scans of a continuous walk not yet placed, kept here as soon as they
+    // end so that none is lost (a walk cut by a stop or a crash is offered
+    // for placement when the file is opened again); removed once placed.
+    bool AddPendingScan(std::int64_t seq, const std::string& body, std::string* message);
+    bool RemovePendingScan(std::int64_t seq, std::string* message);
+    std::vector<std::pair<std::int64_t, std::string>> PendingScans() const;
 
     // Every point row, by offset; readings of one point in index order.
     std::map<std::int64_t, Point> Points() const;

@@ -500,6 +500,8 @@ bool CSiteData::Flush() {
 // Writer thread, under the file mutex: the held file for the point's path,
 // its tail checked once, then the point at its end.
 bool CSiteData::WritePending(const Pending& item, std::int64_t& offset) {
+    if (item.sideOp)
+        return RunSideOp(item);
     if (!Hold(item.path, Access::Append))
         return false;
     if (m_held.tailEnd < 0 || m_held.tailEnd != m_held.size) {
@@ -514,54 +516,159 @@ bool CSiteData::WritePending(const Pending& item, std::int64_t& offset) {
     return true;
 }
 
+SideStore* CSiteData::HeldSide() {
+    if (m_side != nullptr && m_sidePath == m_held.path && m_sideDevice == m_held.device &&
+        m_sideInode == m_held.inode)
+        return m_side.get();
+    if (m_sidePath == m_held.path && m_sideDevice == m_held.device &&
+        m_sideInode == m_held.inode && m_sideFailed)
+        return nullptr;  // reported once already
+    m_side.reset();
+    m_sidePath = m_held.path;
+    m_sideDevice = m_held.device;
+    m_sideInode = m_held.inode;
+    m_sideFailed = false;
+    std::uint8_t header[kHeaderSize] = {};
+    std::string message;
+    if (::pread(m_held.fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header)) {
+        m_side = SideStore::OpenForWriting(m_held.path, SideIdentity(m_held.path, header), &message);
+    } else {
+        message = "Cannot read the header of " + m_held.path + " for its side store.";
+    }
+    if (!message.empty()) {
+        std::lock_guard notice(m_noticeMutex);
+        m_sideNotice = message;
+    }
+    if (m_side == nullptr) {
+        m_sideFailed = true;
+        if (!message.empty())
+            m_prompt.Message(message);
+    }
+    return m_side.get();
+}
+
+void CSiteData::SideFailed(const std::string& message) {
+    // The collection file holds the point; only its details are missing.
+    m_sideFailed = true;
+    m_side.reset();
+    {
+        std::lock_guard notice(m_noticeMutex);
+        m_sideNotice = message;
+    }
+    m_prompt.Message(message);
+}
+
 void CSiteData::WriteSide(const Pending& item, std::int64_t offset) {
     if (!item.side)
         return;
-    if (m_side == nullptr || m_sidePath != m_held.path || m_sideDevice != m_held.device ||
-        m_sideInode != m_held.inode) {
-        if (m_sidePath == m_held.path && m_sideDevice == m_held.device &&
-            m_sideInode == m_held.inode && m_sideFailed)
-            return;  // reported once already
-        m_side.reset();
-        m_sidePath = m_held.path;
-        m_sideDevice = m_held.device;
-        m_sideInode = m_held.inode;
-        m_sideFailed = false;
-        std::uint8_t header[kHeaderSize] = {};
-        std::string message;
-        if (::pread(m_held.fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header)) {
-            m_side = SideStore::OpenForWriting(m_held.path, SideIdentity(m_held.path, header),
-                                               &message);
-        } else {
-            message = "Cannot read the header of " + m_held.path + " for its side store.";
-        }
-        if (!message.empty()) {
-            std::lock_guard notice(m_noticeMutex);
-            m_sideNotice = message;
-        }
-        if (m_side == nullptr) {
-            m_sideFailed = true;
-            if (!message.empty())
-                m_prompt.Message(message);
-            return;
-        }
-    }
+    SideStore* side = HeldSide();
+    if (side == nullptr)
+        return;
     SideStore::Point point = *item.side;
     point.offset = offset;
     std::vector<SideStore::Reading> readings = item.sideReadings;
     for (SideStore::Reading& reading : readings)
         reading.pointOffset = offset;
     std::string message;
-    if (!m_side->WritePoint(point, readings, &message)) {
-        // The collection file holds the point; only its details are missing.
-        m_sideFailed = true;
-        m_side.reset();
-        {
-            std::lock_guard notice(m_noticeMutex);
-            m_sideNotice = message;
-        }
-        m_prompt.Message(message);
+    if (!side->WritePoint(point, readings, &message))
+        SideFailed(message);
+}
+
+bool CSiteData::RunSideOp(const Pending& item) {
+    if (!Hold(item.path, Access::Append))
+        return false;
+    SideStore* side = HeldSide();
+    if (side == nullptr)
+        return false;
+    std::string message;
+    if (!item.sideOp(*side, &message)) {
+        SideFailed(message);
+        return false;
     }
+    return true;
+}
+
+void CSiteData::QueueSideOp(std::function<bool(SideStore&, std::string*)> op) {
+    const std::string path = Path();
+    if (path.empty())
+        return;
+    std::lock_guard queue(m_queueMutex);
+    Pending item;
+    item.ticket = m_nextTicket++;
+    item.generation = m_generation;
+    item.path = path;
+    item.sideOp = std::move(op);
+    m_queue.push_back(std::move(item));
+    m_queueChanged.notify_all();
+}
+
+bool CSiteData::MarkDeleted(std::int64_t offset, bool deleted) {
+    bool found = false;
+    {
+        std::lock_guard points(g_hSurveyLock);
+        for (_tap& point : m_points) {
+            if (point.offset == offset) {
+                point.deleted = deleted;
+                found = true;
+            }
+        }
+        if (found && m_bCurrentValid && m_current.offset == offset)
+            m_bCurrentValid = !deleted;
+    }
+    if (!found)
+        return false;
+    QueueSideOp([offset, deleted](SideStore& side, std::string* message) {
+        return side.SetDeleted(offset, deleted, message);
+    });
+    return Flush();
+}
+
+void CSiteData::KeepPendingScan(std::int64_t seq, std::string body) {
+    QueueSideOp([seq, body = std::move(body)](SideStore& side, std::string* message) {
+        return side.AddPendingScan(seq, body, message);
+    });
+}
+
+void CSiteData::DropPendingScan(std::int64_t seq) {
+    QueueSideOp([seq](SideStore& side, std::string* message) {
+        return side.RemovePendingScan(seq, message);
+    });
+}
+
+std::vector<std::pair<std::int64_t, std::string>> CSiteData::PendingScansAtLoad() const {
+    std::lock_guard lock(m_noticeMutex);
+    return m_pendingAtLoad;
+}
+
+void CSiteData::ApplySide(const std::string& path, std::vector<_tap>& points) {
+    // File mutex held; the collection file is held for reading at least.
+    std::uint8_t header[kHeaderSize] = {};
+    if (::pread(m_held.fd, header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
+        return;
+    std::string message;
+    const std::unique_ptr<SideStore> side =
+        SideStore::OpenForReading(path, SideIdentity(path, header), &message);
+    {
+        std::lock_guard lock(m_noticeMutex);
+        m_pendingAtLoad.clear();
+        if (!message.empty())
+            m_sideNotice = message;
+    }
+    if (side == nullptr) {
+        if (!message.empty())
+            m_prompt.Message(message);  // the collection file still loads
+        return;
+    }
+    const std::map<std::int64_t, SideStore::Point> rows = side->Points();
+    for (_tap& point : points) {
+        const auto row = rows.find(point.offset);
+        if (row == rows.end())
+            continue;  // a point without side rows is what the file says
+        point.deleted = row->second.deleted;
+        point.hollow = !row->second.fixFlag.empty() || row->second.provisional;
+    }
+    std::lock_guard lock(m_noticeMutex);
+    m_pendingAtLoad = side->PendingScans();
 }
 
 std::string CSiteData::LastSideNotice() const {
@@ -586,6 +693,14 @@ void CSiteData::WriterLoop() {
         const bool ok = WritePending(item, offset);
         const std::int64_t next = m_held.locked ? m_held.size : -1;
         queue.lock();
+        if (item.sideOp) {
+            // Only the side store was touched: no point comes or goes, and a
+            // failure has been reported.
+            m_completed = item.ticket;
+            m_queue.pop_front();
+            m_queueChanged.notify_all();
+            continue;
+        }
         if (ok) {
             {
                 std::lock_guard points(g_hSurveyLock);
@@ -829,6 +944,9 @@ bool CSiteData::LoadSurvey() {
         if (point.kind == kKindSurvey)
             m_sound.PlayResourceSound("PING");
     }
+    // What the side store adds: deleted marks, points without a fix, a
+    // walk's scans still to be placed.
+    ApplySide(path, points);
     // Appends start after the last complete point once the tail is checked.
     m_held.tailEnd = end == m_held.size ? end : -1;
     if (damageAt >= 0) {
@@ -864,6 +982,8 @@ int CSiteData::FindNearestPoint(int x, int y) {
     std::lock_guard lock(g_hSurveyLock);
     std::int64_t best = kFindRangeSquared + 1;
     for (const _tap& point : m_points) {
+        if (point.deleted)
+            continue;  // left out of the view
         // Differences span up to 2^32; a point more than the range away on
         // either axis can never be selected, so the square is taken only when
         // it is small.

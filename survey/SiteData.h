@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "source/Fix.h"
@@ -69,6 +70,10 @@ public:
         std::uint16_t readings = 0;
         std::uint8_t kind = 0;    // 0 survey point, 1 dynamic access point
         std::int64_t offset = 0;  // file offset of the point's location record
+        // From the side store: marked deleted (left out of the view and every
+        // result), or drawn hollow (taken without a valid fix, or provisional).
+        bool deleted = false;
+        bool hollow = false;
     };
 
     // A stable copy of the selected point and its reading lines, for the
@@ -144,6 +149,16 @@ public:
     // for its write (and the ones before it). Returns true when it is in the
     // file.
     bool RecordDynamicAp(int x, int y, std::int32_t latitudeUnits, std::int32_t longitudeUnits);
+    // Marks the point at `offset` deleted (or not) in the side store and in
+    // m_points; the collection file is never rewritten. Waits for the mark to
+    // be written. False when no such point is loaded or recorded.
+    bool MarkDeleted(std::int64_t offset, bool deleted);
+    // A continuous walk's scan not yet placed, kept in the side store at
+    // once; dropped again once its point is written.
+    void KeepPendingScan(std::int64_t seq, std::string body);
+    void DropPendingScan(std::int64_t seq);
+    // The walk's scans the side store held when the file was last loaded.
+    std::vector<std::pair<std::int64_t, std::string>> PendingScansAtLoad() const;
     // Side-store problems reported so far (a damaged or foreign store set
     // aside, a store that cannot be written); the last one's text.
     std::string LastSideNotice() const;
@@ -222,6 +237,8 @@ private:
         // What goes to the side store once the point is written (offset filled then).
         std::optional<SideStore::Point> side;
         std::vector<SideStore::Reading> sideReadings;
+        // Set for work on the side store alone (no bytes for the file).
+        std::function<bool(SideStore&, std::string*)> sideOp;
     };
 
     bool TakeChosenPath(std::string& path);
@@ -244,8 +261,15 @@ private:
     bool Append(const std::uint8_t* bytes, std::size_t length, std::int64_t offset);
     bool WritePending(const Pending& item, std::int64_t& offset);
     std::uint64_t Enqueue(Pending item, const _tap& point);
-    // Writer thread, under the file mutex: the side rows of a written point.
+    // Writer thread, under the file mutex: the side rows of a written point;
+    // the held file's side store (opened once per file); a failure reported.
     void WriteSide(const Pending& item, std::int64_t offset);
+    SideStore* HeldSide();
+    void SideFailed(const std::string& message);
+    bool RunSideOp(const Pending& item);
+    void QueueSideOp(std::function<bool(SideStore&, std::string*)> op);
+    // Under the file mutex, while loading: the side store's marks on `points`.
+    void ApplySide(const std::string& path, std::vector<_tap>& points);
     void WaitFor(std::uint64_t ticket);
     void WriterLoop();
     std::string ReadingLine(int fd, const collection::Header& header, std::int64_t size,
@@ -292,8 +316,9 @@ private:
     dev_t m_sideDevice = 0;
     ino_t m_sideInode = 0;
     bool m_sideFailed = false;  // reported; not tried again for this file
-    mutable std::mutex m_noticeMutex;
+    mutable std::mutex m_noticeMutex;  // guards the two below
     std::string m_sideNotice;
+    std::vector<std::pair<std::int64_t, std::string>> m_pendingAtLoad;
 
     // Guarded by g_hSurveyLock.
     _tap m_current;

@@ -92,8 +92,8 @@ const Coefficients kLongitudeOnly{0, 1000, 75000, 0, 0, 0};
 TEST_F(ProjectionTest, MapsPositionsBeforeAndAfterLoading) {
     // Nothing loaded: every position maps to the origin.
     FeedPosition(location, 144'000'000, -268'200'000);
-    EXPECT_EQ(projection.CurrentPlanX(), 0);
-    EXPECT_EQ(projection.CurrentPlanY(), 0);
+    EXPECT_EQ(projection.PlanXFromDegrees(location.Latitude(), location.Longitude()), 0);
+    EXPECT_EQ(projection.PlanYFromDegrees(location.Latitude(), location.Longitude()), 0);
     EXPECT_EQ(projection.PlanX(144'000'000, -268'200'000), 0);
 
     projection.m_xLat = kLongitudeOnly.xLat;
@@ -102,8 +102,8 @@ TEST_F(ProjectionTest, MapsPositionsBeforeAndAfterLoading) {
     projection.m_yLat = -2000;
     projection.m_yOrigin = 80000;
     // 40 degrees north, 74.5 west.
-    EXPECT_EQ(projection.CurrentPlanX(), 500);
-    EXPECT_EQ(projection.CurrentPlanY(), 0);
+    EXPECT_EQ(projection.PlanXFromDegrees(location.Latitude(), location.Longitude()), 500);
+    EXPECT_EQ(projection.PlanYFromDegrees(location.Latitude(), location.Longitude()), 0);
     EXPECT_EQ(projection.PlanX(144'000'000, -268'200'000), 500);
     EXPECT_EQ(projection.PlanY(144'000'000, -268'200'000), 0);
     EXPECT_EQ(projection.PlanY(143'999'982, 0), 0);     // 39.999995 degrees: 0.01

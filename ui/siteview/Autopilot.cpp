@@ -73,6 +73,9 @@ void CAutopilot::OnEngineEvent(const EngineEvent& event) {
                 return;
             }
             break;
+        case EngineEventKind::Notice:
+            std::fprintf(stderr, "note: %s\n", event.reason.c_str());
+            break;
         case EngineEventKind::ScanEnded:
         case EngineEventKind::GpsUpdate:
             return;  // routine: the points themselves tell
