@@ -18,6 +18,7 @@
 #include "survey/RegularFile.h"
 #include "tools/ktd/ApsCommand.h"
 #include "tools/ktd/ExportCommand.h"
+#include "tools/ktd/StandardOutput.h"
 #if KTD_DRAWING
 #include "tools/ktd/HeatmapCommand.h"
 #include "tools/ktd/ReportCommand.h"
@@ -28,7 +29,8 @@ namespace {
 using namespace ketrion::collection;
 
 // Exit status: 0 the whole file was read, 1 the file is damaged or cut short,
-// 2 the command line is wrong or the file cannot be opened.
+// 2 the command line is wrong, the file cannot be opened or the output cannot
+// be written.
 constexpr int kDamaged = 1;
 constexpr int kUsageOrOpenError = 2;
 
@@ -300,10 +302,13 @@ int main(int argc, char** argv) {
     }
     if (status >= 0)
         return status;
+    int walked = 0;
     if (csv->parsed()) {
         CsvVisitor visitor;
-        return Walk(path, visitor);
+        walked = Walk(path, visitor);
+    } else {
+        DumpVisitor visitor;
+        walked = Walk(path, visitor);
     }
-    DumpVisitor visitor;
-    return Walk(path, visitor);
+    return ketrion::ktd::StandardOutputWritten() ? walked : kUsageOrOpenError;
 }
