@@ -9,9 +9,8 @@ namespace ketrion::ktd {
 
 bool StandardOutputWritten() {
     std::cout.flush();
-    errno = 0;
-    // A stream with an earlier failure tries its buffer again and fails again,
-    // which leaves the reason in errno.
+    // The failed write that set the stream's error left its reason in errno
+    // (nothing resets errno on success).
     const bool flushed = std::fflush(stdout) == 0;
     const int error = errno;
     if (flushed && !std::ferror(stdout) && std::cout.good())
