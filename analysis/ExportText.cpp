@@ -70,8 +70,16 @@ std::string XmlEscape(std::string_view text) {
     const std::string valid = ValidUtf8(text);
     std::string out;
     out.reserve(valid.size());
-    for (const char ch : valid) {
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+        const char ch = valid[i];
         const auto c = static_cast<unsigned char>(ch);
+        // U+FFFE and U+FFFF (EF BF BE, EF BF BF) are not XML characters.
+        if (c == 0xEF && i + 2 < valid.size() && static_cast<unsigned char>(valid[i + 1]) == 0xBF &&
+            (static_cast<unsigned char>(valid[i + 2]) & 0xFE) == 0xBE) {
+            out += kReplacement;
+            i += 2;
+            continue;
+        }
         switch (c) {
             case '&':
                 out += "&amp;";
@@ -106,6 +114,32 @@ std::string XmlEscape(std::string_view text) {
         }
     }
     return out;
+}
+
+std::string WithoutTerminalControls(std::string_view text) {
+    const std::string valid = ValidUtf8(text);
+    std::string out;
+    out.reserve(valid.size());
+    for (std::size_t i = 0; i < valid.size(); ++i) {
+        const auto c = static_cast<unsigned char>(valid[i]);
+        const bool c0 = c < 0x20 && c != '\t' && c != '\n' && c != '\r';
+        // C1 controls are U+0080..U+009F: C2 80 .. C2 9F.
+        const bool c1 =
+            c == 0xC2 && i + 1 < valid.size() && static_cast<unsigned char>(valid[i + 1]) <= 0x9F;
+        if (c0 || c == 0x7F || c1) {
+            out += kReplacement;
+            i += c1 ? 1 : 0;
+        } else {
+            out += valid[i];
+        }
+    }
+    return out;
+}
+
+std::string NeutralisedFormula(std::string text) {
+    if (!text.empty() && std::strchr("=+-@\t\r", text.front()) != nullptr)
+        text.insert(text.begin(), '\'');
+    return text;
 }
 
 std::string CsvField(std::string_view text) {

@@ -18,11 +18,22 @@ inline constexpr const char* kExportVersion = "1.03";
 std::string ValidUtf8(std::string_view bytes);
 
 // `text` as XML 1.0 character data or attribute text: valid UTF-8, with
-// & < > " ' as entities, and the control characters that XML 1.0 cannot carry
-// at all (everything below U+0020 but tab, line feed and carriage return)
-// replaced by U+FFFD. Carriage returns and tabs are written as character
-// references so a parser keeps them.
+// & < > " ' as entities, and every character XML 1.0 cannot carry at all
+// (everything below U+0020 but tab, line feed and carriage return, and the
+// non-characters U+FFFE and U+FFFF) replaced by U+FFFD. Carriage returns and tabs are written as
+// character references so a parser keeps them.
 std::string XmlEscape(std::string_view text);
+
+// `text` as valid UTF-8 that a terminal shows as text: the control
+// characters that start or make up terminal commands (C0 but tab, line feed
+// and carriage return; DEL; C1, among them the one-character CSI) replaced
+// by U+FFFD.
+std::string WithoutTerminalControls(std::string_view text);
+
+// A name a spreadsheet would run as a formula (one starting with =, +, -, @,
+// a tab or a carriage return) with a leading single quote, so it is shown
+// as the text it is; any other name as it is.
+std::string NeutralisedFormula(std::string text);
 
 // One CSV field as RFC 4180 writes it: in double quotes, with quotes doubled,
 // when it holds a comma, a quote, a carriage return or a line feed; as is

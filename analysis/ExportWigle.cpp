@@ -1,6 +1,7 @@
 #include "analysis/ExportWigle.h"
 
 #include <string>
+#include <utility>
 
 #include "analysis/ExportText.h"
 
@@ -13,7 +14,7 @@ constexpr const char* kLineEnd = "\r\n";
 
 }  // namespace
 
-void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out) {
+void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out, WigleNames names) {
     out << "WigleWifi-1.6,appRelease=" << kExportVersion << ",model=ktd,release=" << kExportVersion
         << ",device=Ketrion,display=,board=,brand=Ketrion,star=Sol,body=3,subBody=0" << kLineEnd
         << kWigleColumns << kLineEnd;
@@ -26,8 +27,11 @@ void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out) {
             DegreesText(point.LatitudeDegrees()) + "," + DegreesText(point.LongitudeDegrees());
         for (const Reading& reading : point.readings) {
             // MAC,SSID,AuthMode,FirstSeen,Channel,Frequency,RSSI,
-            out << MacText(reading.mac) << ',' << CsvField(reading.ssid) << ",," << firstSeen
-                << ",,," << reading.SignalDbm()
+            std::string name = WithoutTerminalControls(reading.ssid);
+            if (names == WigleNames::Neutralised)
+                name = NeutralisedFormula(std::move(name));
+            out << MacText(reading.mac) << ',' << CsvField(name) << ",," << firstSeen << ",,,"
+                << reading.SignalDbm()
                 << ','
                 // CurrentLatitude,CurrentLongitude,AltitudeMeters,AccuracyMeters,RCOIs,MfgrId,Type
                 << position << ",,,,,WIFI" << kLineEnd;

@@ -20,7 +20,12 @@ inline constexpr const char* kWigleColumns =
 // longitude (at least 7 decimals), Type WIFI. What the survey does not know
 // (authentication, channel, frequency, altitude, accuracy, roaming consortia,
 // manufacturer) is left empty. Fields are quoted as RFC 4180 says, lines end
-// in CR LF, and names are made valid UTF-8.
-void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out);
+// in CR LF, and names are made valid UTF-8 without terminal controls
+// (WithoutTerminalControls). Surveyors open the file in spreadsheets, so by
+// default a name that would run as a formula gets a leading single quote
+// (NeutralisedFormula); Raw leaves it as it is, for upload.
+enum class WigleNames { Neutralised, Raw };
+void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out,
+                   WigleNames names = WigleNames::Neutralised);
 
 }  // namespace ketrion::analysis

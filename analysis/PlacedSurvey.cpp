@@ -1,31 +1,12 @@
 #include "analysis/PlacedSurvey.h"
 
 #include <algorithm>
-#include <string_view>
 
-#include "engine/LinkList.h"
-#include "engine/Location.h"
-#include "platform/Prompt.h"
-#include "platform/Sound.h"
-#include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
 
 namespace ketrion::analysis {
 
 namespace {
-
-// Keeps the first message the loader shows.
-class KeepingPrompt final : public Prompt {
-public:
-    void Message(std::string_view text) override {
-        if (m_text.empty())
-            m_text = text;
-    }
-    const std::string& Text() const { return m_text; }
-
-private:
-    std::string m_text;
-};
 
 // Days from 1970-01-01 to a civil date (proleptic Gregorian).
 std::int64_t DaysFromCivil(std::int64_t y, unsigned m, unsigned d) {
@@ -45,36 +26,21 @@ ReadResult LoadPlacedSurvey(const std::string& path, const CSiteProjection& proj
     const ReadResult result = ReadSurveyRecords(path, out.records);
     if (result == ReadResult::NotOpened)
         return result;
-
-    // The program's loader decides where each point lies and what its
-    // strongest signal is; the records only add what it does not keep.
-    KeepingPrompt prompt;
-    NullSound sound;
-    CSiteData data(prompt, sound);
-    data.SetProjection(&projection);
-    data.SetPath(path);
-    if (!data.LoadSurvey()) {
-        if (out.records.damage.empty())
-            out.records.damage =
-                prompt.Text().empty() ? path + " cannot be loaded." : prompt.Text();
-        return ReadResult::Damaged;  // nothing placed
-    }
-    std::size_t next = 0;
+    // Placed as loading the file in the program places them: the stored
+    // position through the projection's map, the strongest whole-dBm reading
+    // (never below -100) as the disc's signal, and every kind but a survey
+    // point taken as a dynamic access point.
     const std::vector<SurveyPoint>& records = out.records.points;
-    data.ForEachPoint([&](const CSiteData::_tap& tap) {
-        // Both walks go through the file in order; a point the other walk does
-        // not have (the file changed in between) is left out.
-        while (next < records.size() && records[next].offset < tap.offset)
-            ++next;
-        if (next >= records.size() || records[next].offset != tap.offset)
-            return;
-        PlacedPoint point{tap.x, tap.y, tap.signal, next};
-        if (tap.kind == CSiteData::kKindSurvey)
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const SurveyPoint& record = records[i];
+        const PlacedPoint point{projection.PlanX(record.latitude, record.longitude),
+                                projection.PlanY(record.latitude, record.longitude),
+                                record.Strongest(), i};
+        if (record.IsSurvey())
             out.points.push_back(point);
         else
             out.dynamicAps.push_back(point);
-        ++next;
-    });
+    }
     return result;
 }
 

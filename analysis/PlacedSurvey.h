@@ -34,8 +34,8 @@ struct PlacedSurvey {
     }
 };
 
-// Reads the collection file at `path` and places its points with the
-// program's own loader through `projection`. NotOpened: nothing to use, the
+// Reads the collection file at `path` (read-only, never locked) and places
+// its points through `projection` as the program's loader does. NotOpened: nothing to use, the
 // reason in out.records.damage. Damaged: the points before the damage are
 // placed, the damage described in out.records.damage.
 ReadResult LoadPlacedSurvey(const std::string& path, const CSiteProjection& projection,

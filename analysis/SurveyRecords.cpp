@@ -1,8 +1,6 @@
 #include "analysis/SurveyRecords.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +8,7 @@
 #include <cstring>
 
 #include "survey/CollectionFile.h"
+#include "survey/CollectionReader.h"
 
 namespace ketrion::analysis {
 
@@ -52,53 +51,55 @@ bool IsLeapYear(unsigned year) {
     return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
 }
 
-// Walks the open regular file `fd` into `out`.
-ReadResult ReadOpenFile(int fd, std::int64_t size, const std::string& path, SurveyRecords& out) {
-    Reader reader(fd);
-    Header header;
-    const Damage damage = reader.Open(header);
-    if (damage != Damage::None) {
-        out.damage = DamageText(damage, path, header);
-        return ReadResult::Damaged;
+// Decodes every record the walk visits into `out`.
+class RecordsVisitor final : public WalkVisitor {
+public:
+    explicit RecordsVisitor(SurveyRecords& out) : m_out(out) {}
+    void Header(const collection::Header& header, bool) override {
+        m_out.created = static_cast<std::int64_t>(Get64(header.bytes + kCreatedAt));
     }
-    out.created = static_cast<std::int64_t>(Get64(header.bytes + kCreatedAt));
-
-    std::uint8_t locationScratch[kLocationSize];
-    std::uint8_t readingScratch[kReadingSize];
-    std::int64_t offset = 0;
-    while (const std::uint8_t* location = reader.NextLocationView(locationScratch, offset)) {
-        // The location's fields are taken before its readings move the buffer.
-        SurveyPoint& point = out.points.emplace_back(DecodeLocation(location, offset));
+    void Location(std::int64_t, std::int64_t offset, const std::uint8_t* location) override {
+        SurveyPoint& point = m_out.points.emplace_back(DecodeLocation(location, offset));
         // The count is untrusted: a cut file may claim 65535 readings.
         point.readings.reserve(std::min<std::size_t>(point.storedCount, kReserveReadings));
-        while (point.readings.size() < point.storedCount) {
-            const std::uint8_t* reading = reader.NextReadingView(readingScratch);
-            if (reading == nullptr)
-                break;
-            point.readings.push_back(DecodeReading(reading));
-        }
-        if (point.readings.size() < point.storedCount) {
-            out.damage = "The collection file " + path + " is damaged: it ends inside point " +
-                         std::to_string(out.points.size()) + " (after " +
-                         std::to_string(point.readings.size()) + " of its " +
-                         std::to_string(point.storedCount) + " readings).";
-            return ReadResult::Damaged;
-        }
     }
-    if (reader.Error() != 0) {
-        out.damage = "cannot read " + path + ": " + std::strerror(reader.Error());
-        return ReadResult::Damaged;
+    void Reading(const std::uint8_t* reading) override {
+        m_out.points.back().readings.push_back(DecodeReading(reading));
     }
-    // The walk stops at a location record that did not come whole: either the
-    // file ends there exactly, or a cut record is left over.
-    if (offset < size) {
-        out.damage = "The collection file " + path +
-                     " is damaged: it ends inside the location record of point " +
-                     std::to_string(out.points.size() + 1) + " (" + std::to_string(size - offset) +
-                     " bytes at offset " + std::to_string(offset) + ").";
-        return ReadResult::Damaged;
+
+private:
+    SurveyRecords& m_out;
+};
+
+// The message for a walk that did not read the whole file, naming it.
+std::string Problem(const WalkEnd& end, const std::string& path) {
+    using Kind = WalkEnd::Kind;
+    switch (end.kind) {
+        case Kind::Complete:
+            break;
+        case Kind::NotOpened:
+            if (end.open.notRegular)
+                return "cannot open " + path + ": " +
+                       ((end.open.type & S_IFMT) == S_IFDIR ? "it is a folder"
+                                                            : "it is not a regular file");
+            return "cannot open " + path + ": " + std::strerror(end.open.error);
+        case Kind::BadHeader:
+            return DamageText(end.damage, path, end.header);
+        case Kind::CutReadings:
+            return "The collection file " + path + " is damaged: it ends inside point " +
+                   std::to_string(end.points) + " (after " + std::to_string(end.complete) +
+                   " of its " + std::to_string(end.count) + " readings).";
+        case Kind::CutLocation:
+            return "The collection file " + path +
+                   " is damaged: it ends inside the location record of point " +
+                   std::to_string(end.points + 1) + " (" + std::to_string(end.leftover) +
+                   " bytes at offset " + std::to_string(end.offset) + ").";
+        case Kind::ReadError:
+            return "cannot read " + path + ": " + std::strerror(end.error);
+        case Kind::TooManyPoints:
+            return TooManyPointsText(path);
     }
-    return ReadResult::Complete;
+    return {};
 }
 
 }  // namespace
@@ -132,25 +133,22 @@ std::string SurveyPoint::DateTime(const char* separator) const {
 ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out) {
     out = SurveyRecords{};
     out.path = path;
-    // Non-blocking so that a named pipe in place of the file cannot stall the
-    // open; anything but a regular file is turned away.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        out.damage = "cannot open " + path + ": " + std::strerror(errno);
-        return ReadResult::NotOpened;
+    RecordsVisitor visitor(out);
+    const WalkEnd end = WalkCollection(path, visitor);
+    out.damage = Problem(end, path);
+    switch (end.kind) {
+        case WalkEnd::Kind::Complete:
+            return ReadResult::Complete;
+        case WalkEnd::Kind::NotOpened:
+            return ReadResult::NotOpened;
+        case WalkEnd::Kind::TooManyPoints:
+            // Refused as a whole, as loading it in the program is: nothing to use.
+            out.points.clear();
+            out.points.shrink_to_fit();
+            return ReadResult::NotOpened;
+        default:
+            return ReadResult::Damaged;
     }
-    struct stat st {};
-    ReadResult result = ReadResult::NotOpened;
-    if (::fstat(fd, &st) != 0) {
-        out.damage = "cannot open " + path + ": " + std::strerror(errno);
-    } else if (!S_ISREG(st.st_mode)) {
-        out.damage = "cannot open " + path + ": " +
-                     (S_ISDIR(st.st_mode) ? "it is a folder" : "it is not a regular file");
-    } else {
-        result = ReadOpenFile(fd, static_cast<std::int64_t>(st.st_size), path, out);
-    }
-    ::close(fd);
-    return result;
 }
 
 std::string MacText(const Mac& mac) {

@@ -73,10 +73,12 @@ enum class ReadResult {
     Complete,   // every record was read
     Damaged,    // the header or a record is damaged or cut: the points before the
                 // damage are in the records (none for a bad header); see `damage`
-    NotOpened,  // the file cannot be opened or is not a regular file; see `damage`
+    NotOpened,  // the file cannot be opened, is not a regular file or holds more
+                // points than the program loads; nothing read, see `damage`
 };
 
-// Reads the collection file at `path` into `out`.
+// Reads the collection file at `path` into `out`: opened for reading only and
+// never locked, so a program recording into it goes on undisturbed.
 ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out);
 
 // A hardware address as "00:1a:2b:3c:4d:5e" (lower case, colons).

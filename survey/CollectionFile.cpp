@@ -45,6 +45,11 @@ std::string DamageText(Damage damage, const std::string& path, const Header& hea
     return {};
 }
 
+std::string TooManyPointsText(const std::string& path) {
+    return "The collection file " + path + " holds more than " + std::to_string(kMaxLoadedPoints) +
+           " points; it is not loaded.";
+}
+
 Reader::Reader(int fd, std::size_t bufferSize)
     : m_fd(fd), m_buffer(std::max<std::size_t>(bufferSize, 64)) {}
 
@@ -55,8 +60,14 @@ void Reader::Seek(std::int64_t offset) {
 bool Reader::Fill() {
     m_bufferStart = m_position;
     m_end = 0;
+    std::size_t want = m_buffer.size();
+    if (m_limit >= 0)
+        want = static_cast<std::size_t>(
+            std::clamp<std::int64_t>(m_limit - m_position, 0, static_cast<std::int64_t>(want)));
+    if (want == 0)
+        return false;
     for (;;) {
-        ssize_t n = pread(m_fd, m_buffer.data(), m_buffer.size(), m_position);
+        ssize_t n = pread(m_fd, m_buffer.data(), want, m_position);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -103,6 +114,8 @@ std::int64_t Reader::Take(std::uint8_t* out, std::int64_t length) {
 Damage Reader::Open(Header& header) {
     struct stat st {};
     m_fileSize = fstat(m_fd, &st) == 0 ? static_cast<std::int64_t>(st.st_size) : 0;
+    if (m_limit >= 0)
+        m_fileSize = std::min(m_fileSize, m_limit);
     m_end = 0;
     Seek(0);
     if (Take(header.bytes, kHeaderSize) != static_cast<std::int64_t>(kHeaderSize)) {

@@ -58,6 +58,12 @@ inline constexpr std::size_t kSsidField = 32;
 inline constexpr std::uint8_t kKindSurvey = 0;
 inline constexpr std::uint8_t kKindDynamicAp = 1;
 
+// Most points a file may hold to be loaded or analysed: far beyond any survey
+// (a point every two seconds for three weeks) yet a bounded 24 MB of memory
+// in the program, so a huge file of zero bytes is refused instead of filling
+// the memory.
+inline constexpr std::size_t kMaxLoadedPoints = 1'000'000;
+
 // Little-endian field access on record buffers.
 inline void Put16(std::uint8_t* p, std::uint16_t v) {
     p[0] = static_cast<std::uint8_t>(v);
@@ -128,6 +134,9 @@ enum class Damage {
 // The clear text for a damaged file, naming it.
 std::string DamageText(Damage damage, const std::string& path, const Header& header);
 
+// The text for a file of more than kMaxLoadedPoints points, naming it.
+std::string TooManyPointsText(const std::string& path);
+
 // Reads a collection file front to back through a large buffer, so that walking
 // a file of many small records costs about as much as reading its bytes. Record
 // sizes from the file are untrusted: the reader copies at most the bytes the
@@ -160,6 +169,10 @@ public:
     std::int64_t Position() const { return m_position; }
     // Moves to an absolute file offset.
     void Seek(std::int64_t offset);
+    // Reads no byte at or past `end` (the size the file had when a reader
+    // that shares it with a recording program opened it): points appended
+    // meanwhile, perhaps half written, are left for the next reading.
+    void LimitTo(std::int64_t end) { m_limit = end; }
     // Set when a read failed with an I/O error (not at the end of the file).
     int Error() const { return m_error; }
 
@@ -175,6 +188,7 @@ private:
     std::size_t m_end = 0;           // bytes valid in m_buffer
     std::int64_t m_position = 0;
     std::int64_t m_fileSize = 0;  // at Open; bounds long skips
+    std::int64_t m_limit = -1;    // no reads at or past it; -1: none
     std::int32_t m_locationSize = static_cast<std::int32_t>(kLocationSize);
     std::int32_t m_readingSize = static_cast<std::int32_t>(kReadingSize);
     int m_error = 0;

@@ -88,10 +88,8 @@ public:
     static constexpr int kKindDynamicAp = 1;
     static constexpr std::int16_t kWeakestSignal = -100;  // floor of a point's signal (dBm)
     static constexpr int kFindRange = 40;                 // plan units for FindNearestPoint
-    // Most points a file may hold to be loaded: far beyond any survey (a point
-    // every two seconds for three weeks) yet a bounded 24 MB of memory, so a
-    // huge file of zero bytes is refused instead of filling the memory.
-    static constexpr std::size_t kMaxLoadedPoints = 1'000'000;
+    // Most points a file may hold to be loaded (one bound for every reader).
+    static constexpr std::size_t kMaxLoadedPoints = collection::kMaxLoadedPoints;
 
     // How and where a survey point was placed: its plan position on the view
     // and what the side store keeps of it.

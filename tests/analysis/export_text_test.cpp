@@ -81,6 +81,38 @@ TEST(DegreesText, ReadsBackExactlyWithAtLeastTheDecimalsAsked) {
     }
 }
 
+TEST(ExportText, NamesLoseWhatXmlTerminalsAndSpreadsheetsWouldMisread) {
+    struct Row {
+        std::string name, xml, terminal, spreadsheet;
+    };
+    const std::vector<Row> rows = {
+        // The two non-characters XML 1.0 cannot carry; U+FFFD itself is kept.
+        {"a\xEF\xBF\xBE\xEF\xBF\xBFz", "a" + kFffd + kFffd + "z", "a\xEF\xBF\xBE\xEF\xBF\xBFz",
+         "a\xEF\xBF\xBE\xEF\xBF\xBFz"},
+        {"ok\xEF\xBF\xBD", "ok" + kFffd, "ok" + kFffd, "ok" + kFffd},
+        // Terminal commands: ESC, BEL, DEL and the one-character CSI (U+009B).
+        {"\x1B]0;x\x07\x7F\xC2\x9Bz", kFffd + "]0;x" + kFffd + "\x7F\xC2\x9Bz",
+         kFffd + "]0;x" + kFffd + kFffd + kFffd + "z",
+         kFffd + "]0;x" + kFffd + kFffd + kFffd + "z"},
+        // Formulas get a leading quote; a name that only contains the signs does not.
+        {"=1+1", "=1+1", "=1+1", "'=1+1"},
+        {"+x", "+x", "+x", "'+x"},
+        {"-x", "-x", "-x", "'-x"},
+        {"@SUM(A1)", "@SUM(A1)", "@SUM(A1)", "'@SUM(A1)"},
+        {"\tx", "&#9;x", "\tx", "'\tx"},
+        {"\rx", "&#13;x", "\rx", "'\rx"},
+        {"a=b-c", "a=b-c", "a=b-c", "a=b-c"},
+        {"", "", "", ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(XmlEscape(row.name), row.xml);
+        const std::string terminal = WithoutTerminalControls(row.name);
+        EXPECT_EQ(terminal, row.terminal);
+        EXPECT_EQ(NeutralisedFormula(terminal), row.spreadsheet);
+    }
+}
+
 TEST(SignalLevel, FiveDiscClassesWithTheSiteViewsBounds) {
     const int bounds[][2] = {{-128, 0}, {-91, 0}, {-90, 1}, {-71, 1}, {-70, 2}, {-51, 2},
                              {-50, 3},  {-31, 3}, {-30, 4}, {0, 4},   {20, 4}};

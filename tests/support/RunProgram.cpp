@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,15 +77,42 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
         argv.push_back(arg.data());
     argv.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, out.write, 1);
-    posix_spawn_file_actions_adddup2(&actions, options.mergeErrors ? out.write : err.write, 2);
     pid_t pid = 0;
-    const int spawned =
-        ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    int spawned = 0;
+    if (options.fileSizeLimit < 0) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        if (options.stdoutPath.empty())
+            posix_spawn_file_actions_adddup2(&actions, out.write, 1);
+        else
+            posix_spawn_file_actions_addopen(&actions, 1, options.stdoutPath.c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_adddup2(&actions, options.mergeErrors ? out.write : err.write, 2);
+        spawned = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+    } else {
+        // A limit on the child alone: set between fork and exec, with only
+        // calls that are safe there.
+        const int errorFd = options.mergeErrors ? out.write : err.write;
+        const char* stdoutPath = options.stdoutPath.empty() ? nullptr : options.stdoutPath.c_str();
+        const rlimit limit{static_cast<rlim_t>(options.fileSizeLimit),
+                           static_cast<rlim_t>(options.fileSizeLimit)};
+        pid = ::fork();
+        if (pid == 0) {
+            const int in = ::open("/dev/null", O_RDONLY);
+            ::dup2(in, 0);
+            const int outFd =
+                stdoutPath ? ::open(stdoutPath, O_WRONLY | O_CREAT | O_TRUNC, 0644) : out.write;
+            ::dup2(outFd, 1);
+            ::dup2(errorFd, 2);
+            ::signal(SIGXFSZ, SIG_IGN);
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            ::execve(program.c_str(), argv.data(), environ);
+            ::_exit(127);
+        }
+        spawned = pid < 0 ? errno : 0;
+    }
     out.CloseWrite();
     err.CloseWrite();
     if (spawned != 0) {

@@ -20,6 +20,12 @@ struct RunOptions {
     bool mergeErrors = false;
     // The program is killed when it runs longer, so a hung tool fails its test.
     std::chrono::milliseconds timeout = std::chrono::seconds(60);
+    // When set, standard output goes to this file instead ("/dev/full" acts
+    // out a full disk; "/dev/null" drops a large output).
+    std::string stdoutPath;
+    // When not negative, the largest file the program may write (RLIMIT_FSIZE),
+    // with SIGXFSZ ignored so a write past it fails with EFBIG as on a full disk.
+    long long fileSizeLimit = -1;
 };
 
 // Runs `program` with `args` exactly as given, without a shell: no word

@@ -259,7 +259,9 @@ TEST(KtdExport, WigleCsvMatchesTheDump) {
                 const CsvRecord& f = (*records)[row++];
                 ASSERT_EQ(f.size(), 14u);
                 EXPECT_EQ(f[0], r.mac);
-                EXPECT_EQ(f[1], analysis::ValidUtf8(r.ssid));
+                // Terminal controls replaced, formulas neutralised by default.
+                EXPECT_EQ(f[1],
+                          analysis::NeutralisedFormula(analysis::WithoutTerminalControls(r.ssid)));
                 EXPECT_EQ(f[2], "");
                 EXPECT_EQ(f[3], d.HasTime() ? d.date + " " + d.time : "");
                 EXPECT_EQ(f[4] + f[5], "");

@@ -20,7 +20,7 @@ using KtdRun = ProgramRun;
 
 // Runs ktd with `args`, split at single spaces (no shell: nothing else in them
 // is interpreted); the paths these tests build come from mkdtemp and have none.
-inline KtdRun RunKtd(const std::string& args) {
+inline KtdRun RunKtd(const std::string& args, const RunOptions& options = {}) {
     std::vector<std::string> argv;
     std::size_t start = 0;
     while (start <= args.size()) {
@@ -29,7 +29,7 @@ inline KtdRun RunKtd(const std::string& args) {
             argv.push_back(args.substr(start, end - start));
         start = end + 1;
     }
-    return RunProgram(ToolPath("ktd"), argv);
+    return RunProgram(ToolPath("ktd"), argv, options);
 }
 
 inline std::string Text(const std::string& path) {

@@ -26,6 +26,7 @@
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
 #include "survey/SiteProjection.h"
+#include "tools/ktd/StandardOutput.h"
 #include "tools/ktp/ProjectionMaker.h"
 
 namespace ketrion::ktd {
@@ -113,6 +114,8 @@ int RunAps(const std::string& path, const std::string& projectionPath) {
     for (const SurveyPoint& point : survey.points)
         surveyPoints += point.IsSurvey() ? 1 : 0;
     std::printf("access points %zu, survey points %zu\n", estimates.size(), surveyPoints);
+    if (!StandardOutputWritten())
+        return kOpenError;
     if (result == ReadResult::Damaged) {
         std::fflush(stdout);
         std::fprintf(stderr, "ktd: %s\n", survey.damage.c_str());

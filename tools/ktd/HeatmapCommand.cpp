@@ -1,7 +1,9 @@
 // `ktd heatmap`: a survey's metric interpolated over the plan by inverse
-// distance weighting (analysis/Idw.h), written as the plan with the heatmap, a
-// legend and the survey points, georeferenced by a world file, and/or as an
-// ESRI ASCII grid of the node values.
+// distance weighting (analysis/Idw.h), written as the plan with the heatmap and
+// the survey points, georeferenced by a world file (the legend in a picture of
+// its own), as a georeferenced GeoTIFF of the node values, and/or as an ESRI
+// ASCII grid of the node values in plan pixels. Every output is written whole
+// or not at all (survey/OutputFile.h), never over an input.
 
 #include "tools/ktd/HeatmapCommand.h"
 
@@ -10,6 +12,7 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPoint>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -17,11 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ExportText.h"
 #include "analysis/Grid.h"
+#include "analysis/HeardNames.h"
 #include "analysis/Idw.h"
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
 #include "analysis/WorldFile.h"
+#include "survey/OutputFile.h"
+#include "tools/ktd/GeoTiff.h"
 #include "tools/ktd/HeatmapInput.h"
 #include "ui/analysis/HeatmapImage.h"
 
@@ -41,8 +48,12 @@ struct HeatmapOptions {
     IdwParams params;
     std::string png;
     std::string grid;
+    std::string geotiff;
     std::string path;
 };
+
+// Most network names or addresses listed when the one asked for was not heard.
+constexpr std::size_t kListedHeard = 20;
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "ktd: %s\n", message.c_str());
@@ -94,6 +105,16 @@ std::optional<MetricSpec> Spec(const HeatmapOptions& o, std::string& error) {
     return spec;
 }
 
+// The name without its folder and extension ("a/b/map.png" -> "a/b/map").
+std::string Stem(const std::string& path) {
+    return WithExtension(path, "");
+}
+
+// Where the legend of the picture `png` goes: OUT-legend.png beside OUT.png.
+std::string LegendPath(const std::string& png) {
+    return Stem(png) + "-legend.png";
+}
+
 std::string PngBytes(const QImage& image) {
     QByteArray bytes;
     QBuffer buffer(&bytes);
@@ -103,6 +124,56 @@ std::string PngBytes(const QImage& image) {
     return std::string(bytes.constData(), static_cast<std::size_t>(bytes.size()));
 }
 
+std::string Quoted(const std::string& name) {
+    return "\"" + ValidUtf8(name) + "\"";
+}
+
+// A list of what was heard, for a message: at most kListedHeard entries.
+std::string Listed(const std::vector<std::string>& items) {
+    std::string out;
+    for (std::size_t i = 0; i < items.size() && i < kListedHeard; ++i)
+        out += (i == 0 ? "" : ", ") + items[i];
+    if (items.size() > kListedHeard)
+        out += " and " + std::to_string(items.size() - kListedHeard) + " more";
+    return out;
+}
+
+// Refuses a network name or an address no survey point heard: its map would
+// claim "no coverage" everywhere. Names the close match and lists what was heard.
+std::optional<std::string> Unheard(const MetricSpec& spec, const PlacedSurvey& survey) {
+    std::vector<std::string> heard;
+    std::string wanted;
+    std::string kind;
+    if (spec.metric == Metric::Ssid) {
+        const std::vector<std::string> names = NetworkNames(survey);
+        if (std::find(names.begin(), names.end(), spec.ssid) != names.end())
+            return std::nullopt;
+        kind = "network";
+        wanted = spec.ssid;
+        heard = names;
+    } else if (spec.metric == Metric::Ap) {
+        const std::vector<Mac> macs = HeardAddresses(survey);
+        if (std::find(macs.begin(), macs.end(), spec.mac) != macs.end())
+            return std::nullopt;
+        kind = "access point";
+        wanted = MacText(spec.mac);
+        for (const Mac& mac : macs)
+            heard.push_back(MacText(mac));
+    } else {
+        return std::nullopt;
+    }
+    std::string message = "no survey point heard the " + kind + " " + Quoted(wanted);
+    if (const auto match = CloseMatch(wanted, heard))
+        message += "; did you mean " + Quoted(*match) + "?";
+    std::vector<std::string> shown;
+    for (const std::string& h : heard)
+        shown.push_back(Quoted(h));
+    message += heard.empty() ? " (none was heard)"
+                             : " (" + kind + (heard.size() == 1 ? "" : "s") +
+                                   " heard: " + Listed(shown) + ")";
+    return message;
+}
+
 int RunHeatmap(const HeatmapOptions& o) {
     std::string error;
     const auto spec = Spec(o, error);
@@ -110,15 +181,37 @@ int RunHeatmap(const HeatmapOptions& o) {
         return Fail(error);
     if (const auto bad = CheckParams(o.params))
         return Fail(*bad);
-    if (o.png.empty() && o.grid.empty())
-        return Fail("nothing to write: give -o OUT.png and/or --grid OUT.asc");
+    if (o.png.empty() && o.grid.empty() && o.geotiff.empty())
+        return Fail("nothing to write: give -o OUT.png, --geotiff OUT.tif and/or --grid OUT.asc");
+    // The grid is in plan pixels; the .prj beside the picture says WGS 84. A
+    // GIS tool reading the grid would take that .prj for the grid's own.
+    if (!o.png.empty() && !o.grid.empty() && Stem(o.png) == Stem(o.grid))
+        return Fail("-o " + o.png + " and --grid " + o.grid +
+                    " share a name; the picture's WGS 84 .prj would be taken for the grid's, "
+                    "which is in plan pixels: give the grid another name");
+    // Every output, checked before any work: none may be an input, a fifo or a device.
+    std::vector<std::string> outputs;
+    if (!o.png.empty())
+        outputs = {o.png, WithExtension(o.png, ".pgw"), WithExtension(o.png, ".prj"),
+                   LegendPath(o.png)};
+    if (!o.geotiff.empty())
+        outputs.push_back(o.geotiff);
+    if (!o.grid.empty())
+        outputs.push_back(o.grid);
+    const std::vector<files::Input> inputs = {{o.path, "collection file"},
+                                              {o.projection, "projection file"}};
+    for (const std::string& out : outputs) {
+        const std::string refusal = files::CheckOutput(out, inputs);
+        if (!refusal.empty())
+            return Fail(refusal);
+    }
 
     auto app = MakeGuiApplication();
     PlanInput input;
     if (!input.Load(o.projection, error))
         return Fail(error);
     std::optional<WorldFile> world;
-    if (!o.png.empty()) {
+    if (!o.png.empty() || !o.geotiff.empty()) {
         world = MakeWorldFile(input.Projection());
         if (!world)
             return Fail(o.projection +
@@ -129,9 +222,17 @@ int RunHeatmap(const HeatmapOptions& o) {
     const ReadResult read = LoadPlacedSurvey(o.path, input.Projection(), survey);
     if (read == ReadResult::NotOpened)
         return Fail(survey.records.damage);
+    if (const auto unheard = Unheard(*spec, survey))
+        return Fail(*unheard);
     if (survey.points.empty())
         std::fprintf(stderr, "ktd: %s has no survey points; the heatmap is empty\n",
                      o.path.c_str());
+    // No node can use more points than the survey has: the bound keeps a huge
+    // --max-points from sizing memory.
+    IdwParams params = o.params;
+    params.maxPoints =
+        static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(params.maxPoints),
+                                               std::max<std::size_t>(survey.points.size(), 1)));
 
     const QImage& plan = input.Plan();
     if (!GridFits(plan.width(), plan.height(), o.params.cell))
@@ -141,11 +242,28 @@ int RunHeatmap(const HeatmapOptions& o) {
     Progress progress("interpolating");
     RunControl control;
     control.progress = [&](int done, int total) { progress.Show(done, total); };
-    const Grid grid = MetricGrid(survey, *spec, o.params, plan.width(), plan.height(), control);
+    const Grid grid = MetricGrid(survey, *spec, params, plan.width(), plan.height(), control);
     progress.Stage("writing");
 
-    if (!o.grid.empty() && !WriteFile(o.grid, EsriAsciiGrid(grid), error))
+    // Each output goes to a new file first; they replace their names together
+    // once all of them are written.
+    std::vector<files::OutputFile> files;
+    auto write = [&](const std::string& path, std::string_view bytes) {
+        files::OutputFile& file = files.emplace_back();
+        if (file.Open(path, inputs) && file.Write(bytes))
+            return true;
+        error = file.Error();
+        return false;
+    };
+    if (!o.grid.empty() && !write(o.grid, EsriAsciiGrid(grid)))
         return Fail(error);
+    if (!o.geotiff.empty()) {
+        files::OutputFile& file = files.emplace_back();
+        if (!file.Open(o.geotiff, inputs))
+            return Fail(file.Error());
+        if (!WriteGeoTiff(file.TempPath(), grid, *world, error))
+            return Fail("cannot write " + o.geotiff + ": " + error);
+    }
     if (!o.png.empty()) {
         std::vector<QPoint> dots;
         dots.reserve(survey.points.size());
@@ -153,14 +271,25 @@ int RunHeatmap(const HeatmapOptions& o) {
             dots.emplace_back(p.x, p.y);
         const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(*spec, grid);
         const QImage image = heatmap::ComposeHeatmap(plan, grid, scale, dots);
-        const std::string png = image.isNull() ? std::string() : PngBytes(image);
-        if (png.empty())
+        // The legend strip to the right of the plan is no ground: the
+        // georeferenced picture is the plan alone, the legend a picture of its own.
+        const std::string png = image.isNull()
+                                    ? std::string()
+                                    : PngBytes(image.copy(0, 0, plan.width(), plan.height()));
+        const std::string legend =
+            image.isNull() ? std::string()
+                           : PngBytes(image.copy(plan.width(), 0, image.width() - plan.width(),
+                                                 image.height()));
+        if (png.empty() || legend.empty())
             return Fail("cannot make the picture for " + o.png);
-        if (!WriteFile(o.png, png, error) ||
-            !WriteFile(WithExtension(o.png, ".pgw"), world->Text(), error) ||
-            !WriteFile(WithExtension(o.png, ".prj"), std::string(kWgs84Wkt) + "\n", error))
+        if (!write(o.png, png) || !write(WithExtension(o.png, ".pgw"), world->Text()) ||
+            !write(WithExtension(o.png, ".prj"), std::string(kWgs84Wkt) + "\n") ||
+            !write(LegendPath(o.png), legend))
             return Fail(error);
     }
+    for (files::OutputFile& file : files)
+        if (!file.Commit())
+            return Fail(file.Error());
     if (read == ReadResult::Damaged) {
         std::fprintf(stderr, "ktd: %s\n", survey.records.damage.c_str());
         return kDamaged;
@@ -184,11 +313,16 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
     command->add_option("--cell", o->params.cell, "plan pixels between grid nodes (default 4)");
     command->add_option("--radius", o->params.radius, "search radius in plan pixels (default 120)");
     command->add_option("--max-points", o->params.maxPoints,
-                        "nearest points used per node (default 12)");
+                        "nearest points used per node (default 12; at most the survey's points)");
     command->add_option("--power", o->params.power, "weight 1/d^power (default 2)");
     command->add_option("-o,--output", o->png,
-                        "picture to write (PNG), with OUT.pgw and OUT.prj beside it");
-    command->add_option("--grid", o->grid, "ESRI ASCII grid to write");
+                        "picture to write (PNG): the plan with the heatmap, with OUT.pgw and "
+                        "OUT.prj (WGS 84) beside it and the legend in OUT-legend.png");
+    command->add_option("--geotiff", o->geotiff,
+                        "GeoTIFF to write: the node values in WGS 84 (EPSG:4326), -9999 where "
+                        "no value");
+    command->add_option("--grid", o->grid,
+                        "ESRI ASCII grid to write, in plan pixels (no .prj; not beside -o)");
     command->add_option("FILE", o->path, "collection file (.ktd)")->required();
     command->callback([&status, o] { status = RunHeatmap(*o); });
 }

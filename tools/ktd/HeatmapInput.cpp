@@ -109,22 +109,6 @@ void Progress::Stage(std::string what) {
     m_what = std::move(what);
 }
 
-bool WriteFile(const std::string& path, const std::string& bytes, std::string& error) {
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) {
-        error = "cannot write " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    const int writeError = errno;
-    const bool closed = std::fclose(out) == 0;
-    if (!written || !closed) {
-        error = "cannot write " + path + ": " + std::strerror(written ? errno : writeError);
-        return false;
-    }
-    return true;
-}
-
 std::string WithExtension(const std::string& path, const std::string& extension) {
     const std::size_t slash = path.find_last_of('/');
     const std::size_t dot = path.find_last_of('.');

@@ -59,9 +59,6 @@ private:
     int m_lastPercent = -1;
 };
 
-// Writes `bytes` to `path` whole; false with a message in `error`.
-bool WriteFile(const std::string& path, const std::string& bytes, std::string& error);
-
 // `path` with its extension (after the last dot of the file name) replaced by
 // `extension` (".pgw"), or with it appended when there is none.
 std::string WithExtension(const std::string& path, const std::string& extension);

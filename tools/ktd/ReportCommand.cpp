@@ -6,6 +6,9 @@
 
 #include "tools/ktd/ReportCommand.h"
 
+#include <sys/stat.h>
+
+#include <QFile>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -29,6 +32,7 @@
 #include "analysis/Idw.h"
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
+#include "survey/OutputFile.h"
 #include "tools/ktd/HeatmapInput.h"
 #include "ui/analysis/HeatmapImage.h"
 
@@ -189,6 +193,12 @@ QString ParamsText(const IdwParams& p) {
 }
 
 int RunReport(const ReportOptions& o) {
+    // The PDF is written whole or not at all, never over an input.
+    const std::vector<files::Input> inputs = {{o.path, "collection file"},
+                                              {o.projection, "projection file"}};
+    files::OutputFile output;
+    if (!output.Open(o.out, inputs))
+        return Fail(output.Error());
     auto app = MakeGuiApplication();
     std::string error;
     PlanInput input;
@@ -215,7 +225,12 @@ int RunReport(const ReportOptions& o) {
         return MetricGrid(survey, spec, params, plan.width(), plan.height(), control);
     };
 
-    QPdfWriter writer(QString::fromStdString(o.out));
+    // Qt's PDF writer can end "successfully" after failed writes: it writes
+    // through a QFile on the new file, whose error state and size are checked.
+    QFile pdf;
+    if (!pdf.open(output.Fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+        return Fail("cannot write " + o.out);
+    QPdfWriter writer(&pdf);
     writer.setResolution(kResolution);
     writer.setPageSize(QPageSize(QPageSize::A4));
     writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
@@ -312,8 +327,20 @@ int RunReport(const ReportOptions& o) {
                 {0.17, 0.2, 0.07, 0.1, 0.12, 0.12, 0.1, 0.12}, rows);
     if (std::any_of(aps.begin(), aps.end(), [](const ApEstimate& ap) { return !ap.fromFixes; }))
         pages.Small("* estimated from points without a GPS fix");
-    if (!painter.end())
-        return Fail("cannot write " + o.out);
+    const bool ended = painter.end();
+    const bool flushed = pdf.flush();
+    const qint64 length = pdf.pos();
+    struct stat st {};
+    const bool whole = ::fstat(output.Fd(), &st) == 0 && st.st_size == length && length > 0;
+    if (!ended || !flushed || pdf.error() != QFileDevice::NoError || !whole) {
+        const std::string reason = pdf.error() != QFileDevice::NoError
+                                       ? pdf.errorString().toStdString()
+                                       : std::string("the PDF was not written whole");
+        return Fail("cannot write " + o.out + ": " + reason);
+    }
+    pdf.close();
+    if (!output.Commit())
+        return Fail(output.Error());
     progress.Stage("done");
 
     if (read == ReadResult::Damaged) {

@@ -14,11 +14,13 @@
 #include <string>
 
 #include "survey/CollectionFile.h"
+#include "survey/CollectionReader.h"
 #include "survey/RegularFile.h"
 #include "tools/ktd/ApsCommand.h"
 #include "tools/ktd/CompactCommand.h"
 #include "tools/ktd/ExportCommand.h"
 #include "tools/ktd/SideDump.h"
+#include "tools/ktd/StandardOutput.h"
 #if KTD_DRAWING
 #include "tools/ktd/HeatmapCommand.h"
 #include "tools/ktd/ReportCommand.h"
@@ -29,7 +31,8 @@ namespace {
 using namespace ketrion::collection;
 
 // Exit status: 0 the whole file was read, 1 the file is damaged or cut short,
-// 2 the command line is wrong or the file cannot be opened.
+// 2 the command line is wrong, the file cannot be opened or the output cannot
+// be written.
 constexpr int kDamaged = 1;
 constexpr int kUsageOrOpenError = 2;
 
@@ -97,21 +100,16 @@ std::string Signal(std::int16_t stored) {
 }
 
 // What a walk over a collection file reports, in file order.
-class Visitor {
+class Visitor : public ketrion::collection::WalkVisitor {
 public:
-    virtual ~Visitor() = default;
     // The file could be opened.
     virtual void Opened(const std::string& /*path*/) {}
-    // The header as far as it could be read (sizes only when `sizesRead`).
-    virtual void Header(const ketrion::collection::Header&, bool /*sizesRead*/) {}
-    virtual void Point(long long /*number*/, std::int64_t /*offset*/,
-                       const std::uint8_t* /*location*/) {}
-    virtual void Reading(const std::uint8_t* /*reading*/) {}
     virtual void End(long long /*points*/, long long /*readings*/) {}
 };
 
-// Walks the file at `path`, telling `visitor` what it finds. Returns the exit
-// status; damage is reported on standard error after everything readable.
+// Walks the file at `path` (read-only, never locked), telling `visitor` what
+// it finds. Returns the exit status; damage is reported on standard error
+// after everything readable.
 int Walk(const std::string& path, Visitor& visitor) {
     // Opened without waiting on a fifo or device; only a regular file is walked.
     ketrion::files::OpenFailure failure;
@@ -122,54 +120,37 @@ int Walk(const std::string& path, Visitor& visitor) {
         return kUsageOrOpenError;
     }
     visitor.Opened(path);
-    Reader reader(fd);
-    Header header;
-    Damage damage = reader.Open(header);
-    if (damage != Damage::ShortHeader) {
-        visitor.Header(header, damage == Damage::None || damage == Damage::SizesTooSmall);
-    }
-    if (damage != Damage::None) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "ktd: %s\n", DamageText(damage, path, header).c_str());
-        close(fd);
-        return kDamaged;
-    }
-
-    std::uint8_t location[kLocationSize];
-    std::uint8_t reading[kReadingSize];
-    std::int64_t offset = 0;
-    long long points = 0;
-    long long readings = 0;
-    std::string problem;
-    while (reader.NextLocation(location, offset)) {
-        ++points;
-        visitor.Point(points, offset, location);
-        const unsigned count = Get16(location + kCountAt);
-        unsigned complete = 0;
-        while (complete < count && reader.NextReading(reading)) {
-            ++complete;
-            visitor.Reading(reading);
-        }
-        readings += complete;
-        if (complete < count) {
-            problem = "the file ends inside point " + std::to_string(points) + " (after " +
-                      std::to_string(complete) + " of its " + std::to_string(count) + " readings)";
-            break;
-        }
-    }
-    // The walk stopped at a location record that did not come whole: either the
-    // file ends there exactly, or a cut record is left over.
-    const std::int64_t end = lseek(fd, 0, SEEK_END);
-    if (problem.empty() && reader.Error() != 0) {
-        problem = std::strerror(reader.Error());
-    }
-    if (problem.empty() && offset < end) {
-        problem = "the file ends inside the location record of point " +
-                  std::to_string(points + 1) + " (" + std::to_string(end - offset) +
-                  " bytes at offset " + std::to_string(offset) + ")";
-    }
+    const WalkEnd end = WalkCollection(fd, visitor);
     close(fd);
-    visitor.End(points, readings);
+    std::string problem;
+    switch (end.kind) {
+        case WalkEnd::Kind::Complete:
+        case WalkEnd::Kind::NotOpened:
+            break;
+        case WalkEnd::Kind::BadHeader:
+            std::fflush(stdout);
+            std::fprintf(stderr, "ktd: %s\n", DamageText(end.damage, path, end.header).c_str());
+            return kDamaged;
+        case WalkEnd::Kind::TooManyPoints:
+            visitor.End(end.points, end.readings);
+            std::fflush(stdout);
+            std::fprintf(stderr, "ktd: %s\n", TooManyPointsText(path).c_str());
+            return kDamaged;
+        case WalkEnd::Kind::CutReadings:
+            problem = "the file ends inside point " + std::to_string(end.points) + " (after " +
+                      std::to_string(end.complete) + " of its " + std::to_string(end.count) +
+                      " readings)";
+            break;
+        case WalkEnd::Kind::ReadError:
+            problem = std::strerror(end.error);
+            break;
+        case WalkEnd::Kind::CutLocation:
+            problem = "the file ends inside the location record of point " +
+                      std::to_string(end.points + 1) + " (" + std::to_string(end.leftover) +
+                      " bytes at offset " + std::to_string(end.offset) + ")";
+            break;
+    }
+    visitor.End(end.points, end.readings);
     if (!problem.empty()) {
         std::fflush(stdout);
         std::fprintf(stderr, "ktd: %s is damaged: %s.\n", path.c_str(), problem.c_str());
@@ -221,10 +202,10 @@ public:
         }
         m_side.Header(header.bytes);
     }
-    void Point(long long number, std::int64_t offset, const std::uint8_t* location) override {
-        std::printf("point %lld at %lld: %s %s %s %s fix %s readings %u\n", number,
-                    static_cast<long long>(offset), Kind(location[kKindAt]).c_str(),
-                    Degrees(location + kLatitudeAt).c_str(),
+    void Location(std::int64_t number, std::int64_t offset, const std::uint8_t* location) override {
+        std::printf("point %lld at %lld: %s %s %s %s fix %s readings %u\n",
+                    static_cast<long long>(number), static_cast<long long>(offset),
+                    Kind(location[kKindAt]).c_str(), Degrees(location + kLatitudeAt).c_str(),
                     Degrees(location + kLongitudeAt).c_str(), DateTime(location, " ").c_str(),
                     FixClassName(location[kFixClassAt]).c_str(), Get16(location + kCountAt));
         m_side.Point(offset, location);
@@ -275,10 +256,10 @@ public:
         std::printf(
             "point,offset,kind,latitude,longitude,time,fix,mac,signal_dbm,attribute,ssid\n");
     }
-    void Point(long long number, std::int64_t offset, const std::uint8_t* location) override {
+    void Location(std::int64_t number, std::int64_t offset, const std::uint8_t* location) override {
         FlushEmptyPoint();
         char text[160];
-        std::snprintf(text, sizeof text, "%lld,%lld,%s,%s,%s,%s,%s", number,
+        std::snprintf(text, sizeof text, "%lld,%lld,%s,%s,%s,%s,%s", static_cast<long long>(number),
                       static_cast<long long>(offset), Kind(location[kKindAt]).c_str(),
                       Degrees(location + kLatitudeAt).c_str(),
                       Degrees(location + kLongitudeAt).c_str(), DateTime(location, "T").c_str(),
@@ -334,10 +315,13 @@ int main(int argc, char** argv) {
     }
     if (status >= 0)
         return status;
+    int walked = 0;
     if (csv->parsed()) {
         CsvVisitor visitor;
-        return Walk(path, visitor);
+        walked = Walk(path, visitor);
+    } else {
+        DumpVisitor visitor;
+        walked = Walk(path, visitor);
     }
-    DumpVisitor visitor;
-    return Walk(path, visitor);
+    return ketrion::ktd::StandardOutputWritten() ? walked : kUsageOrOpenError;
 }

@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "survey/Compression.h"
+#include "survey/ProjectionHeader.h"
 #include "survey/RegularFile.h"
 #include "survey/SiteProjection.h"
 
@@ -42,21 +43,6 @@ void PutDouble(std::vector<std::uint8_t>& b, std::size_t at, double v) {
     for (int i = 0; i < 8; ++i) {
         b[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(bits >> (8 * i));
     }
-}
-
-double GetDouble(const std::uint8_t* p) {
-    std::uint64_t bits = 0;
-    for (int i = 7; i >= 0; --i) {
-        bits = bits << 8 | p[i];
-    }
-    double v = 0;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
-
-std::uint32_t GetLE32(const std::uint8_t* p) {
-    return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-           static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
 }
 
 // True when the centred point cloud (sums of squares and cross products) has
@@ -294,61 +280,7 @@ std::vector<std::uint8_t> MakeProjectionFile(const AffineFit& fit,
 }
 
 std::optional<ProjectionInfo> ReadProjectionInfo(const std::string& path, std::string& error) {
-    // A fifo or device named as the file must not stall the command; a folder
-    // is refused by name.
-    files::OpenFailure failure;
-    const int fd = files::OpenRegular(path, O_RDONLY, 0, failure);
-    if (fd < 0) {
-        error = "cannot open " + path + ": " + files::Describe(failure);
-        return std::nullopt;
-    }
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        error = "cannot read " + path + ": " + std::strerror(errno);
-        ::close(fd);
-        return std::nullopt;
-    }
-    ProjectionInfo info;
-    info.fileSize = static_cast<std::uint64_t>(st.st_size);
-    constexpr std::size_t kHeader = CSiteProjection::kHeaderSize;
-    if (info.fileSize < kHeader) {
-        ::close(fd);
-        error = path + " is not a projection file: it is " + std::to_string(info.fileSize) +
-                " bytes long, shorter than the " + std::to_string(kHeader) + "-byte header";
-        return std::nullopt;
-    }
-    std::uint8_t buf[kHeader + 8] = {};
-    std::size_t got = 0;
-    while (got < sizeof buf) {
-        const ssize_t n = ::pread(fd, buf + got, sizeof buf - got, static_cast<off_t>(got));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            error = "cannot read " + path + ": " + std::strerror(errno);
-            ::close(fd);
-            return std::nullopt;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<std::size_t>(n);
-    }
-    ::close(fd);
-    for (int i = 0; i < 4; ++i) {
-        info.xRow[i] = GetDouble(buf + CSiteProjection::kXRowOffset + 8 * i);
-        info.yRow[i] = GetDouble(buf + CSiteProjection::kYRowOffset + 8 * i);
-    }
-    info.blockAvailable = info.fileSize - kHeader;
-    info.hasLength = info.blockAvailable >= 4;
-    info.hasPlainLength = info.blockAvailable >= 8;
-    if (info.hasLength) {
-        info.blockLength = GetLE32(buf + kHeader);
-    }
-    if (info.hasPlainLength) {
-        info.plainLength = GetLE32(buf + kHeader + 4);
-    }
-    return info;
+    return projection::ReadHeader(path, error);
 }
 
 std::string FormatProjectionInfo(const ProjectionInfo& info) {
@@ -382,12 +314,7 @@ std::string FormatProjectionInfo(const ProjectionInfo& info) {
 }
 
 void ApplyMap(const ProjectionInfo& info, CSiteProjection& projection) {
-    projection.m_xLat = info.xRow[0];
-    projection.m_xLon = info.xRow[1];
-    projection.m_xOrigin = info.xRow[3];
-    projection.m_yLat = info.yRow[0];
-    projection.m_yLon = info.yRow[1];
-    projection.m_yOrigin = info.yRow[3];
+    projection::ApplyMap(info, projection);
 }
 
 }  // namespace ketrion::ktp

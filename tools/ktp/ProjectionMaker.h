@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "survey/LocalPlane.h"
+#include "survey/ProjectionHeader.h"
 
 namespace ketrion {
 class CSiteProjection;
@@ -83,17 +84,8 @@ std::vector<std::uint8_t> MakeProjectionFile(const AffineFit& fit,
                                              std::span<const std::uint8_t> bitmap);
 
 // What a projection file's header and block header say, read without writing
-// anything.
-struct ProjectionInfo {
-    std::uint64_t fileSize = 0;
-    double xRow[4] = {};  // latitude, longitude, unused, offset
-    double yRow[4] = {};
-    bool hasLength = false;         // the block's length word is in the file
-    std::uint32_t blockLength = 0;  // as the block claims, counting its length word
-    bool hasPlainLength = false;
-    std::uint32_t plainLength = 0;     // the block's second word: the expanded size
-    std::uint64_t blockAvailable = 0;  // bytes after the header
-};
+// anything (survey/ProjectionHeader.h).
+using ProjectionInfo = projection::HeaderInfo;
 
 // Reads the header of the projection file at path; fails with a message in
 // error when it cannot be opened or is shorter than the header.

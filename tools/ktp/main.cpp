@@ -8,10 +8,11 @@
 //   ktp info IN.ktp
 #include <QImage>
 #include <QImageReader>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -19,12 +20,16 @@
 #include "engine/Location.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
+#include "survey/OutputFile.h"
 #include "survey/SiteProjection.h"
 #include "tools/ktp/ProjectionMaker.h"
 
 namespace {
 
 using namespace ketrion;
+
+constexpr double kMaxLatitude = 90;    // degrees north or south
+constexpr double kMaxLongitude = 180;  // degrees east or west
 
 int Pack(const std::string& imagePath, const std::vector<std::string>& refs,
          const std::string& outPath) {
@@ -36,7 +41,22 @@ int Pack(const std::string& imagePath, const std::vector<std::string>& refs,
                          r.c_str());
             return 2;
         }
+        // A place on the earth: a latitude beyond a pole or a longitude
+        // beyond the date line is a typing slip, not a control point.
+        if (std::fabs(p->latitude) > kMaxLatitude || std::fabs(p->longitude) > kMaxLongitude) {
+            std::fprintf(stderr,
+                         "ktp: --ref \"%s\" lies outside the globe (latitude -90 to 90, "
+                         "longitude -180 to 180)\n",
+                         r.c_str());
+            return 2;
+        }
         points.push_back(*p);
+    }
+    // The output may not be the image, a fifo or a device.
+    files::OutputFile out;
+    if (!out.Open(outPath, {{imagePath, "plan image"}})) {
+        std::fprintf(stderr, "ktp: %s\n", out.Error().c_str());
+        return 1;
     }
     std::string error;
     const auto fit = ktp::FitAffine(points, error);
@@ -57,12 +77,9 @@ int Pack(const std::string& imagePath, const std::vector<std::string>& refs,
                           static_cast<std::size_t>(image.bytesPerLine()));
     const std::vector<std::uint8_t> file = ktp::MakeProjectionFile(*fit, bitmap);
 
-    std::ofstream out(outPath, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(file.data()),
-              static_cast<std::streamsize>(file.size()));
-    out.close();
-    if (!out) {
-        std::fprintf(stderr, "ktp: cannot write %s\n", outPath.c_str());
+    if (!out.Write(std::string_view(reinterpret_cast<const char*>(file.data()), file.size())) ||
+        !out.Commit()) {
+        std::fprintf(stderr, "ktp: %s\n", out.Error().c_str());
         return 1;
     }
 
