@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine/EngineEvent.h"
+#include "ui/siteview/SiteView.h"
 #include "ui/shell/Services.h"
 
 class QStackedWidget;
@@ -180,6 +181,8 @@ private:
     void UpdateCommandStates();
     void OnEngineUpdate();
     void OnEngineEvent(const EngineEvent& event);
+    // A view opened or created a file: it joins the recent files.
+    void OnFileOpened(CSiteView::FileKind kind, const QString& path);
     void OnSnapshot();
 
     Services& m_services;
