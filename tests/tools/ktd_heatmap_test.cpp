@@ -101,6 +101,39 @@ TEST_F(KtdHeatmap, GridFileHoldsTheInterpolatedValues) {
     EXPECT_EQ(first.find("-55"), std::string::npos) << first;
 }
 
+TEST_F(KtdHeatmap, ABoundaryReplacesTheHullAndIsChecked) {
+    // The left half of the plan: everything in it within the radius of a
+    // point has a value (far more than the two points' hull), nothing right of it.
+    const std::string boundary = dir.File("left.json");
+    const std::string outline = R"({"boundary": [[0, 0], [60, 0], [60, 90], [0, 90]]})";
+    WriteBytes(boundary, Bytes(outline.begin(), outline.end()));
+    const std::string grid = dir.File("b.asc");
+    const KtdRun run = RunKtd("heatmap --projection " + Projection() + " --grid " + grid +
+                              " --cell 10 --boundary " + boundary + " " + Survey());
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(Text(grid));
+    std::string line;
+    for (int skip = 0; skip < 6; ++skip)
+        std::getline(lines, line);
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        std::istringstream cells(line);
+        std::string cell;
+        for (int i = 0; cells >> cell; ++i)
+            EXPECT_EQ(cell == "-9999", i >= 6) << "row " << rows << " column " << i;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 9);
+
+    const std::string open = dir.File("open.json");
+    WriteBytes(open, Bytes{'[', '[', '0', ',', '0', ']', ']'});
+    const KtdRun bad = RunKtd("heatmap --projection " + Projection() + " --grid " + grid +
+                              " --boundary " + open + " " + Survey());
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("open.json"), std::string::npos) << bad.err;
+    EXPECT_NE(bad.err.find("three vertices"), std::string::npos) << bad.err;
+}
+
 TEST_F(KtdHeatmap, PictureIsThePlanWithTheHeatmapAndAWorldFile) {
     const std::string projection = Projection();
     const std::string out = dir.File("map.png");

@@ -15,13 +15,16 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/Grid.h"
 #include "analysis/Idw.h"
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
+#include "analysis/SurveyedArea.h"
 #include "analysis/WorldFile.h"
+#include "tools/ktd/AreaInput.h"
 #include "tools/ktd/HeatmapInput.h"
 #include "ui/analysis/HeatmapImage.h"
 
@@ -42,6 +45,7 @@ struct HeatmapOptions {
     std::string png;
     std::string grid;
     std::string path;
+    std::string boundary;
 };
 
 int Fail(const std::string& message) {
@@ -141,7 +145,16 @@ int RunHeatmap(const HeatmapOptions& o) {
     Progress progress("interpolating");
     RunControl control;
     control.progress = [&](int done, int total) { progress.Show(done, total); };
-    const Grid grid = MetricGrid(survey, *spec, o.params, plan.width(), plan.height(), control);
+    std::vector<PlanPoint> boundary;
+    if (!o.boundary.empty()) {
+        auto outline = ReadBoundaryFile(o.boundary, error);
+        if (!outline)
+            return Fail(error);
+        boundary = std::move(*outline);
+    }
+    const SurveyedArea area = AreaOf(survey, o.params, boundary);
+    const Grid grid =
+        MetricGrid(survey, *spec, o.params, plan.width(), plan.height(), control, &area);
     progress.Stage("writing");
 
     if (!o.grid.empty() && !WriteFile(o.grid, EsriAsciiGrid(grid), error))
@@ -189,6 +202,9 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
     command->add_option("-o,--output", o->png,
                         "picture to write (PNG), with OUT.pgw and OUT.prj beside it");
     command->add_option("--grid", o->grid, "ESRI ASCII grid to write");
+    command->add_option("--boundary", o->boundary,
+                        "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "
+                        "(default: the survey points' concave hull)");
     command->add_option("FILE", o->path, "collection file (.ktd)")->required();
     command->callback([&status, o] { status = RunHeatmap(*o); });
 }
