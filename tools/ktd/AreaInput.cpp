@@ -34,8 +34,8 @@ std::optional<std::vector<analysis::PlanPoint>> ReadBoundaryFile(const std::stri
     std::string why;
     auto polygon = analysis::ParseBoundaryJson(text, why);
     if (!polygon) {
-        error = path + ": not a boundary (" + why +
-                "); give a JSON list of [x, y] plan-pixel vertices";
+        error =
+            path + ": not a boundary (" + why + "); give a JSON list of [x, y] plan-pixel vertices";
         return std::nullopt;
     }
     return polygon;

@@ -144,8 +144,8 @@ std::vector<ColumnSpan> LayoutColumns(std::span<const int> widest, int available
     }
     long x = 0;
     for (int c = 0; c < n; ++c) {
-        columns[static_cast<std::size_t>(c)] = {static_cast<int>(x),
-                                                static_cast<int>(widths[static_cast<std::size_t>(c)])};
+        columns[static_cast<std::size_t>(c)] = {
+            static_cast<int>(x), static_cast<int>(widths[static_cast<std::size_t>(c)])};
         x += widths[static_cast<std::size_t>(c)] + gap;
     }
     return columns;

@@ -53,12 +53,12 @@ struct ReportExtras {
 
 // One heatmap page: its title and the metrics its figures and picture use.
 struct HeatmapPage {
-    std::string title;             // "All networks", "Network \"LAB\"", "... 5 GHz"
-    analysis::MetricSpec signal;   // drawn, and checked against the first requirement
-    analysis::MetricSpec second;   // checked against the second requirement
-    bool wholeSurvey = false;      // the page of all networks together
-    std::string network;           // the network name (not for the whole survey)
-    std::string band;              // the band's name, empty for all bands
+    std::string title;            // "All networks", "Network \"LAB\"", "... 5 GHz"
+    analysis::MetricSpec signal;  // drawn, and checked against the first requirement
+    analysis::MetricSpec second;  // checked against the second requirement
+    bool wholeSurvey = false;     // the page of all networks together
+    std::string network;          // the network name (not for the whole survey)
+    std::string band;             // the band's name, empty for all bands
 };
 
 // The whole survey first, then each network in the given order; with bands,

@@ -57,8 +57,8 @@ void ReportPages::Gap() {
 
 void ReportPages::Line(const QString& text, const QFont& font, int below) {
     const QFontMetrics metrics(font);
-    const QRect bounds = metrics.boundingRect(QRect(0, 0, m_area.width(), m_area.height()),
-                                              Qt::TextWordWrap, text);
+    const QRect bounds =
+        metrics.boundingRect(QRect(0, 0, m_area.width(), m_area.height()), Qt::TextWordWrap, text);
     if (m_y + bounds.height() > m_area.height() && m_y > 0)
         NewPage();
     m_painter.setFont(font);
@@ -83,9 +83,8 @@ void ReportPages::TitleBlock(const std::vector<std::pair<QString, QString>>& row
     const int top = m_y;
     m_y += pad;
     for (const auto& row : rows) {
-        const QRect bounds =
-            values.boundingRect(QRect(0, 0, valueWidth, m_area.height()), Qt::TextWordWrap,
-                                row.second);
+        const QRect bounds = values.boundingRect(QRect(0, 0, valueWidth, m_area.height()),
+                                                 Qt::TextWordWrap, row.second);
         const int height = std::max(bounds.height(), labels.height());
         m_painter.setPen(QColor(0, 0, 0));
         m_painter.setFont(bold);
@@ -108,9 +107,9 @@ void ReportPages::Verdict(const QString& text, bool pass) {
     bold.setBold(true);
     const QString word = pass ? "PASS" : "FAIL";
     const int wordWidth = QFontMetrics(bold).horizontalAdvance(word) + m_body.pixelSize();
-    const QRect bounds = metrics.boundingRect(
-        QRect(0, 0, std::max(m_area.width() - wordWidth, 1), m_area.height()), Qt::TextWordWrap,
-        text);
+    const QRect bounds =
+        metrics.boundingRect(QRect(0, 0, std::max(m_area.width() - wordWidth, 1), m_area.height()),
+                             Qt::TextWordWrap, text);
     if (m_y + bounds.height() > m_area.height() && m_y > 0)
         NewPage();
     m_painter.setPen(pass ? kPass : kFail);
@@ -146,8 +145,12 @@ void ReportPages::Table(const std::vector<QString>& header,
         m_painter.setPen(QColor(0, 0, 0));
         for (std::size_t c = 0; c < cells.size() && c < columns.size(); ++c) {
             const QString text = metrics.elidedText(cells[c], Qt::ElideRight, columns[c].width);
+            // A verdict cell reads at a glance.
+            const bool verdict = !isHeader && (text == "PASS" || text == "FAIL");
+            m_painter.setPen(!verdict ? QColor(0, 0, 0) : text == "PASS" ? kPass : kFail);
             m_painter.drawText(QPoint(columns[c].x, m_y + kCellPadding + metrics.ascent()), text);
         }
+        m_painter.setPen(QColor(0, 0, 0));
         m_y += line;
         if (isHeader)
             m_painter.drawLine(0, m_y - 1, m_area.width(), m_y - 1);
