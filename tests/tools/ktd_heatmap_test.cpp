@@ -311,6 +311,27 @@ TEST(HeatmapImage, EachPixelTakesTheColourOfItsCellsNode) {
     expect(7, 6, -67);                        // in the partial last row
     EXPECT_EQ(qAlpha(image.pixel(4, 0)), 0);  // no value: the plan shows through
     EXPECT_EQ(qAlpha(image.pixel(0, 6)), 0);
+
+    // Hatching only where a node of the area has no value: node (1, 0) and,
+    // in the partial last row, node (2, 1); not outside the area (0, 1).
+    const std::vector<std::uint8_t> area = {1, 1, 1, 0, 1, 1};
+    const QImage gaps = heatmap::UnsurveyedImage(grid, area, 10, 7);
+    ASSERT_EQ(gaps.size(), QSize(10, 7));
+    const auto hatched = [&](int i, int j) {
+        bool any = false;
+        for (int y = j * 4; y < std::min(j * 4 + 4, 7); ++y)
+            for (int x = i * 4; x < std::min(i * 4 + 4, 10); ++x)
+                any |= qAlpha(gaps.pixel(x, y)) != 0;
+        return any;
+    };
+    EXPECT_TRUE(hatched(1, 0));
+    EXPECT_TRUE(hatched(2, 1));
+    EXPECT_FALSE(hatched(0, 0));
+    EXPECT_FALSE(hatched(0, 1));
+    EXPECT_FALSE(hatched(1, 1));
+    // A mask of another size hatches nothing.
+    const QImage none = heatmap::UnsurveyedImage(grid, std::vector<std::uint8_t>(5, 1), 10, 7);
+    EXPECT_EQ(none.pixel(5, 1), 0u);
 }
 
 TEST(HeatmapImage, ScalesRunFromWeakToStrongAndClampAtTheEnds) {

@@ -382,12 +382,20 @@ int RunReport(const ReportOptions& o) {
         pages.Gap();
         const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(page.signal, f.signal);
         QImage picture = heatmap::ComposePlanHeatmap(plan, f.signal, scale, dots);
+        const bool gaps = f.good.valued < f.good.nodes;
         if (!picture.isNull()) {
             QPainter onPlan(&picture);
+            if (gaps)
+                onPlan.drawImage(
+                    0, 0, heatmap::UnsurveyedImage(f.signal, mask, plan.width(), plan.height()));
             const int pixelSize = heatmap::AnnotationPixelSize(plan.size());
             heatmap::DrawOutline(onPlan, outline, pixelSize);
             heatmap::DrawMarkers(onPlan, markers, pixelSize);
         }
+        if (gaps)
+            pages.Small(QString("Hatched: inside the boundary but farther than %1 px from every "
+                                "survey point; no value, counted as not meeting any level.")
+                            .arg(params.radius));
         pages.Heatmap(Shrunk(picture), scale);
     }
 

@@ -224,6 +224,33 @@ QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const 
     return out;
 }
 
+QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t> mask, int width,
+                       int height) {
+    QImage image(std::max(width, 0), std::max(height, 0), QImage::Format_ARGB32);
+    if (image.isNull())
+        return image;
+    image.fill(Qt::transparent);
+    if (grid.columns <= 0 || grid.rows <= 0 || grid.cell <= 0 ||
+        grid.values.size() != static_cast<std::size_t>(grid.columns) * grid.rows ||
+        mask.size() != grid.values.size())
+        return image;
+    constexpr int kHatchPeriod = 8;  // pixels between the hatching's diagonals
+    const QRgb line = qRgba(90, 90, 90, 170);
+    const QRgb ground = qRgba(255, 255, 255, 90);
+    for (int y = 0; y < image.height(); ++y) {
+        const std::size_t row = static_cast<std::size_t>(std::min(y / grid.cell, grid.rows - 1)) *
+                                static_cast<std::size_t>(grid.columns);
+        auto* pixels = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const std::size_t n =
+                row + static_cast<std::size_t>(std::min(x / grid.cell, grid.columns - 1));
+            if (mask[n] != 0 && !analysis::Grid::HasValue(grid.values[n]))
+                pixels[x] = (x + y) % kHatchPeriod < 2 ? line : ground;
+        }
+    }
+    return image;
+}
+
 void DrawMarkers(QPainter& painter, std::span<const PlanMarker> markers, int pixelSize) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);

@@ -7,6 +7,7 @@
 #include <QPolygonF>
 #include <QRect>
 #include <QString>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -77,6 +78,12 @@ struct PlanMarker {
 // small dots, the size of the plan.
 QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
                           std::span<const QPoint> points, int alpha = 150);
+
+// Grey hatching over the pixels of nodes inside the surveyed area (`mask`, as
+// analysis::SurveyedArea::Mask makes it for `grid`) that have no value: parts
+// of a drawn boundary no survey point speaks for. Transparent elsewhere.
+QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t> mask, int width,
+                       int height);
 
 // Placed access points as blue squares with their labels beside them, and the
 // outline of a drawn boundary, in plan pixels with `pixelSize` text.
