@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <boost/polygon/voronoi.hpp>
 #include <cmath>
+#include <nanoflann.hpp>
 #include <nlohmann/json.hpp>
 
 namespace ketrion::analysis {
@@ -12,6 +13,10 @@ namespace {
 // Plan positions are whole pixels; the triangulation works on integers (exact
 // predicates), well inside the range it accepts.
 constexpr double kLargestCoordinate = 1 << 29;
+
+// Above this many node visits per node, discs are found by a nearest-point
+// search per node instead (about as costly as a few visits).
+constexpr double kDiscWorkPerNode = 16;
 
 double Distance(const PlanPoint& a, const PlanPoint& b) {
     return std::hypot(a.x - b.x, a.y - b.y);
@@ -66,6 +71,42 @@ void MarkDisc(const PlanPoint& p, double reach, int columns, int rows, int cell,
                 mask[static_cast<std::size_t>(j) * columns + i] = 1;
         }
     }
+}
+
+// The points as nanoflann sees them.
+struct PointCloud {
+    const std::vector<PlanPoint>* points;
+    std::size_t kdtree_get_point_count() const { return points->size(); }
+    double kdtree_get_pt(std::size_t i, std::size_t dim) const {
+        return dim == 0 ? (*points)[i].x : (*points)[i].y;
+    }
+    template <class Box>
+    bool kdtree_get_bbox(Box&) const {
+        return false;
+    }
+};
+
+// The same discs for a reach so large that drawing them one by one would
+// visit the grid many times over: each node asks for its nearest point.
+void MarkNearNodes(const std::vector<PlanPoint>& points, double reach, int columns, int rows,
+                   int cell, std::vector<std::uint8_t>& mask) {
+    using Tree =
+        nanoflann::KDTreeSingleIndexAdaptor<nanoflann::L2_Simple_Adaptor<double, PointCloud>,
+                                            PointCloud, 2, std::size_t>;
+    const PointCloud cloud{&points};
+    Tree tree(2, cloud, nanoflann::KDTreeSingleIndexAdaptorParams(16));
+    const double r2 = reach * reach;
+    for (int j = 0; j < rows; ++j)
+        for (int i = 0; i < columns; ++i) {
+            std::uint8_t& m = mask[static_cast<std::size_t>(j) * columns + i];
+            if (m != 0)
+                continue;
+            const double query[2] = {(i + 0.5) * cell, (j + 0.5) * cell};
+            std::size_t nearest = 0;
+            double d2 = 0;
+            if (tree.knnSearch(query, 1, &nearest, &d2) == 1 && d2 <= r2)
+                m = 1;
+        }
 }
 
 // Even-odd fill of a polygon, row by row: the crossings of each node row with
@@ -167,9 +208,17 @@ std::vector<std::uint8_t> SurveyedArea::Mask(int columns, int rows, int cell) co
     }
     for (const auto& triangle : m_triangles)
         MarkTriangle(triangle, columns, rows, cell, mask);
-    if (m_reach > 0)
+    if (m_reach <= 0 || m_points.empty())
+        return mask;
+    // Disc by disc while that visits each node a few times at most.
+    const double across = 2 * m_reach / cell + 1;
+    const double discWork = across * across * static_cast<double>(m_points.size());
+    if (discWork <= kDiscWorkPerNode * static_cast<double>(mask.size())) {
         for (const PlanPoint& p : m_points)
             MarkDisc(p, m_reach, columns, rows, cell, mask);
+    } else {
+        MarkNearNodes(m_points, m_reach, columns, rows, cell, mask);
+    }
     return mask;
 }
 

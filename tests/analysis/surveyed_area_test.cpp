@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -92,6 +93,22 @@ TEST(SurveyedArea, PointsInALineOrFewerThanThreeStillHaveTheirSurroundings) {
     EXPECT_EQ(mask[8 * 25 + 7], 0);                               // (30, 34)
     EXPECT_TRUE(SurveyedArea::Hull({}, 40, 10).Mask(10, 10, 4) ==
                 std::vector<std::uint8_t>(100, 0));
+    // Many points with a small reach (drawn disc by disc) and one beyond the
+    // plan (found per node): the same nodes either way.
+    std::vector<PlanPoint> many;
+    for (int n = 0; n < 400; ++n)
+        many.push_back({double(n % 20) * 7 + 300, double(n / 20) * 3 - 40});
+    for (double reach : {5.0, 180.0, 400.0}) {
+        const std::vector<std::uint8_t> fast = SurveyedArea::Hull(many, 0, reach).Mask(50, 40, 4);
+        for (int j = 0; j < 40; ++j)
+            for (int i = 0; i < 50; ++i) {
+                bool near = false;
+                for (const PlanPoint& p : many)
+                    near |= std::hypot(p.x - (i + 0.5) * 4, p.y - (j + 0.5) * 4) <= reach;
+                ASSERT_EQ(fast[static_cast<std::size_t>(j) * 50 + i] == 1, near)
+                    << i << ", " << j << " reach " << reach;
+            }
+    }
     // Points on one circle (a square lattice) make cells of four corners.
     const std::vector<PlanPoint> square = {{0, 0}, {40, 0}, {40, 40}, {0, 40}};
     const std::vector<std::uint8_t> cell = SurveyedArea::Hull(square, 40, 0).Mask(10, 10, 4);
