@@ -16,6 +16,7 @@
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSound.h"
 #include "support/SiteDataFixture.h"
+#include "source/FixHealth.h"
 #include "source/SurveySession.h"
 #include "survey/CollectionFile.h"
 #include "survey/SideStore.h"

@@ -246,7 +246,7 @@ int RunHeatmap(const HeatmapOptions& o) {
     Progress progress("interpolating");
     RunControl control;
     control.progress = [&](int done, int total) { progress.Show(done, total); };
-    std::vector<PlanPoint> boundary;
+    std::vector<analysis::PlanPoint> boundary;
     if (!o.boundary.empty()) {
         auto outline = ReadBoundaryFile(o.boundary, error);
         if (!outline)

@@ -191,7 +191,7 @@ int RunReport(const ReportOptions& o) {
     if (!output.Open(o.out, inputs))
         return Fail(output.Error());
     std::string error;
-    std::vector<PlanPoint> boundary;
+    std::vector<analysis::PlanPoint> boundary;
     if (!o.boundary.empty()) {
         auto read = ReadBoundaryFile(o.boundary, error);
         if (!read)
@@ -358,7 +358,7 @@ int RunReport(const ReportOptions& o) {
     // A page per heatmap: the figures, then the picture as large as the page allows.
     const std::vector<heatmap::PlanMarker> markers = PlacedMarkers(survey);
     QPolygonF outline;
-    for (const PlanPoint& v : boundary)
+    for (const analysis::PlanPoint& v : boundary)
         outline << QPointF(v.x, v.y);
     for (std::size_t n = 0; n < heatmapPages.size(); ++n) {
         const HeatmapPage& page = heatmapPages[n];

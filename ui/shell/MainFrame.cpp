@@ -93,10 +93,6 @@ bool IsViewCommand(int id) {
            (id >= ID_PLACING_GPS && id <= ID_DELETE_POINT);
 }
 
-bool SamePath(const QString& a, const QString& b) {
-    return !a.isEmpty() && QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
-}
-
 // One fixed start-up wait. It goes through the clock so tests do not wait.
 void StartupWait(Clock& clock) {
     clock.SleepMs(CMainFrame::kStartupWaitMs);
