@@ -213,11 +213,7 @@ void Process::Wire() {
     if (otherPosition) {
         otherPosition->onEvent = post;
     }
-    board.engine.notify = [this] {
-        if (CMainFrame* frame = m_eventFrame.load()) {
-            frame->PostEngineUpdate();
-        }
-    };
+
 }
 
 namespace {
@@ -369,6 +365,7 @@ CMainFrame::LinkSteps Process::LinkSteps() {
             otherPosition->Start();
         }
     };
+    steps.notify = [this](std::function<void()> notify) { board.engine.notify = std::move(notify); };
     steps.handshake = [this] {
         if (UsesBoard()) {
             board.engine.Start();

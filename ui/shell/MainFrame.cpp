@@ -169,6 +169,10 @@ bool CMainFrame::OnCreate() {
     }
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The source's redraw request arrives on its own thread: only post.
+    if (m_steps.notify) {
+        m_steps.notify([this] { PostEngineUpdate(); });
+    }
     if (m_steps.open) {
         m_steps.open();
     }
@@ -735,6 +739,10 @@ void CMainFrame::StopLink() {
     m_linkStarted = false;
     if (m_steps.stopThread) {
         m_steps.stopThread();
+    }
+    // The thread is joined: nothing calls the hook any more.
+    if (m_steps.notify) {
+        m_steps.notify(nullptr);
     }
 }
 

@@ -46,6 +46,9 @@ public:
         std::function<void()> initList;     // empty the access-point list
         std::function<void()> startThread;  // start the link thread
         std::function<void()> handshake;    // ask the source who it is (the board's Version)
+        // Gives the source the frame's redraw request (posts only), or takes
+        // it back (null) once the thread is stopped.
+        std::function<void(std::function<void()>)> notify;
         std::function<void()> stopThread;   // stop and join it (idempotent)
     };
     // Makes the site view as a child of `parent`. The default makes CSiteView
