@@ -249,6 +249,7 @@ TEST_F(SessionTest, AWalkCutShortIsOfferedForPlacementWhenTheFileOpensAgain) {
     session.TakeReading();
     ASSERT_TRUE(data.Flush());
     EXPECT_EQ(data.PointCount(), 0u);
+    data.SetPath({});  // the program that walked lets the file go
 
     // A new program opens the file: the two scans wait in the side store.
     CSiteData reopened{prompt, sound, clock};
@@ -292,7 +293,7 @@ TEST_F(SessionTest, UndoAndDeleteMarkPointsAndNeverRewriteTheFile) {
     reopened.ForEachPoint([&](const CSiteData::_tap& p) { deleted.push_back(p.deleted); });
     EXPECT_EQ(deleted, (std::vector<bool>{false, false, true}));
     // A deleted point is never selected: the first of the three is.
-    EXPECT_EQ(reopened.FindNearestPoint(200, 100), 0);
+    EXPECT_EQ(reopened.FindNearestPoint(0, 0), 0);  // no projection: all at (0, 0)
     EXPECT_EQ(reopened.Current().offset, collection::kFirstRecord);
 }
 

@@ -97,6 +97,7 @@ protected:
             log.push_back(com.writeEvent.IsSet() ? "thread (request waiting)" : "thread");
         };
         steps.handshake = [this] { engine.Start(); };
+        steps.notify = [this](std::function<void()> notify) { engine.notify = std::move(notify); };
         steps.stopThread = [this] { log.push_back("stop"); };
         return steps;
     }

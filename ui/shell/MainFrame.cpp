@@ -435,7 +435,11 @@ void CMainFrame::OpenCollectionFile(const QString& path) {
     // An existing file is opened; a new name is created.
     if (auto* site = qobject_cast<CSiteView*>(ActiveView())) {
         const QString absolute = QFileInfo(path).absoluteFilePath();
-        if (QFileInfo::exists(path)) {
+        if (CheckCollectionFile(absolute) == CollectionCheck::NotCollection) {
+            // Through the guarded open: never a fifo waited on, and a file of
+            // another kind is said to be one rather than read as a survey.
+            m_viewDialogs->Message(NotACollectionText(absolute));
+        } else if (QFileInfo::exists(path)) {
             site->OpenCollectionPath(absolute);
         } else {
             site->NewCollectionPath(absolute);
