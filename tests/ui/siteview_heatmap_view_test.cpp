@@ -47,6 +47,7 @@ protected:
         world.AddSurveyPoint(200, 200, -60);
         world.AddSurveyPoint(400, 200, -80);
         view->UpdateOverlay();
+        m_areaTop = view->PlanArea().top();
         return view;
     }
     // Shows the heatmap and waits for its first picture.
@@ -57,10 +58,11 @@ protected:
     static bool WaitIdle(CSiteView& view) {
         return ProcessEventsUntil([&] { return !view.Heatmap().IsComputing(); });
     }
-    // The client pixel of a plan point.
+    // The view's pixel of a plan point.
     QPoint Client(double x, double y) const {
         const ViewTransform t = world.plan.Transform();
-        return QPoint(static_cast<int>(t.ToClientX(x)), static_cast<int>(t.ToClientY(y)));
+        return QPoint(static_cast<int>(t.ToClientX(x)),
+                      m_areaTop + static_cast<int>(t.ToClientY(y)));
     }
     // The colour the finished grid gives the node of plan pixel (x, y).
     static QRgb NodeColour(CSiteView& view, int x, int y) {
@@ -68,6 +70,7 @@ protected:
         return r.image.pixel(x / r.grid.cell, y / r.grid.cell);
     }
     SiteViewWorld world;
+    int m_areaTop = 0;  // the plan area's top in the view
 };
 
 TEST_F(HeatmapView, TogglingDrawsTheLayerAndRestoresTheFormerPictureExactly) {

@@ -21,6 +21,7 @@
 #include "engine/EngineEvent.h"
 #include "engine/Location.h"
 #include "platform/Sound.h"
+#include "survey/FollowRule.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
 #include "ui/shell/Draw.h"
@@ -193,6 +194,9 @@ void CSiteView::OnCommand(int id) {
         case ID_VIEW_HEATMAP:
             OnViewHeatmap();
             break;
+        case ID_VIEW_FOLLOW:
+            OnViewFollow();
+            break;
         default:
             break;
     }
@@ -341,6 +345,28 @@ void CSiteView::OnViewHeatmap() {
         m_heatmapPanel->setVisible(show);
 }
 
+void CSiteView::OnViewFollow() {
+    m_bFollow = !m_bFollow;
+}
+
+void CSiteView::FollowPosition(int x, int y) {
+    CSitePlan& plan = m_services.plan;
+    if (!IsDesktopLayout()) {
+        plan.CentreOn(x, y);
+        return;
+    }
+    if (!m_bFollow) {
+        return;
+    }
+    const SiteRect client = ClientRect();
+    const std::optional<PlanPoint> target = FollowTarget(
+        {x, y}, plan.Transform(), client.right - client.left, client.bottom - client.top);
+    if (target) {
+        plan.CentreOn(target->x, target->y);
+        SetScrollPositions();
+    }
+}
+
 bool CSiteView::IsHeatmapShown() const {
     return m_heatmap->IsEnabled();
 }
@@ -409,7 +435,7 @@ void CSiteView::TakeReading() {
     const int x = m_services.projection.CurrentPlanX();
     const int y = m_services.projection.CurrentPlanY();
     m_services.data.SetPosition(x, y);
-    m_services.plan.CentreOn(x, y);
+    FollowPosition(x, y);
     // No repaint here: the engine's update after the scan's end repaints.
     emit readingTaken();
 }
@@ -418,8 +444,23 @@ void CSiteView::TakeReading() {
 // Taps, keys and scroll bars
 
 SiteRect CSiteView::ClientRect() const {
-    const QRect r = viewport()->rect();
+    const QRect r = PlanArea();
     return SiteRect{0, 0, r.width(), r.height()};
+}
+
+QRect CSiteView::PlanArea() const {
+    const QRect all = viewport()->rect();
+    if (!IsDesktopLayout()) {
+        return all;
+    }
+    // The bands get their own strip so that they never hide the plan's top.
+    const int bands = std::min(DesktopBandsHeight(), all.height() - 1);
+    return all.adjusted(0, std::max(0, bands), 0, 0);
+}
+
+int CSiteView::DesktopBandsHeight() const {
+    // The bands' font at the resolution Render() gives its buffer.
+    return 2 * QFontMetrics(BandFont(), viewport()).height();
 }
 
 bool CSiteView::IsDesktopLayout() const {
@@ -446,7 +487,11 @@ void CSiteView::OnLButtonDown(QPoint point, bool held) {
         std::int32_t qy = 0;
         plan.ScreenToPlan(client, point.x(), point.y(), qx, qy);
         m_services.data.RecordDynamicAp(qx, qy);
-        plan.CentreOnScreenPoint(client, point.x(), point.y());
+        if (IsDesktopLayout()) {
+            FollowPosition(qx, qy);
+        } else {
+            plan.CentreOnScreenPoint(client, point.x(), point.y());
+        }
         SetScrollPositions();
         m_bPlacingAP = false;
     }
@@ -561,8 +606,9 @@ void CSiteView::SetScrollRanges() {
     verticalScrollBar()->setRange(0, extent.height());
     horizontalScrollBar()->setSingleStep(kLineStep);
     verticalScrollBar()->setSingleStep(kLineStep);
-    int pageX = std::max(1, viewport()->width());
-    int pageY = std::max(1, viewport()->height());
+    const SiteRect client = ClientRect();
+    int pageX = std::max(1, client.right - client.left);
+    int pageY = std::max(1, client.bottom - client.top);
     if (m_services.plan.IsSquarePixels()) {
         // The thumb shows how much of the plan the view holds.
         const double scale = m_services.plan.GetScale();
@@ -717,7 +763,7 @@ bool CSiteView::viewportEvent(QEvent* event) {
 }
 
 void CSiteView::InputTap(QPoint at, bool held) {
-    OnLButtonDown(at, held);
+    OnLButtonDown(at - PlanArea().topLeft(), held);
 }
 
 bool CSiteView::InputCanDrag() const {
@@ -742,7 +788,8 @@ void CSiteView::InputZoomAt(double factor, QPointF at) {
         }
         return;
     }
-    plan.ZoomAt(factor, at.x(), at.y());
+    const QPoint origin = PlanArea().topLeft();
+    plan.ZoomAt(factor, at.x() - origin.x(), at.y() - origin.y());
     SetScrollRanges();
     SetScrollPositions();
     viewport()->update();
@@ -804,8 +851,8 @@ QFont CSiteView::BandFont() const {
 
 QImage CSiteView::Render() {
     const SiteRect client = ClientRect();
-    const int width = std::max(1, client.right - client.left);
-    const int height = std::max(1, client.bottom - client.top);
+    const int width = std::max(1, viewport()->width());
+    const int height = std::max(1, viewport()->height());
     const double ratio = RenderRatio();
     QImage buffer(static_cast<int>(std::lround(width * ratio)),
                   static_cast<int>(std::lround(height * ratio)), QImage::Format_RGB32);
@@ -851,13 +898,22 @@ QImage CSiteView::Render() {
     // The layer covers the whole picture (black beside a plan smaller than
     // the viewport), so the buffer needs no clearing first.
     const QImage& layer = m_layer.Update(m_services.plan, placement, m_bmpPlan, m_services.data);
-    if (layer.size() == buffer.size()) {
-        dc.drawImage(0, 0, layer);
+    const QRect area = PlanArea();
+    if (layer.size() == (area.size() * ratio)) {
+        dc.drawImage(area.topLeft(), layer);
     } else {
         dc.fillRect(QRect(0, 0, width, height), kBlack);
     }
+    dc.save();
+    dc.translate(area.topLeft());
+    dc.setClipRect(QRect(QPoint(0, 0), area.size()));
     m_heatmap->DrawMarkers(dc, m_services.plan.Transform(), IsDesktopLayout());
+    dc.restore();
 
+    // At desktop sizes the alert bands lie over the top of the plan area,
+    // below the location and zoom bands; on the handheld all bands lie over it.
+    const int alertShift = IsDesktopLayout() ? area.top() - 2 * BandHeight(dc) : 0;
+    dc.translate(0, alertShift);
     if (m_bPlacingAP) {
         DrawPlaceApPrompt(dc);
     }
@@ -869,6 +925,7 @@ QImage CSiteView::Render() {
         // Below the third band when that one already carries a message.
         DrawLinkAlert(dc, m_bPlacingAP || noAp ? 3 : 2);
     }
+    dc.translate(0, -alertShift);
     DrawPositionMarker(dc);
     DrawLocationBand(dc);
     DrawZoomBand(dc);
@@ -895,9 +952,11 @@ int CSiteView::DiscRadius(double ratio) const {
 }
 
 void CSiteView::DrawPositionMarker(QPainter& dc) {
-    const SiteRect client = ClientRect();
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
+    // The marker marks the centre of the plan area.
+    const QRect area = PlanArea();
+    const SiteRect client{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
+    const int width = area.width();
+    const int height = area.height();
     const double ratio = dc.device()->devicePixelRatioF();
     // The marker at device resolution, drawn pixel for pixel: raster
     // operations do not mix with scaling.
@@ -911,7 +970,8 @@ void CSiteView::DrawPositionMarker(QPainter& dc) {
     dc.save();
     // White marker pixels leave the picture, black ones paint it black.
     dc.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
-    dc.drawImage(width / 2 - kMarkerSize / 2, height / 2 - kMarkerSize / 2, m_markerScaled);
+    dc.drawImage(client.left + width / 2 - kMarkerSize / 2,
+                 client.top + height / 2 - kMarkerSize / 2, m_markerScaled);
     dc.restore();
 }
 
@@ -921,7 +981,7 @@ int CSiteView::BandHeight(QPainter& dc) const {
 
 void CSiteView::DrawBand(QPainter& dc, int top, const QColor& fill, const QString& text) {
     // The fill is also the text's background, so the text is drawn over it.
-    const QRect band(0, top, ClientRect().right, BandHeight(dc));
+    const QRect band(0, top, viewport()->width(), BandHeight(dc));
     dc.save();
     dc.fillRect(band, fill);
     dc.setPen(kWhite);
@@ -983,7 +1043,7 @@ void CSiteView::DrawLinkAlert(QPainter& dc, int band) {
 }
 
 void CSiteView::DrawLegend(QPainter& dc) {
-    Legend::Draw(dc, ClientRect().bottom);
+    Legend::Draw(dc, viewport()->height());
 }
 
 }  // namespace ketrion

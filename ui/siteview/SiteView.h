@@ -117,8 +117,12 @@ public:
     // Text of the link alert band; empty when none is due.
     QString LinkAlertText() const { return m_linkAlert; }
 
-    // The client rectangle (the viewport's area) as the site plan takes it.
+    // The client rectangle as the site plan takes it: the plan area's size,
+    // its origin at the plan area's top-left corner.
     SiteRect ClientRect() const;
+    // Where the plan is shown in the viewport: all of it on the handheld; at
+    // desktop sizes the part below the location and zoom bands.
+    QRect PlanArea() const;
     // Whether the client is wider than the handheld's (square plan pixels).
     bool IsDesktopLayout() const;
 
@@ -135,6 +139,14 @@ public:
     bool IsSurveyShown() const { return m_bSurveyShown; }
     bool IsPlacingAP() const { return m_bPlacingAP; }
     bool IsCollecting() const { return m_collectionTimer.isActive(); }
+    // Whether the view follows the position while recording (desktop sizes).
+    bool IsFollowing() const { return m_bFollow; }
+    void SetFollowing(bool follow) { m_bFollow = follow; }
+    // Brings plan point (x, y), a new reading's position or a placed access
+    // point, into sight: the handheld centres on it every time; desktop sizes
+    // move only when it leaves the middle third of the view, and not at all
+    // while following is off.
+    void FollowPosition(int x, int y);
     bool IsLegendShown() const;
     bool IsHeatmapShown() const;
     HeatmapLayer& Heatmap() { return *m_heatmap; }
@@ -181,6 +193,8 @@ public slots:
     void OnViewLegend();
     // Shows or hides the heatmap layer and its tool window.
     void OnViewHeatmap();
+    // Turns following the position on or off.
+    void OnViewFollow();
 
 private:
     CSiteView(Services& services, Dialogs* dialogs, QWidget* parent);
@@ -204,6 +218,8 @@ private:
     void ShowPoints();
     int DiscRadius(double ratio) const;
     int BandHeight(QPainter& dc) const;
+    // Height of the location and zoom bands above the plan at desktop sizes.
+    int DesktopBandsHeight() const;
     void DrawBand(QPainter& dc, int top, const QColor& fill, const QString& text);
     QFont BandFont() const;
 
@@ -239,6 +255,7 @@ private:
     HeatmapControls* m_heatmapPanel = nullptr;
     double m_ratioOverride = 0.0;
     bool m_bInScrollAction = false;
+    bool m_bFollow = true;
 };
 
 }  // namespace ketrion
