@@ -14,6 +14,7 @@
 #include "engine/Location.h"
 #include "support/PlanSurveyFile.h"
 #include "support/SiteViewWorld.h"
+#include "ui/analysis/HeatmapImage.h"
 #include "ui/siteview/Legend.h"
 
 namespace ketrion::testing {
@@ -286,19 +287,40 @@ TEST_F(Desktop, CtrlWheelAndPinchZoomAroundTheCursorAndTheWheelScrolls) {
     EXPECT_NEAR(world.plan.Transform().originX, left + ViewInput::kWheelStep / 3.0, 1e-6);
 }
 
-TEST_F(Desktop, TheLegendShowsEveryDiscColourAndToggles) {
+TEST_F(Desktop, TheLegendShowsTheDiscsContinuousScaleAndToggles) {
     auto view = Make(1024, 768);
     EXPECT_TRUE(view->IsLegendShown());
-    const QRect corner(0, 600, 200, 168);
-    QImage image = view->Render().copy(corner);
-    for (unsigned colour : {0xFFFFFFu, 0x0000C0u, 0x00C000u, 0xC00000u, 0x000000u}) {
-        EXPECT_TRUE(Bounds(image, colour).isValid()) << std::hex << colour;
+    // The signal scale's ends (-100 and -30 dBm) at the right, below the bands.
+    const heatmap::ColourScale scale =
+        heatmap::ColourScale::ForMetric(analysis::MetricSpec{}, analysis::Grid{});
+    const QRect right(1024 - 200, view->PlanArea().top(), 200, 400);
+    QImage image = view->Render().copy(right);
+    // A colour of the scale's gradient, within a few steps of rounding.
+    const auto hasNear = [](const QImage& picture, QColor colour) {
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+                        std::abs(c.blue() - colour.blue()) <=
+                    12) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    for (double value : {-100.0, -30.0}) {
+        EXPECT_TRUE(hasNear(image, scale.At(value))) << value;
+    }
+    // No five-colour legend in the lower-left corner: one legend.
+    const QImage corner = view->Render().copy(0, 600, 200, 168);
+    for (unsigned colour : {0xFFFFFFu, 0x0000C0u, 0x00C000u, 0xC00000u}) {
+        EXPECT_FALSE(Bounds(corner, colour).isValid()) << std::hex << colour;
     }
     view->OnCommand(ID_VIEW_LEGEND);
     EXPECT_FALSE(view->IsLegendShown());
-    image = view->Render().copy(corner);
-    EXPECT_FALSE(Bounds(image, 0xFFFFFFu).isValid());
-    EXPECT_FALSE(Bounds(image, 0x0000C0u).isValid());
+    image = view->Render().copy(right);
+    EXPECT_FALSE(hasNear(image, scale.At(-30)));
     EXPECT_EQ(Legend::Text(2), QStringLiteral("-70 to -51 dBm"));
 
     // At the handheld size it starts hidden and shows when asked.

@@ -214,14 +214,54 @@ TEST_F(HeatmapView, EstimatedAccessPointsAreMarkedAndLabelledOnADesktop) {
 
 TEST_F(HeatmapView, ADesktopViewShowsTheScaleAtItsRightEdge) {
     auto view = Make();
-    const QImage before = view->Render();
     ASSERT_TRUE(ShowHeatmap(*view));
     const QImage shown = view->Render();
+    view->OnCommand(ID_VIEW_LEGEND);
+    const QImage hidden = view->Render();
     int changed = 0;
     for (int y = 0; y < 300; ++y)
         for (int x = 700; x < 790; ++x)
-            changed += shown.pixel(x, y) != before.pixel(x, y) ? 1 : 0;
+            changed += shown.pixel(x, y) != hidden.pixel(x, y) ? 1 : 0;
     EXPECT_GT(changed, 500);
+}
+
+TEST_F(HeatmapView, DiscsTakeTheHeatmapsScaleAndMetricAtDesktopSizes) {
+    auto view = Make();
+    const heatmap::ColourScale signal = heatmap::ColourScale::Signal(QString());
+    // Below the discs' centres, clear of the path: -60 dBm from the first
+    // access point and -80 dBm from the second.
+    const QPoint first = Client(200.5, 200.5) + QPoint(0, 6);
+    const QPoint second = Client(400.5, 200.5) + QPoint(0, 6);
+    view->Heatmap().SetThrottle(0);
+    // Without the heatmap: the strongest signal on the continuous scale.
+    QImage image = view->Render();
+    EXPECT_EQ(image.pixel(first), signal.At(-60).rgb());
+    EXPECT_EQ(image.pixel(second), signal.At(-80).rgb());
+
+    // One access point's metric: each disc shows that access point's reading,
+    // not the strongest there.
+    ASSERT_TRUE(ShowHeatmap(*view));
+    HeatmapControls& panel = *view->HeatmapPanel();
+    ASSERT_TRUE(panel.ChooseMetric(QStringLiteral("ap")));
+    ASSERT_TRUE(WaitIdle(*view));
+    ASSERT_TRUE(panel.ChooseTarget(QStringLiteral("00:1a:2b:3c:4d:02")));
+    ASSERT_TRUE(WaitIdle(*view));
+    image = view->Render();
+    EXPECT_EQ(image.pixel(first), signal.At(analysis::kNotHeard).rgb());
+    EXPECT_EQ(image.pixel(second), signal.At(-80).rgb());
+    // A point not yet computed waits in grey rather than showing another metric.
+    world.AddSurveyPoint(300, 300, -40);
+    view->UpdateOverlay();
+    const QPoint third = Client(300.5, 300.5) + QPoint(6, 0);
+    EXPECT_EQ(view->Render().pixel(third), HeatmapLayer::kPendingColour);
+    view->Heatmap().Poll();
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Render().pixel(third), signal.At(analysis::kNotHeard).rgb());
+
+    // The count metric: its own scale.
+    ASSERT_TRUE(panel.ChooseMetric(QStringLiteral("count")));
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Render().pixel(first), view->Heatmap().Result().scale.At(1).rgb());
 }
 
 }  // namespace

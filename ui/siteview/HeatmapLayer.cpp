@@ -32,7 +32,8 @@ HeatmapLayer::HeatmapLayer(const CSiteData& data, const CSiteProjection& project
       m_data(data),
       m_projection(projection),
       m_planSize(std::move(planSize)),
-      m_compute(&ComputeHeatmap) {
+      m_compute(&ComputeHeatmap),
+      m_signalScale(heatmap::ColourScale::ForMetric(analysis::MetricSpec{}, analysis::Grid{})) {
     m_clock.start();
     m_pollTimer.setInterval(kPollMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &HeatmapLayer::Poll);
@@ -171,6 +172,7 @@ void HeatmapLayer::Start() {
         std::thread([this, compute = m_compute, cancel = m_cancel, input = std::move(input)]() {
             auto result = std::make_shared<HeatmapResult>(compute(input, *cancel));
             result->generation = input.generation;
+            result->spec = input.spec;
             emit computed(result);
         });
 }
@@ -268,6 +270,26 @@ void HeatmapLayer::DrawMarkers(QPainter& painter, const ViewTransform& transform
         painter.drawText(box, Qt::AlignCenter, marker.label);
     }
     painter.restore();
+}
+
+const heatmap::ColourScale& HeatmapLayer::DiscScale() const {
+    return m_enabled && m_hasResult ? m_result.scale : m_signalScale;
+}
+
+QRgb HeatmapLayer::DiscColour(const CSiteData::_tap& point) const {
+    if (!m_enabled || !m_hasResult)
+        return m_signalScale.At(point.signal).rgb();
+    // The strongest signal is what the view itself holds: new points need no
+    // computation. Other metrics come from the point's readings in the file.
+    if (m_result.spec.metric == analysis::Metric::Strongest)
+        return m_result.scale.At(point.signal).rgb();
+    const auto& values = m_result.pointValues;
+    const auto found = std::lower_bound(values.begin(), values.end(), point.offset,
+                                        [](const std::pair<std::int64_t, double>& v,
+                                           std::int64_t offset) { return v.first < offset; });
+    if (found == values.end() || found->first != point.offset)
+        return kPendingColour;
+    return m_result.scale.At(found->second).rgb();
 }
 
 QSize HeatmapLayer::LegendSize(int pixelSize) const {

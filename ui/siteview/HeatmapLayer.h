@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "analysis/Metrics.h"
+#include "survey/SiteData.h"
 #include "survey/SitePlan.h"
 #include "ui/siteview/HeatmapWorker.h"
 
@@ -84,6 +85,16 @@ public:
     // Draws the access-point markers, when shown, in client coordinates (above
     // the survey points); `labels` adds each marker's address and name.
     void DrawMarkers(QPainter& painter, const ViewTransform& transform, bool labels) const;
+    // The colour scale of the survey points' discs at desktop sizes: the
+    // shown heatmap's, else the strongest signal's.
+    const heatmap::ColourScale& DiscScale() const;
+    // A survey point's disc colour on that scale: its value of the shown
+    // heatmap's metric (kPendingColour until a computation has covered it),
+    // else its strongest signal.
+    QRgb DiscColour(const CSiteData::_tap& point) const;
+    // Discs of points whose value of the metric is not known yet.
+    static constexpr QRgb kPendingColour = 0xFFA0A0A0u;
+
     // The legend of the shown grid with its top-right corner at `topRight`.
     void DrawLegend(QPainter& painter, QPoint topRight, int pixelSize) const;
     QSize LegendSize(int pixelSize) const;
@@ -164,6 +175,7 @@ private:
     bool m_hasResult = false;
     HeatmapResult m_result;
     std::vector<Marker> m_markers;
+    heatmap::ColourScale m_signalScale;
 };
 
 }  // namespace ketrion

@@ -24,6 +24,7 @@
 #include "survey/FollowRule.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
+#include "ui/analysis/HeatmapImage.h"
 #include "ui/shell/Draw.h"
 #include "ui/shell/Info.h"
 #include "ui/shell/Services.h"
@@ -895,6 +896,12 @@ QImage CSiteView::Render() {
     placement.penWidth = std::max(1, static_cast<int>(std::lround(ratio)));
     placement.dotsPerMeter = static_cast<int>(dotsPerMeter);
     placement.font = font;
+    if (IsDesktopLayout()) {
+        // The heatmap's continuous scale and metric; the handheld keeps its five colours.
+        placement.discColour = [this](const CSiteData::_tap& point) {
+            return m_heatmap->DiscColour(point);
+        };
+    }
     // The layer covers the whole picture (black beside a plan smaller than
     // the viewport), so the buffer needs no clearing first.
     const QImage& layer = m_layer.Update(m_services.plan, placement, m_bmpPlan, m_services.data);
@@ -930,15 +937,26 @@ QImage CSiteView::Render() {
     DrawLocationBand(dc);
     DrawZoomBand(dc);
     if (IsLegendShown()) {
-        DrawLegend(dc);
-    }
-    if (m_heatmap->IsEnabled() && IsDesktopLayout()) {
-        // The heatmap's scale at the right, below the alert bands.
-        const int textSize = std::max(9, QFontMetrics(dc.font(), dc.device()).ascent());
-        m_heatmap->DrawLegend(dc, QPoint(width - kHeatmapLegendMargin, 4 * BandHeight(dc)),
-                              textSize);
+        if (IsDesktopLayout()) {
+            // One legend: the scale the discs and the heatmap share.
+            const QRect box = ScaleLegendRect(dc);
+            heatmap::DrawLegend(dc, box.topLeft(), m_heatmap->DiscScale(), LegendTextSize(dc));
+        } else {
+            DrawLegend(dc);
+        }
     }
     return buffer;
+}
+
+int CSiteView::LegendTextSize(QPainter& dc) const {
+    return std::max(9, QFontMetrics(dc.font(), dc.device()).ascent());
+}
+
+QRect CSiteView::ScaleLegendRect(QPainter& dc) const {
+    // At the right, below the alert bands that may lie over the plan's top.
+    const QSize size = heatmap::LegendSize(m_heatmap->DiscScale(), LegendTextSize(dc));
+    const int top = PlanArea().top() + 2 * BandHeight(dc) + kHeatmapLegendMargin;
+    return QRect(QPoint(viewport()->width() - kHeatmapLegendMargin - size.width(), top), size);
 }
 
 int CSiteView::DiscRadius(double ratio) const {

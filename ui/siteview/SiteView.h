@@ -217,6 +217,9 @@ private:
     // After loading a collection: shows its points.
     void ShowPoints();
     int DiscRadius(double ratio) const;
+    // The desktop legend's text size and its box in the viewport.
+    int LegendTextSize(QPainter& dc) const;
+    QRect ScaleLegendRect(QPainter& dc) const;
     int BandHeight(QPainter& dc) const;
     // Height of the location and zoom bands above the plan at desktop sizes.
     int DesktopBandsHeight() const;

@@ -20,7 +20,9 @@ constexpr int kDashLength = 4;
 constexpr int kDashPeriod = 6;
 // Half the side of the box the "AP" label is centred in, whatever the disc size.
 constexpr int kApLabelHalf = 10;
-constexpr int kLevels = 5;
+// Sprites kept per disc size; a continuous colour scale gives one per value
+// shown, and more are drawn again rather than kept.
+constexpr std::size_t kMaxDiscColours = 512;
 
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
@@ -83,7 +85,8 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
                   plan.m_bShowDynamicAps,
                   placement.dotsPerMeter,
                   placement.radius,
-                  placement.penWidth};
+                  placement.penWidth,
+                  static_cast<bool>(placement.discColour)};
     const std::size_t count = data.PointCount();
     const bool rebuild = !m_bValid || !(key == m_key) || count < m_points;
     if (!rebuild && count == m_points) {
@@ -148,7 +151,9 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
             return;
         }
         if (point.kind == CSiteData::kKindSurvey) {
-            DrawDisc(sx, sy, SignalLevel(point.signal), placement.radius, placement.penWidth);
+            const QRgb colour = placement.discColour ? placement.discColour(point)
+                                                     : LevelColour(SignalLevel(point.signal)).rgb();
+            DrawDisc(sx, sy, colour, placement.radius, placement.penWidth);
             if (plan.m_bShowPath) {
                 ExtendPath(QPoint(sx, sy), placement.penWidth);
             }
@@ -194,12 +199,12 @@ void SurveyLayer::DrawPlan(const CSitePlan& plan, const QImage& planImage) {
     dc.drawImage(dst, planImage, QRectF(src));
 }
 
-const SurveyLayer::DiscImage& SurveyLayer::Disc(int level, int radius, int penWidth) {
-    std::vector<DiscImage>& set = m_discs[{radius, penWidth}];
-    if (set.empty()) {
-        set.resize(kLevels);
+const SurveyLayer::DiscImage& SurveyLayer::Disc(QRgb colour, int radius, int penWidth) {
+    std::map<QRgb, DiscImage>& set = m_discs[{radius, penWidth}];
+    if (set.size() >= kMaxDiscColours && set.find(colour) == set.end()) {
+        set.clear();
     }
-    DiscImage& disc = set[static_cast<std::size_t>(std::clamp(level, 0, kLevels - 1))];
+    DiscImage& disc = set[colour];
     if (disc.image.isNull()) {
         const int margin = kSpriteMargin + penWidth - 1;
         const int side = 2 * radius + 2 * margin + 1;
@@ -207,7 +212,7 @@ const SurveyLayer::DiscImage& SurveyLayer::Disc(int level, int radius, int penWi
         drawn.fill(Qt::transparent);
         QPainter painter(&drawn);
         painter.setPen(QPen(kBlack, penWidth, Qt::DashLine));
-        painter.setBrush(LevelColour(level));
+        painter.setBrush(QColor::fromRgb(colour));
         painter.drawEllipse(QRect(margin, margin, 2 * radius, 2 * radius));
         painter.end();
         // Without antialiasing every pixel is either painted or untouched: the
@@ -234,10 +239,10 @@ const SurveyLayer::DiscImage& SurveyLayer::Disc(int level, int radius, int penWi
     return disc;
 }
 
-void SurveyLayer::DrawDisc(int sx, int sy, int level, int radius, int penWidth) {
-    // The disc as drawn once with the dashed pen and the level's brush,
+void SurveyLayer::DrawDisc(int sx, int sy, QRgb colour, int radius, int penWidth) {
+    // The disc as drawn once with the dashed pen and the colour's brush,
     // copied span by span (a painter call per disc costs several times more).
-    const DiscImage& disc = Disc(level, radius, penWidth);
+    const DiscImage& disc = Disc(colour, radius, penWidth);
     const int margin = kSpriteMargin + penWidth - 1;
     const int left = sx - radius - margin;
     const int top = sy - radius - margin;

@@ -13,13 +13,12 @@
 #include <utility>
 #include <vector>
 
+#include "survey/SiteData.h"
 #include "survey/SitePlan.h"
 
 class QPainter;
 
 namespace ketrion {
-
-class CSiteData;
 
 // Draws the plan for the client area, then an optional overlay, then the
 // survey on it: discs coloured by signal, the dashed path through the survey
@@ -33,6 +32,9 @@ public:
     // coordinates to client coordinates.
     using Overlay = std::function<void(QPainter&, const ViewTransform&)>;
 
+    // The colour of a survey point's disc.
+    using DiscColour = std::function<QRgb(const CSiteData::_tap&)>;
+
     // Everything that places the picture for one paint.
     struct Placement {
         SiteRect client;       // client rectangle, client pixels
@@ -41,6 +43,9 @@ public:
         int penWidth = 1;      // width of the dashed pen, device pixels
         int dotsPerMeter = 0;  // resolution for the "AP" label's font
         QFont font;            // font of the "AP" label
+        // Disc colours; empty: the five signal levels' colours. Call
+        // Invalidate() when the colours it gives change.
+        DiscColour discColour;
     };
 
     // Disc colour class of a signal in dBm: 0 (-91 and below) .. 4 (-30 and above).
@@ -78,6 +83,7 @@ private:
         int dotsPerMeter = 0;
         int radius = 0;
         int penWidth = 0;
+        bool colours = false;
         bool operator==(const Key&) const = default;
     };
     struct DiscImage {
@@ -91,8 +97,8 @@ private:
     };
 
     void DrawPlan(const CSitePlan& plan, const QImage& planImage);
-    const DiscImage& Disc(int level, int radius, int penWidth);
-    void DrawDisc(int sx, int sy, int level, int radius, int penWidth);
+    const DiscImage& Disc(QRgb colour, int radius, int penWidth);
+    void DrawDisc(int sx, int sy, QRgb colour, int radius, int penWidth);
     void ExtendPath(QPoint to, int penWidth);
     void DrawAccessPoint(int sx, int sy, const Placement& placement);
 
@@ -103,8 +109,8 @@ private:
     QPoint m_pathLast;         // the path's last screen point
     bool m_bPathStarted = false;
     Overlay m_overlay;
-    // Discs drawn once per (radius, pen width) and level, then copied.
-    std::map<std::pair<int, int>, std::vector<DiscImage>> m_discs;
+    // Discs drawn once per (radius, pen width) and colour, then copied.
+    std::map<std::pair<int, int>, std::map<QRgb, DiscImage>> m_discs;
 };
 
 }  // namespace ketrion
