@@ -278,11 +278,11 @@ const heatmap::ColourScale& HeatmapLayer::DiscScale() const {
 
 QRgb HeatmapLayer::DiscColour(const CSiteData::_tap& point) const {
     if (!m_enabled || !m_hasResult)
-        return m_signalScale.At(point.signal).rgb();
+        return SignalColour(m_signalScale, point.signal);
     // The strongest signal is what the view itself holds: new points need no
     // computation. Other metrics come from the point's readings in the file.
     if (m_result.spec.metric == analysis::Metric::Strongest)
-        return m_result.scale.At(point.signal).rgb();
+        return SignalColour(m_result.scale, point.signal);
     const auto& values = m_result.pointValues;
     const auto found = std::lower_bound(values.begin(), values.end(), point.offset,
                                         [](const std::pair<std::int64_t, double>& v,
@@ -290,6 +290,23 @@ QRgb HeatmapLayer::DiscColour(const CSiteData::_tap& point) const {
     if (found == values.end() || found->first != point.offset)
         return kPendingColour;
     return m_result.scale.At(found->second).rgb();
+}
+
+QRgb HeatmapLayer::SignalColour(const heatmap::ColourScale& scale, int signal) const {
+    constexpr int kSize = 256;
+    const int slot = signal - kSignalTableLow;
+    if (slot < 0 || slot >= kSize)
+        return scale.At(signal).rgb();
+    // A new result brings a new scale: the table is filled again.
+    if (m_signalTableScale != &scale || m_signalTableGeneration != m_result.generation ||
+        m_signalTable.empty()) {
+        m_signalTable.assign(kSize, 0);
+        for (int i = 0; i < kSize; ++i)
+            m_signalTable[static_cast<std::size_t>(i)] = scale.At(i + kSignalTableLow).rgb();
+        m_signalTableScale = &scale;
+        m_signalTableGeneration = m_result.generation;
+    }
+    return m_signalTable[static_cast<std::size_t>(slot)];
 }
 
 QSize HeatmapLayer::LegendSize(int pixelSize) const {

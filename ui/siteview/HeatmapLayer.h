@@ -176,6 +176,13 @@ private:
     HeatmapResult m_result;
     std::vector<Marker> m_markers;
     heatmap::ColourScale m_signalScale;
+    // Colours of whole dBm values on the disc scale, filled on first use: a
+    // survey's discs look up one of a few dozen colours many thousand times.
+    QRgb SignalColour(const heatmap::ColourScale& scale, int signal) const;
+    static constexpr int kSignalTableLow = -128;
+    mutable std::vector<QRgb> m_signalTable;
+    mutable const heatmap::ColourScale* m_signalTableScale = nullptr;
+    mutable std::uint64_t m_signalTableGeneration = 0;
 };
 
 }  // namespace ketrion

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <span>
 #include <utility>
 #include <vector>
 
@@ -66,6 +67,9 @@ public:
     // A 1-pixel-per-width dashed line (4 drawn, 2 left out, scaled by the
     // width), clipped to the image; the last pixel is not drawn.
     static void DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink, int width);
+    // The same line, drawn only within `clip` (device pixels).
+    static void DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink, int width,
+                               const QRect& clip);
 
 private:
     struct Key {
@@ -96,19 +100,43 @@ private:
         std::vector<Span> spans;  // the painted runs of each row
     };
 
-    void DrawPlan(const CSitePlan& plan, const QImage& planImage);
+    // The plan, within `clip` (client pixels) when one is given.
+    void DrawPlan(const CSitePlan& plan, const QImage& planImage, const QRectF* clip = nullptr);
     const DiscImage& Disc(QRgb colour, int radius, int penWidth);
-    void DrawDisc(int sx, int sy, QRgb colour, int radius, int penWidth);
+    // Disc and access point drawn only within `clip` (device pixels).
+    void DrawDisc(int sx, int sy, QRgb colour, int radius, int penWidth, const QRect& clip);
     void ExtendPath(QPoint to, int penWidth);
     void DrawAccessPoint(int sx, int sy, const Placement& placement);
+    static void PaintAccessPoint(QPainter& dc, int sx, int sy, const Placement& placement);
+    // Square pixels: the access point as a copied picture `reach` device
+    // pixels around its centre, within `clip`.
+    void DrawAccessPointSprite(QPoint at, int reach, const Placement& placement, const QRect& clip);
+    // Whether `key` differs from the kept picture's by a pan of whole device
+    // pixels only; `shift` is how far the picture moves.
+    bool PanShift(const Key& key, QPoint& shift) const;
+    // Moves the kept picture by `shift` device pixels (what leaves is lost).
+    void ShiftPicture(QPoint shift);
+    // Draws plan, overlay and the points already drawn in the strips a pan
+    // by `shift` uncovered.
+    void RedrawStrips(const CSitePlan& plan, const Placement& placement, const QImage& planImage,
+                      const CSiteData& data, QPoint shift);
+    // Square pixels: draws points [from, to) of the list within the clip
+    // rectangles (device pixels), carrying the path on from the last point
+    // drawn when `carryPath`; returns the index after the last point seen.
+    std::size_t DrawSquarePoints(const CSitePlan& plan, const Placement& placement,
+                                 const CSiteData& data, std::size_t from, std::size_t to,
+                                 std::span<const QRect> clips, bool carryPath);
 
     QImage m_image;
     Key m_key;
     bool m_bValid = false;
     std::size_t m_points = 0;  // points of the list already drawn
-    QPoint m_pathLast;         // the path's last screen point
+    QPoint m_pathLast;         // the path's last screen point (handheld)
+    QPoint m_pathLastPlan;     // the path's last plan point (square pixels)
     bool m_bPathStarted = false;
     Overlay m_overlay;
+    QImage m_apSprite;  // a dynamic access point, drawn once per size
+    int m_apSpriteRadius = 0;
     // Discs drawn once per (radius, pen width) and colour, then copied.
     std::map<std::pair<int, int>, std::map<QRgb, DiscImage>> m_discs;
 };
