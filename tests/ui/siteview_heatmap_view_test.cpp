@@ -12,9 +12,13 @@
 
 #include <cstdlib>
 
+#include <QTableWidget>
 #include "support/SiteViewWorld.h"
+
+#include "ui/siteview/ApPanel.h"
 #include "ui/siteview/HeatmapControls.h"
 #include "ui/siteview/HeatmapLayer.h"
+#include "ui/siteview/LabelPlacer.h"
 
 namespace ketrion::testing {
 namespace {
@@ -262,6 +266,129 @@ TEST_F(HeatmapView, DiscsTakeTheHeatmapsScaleAndMetricAtDesktopSizes) {
     ASSERT_TRUE(panel.ChooseMetric(QStringLiteral("count")));
     ASSERT_TRUE(WaitIdle(*view));
     EXPECT_EQ(view->Render().pixel(first), view->Heatmap().Result().scale.At(1).rgb());
+}
+
+TEST_F(HeatmapView, EstimatesShowTheirUncertaintyAndAListWithTheSideStoresDetails) {
+    auto view = Make();
+    // Every estimate projects to plan (300, 450); 1,000,000 plan pixels per
+    // degree of latitude makes 5 m about 45 pixels.
+    world.projection.m_xOrigin = 300;
+    world.projection.m_yOrigin = 450;
+    world.projection.m_yLat = -1e6;
+    view->Heatmap().SetCompute([](const HeatmapInput& input, const std::atomic<bool>&) {
+        HeatmapResult result;
+        result.planWidth = input.planWidth;
+        result.planHeight = input.planHeight;
+        for (std::uint8_t i = 1; i <= 3; ++i) {
+            analysis::ApEstimate ap;
+            ap.mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, i};
+            ap.ssid = "net";
+            ap.pointsHeard = i;
+            ap.strongest = -40 - i;
+            ap.position.used = 2;
+            ap.position.uncertainty = 5.0;
+            result.aps.push_back(ap);
+        }
+        return result;
+    });
+    view->SetApDetailsSource([](const analysis::Mac& mac) {
+        ApDetails details;
+        if (mac[5] == 2) {
+            details.channel = 36;
+            details.band = QStringLiteral("5 GHz");
+            details.security = QStringLiteral("WPA2");
+        }
+        return details;
+    });
+    ASSERT_TRUE(ShowHeatmap(*view));
+    ASSERT_EQ(view->Heatmap().Markers().size(), 3u);
+    EXPECT_NEAR(view->Heatmap().Markers()[0].radius, 45.0, 1.0);
+    const QImage without = view->Render();
+    view->HeatmapPanel()->ApsBox()->setChecked(true);
+    const QImage with = view->Render();
+    // Inside the circle, clear of the marker: the circle's wash.
+    const QPoint centre = Client(300.5, 450.5);
+    const QPoint inside = centre + QPoint(-25, 10);
+    EXPECT_NE(with.pixel(inside), without.pixel(inside));
+    const QPoint outside = centre + QPoint(-60, 40);
+    EXPECT_EQ(with.pixel(outside), without.pixel(outside));
+
+    // The list: one row per estimate, the side store's details where it has them.
+    ApPanel* panel = view->AccessPointPanel();
+    ASSERT_NE(panel, nullptr);
+    QTableWidget& table = *panel->Table();
+    ASSERT_EQ(table.rowCount(), 3);
+    for (int row = 0; row < 3; ++row) {
+        const QString address = table.item(row, ApPanel::kAddress)->text();
+        const bool known = address == QStringLiteral("00:1a:2b:3c:4d:02");
+        SCOPED_TRACE(address.toStdString());
+        EXPECT_EQ(table.item(row, ApPanel::kChannel)->text(),
+                  known ? QStringLiteral("36") : QString());
+        EXPECT_EQ(table.item(row, ApPanel::kBand)->text(),
+                  known ? QStringLiteral("5 GHz") : QString());
+        EXPECT_EQ(table.item(row, ApPanel::kSecurity)->text(),
+                  known ? QStringLiteral("WPA2") : QString());
+        EXPECT_EQ(table.item(row, ApPanel::kUncertainty)->text(), QStringLiteral("5.0"));
+        EXPECT_FALSE(table.item(row, ApPanel::kEstimate)->text().isEmpty());
+    }
+}
+
+TEST(LabelPlacerRules, LabelsNeverOverlapMarkersTheLegendOrEachOther) {
+    const QRectF bounds(0, 0, 400, 300);
+    const QSizeF label(80, 14);
+    struct Case {
+        const char* name;
+        std::vector<QPointF> anchors;
+        QRectF obstacle;
+        int placedAtLeast;
+    } const cases[] = {
+        {"one alone goes to the right", {{100, 100}}, {}, 1},
+        {"at the right edge it goes left", {{390, 100}}, {}, 1},
+        {"four on one spot spread round it",
+         {{200, 150}, {200, 150}, {200, 150}, {200, 150}},
+         {},
+         4},
+        {"beside the legend it keeps off it", {{300, 60}}, QRectF(310, 20, 90, 120), 1},
+        {"a crowd on one spot stacks beside it",
+         std::vector<QPointF>(30, QPointF(200, 150)),
+         {},
+         14},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LabelPlacer placer(bounds, 9.0, 4.0);
+        if (!c.obstacle.isEmpty()) {
+            placer.AddObstacle(c.obstacle);
+        }
+        std::vector<LabelPlacer::Item> items;
+        for (const QPointF& a : c.anchors) {
+            items.push_back({a, label});
+        }
+        const auto boxes = placer.Place(items);
+        ASSERT_EQ(boxes.size(), items.size());
+        std::vector<QRectF> placed;
+        for (const auto& box : boxes) {
+            if (!box) {
+                continue;
+            }
+            EXPECT_TRUE(bounds.contains(*box));
+            EXPECT_FALSE(box->intersects(c.obstacle));
+            for (const QPointF& a : c.anchors) {
+                EXPECT_FALSE(box->intersects(QRectF(a.x() - 9, a.y() - 9, 18, 18)));
+            }
+            for (const QRectF& other : placed) {
+                EXPECT_FALSE(box->intersects(other));
+            }
+            placed.push_back(*box);
+        }
+        EXPECT_GE(static_cast<int>(placed.size()), c.placedAtLeast);
+    }
+    // The first choice is the right-hand side, centred on the marker.
+    LabelPlacer placer(bounds, 9.0, 4.0);
+    const LabelPlacer::Item one{{100, 100}, label};
+    const auto box = placer.Place({&one, 1});
+    ASSERT_TRUE(box[0].has_value());
+    EXPECT_EQ(*box[0], QRectF(113, 93, 80, 14));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "engine/Location.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
+#include "ui/siteview/LabelPlacer.h"
 
 namespace ketrion {
 
@@ -23,6 +24,9 @@ namespace {
 constexpr double kMarkerRadius = 9.0;
 constexpr double kLabelGap = 4.0;
 constexpr int kLabelPadding = 2;
+// The uncertainty circle: a dashed outline over a light wash.
+const QColor kUncertaintyColour(40, 40, 160);
+const QColor kUncertaintyFill(40, 40, 160, 28);
 
 }  // namespace
 
@@ -208,6 +212,14 @@ void HeatmapLayer::PlaceMarkers() {
         Marker marker;
         marker.plan = QPoint(m_projection.PlanX(latitude, longitude),
                              m_projection.PlanY(latitude, longitude));
+        // The uncertainty in plan pixels: the plan distance to a point that
+        // many metres north.
+        const double north = ap.position.latitude + ap.position.uncertainty /
+                                                        analysis::kEarthRadiusMetres * 180.0 /
+                                                        3.14159265358979323846;
+        const int northUnits = gps::UnitsFromDegrees(std::min(north, 90.0));
+        marker.radius = std::hypot(m_projection.PlanX(northUnits, longitude) - marker.plan.x(),
+                                   m_projection.PlanY(northUnits, longitude) - marker.plan.y());
         marker.mac = QString::fromStdString(analysis::MacText(ap.mac));
         marker.label = marker.mac;
         if (!ap.ssid.empty())
@@ -241,33 +253,58 @@ void HeatmapLayer::Draw(QPainter& painter, const ViewTransform& transform) const
     }
 }
 
-void HeatmapLayer::DrawMarkers(QPainter& painter, const ViewTransform& transform,
-                               bool labels) const {
+void HeatmapLayer::DrawMarkers(QPainter& painter, const ViewTransform& transform, bool labels,
+                               const QRectF& bounds, const QRectF& keepClear) const {
     if (!m_enabled || !m_showAps || m_markers.empty())
         return;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    const QFontMetrics metrics(painter.font(), painter.device());
-    for (const Marker& marker : m_markers) {
-        const double x = transform.ToClientX(marker.plan.x() + 0.5);
-        const double y = transform.ToClientY(marker.plan.y() + 0.5);
-        const QPolygonF diamond({QPointF(x, y - kMarkerRadius), QPointF(x + kMarkerRadius, y),
-                                 QPointF(x, y + kMarkerRadius), QPointF(x - kMarkerRadius, y)});
+    std::vector<QPointF> centres;
+    centres.reserve(m_markers.size());
+    for (const Marker& marker : m_markers)
+        centres.emplace_back(transform.ToClientX(marker.plan.x() + 0.5),
+                             transform.ToClientY(marker.plan.y() + 0.5));
+    // The circles first, so that no circle hides another marker.
+    if (labels) {
+        painter.setPen(QPen(kUncertaintyColour, 1.0, Qt::DashLine));
+        painter.setBrush(kUncertaintyFill);
+        for (std::size_t i = 0; i < m_markers.size(); ++i) {
+            const double r = m_markers[i].radius * transform.scaleX;
+            if (r > kMarkerRadius)
+                painter.drawEllipse(centres[i], r, r);
+        }
+    }
+    for (const QPointF& c : centres) {
+        const QPolygonF diamond(
+            {QPointF(c.x(), c.y() - kMarkerRadius), QPointF(c.x() + kMarkerRadius, c.y()),
+             QPointF(c.x(), c.y() + kMarkerRadius), QPointF(c.x() - kMarkerRadius, c.y())});
         painter.setPen(QPen(Qt::black, 1.5));
         painter.setBrush(Qt::white);
         painter.drawPolygon(diamond);
         painter.setBrush(Qt::black);
-        painter.drawEllipse(QPointF(x, y), 2.0, 2.0);
-        if (!labels)
-            continue;
-        const QRect text = metrics.boundingRect(marker.label);
-        const QRectF box(x + kMarkerRadius + kLabelGap, y - text.height() / 2.0,
-                         text.width() + 2 * kLabelPadding, text.height());
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(255, 255, 255, 210));
-        painter.drawRect(box);
-        painter.setPen(Qt::black);
-        painter.drawText(box, Qt::AlignCenter, marker.label);
+        painter.drawEllipse(c, 2.0, 2.0);
+    }
+    if (labels && !bounds.isEmpty()) {
+        const QFontMetrics metrics(painter.font(), painter.device());
+        std::vector<LabelPlacer::Item> items;
+        items.reserve(m_markers.size());
+        for (std::size_t i = 0; i < m_markers.size(); ++i) {
+            const QRect text = metrics.boundingRect(m_markers[i].label);
+            items.push_back({centres[i], QSizeF(text.width() + 2 * kLabelPadding, text.height())});
+        }
+        LabelPlacer placer(bounds, kMarkerRadius, kLabelGap);
+        if (!keepClear.isEmpty())
+            placer.AddObstacle(keepClear);
+        const std::vector<std::optional<QRectF>> boxes = placer.Place(items);
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            if (!boxes[i])
+                continue;
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(255, 255, 255, 210));
+            painter.drawRect(*boxes[i]);
+            painter.setPen(Qt::black);
+            painter.drawText(*boxes[i], Qt::AlignCenter, m_markers[i].label);
+        }
     }
     painter.restore();
 }

@@ -55,9 +55,10 @@ public:
 
     // An estimated access point placed on the plan.
     struct Marker {
-        QPoint plan;    // plan pixels
-        QString label;  // address and, when it has one, name
-        QString mac;    // "00:1a:2b:3c:4d:5e"
+        QPoint plan;        // plan pixels
+        QString label;      // address and, when it has one, name
+        QString mac;        // "00:1a:2b:3c:4d:5e"
+        double radius = 0;  // the estimate's uncertainty, plan pixels
     };
 
     HeatmapLayer(const CSiteData& data, const CSiteProjection& projection, PlanSize planSize,
@@ -83,8 +84,12 @@ public:
     // the survey points).
     void Draw(QPainter& painter, const ViewTransform& transform) const;
     // Draws the access-point markers, when shown, in client coordinates (above
-    // the survey points); `labels` adds each marker's address and name.
-    void DrawMarkers(QPainter& painter, const ViewTransform& transform, bool labels) const;
+    // the survey points); `labels` adds each marker's address and name where
+    // it fits beside the marker without covering another label, a marker or
+    // `keepClear` (the legend), within `bounds` (client pixels; empty: no labels).
+    // The uncertainty of each estimate is drawn as a circle around it.
+    void DrawMarkers(QPainter& painter, const ViewTransform& transform, bool labels,
+                     const QRectF& bounds = {}, const QRectF& keepClear = {}) const;
     // The colour scale of the survey points' discs at desktop sizes: the
     // shown heatmap's, else the strongest signal's.
     const heatmap::ColourScale& DiscScale() const;

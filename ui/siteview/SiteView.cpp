@@ -1,10 +1,12 @@
 #include "ui/siteview/SiteView.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QFile>
 #include <QFont>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -28,6 +30,7 @@
 #include "ui/shell/Draw.h"
 #include "ui/shell/Info.h"
 #include "ui/shell/Services.h"
+#include "ui/siteview/ApPanel.h"
 #include "ui/siteview/Dialogs.h"
 #include "ui/siteview/HeatmapControls.h"
 #include "ui/siteview/HeatmapLayer.h"
@@ -337,6 +340,8 @@ void CSiteView::OnViewHeatmap() {
         });
         if (m_heatmapPanel == nullptr)
             m_heatmapPanel = new HeatmapControls(*m_heatmap, this);
+        if (m_apPanel == nullptr && IsDesktopLayout())
+            CreateApPanel();
     } else {
         // No overlay at all: the picture is again exactly the one without it.
         SetOverlay({});
@@ -344,6 +349,33 @@ void CSiteView::OnViewHeatmap() {
     m_heatmap->SetEnabled(show);
     if (m_heatmapPanel != nullptr)
         m_heatmapPanel->setVisible(show);
+    if (m_apDock != nullptr)
+        m_apDock->setVisible(show);
+}
+
+void CSiteView::CreateApPanel() {
+    // A dock at the frame's right side when the view sits in a main window,
+    // else a tool window of its own.
+    m_apPanel = new ApPanel;
+    m_apPanel->SetDetailsSource(m_apDetails);
+    auto* main = qobject_cast<QMainWindow*>(window());
+    QWidget* owner = main != nullptr ? static_cast<QWidget*>(main) : this;
+    m_apDock = new QDockWidget(QStringLiteral("Access points"), owner,
+                               main != nullptr ? Qt::WindowFlags() : Qt::Tool);
+    m_apDock->setObjectName(QStringLiteral("accessPointsDock"));
+    m_apDock->setWidget(m_apPanel);
+    if (main != nullptr)
+        main->addDockWidget(Qt::RightDockWidgetArea, m_apDock);
+    connect(m_heatmap.get(), &HeatmapLayer::resultReady, m_apPanel,
+            [this] { m_apPanel->Show(m_heatmap->Result().aps); });
+    if (m_heatmap->HasResult())
+        m_apPanel->Show(m_heatmap->Result().aps);
+}
+
+void CSiteView::SetApDetailsSource(ApDetailsSource source) {
+    m_apDetails = std::move(source);
+    if (m_apPanel != nullptr)
+        m_apPanel->SetDetailsSource(m_apDetails);
 }
 
 void CSiteView::OnViewFollow() {
@@ -914,7 +946,14 @@ QImage CSiteView::Render() {
     dc.save();
     dc.translate(area.topLeft());
     dc.setClipRect(QRect(QPoint(0, 0), area.size()));
-    m_heatmap->DrawMarkers(dc, m_services.plan.Transform(), IsDesktopLayout());
+    {
+        // Labels stay inside the plan area and off the legend.
+        const QRectF legend = IsDesktopLayout() && IsLegendShown()
+                                  ? QRectF(ScaleLegendRect(dc).translated(-area.topLeft()))
+                                  : QRectF();
+        m_heatmap->DrawMarkers(dc, m_services.plan.Transform(), IsDesktopLayout(),
+                               QRectF(QPointF(0, 0), QSizeF(area.size())), legend);
+    }
     dc.restore();
 
     // At desktop sizes the alert bands lie over the top of the plan area,

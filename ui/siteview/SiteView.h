@@ -13,13 +13,16 @@
 
 #include "survey/SitePlan.h"
 #include "ui/shell/Commands.h"
+#include "ui/siteview/ApPanel.h"
 #include "ui/siteview/SurveyLayer.h"
 #include "ui/siteview/ViewInput.h"
 
+class QDockWidget;
 class QPainter;
 
 namespace ketrion {
 
+class ApPanel;
 class Dialogs;
 class HeatmapControls;
 class HeatmapLayer;
@@ -152,6 +155,11 @@ public:
     HeatmapLayer& Heatmap() { return *m_heatmap; }
     // The heatmap's tool window; null until the layer is first shown.
     HeatmapControls* HeatmapPanel() const { return m_heatmapPanel; }
+    // The estimated access points' list (desktop sizes); null until the
+    // heatmap is first shown there.
+    ApPanel* AccessPointPanel() const { return m_apPanel; }
+    // Where the list takes channel, band and security from (the side store).
+    void SetApDetailsSource(ApDetailsSource source);
     const QImage& PlanImage() const { return m_bmpPlan; }
     // Tap-and-hold delay; tests shorten it.
     void SetTapAndHoldDelay(int milliseconds) { m_input.SetHoldDelay(milliseconds); }
@@ -256,6 +264,10 @@ private:
     // The heatmap over the plan (off until toggled) and its tool window.
     std::unique_ptr<HeatmapLayer> m_heatmap;
     HeatmapControls* m_heatmapPanel = nullptr;
+    void CreateApPanel();
+    ApPanel* m_apPanel = nullptr;
+    QDockWidget* m_apDock = nullptr;
+    ApDetailsSource m_apDetails;
     double m_ratioOverride = 0.0;
     bool m_bInScrollAction = false;
     bool m_bFollow = true;
