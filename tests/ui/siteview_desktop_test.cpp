@@ -15,6 +15,7 @@
 #include "support/PlanSurveyFile.h"
 #include "support/SiteViewWorld.h"
 #include "ui/analysis/HeatmapImage.h"
+#include "ui/siteview/InstructionPage.h"
 #include "ui/siteview/Legend.h"
 
 namespace ketrion::testing {
@@ -447,6 +448,49 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
         local.projection.m_yOrigin = at.y();
         small->TakeReading();
         EXPECT_EQ(QPoint(local.plan.GetCentreX(), local.plan.GetCentreY()), at);
+    }
+}
+
+TEST_F(Desktop, TheInstructionPageIsTextAtTheScreensResolutionWithTheDesktopSteps) {
+    for (double ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(ratio);
+        SiteViewWorld local;
+        auto view = local.MakeView(1280, 800);
+        view->SetDevicePixelRatioOverride(ratio);
+        ASSERT_FALSE(view->IsSurveyShown());
+        const QImage page = view->Render();
+        ASSERT_EQ(page.size(), QSize(1280, 800) * ratio);
+        // Text drawn at device resolution: many lit pixels whose neighbours
+        // differ, where a bitmap stretched five times gives 5 x 5 blocks.
+        int edges = 0;
+        int lit = 0;
+        for (int y = 0; y + 1 < page.height(); ++y) {
+            for (int x = 0; x + 1 < page.width(); ++x) {
+                const unsigned here = Rgb(page, x, y);
+                lit += here != 0 ? 1 : 0;
+                edges += here != Rgb(page, x + 1, y) ? 1 : 0;
+            }
+        }
+        EXPECT_GT(lit, 2000 * ratio * ratio);
+        EXPECT_GT(edges, 1000 * ratio);
+        // A stretched bitmap repeats each column; text at this resolution does not.
+        int repeated = 0;
+        int columns = 0;
+        for (int x = 0; x + 1 < page.width(); ++x) {
+            bool same = true;
+            bool any = false;
+            for (int y = 0; y < page.height(); ++y) {
+                any = any || Rgb(page, x, y) != 0;
+                same = same && Rgb(page, x, y) == Rgb(page, x + 1, y);
+            }
+            columns += any ? 1 : 0;
+            repeated += any && same ? 1 : 0;
+        }
+        EXPECT_LT(repeated, columns / 2);
+    }
+    const QString steps = InstructionPage::Steps().join(QLatin1Char(' '));
+    for (const char* needed : {"Ctrl+O", "Ctrl+N", "F5", "View > Heatmap", "Ctrl+0"}) {
+        EXPECT_TRUE(steps.contains(QLatin1String(needed))) << needed;
     }
 }
 

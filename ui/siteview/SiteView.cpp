@@ -34,6 +34,7 @@
 #include "ui/siteview/Dialogs.h"
 #include "ui/siteview/HeatmapControls.h"
 #include "ui/siteview/HeatmapLayer.h"
+#include "ui/siteview/InstructionPage.h"
 #include "ui/siteview/Legend.h"
 
 namespace ketrion {
@@ -913,6 +914,11 @@ QImage CSiteView::Render() {
         s_bFirstPaint = false;
     }
 
+    if (!m_bSurveyShown && IsDesktopLayout()) {
+        // Text at the screen's resolution rather than the handheld's page stretched.
+        InstructionPage::Draw(dc, QRect(0, 0, width, height));
+        return buffer;
+    }
     if (!m_bSurveyShown) {
         // The strip below the instructions is black.
         dc.fillRect(QRect(0, 0, width, height), kBlack);
