@@ -8,10 +8,10 @@
 namespace ketrion {
 
 // A plan point, in plan pixels.
-struct PlanPoint {
+struct FollowPoint {
     std::int32_t x = 0;
     std::int32_t y = 0;
-    bool operator==(const PlanPoint&) const = default;
+    bool operator==(const FollowPoint&) const = default;
 };
 
 // Where the view should move while recording so that the surveyor's position
@@ -20,7 +20,7 @@ struct PlanPoint {
 // the position as the new centre. `transform` maps plan to client pixels;
 // `clientWidth` x `clientHeight` is the area the plan is shown in. An empty
 // client never moves the view.
-std::optional<PlanPoint> FollowTarget(PlanPoint position, const ViewTransform& transform,
+std::optional<FollowPoint> FollowTarget(FollowPoint position, const ViewTransform& transform,
                                       double clientWidth, double clientHeight);
 
 }  // namespace ketrion

@@ -25,6 +25,12 @@ namespace ketrion {
 
 std::mutex g_hSurveyLock;
 
+bool ShownHollow(const std::string& fixFlag, const std::string& method, bool provisional) {
+    // The board's own points keep the discs they always had; its flags still
+    // keep them out of heatmaps and estimates.
+    return provisional || (!fixFlag.empty() && method != "board");
+}
+
 namespace {
 
 using namespace collection;
@@ -665,7 +671,8 @@ void CSiteData::ApplySide(const std::string& path, std::vector<_tap>& points) {
         if (row == rows.end())
             continue;  // a point without side rows is what the file says
         point.deleted = row->second.deleted;
-        point.hollow = !row->second.fixFlag.empty() || row->second.provisional;
+        point.hollow =
+            ShownHollow(row->second.fixFlag, row->second.method, row->second.provisional);
     }
     std::lock_guard lock(m_noticeMutex);
     m_pendingAtLoad = side->PendingScans();
@@ -774,6 +781,7 @@ bool CSiteData::RecordPoint(const source::Fix& fix, const std::vector<source::Re
     point.y = placement.y;
     point.signal = encoded.strongest;
     point.readings = encoded.readings;
+    point.hollow = ShownHollow(placement.fixFlag, placement.method, placement.provisional);
 
     Pending item;
     item.path = path;

@@ -57,6 +57,11 @@ class Sound;
 // Files are opened without waiting on fifos or devices and anything but a
 // regular file is refused. Failures the user must see go to the Prompt (never
 // blocking the caller) and are counted (FileFailures) for unattended runs.
+// True for a point drawn as a ring rather than a disc: taken without a valid
+// fix (fix flag "no-fix" or "stale") by a source other than the board, or a
+// walk's reading not yet placed.
+bool ShownHollow(const std::string& fixFlag, const std::string& method, bool provisional);
+
 class CSiteData {
 public:
     // One survey point or dynamic access point.

@@ -123,7 +123,7 @@ TEST_F(Layer, PanningKeepsThePictureAndRedrawsOnlyTheUncoveredStrips) {
         world.AddSurveyPoint(100 + (i * 37) % 700, 80 + (i * 53) % 560, signal);
         signal = signal >= -25 ? -95 : signal + 9;
         if (i == 30) {
-            world.data.RecordDynamicAp(450, 350);
+            world.PlaceAp(450, 350);
         }
     }
     struct Clip {

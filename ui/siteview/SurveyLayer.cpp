@@ -172,12 +172,7 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
         if (point.kind == CSiteData::kKindSurvey) {
             const QRgb colour = placement.discColour ? placement.discColour(point)
                                                      : LevelColour(SignalLevel(point.signal)).rgb();
-            if (point.hollow) {
-                // Taken without a valid fix: a ring, not a disc.
-                DrawRing(sx, sy, colour, placement);
-            } else {
-                DrawDisc(sx, sy, colour, placement.radius, placement.penWidth, m_image.rect());
-            }
+            DrawDisc(sx, sy, colour, placement.radius, placement.penWidth, m_image.rect());
             if (plan.m_bShowPath) {
                 ExtendPath(QPoint(sx, sy), placement.penWidth);
             }
@@ -364,6 +359,8 @@ std::size_t SurveyLayer::DrawSquarePoints(const CSitePlan& plan, const Placement
                         coloured = true;
                     }
                     if (point.hollow) {
+                        // Taken without a valid fix, or not yet placed: a
+                        // ring, not a disc (the handheld draws discs as ever).
                         DrawRing(at.x(), at.y(), colour, placement);
                     } else {
                         DrawDisc(at.x(), at.y(), colour, placement.radius, pen, clip);
