@@ -34,6 +34,7 @@
 #include "analysis/PlacedSurvey.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/HeatmapInput.h"
+#include "tools/ktd/SurveyDetails.h"
 #include "ui/analysis/HeatmapImage.h"
 
 namespace ketrion::ktd {
@@ -51,6 +52,7 @@ struct ReportOptions {
     std::string projection;
     std::string path;
     std::string out;
+    Selection selection;
 };
 
 int Fail(const std::string& message) {
@@ -208,6 +210,7 @@ int RunReport(const ReportOptions& o) {
     const ReadResult read = LoadPlacedSurvey(o.path, input.Projection(), survey);
     if (read == ReadResult::NotOpened)
         return Fail(survey.records.damage);
+    SelectSurvey(survey, o.selection);
 
     const QImage& plan = input.Plan();
     const IdwParams params;
@@ -358,6 +361,7 @@ void AddReportCommand(CLI::App& app, int& status) {
     auto o = std::make_shared<ReportOptions>();
     command->add_option("--projection", o->projection, "projection file (.ktp)")->required();
     command->add_option("-o,--output", o->out, "PDF file to write")->required();
+    AddIncludeNoFix(*command, o->selection);
     command->add_option("FILE", o->path, "collection file (.ktd)")->required();
     command->callback([&status, o] { status = RunReport(*o); });
 }
