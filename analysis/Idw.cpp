@@ -111,16 +111,27 @@ double Combine(std::span<const Sample> samples, const IdwParams& params, double 
     const double first = Squared(samples[nearest[0]], x, y);
     if (first == 0)
         return samples[nearest[0]].value;
+    const std::size_t k = static_cast<std::size_t>(std::max(params.maxPoints, 1));
+    const std::size_t kept = std::min(nearest.size(), k);
+    const double reach =
+        nearest.size() > k ? std::min(params.radius, std::sqrt(Squared(samples[nearest[k]], x, y)))
+                           : params.radius;
     const bool inverseSquare = params.power == 2;
     const double exponent = -params.power / 2;
     double weights = 0;
     double sum = 0;
-    for (std::uint32_t i : nearest) {
-        const double d2 = Squared(samples[i], x, y);
-        const double w = inverseSquare ? 1.0 / d2 : std::pow(d2, exponent);
+    double plain = 0;
+    for (std::size_t n = 0; n < kept; ++n) {
+        const Sample& s = samples[nearest[n]];
+        const double d2 = Squared(s, x, y);
+        const double fall = std::max(0.0, 1.0 - std::sqrt(d2) / reach);
+        const double w = fall * fall * (inverseSquare ? 1.0 / d2 : std::pow(d2, exponent));
         weights += w;
-        sum += w * samples[i].value;
+        sum += w * s.value;
+        plain += s.value;
     }
+    if (!(weights > 0))
+        return plain / static_cast<double>(kept);
     return sum / weights;
 }
 
@@ -138,7 +149,8 @@ public:
 };
 
 struct IdwInterpolator::Scratch {
-    explicit Scratch(std::size_t k) : distances(k), indices(k) {}
+    // Room for the k nearest and the one after them, which sets the reach.
+    explicit Scratch(std::size_t k) : distances(k + 1), indices(k + 1) {}
     std::vector<double> distances;
     std::vector<std::uint32_t> indices;
     // Distance from the last node to the next one, and the squared distance
@@ -183,9 +195,12 @@ double IdwInterpolator::ValueAt(double x, double y, Scratch& scratch) const {
                    std::span<const std::uint32_t>(scratch.indices.data(), set.size()));
 }
 
-Grid IdwInterpolator::Run(int width, int height, const RunControl& control) const {
+Grid IdwInterpolator::Run(int width, int height, const RunControl& control,
+                          const SurveyedArea* area) const {
     Grid grid(CellsCovering(width, m_params.cell), CellsCovering(height, m_params.cell),
               std::max(m_params.cell, 1));
+    const std::vector<std::uint8_t> mask =
+        area ? area->Mask(grid.columns, grid.rows, grid.cell) : std::vector<std::uint8_t>();
     const int rows = grid.rows;
     std::atomic<int> nextRow{0};
     std::atomic<int> doneRows{0};
@@ -207,8 +222,14 @@ Grid IdwInterpolator::Run(int width, int height, const RunControl& control) cons
             const double y = (j + 0.5) * grid.cell;
             scratch.bound = std::numeric_limits<double>::infinity();
             scratch.step = grid.cell;
-            for (int i = 0; i < grid.columns; ++i)
+            for (int i = 0; i < grid.columns; ++i) {
+                if (!mask.empty() && mask[static_cast<std::size_t>(j) * grid.columns + i] == 0) {
+                    // The next node's search cannot lean on this one's.
+                    scratch.bound = std::numeric_limits<double>::infinity();
+                    continue;
+                }
                 grid.At(i, j) = ValueAt((i + 0.5) * grid.cell, y, scratch);
+            }
             doneRows.fetch_add(1, std::memory_order_relaxed);
         }
         std::lock_guard lock(mutex);
@@ -255,7 +276,8 @@ double BruteForceValueAt(std::span<const Sample> samples, const IdwParams& param
         if (d2 <= r2)
             within.emplace_back(d2, static_cast<std::uint32_t>(i));
     }
-    const std::size_t keep = std::min(within.size(), static_cast<std::size_t>(params.maxPoints));
+    const std::size_t keep =
+        std::min(within.size(), static_cast<std::size_t>(std::max(params.maxPoints, 1)) + 1);
     std::partial_sort(within.begin(), within.begin() + static_cast<std::ptrdiff_t>(keep),
                       within.end());
     std::vector<std::uint32_t> nearest(keep);

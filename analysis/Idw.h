@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "analysis/Grid.h"
+#include "analysis/SurveyedArea.h"
 
 namespace ketrion::analysis {
 
@@ -21,11 +22,16 @@ struct Sample {
 };
 
 // Inverse distance weighting with a search radius and a nearest-points limit.
+// A point's weight falls smoothly to zero at the node's reach (the radius, or
+// the distance of the nearest point left out when more than maxPoints are in
+// range): w = (1 - d / reach)^2 / d^power. A point that enters or leaves the
+// nearest set does so with zero weight, so the surface has no seams where
+// the set changes and none at the radius.
 struct IdwParams {
     int cell = 4;         // plan pixels between grid nodes
     double radius = 120;  // plan pixels; points farther from a node are not used
-    int maxPoints = 12;   // at most this many nearest points per node
-    double power = 2;     // weight 1 / d^power
+    int maxPoints = 12;   // at most this many nearest points per node (1: the nearest alone)
+    double power = 2;     // weight (1 - d / reach)^2 / d^power
 };
 
 // A message when the parameters cannot be used (cell below 1, radius negative
@@ -42,11 +48,13 @@ struct RunControl {
     const std::atomic<bool>* cancel = nullptr;
 };
 
-// The value of one node from the samples within the radius, the maxPoints
-// nearest kept (equal distances: the earlier sample first), each weighted
-// 1/d^power. A node on a sample takes that sample's value (the earliest one);
-// a node with no sample in range is Grid::kNoData. `nearest` holds the kept
-// sample indices in order of (distance, index).
+// The value of one node from the samples within the radius: the maxPoints
+// nearest (equal distances: the earlier sample first), weighted as IdwParams
+// says. A node on a sample takes that sample's value (the earliest one); a
+// node whose kept samples all lie at the reach (all weights zero) takes their
+// mean; a node with no sample in range is Grid::kNoData. `nearest` holds, in
+// order of (distance, index), the indices of up to maxPoints + 1 nearest
+// samples in range: the one after the first maxPoints sets the reach.
 double Combine(std::span<const Sample> samples, const IdwParams& params, double x, double y,
                std::span<const std::uint32_t> nearest);
 
@@ -63,8 +71,10 @@ public:
     // The value at plan point (x, y).
     double ValueAt(double x, double y) const;
     // The grid of ceil(width / cell) x ceil(height / cell) nodes over a
-    // width x height plan; empty values when cancelled.
-    Grid Run(int width, int height, const RunControl& control = {}) const;
+    // width x height plan; empty values when cancelled. With `area`, nodes
+    // outside it are left without a value.
+    Grid Run(int width, int height, const RunControl& control = {},
+             const SurveyedArea* area = nullptr) const;
 
     const IdwParams& Params() const { return m_params; }
 

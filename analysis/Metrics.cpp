@@ -22,12 +22,23 @@ int HexDigit(char c) {
     return -1;
 }
 
-// The signals of the distinct access points at a point (the strongest reading
-// of an address that appears twice), strongest first.
-std::vector<int> DistinctSignals(const SurveyPoint& point) {
+// Whether a reading counts for the metric: its network and band filters.
+bool Counts(const Reading& r, const MetricSpec& spec) {
+    if (spec.inNetwork && r.ssid != spec.ssid)
+        return false;
+    return spec.macs.empty() ||
+           std::find(spec.macs.begin(), spec.macs.end(), r.mac) != spec.macs.end();
+}
+
+// The signals of the distinct access points at a point that count for the
+// metric (the strongest reading of an address that appears twice), strongest
+// first.
+std::vector<int> DistinctSignals(const SurveyPoint& point, const MetricSpec& spec) {
     std::vector<std::pair<Mac, int>> byMac;
     byMac.reserve(point.readings.size());
     for (const Reading& r : point.readings) {
+        if (!Counts(r, spec))
+            continue;
         auto it = std::find_if(byMac.begin(), byMac.end(),
                                [&](const auto& entry) { return entry.first == r.mac; });
         if (it == byMac.end())
@@ -103,11 +114,11 @@ double PointValue(const SurveyPoint& point, int strongest, const MetricSpec& spe
         case Metric::Coverage:
             return strongest;
         case Metric::Second: {
-            const std::vector<int> signals = DistinctSignals(point);
+            const std::vector<int> signals = DistinctSignals(point, spec);
             return signals.size() < 2 ? kNotHeard : std::max(signals[1], kNotHeard);
         }
         case Metric::Count: {
-            const std::vector<int> signals = DistinctSignals(point);
+            const std::vector<int> signals = DistinctSignals(point, spec);
             return static_cast<double>(std::count_if(signals.begin(), signals.end(),
                                                      [](int s) { return s >= kCountFloor; }));
         }
@@ -121,7 +132,7 @@ double PointValue(const SurveyPoint& point, int strongest, const MetricSpec& spe
         case Metric::Ssid: {
             int best = kNotHeard;
             for (const Reading& r : point.readings)
-                if (r.ssid == spec.ssid)
+                if (r.ssid == spec.ssid && Counts(r, spec))
                     best = std::max(best, r.SignalDbm());
             return best;
         }
@@ -148,10 +159,26 @@ std::vector<Sample> MetricSamples(const PlacedSurvey& survey, const MetricSpec& 
     return samples;
 }
 
+SurveyedArea AreaOf(const PlacedSurvey& survey, const IdwParams& params,
+                    std::span<const PlanPoint> boundary) {
+    if (!boundary.empty())
+        return SurveyedArea::Boundary({boundary.begin(), boundary.end()});
+    std::vector<PlanPoint> points;
+    points.reserve(survey.points.size());
+    for (const PlacedPoint& p : survey.points)
+        points.push_back({static_cast<double>(p.x), static_cast<double>(p.y)});
+    return SurveyedArea::Hull(points, params.radius * kHullEdgeOfRadius,
+                              params.radius * kPointReachOfRadius);
+}
+
 Grid MetricGrid(const PlacedSurvey& survey, const MetricSpec& spec, const IdwParams& params,
-                int width, int height, const RunControl& control) {
+                int width, int height, const RunControl& control, const SurveyedArea* area) {
+    if (area == nullptr) {
+        const SurveyedArea hull = AreaOf(survey, params);
+        return MetricGrid(survey, spec, params, width, height, control, &hull);
+    }
     IdwInterpolator idw(MetricSamples(survey, spec), params);
-    Grid grid = idw.Run(width, height, control);
+    Grid grid = idw.Run(width, height, control, area);
     if (spec.metric == Metric::Coverage) {
         for (double& v : grid.values)
             if (Grid::HasValue(v))

@@ -36,6 +36,11 @@ struct MetricSpec {
     Mac mac{};                             // for Metric::Ap
     std::string ssid;                      // for Metric::Ssid
     double threshold = kDefaultThreshold;  // dBm, for Metric::Coverage
+    // Second and Count: only the access points of network `ssid` count.
+    bool inNetwork = false;
+    // Second, Count and Ssid: when not empty, only readings of these
+    // addresses count (the access points of one band).
+    std::vector<Mac> macs;
     // Only the readings on this band, for every metric (readings whose band
     // is unknown are left out); every band when unset.
     std::optional<Band> band;
@@ -61,12 +66,20 @@ double PointValue(const SurveyPoint& record, int strongest, const MetricSpec& sp
 // sample.
 std::vector<Sample> MetricSamples(const PlacedSurvey& survey, const MetricSpec& spec);
 
-// The metric's grid over a width x height plan: interpolated point values, and
-// for Coverage the interpolated strongest signal turned into 1 or 0 (nodes
-// without a value stay without one). A pure function of its inputs, usable off
-// the user-interface thread; empty values when cancelled.
+// The part of the plan a survey's heatmaps cover: the boundary when it has
+// vertices, else the survey points' concave hull for the interpolation radius
+// (SurveyedArea).
+SurveyedArea AreaOf(const PlacedSurvey& survey, const IdwParams& params,
+                    std::span<const PlanPoint> boundary = {});
+
+// The metric's grid over a width x height plan: interpolated point values
+// inside `area` (AreaOf(survey, params) when null), and for Coverage the
+// interpolated strongest signal turned into 1 or 0 (nodes without a value
+// stay without one). A pure function of its inputs, usable off the
+// user-interface thread; empty values when cancelled.
 Grid MetricGrid(const PlacedSurvey& survey, const MetricSpec& spec, const IdwParams& params,
-                int width, int height, const RunControl& control = {});
+                int width, int height, const RunControl& control = {},
+                const SurveyedArea* area = nullptr);
 
 // The network names heard at the survey points, sorted, each once.
 std::vector<std::string> NetworkNames(const PlacedSurvey& survey);

@@ -49,6 +49,9 @@ constexpr int kHandshakePollMs = 100;
 
 // The scenario name that means the built-in sample site.
 constexpr const char* kSampleScenario = "sample";
+// Points an autopilot run over a replayed recording may record: its end, not
+// a count, ends the run.
+constexpr int kReplayReadingsLimit = 1'000'000;
 // Collection file of an autopilot run that names none (working folder).
 constexpr const char* kAutopilotCollection = "ketrion-autopilot.ktd";
 
@@ -210,11 +213,7 @@ void Process::Wire() {
     if (otherPosition) {
         otherPosition->onEvent = post;
     }
-    board.engine.notify = [this] {
-        if (CMainFrame* frame = m_eventFrame.load()) {
-            frame->PostEngineUpdate();
-        }
-    };
+
 }
 
 namespace {
@@ -268,6 +267,25 @@ bool ReadNamedFile(const std::string& path, const char* what, std::size_t limit,
 }  // namespace
 
 bool Process::Prepare(std::string* error) {
+    // The autopilot's stops or walk: read before anything starts, so a bad
+    // file ends the run at once with what is wrong.
+    for (const auto& [path, walk] : {std::pair{m_options.stops, false}, {m_options.walk, true}}) {
+        if (path.empty()) {
+            continue;
+        }
+        std::string text;
+        if (!ReadNamedFile(path, walk ? "walk file" : "stops file", kMaxScenarioBytes, text,
+                           error)) {
+            return false;
+        }
+        std::string message;
+        const bool parsed =
+            walk ? ParseWalk(text, m_walk, message) : ParseStops(text, m_stops, message);
+        if (!parsed) {
+            *error = path + ": " + message;
+            return false;
+        }
+    }
     if (m_options.gpsd) {
         std::string message;
         if (!source::ParseGpsdEndpoint(m_options.gpsdEndpoint, message)) {
@@ -347,6 +365,7 @@ CMainFrame::LinkSteps Process::LinkSteps() {
             otherPosition->Start();
         }
     };
+    steps.notify = [this](std::function<void()> notify) { board.engine.notify = std::move(notify); };
     steps.handshake = [this] {
         if (UsesBoard()) {
             board.engine.Start();
@@ -463,6 +482,14 @@ AutopilotSettings Process::AutopilotFromOptions() const {
         settings.readings = m_options.readings;
     }
     settings.snapshot = m_options.snapshot;
+    settings.stops = m_stops;
+    settings.walk = m_walk;
+    // A replayed recording gives one point per scan, to its end.
+    settings.untilSourceEnds = !m_options.wifiReplay.empty() && m_options.readings == 0 &&
+                               m_stops.empty() && m_walk.empty();
+    if (settings.untilSourceEnds) {
+        settings.readings = kReplayReadingsLimit;
+    }
     return settings;
 }
 

@@ -99,6 +99,9 @@ private:
     // Where the engine's events go (set while the main frame exists).
     std::atomic<CMainFrame*> m_eventFrame{nullptr};
     std::unique_ptr<QSettings> m_settings;
+    // The autopilot's stops or walk, read by Prepare.
+    std::vector<std::pair<double, double>> m_stops;
+    std::vector<WalkClickAt> m_walk;
 
 public:
     // Platform stand-ins.

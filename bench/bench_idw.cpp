@@ -6,7 +6,8 @@
 // rows in the middle of the plan; its counter `full_grid_s` scales that block
 // to the whole grid (rows cost about the same, the points being spread evenly),
 // `full_grid_cpu_s` likewise in CPU time. On a machine shared with other work
-// compare CPU times: the wall times then measure the other work too.
+// compare CPU times: the wall times then measure the other work too. The
+// surveyed area (concave hull and its node mask) is timed on its own.
 
 #include <benchmark/benchmark.h>
 
@@ -60,6 +61,23 @@ BENCHMARK(BM_IdwIndexed)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->MeasureProcessCPUTime();
+
+// The surveyed area of the same points: the concave hull's triangulation and
+// its mask over the grid, which every heatmap run adds to the interpolation.
+void BM_SurveyedAreaHullAndMask(benchmark::State& state) {
+    std::vector<PlanPoint> points;
+    points.reserve(Points().size());
+    for (const Sample& s : Points())
+        points.push_back({s.x, s.y});
+    const IdwParams params;
+    for (auto _ : state) {
+        const SurveyedArea area = SurveyedArea::Hull(points, params.radius * kHullEdgeOfRadius,
+                                                     params.radius * kPointReachOfRadius);
+        const auto mask = area.Mask(kWidth / params.cell, kHeight / params.cell, params.cell);
+        benchmark::DoNotOptimize(mask.data());
+    }
+}
+BENCHMARK(BM_SurveyedAreaHullAndMask)->Unit(benchmark::kMillisecond);
 
 // Brute force over a block of rows, scaled to the full grid.
 void BM_IdwBruteForceRows(benchmark::State& state) {

@@ -116,15 +116,13 @@ public:
 
 // LoadSurvey of the same file, with a projection placing every point.
 void BM_LoadSurvey(benchmark::State& state) {
-    LinkList list;
-    CLocation location;
     SilentPrompt prompt;
     NullSound sound;
     CSiteProjection projection(prompt, sound);
     projection.m_xLon = 1000;
     projection.m_xOrigin = 75000;
     projection.m_yLat = 10;
-    CSiteData survey(list, location, prompt, sound);
+    CSiteData survey(prompt, sound);
     survey.SetProjection(&projection);
     survey.SetPath(File().path());
     for (auto _ : state) {

@@ -1,6 +1,6 @@
-// What a scan end costs the link thread: RecordScan (compose the point and
-// hand it to the writer) against the same point written and made durable
-// before returning (RecordScan then Flush, as a synchronous write would do).
+// What a scan end costs the link thread: the board's readings taken from the
+// list and the point composed and handed to the writer, against the same
+// point written and made durable (with its side-store rows) before returning.
 // Both run side by side on one file in one run; compare their times.
 
 #include <benchmark/benchmark.h>
@@ -10,11 +10,14 @@
 #include <filesystem>
 #include <string>
 
-#include "engine/LinkList.h"
-#include "engine/Location.h"
+#include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
+#include "source/SurveySession.h"
+#include "source/board/BoardSource.h"
+#include "source/board/BoardStack.h"
 #include "survey/SiteData.h"
+#include "survey/SiteProjection.h"
 
 namespace {
 
@@ -37,6 +40,7 @@ struct Survey {
         data.SetPath(dir + "/record.ktd");
         if (!data.NewCollection())
             std::abort();
+        LinkList& list = board.list;
         std::lock_guard lock(list.listMutex);
         for (std::uint8_t i = 0; i < 10; ++i) {
             LinkList::Node* node = nullptr;
@@ -54,19 +58,28 @@ struct Survey {
         std::error_code ignored;
         std::filesystem::remove_all(dir, ignored);
     }
+    // The scan end as the engine's hook runs it on the link thread.
+    bool ScanEnd() {
+        scan.OnScanEnd();
+        return true;
+    }
     std::string dir;
-    LinkList list;
-    CLocation location;
     SilentPrompt prompt;
     NullSound sound;
-    CSiteData data{list, location, prompt, sound};
+    SystemClock clock;
+    BoardStack board{clock};
+    BoardSource scan{board, clock};
+    BoardPosition position{board, clock};
+    CSiteProjection projection{prompt, sound};
+    CSiteData data{prompt, sound};
+    SurveySession session{scan, position, data, projection, sound, clock};
 };
 
 // The link thread's cost: the point is queued, the writer does the disk.
 void BM_RecordScanQueued(benchmark::State& state) {
     Survey survey;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(survey.data.RecordScan());
+        benchmark::DoNotOptimize(survey.ScanEnd());
         state.PauseTiming();
         survey.data.Flush();  // one point in flight at a time, as in the field
         state.ResumeTiming();
@@ -78,7 +91,7 @@ BENCHMARK(BM_RecordScanQueued)->Unit(benchmark::kMicrosecond);
 void BM_RecordScanWritten(benchmark::State& state) {
     Survey survey;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(survey.data.RecordScan());
+        benchmark::DoNotOptimize(survey.ScanEnd());
         benchmark::DoNotOptimize(survey.data.Flush());
     }
 }

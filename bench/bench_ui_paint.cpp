@@ -34,6 +34,9 @@
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
 #include "survey/CollectionFile.h"
+#include "source/SurveySession.h"
+#include "source/board/BoardSource.h"
+#include "source/board/BoardStack.h"
 #include "survey/SiteData.h"
 #include "survey/SitePlan.h"
 #include "survey/SiteProjection.h"
@@ -138,19 +141,18 @@ public:
         view->OnDraw(painter);
     }
 
-    CCom com;
-    LinkList list;
-    CLocation location;
-    CEngine engine{com, list, location};
     NullSound sound;
     StderrPrompt prompt;
     SystemClock clock;
-    CSiteData data{list, location, prompt, sound, clock};
+    BoardStack board{clock};
+    BoardSource scan{board, clock};
+    BoardPosition position{board, clock};
+    CSiteData data{prompt, sound, clock};
     CSitePlan plan;
     CSiteProjection projection{prompt, sound};
+    SurveySession session{scan, position, data, projection, sound, clock};
     CDraw draw;
-    Services services{com,        engine, location, list, data, plan,
-                      projection, sound,  prompt,   draw, clock};
+    Services services{session, scan, position, data, plan, projection, sound, prompt, draw, clock};
     ScriptedDialogs dialogs;
     std::unique_ptr<CSiteView> view;
     QImage target;

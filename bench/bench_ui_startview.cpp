@@ -10,7 +10,10 @@
 #include "engine/Engine.h"
 #include "engine/LinkList.h"
 #include "engine/Location.h"
+#include "platform/Clock.h"
 #include "protocol/OutgoingSlot.h"
+#include "source/board/BoardSource.h"
+#include "source/board/BoardStack.h"
 #include "ui/shell/Draw.h"
 #include "ui/shell/KetrionView.h"
 
@@ -34,16 +37,16 @@ QApplication& App() {
 
 struct World {
     NullSlot slot;
-    LinkList list;
-    CLocation location;
-    CEngine engine{slot, list, location};
+    SystemClock clock;
+    BoardStack board{clock, nullptr, &slot};
+    BoardSource scan{board, clock};
 };
 
 void BM_StartViewPaint(benchmark::State& state) {
     App();
     World world;
     CDraw draw;
-    CKetrionView view(world.engine, draw);
+    CKetrionView view(world.scan, draw);
     for (auto _ : state) {
         QImage picture = view.Render(QSize(240, 268));
         benchmark::DoNotOptimize(picture.constBits());
@@ -56,7 +59,7 @@ void BM_StartViewPaintDecodingEachTime(benchmark::State& state) {
     World world;
     for (auto _ : state) {
         CDraw draw;  // a fresh helper has nothing decoded yet
-        CKetrionView view(world.engine, draw);
+        CKetrionView view(world.scan, draw);
         QImage picture = view.Render(QSize(240, 268));
         benchmark::DoNotOptimize(picture.constBits());
     }

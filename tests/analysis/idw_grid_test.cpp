@@ -115,22 +115,67 @@ TEST(IdwGrid, EqualDistancesKeepTheEarlierPoints) {
     EXPECT_EQ(IdwInterpolator(samples, one).ValueAt(50, 50), -40);
     std::swap(samples[0], samples[2]);
     EXPECT_EQ(IdwInterpolator(samples, one).ValueAt(50, 50), -60);
-    // Two of them, plus a nearer one that always counts.
+    // A nearer one and two of the four: the two left out lie where the kept
+    // ones do, so the kept ones reach no farther and weigh nothing.
     IdwParams three{4, 100, 3, 2};
     samples.push_back({53, 54, -90});  // 5 away
-    const double expected = (-90 / 25.0 + -60 / 100.0 + -80 / 100.0) / (1 / 25.0 + 2 / 100.0);
-    EXPECT_DOUBLE_EQ(IdwInterpolator(samples, three).ValueAt(50, 50), expected);
-    EXPECT_DOUBLE_EQ(BruteForceValueAt(samples, three, 50, 50), expected);
+    EXPECT_DOUBLE_EQ(IdwInterpolator(samples, three).ValueAt(50, 50), -90);
+    EXPECT_DOUBLE_EQ(BruteForceValueAt(samples, three, 50, 50), -90);
+    // All five kept: they reach the radius.
+    IdwParams five{4, 100, 5, 2};
+    const double near = 0.95 * 0.95 / 25, far = 0.9 * 0.9 / 100;
+    const double expected = (-90 * near + (-60 - 80 - 40 - 70) * far) / (near + 4 * far);
+    EXPECT_DOUBLE_EQ(IdwInterpolator(samples, five).ValueAt(50, 50), expected);
+    EXPECT_DOUBLE_EQ(BruteForceValueAt(samples, five, 50, 50), expected);
 }
 
-TEST(IdwGrid, WeightsFollowThePower) {
-    const std::vector<Sample> samples = {{11, 10, -40},
-                                         {10, 12, -80}};  // 1 and 2 away from (10, 10)
-    EXPECT_DOUBLE_EQ(IdwInterpolator(samples, IdwParams{4, 10, 12, 2}).ValueAt(10, 10),
-                     (-40 + -80 / 4.0) / 1.25);
-    EXPECT_DOUBLE_EQ(IdwInterpolator(samples, IdwParams{4, 10, 12, 1}).ValueAt(10, 10),
-                     (-40 + -80 / 2.0) / 1.5);
-    EXPECT_DOUBLE_EQ(IdwInterpolator(samples, IdwParams{4, 10, 12, 0}).ValueAt(10, 10), -60);
+TEST(IdwGrid, WeightsFollowThePowerAndFallToZeroAtTheReach) {
+    // 1 and 2 away from (10, 10), radius 10: tapers 0.9^2 and 0.8^2.
+    const std::vector<Sample> samples = {{11, 10, -40}, {10, 12, -80}};
+    for (double power : {2.0, 1.0, 0.0, 3.5}) {
+        const double w1 = 0.81, w2 = 0.64 / std::pow(2.0, power);
+        EXPECT_DOUBLE_EQ(IdwInterpolator(samples, IdwParams{4, 10, 12, power}).ValueAt(10, 10),
+                         (-40 * w1 + -80 * w2) / (w1 + w2))
+            << power;
+    }
+}
+
+TEST(IdwGrid, NoSeamsWhereTheNearestPointsChangeOrAtTheRadius) {
+    // Walk lines across scattered points: the nearest set and the points
+    // within the radius change many times along the way. Where the value moves
+    // noticeably in one step, the step is walked again a hundred times finer:
+    // a steep slope spreads over the fine steps, a seam stays one jump.
+    std::mt19937 rng(4242);
+    const std::vector<Sample> samples = RandomSamples(rng, 300, 400, 400, 5);
+    constexpr double kStep = 0.02;
+    constexpr double kNoticeable = 0.1;  // dB
+    for (const IdwParams& params : {IdwParams{4, 60, 3, 2}, IdwParams{4, 25, 12, 2},
+                                    IdwParams{4, 80, 2, 2}, IdwParams{4, 40, 5, 1}}) {
+        IdwInterpolator idw(samples, params);
+        int compared = 0;
+        double worst = 0;  // the largest fine jump as a share of its coarse one
+        for (double y : {101.3, 287.77}) {
+            double last = idw.ValueAt(0, y);
+            for (double x = kStep; x <= 400; x += kStep) {
+                const double v = idw.ValueAt(x, y);
+                compared += Grid::HasValue(v) && Grid::HasValue(last) ? 1 : 0;
+                if (Grid::HasValue(v) && Grid::HasValue(last) && std::abs(v - last) > kNoticeable) {
+                    double fine = 0;
+                    double before = last;
+                    for (int k = 1; k <= 100; ++k) {
+                        const double u = idw.ValueAt(x - kStep + k * kStep / 100, y);
+                        fine = std::max(fine, std::abs(u - before));
+                        before = u;
+                    }
+                    worst = std::max(worst, fine / std::abs(v - last));
+                }
+                last = v;
+            }
+        }
+        EXPECT_GT(compared, 30000);
+        EXPECT_LT(worst, 0.1) << "radius " << params.radius << ", " << params.maxPoints
+                              << " points";
+    }
 }
 
 TEST(IdwGrid, ThreadCountProgressAndCancelLeaveValuesAlone) {

@@ -132,10 +132,7 @@ public:
           position(board, clock),
           projection(prompt, sound),
           data(prompt, sound, clock),
-          session(scan, position, data, projection, sound, clock) {
-        // Loaded files land at plan (0, 0) unless a test gives a projection.
-        data.SetProjection(nullptr);
-    }
+          session(scan, position, data, projection, sound, clock) {}
 
     void Gps(const GpsFix& fix) {
         Bytes body = fix.Body();

@@ -125,7 +125,6 @@ TEST(LocalPlane, UpAndRightPointWhereNorthSays) {
 }
 
 TEST(LocalPlane, PixelToPositionAndBack) {
-    CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
     for (const Site& site : kSites) {

@@ -72,12 +72,15 @@ TEST_F(KtdHeatmap, GridFileHoldsTheInterpolatedValues) {
     const std::vector<analysis::Sample> samples =
         analysis::MetricSamples(placed, analysis::MetricSpec{});
     const analysis::IdwParams params{10, 30, 12, 2};
+    // Only nodes of the surveyed area (here: a quarter radius around each
+    // point, two points make no triangle) have values.
+    const std::vector<std::uint8_t> area = analysis::AreaOf(placed, params).Mask(12, 9, 10);
     std::string rows;
     char value[32];
     for (int j = 0; j < 9; ++j) {
         for (int i = 0; i < 12; ++i) {
             const double v = analysis::BruteForceValueAt(samples, params, i * 10 + 5, j * 10 + 5);
-            if (v == analysis::Grid::kNoData)
+            if (v == analysis::Grid::kNoData || area[static_cast<std::size_t>(j) * 12 + i] == 0)
                 std::snprintf(value, sizeof value, "-9999");
             else
                 std::snprintf(value, sizeof value, "%.2f", v);
@@ -88,12 +91,47 @@ TEST_F(KtdHeatmap, GridFileHoldsTheInterpolatedValues) {
         rows += "\n";
     }
     EXPECT_EQ(text.substr(header.size()), rows);
-    // Near the strong point alone the node takes its value; the far corner has none.
+    // Beside the strong point the node takes its value; the corner and the
+    // plan between the points have none.
     std::istringstream lines(text.substr(header.size()));
-    std::string first;
+    std::string first, second;
     std::getline(lines, first);
-    EXPECT_EQ(first.substr(0, 6), "-55.00") << first;
-    EXPECT_NE(first.find("-9999"), std::string::npos);
+    std::getline(lines, second);
+    EXPECT_EQ(second.substr(0, 12), "-9999 -55.00") << second;
+    EXPECT_EQ(first.find("-55"), std::string::npos) << first;
+}
+
+TEST_F(KtdHeatmap, ABoundaryReplacesTheHullAndIsChecked) {
+    // The left half of the plan: everything in it within the radius of a
+    // point has a value (far more than the two points' hull), nothing right of it.
+    const std::string boundary = dir.File("left.json");
+    const std::string outline = R"({"boundary": [[0, 0], [60, 0], [60, 90], [0, 90]]})";
+    WriteBytes(boundary, Bytes(outline.begin(), outline.end()));
+    const std::string grid = dir.File("b.asc");
+    const KtdRun run = RunKtd("heatmap --projection " + Projection() + " --grid " + grid +
+                              " --cell 10 --boundary " + boundary + " " + Survey());
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(Text(grid));
+    std::string line;
+    for (int skip = 0; skip < 6; ++skip)
+        std::getline(lines, line);
+    int rows = 0;
+    while (std::getline(lines, line)) {
+        std::istringstream cells(line);
+        std::string cell;
+        for (int i = 0; cells >> cell; ++i)
+            EXPECT_EQ(cell == "-9999", i >= 6) << "row " << rows << " column " << i;
+        ++rows;
+    }
+    EXPECT_EQ(rows, 9);
+
+    const std::string open = dir.File("open.json");
+    WriteBytes(open, Bytes{'[', '[', '0', ',', '0', ']', ']'});
+    const KtdRun bad = RunKtd("heatmap --projection " + Projection() + " --grid " + grid +
+                              " --boundary " + open + " " + Survey());
+    EXPECT_EQ(bad.status, 2);
+    EXPECT_NE(bad.err.find("open.json"), std::string::npos) << bad.err;
+    EXPECT_NE(bad.err.find("three vertices"), std::string::npos) << bad.err;
 }
 
 TEST_F(KtdHeatmap, PictureIsThePlanWithTheHeatmapAndAWorldFile) {
@@ -107,9 +145,10 @@ TEST_F(KtdHeatmap, PictureIsThePlanWithTheHeatmapAndAWorldFile) {
     EXPECT_EQ(image.format() == QImage::Format_Invalid, false);
     // The georeferenced picture is the plan alone, pixel for pixel.
     EXPECT_EQ(image.size(), QSize(kWidth, kHeight));
-    // Far from every point the plan shows as it is; near a point it is tinted.
+    // Outside the surveyed area the plan shows as it is; near a point it is tinted.
     EXPECT_EQ(image.pixelColor(110, 5), QColor(kGrey, kGrey, kGrey));
-    const QColor near = image.pixelColor(26, 24);
+    EXPECT_EQ(image.pixelColor(45, 60), QColor(kGrey, kGrey, kGrey));
+    const QColor near = image.pixelColor(23, 23);
     EXPECT_NE(near, QColor(kGrey, kGrey, kGrey));
     // The survey point itself is a dark dot.
     const QColor dot = image.pixelColor(20, 20);
@@ -243,7 +282,14 @@ TEST_F(KtdHeatmap, DamagedFileIsDrawnFromWhatCanBeReadAndSaysSo) {
         RunKtd("heatmap --projection " + Projection() + " --grid " + grid + " " + path);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err, "");
-    EXPECT_NE(Text(grid).find("-60.00"), std::string::npos);  // the cut point's complete reading
+    // The cut point's complete reading counts: values near it are below -55.
+    std::istringstream values(Text(grid));
+    std::string word;
+    double weakest = 0;
+    while (values >> word)
+        if (word.find('.') != std::string::npos)
+            weakest = std::min(weakest, std::stod(word));
+    EXPECT_LT(weakest, -55);
 }
 
 TEST(HeatmapImage, EachPixelTakesTheColourOfItsCellsNode) {
@@ -266,6 +312,27 @@ TEST(HeatmapImage, EachPixelTakesTheColourOfItsCellsNode) {
     expect(7, 6, -67);                        // in the partial last row
     EXPECT_EQ(qAlpha(image.pixel(4, 0)), 0);  // no value: the plan shows through
     EXPECT_EQ(qAlpha(image.pixel(0, 6)), 0);
+
+    // Hatching only where a node of the area has no value: node (1, 0) and,
+    // in the partial last row, node (2, 1); not outside the area (0, 1).
+    const std::vector<std::uint8_t> area = {1, 1, 1, 0, 1, 1};
+    const QImage gaps = heatmap::UnsurveyedImage(grid, area, 10, 7);
+    ASSERT_EQ(gaps.size(), QSize(10, 7));
+    const auto hatched = [&](int i, int j) {
+        bool any = false;
+        for (int y = j * 4; y < std::min(j * 4 + 4, 7); ++y)
+            for (int x = i * 4; x < std::min(i * 4 + 4, 10); ++x)
+                any |= qAlpha(gaps.pixel(x, y)) != 0;
+        return any;
+    };
+    EXPECT_TRUE(hatched(1, 0));
+    EXPECT_TRUE(hatched(2, 1));
+    EXPECT_FALSE(hatched(0, 0));
+    EXPECT_FALSE(hatched(0, 1));
+    EXPECT_FALSE(hatched(1, 1));
+    // A mask of another size hatches nothing.
+    const QImage none = heatmap::UnsurveyedImage(grid, std::vector<std::uint8_t>(5, 1), 10, 7);
+    EXPECT_EQ(none.pixel(5, 1), 0u);
 }
 
 TEST(HeatmapImage, ScalesRunFromWeakToStrongAndClampAtTheEnds) {

@@ -152,11 +152,10 @@ TEST_F(KtpScaleCommandTest, PackedPlanKeepsScaleNorthAndOrigin) {
     const auto info = ReadProjectionInfo(Path("site.ktp"), error);
     ASSERT_TRUE(info) << error;
     EXPECT_EQ(info->xRow[2], 0.0);
-    CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
     CSiteProjection projection(prompt, sound);
-    ApplyMap(*info, projection);
+    ktp::ApplyMap(*info, projection);
 
     const auto origin = projection.ToGeo(30, 40);
     ASSERT_TRUE(origin);
@@ -185,11 +184,10 @@ TEST_F(KtpScaleCommandTest, DefaultsAndWarnings) {
     std::string error;
     const auto info = ReadProjectionInfo(Path("site.ktp"), error);
     ASSERT_TRUE(info) << error;
-    CLocation location;
     RecordingPrompt prompt;
     RecordingSound sound;
     CSiteProjection projection(prompt, sound);
-    ApplyMap(*info, projection);
+    ktp::ApplyMap(*info, projection);
     // The plan's centre sits at the default origin, up is north.
     const PlanPoint centre = projection.ToPlan(kDefaultOriginLatitude, kDefaultOriginLongitude);
     EXPECT_NEAR(centre.x, kWidth / 2.0, 1e-6);

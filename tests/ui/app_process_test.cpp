@@ -118,7 +118,7 @@ TEST(Process, RegistryFileFindsThePort) {
         std::string error;
         ASSERT_TRUE(process.Prepare(&error)) << error;
         process.LinkSteps().open();
-        EXPECT_EQ(process.com.IsPortOpen(), c.opens);
+        EXPECT_EQ(process.board.com.IsPortOpen(), c.opens);
         EXPECT_EQ(messages.Texts(), c.messages);
         unlink(file.c_str());
     }
@@ -136,7 +136,7 @@ TEST(Process, NoBoardAnywhereTriesCom1AndSaysSo) {
     std::string error;
     ASSERT_TRUE(process.Prepare(&error)) << error;
     process.LinkSteps().open();
-    EXPECT_FALSE(process.com.IsPortOpen());
+    EXPECT_FALSE(process.board.com.IsPortOpen());
     const auto texts = messages.Texts();
     ASSERT_GE(texts.size(), 2u);
     EXPECT_EQ(texts.front(), kNoCard);
@@ -174,7 +174,7 @@ TEST(Process, PortOpensWithTheBoardLineSettings) {
     std::string error;
     ASSERT_TRUE(process.Prepare(&error)) << error;
     process.LinkSteps().open();
-    ASSERT_TRUE(process.com.IsPortOpen());
+    ASSERT_TRUE(process.board.com.IsPortOpen());
 
     const int fd = open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(fd, 0);
@@ -204,7 +204,7 @@ TEST(Process, SimulatedBoardAnswersThroughTheSerialCodeAndShutdownJoins) {
     auto frame = std::make_unique<CMainFrame>(process.services, process.LinkSteps());
     ASSERT_TRUE(frame->OnCreate());
     frame->show();
-    EXPECT_TRUE(process.linkThread.IsRunning());
+    EXPECT_TRUE(process.board.linkThread.IsRunning());
     ASSERT_TRUE(ProcessEventsUntil([&] { return process.HandshakeDone(); }, 10000));
 
     const sim::Scenario site = sim::DefaultScenario();
@@ -217,11 +217,11 @@ TEST(Process, SimulatedBoardAnswersThroughTheSerialCodeAndShutdownJoins) {
     EXPECT_TRUE(messages.Texts().empty());
 
     frame->close();
-    EXPECT_FALSE(process.linkThread.IsRunning());
-    EXPECT_EQ(process.engine.notify, nullptr);
+    EXPECT_FALSE(process.board.linkThread.IsRunning());
+    EXPECT_EQ(process.board.engine.notify, nullptr);
     frame.reset();
     // The port stays open until the link object goes, last.
-    EXPECT_TRUE(process.com.IsPortOpen());
+    EXPECT_TRUE(process.board.com.IsPortOpen());
 }
 
 TEST(Process, DestroyingARunningProcessStopsTheLinkThreadFirst) {
@@ -235,7 +235,7 @@ TEST(Process, DestroyingARunningProcessStopsTheLinkThreadFirst) {
     CMainFrame::LinkSteps steps = process->LinkSteps();
     steps.open();
     steps.startThread();
-    process->engine.Start();
+    process->board.engine.Start();
     ASSERT_TRUE(ProcessEventsUntil([&] { return process->HandshakeDone(); }, 10000));
     process.reset();  // must neither hang nor touch freed objects (sanitizers)
 }

@@ -21,6 +21,9 @@
 #include "support/LinkFakes.h"
 #include "support/QtTestApp.h"
 #include "support/RecordingPrompt.h"
+#include "source/SurveySession.h"
+#include "source/board/BoardSource.h"
+#include "source/board/BoardStack.h"
 #include "survey/SiteData.h"
 #include "survey/SitePlan.h"
 #include "survey/SiteProjection.h"
@@ -56,16 +59,16 @@ struct Frame {
     testing::ManualClock clock;
     RecordingPrompt prompt;
     NullSound sound;
-    CCom com;
-    LinkList list;
-    CLocation location;
-    CEngine engine{com, list, location};
-    CSiteData data{list, location, prompt, sound, clock};
+    BoardStack board{clock};
+    CEngine& engine = board.engine;
+    BoardSource scan{board, clock};
+    BoardPosition position{board, clock};
+    CSiteData data{prompt, sound, clock};
     CSitePlan plan;
     CSiteProjection projection{prompt, sound};
+    SurveySession session{scan, position, data, projection, sound, clock};
     CDraw draw;
-    Services services{com,        engine, location, list, data, plan,
-                      projection, sound,  prompt,   draw, clock};
+    Services services{session, scan, position, data, plan, projection, sound, prompt, draw, clock};
     CMainFrame frame{services, CMainFrame::LinkSteps{}};
     EventView* view = nullptr;
     std::vector<EngineEvent> signalled;

@@ -19,6 +19,9 @@
 #include "support/LinkFakes.h"
 #include "support/QtTestApp.h"
 #include "support/RecordingPrompt.h"
+#include "source/SurveySession.h"
+#include "source/board/BoardSource.h"
+#include "source/board/BoardStack.h"
 #include "survey/SiteData.h"
 #include "survey/SitePlan.h"
 #include "survey/SiteProjection.h"
@@ -69,10 +72,15 @@ protected:
 class FrameTest : public ::testing::Test {
 protected:
     FrameTest()
-        : engine(com, list, location),
-          data(list, location, prompt, sound, clock),
+        : board(clock),
+          com(board.com),
+          engine(board.engine),
+          scan(board, clock),
+          position(board, clock),
+          data(prompt, sound, clock),
           projection(prompt, sound),
-          services{com, engine, location, list, data, plan, projection, sound, prompt, draw, clock},
+          session(scan, position, data, projection, sound, clock),
+          services{session, scan, position, data, plan, projection, sound, prompt, draw, clock},
           frame(services, Steps()) {
         frame.SetSiteViewFactory([this](QWidget* parent) {
             ++viewsMade;
@@ -88,6 +96,8 @@ protected:
         steps.startThread = [this] {
             log.push_back(com.writeEvent.IsSet() ? "thread (request waiting)" : "thread");
         };
+        steps.handshake = [this] { engine.Start(); };
+        steps.notify = [this](std::function<void()> notify) { engine.notify = std::move(notify); };
         steps.stopThread = [this] { log.push_back("stop"); };
         return steps;
     }
@@ -110,13 +120,15 @@ protected:
     StepClock clock{log};
     RecordingPrompt prompt;
     NullSound sound;
-    CCom com;
-    LinkList list;
-    CLocation location;
-    CEngine engine;
+    BoardStack board;
+    CCom& com;
+    CEngine& engine;
+    BoardSource scan;
+    BoardPosition position;
     CSiteData data;
     CSitePlan plan;
     CSiteProjection projection;
+    SurveySession session;
     CDraw draw;
     Services services;
     CMainFrame frame;
@@ -265,16 +277,15 @@ TEST(FrameSiteView, FirstTapOpensTheRealSiteView) {
     StepClock clock(log);
     RecordingPrompt prompt;
     NullSound sound;
-    CCom com;
-    LinkList list;
-    CLocation location;
-    CEngine engine(com, list, location);
-    CSiteData data(list, location, prompt, sound, clock);
+    BoardStack board(clock);
+    BoardSource scan(board, clock);
+    BoardPosition position(board, clock);
+    CSiteData data(prompt, sound, clock);
     CSitePlan plan;
     CSiteProjection projection(prompt, sound);
+    SurveySession session(scan, position, data, projection, sound, clock);
     CDraw draw;
-    Services services{com,        engine, location, list, data, plan,
-                      projection, sound,  prompt,   draw, clock};
+    Services services{session, scan, position, data, plan, projection, sound, prompt, draw, clock};
     CMainFrame frame(services, {});
     ASSERT_TRUE(frame.OnCreate());
     frame.show();

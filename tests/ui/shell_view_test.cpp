@@ -11,6 +11,8 @@
 #include "engine/LinkList.h"
 #include "engine/Location.h"
 #include "protocol/FrameFormat.h"
+#include "source/board/BoardSource.h"
+#include "source/board/BoardStack.h"
 #include "support/LinkFakes.h"
 #include "support/QtTestApp.h"
 #include "ui/shell/Draw.h"
@@ -87,7 +89,7 @@ bool HasColour(const QImage& image, QRect area, QRgb colour) {
 
 class StartViewTest : public ::testing::Test {
 protected:
-    StartViewTest() : engine(slot, list, location), view(engine, draw) {
+    StartViewTest() : board(clock, nullptr, &slot), engine(board.engine), scan(board, clock), view(scan, draw) {
         // A plain splash, so the bands stand out on it.
         QImage splash(240, 265, QImage::Format_RGB32);
         splash.fill(kSplash);
@@ -102,9 +104,10 @@ protected:
 
     QApplication& app = QtTestApp();  // first: the view needs it
     testing::RecordingSlot slot;
-    LinkList list;
-    CLocation location;
-    CEngine engine;
+    testing::ManualClock clock;
+    BoardStack board;
+    CEngine& engine;
+    BoardSource scan;
     CDraw draw;
     CKetrionView view;
 };

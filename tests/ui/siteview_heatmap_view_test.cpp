@@ -36,7 +36,8 @@ class HeatmapView : public ::testing::Test {
 protected:
     // A desktop-sized view over an 800 x 600 grey plan at 100%, two survey
     // points 200 pixels apart: (200, 200) at -60 dBm and (400, 200) at -80 dBm,
-    // each from its own access point.
+    // each from its own access point, and one that heard nothing at (250, 320)
+    // closing the triangle the heatmap covers.
     std::unique_ptr<CSiteView> Make(int width = 800, int height = 600) {
         auto view = world.MakeView(width, height);
         if (width > CSiteView::kHandheldWidth)
@@ -46,6 +47,7 @@ protected:
         EXPECT_TRUE(view->IsSurveyShown());
         world.AddSurveyPoint(200, 200, -60);
         world.AddSurveyPoint(400, 200, -80);
+        world.AddSurveyPoint(250, 320, CSiteData::kWeakestSignal);
         view->UpdateOverlay();
         return view;
     }
@@ -84,7 +86,7 @@ TEST_F(HeatmapView, TogglingDrawsTheLayerAndRestoresTheFormerPictureExactly) {
     EXPECT_TRUE(view->HeatmapPanel()->isVisible());
     const QImage shown = view->Render();
     EXPECT_NE(Rgb(shown, between.x(), between.y()), kGrey);
-    // Beyond the search radius of every point nothing is painted.
+    // Outside the surveyed area nothing is painted.
     const QPoint far = Client(700, 500);
     EXPECT_EQ(Rgb(shown, far.x(), far.y()), kGrey);
     // The points stay on top: the first point's disc centre is unchanged.
@@ -116,7 +118,7 @@ TEST_F(HeatmapView, NewPointsRedrawTheLayer) {
     world.AddSurveyPoint(300, 400, -50);
     view->Heatmap().Poll();
     ASSERT_TRUE(WaitIdle(*view));
-    EXPECT_EQ(view->Heatmap().Result().points, 3u);
+    EXPECT_EQ(view->Heatmap().Result().points, 4u);
     EXPECT_NE(Rgb(view->Render(), lower.x(), lower.y()), kGrey);
 }
 

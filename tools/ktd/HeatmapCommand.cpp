@@ -18,6 +18,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/ExportText.h"
@@ -27,8 +28,10 @@
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
 #include "analysis/Selection.h"
+#include "analysis/SurveyedArea.h"
 #include "analysis/WorldFile.h"
 #include "survey/OutputFile.h"
+#include "tools/ktd/AreaInput.h"
 #include "tools/ktd/GeoTiff.h"
 #include "tools/ktd/HeatmapInput.h"
 #include "tools/ktd/SurveyDetails.h"
@@ -54,6 +57,7 @@ struct HeatmapOptions {
     std::string path;
     std::string band;
     Selection selection;
+    std::string boundary;
 };
 
 // Most network names or addresses listed when the one asked for was not heard.
@@ -283,7 +287,16 @@ int RunHeatmap(const HeatmapOptions& o) {
     Progress progress("interpolating");
     RunControl control;
     control.progress = [&](int done, int total) { progress.Show(done, total); };
-    const Grid grid = MetricGrid(survey, *spec, params, plan.width(), plan.height(), control);
+    std::vector<analysis::PlanPoint> boundary;
+    if (!o.boundary.empty()) {
+        auto outline = ReadBoundaryFile(o.boundary, error);
+        if (!outline)
+            return Fail(error);
+        boundary = std::move(*outline);
+    }
+    const SurveyedArea area = AreaOf(survey, params, boundary);
+    const Grid grid =
+        MetricGrid(survey, *spec, params, plan.width(), plan.height(), control, &area);
     progress.Stage("writing");
 
     // Each output goes to a new file first; they replace their names together
@@ -375,6 +388,9 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
                         "no value");
     command->add_option("--grid", o->grid,
                         "ESRI ASCII grid to write, in plan pixels (no .prj; not beside -o)");
+    command->add_option("--boundary", o->boundary,
+                        "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "
+                        "(default: the survey points' concave hull)");
     command->add_option("FILE", o->path, "collection file (.ktd)")->required();
     command->callback([&status, o] { status = RunHeatmap(*o); });
 }

@@ -1,7 +1,9 @@
 // `ktd report`: the survey as a PDF for the people who asked for it. Page one
-// gives the file, the points, the time span and the coverage figures over the
-// strongest-signal heatmap; then a page per network name with its own heatmap;
-// then the table of access points with their estimated positions
+// gives the title block, the file, the points, the time span, the surveyed
+// area and the requirements met or not; then a heatmap page for all networks
+// and one per network (per band, where bands are known), each picture as
+// large as the page allows with the placed access points on it; then the
+// table of access points with their estimated positions
 // (analysis/ApEstimate.h).
 
 #include "tools/ktd/ReportCommand.h"
@@ -18,12 +20,16 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QPoint>
+#include <QPolygonF>
 #include <QString>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "analysis/ApEstimate.h"
@@ -32,8 +38,13 @@
 #include "analysis/Idw.h"
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
+#include "analysis/SurveyedArea.h"
 #include "survey/OutputFile.h"
+#include "tools/ktd/AreaInput.h"
 #include "tools/ktd/HeatmapInput.h"
+#include "tools/ktd/ReportLayout.h"
+#include "tools/ktd/ReportPages.h"
+#include "tools/ktd/ReportSide.h"
 #include "tools/ktd/SurveyDetails.h"
 #include "ui/analysis/HeatmapImage.h"
 
@@ -43,8 +54,8 @@ namespace {
 
 using namespace ketrion::analysis;
 
-constexpr int kResolution = 150;  // dots per inch of the page coordinates
-constexpr double kGoodSignal = -67;
+constexpr int kResolution = ReportPages::kResolution;
+constexpr double kGoodSignal = -67;  // the shares given when no requirement is stated
 constexpr double kFairSignal = -75;
 constexpr int kLargestPicture = 2000;  // pixels across a heatmap picture in the PDF
 
@@ -53,6 +64,16 @@ struct ReportOptions {
     std::string path;
     std::string out;
     Selection selection;
+    std::string boundary;
+    std::string site, surveyor, client, date, notes;
+    std::string require, requireSecond, requireShare;
+};
+
+// The stated requirements: signal levels and the share of the area each must cover.
+struct Requirements {
+    std::optional<double> signal;  // dBm the strongest signal must reach
+    std::optional<double> second;  // dBm the second strongest access point must reach
+    double share = kDefaultRequiredShare;
 };
 
 int Fail(const std::string& message) {
@@ -68,12 +89,11 @@ QString NetworkTitle(const std::string& ssid) {
     return ssid.empty() ? QString("(hidden network)") : "\"" + Text(ssid) + "\"";
 }
 
-QString UtcText(std::int64_t seconds) {
+QString UtcText(std::int64_t seconds, const char* format = "%Y-%m-%d %H:%M:%S") {
     std::time_t t = static_cast<std::time_t>(seconds);
     std::tm tm{};
     char text[40];
-    if (gmtime_r(&t, &tm) == nullptr ||
-        std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm) == 0)
+    if (gmtime_r(&t, &tm) == nullptr || std::strftime(text, sizeof text, format, &tm) == 0)
         return "?";
     return text;
 }
@@ -91,90 +111,9 @@ QString Percent(double share) {
     return QString::number(share * 100.0, 'f', 1) + " %";
 }
 
-// Lays out a report on the pages of a PDF, top to bottom.
-class Pages {
-public:
-    Pages(QPdfWriter& writer, QPainter& painter)
-        : m_writer(writer), m_painter(painter), m_area(painter.viewport()) {
-        m_body.setFamily("DejaVu Sans");
-        m_body.setPixelSize(kResolution / 6);  // 12 pt
-        m_heading = m_body;
-        m_heading.setPixelSize(kResolution / 4);
-        m_heading.setBold(true);
-        m_small = m_body;
-        m_small.setPixelSize(kResolution / 8);
-    }
-
-    void NewPage() {
-        m_writer.newPage();
-        m_y = 0;
-    }
-    void Heading(const QString& text) { Line(text, m_heading, m_heading.pixelSize() / 2); }
-    void Body(const QString& text) { Line(text, m_body, 0); }
-    void Small(const QString& text) { Line(text, m_small, 0); }
-    void Gap() { m_y += m_body.pixelSize(); }
-
-    // A picture as wide as the page allows, within the height left.
-    void Picture(const QImage& image) {
-        if (image.isNull())
-            return;
-        const int left = m_area.height() - m_y;
-        QSize size = image.size().scaled(m_area.width(), std::max(left, 1), Qt::KeepAspectRatio);
-        m_painter.drawImage(QRect(QPoint(0, m_y), size), image);
-        m_y += size.height() + m_body.pixelSize() / 2;
-    }
-
-    // A table with a header row, a new page (with the header again) when the
-    // page is full. `widths` are shares of the page width.
-    void Table(const std::vector<QString>& header, const std::vector<double>& widths,
-               const std::vector<std::vector<QString>>& rows) {
-        const QFontMetrics metrics(m_small);
-        const int line = metrics.height() + 4;
-        auto row = [&](const std::vector<QString>& cells, bool bold) {
-            QFont font = m_small;
-            font.setBold(bold);
-            m_painter.setFont(font);
-            int x = 0;
-            for (std::size_t c = 0; c < cells.size() && c < widths.size(); ++c) {
-                const int w = static_cast<int>(widths[c] * m_area.width());
-                const QString text = QFontMetrics(font).elidedText(cells[c], Qt::ElideRight, w - 6);
-                m_painter.drawText(QPoint(x, m_y + metrics.ascent()), text);
-                x += w;
-            }
-            m_y += line;
-            if (bold)
-                m_painter.drawLine(0, m_y - 3, m_area.width(), m_y - 3);
-        };
-        row(header, true);
-        for (const auto& cells : rows) {
-            if (m_y + line > m_area.height()) {
-                NewPage();
-                row(header, true);
-            }
-            row(cells, false);
-        }
-        m_y += line / 2;
-    }
-
-private:
-    // A paragraph, wrapped at the page width.
-    void Line(const QString& text, const QFont& font, int below) {
-        const QFontMetrics metrics(font);
-        const QRect bounds = metrics.boundingRect(QRect(0, 0, m_area.width(), m_area.height()),
-                                                  Qt::TextWordWrap, text);
-        if (m_y + bounds.height() > m_area.height())
-            NewPage();
-        m_painter.setFont(font);
-        m_painter.drawText(QRect(0, m_y, m_area.width(), bounds.height()), Qt::TextWordWrap, text);
-        m_y += bounds.height() + below;
-    }
-
-    QPdfWriter& m_writer;
-    QPainter& m_painter;
-    QRect m_area;
-    QFont m_body, m_heading, m_small;
-    int m_y = 0;
-};
+QString Dbm(double value) {
+    return QString::number(value, 'g', 6) + " dBm";
+}
 
 QImage Shrunk(const QImage& image) {
     if (image.width() <= kLargestPicture && image.height() <= kLargestPicture)
@@ -186,23 +125,84 @@ QImage Shrunk(const QImage& image) {
 QString ParamsText(const IdwParams& p) {
     return QString(
                "Inverse distance weighting over plan pixels: cell %1 px, radius %2 px, at most "
-               "%3 nearest points, weight 1/d^%4. Areas farther than the radius from every "
-               "survey point are left uncoloured.")
+               "%3 nearest points, weight (1 - d/r)^2 / d^%4, where r is the radius or the "
+               "distance of the nearest point left out, so the surface has no seams. Only the "
+               "surveyed area is coloured.")
         .arg(p.cell)
         .arg(p.radius)
         .arg(p.maxPoints)
         .arg(p.power);
 }
 
+// What the surveyed area is, in words: what the shares are of.
+QString AreaText(const SurveyedArea& area, const std::string& boundaryFile, double planShare,
+                 const AreaShare& unsurveyed, const IdwParams& params) {
+    if (area.GetKind() == SurveyedArea::Kind::Boundary) {
+        QString text =
+            QString(
+                "Surveyed area: the boundary in %1 (%2 vertices), %3 of the plan. Shares are "
+                "of this area.")
+                .arg(QString::fromStdString(boundaryFile))
+                .arg(area.Polygon().size())
+                .arg(Percent(planShare));
+        if (unsurveyed.nodes > unsurveyed.valued)
+            text += QString(
+                        " %1 of it lies farther than %2 px from every survey point: it has "
+                        "no value and counts as not meeting any level.")
+                        .arg(Percent(static_cast<double>(unsurveyed.nodes - unsurveyed.valued) /
+                                     static_cast<double>(unsurveyed.nodes)))
+                        .arg(params.radius);
+        return text;
+    }
+    return QString(
+               "Surveyed area: the survey points' concave hull (triangles between points "
+               "with sides up to %1 px) and %2 px around each point, %3 of the plan. Shares "
+               "are of this area, not of the whole plan.")
+        .arg(std::lround(area.MaxEdge()))
+        .arg(std::lround(area.Reach()))
+        .arg(Percent(planShare));
+}
+
+// The placed access points as markers on the plan.
+std::vector<heatmap::PlanMarker> PlacedMarkers(const PlacedSurvey& survey) {
+    std::vector<heatmap::PlanMarker> markers;
+    for (std::size_t n = 0; n < survey.dynamicAps.size(); ++n) {
+        const PlacedPoint& ap = survey.dynamicAps[n];
+        markers.push_back({QPoint(ap.x, ap.y), QString("AP %1").arg(n + 1)});
+    }
+    return markers;
+}
+
 int RunReport(const ReportOptions& o) {
+    Requirements required;
+    if (!o.require.empty() && !(required.signal = ParseDbm(o.require)))
+        return Fail("--require \"" + o.require + "\" is not a signal level like \"-67 dBm\"");
+    if (!o.requireSecond.empty() && !(required.second = ParseDbm(o.requireSecond)))
+        return Fail("--require-second \"" + o.requireSecond +
+                    "\" is not a signal level like \"-75 dBm\"");
+    if (!o.requireShare.empty()) {
+        const auto share = ParseShare(o.requireShare);
+        if (!share)
+            return Fail("--require-share \"" + o.requireShare +
+                        "\" is not a share above 0 and up to 100 %");
+        required.share = *share;
+    }
     // The PDF is written whole or not at all, never over an input.
     const std::vector<files::Input> inputs = {{o.path, "collection file"},
                                               {o.projection, "projection file"}};
     files::OutputFile output;
     if (!output.Open(o.out, inputs))
         return Fail(output.Error());
-    auto app = MakeGuiApplication();
     std::string error;
+    std::vector<analysis::PlanPoint> boundary;
+    if (!o.boundary.empty()) {
+        auto read = ReadBoundaryFile(o.boundary, error);
+        if (!read)
+            return Fail(error);
+        boundary = std::move(*read);
+    }
+
+    auto app = MakeGuiApplication();
     PlanInput input;
     if (!input.Load(o.projection, error))
         return Fail(error);
@@ -218,15 +218,50 @@ int RunReport(const ReportOptions& o) {
     for (const PlacedPoint& p : survey.points)
         dots.emplace_back(p.x, p.y);
     const std::vector<std::string> networks = NetworkNames(survey);
-    const int stages = 1 + static_cast<int>(networks.size());
+    const std::vector<ApEstimate> aps = EstimateAccessPoints(survey.records.points);
+    // Bands and access-point details come from a side store where there is one.
+    const ReportExtras extras = ReportExtrasOf(aps);
+    const std::vector<HeatmapPage> heatmapPages = PlanHeatmapPages(networks, extras.bands, aps);
+    const SurveyedArea area = AreaOf(survey, params, boundary);
+    const int gridsPerPage = required.second ? 2 : 1;
+    const int stages = static_cast<int>(heatmapPages.size()) * gridsPerPage;
     Progress progress("report");
     auto grid = [&](const MetricSpec& spec, int stage) {
         RunControl control;
         control.progress = [&, stage](int done, int total) {
             progress.Show(stage * total + done, stages * total);
         };
-        return MetricGrid(survey, spec, params, plan.width(), plan.height(), control);
+        return MetricGrid(survey, spec, params, plan.width(), plan.height(), control, &area);
     };
+
+    // Every page's grids and figures first: page one sums them up.
+    struct PageFigures {
+        Grid signal;
+        AreaShare atRequired, good, fair, second;
+    };
+    std::vector<PageFigures> figures;
+    std::vector<std::uint8_t> mask;
+    for (std::size_t n = 0; n < heatmapPages.size(); ++n) {
+        PageFigures f;
+        f.signal = grid(heatmapPages[n].signal, static_cast<int>(n) * gridsPerPage);
+        if (mask.empty())
+            mask = area.Mask(f.signal.columns, f.signal.rows, f.signal.cell);
+        f.good = ShareOfArea(f.signal, mask, kGoodSignal);
+        f.fair = ShareOfArea(f.signal, mask, kFairSignal);
+        if (required.signal)
+            f.atRequired = ShareOfArea(f.signal, mask, *required.signal);
+        if (required.second) {
+            const Grid second =
+                grid(heatmapPages[n].second, static_cast<int>(n) * gridsPerPage + 1);
+            f.second = ShareOfArea(second, mask, *required.second);
+        }
+        figures.push_back(std::move(f));
+    }
+    std::size_t inArea = 0;
+    for (std::uint8_t m : mask)
+        inArea += m;
+    const double planShare =
+        mask.empty() ? 0.0 : static_cast<double>(inArea) / static_cast<double>(mask.size());
 
     // Qt's PDF writer can end "successfully" after failed writes: it writes
     // through a QFile on the new file, whose error state and size are checked.
@@ -236,18 +271,36 @@ int RunReport(const ReportOptions& o) {
     QPdfWriter writer(&pdf);
     writer.setResolution(kResolution);
     writer.setPageSize(QPageSize(QPageSize::A4));
+    // The plan's own shape: a wide plan gets wide pages, so its heatmap is large.
+    writer.setPageOrientation(plan.width() > plan.height() ? QPageLayout::Landscape
+                                                           : QPageLayout::Portrait);
     writer.setPageMargins(QMarginsF(15, 15, 15, 15), QPageLayout::Millimeter);
     writer.setTitle("Site survey report");
     writer.setCreator(QString("Ketrion ktd ") + kExportVersion);
     QPainter painter;
     if (!painter.begin(&writer))
         return Fail("cannot write " + o.out);
-    Pages pages(writer, painter);
+    ReportPages pages(writer, painter);
 
-    // Page one: the survey as a whole.
-    const MetricSpec strongestSpec;
-    const Grid strongest = grid(strongestSpec, 0);
+    // Page one: who, where, when, and whether the requirements are met.
     pages.Heading("Site survey report");
+    std::int64_t first = 0, last = 0;
+    const bool timed = TimeSpan(survey, first, last);
+    std::vector<std::pair<QString, QString>> title;
+    auto titleRow = [&](const char* label, const std::string& value) {
+        if (!value.empty())
+            title.emplace_back(label, Text(value));
+    };
+    titleRow("Site", o.site);
+    titleRow("Client", o.client);
+    titleRow("Surveyor", o.surveyor);
+    if (!o.date.empty())
+        titleRow("Date", o.date);
+    else if (timed)
+        title.emplace_back("Date", UtcText(first, "%Y-%m-%d") + " (from the survey)");
+    titleRow("Notes", o.notes);
+    pages.TitleBlock(title);
+
     pages.Body("Collection file: " + QString::fromStdString(o.path));
     pages.Body("Site plan: " + QString::fromStdString(o.projection) +
                QString(" (%1 x %2 pixels)").arg(plan.width()).arg(plan.height()));
@@ -255,52 +308,114 @@ int RunReport(const ReportOptions& o) {
                (survey.dynamicAps.empty()
                     ? QString()
                     : QString(", placed access points: %1").arg(survey.dynamicAps.size())));
-    std::int64_t first = 0, last = 0;
-    if (TimeSpan(survey, first, last))
+    if (timed)
         pages.Body("Time span: " + UtcText(first) + " to " + UtcText(last) + " UTC (" +
                    DurationText(last - first) + ")");
     else
         pages.Body("Time span: no point holds a GPS time");
     pages.Body(QString("Networks: %1, access points: ").arg(networks.size()) +
-               QString::number(EstimateAccessPoints(survey.records.points).size()));
-    pages.Gap();
-    pages.Body("Surveyed area at -67 dBm or better: " +
-               Percent(ShareAtLeast(strongest, kGoodSignal)));
-    pages.Body("Surveyed area at -75 dBm or better: " +
-               Percent(ShareAtLeast(strongest, kFairSignal)));
+               QString::number(aps.size()));
     if (read == ReadResult::Damaged)
         pages.Small("The collection file is damaged; the report covers what could be read: " +
                     Text(survey.records.damage));
     pages.Gap();
-    pages.Small(ParamsText(params));
-    pages.Picture(Shrunk(heatmap::ComposeHeatmap(
-        plan, strongest, heatmap::ColourScale::ForMetric(strongestSpec, strongest), dots)));
+    pages.Body(AreaText(area, o.boundary, planShare, figures.front().good, params));
+    pages.Gap();
 
-    // A page per network name.
-    const std::vector<ApEstimate> aps = EstimateAccessPoints(survey.records.points);
-    for (std::size_t n = 0; n < networks.size(); ++n) {
-        MetricSpec spec;
-        spec.metric = Metric::Ssid;
-        spec.ssid = networks[n];
-        const Grid g = grid(spec, 1 + static_cast<int>(n));
-        std::size_t heard = 0;
-        for (const PlacedPoint& p : survey.points)
-            if (PointValue(survey.Record(p), p.strongest, spec) > kNotHeard)
-                ++heard;
-        std::size_t apCount = 0;
-        for (const ApEstimate& ap : aps)
-            apCount += ap.ssid == networks[n] ? 1 : 0;
-        pages.NewPage();
-        pages.Heading("Network " + NetworkTitle(networks[n]));
-        pages.Body(QString("Heard above -100 dBm at %1 of %2 survey points, access points: %3")
-                       .arg(heard)
-                       .arg(survey.points.size())
-                       .arg(apCount));
-        pages.Body("Surveyed area at -67 dBm or better: " + Percent(ShareAtLeast(g, kGoodSignal)));
-        pages.Body("Surveyed area at -75 dBm or better: " + Percent(ShareAtLeast(g, kFairSignal)));
+    pages.Subheading("Requirements");
+    if (!required.signal && !required.second) {
+        pages.Body("No requirement stated (--require, --require-second). Over all networks:");
+        pages.Body("Surveyed area at -67 dBm or better: " + Percent(figures.front().good.Share()));
+        pages.Body("Surveyed area at -75 dBm or better: " + Percent(figures.front().fair.Share()));
+    } else {
+        QString stated;
+        if (required.signal)
+            stated += "signal " + Dbm(*required.signal) + " or better";
+        if (required.second)
+            stated += QString(stated.isEmpty() ? "" : "; ") + "a second access point at " +
+                      Dbm(*required.second) + " or better";
+        pages.Body("Stated: " + stated + ", each over at least " + Percent(required.share) +
+                   " of the surveyed area.");
         pages.Gap();
-        pages.Picture(Shrunk(
-            heatmap::ComposeHeatmap(plan, g, heatmap::ColourScale::ForMetric(spec, g), dots)));
+        std::vector<QString> header = {"Heatmap"};
+        if (required.signal)
+            header.insert(header.end(), {"Signal " + Dbm(*required.signal), "Result"});
+        if (required.second)
+            header.insert(header.end(), {"Second " + Dbm(*required.second), "Result"});
+        std::vector<std::vector<QString>> rows;
+        for (std::size_t n = 0; n < heatmapPages.size(); ++n) {
+            std::vector<QString> row = {Text(heatmapPages[n].title)};
+            if (required.signal) {
+                const double share = figures[n].atRequired.Share();
+                row.insert(row.end(), {Percent(share), share >= required.share ? "PASS" : "FAIL"});
+            }
+            if (required.second) {
+                const double share = figures[n].second.Share();
+                row.insert(row.end(), {Percent(share), share >= required.share ? "PASS" : "FAIL"});
+            }
+            rows.push_back(std::move(row));
+        }
+        pages.Table(header, rows);
+    }
+    pages.Small(ParamsText(params));
+
+    // A page per heatmap: the figures, then the picture as large as the page allows.
+    const std::vector<heatmap::PlanMarker> markers = PlacedMarkers(survey);
+    QPolygonF outline;
+    for (const analysis::PlanPoint& v : boundary)
+        outline << QPointF(v.x, v.y);
+    for (std::size_t n = 0; n < heatmapPages.size(); ++n) {
+        const HeatmapPage& page = heatmapPages[n];
+        const PageFigures& f = figures[n];
+        pages.NewPage();
+        pages.Heading(page.wholeSurvey ? QString("All networks: strongest signal")
+                                       : Text(page.title));
+        if (!page.wholeSurvey) {
+            std::size_t heard = 0;
+            for (const PlacedPoint& p : survey.points)
+                if (PointValue(survey.Record(p), p.strongest, page.signal) > kNotHeard)
+                    ++heard;
+            std::size_t apCount = 0;
+            for (const ApEstimate& ap : aps)
+                apCount += ap.ssid == page.network ? 1 : 0;
+            pages.Body(QString("Heard above -100 dBm at %1 of %2 survey points, access points: %3")
+                           .arg(heard)
+                           .arg(survey.points.size())
+                           .arg(apCount));
+        }
+        if (required.signal)
+            pages.Verdict(QString("Surveyed area at %1 or better: %2 (required: %3)")
+                              .arg(Dbm(*required.signal), Percent(f.atRequired.Share()),
+                                   Percent(required.share)),
+                          f.atRequired.Share() >= required.share);
+        if (required.second)
+            pages.Verdict(
+                QString("Surveyed area with a second access point at %1 or better: %2 "
+                        "(required: %3)")
+                    .arg(Dbm(*required.second), Percent(f.second.Share()), Percent(required.share)),
+                f.second.Share() >= required.share);
+        if (!required.signal && !required.second) {
+            pages.Body("Surveyed area at -67 dBm or better: " + Percent(f.good.Share()));
+            pages.Body("Surveyed area at -75 dBm or better: " + Percent(f.fair.Share()));
+        }
+        pages.Gap();
+        const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(page.signal, f.signal);
+        QImage picture = heatmap::ComposePlanHeatmap(plan, f.signal, scale, dots);
+        const bool gaps = f.good.valued < f.good.nodes;
+        if (!picture.isNull()) {
+            QPainter onPlan(&picture);
+            if (gaps)
+                onPlan.drawImage(
+                    0, 0, heatmap::UnsurveyedImage(f.signal, mask, plan.width(), plan.height()));
+            const int pixelSize = heatmap::AnnotationPixelSize(plan.size());
+            heatmap::DrawOutline(onPlan, outline, pixelSize);
+            heatmap::DrawMarkers(onPlan, markers, pixelSize);
+        }
+        if (gaps)
+            pages.Small(QString("Hatched: inside the boundary but farther than %1 px from every "
+                                "survey point; no value, counted as not meeting any level.")
+                            .arg(params.radius));
+        pages.Heatmap(Shrunk(picture), scale);
     }
 
     // The access points and where they probably stand.
@@ -308,7 +423,8 @@ int RunReport(const ReportOptions& o) {
     pages.Heading("Access points");
     pages.Small(QString("Estimated position: the milliwatt-weighted centroid of each access "
                         "point's %1 strongest readings; the spread is their weighted RMS "
-                        "distance from it.")
+                        "distance from it. Channel and security are given where the survey "
+                        "recorded them.")
                     .arg(kApEstimateReadings));
     pages.Gap();
     std::vector<std::vector<QString>> rows;
@@ -316,8 +432,11 @@ int RunReport(const ReportOptions& o) {
         const Centroid& c = ap.position;
         const int units[2] = {static_cast<int>(std::lround(c.latitude * 3600000.0)),
                               static_cast<int>(std::lround(c.longitude * 3600000.0))};
+        const auto details = extras.details.find(ap.mac);
+        const ApDetails none;
+        const ApDetails& d = details == extras.details.end() ? none : details->second;
         rows.push_back({QString::fromStdString(MacText(ap.mac)), NetworkTitle(ap.ssid),
-                        QString::number(ap.pointsHeard),
+                        Text(d.channel), Text(d.security), QString::number(ap.pointsHeard),
                         QString::fromStdString(DbmText(ap.strongest)) + " dBm",
                         QString::number(c.latitude, 'f', 6), QString::number(c.longitude, 'f', 6),
                         QString::number(c.uncertainty, 'f', 1) + " m" + (ap.fromFixes ? "" : " *"),
@@ -325,9 +444,9 @@ int RunReport(const ReportOptions& o) {
                             .arg(input.Projection().PlanX(units[0], units[1]))
                             .arg(input.Projection().PlanY(units[0], units[1]))});
     }
-    pages.Table({"Address", "Network", "Points", "Strongest", "Latitude", "Longitude", "Spread",
-                 "Plan x, y"},
-                {0.17, 0.2, 0.07, 0.1, 0.12, 0.12, 0.1, 0.12}, rows);
+    pages.Table({"Address", "Network", "Channel", "Security", "Points", "Strongest", "Latitude",
+                 "Longitude", "Spread", "Plan x, y"},
+                rows);
     if (std::any_of(aps.begin(), aps.end(), [](const ApEstimate& ap) { return !ap.fromFixes; }))
         pages.Small("* estimated from points without a GPS fix");
     const bool ended = painter.end();
@@ -363,6 +482,20 @@ void AddReportCommand(CLI::App& app, int& status) {
     command->add_option("-o,--output", o->out, "PDF file to write")->required();
     AddIncludeNoFix(*command, o->selection);
     command->add_option("FILE", o->path, "collection file (.ktd)")->required();
+    command->add_option("--boundary", o->boundary,
+                        "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "
+                        "(default: the survey points' concave hull)");
+    command->add_option("--site", o->site, "site name for the title block");
+    command->add_option("--surveyor", o->surveyor, "who surveyed");
+    command->add_option("--client", o->client, "who the survey is for");
+    command->add_option("--date", o->date, "date of the survey (default: from the points)");
+    command->add_option("--notes", o->notes, "notes for the title block");
+    command->add_option("--require", o->require,
+                        "signal level the surveyed area must reach, e.g. \"-67 dBm\"");
+    command->add_option("--require-second", o->requireSecond,
+                        "level a second access point must reach, e.g. \"-75 dBm\"");
+    command->add_option("--require-share", o->requireShare,
+                        "share of the surveyed area each requirement must cover (default 95 %)");
     command->callback([&status, o] { status = RunReport(*o); });
 }
 

@@ -224,6 +224,87 @@ void DrawLegend(QPainter& painter, QPoint at, const ColourScale& scale, int pixe
     painter.restore();
 }
 
+QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
+                          std::span<const QPoint> points, int alpha) {
+    QImage out(plan.size(), QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    out.fill(QColor(255, 255, 255));
+    QPainter painter(&out);
+    painter.drawImage(0, 0, plan);
+    painter.drawImage(0, 0, GridImage(grid, plan.width(), plan.height(), scale, alpha));
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const double radius = std::max(1.5, AnnotationPixelSize(plan.size()) / 6.0);
+    painter.setPen(QPen(QColor(255, 255, 255), std::max(1.0, radius / 2)));
+    painter.setBrush(QColor(0, 0, 0));
+    for (const QPoint& p : points)
+        painter.drawEllipse(QPointF(p.x() + 0.5, p.y() + 0.5), radius, radius);
+    painter.end();
+    return out;
+}
+
+QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t> mask, int width,
+                       int height) {
+    QImage image(std::max(width, 0), std::max(height, 0), QImage::Format_ARGB32);
+    if (image.isNull())
+        return image;
+    image.fill(Qt::transparent);
+    if (grid.columns <= 0 || grid.rows <= 0 || grid.cell <= 0 ||
+        grid.values.size() != static_cast<std::size_t>(grid.columns) * grid.rows ||
+        mask.size() != grid.values.size())
+        return image;
+    constexpr int kHatchPeriod = 8;  // pixels between the hatching's diagonals
+    const QRgb line = qRgba(90, 90, 90, 170);
+    const QRgb ground = qRgba(255, 255, 255, 90);
+    for (int y = 0; y < image.height(); ++y) {
+        const std::size_t row = static_cast<std::size_t>(std::min(y / grid.cell, grid.rows - 1)) *
+                                static_cast<std::size_t>(grid.columns);
+        auto* pixels = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const std::size_t n =
+                row + static_cast<std::size_t>(std::min(x / grid.cell, grid.columns - 1));
+            if (mask[n] != 0 && !analysis::Grid::HasValue(grid.values[n]))
+                pixels[x] = (x + y) % kHatchPeriod < 2 ? line : ground;
+        }
+    }
+    return image;
+}
+
+void DrawMarkers(QPainter& painter, std::span<const PlanMarker> markers, int pixelSize) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const QFont font = LegendFont(pixelSize);
+    painter.setFont(font);
+    const QFontMetrics metrics(font);
+    const int half = std::max(pixelSize / 2, 3);
+    for (const PlanMarker& m : markers) {
+        const QRect box(m.at.x() - half, m.at.y() - half, 2 * half, 2 * half);
+        painter.setPen(QPen(QColor(255, 255, 255), std::max(1, pixelSize / 8)));
+        painter.setBrush(QColor(20, 60, 200));
+        painter.drawRect(box);
+        if (m.label.isEmpty())
+            continue;
+        // The label on a white ground, so it reads over any colour.
+        const QRect text = metrics.boundingRect(m.label).translated(
+            box.right() + half / 2, m.at.y() + metrics.ascent() / 2 - 1);
+        painter.fillRect(text.adjusted(-2, 0, 2, 0), QColor(255, 255, 255, 220));
+        painter.setPen(QColor(20, 60, 200));
+        painter.drawText(QPoint(text.left(), m.at.y() + metrics.ascent() / 2 - 1), m.label);
+    }
+    painter.restore();
+}
+
+void DrawOutline(QPainter& painter, const QPolygonF& outline, int pixelSize) {
+    if (outline.size() < 3)
+        return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(QColor(40, 40, 40), std::max(1.0, pixelSize / 6.0), Qt::DashLine));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawPolygon(outline);
+    painter.restore();
+}
+
 QImage ComposeHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
                       std::span<const QPoint> points, int alpha) {
     const int pixelSize = AnnotationPixelSize(plan.size());
@@ -235,16 +316,7 @@ QImage ComposeHeatmap(const QImage& plan, const analysis::Grid& grid, const Colo
         return out;
     out.fill(QColor(255, 255, 255));
     QPainter painter(&out);
-    painter.drawImage(0, 0, plan);
-    painter.drawImage(0, 0, GridImage(grid, plan.width(), plan.height(), scale, alpha));
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    const double radius = std::max(1.5, pixelSize / 6.0);
-    painter.setPen(QPen(QColor(255, 255, 255), std::max(1.0, radius / 2)));
-    painter.setBrush(QColor(0, 0, 0));
-    for (const QPoint& p : points)
-        painter.drawEllipse(QPointF(p.x() + 0.5, p.y() + 0.5), radius, radius);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setBrush(Qt::NoBrush);
+    painter.drawImage(0, 0, ComposePlanHeatmap(plan, grid, scale, points, alpha));
     DrawLegend(painter, QPoint(plan.width() + margin, margin), scale, pixelSize);
     painter.end();
     return out;

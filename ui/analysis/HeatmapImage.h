@@ -4,8 +4,10 @@
 #include <QImage>
 #include <QPainter>
 #include <QPoint>
+#include <QPolygonF>
 #include <QRect>
 #include <QString>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -69,6 +71,28 @@ void DrawLegend(QPainter& painter, QPoint at, const ColourScale& scale, int pixe
 
 // A readable text size for annotations on a plan of the given size.
 int AnnotationPixelSize(const QSize& plan);
+
+// A marked place on the plan with its label (a placed access point).
+struct PlanMarker {
+    QPoint at;  // plan pixels
+    QString label;
+};
+
+// The plan with the grid over it (semi-transparent) and the survey points as
+// small dots, the size of the plan.
+QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
+                          std::span<const QPoint> points, int alpha = 150);
+
+// Grey hatching over the pixels of nodes inside the surveyed area (`mask`, as
+// analysis::SurveyedArea::Mask makes it for `grid`) that have no value: parts
+// of a drawn boundary no survey point speaks for. Transparent elsewhere.
+QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t> mask, int width,
+                       int height);
+
+// Placed access points as blue squares with their labels beside them, and the
+// outline of a drawn boundary, in plan pixels with `pixelSize` text.
+void DrawMarkers(QPainter& painter, std::span<const PlanMarker> markers, int pixelSize);
+void DrawOutline(QPainter& painter, const QPolygonF& outline, int pixelSize);
 
 // The plan with the grid over it (semi-transparent), the survey points as small
 // dots and the legend in a strip to the right of the plan. Plan pixels keep

@@ -21,6 +21,13 @@ inline constexpr int ID_APP_ABOUT = 57664;  // About box (application)
 inline constexpr int ID_ZOOM_FIT = 32779;      // zoom to show the whole plan
 inline constexpr int ID_VIEW_LEGEND = 32780;   // show or hide the colour legend
 inline constexpr int ID_VIEW_HEATMAP = 32781;  // show or hide the heatmap layer
+// How readings are placed (GPS fix, stop and go, continuous walk), undo of the
+// last point or segment, deletion of the selected point.
+inline constexpr int ID_PLACING_GPS = 32800;
+inline constexpr int ID_PLACING_STOP = 32801;
+inline constexpr int ID_PLACING_WALK = 32802;
+inline constexpr int ID_EDIT_UNDO = 32803;
+inline constexpr int ID_DELETE_POINT = 32804;
 // The main frame's own: the collection command with "create a new file" chosen.
 inline constexpr int ID_COLLECTION_NEW = 32790;
 

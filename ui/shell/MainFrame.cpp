@@ -4,6 +4,7 @@
 
 #include <QAbstractScrollArea>
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
@@ -88,11 +89,8 @@ const char* CommandTip(int id) {
 
 bool IsViewCommand(int id) {
     return (id >= ID_PROJECTION_OPEN && id <= ID_PLACE_AP) ||
-           (id >= ID_ZOOM_FIT && id <= ID_VIEW_HEATMAP);
-}
-
-bool SamePath(const QString& a, const QString& b) {
-    return !a.isEmpty() && QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+           (id >= ID_ZOOM_FIT && id <= ID_VIEW_HEATMAP) ||
+           (id >= ID_PLACING_GPS && id <= ID_DELETE_POINT);
 }
 
 // One fixed start-up wait. It goes through the clock so tests do not wait.
@@ -171,6 +169,10 @@ bool CMainFrame::OnCreate() {
     }
 
     QApplication::setOverrideCursor(Qt::WaitCursor);
+    // The source's redraw request arrives on its own thread: only post.
+    if (m_steps.notify) {
+        m_steps.notify([this] { PostEngineUpdate(); });
+    }
     if (m_steps.open) {
         m_steps.open();
     }
@@ -246,6 +248,24 @@ void CMainFrame::BuildMenus() {
     addAction(toggle);
     survey->addSeparator();
     AddMenuCommand(survey, ID_PLACE_AP, QStringLiteral("&Place access point"), {});
+    // Indoors the surveyor says where they stand: one reading per click, or
+    // clicks at the start, each turn and the end of a steady walk.
+    survey->addSeparator();
+    auto* placing = new QActionGroup(this);
+    const std::pair<int, QString> placings[] = {
+        {ID_PLACING_GPS, QStringLiteral("Place by &GPS")},
+        {ID_PLACING_STOP, QStringLiteral("&Stop and go (click where you stand)")},
+        {ID_PLACING_WALK, QStringLiteral("Continuous &walk (click at start, turns, end)")}};
+    for (const auto& [id, text] : placings) {
+        QAction* action = AddMenuCommand(survey, id, text, {});
+        action->setCheckable(true);
+        action->setChecked(id == ID_PLACING_GPS);
+        placing->addAction(action);
+    }
+    survey->addSeparator();
+    AddMenuCommand(survey, ID_EDIT_UNDO, QStringLiteral("&Undo last point"), {QKeySequence::Undo});
+    AddMenuCommand(survey, ID_DELETE_POINT, QStringLiteral("&Delete selected point"),
+                   {QKeySequence::Delete});
 
     QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
     AddMenuCommand(view, ID_ZOOM_IN, QStringLiteral("Zoom &in"),
@@ -404,38 +424,45 @@ void CMainFrame::SwitchToPaintedView() {
 
 void CMainFrame::OpenProjectionFile(const QString& path) {
     SwitchToPaintedView();
-    m_viewDialogs->PresetFile(QFileInfo(path).absoluteFilePath());
-    RunFileCommand(ID_PROJECTION_OPEN);
+    if (auto* site = qobject_cast<CSiteView*>(ActiveView())) {
+        site->OpenProjectionPath(QFileInfo(path).absoluteFilePath());
+    }
+    UpdateStatus();
 }
 
 void CMainFrame::OpenCollectionFile(const QString& path) {
     SwitchToPaintedView();
-    // An existing file is opened; a new name is created, as "No" to the
-    // open-existing question and the save dialog would.
-    m_viewDialogs->PresetYesNo(QFileInfo::exists(path));
-    m_viewDialogs->PresetFile(QFileInfo(path).absoluteFilePath());
-    RunFileCommand(ID_COLLECTION_OPEN);
+    // An existing file is opened; a new name is created.
+    if (auto* site = qobject_cast<CSiteView*>(ActiveView())) {
+        const QString absolute = QFileInfo(path).absoluteFilePath();
+        if (CheckCollectionFile(absolute) == CollectionCheck::NotCollection) {
+            // Through the guarded open: never a fifo waited on, and a file of
+            // another kind is said to be one rather than read as a survey.
+            m_viewDialogs->Message(NotACollectionText(absolute));
+        } else if (QFileInfo::exists(path)) {
+            site->OpenCollectionPath(absolute);
+        } else {
+            site->NewCollectionPath(absolute);
+        }
+    }
+    UpdateStatus();
 }
 
 void CMainFrame::RunFileCommand(int id) {
     if (auto* target = dynamic_cast<CommandTarget*>(ActiveView()); target != nullptr) {
         target->OnCommand(id);
     }
-    // What the command took becomes the first of the recent files.
-    if (const std::optional<QString> chosen = m_viewDialogs->LastChosen()) {
-        if (id == ID_PROJECTION_OPEN &&
-            SamePath(QFile::decodeName(m_services.projection.m_strProjectionPath.c_str()),
-                     *chosen)) {
-            m_recent->Add(RecentFiles::Kind::Projection, QFileInfo(*chosen).absoluteFilePath());
-        } else if (id == ID_COLLECTION_OPEN &&
-                   SamePath(QFile::decodeName(m_services.data.Path().c_str()), *chosen) &&
-                   CheckCollectionFile(*chosen) == CollectionCheck::Collection) {
-            m_recent->Add(RecentFiles::Kind::Collection, QFileInfo(*chosen).absoluteFilePath());
-        }
-    }
     m_viewDialogs->EndCommand();
     UpdateRecentMenu();
     UpdateStatus();
+}
+
+void CMainFrame::OnFileOpened(CSiteView::FileKind kind, const QString& path) {
+    // What a command opened becomes the first of the recent files.
+    m_recent->Add(kind == CSiteView::FileKind::Projection ? RecentFiles::Kind::Projection
+                                                          : RecentFiles::Kind::Collection,
+                  QFileInfo(path).absoluteFilePath());
+    UpdateRecentMenu();
 }
 
 bool CMainFrame::LoadButtons(int clientWidth) {
@@ -539,6 +566,7 @@ void CMainFrame::SwitchToView() {
     view->resize(m_views->size());
     if (created) {
         if (auto* site = qobject_cast<CSiteView*>(view)) {
+            connect(site, &CSiteView::fileOpened, this, &CMainFrame::OnFileOpened);
             site->OnInitialUpdate();
         }
     }
@@ -561,10 +589,9 @@ void CMainFrame::OnCommand(int id) {
         SwitchToView();
     }
     if (id == ID_COLLECTION_NEW) {
-        // The collection command with its first question answered: create.
+        // Only the save dialog: cancelling it changes nothing.
         if (dynamic_cast<CommandTarget*>(ActiveView()) != nullptr) {
-            m_viewDialogs->PresetYesNo(false);
-            RunFileCommand(ID_COLLECTION_OPEN);
+            RunFileCommand(ID_COLLECTION_NEW);
         }
         return;
     }
@@ -716,6 +743,10 @@ void CMainFrame::StopLink() {
     m_linkStarted = false;
     if (m_steps.stopThread) {
         m_steps.stopThread();
+    }
+    // The thread is joined: nothing calls the hook any more.
+    if (m_steps.notify) {
+        m_steps.notify(nullptr);
     }
 }
 

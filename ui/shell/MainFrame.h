@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "engine/EngineEvent.h"
+#include "ui/siteview/SiteView.h"
 #include "ui/shell/Services.h"
 
 class QStackedWidget;
@@ -45,6 +46,9 @@ public:
         std::function<void()> initList;     // empty the access-point list
         std::function<void()> startThread;  // start the link thread
         std::function<void()> handshake;    // ask the source who it is (the board's Version)
+        // Gives the source the frame's redraw request (posts only), or takes
+        // it back (null) once the thread is stopped.
+        std::function<void(std::function<void()>)> notify;
         std::function<void()> stopThread;   // stop and join it (idempotent)
     };
     // Makes the site view as a child of `parent`. The default makes CSiteView
@@ -180,6 +184,8 @@ private:
     void UpdateCommandStates();
     void OnEngineUpdate();
     void OnEngineEvent(const EngineEvent& event);
+    // A view opened or created a file: it joins the recent files.
+    void OnFileOpened(CSiteView::FileKind kind, const QString& path);
     void OnSnapshot();
 
     Services& m_services;

@@ -3,9 +3,15 @@
 #include <QApplication>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
+#include "source/SurveySession.h"
+#include "source/wifi/ReplayScanSource.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
 #include "ui/shell/Commands.h"
@@ -48,6 +54,12 @@ void CAutopilot::OnEngineEvent(const EngineEvent& event) {
     switch (event.kind) {
         case EngineEventKind::LinkLost:
             std::fprintf(stderr, "link lost: %s\n", event.reason.c_str());
+            // An adapter that is not there at all ends an unattended run at
+            // once, with its reason; a recording that ended is the end of it.
+            if (m_services.scan.Kind() == "wifi" && Recorded() == 0 && m_exitCode < 0 &&
+                m_step >= Step::Projection) {
+                Fail("the Wi-Fi adapter cannot scan: " + event.reason);
+            }
             break;
         case EngineEventKind::LinkRestored:
             std::fprintf(stderr, "link restored\n");
@@ -163,12 +175,12 @@ void CAutopilot::RunStep() {
             if (!m_settings.projection.empty()) {
                 const QString path =
                     QFileInfo(QString::fromStdString(m_settings.projection)).absoluteFilePath();
-                m_dialogs.fileAnswers.push_back(path);
-                m_frame->OnCommand(ID_PROJECTION_OPEN);
+                CSiteView* view = SiteView();
+                const bool opened = view != nullptr && view->OpenProjectionPath(path);
                 if (!CheckNoMessages("cannot load the projection")) {
                     return;
                 }
-                if (m_services.projection.m_strProjectionPath != path.toStdString()) {
+                if (!opened || m_services.projection.m_strProjectionPath != path.toStdString()) {
                     Fail("cannot load the projection " + m_settings.projection);
                     return;
                 }
@@ -184,9 +196,13 @@ void CAutopilot::RunStep() {
             const char* what =
                 existing ? "cannot open the collection file" : "cannot create the collection file";
             m_fileFailures = m_services.data.FileFailures();
-            m_dialogs.yesNoAnswers.push_back(existing);
-            m_dialogs.fileAnswers.push_back(file.absoluteFilePath());
-            m_frame->OnCommand(ID_COLLECTION_OPEN);
+            if (CSiteView* view = SiteView()) {
+                if (existing) {
+                    view->OpenCollectionPath(file.absoluteFilePath());
+                } else {
+                    view->NewCollectionPath(file.absoluteFilePath());
+                }
+            }
             if (!CheckFile(what) || !CheckNoMessages(what) ||
                 !QFileInfo::exists(QString::fromStdString(m_settings.collection))) {
                 if (m_exitCode < 0) {
@@ -205,7 +221,21 @@ void CAutopilot::RunStep() {
             m_pointsAtStart = m_services.data.PointCount();
             m_lastCount = m_pointsAtStart;
             m_lastProgress = std::chrono::steady_clock::now();
+            if (!m_settings.stops.empty()) {
+                // One reading at each stop, where the autopilot "clicks".
+                m_frame->OnCommand(ID_PLACING_STOP);
+                m_settings.readings = static_cast<int>(m_settings.stops.size());
+                m_step = Step::Waiting;
+                m_pollTimer.start();
+                return;
+            }
+            if (!m_settings.walk.empty()) {
+                m_frame->OnCommand(ID_PLACING_WALK);
+            }
             m_frame->OnCommand(ID_SCAN_START);
+            if (!m_settings.walk.empty()) {
+                StartWalk();
+            }
             if (!CheckNoMessages("cannot record")) {
                 return;
             }
@@ -244,6 +274,22 @@ void CAutopilot::Poll() {
             view->OnScanStop();
         }
         return;
+    }
+    if (!m_settings.walk.empty()) {
+        return;  // the walk's clicks move on
+    }
+    if (m_settings.untilSourceEnds) {
+        const source::SourceStatus status = m_services.scan.Status();
+        if (status.state == source::SourceState::Lost &&
+            status.reason == source::wifi::ReplayScanSource::kEndOfRecording) {
+            m_pollTimer.stop();
+            m_step = Step::Stop;
+            RunStep();  // every recorded scan has its point
+            return;
+        }
+    }
+    if (!m_settings.stops.empty()) {
+        PollStops();
     }
     const std::size_t count = m_services.data.PointCount();
     const auto now = std::chrono::steady_clock::now();
@@ -306,6 +352,98 @@ void CAutopilot::Succeed() {
     std::printf("recorded %zu points to %s\n", Recorded(), m_settings.collection.c_str());
     std::fflush(stdout);
     Finish();
+}
+
+void CAutopilot::PollStops() {
+    // The next stop once the point of the last one is in and the source is free.
+    if (m_nextStop >= m_settings.stops.size() || Recorded() < m_nextStop ||
+        !m_services.session.CanTakeReading()) {
+        return;
+    }
+    const auto& [x, y] = m_settings.stops[m_nextStop];
+    if (m_services.session.StandAt(x, y)) {
+        std::fprintf(stderr, "stop %zu at %g, %g\n", m_nextStop + 1, x, y);
+        std::fflush(stderr);
+        ++m_nextStop;
+    }
+}
+
+void CAutopilot::StartWalk() {
+    for (std::size_t i = 0; i < m_settings.walk.size(); ++i) {
+        const WalkClickAt click = m_settings.walk[i];
+        const int delay = static_cast<int>(std::lround(std::max(click.seconds, 0.0) * 1000.0));
+        QTimer::singleShot(delay, this, [this, click, i] {
+            if (m_exitCode >= 0) {
+                return;
+            }
+            const int placed = m_services.session.WalkClick(click.x, click.y);
+            std::fprintf(stderr, "walk click %zu at %g, %g: %d readings placed\n", i + 1, click.x,
+                         click.y, placed);
+            std::fflush(stderr);
+            if (++m_clicksDone == m_settings.walk.size()) {
+                m_pollTimer.stop();
+                m_step = Step::Stop;
+                RunStep();  // the last segment is written
+            }
+        });
+    }
+}
+
+namespace {
+
+bool ReadClicks(const std::string& text, bool timed, std::vector<WalkClickAt>& clicks,
+                std::string& error) {
+    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    if (!json.is_array() || json.empty()) {
+        error = "expected a non-empty JSON array of objects";
+        return false;
+    }
+    clicks.clear();
+    for (std::size_t i = 0; i < json.size(); ++i) {
+        const nlohmann::json& item = json[i];
+        const auto number = [&](const char* key, double& out) {
+            if (!item.is_object() || !item.contains(key) || !item[key].is_number()) {
+                error = "item " + std::to_string(i + 1) + " has no number \"" + key + "\"";
+                return false;
+            }
+            out = item[key].get<double>();
+            if (!std::isfinite(out)) {
+                error = "item " + std::to_string(i + 1) + ": \"" + key + "\" is not finite";
+                return false;
+            }
+            return true;
+        };
+        WalkClickAt click;
+        if (!number("x", click.x) || !number("y", click.y) ||
+            (timed && !number("t", click.seconds))) {
+            return false;
+        }
+        if (timed && (click.seconds < 0 || (!clicks.empty() && click.seconds < clicks.back().seconds))) {
+            error = "item " + std::to_string(i + 1) + ": \"t\" must not go back in time";
+            return false;
+        }
+        clicks.push_back(click);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ParseStops(const std::string& text, std::vector<std::pair<double, double>>& stops,
+                std::string& error) {
+    std::vector<WalkClickAt> clicks;
+    if (!ReadClicks(text, false, clicks, error)) {
+        return false;
+    }
+    stops.clear();
+    for (const WalkClickAt& click : clicks) {
+        stops.emplace_back(click.x, click.y);
+    }
+    return true;
+}
+
+bool ParseWalk(const std::string& text, std::vector<WalkClickAt>& walk, std::string& error) {
+    return ReadClicks(text, true, walk, error);
 }
 
 }  // namespace ketrion

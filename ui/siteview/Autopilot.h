@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/EngineEvent.h"
 #include "ui/siteview/Dialogs.h"
@@ -17,6 +19,14 @@ namespace ketrion {
 class CMainFrame;
 class CSiteView;
 struct Services;
+
+// One click of a continuous walk: plan pixels, and seconds from when
+// recording starts.
+struct WalkClickAt {
+    double x = 0;
+    double y = 0;
+    double seconds = 0;
+};
 
 // What an unattended survey does.
 struct AutopilotSettings {
@@ -32,7 +42,21 @@ struct AutopilotSettings {
     // Ends the application's event loop with the exit code when done (the
     // program); off when the caller waits for finished() itself (tests).
     bool exitApplication = true;
+    // Stop and go: one reading at each plan position, in order; the run ends
+    // when the last one's point is written.
+    std::vector<std::pair<double, double>> stops;
+    // A continuous walk: its clicks; the run ends when the last segment is written.
+    std::vector<WalkClickAt> walk;
+    // A recording replayed as the scan source: the run ends with it.
+    bool untilSourceEnds = false;
 };
+
+// Reads a stops file ([{"x": X, "y": Y}, ...]) or a walk file
+// ([{"x": X, "y": Y, "t": SECONDS}, ...], t not decreasing). False with a
+// message naming what is wrong.
+bool ParseStops(const std::string& text, std::vector<std::pair<double, double>>& stops,
+                std::string& error);
+bool ParseWalk(const std::string& text, std::vector<WalkClickAt>& walk, std::string& error);
 
 // Runs a whole survey without a person: presses the frame's buttons in the
 // order a surveyor would (first tap, load projection, open the collection
@@ -84,6 +108,10 @@ private:
     void Next();
     void RunStep();
     void Poll();
+    // Stop and go: stands at the next stop once the last reading is in.
+    void PollStops();
+    // A walk: schedules its clicks from now.
+    void StartWalk();
     void Fail(const std::string& text);
     void Succeed();
     void Finish();
@@ -109,6 +137,8 @@ private:
     bool m_listening = false;
     std::uint64_t m_fileFailures = 0;  // the survey's file failures when the run chose its file
     int m_abandonedInRow = 0;          // scans abandoned since the last point
+    std::size_t m_nextStop = 0;        // stop and go: the next stop to stand at
+    std::size_t m_clicksDone = 0;      // walk: clicks made so far
 };
 
 }  // namespace ketrion

@@ -88,8 +88,9 @@ HeatmapResult ComputeHeatmap(const HeatmapInput& input, const std::atomic<bool>&
         analysis::RunControl control;
         control.threads = WorkerThreads(input.threads);
         control.cancel = &cancel;
+        const analysis::SurveyedArea area = analysis::AreaOf(survey, input.params, input.boundary);
         result.grid = analysis::MetricGrid(survey, input.spec, input.params, input.planWidth,
-                                           input.planHeight, control);
+                                           input.planHeight, control, &area);
     }
     if (cancel.load() || (result.grid.columns > 0 && result.grid.values.empty())) {
         result.cancelled = true;

@@ -28,7 +28,10 @@ struct HeatmapInput {
     int planHeight = 0;
     analysis::MetricSpec spec;
     analysis::IdwParams params;  // the defaults unless a caller says otherwise
-    int threads = 0;             // interpolation threads; 0 = leave one core free
+    // The surveyed area's outline drawn by the user, plan pixels; empty: the
+    // points' concave hull (analysis::AreaOf), as ktd draws it.
+    std::vector<analysis::PlanPoint> boundary;
+    int threads = 0;  // interpolation threads; 0 = leave one core free
 };
 
 // What a computation found: the grid, its picture and what the choosers offer.

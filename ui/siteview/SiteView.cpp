@@ -168,6 +168,9 @@ void CSiteView::OnCommand(int id) {
         case ID_COLLECTION_OPEN:
             OnCollectionOpen();
             break;
+        case ID_COLLECTION_NEW:
+            OnCollectionNew();
+            break;
         case ID_SCAN_START:
             OnScanStart();
             break;
@@ -192,9 +195,158 @@ void CSiteView::OnCommand(int id) {
         case ID_VIEW_HEATMAP:
             OnViewHeatmap();
             break;
+        case ID_PLACING_GPS:
+            SetPlacing(SurveySession::Placing::Gps);
+            break;
+        case ID_PLACING_STOP:
+            SetPlacing(SurveySession::Placing::StopAndGo);
+            break;
+        case ID_PLACING_WALK:
+            SetPlacing(SurveySession::Placing::Walk);
+            break;
+        case ID_EDIT_UNDO:
+            OnUndo();
+            break;
+        case ID_DELETE_POINT:
+            OnDeletePoint();
+            break;
         default:
             break;
     }
+}
+
+void CSiteView::SetPlacing(SurveySession::Placing placing) {
+    m_services.session.SetPlacing(placing);
+    if (placing == SurveySession::Placing::Walk && m_services.session.UnplacedScans() > 0) {
+        m_dialogs->Message(
+            QStringLiteral("%1 readings of an unfinished walk wait to be placed: click where that "
+                           "walk started, then where it ended.")
+                .arg(m_services.session.UnplacedScans()));
+        m_unplacedClicks.clear();
+    }
+    viewport()->update();
+}
+
+void CSiteView::OnUndo() {
+    if (m_services.session.Undo()) {
+        m_layer.Invalidate();
+    }
+    viewport()->update();
+}
+
+void CSiteView::OnDeletePoint() {
+    const CSiteData::PointDetails selected = m_services.data.SelectedPoint();
+    if (!selected.valid) {
+        m_dialogs->Message(
+            QStringLiteral("Select a point first: tap and hold it (or right-click it)."));
+        return;
+    }
+    if (m_services.session.DeletePoint(selected.point.offset)) {
+        m_layer.Invalidate();
+    }
+    viewport()->update();
+}
+
+bool CSiteView::PlaceByClick(QPoint point) {
+    const SurveySession::Placing placing = m_services.session.CurrentPlacing();
+    if (placing == SurveySession::Placing::Gps) {
+        return false;
+    }
+    std::int32_t qx = 0;
+    std::int32_t qy = 0;
+    m_services.plan.ScreenToPlan(ClientRect(), point.x(), point.y(), qx, qy);
+    if (!m_services.session.HasCollection()) {
+        m_dialogs->Message(QStringLiteral("Data collection file must be selected."));
+        return true;
+    }
+    if (placing == SurveySession::Placing::StopAndGo) {
+        // A click while the scan runs changes nothing.
+        if (m_services.session.StandAt(qx, qy)) {
+            m_stopAt = QPoint(qx, qy);
+        }
+        return true;
+    }
+    if (m_services.session.UnplacedScans() > 0) {
+        // The first two clicks place an unfinished walk's readings.
+        m_unplacedClicks.push_back(QPoint(qx, qy));
+        if (m_unplacedClicks.size() == 2) {
+            m_services.session.PlaceUnplacedScans(m_unplacedClicks[0].x(), m_unplacedClicks[0].y(),
+                                                  m_unplacedClicks[1].x(), m_unplacedClicks[1].y());
+            m_unplacedClicks.clear();
+        }
+        return true;
+    }
+    // Readings go on while the surveyor walks: recording starts with the first click.
+    if (!IsCollecting()) {
+        OnScanStart();
+    }
+    m_services.session.WalkClick(qx, qy);
+    return true;
+}
+
+void CSiteView::DrawPlacing(QPainter& dc) {
+    // The walk so far and where the next reading goes; a stop being read.
+    const SiteRect client = ClientRect();
+    CSitePlan& plan = m_services.plan;
+    const auto toScreen = [&](double x, double y, QPointF& at) {
+        std::int32_t sx = 0;
+        std::int32_t sy = 0;
+        if (!plan.PlanToScreen(client, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
+                               sx, sy)) {
+            return false;
+        }
+        at = QPointF(sx, sy);
+        return true;
+    };
+    dc.save();
+    dc.setRenderHint(QPainter::Antialiasing);
+    const std::vector<std::pair<double, double>> clicks = m_services.session.WalkClicks();
+    QPointF previous;
+    bool havePrevious = false;
+    dc.setPen(QPen(QColor(0, 90, 200), 2, Qt::DashLine));
+    for (const auto& [x, y] : clicks) {
+        QPointF at;
+        if (!toScreen(x, y, at)) {
+            havePrevious = false;
+            continue;
+        }
+        if (havePrevious) {
+            dc.drawLine(previous, at);
+        }
+        dc.setBrush(QColor(0, 90, 200));
+        dc.drawEllipse(at, 3, 3);
+        previous = at;
+        havePrevious = true;
+    }
+    const SurveySession::NextPosition next = m_services.session.NextReadingPosition();
+    QPointF at;
+    if (next.known && toScreen(next.x, next.y, at)) {
+        const std::size_t waiting = m_services.session.ProvisionalCount();
+        if (waiting > 0) {
+            // Readings waiting for their segment's end click: hollow.
+            dc.setBrush(Qt::NoBrush);
+            dc.setPen(QPen(QColor(0, 90, 200), 2));
+            dc.drawEllipse(at, 9, 9);
+            dc.drawText(at + QPointF(12, -10), QString::number(waiting));
+        }
+        if (next.errorRadius > 0) {
+            const double r = next.errorRadius * plan.GetZoomPercent() / 100.0;
+            dc.setBrush(QColor(0, 90, 200, 40));
+            dc.setPen(QPen(QColor(0, 90, 200), 1));
+            dc.drawEllipse(at, r, r);
+        }
+        dc.setPen(QPen(QColor(0, 90, 200), 2));
+        dc.drawLine(at - QPointF(8, 0), at + QPointF(8, 0));
+        dc.drawLine(at - QPointF(0, 8), at + QPointF(0, 8));
+    }
+    if (m_services.session.CurrentPlacing() == SurveySession::Placing::StopAndGo &&
+        m_services.scan.IsScanning() && toScreen(m_stopAt.x(), m_stopAt.y(), at)) {
+        dc.setBrush(Qt::NoBrush);
+        dc.setPen(QPen(QColor(0, 90, 200), 2, Qt::DotLine));
+        dc.drawEllipse(at, 10, 10);
+        dc.drawText(at + QPointF(12, -10), QStringLiteral("reading..."));
+    }
+    dc.restore();
 }
 
 void CSiteView::OnProjectionOpen() {
@@ -203,56 +355,63 @@ void CSiteView::OnProjectionOpen() {
     request.defaultExtension = QStringLiteral("KTP");
     request.initialName = QStringLiteral("DEFAULT");
     request.mustExist = true;
-    const std::optional<QString> chosen = m_dialogs->OpenFile(request);
-    if (chosen) {
-        bool loaded = true;
-        {
-            WaitCursor wait;
-            // The projection reports its own failures and keeps the previous
-            // projection (and plan image path) when loading fails.
-            m_services.session.OpenProjection(LocalPath(*chosen));
-            m_services.plan.ResetGeometry();
-            // Read through the guarded open, with Qt's allocation limit raised
-            // to fit the largest plan the projection loader takes.
-            const std::string& bitmapPath = m_services.projection.m_strBitmapPath;
-            QImage plan;
-            if (!bitmapPath.empty()) {
-                plan = plan_image::Read(bitmapPath);
-            }
-            if (plan.isNull()) {
-                loaded = false;
-            } else {
-                m_bmpPlan = plan.convertToFormat(QImage::Format_RGB32);
-            }
-            // Runs with the previous image when the new one did not load.
-            FitPlanToView();
-            // At desktop sizes the new plan is shown at once, so the load is seen
-            // to have worked; the handheld waits for a collection file.
-            if (loaded && IsDesktopLayout()) {
-                m_bSurveyShown = true;
-            }
-        }
-        if (!loaded) {
-            m_dialogs->Message(QStringLiteral("Cannot Load Bitmap"));
-        }
+    if (const std::optional<QString> chosen = m_dialogs->OpenFile(request)) {
+        OpenProjectionPath(*chosen);
     }
     Repaint();
 }
 
+bool CSiteView::OpenProjectionPath(const QString& chosen) {
+    bool loaded = true;
+    bool projectionLoaded = false;
+    {
+        WaitCursor wait;
+        // The projection reports its own failures and keeps the previous
+        // projection (and plan image path) when loading fails.
+        projectionLoaded = m_services.session.OpenProjection(LocalPath(chosen));
+        m_services.plan.ResetGeometry();
+        // Read through the guarded open, with Qt's allocation limit raised
+        // to fit the largest plan the projection loader takes.
+        const std::string& bitmapPath = m_services.projection.m_strBitmapPath;
+        QImage plan;
+        if (!bitmapPath.empty()) {
+            plan = plan_image::Read(bitmapPath);
+        }
+        if (plan.isNull()) {
+            loaded = false;
+        } else {
+            m_bmpPlan = plan.convertToFormat(QImage::Format_RGB32);
+        }
+        // Runs with the previous image when the new one did not load.
+        FitPlanToView();
+        // At desktop sizes the new plan is shown at once, so the load is seen
+        // to have worked; the handheld waits for a collection file.
+        if (loaded && IsDesktopLayout()) {
+            m_bSurveyShown = true;
+        }
+    }
+    if (!loaded) {
+        m_dialogs->Message(QStringLiteral("Cannot Load Bitmap"));
+    }
+    if (projectionLoaded && loaded) {
+        emit fileOpened(FileKind::Projection, chosen);
+    }
+    Repaint();
+    return projectionLoaded && loaded;
+}
+
 void CSiteView::OnCollectionOpen() {
-    m_bSurveyShown = true;
-    // Loading replaces the list of points: draw them all afresh.
-    m_layer.Invalidate();
     const FileDialogRequest request = CollectionRequest();
     if (m_dialogs->AskYesNo(QStringLiteral("Do you wish to open an existing collection file?"))) {
+        m_bSurveyShown = true;
         if (const std::optional<QString> chosen = m_dialogs->OpenFile(request)) {
-            WaitCursor wait;
-            m_services.session.OpenCollection(LocalPath(*chosen));
-            ShowPoints();
+            OpenCollectionPath(*chosen);
         }
         // Cancelled: the path stays as it was and the survey stays shown.
     } else if (const std::optional<QString> chosen = m_dialogs->SaveFile(request)) {
-        m_services.session.NewCollection(LocalPath(*chosen));
+        NewCollectionPath(*chosen);
+    } else if (IsDesktopLayout() && m_services.session.HasCollection()) {
+        // Cancelling the new file keeps the survey that is open.
     } else {
         m_dialogs->Message(
             QStringLiteral("No collection file selected, data can not be collected."));
@@ -262,6 +421,48 @@ void CSiteView::OnCollectionOpen() {
     // Show the survey (or the instructions) at once rather than at the next
     // engine update.
     viewport()->update();
+}
+
+void CSiteView::OnCollectionNew() {
+    if (const std::optional<QString> chosen = m_dialogs->SaveFile(CollectionRequest())) {
+        NewCollectionPath(*chosen);
+    }
+    // Cancelled: nothing changes.
+    viewport()->update();
+}
+
+bool CSiteView::OpenCollectionPath(const QString& path) {
+    m_bSurveyShown = true;
+    // Loading replaces the list of points: draw them all afresh.
+    m_layer.Invalidate();
+    bool opened = false;
+    {
+        WaitCursor wait;
+        opened = m_services.session.OpenCollection(LocalPath(path));
+        ShowPoints();
+    }
+    if (opened) {
+        emit fileOpened(FileKind::Collection, path);
+        if (m_services.session.UnplacedScans() > 0) {
+            m_dialogs->Message(
+                QStringLiteral("%1 readings of an unfinished walk were not placed. Choose Survey "
+                               "> Continuous walk to place them.")
+                    .arg(m_services.session.UnplacedScans()));
+        }
+    }
+    viewport()->update();
+    return opened;
+}
+
+bool CSiteView::NewCollectionPath(const QString& path) {
+    m_bSurveyShown = true;
+    m_layer.Invalidate();
+    const bool created = m_services.session.NewCollection(LocalPath(path));
+    if (created) {
+        emit fileOpened(FileKind::Collection, path);
+    }
+    viewport()->update();
+    return created;
 }
 
 void CSiteView::OnScanStart() {
@@ -407,6 +608,9 @@ void CSiteView::OnTimer() {
 }
 
 void CSiteView::TakeReading() {
+    if (m_services.session.CurrentPlacing() == SurveySession::Placing::StopAndGo) {
+        return;  // a reading is taken where the surveyor clicks
+    }
     const SurveySession::PlanPoint at = m_services.session.TakeReading();
     m_services.plan.CentreOn(at.x, at.y);
     // No repaint here: the engine's update after the scan's end repaints.
@@ -438,6 +642,10 @@ void CSiteView::OnLButtonDown(QPoint point, bool held) {
         }
         CInfo info(m_services, this);
         m_dialogs->RunModal(info);
+        return;
+    }
+    if (!m_bPlacingAP && PlaceByClick(point)) {
+        Repaint();
         return;
     }
     if (m_bPlacingAP) {
@@ -869,6 +1077,9 @@ QImage CSiteView::Render() {
         DrawLinkAlert(dc, m_bPlacingAP || noAp ? 3 : 2);
     }
     DrawPositionMarker(dc);
+    if (IsDesktopLayout()) {
+        DrawPlacing(dc);
+    }
     DrawLocationBand(dc);
     DrawZoomBand(dc);
     if (IsLegendShown()) {

@@ -10,7 +10,9 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
+#include "source/SurveySession.h"
 #include "survey/SitePlan.h"
 #include "ui/shell/Commands.h"
 #include "ui/siteview/SurveyLayer.h"
@@ -75,6 +77,11 @@ public:
     // Asks the board for a scan and places the coming survey point at the
     // current GPS position, centring the plan there.
     void TakeReading();
+    // How readings are placed; undo of the last point or segment; deletion
+    // of the point selected by tap-and-hold.
+    void SetPlacing(SurveySession::Placing placing);
+    void OnUndo();
+    void OnDeletePoint();
     // A tap at a client point; `held` for a tap-and-hold.
     void OnLButtonDown(QPoint point, bool held);
     // Arrow keys scroll by kLineStep plan pixels (Qt key codes).
@@ -98,6 +105,9 @@ public:
     // Disc colour class of a signal in dBm: 0 (-91 and below) .. 4 (-30 and above).
     static int SignalLevel(int signal) { return SurveyLayer::SignalLevel(signal); }
     void DrawPositionMarker(QPainter& dc);
+    // A click that places a reading (stop and go, walk); false in GPS mode.
+    bool PlaceByClick(QPoint point);
+    void DrawPlacing(QPainter& dc);
     void DrawLocationBand(QPainter& dc);
     void DrawZoomBand(QPainter& dc);
     void DrawNoApAlert(QPainter& dc);
@@ -150,9 +160,18 @@ public:
     // Device pixels per client pixel of the back buffer (1 at the handheld size).
     double RenderRatio() const;
 
+    // What the file commands do once a dialog has named the file: each
+    // reports its own failures and returns true when the file is open.
+    enum class FileKind { Projection, Collection };
+    bool OpenProjectionPath(const QString& path);
+    bool OpenCollectionPath(const QString& path);
+    bool NewCollectionPath(const QString& path);
+
 signals:
     // A reading has been asked for (after TakeReading).
     void readingTaken();
+    // A file was opened or created (the frame keeps the recent files).
+    void fileOpened(CSiteView::FileKind kind, const QString& path);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -170,6 +189,7 @@ public slots:
     // Commands, also connected to the frame's actions.
     void OnProjectionOpen();
     void OnCollectionOpen();
+    void OnCollectionNew();
     void OnScanStart();
     void OnScanStop();
     void OnZoomIn();
@@ -217,6 +237,10 @@ private:
     bool m_bPlacingAP = false;
     bool m_bInitialUpdateDone = false;
     QTimer m_collectionTimer;
+    // Stop and go: where the reading being taken goes; an unfinished walk's
+    // readings: the clicks that place them.
+    QPoint m_stopAt;
+    std::vector<QPoint> m_unplacedClicks;
     QImage m_bmpMarker;
     // The marker at the last ratio it was drawn at.
     QImage m_markerScaled;

@@ -147,7 +147,16 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
         } else {
             return;
         }
-        if (point.kind == CSiteData::kKindSurvey) {
+        if (point.deleted) {
+            return;  // marked deleted: left out of the view
+        }
+        if (point.kind == CSiteData::kKindSurvey && point.hollow) {
+            // Taken without a valid fix: a ring, not a disc.
+            DrawRing(sx, sy, SignalLevel(point.signal), placement);
+            if (plan.m_bShowPath) {
+                ExtendPath(QPoint(sx, sy), placement.penWidth);
+            }
+        } else if (point.kind == CSiteData::kKindSurvey) {
             DrawDisc(sx, sy, SignalLevel(point.signal), placement.radius, placement.penWidth);
             if (plan.m_bShowPath) {
                 ExtendPath(QPoint(sx, sy), placement.penWidth);
@@ -262,6 +271,16 @@ void SurveyLayer::DrawDisc(int sx, int sy, int level, int radius, int penWidth) 
         auto* target = reinterpret_cast<QRgb*>(bits + y0 * stride) + from;
         std::memcpy(target, source, static_cast<std::size_t>(to - from) * sizeof(QRgb));
     }
+}
+
+void SurveyLayer::DrawRing(int sx, int sy, int level, const Placement& placement) {
+    const double ratio = placement.ratio;
+    const double r = placement.radius / ratio;
+    QPainter dc(&m_image);
+    dc.setRenderHint(QPainter::Antialiasing, ratio != 1.0);
+    dc.setBrush(Qt::NoBrush);
+    dc.setPen(QPen(LevelColour(level), std::max(2.0, 2.0 * placement.penWidth / ratio)));
+    dc.drawEllipse(QRectF(sx / ratio - r, sy / ratio - r, 2 * r, 2 * r));
 }
 
 void SurveyLayer::ExtendPath(QPoint to, int penWidth) {

@@ -93,6 +93,8 @@ private:
     void DrawPlan(const CSitePlan& plan, const QImage& planImage);
     const DiscImage& Disc(int level, int radius, int penWidth);
     void DrawDisc(int sx, int sy, int level, int radius, int penWidth);
+    // A point taken without a valid fix: the level's colour as a ring.
+    void DrawRing(int sx, int sy, int level, const Placement& placement);
     void ExtendPath(QPoint to, int penWidth);
     void DrawAccessPoint(int sx, int sy, const Placement& placement);
 

@@ -1,0 +1,340 @@
+// The survey session with scan and position sources of the tests' own: a
+// source that answers at once, the surveyor's stops and walk, undo and
+// deletion, and what the side store keeps beside the collection file.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "support/LinkFakes.h"
+#include "support/RecordingPrompt.h"
+#include "support/RecordingSound.h"
+#include "support/SiteDataFixture.h"
+#include "source/FixHealth.h"
+#include "source/SurveySession.h"
+#include "survey/CollectionFile.h"
+#include "survey/SideStore.h"
+#include "survey/SiteData.h"
+#include "survey/SiteProjection.h"
+
+namespace ketrion::testing {
+namespace {
+
+source::Reading MakeReading(std::uint8_t last, int dbm, const std::string& name) {
+    source::Reading reading;
+    reading.mac = {0x02, 0x11, 0x22, 0x33, 0x44, last};
+    reading.name = name;
+    reading.dbm = dbm;
+    reading.signal256 = static_cast<std::int16_t>(dbm * 256);
+    reading.attribute = 6;
+    source::ReadingDetails details;
+    details.frequencyMhz = 2437;
+    details.channel = 6;
+    details.band = "2.4";
+    details.security = "wpa2";
+    reading.details = details;
+    return reading;
+}
+
+// A scan source that answers a request at once (from a cache), on the
+// caller's thread, with the readings it was given.
+class InstantSource final : public source::ScanSource {
+public:
+    explicit InstantSource(ManualClock& clock) : m_clock(clock) {}
+    std::string Kind() const override { return "instant"; }
+    std::string Identity() const override { return "instant source"; }
+    source::SourceStatus Status() const override { return {}; }
+    bool IsScanning() const override { return false; }
+    void BeginReading() override { ++begun; }
+    bool RequestScan() override {
+        source::ScanResult result;
+        result.readings = cache;
+        result.startedMs = m_clock.NowMs();
+        m_clock.Advance(scanMs);
+        result.endedMs = m_clock.NowMs();
+        if (onScan)
+            onScan(result);
+        return true;
+    }
+
+    std::vector<source::Reading> cache;
+    std::int64_t scanMs = 2000;
+    int begun = 0;
+
+private:
+    ManualClock& m_clock;
+};
+
+// A position source that keeps still.
+class StillPosition final : public source::PositionSource {
+public:
+    std::string Kind() const override { return "still"; }
+    source::SourceStatus Status() const override { return {}; }
+    source::Fix Current() const override { return fix; }
+    source::Fix fix;
+};
+
+class SessionTest : public ::testing::Test {
+protected:
+    SessionTest() {
+        // A plan where 1 pixel is 1/100000 degree: x east, y south.
+        projection.m_xLon = 100000;
+        projection.m_xOrigin = -100000 * 10.0;
+        projection.m_yLat = -100000;
+        projection.m_yOrigin = 100000 * 50.0;
+        source.cache = {MakeReading(1, -60, "lab"), MakeReading(2, -71, "office")};
+        position.fix.valid = true;
+        position.fix.fixClass = source::FixClass::Fix3D;
+        position.fix.latitude = 49.999;
+        position.fix.longitude = 10.002;
+        position.fix.latitudeUnits = source::UnitsFromDegrees(49.999);
+        position.fix.longitudeUnits = source::UnitsFromDegrees(10.002);
+        position.fix.receivedMs = clock.NowMs();
+        path = dir.File("walk.ktd");
+        EXPECT_TRUE(session.NewCollection(path));
+    }
+
+    std::vector<std::uint8_t> LocationRecord(std::size_t point) {
+        const Bytes bytes = ReadBytes(path);
+        std::size_t at = collection::kFirstRecord;
+        for (std::size_t i = 0; i < point; ++i) {
+            const unsigned count = collection::Get16(&bytes.at(at + collection::kCountAt));
+            at += collection::kLocationSize + count * collection::kReadingSize;
+        }
+        return {bytes.begin() + static_cast<std::ptrdiff_t>(at),
+                bytes.begin() + static_cast<std::ptrdiff_t>(at + collection::kLocationSize)};
+    }
+    std::map<std::int64_t, SideStore::Point> SidePoints() {
+        const Bytes bytes = ReadBytes(path);
+        std::string message;
+        auto side = SideStore::OpenForReading(path, SideIdentity(path, bytes.data()), &message);
+        EXPECT_NE(side, nullptr) << message;
+        return side ? side->Points() : std::map<std::int64_t, SideStore::Point>{};
+    }
+
+    TempDir dir;
+    std::string path;
+    ManualClock clock{1'700'000'000};
+    RecordingPrompt prompt;
+    RecordingSound sound;
+    InstantSource source{clock};
+    StillPosition position;
+    CSiteProjection projection{prompt, sound};
+    CSiteData data{prompt, sound, clock};
+    SurveySession session{source, position, data, projection, sound, clock};
+};
+
+TEST_F(SessionTest, ASourceThatAnswersAtOnceKeepsItsReadings) {
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    ASSERT_EQ(data.PointCount(), 1u);
+    EXPECT_EQ(source.begun, 1);
+    EXPECT_EQ(data.Current().readings, 0u);  // nothing selected yet
+    std::vector<CSiteData::_tap> points;
+    data.ForEachPoint([&](const CSiteData::_tap& p) { points.push_back(p); });
+    EXPECT_EQ(points[0].readings, 2u);
+    EXPECT_EQ(points[0].signal, -60);
+    // Drawn where the fix lies on the plan.
+    EXPECT_NEAR(points[0].x, 200, 1);
+    EXPECT_NEAR(points[0].y, 100, 1);
+}
+
+TEST_F(SessionTest, TheSideStoreKeepsWhatTheFileCannotHold) {
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    const auto points = SidePoints();
+    ASSERT_EQ(points.size(), 1u);
+    const SideStore::Point& point = points.begin()->second;
+    EXPECT_EQ(point.offset, collection::kFirstRecord);
+    EXPECT_EQ(point.scanSource, "instant");
+    EXPECT_EQ(point.method, "still");
+    EXPECT_EQ(point.fixFlag, "");
+    const Bytes bytes = ReadBytes(path);
+    auto side = SideStore::OpenForReading(path, SideIdentity(path, bytes.data()), nullptr);
+    ASSERT_NE(side, nullptr);
+    const std::vector<SideStore::Reading> readings = side->ReadingsOf(point.offset);
+    ASSERT_EQ(readings.size(), 2u);
+    EXPECT_EQ(readings[0].bssid, "02:11:22:33:44:01");
+    EXPECT_EQ(readings[0].channel, 6);
+    EXPECT_EQ(readings[0].band, "2.4");
+    EXPECT_EQ(readings[1].security, "wpa2");
+}
+
+TEST_F(SessionTest, AReadingWithoutAFixIsKeptAndFlagged) {
+    struct Row {
+        const char* legend;
+        bool valid;
+        std::int64_t ageMs;
+        const char* flag;
+    };
+    const Row rows[] = {
+        {"a fresh fix", true, 0, ""},
+        {"no fix at all", false, 0, "no-fix"},
+        {"a fix older than the limit", true, source::kStaleFixMs + 1000, "stale"},
+    };
+    for (const Row& row : rows) {
+        position.fix.valid = row.valid;
+        position.fix.receivedMs = clock.NowMs() - row.ageMs;
+        session.TakeReading();
+    }
+    ASSERT_TRUE(data.Flush());
+    const auto points = SidePoints();
+    ASSERT_EQ(points.size(), std::size(rows));
+    std::size_t i = 0;
+    for (const auto& [offset, point] : points)
+        EXPECT_EQ(point.fixFlag, rows[i++].flag) << rows[i - 1].legend;
+    // Every reading is in the collection file all the same.
+    EXPECT_EQ(data.PointCount(), std::size(rows));
+}
+
+TEST_F(SessionTest, AStopIsPlacedExactlyAtItsClick) {
+    session.SetPlacing(SurveySession::Placing::StopAndGo);
+    ASSERT_TRUE(session.StandAt(123.5, 456.25));
+    ASSERT_TRUE(data.Flush());
+    const auto points = SidePoints();
+    ASSERT_EQ(points.size(), 1u);
+    const SideStore::Point& point = points.begin()->second;
+    EXPECT_EQ(point.method, "stop");
+    EXPECT_DOUBLE_EQ(*point.planX, 123.5);
+    EXPECT_DOUBLE_EQ(*point.planY, 456.25);
+    // The file holds the click through the inverse map, in stored units.
+    const std::vector<std::uint8_t> record = LocationRecord(0);
+    const double latitude = 50.0 - 456.25 / 100000.0;
+    const double longitude = 10.0 + 123.5 / 100000.0;
+    EXPECT_EQ(static_cast<std::int32_t>(collection::Get32(&record[collection::kLatitudeAt])),
+              source::UnitsFromDegrees(latitude));
+    EXPECT_EQ(static_cast<std::int32_t>(collection::Get32(&record[collection::kLongitudeAt])),
+              source::UnitsFromDegrees(longitude));
+    EXPECT_EQ(record[collection::kFixClassAt], 0);
+}
+
+TEST_F(SessionTest, WalkReadingsAreSpreadAlongTheSegmentByTheMiddleOfTheirScans) {
+    session.SetPlacing(SurveySession::Placing::Walk);
+    EXPECT_EQ(session.WalkClick(0, 0), 0);  // the start: t = 0
+    clock.Advance(1000);
+    session.TakeReading();  // scan from 1 s to 3 s: middle at 2 s
+    clock.Advance(3000);
+    session.TakeReading();  // scan from 6 s to 8 s: middle at 7 s
+    EXPECT_EQ(session.ProvisionalCount(), 2u);
+    EXPECT_EQ(data.PointCount(), 0u);  // provisional: not yet in the file
+    clock.Advance(2000);                // the turn at t = 10 s
+    EXPECT_EQ(session.WalkClick(1000, 500), 2);
+    ASSERT_TRUE(data.Flush());
+    EXPECT_EQ(session.ProvisionalCount(), 0u);
+    const auto points = SidePoints();
+    ASSERT_EQ(points.size(), 2u);
+    const double expected[][2] = {{200, 100}, {700, 350}};
+    std::size_t i = 0;
+    for (const auto& [offset, point] : points) {
+        EXPECT_EQ(point.method, "walk");
+        EXPECT_NEAR(*point.planX, expected[i][0], 1e-9);
+        EXPECT_NEAR(*point.planY, expected[i][1], 1e-9);
+        const std::vector<std::uint8_t> record = LocationRecord(i);
+        EXPECT_EQ(static_cast<std::int32_t>(collection::Get32(&record[collection::kLatitudeAt])),
+                  source::UnitsFromDegrees(50.0 - expected[i][1] / 100000.0));
+        ++i;
+    }
+}
+
+TEST_F(SessionTest, AWalkCutShortIsOfferedForPlacementWhenTheFileOpensAgain) {
+    session.SetPlacing(SurveySession::Placing::Walk);
+    session.WalkClick(10, 10);
+    session.TakeReading();
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    EXPECT_EQ(data.PointCount(), 0u);
+    data.SetPath({});  // the program that walked lets the file go
+
+    // A new program opens the file: the two scans wait in the side store.
+    CSiteData reopened{prompt, sound, clock};
+    InstantSource other{clock};
+    StillPosition still;
+    SurveySession later{other, still, reopened, projection, sound, clock};
+    ASSERT_TRUE(later.OpenCollection(path));
+    EXPECT_EQ(later.UnplacedScans(), 2u);
+    EXPECT_EQ(later.PlaceUnplacedScans(0, 0, 100, 0), 2);
+    ASSERT_TRUE(reopened.Flush());
+    EXPECT_EQ(reopened.PointCount(), 2u);
+    EXPECT_EQ(later.UnplacedScans(), 0u);
+}
+
+TEST_F(SessionTest, UndoAndDeleteMarkPointsAndNeverRewriteTheFile) {
+    session.TakeReading();
+    session.TakeReading();
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    const Bytes before = ReadBytes(path);
+
+    ASSERT_TRUE(session.Undo());  // the last point
+    std::vector<bool> deleted;
+    data.ForEachPoint([&](const CSiteData::_tap& p) { deleted.push_back(p.deleted); });
+    EXPECT_EQ(deleted, (std::vector<bool>{false, false, true}));
+
+    std::int64_t first = -1;
+    data.ForEachPoint([&](const CSiteData::_tap& p) {
+        if (first < 0)
+            first = p.offset;
+    });
+    ASSERT_TRUE(session.DeletePoint(first));
+    ASSERT_TRUE(session.Undo());  // takes the deletion back
+    EXPECT_EQ(ReadBytes(path), before);
+
+    // Opened again, the marks come from the side store.
+    CSiteData reopened{prompt, sound, clock};
+    reopened.SetPath(path);
+    ASSERT_TRUE(reopened.LoadSurvey());
+    deleted.clear();
+    reopened.ForEachPoint([&](const CSiteData::_tap& p) { deleted.push_back(p.deleted); });
+    EXPECT_EQ(deleted, (std::vector<bool>{false, false, true}));
+    // A deleted point is never selected: the first of the three is.
+    EXPECT_EQ(reopened.FindNearestPoint(0, 0), 0);  // no projection: all at (0, 0)
+    EXPECT_EQ(reopened.Current().offset, collection::kFirstRecord);
+}
+
+TEST_F(SessionTest, ADamagedOrForeignSideStoreNeverStopsTheFileFromLoading) {
+    session.TakeReading();
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    const std::string side = SideStore::PathFor(path);
+    struct Row {
+        const char* legend;
+        std::function<void()> spoil;
+    };
+    const Row rows[] = {
+        {"deleted", [&] { std::filesystem::remove(side); }},
+        {"garbage", [&] { WriteBytes(side, Bytes(4096, 0x5A)); }},
+    };
+    for (const Row& row : rows) {
+        row.spoil();
+        CSiteData reopened{prompt, sound, clock};
+        reopened.SetPath(path);
+        EXPECT_TRUE(reopened.LoadSurvey()) << row.legend;
+        EXPECT_EQ(reopened.PointCount(), 2u) << row.legend;
+    }
+}
+
+TEST_F(SessionTest, ADynamicAccessPointIsStoredWhereItWasTapped) {
+    ASSERT_TRUE(session.PlaceDynamicAp(300, 400));
+    const std::vector<std::uint8_t> record = LocationRecord(0);
+    EXPECT_EQ(record[collection::kKindAt], collection::kKindDynamicAp);
+    EXPECT_EQ(static_cast<std::int32_t>(collection::Get32(&record[collection::kLatitudeAt])),
+              source::UnitsFromDegrees(50.0 - 400 / 100000.0));
+    // Opened again, it is drawn where it was placed.
+    CSiteData reopened{prompt, sound, clock};
+    reopened.SetProjection(&projection);
+    reopened.SetPath(path);
+    ASSERT_TRUE(reopened.LoadSurvey());
+    CSiteData::_tap point;
+    reopened.ForEachPoint([&](const CSiteData::_tap& p) { point = p; });
+    EXPECT_NEAR(point.x, 300, 1);
+    EXPECT_NEAR(point.y, 400, 1);
+}
+
+}  // namespace
+}  // namespace ketrion::testing
