@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -308,6 +309,22 @@ TEST_F(KtdDetails, HeatmapRefusesDetailsTheSurveyDoesNotHold) {
     EXPECT_EQ(plain.err, "");
     EXPECT_EQ(GridValues(Text(grid)).At(55, 45), "-30.00");
     EXPECT_EQ(GridValues(Text(grid)).At(95, 75), "-45.00");
+}
+
+TEST_F(KtdDetails, ReportSplitsNetworksByBandAndLeavesOutUntrustedPoints) {
+    const std::string pdf = dir.File("report.pdf");
+    const KtdRun run =
+        RunKtd("report --projection " + Projection() + " " + Survey() + " -o " + pdf);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string txt = pdf + ".txt";
+    ASSERT_EQ(std::system(("pdftotext -layout " + pdf + " " + txt).c_str()), 0);
+    const std::string text = Text(txt);
+    for (const char* expected :
+         {"Survey points: 2", "Network \"LAB\", 2.4 GHz", "Network \"FIVE\", 5 GHz",
+          "Network \"SIX\", 6 GHz", "Network \"UNK\", band unknown", "wpa3"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
+    EXPECT_EQ(text.find("NOFIX"), std::string::npos);
+    EXPECT_EQ(text.find("DEL"), std::string::npos);
 }
 
 #endif
