@@ -36,9 +36,8 @@ analysis::PlacedSurvey PlaceViewPoints(std::span<const CSiteData::_tap> points,
     const std::size_t stored = out.records.points.size();
     std::size_t next = 0;
     for (const CSiteData::_tap& tap : points) {
-        // Deleted points are in no result; points without a trusted position
-        // (drawn hollow) are in no heatmap or estimate.
-        if (tap.kind != CSiteData::kKindSurvey || tap.deleted || tap.hollow)
+        // Deleted points are in no result.
+        if (tap.kind != CSiteData::kKindSurvey || tap.deleted)
             continue;
         while (next < stored && out.records.points[next].offset < tap.offset)
             ++next;
@@ -74,7 +73,9 @@ HeatmapResult ComputeHeatmap(const HeatmapInput& input, const std::atomic<bool>&
     analysis::AttachSideDetails(records, nullptr);
     analysis::PlacedSurvey survey =
         PlaceViewPoints(input.points, std::move(records), !NeedsReadings(input.spec));
-    analysis::SelectPoints(survey, analysis::Selection{});
+    // Points without a trusted position stay in the view's heatmap for now:
+    // the view has no way yet to ask for them as --include-no-fix does.
+    analysis::SelectPoints(survey, analysis::Selection{true});
     result.points = survey.points.size();
     result.networks = analysis::NetworkNames(survey);
     if (cancel.load()) {
