@@ -109,8 +109,9 @@ std::vector<ApEstimate> EstimateAccessPoints(const std::vector<SurveyPoint>& poi
                                              std::size_t strongest) {
     struct Heard {
         ApEstimate estimate;
-        double bestNamed = 0;  // the reading the name came from
-        bool named = false;    // ssid came from a reading with a name
+        double bestNamed = 0;     // the reading the name came from
+        bool named = false;       // ssid came from a reading with a name
+        double bestDetailed = 0;  // the reading the details came from
         std::vector<ApObservation> withFix;
         std::vector<ApObservation> withoutFix;
     };
@@ -142,9 +143,14 @@ std::vector<ApEstimate> EstimateAccessPoints(const std::vector<SurveyPoint>& poi
                 h.named = true;
                 h.bestNamed = exact;
             }
+            // The details of the strongest reading that carries them.
+            if (reading->details && (!e.details || exact > h.bestDetailed)) {
+                e.details = reading->details;
+                h.bestDetailed = exact;
+            }
             ++e.pointsHeard;
             const ApObservation o{point.LatitudeDegrees(), point.LongitudeDegrees(), exact};
-            (point.HasFix() ? h.withFix : h.withoutFix).push_back(o);
+            (point.HasPosition() ? h.withFix : h.withoutFix).push_back(o);
         }
     }
     std::vector<ApEstimate> estimates;

@@ -19,16 +19,16 @@
 //
 // Positions: the survey points' stored latitude and longitude (degrees, the
 // stored integer times the double nearest 1/3,600,000). Readings at points
-// with a 2D or 3D fix are used; an access point heard only at points without a
-// fix is estimated from those, and the estimate says so. Dynamic access points
-// are not survey points and are not used. Distances are taken on a local plane
-// around the strongest reading (a sphere of the earth's mean radius), which is
-// good to about 0.01% of the distances involved over a site of a few hundred
-// metres and works across the 180th meridian.
+// with a 2D or 3D fix, or placed by the surveyor's click, are used; an access point heard only at
+// points without a fix is estimated from those, and the estimate says so. Dynamic access points are
+// not survey points and are not used. Distances are taken on a local plane around the strongest
+// reading (a sphere of the earth's mean radius), which is good to about 0.01% of the distances
+// involved over a site of a few hundred metres and works across the 180th meridian.
 //
 // Plain C++, no Qt; used by `ktd aps`, the KML export and the survey report.
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -75,6 +75,9 @@ struct ApEstimate {
     std::size_t strongestPoint = 0;  // index in the points of that reading (first on a tie)
     Centroid position;
     bool fromFixes = true;  // false when no point that heard it had a GPS fix
+    // Channel, band and security from the side store: those of its strongest
+    // reading that has them.
+    std::optional<ReadingDetails> details;
 };
 
 // One estimate per hardware address heard at a survey point, in ascending

@@ -19,7 +19,28 @@ json SignalValue(const Reading& reading) {
     return reading.SignalExact();
 }
 
-json Properties(const SurveyPoint& point, std::size_t index) {
+json Value(const std::optional<int>& value) {
+    return value ? json(*value) : json(nullptr);
+}
+
+json Value(const std::optional<double>& value) {
+    return value ? json(*value) : json(nullptr);
+}
+
+json Text(const std::string& text) {
+    return text.empty() ? json(nullptr) : json(ValidUtf8(text));
+}
+
+// The side store's details of a reading (null where unknown).
+void AddDetails(json& reading, const std::optional<ReadingDetails>& details) {
+    const ReadingDetails d = details.value_or(ReadingDetails{});
+    reading["frequency"] = Value(d.frequencyMhz);
+    reading["channel"] = Value(d.channel);
+    reading["band"] = Text(BandName(d.band));
+    reading["security"] = Text(d.security);
+}
+
+json Properties(const SurveyPoint& point, std::size_t index, bool sideDetails) {
     json properties = json::object();
     properties["index"] = index;
     properties["kind"] = point.IsSurvey() ? "survey" : "dynamic-ap";
@@ -28,12 +49,20 @@ json Properties(const SurveyPoint& point, std::size_t index) {
     if (!point.IsSurvey())
         return properties;
     properties["strongest"] = point.Strongest();
+    if (sideDetails) {
+        const PointDetails d = point.details.value_or(PointDetails{});
+        properties["accuracy"] = Value(d.ephMetres);
+        properties["altitude"] = Value(d.altitudeMetres);
+    }
     json readings = json::array();
     for (const Reading& reading : point.readings) {
-        readings.push_back({{"mac", MacText(reading.mac)},
-                            {"ssid", ValidUtf8(reading.ssid)},
-                            {"signal", SignalValue(reading)},
-                            {"attribute", reading.attribute}});
+        json entry = {{"mac", MacText(reading.mac)},
+                      {"ssid", ValidUtf8(reading.ssid)},
+                      {"signal", SignalValue(reading)},
+                      {"attribute", reading.attribute}};
+        if (sideDetails)
+            AddDetails(entry, reading.details);
+        readings.push_back(std::move(entry));
     }
     properties["readings"] = std::move(readings);
     return properties;
@@ -52,7 +81,9 @@ void WriteGeoJson(const SurveyRecords& survey, std::ostream& out) {
         out << "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":["
             << DegreesText(point.LongitudeDegrees()) << ',' << DegreesText(point.LatitudeDegrees())
             << "]},\"properties\":"
-            << Properties(point, i + 1).dump(-1, ' ', false, json::error_handler_t::replace) << '}';
+            << Properties(point, FileIndex(point, i), survey.sideDetails)
+                   .dump(-1, ' ', false, json::error_handler_t::replace)
+            << '}';
     }
     out << "\n]}\n";
 }

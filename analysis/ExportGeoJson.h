@@ -19,6 +19,13 @@ namespace ketrion::analysis {
 // {"mac", "ssid", "signal" (dBm as stored, -59.5 possible), "attribute"} per
 // reading in file order. A dynamic access point has `index`, `kind`
 // "dynamic-ap", `time` and `fix`. Network names are made valid UTF-8.
+//
+// With the side store's details joined (SurveyRecords::sideDetails), a survey
+// point also has `accuracy` (the fix's horizontal error, metres) and
+// `altitude` (metres), and each reading `frequency` (MHz), `channel`, `band`
+// ("2.4", "5", "6", "other") and `security`: null where unknown. Points left
+// out of the records (deleted, or without a trusted position) keep the
+// numbering of the file, so `index` may skip.
 void WriteGeoJson(const SurveyRecords& survey, std::ostream& out);
 
 }  // namespace ketrion::analysis

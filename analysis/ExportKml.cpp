@@ -46,8 +46,12 @@ void WritePointFeature(std::ostream& out, const SurveyPoint& point, std::size_t 
     if (point.HasValidTime())
         out << "<TimeStamp><when>" << point.DateTime("T") << "Z</when></TimeStamp>";
     out << "<styleUrl>#" << style << "</styleUrl>"
-        << "<ExtendedData><Data name=\"index\"><value>" << index << "</value></Data></ExtendedData>"
-        << Coordinates(point.LatitudeDegrees(), point.LongitudeDegrees()) << "</Placemark>\n";
+        << "<ExtendedData><Data name=\"index\"><value>" << index << "</value></Data>";
+    if (point.details && point.details->ephMetres)
+        out << "<Data name=\"accuracy\"><value>" << DecimalText(*point.details->ephMetres)
+            << "</value></Data>";
+    out << "</ExtendedData>" << Coordinates(point.LatitudeDegrees(), point.LongitudeDegrees())
+        << "</Placemark>\n";
 }
 
 std::string PointSummary(const SurveyPoint& point, std::size_t index) {
@@ -55,7 +59,35 @@ std::string PointSummary(const SurveyPoint& point, std::size_t index) {
     text += point.HasValidTime() ? point.DateTime(" ") + " UTC" : std::string("no time");
     text += ", fix ";
     text += FixName(point.fixClass);
+    if (point.details && point.details->ephMetres) {
+        text += ", accuracy ";
+        text += DecimalText(*point.details->ephMetres);
+        text += " m";
+    }
     return text;
+}
+
+// "channel 36, 5180 MHz, 5 GHz, wpa2": what the side store knows of a reading.
+std::string HeardOn(const ReadingDetails& d) {
+    std::string text;
+    auto add = [&](const std::string& item) {
+        if (item.empty())
+            return;
+        if (!text.empty())
+            text += ", ";
+        text += item;
+    };
+    // Built by appending: GCC 12 warns wrongly about "literal" + temporary.
+    if (d.channel)
+        add(std::string("channel ").append(std::to_string(*d.channel)));
+    if (d.frequencyMhz)
+        add(std::to_string(*d.frequencyMhz).append(" MHz"));
+    if (d.band == Band::Other)
+        add("other band");
+    else if (d.band != Band::Unknown)
+        add(std::string(BandName(d.band)).append(" GHz"));
+    add(d.security);
+    return text.empty() ? std::string("no details") : text;
 }
 
 std::string Readings(const SurveyPoint& point) {
@@ -69,6 +101,11 @@ std::string Readings(const SurveyPoint& point) {
         text += DbmText(reading.SignalExact());
         text += " dBm attr ";
         text += std::to_string(reading.attribute);
+        if (reading.details) {
+            text += " [";
+            text += HeardOn(*reading.details);
+            text += ']';
+        }
         text += ' ';
         text += reading.ssid;
     }
@@ -106,16 +143,17 @@ void WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& access
         if (!point.IsSurvey())
             continue;
         const int strongest = point.Strongest();
-        WritePointFeature(out, point, i + 1, std::to_string(strongest) + " dBm",
-                          PointSummary(point, i + 1) + Readings(point),
+        const std::size_t index = FileIndex(point, i);
+        WritePointFeature(out, point, index, std::to_string(strongest) + " dBm",
+                          PointSummary(point, index) + Readings(point),
                           "level" + std::to_string(SignalLevel(strongest)));
     }
     out << "</Folder>\n<Folder><name>Dynamic access points</name>\n";
     for (std::size_t i = 0; i < survey.points.size(); ++i) {
         const SurveyPoint& point = survey.points[i];
         if (!point.IsSurvey())
-            WritePointFeature(out, point, i + 1, "dynamic access point", PointSummary(point, i + 1),
-                              "dynamic-ap");
+            WritePointFeature(out, point, FileIndex(point, i), "dynamic access point",
+                              PointSummary(point, FileIndex(point, i)), "dynamic-ap");
     }
     out << "</Folder>\n<Folder><name>Access points</name>\n";
     for (const ApEstimate& ap : accessPoints) {

@@ -18,6 +18,11 @@ namespace ketrion::analysis {
 //  - folder "Dynamic access points": the points the surveyor placed;
 //  - folder "Access points": one Placemark per estimate, named by its network
 //    name (its address when it has none), at the estimated position.
+// With the side store's details joined, a reading's line carries what the
+// store knows of it in brackets after "attr N" ("[channel 36, 5180 MHz, 5 GHz,
+// wpa2]"), and a point with a known horizontal error says "accuracy 4.8 m" in
+// its description and as ExtendedData "accuracy" (metres). Points left out of
+// the records keep the numbering of the file.
 // All text is XML-escaped and made valid UTF-8.
 void WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& accessPoints,
               std::ostream& out);

@@ -1,5 +1,6 @@
 #include "analysis/ExportText.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -179,6 +180,20 @@ std::string DbmText(double dbm) {
     char text[32];
     std::snprintf(text, sizeof text, dbm == std::trunc(dbm) ? "%.0f" : "%.2f", dbm);
     return text;
+}
+
+std::string DecimalText(double value, int maxDecimals) {
+    if (!std::isfinite(value))
+        return "0";
+    char text[400];  // a fixed-notation double needs at most ~330 characters
+    std::snprintf(text, sizeof text, "%.*f", std::clamp(maxDecimals, 0, 17), value);
+    std::string out = text;
+    if (out.find('.') != std::string::npos) {
+        out.erase(out.find_last_not_of('0') + 1);
+        if (out.back() == '.')
+            out.pop_back();
+    }
+    return out == "-0" ? "0" : out;
 }
 
 const char* FixName(std::uint8_t fixClass) {

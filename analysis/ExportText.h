@@ -49,6 +49,10 @@ std::string DegreesText(double degrees, int minDecimals = 7);
 // decimals ("-59.50").
 std::string DbmText(double dbm);
 
+// A measure with at most `maxDecimals` decimals and no trailing zeros
+// ("4.8", "12", "-3.25").
+std::string DecimalText(double value, int maxDecimals = 2);
+
 // "none", "2D" or "3D" for a stored fix class (1 2D, 2 3D, anything else none).
 const char* FixName(std::uint8_t fixClass);
 

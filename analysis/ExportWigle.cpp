@@ -12,7 +12,32 @@ namespace {
 // RFC 4180 ends every record with CR LF.
 constexpr const char* kLineEnd = "\r\n";
 
+std::string Optional(const std::optional<int>& value) {
+    return value ? std::to_string(*value) : std::string();
+}
+
+std::string Metres(const std::optional<double>& value) {
+    return value ? DecimalText(*value) : std::string();
+}
+
 }  // namespace
+
+std::string WigleAuthMode(const std::string& security) {
+    static constexpr std::pair<const char*, const char*> kModes[] = {
+        {"open", "[ESS]"},
+        {"wep", "[WEP][ESS]"},
+        {"wpa", "[WPA-PSK-TKIP][ESS]"},
+        {"wpa2", "[WPA2-PSK-CCMP][ESS]"},
+        {"wpa3", "[WPA3-SAE-CCMP][ESS]"},
+        {"wpa2/wpa3", "[WPA2-PSK-CCMP][WPA3-SAE-CCMP][ESS]"},
+        {"owe", "[RSN-OWE-CCMP][ESS]"},
+        {"enterprise", "[WPA2-EAP-CCMP][ESS]"},
+    };
+    for (const auto& [word, mode] : kModes)
+        if (security == word)
+            return mode;
+    return {};
+}
 
 void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out, WigleNames names) {
     out << "WigleWifi-1.6,appRelease=" << kExportVersion << ",model=ktd,release=" << kExportVersion
@@ -25,16 +50,23 @@ void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out, WigleNames na
         const std::string firstSeen = point.HasValidTime() ? point.DateTime(" ") : std::string();
         const std::string position =
             DegreesText(point.LatitudeDegrees()) + "," + DegreesText(point.LongitudeDegrees());
+        const PointDetails none;
+        const PointDetails& where = point.details ? *point.details : none;
+        // AltitudeMeters,AccuracyMeters
+        const std::string fix = Metres(where.altitudeMetres) + "," + Metres(where.ephMetres);
         for (const Reading& reading : point.readings) {
             // MAC,SSID,AuthMode,FirstSeen,Channel,Frequency,RSSI,
             std::string name = WithoutTerminalControls(reading.ssid);
             if (names == WigleNames::Neutralised)
                 name = NeutralisedFormula(std::move(name));
-            out << MacText(reading.mac) << ',' << CsvField(name) << ",," << firstSeen << ",,,"
+            const ReadingDetails heard = reading.details.value_or(ReadingDetails{});
+            out << MacText(reading.mac) << ',' << CsvField(name) << ','
+                << WigleAuthMode(heard.security) << ',' << firstSeen << ','
+                << Optional(heard.channel) << ',' << Optional(heard.frequencyMhz) << ','
                 << reading.SignalDbm()
                 << ','
                 // CurrentLatitude,CurrentLongitude,AltitudeMeters,AccuracyMeters,RCOIs,MfgrId,Type
-                << position << ",,,,,WIFI" << kLineEnd;
+                << position << ',' << fix << ",,,WIFI" << kLineEnd;
         }
     }
 }

@@ -1,8 +1,12 @@
 #include "analysis/Metrics.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <set>
+
+#include "analysis/ChannelOverlap.h"
+#include "analysis/Selection.h"
 
 namespace ketrion::analysis {
 
@@ -53,8 +57,9 @@ std::vector<int> DistinctSignals(const SurveyPoint& point, const MetricSpec& spe
 }  // namespace
 
 std::optional<Metric> ParseMetric(std::string_view name) {
-    static constexpr Metric kAll[] = {Metric::Strongest, Metric::Second, Metric::Count,
-                                      Metric::Ap,        Metric::Ssid,   Metric::Coverage};
+    static constexpr Metric kAll[] = {
+        Metric::Strongest, Metric::Second,   Metric::Count,         Metric::Ap,
+        Metric::Ssid,      Metric::Coverage, Metric::ChannelOverlap};
     for (Metric m : kAll)
         if (name == MetricName(m))
             return m;
@@ -75,12 +80,15 @@ const char* MetricName(Metric metric) {
             return "ssid";
         case Metric::Coverage:
             return "coverage";
+        case Metric::ChannelOverlap:
+            return "channel-overlap";
     }
     return "?";
 }
 
 bool IsSignalMetric(Metric metric) {
-    return metric != Metric::Count && metric != Metric::Coverage;
+    return metric != Metric::Count && metric != Metric::Coverage &&
+           metric != Metric::ChannelOverlap;
 }
 
 std::optional<Mac> ParseMac(std::string_view text) {
@@ -128,6 +136,8 @@ double PointValue(const SurveyPoint& point, int strongest, const MetricSpec& spe
                     best = std::max(best, r.SignalDbm());
             return best;
         }
+        case Metric::ChannelOverlap:
+            return ChannelOverlapAt(point);
     }
     return kNotHeard;
 }
@@ -135,9 +145,17 @@ double PointValue(const SurveyPoint& point, int strongest, const MetricSpec& spe
 std::vector<Sample> MetricSamples(const PlacedSurvey& survey, const MetricSpec& spec) {
     std::vector<Sample> samples;
     samples.reserve(survey.points.size());
-    for (const PlacedPoint& p : survey.points)
-        samples.push_back(Sample{static_cast<double>(p.x), static_cast<double>(p.y),
-                                 PointValue(survey.Record(p), p.strongest, spec)});
+    for (const PlacedPoint& p : survey.points) {
+        double value = 0;
+        if (spec.band) {
+            const SurveyPoint inBand = InBand(survey.Record(p), *spec.band);
+            value = PointValue(inBand, inBand.Strongest(), spec);
+        } else {
+            value = PointValue(survey.Record(p), p.strongest, spec);
+        }
+        if (!std::isnan(value))
+            samples.push_back(Sample{static_cast<double>(p.x), static_cast<double>(p.y), value});
+    }
     return samples;
 }
 

@@ -17,12 +17,14 @@ namespace ketrion::analysis {
 
 // What a survey point contributes to a heatmap.
 enum class Metric {
-    Strongest,  // the point's strongest signal (the disc colour), dBm
-    Second,     // the second strongest access point there, dBm; -100 with fewer than two
-    Count,      // access points heard at kCountFloor dBm or better
-    Ap,         // one access point by address, dBm; -100 where not heard
-    Ssid,       // the strongest reading with one network name, dBm; -100 where not heard
-    Coverage,   // 1 where the interpolated strongest signal reaches the threshold, else 0
+    Strongest,       // the point's strongest signal (the disc colour), dBm
+    Second,          // the second strongest access point there, dBm; -100 with fewer than two
+    Count,           // access points heard at kCountFloor dBm or better
+    Ap,              // one access point by address, dBm; -100 where not heard
+    Ssid,            // the strongest reading with one network name, dBm; -100 where not heard
+    Coverage,        // 1 where the interpolated strongest signal reaches the threshold, else 0
+    ChannelOverlap,  // access points sharing the strongest one's channel
+                     // (analysis/ChannelOverlap.h)
 };
 
 inline constexpr int kNotHeard = -100;   // dBm counted where an access point was not heard
@@ -39,9 +41,12 @@ struct MetricSpec {
     // Second, Count and Ssid: when not empty, only readings of these
     // addresses count (the access points of one band).
     std::vector<Mac> macs;
+    // Only the readings on this band, for every metric (readings whose band
+    // is unknown are left out); every band when unset.
+    std::optional<Band> band;
 };
 
-// "strongest", "second", "count", "ap", "ssid", "coverage".
+// "strongest", "second", "count", "ap", "ssid", "coverage", "channel-overlap".
 std::optional<Metric> ParseMetric(std::string_view name);
 const char* MetricName(Metric metric);
 // True for the metrics measured in dBm (legend and colour scale in dBm).
@@ -55,7 +60,10 @@ std::optional<Mac> ParseMac(std::string_view text);
 // threshold applies to the interpolated grid).
 double PointValue(const SurveyPoint& record, int strongest, const MetricSpec& spec);
 
-// One sample per survey point at its plan position, in file order.
+// One sample per survey point at its plan position, in file order. With a
+// band, each point's value is taken from its readings on that band alone (its
+// strongest signal too). A point where the metric has no value (NaN) gives no
+// sample.
 std::vector<Sample> MetricSamples(const PlacedSurvey& survey, const MetricSpec& spec);
 
 // The part of the plan a survey's heatmaps cover: the boundary when it has

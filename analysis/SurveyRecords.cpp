@@ -57,9 +57,13 @@ public:
     explicit RecordsVisitor(SurveyRecords& out) : m_out(out) {}
     void Header(const collection::Header& header, bool) override {
         m_out.created = static_cast<std::int64_t>(Get64(header.bytes + kCreatedAt));
+        static_assert(sizeof header.bytes == std::tuple_size_v<decltype(m_out.header)>);
+        std::memcpy(m_out.header.data(), header.bytes, sizeof header.bytes);
+        m_out.headerRead = true;
     }
-    void Location(std::int64_t, std::int64_t offset, const std::uint8_t* location) override {
+    void Location(std::int64_t number, std::int64_t offset, const std::uint8_t* location) override {
         SurveyPoint& point = m_out.points.emplace_back(DecodeLocation(location, offset));
+        point.number = number;
         // The count is untrusted: a cut file may claim 65535 readings.
         point.readings.reserve(std::min<std::size_t>(point.storedCount, kReserveReadings));
     }

@@ -1,9 +1,13 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "analysis/Details.h"
 
 namespace ketrion::analysis {
 
@@ -25,6 +29,9 @@ struct Reading {
     std::int16_t signal = 0;  // 1/256 dBm, as stored
     std::uint8_t attribute = 0;
     std::string ssid;  // raw bytes from the board, up to the first zero (<= 32)
+    // From the side store (analysis/SideDetails.h), when it has a row for this
+    // reading that names the same access point.
+    std::optional<ReadingDetails> details;
 
     // Whole dBm, truncated toward zero, as every reader of the file takes it.
     int SignalDbm() const { return signal / 256; }
@@ -35,6 +42,7 @@ struct Reading {
 // One location record and the readings that follow it.
 struct SurveyPoint {
     std::int64_t offset = 0;     // file offset of the location record
+    std::int64_t number = 0;     // 1-based position in the file, every kind of point counted
     std::int32_t latitude = 0;   // 1/3,600,000 degree, north positive
     std::int32_t longitude = 0;  // same unit, east positive
     std::uint16_t year = 0;
@@ -44,9 +52,14 @@ struct SurveyPoint {
     std::uint8_t kind = 0;          // 0 survey point; anything else loads as a dynamic access point
     std::uint16_t storedCount = 0;  // reading count in the record (may exceed readings when cut)
     std::vector<Reading> readings;  // the complete reading records
+    // From the side store, when it has a row for this point.
+    std::optional<PointDetails> details;
 
     bool IsSurvey() const { return kind == 0; }
     bool HasFix() const { return fixClass == 1 || fixClass == 2; }
+    // A position to rely on: a 2D or 3D fix, or the surveyor's own click
+    // (stored with fix class 0: no receiver was asked).
+    bool HasPosition() const { return HasFix() || (details && details->PlacedBySurveyor()); }
     double LatitudeDegrees() const { return static_cast<double>(latitude) * kDegreesPerUnit; }
     double LongitudeDegrees() const { return static_cast<double>(longitude) * kDegreesPerUnit; }
     // The point's strongest signal as the disc colour uses it: the highest
@@ -59,9 +72,18 @@ struct SurveyPoint {
     std::string DateTime(const char* separator) const;
 };
 
+// The 1-based position of `point` in its file; `fallback` + 1 for a point not
+// read from one.
+inline std::size_t FileIndex(const SurveyPoint& point, std::size_t fallback) {
+    return point.number > 0 ? static_cast<std::size_t>(point.number) : fallback + 1;
+}
+
 struct SurveyRecords {
     std::string path;
-    std::int64_t created = 0;  // header creation time, seconds since 1970 UTC
+    std::int64_t created = 0;               // header creation time, seconds since 1970 UTC
+    std::array<std::uint8_t, 25> header{};  // the header bytes (the side store is tied to them)
+    bool headerRead = false;
+    bool sideDetails = false;  // a side store's details were joined (SideDetails::Attach)
     std::vector<SurveyPoint> points;
     // Empty when the whole file was read; else what is wrong with it, naming
     // the file. The points read before the damage are kept.

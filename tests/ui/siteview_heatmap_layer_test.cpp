@@ -66,6 +66,20 @@ TEST(HeatmapPlacing, PointsMeetTheirRecordsByOffsetAndDynamicApsStayOut) {
     EXPECT_TRUE(none.points.empty());
 }
 
+TEST(HeatmapPlacing, DeletedPointsStayOut) {
+    analysis::SurveyRecords records;
+    records.points = {Record(33, -50), Record(94, -60), Record(200, -70)};
+    std::vector<CSiteData::_tap> taps = {Tap(10, 20, -50, 33), Tap(5, 5, -60, 94),
+                                         Tap(30, 40, -70, 200)};
+    taps[0].deleted = true;
+    taps[2].deleted = true;
+    for (const bool keepUnmatched : {true, false}) {
+        const analysis::PlacedSurvey placed = PlaceViewPoints(taps, records, keepUnmatched);
+        ASSERT_EQ(placed.points.size(), 1u);
+        EXPECT_EQ(placed.Record(placed.points[0]).offset, 94);
+    }
+}
+
 class HeatmapCompute : public ::testing::Test {
 protected:
     HeatmapCompute() {

@@ -168,6 +168,27 @@ TEST_F(HeatmapView, TheChosenMetricAndAccessPointChangeWhatIsDrawn) {
     EXPECT_FALSE(panel.LegendLabel()->pixmap().isNull());
 }
 
+TEST_F(HeatmapView, TheBandFilterAndChannelOverlapAreOffered) {
+    auto view = Make();
+    ASSERT_TRUE(ShowHeatmap(*view));
+    HeatmapControls& panel = *view->HeatmapPanel();
+    EXPECT_FALSE(view->Heatmap().Spec().band);
+    const int five = panel.BandBox()->findData(QStringLiteral("5"));
+    ASSERT_GE(five, 0);
+    panel.BandBox()->setCurrentIndex(five);
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Heatmap().Spec().band, analysis::Band::Ghz5);
+    EXPECT_TRUE(view->Heatmap().Result().scale.Title().endsWith(QStringLiteral("(5 GHz)")));
+
+    ASSERT_TRUE(panel.ChooseMetric(QStringLiteral("channel-overlap")));
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Heatmap().Spec().metric, analysis::Metric::ChannelOverlap);
+    EXPECT_EQ(view->Heatmap().Spec().band, analysis::Band::Ghz5) << "the band stays chosen";
+    panel.BandBox()->setCurrentIndex(0);
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_FALSE(view->Heatmap().Spec().band);
+}
+
 TEST_F(HeatmapView, OpacityBlendsTheGridOverThePlan) {
     auto view = Make();
     ASSERT_TRUE(ShowHeatmap(*view));

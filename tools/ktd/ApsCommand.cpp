@@ -2,7 +2,8 @@
 //
 //   file PATH
 //   00:1a:2b:3c:4d:5e "LAB1" points 12 strongest -45 dBm position 40.0001234
-//       -74.5004567 uncertainty 3.2 m readings 5 [no-fix] [plan 512 301]
+//       -74.5004567 uncertainty 3.2 m readings 5 [channel 36 band 5 security wpa2]
+//       [no-fix] [plan 512 301]
 //   access points 3, survey points 40
 //
 // (one line per access point, in address order). The position is the
@@ -10,12 +11,18 @@
 // uncertainty their weighted RMS distance from it (analysis/ApEstimate.h);
 // "no-fix" marks an estimate made from points without a GPS fix. With a
 // projection file the position is also given in plan pixels, placed as loading
-// a collection file places a point.
+// a collection file places a point. With a side store beside the collection
+// file, every line gives the channel, band and security of the access point's
+// strongest reading that has them ("-" where unknown); points marked deleted
+// are left out, and so are points without a trusted position unless
+// --include-no-fix.
 
 #include "tools/ktd/ApsCommand.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
@@ -27,6 +34,7 @@
 #include "platform/Sound.h"
 #include "survey/SiteProjection.h"
 #include "tools/ktd/StandardOutput.h"
+#include "tools/ktd/SurveyDetails.h"
 #include "tools/ktp/ProjectionMaker.h"
 
 namespace ketrion::ktd {
@@ -84,7 +92,30 @@ private:
     CSiteProjection m_projection{m_prompt, m_sound};
 };
 
-int RunAps(const std::string& path, const std::string& projectionPath) {
+// A word from the side store as one column: letters, digits and / + - . _ as
+// they are, anything else (spaces, controls) as '?'; "-" when empty.
+std::string Word(const std::string& text) {
+    if (text.empty())
+        return "-";
+    std::string out;
+    for (const unsigned char c : text)
+        out += std::isalnum(c) || std::strchr("/+-._", c) != nullptr ? static_cast<char>(c) : '?';
+    return out;
+}
+
+// " channel 36 band 5 security wpa2" ("-" where unknown).
+std::string DetailColumns(const ApEstimate& ap) {
+    const ReadingDetails d = ap.details.value_or(ReadingDetails{});
+    std::string text = " channel ";
+    text += d.channel ? std::to_string(*d.channel) : std::string("-");
+    text += " band ";
+    text += Word(BandName(d.band));
+    text += " security ";
+    text += Word(d.security);
+    return text;
+}
+
+int RunAps(const std::string& path, const std::string& projectionPath, const Selection& selection) {
     ProjectionMap map;
     if (!projectionPath.empty() && !map.Load(projectionPath))
         return kOpenError;
@@ -94,6 +125,7 @@ int RunAps(const std::string& path, const std::string& projectionPath) {
         std::fprintf(stderr, "ktd: %s\n", survey.damage.c_str());
         return kOpenError;
     }
+    SelectSurvey(survey, selection);
     std::printf("file %s\n", path.c_str());
     const std::vector<ApEstimate> estimates = EstimateAccessPoints(survey.points);
     for (const ApEstimate& ap : estimates) {
@@ -103,6 +135,8 @@ int RunAps(const std::string& path, const std::string& projectionPath) {
             "readings %zu",
             MacText(ap.mac).c_str(), Quoted(ap.ssid).c_str(), ap.pointsHeard,
             DbmText(ap.strongest).c_str(), c.latitude, c.longitude, c.uncertainty, c.used);
+        if (survey.sideDetails)
+            std::printf("%s", DetailColumns(ap).c_str());
         if (!ap.fromFixes)
             std::printf(" no-fix");
         if (!projectionPath.empty())
@@ -132,10 +166,14 @@ void AddApsCommand(CLI::App& app, int& status) {
                    std::to_string(kApEstimateReadings) + " strongest readings)");
     auto path = std::make_shared<std::string>();
     auto projection = std::make_shared<std::string>();
+    auto selection = std::make_shared<Selection>();
     aps->add_option("--projection", *projection,
                     "projection file (.ktp): positions in plan pixels too");
+    AddIncludeNoFix(*aps, *selection);
     aps->add_option("FILE", *path, "collection file (.ktd)")->required();
-    aps->callback([&status, path, projection] { status = RunAps(*path, *projection); });
+    aps->callback([&status, path, projection, selection] {
+        status = RunAps(*path, *projection, *selection);
+    });
 }
 
 }  // namespace ketrion::ktd

@@ -20,6 +20,7 @@
 #include "analysis/SurveyRecords.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/StandardOutput.h"
+#include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
 
@@ -37,6 +38,7 @@ struct ExportOptions {
     std::string path;
     std::string out;   // empty: standard output
     bool raw = false;  // WiGLE names exactly as stored
+    Selection selection;
 };
 
 void Write(const ExportOptions& o, const SurveyRecords& survey, std::ostream& out) {
@@ -79,6 +81,7 @@ int RunExport(const ExportOptions& o) {
         std::fprintf(stderr, "ktd: %s\n", survey.damage.c_str());
         return kOpenOrWriteError;
     }
+    SelectSurvey(survey, o.selection);
     if (o.out.empty()) {
         Write(o, survey, std::cout);
         if (!StandardOutputWritten())
@@ -112,6 +115,7 @@ void AddExportCommand(CLI::App& app, int& status) {
                       "leading ' so that spreadsheets show it as text)");
     command->add_option("-o,--output", options->out,
                         "write to this file instead of standard output (- for standard output)");
+    AddIncludeNoFix(*command, options->selection);
     command->add_option("FILE", options->path, "collection file (.ktd)")->required();
     command->callback([&status, options] {
         ExportOptions o = *options;

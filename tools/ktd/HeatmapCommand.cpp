@@ -27,12 +27,14 @@
 #include "analysis/Idw.h"
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
+#include "analysis/Selection.h"
 #include "analysis/SurveyedArea.h"
 #include "analysis/WorldFile.h"
 #include "survey/OutputFile.h"
-#include "tools/ktd/GeoTiff.h"
 #include "tools/ktd/AreaInput.h"
+#include "tools/ktd/GeoTiff.h"
 #include "tools/ktd/HeatmapInput.h"
+#include "tools/ktd/SurveyDetails.h"
 #include "ui/analysis/HeatmapImage.h"
 
 namespace ketrion::ktd {
@@ -53,6 +55,8 @@ struct HeatmapOptions {
     std::string grid;
     std::string geotiff;
     std::string path;
+    std::string band;
+    Selection selection;
     std::string boundary;
 };
 
@@ -74,7 +78,8 @@ std::optional<MetricSpec> Spec(const HeatmapOptions& o, std::string& error) {
         name = !o.ap.empty() ? "ap" : o.ssidGiven ? "ssid" : "strongest";
     const auto metric = ParseMetric(name);
     if (!metric) {
-        error = "unknown metric \"" + name + "\" (strongest, second, count, ap, ssid or coverage)";
+        error = "unknown metric \"" + name +
+                "\" (strongest, second, count, ap, ssid, coverage or channel-overlap)";
         return std::nullopt;
     }
     spec.metric = *metric;
@@ -101,6 +106,13 @@ std::optional<MetricSpec> Spec(const HeatmapOptions& o, std::string& error) {
     } else if (o.ssidGiven) {
         error = "--ssid goes with --metric ssid";
         return std::nullopt;
+    }
+    if (!o.band.empty()) {
+        spec.band = ParseBand(o.band);
+        if (!spec.band) {
+            error = "unknown band \"" + o.band + "\" (2.4, 5 or 6)";
+            return std::nullopt;
+        }
     }
     if (!std::isfinite(spec.threshold)) {
         error = "the threshold must be a number of dBm";
@@ -178,6 +190,32 @@ std::optional<std::string> Unheard(const MetricSpec& spec, const PlacedSurvey& s
     return message;
 }
 
+// Refuses a band or channel metric the survey holds no details for: its map
+// would show nothing, or "not heard" everywhere.
+std::optional<std::string> MissingDetails(const MetricSpec& spec, const PlacedSurvey& survey) {
+    const std::string where = survey.records.sideDetails
+                                  ? "the side store beside " + survey.records.path
+                                  : survey.records.path + " has no side store, which";
+    if (spec.band) {
+        bool any = false;
+        for (const PlacedPoint& p : survey.points)
+            for (const Reading& r : survey.Record(p).readings)
+                any = any || OnBand(r, *spec.band);
+        if (!any)
+            return std::string("no survey point heard an access point on the ")
+                .append(BandName(*spec.band))
+                .append(" GHz band (")
+                .append(where)
+                .append(" names the band of each reading)");
+    }
+    if (spec.metric == Metric::ChannelOverlap && !survey.points.empty() &&
+        MetricSamples(survey, spec).empty())
+        return "channel-overlap needs the channel of the strongest access point at each point, "
+               "and none is known (" +
+               where + " holds the channels)";
+    return std::nullopt;
+}
+
 int RunHeatmap(const HeatmapOptions& o) {
     std::string error;
     const auto spec = Spec(o, error);
@@ -226,8 +264,11 @@ int RunHeatmap(const HeatmapOptions& o) {
     const ReadResult read = LoadPlacedSurvey(o.path, input.Projection(), survey);
     if (read == ReadResult::NotOpened)
         return Fail(survey.records.damage);
+    SelectSurvey(survey, o.selection);
     if (const auto unheard = Unheard(*spec, survey))
         return Fail(*unheard);
+    if (const auto missing = MissingDetails(*spec, survey))
+        return Fail(*missing);
     if (survey.points.empty())
         std::fprintf(stderr, "ktd: %s has no survey points; the heatmap is empty\n",
                      o.path.c_str());
@@ -317,8 +358,19 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
         "heatmap", "interpolate a survey over the plan: a georeferenced picture and/or a grid");
     auto o = std::make_shared<HeatmapOptions>();
     command->add_option("--projection", o->projection, "projection file (.ktp)")->required();
-    command->add_option("--metric", o->metric,
-                        "strongest (default), second, count, ap, ssid or coverage");
+    command->add_option(
+        "--metric", o->metric,
+        "strongest (default), second, count, ap, ssid, coverage or channel-overlap. "
+        "channel-overlap: at each point, how many other access points (addresses) on the "
+        "channel of the strongest one, or on a channel overlapping it, are heard above -82 dBm; "
+        "2.4 GHz channels overlap within 4 of each other (centres less than 25 MHz apart), 5 and "
+        "6 GHz ones when they share a 20 MHz channel, or when the width the side store records "
+        "(40, 80, 160 MHz) makes their blocks overlap; points whose strongest access point has "
+        "no known channel are left out");
+    command->add_option("--band", o->band,
+                        "2.4, 5 or 6: only readings on that band, for every metric (readings "
+                        "whose band the side store does not name are left out)");
+    AddIncludeNoFix(*command, o->selection);
     command->add_option("--ap", o->ap, "access point for the ap metric: 00:1a:2b:3c:4d:5e");
     command->add_option("--ssid", o->ssid, "network name for the ssid metric")
         ->each([o](const std::string&) { o->ssidGiven = true; });

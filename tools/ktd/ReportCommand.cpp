@@ -38,12 +38,14 @@
 #include "analysis/Idw.h"
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
-#include "survey/OutputFile.h"
 #include "analysis/SurveyedArea.h"
+#include "survey/OutputFile.h"
 #include "tools/ktd/AreaInput.h"
 #include "tools/ktd/HeatmapInput.h"
 #include "tools/ktd/ReportLayout.h"
 #include "tools/ktd/ReportPages.h"
+#include "tools/ktd/ReportSide.h"
+#include "tools/ktd/SurveyDetails.h"
 #include "ui/analysis/HeatmapImage.h"
 
 namespace ketrion::ktd {
@@ -61,6 +63,7 @@ struct ReportOptions {
     std::string projection;
     std::string path;
     std::string out;
+    Selection selection;
     std::string boundary;
     std::string site, surveyor, client, date, notes;
     std::string require, requireSecond, requireShare;
@@ -207,6 +210,7 @@ int RunReport(const ReportOptions& o) {
     const ReadResult read = LoadPlacedSurvey(o.path, input.Projection(), survey);
     if (read == ReadResult::NotOpened)
         return Fail(survey.records.damage);
+    SelectSurvey(survey, o.selection);
 
     const QImage& plan = input.Plan();
     const IdwParams params;
@@ -216,7 +220,7 @@ int RunReport(const ReportOptions& o) {
     const std::vector<std::string> networks = NetworkNames(survey);
     const std::vector<ApEstimate> aps = EstimateAccessPoints(survey.records.points);
     // Bands and access-point details come from a side store where there is one.
-    const ReportExtras extras;
+    const ReportExtras extras = ReportExtrasOf(aps);
     const std::vector<HeatmapPage> heatmapPages = PlanHeatmapPages(networks, extras.bands, aps);
     const SurveyedArea area = AreaOf(survey, params, boundary);
     const int gridsPerPage = required.second ? 2 : 1;
@@ -476,6 +480,7 @@ void AddReportCommand(CLI::App& app, int& status) {
     auto o = std::make_shared<ReportOptions>();
     command->add_option("--projection", o->projection, "projection file (.ktp)")->required();
     command->add_option("-o,--output", o->out, "PDF file to write")->required();
+    AddIncludeNoFix(*command, o->selection);
     command->add_option("FILE", o->path, "collection file (.ktd)")->required();
     command->add_option("--boundary", o->boundary,
                         "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "

@@ -55,6 +55,16 @@ ColourScale ColourScale::Count(int highest) {
     return s;
 }
 
+ColourScale ColourScale::Overlap(int highest) {
+    ColourScale s = Count(highest);
+    s.m_title = "Access points on overlapping channels";
+    highest = std::max(highest, 1);
+    s.m_stops = {{0, QColor(30, 170, 70)},
+                 {highest * 0.5, QColor(250, 215, 50)},
+                 {double(highest), QColor(200, 20, 30)}};
+    return s;
+}
+
 ColourScale ColourScale::Coverage(double threshold) {
     ColourScale s;
     s.m_title = "Coverage";
@@ -66,15 +76,24 @@ ColourScale ColourScale::Coverage(double threshold) {
 }
 
 ColourScale ColourScale::ForMetric(const analysis::MetricSpec& spec, const analysis::Grid& grid) {
+    ColourScale scale = MetricScale(spec, grid);
+    if (spec.band)
+        scale.m_title +=
+            QString(" (%1 GHz)").arg(QString::fromLatin1(analysis::BandName(*spec.band)));
+    return scale;
+}
+
+ColourScale ColourScale::MetricScale(const analysis::MetricSpec& spec, const analysis::Grid& grid) {
     using analysis::Metric;
+    double highest = 1;
+    for (double v : grid.values)
+        if (analysis::Grid::HasValue(v))
+            highest = std::max(highest, v);
     switch (spec.metric) {
-        case Metric::Count: {
-            double highest = 1;
-            for (double v : grid.values)
-                if (analysis::Grid::HasValue(v))
-                    highest = std::max(highest, v);
+        case Metric::Count:
             return Count(static_cast<int>(std::ceil(highest)));
-        }
+        case Metric::ChannelOverlap:
+            return Overlap(static_cast<int>(std::ceil(highest)));
         case Metric::Coverage:
             return Coverage(spec.threshold);
         case Metric::Second:

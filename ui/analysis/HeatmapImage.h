@@ -33,9 +33,12 @@ public:
     static ColourScale Signal(const QString& title);
     // Access-point counts from 0 to `highest`, a step per count (at most ten labels).
     static ColourScale Count(int highest);
+    // Counts of access points on overlapping channels from 0 (green) to
+    // `highest` (red): more is worse.
+    static ColourScale Overlap(int highest);
     // Two classes: below the threshold and at or above it.
     static ColourScale Coverage(double threshold);
-    // The scale a metric's grid is drawn with.
+    // The scale a metric's grid is drawn with; a band filter is named in its title.
     static ColourScale ForMetric(const analysis::MetricSpec& spec, const analysis::Grid& grid);
 
     // The colour of a value: clamped to the scale's ends, blended between
@@ -48,6 +51,7 @@ public:
     bool Discrete() const { return m_discrete; }
 
 private:
+    static ColourScale MetricScale(const analysis::MetricSpec& spec, const analysis::Grid& grid);
     QString m_title;
     std::vector<Stop> m_stops;  // ascending values
     std::vector<Step> m_steps;  // ascending values

@@ -31,10 +31,23 @@ struct MetricChoice {
 };
 
 constexpr MetricChoice kMetrics[] = {
-    {Metric::Strongest, "Strongest signal"}, {Metric::Second, "Second strongest signal"},
-    {Metric::Count, "Access points heard"},  {Metric::Ap, "One access point"},
-    {Metric::Ssid, "One network"},           {Metric::Coverage, "Coverage"},
+    {Metric::Strongest, "Strongest signal"},
+    {Metric::Second, "Second strongest signal"},
+    {Metric::Count, "Access points heard"},
+    {Metric::Ap, "One access point"},
+    {Metric::Ssid, "One network"},
+    {Metric::Coverage, "Coverage"},
+    {Metric::ChannelOverlap, "Channel overlap"},
 };
+
+// The band chooser: its title and the band's name as analysis::ParseBand takes it.
+struct BandChoice {
+    const char* title;
+    const char* band;
+};
+
+constexpr BandChoice kBands[] = {
+    {"All bands", ""}, {"2.4 GHz", "2.4"}, {"5 GHz", "5"}, {"6 GHz", "6"}};
 
 constexpr int kLegendPixelSize = 11;
 
@@ -49,6 +62,11 @@ HeatmapControls::HeatmapControls(HeatmapLayer& layer, QWidget* parent)
     for (const MetricChoice& choice : kMetrics)
         m_metric->addItem(QString::fromLatin1(choice.title),
                           QString::fromLatin1(analysis::MetricName(choice.metric)));
+    m_band = new QComboBox(this);
+    m_band->setToolTip(
+        QStringLiteral("Only readings on this band (readings of unknown band are left out)"));
+    for (const BandChoice& choice : kBands)
+        m_band->addItem(QString::fromLatin1(choice.title), QString::fromLatin1(choice.band));
     m_target = new QComboBox(this);
     m_target->setMinimumContentsLength(16);
     m_target->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -70,6 +88,7 @@ HeatmapControls::HeatmapControls(HeatmapLayer& layer, QWidget* parent)
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Metric"), m_metric);
+    form->addRow(QStringLiteral("Band"), m_band);
     form->addRow(m_targetLabel, m_target);
     form->addRow(m_thresholdLabel, m_threshold);
     form->addRow(QStringLiteral("Opacity"), m_opacity);
@@ -87,6 +106,7 @@ HeatmapControls::HeatmapControls(HeatmapLayer& layer, QWidget* parent)
         FillTargets();
         ApplySpec();
     });
+    connect(m_band, &QComboBox::currentIndexChanged, this, [this] { ApplySpec(); });
     connect(m_target, &QComboBox::currentIndexChanged, this, [this] {
         if (!m_filling)
             ApplySpec();
@@ -104,6 +124,11 @@ HeatmapControls::HeatmapControls(HeatmapLayer& layer, QWidget* parent)
     {
         const QSignalBlocker block(m_metric);
         m_metric->setCurrentIndex(std::max(0, m_metric->findData(current)));
+    }
+    if (layer.Spec().band) {
+        const QSignalBlocker block(m_band);
+        m_band->setCurrentIndex(std::max(
+            0, m_band->findData(QString::fromLatin1(analysis::BandName(*layer.Spec().band)))));
     }
     FillTargets();
     ShowResult();
@@ -138,6 +163,7 @@ void HeatmapControls::ApplySpec() {
         spec.ssid = target.toUtf8().toStdString();
     }
     spec.threshold = m_threshold->value();
+    spec.band = analysis::ParseBand(m_band->currentData().toString().toStdString());
     m_layer.SetSpec(spec);
 }
 

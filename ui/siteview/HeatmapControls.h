@@ -12,7 +12,7 @@ namespace ketrion {
 
 class HeatmapLayer;
 
-// The heatmap's small tool window: the metric, the access point or network
+// The heatmap's small tool window: the metric, the band, the access point or network
 // it is about, the coverage threshold, the opacity, the access-point markers
 // and the legend of what is drawn. Every change goes to the layer at once.
 class HeatmapControls : public QWidget {
@@ -20,8 +20,10 @@ class HeatmapControls : public QWidget {
 public:
     HeatmapControls(HeatmapLayer& layer, QWidget* parent = nullptr);
 
-    // The metric names in the chooser's order ("strongest" .. "coverage").
+    // The metric names in the chooser's order ("strongest" .. "channel-overlap").
     QComboBox* MetricBox() const { return m_metric; }
+    // The band filter (data: "", "2.4", "5" or "6").
+    QComboBox* BandBox() const { return m_band; }
     // Access points (data: address text) or network names (data: the name).
     QComboBox* TargetBox() const { return m_target; }
     QSpinBox* ThresholdBox() const { return m_threshold; }
@@ -45,6 +47,7 @@ private:
 
     HeatmapLayer& m_layer;
     QComboBox* m_metric = nullptr;
+    QComboBox* m_band = nullptr;
     QLabel* m_targetLabel = nullptr;
     QComboBox* m_target = nullptr;
     QLabel* m_thresholdLabel = nullptr;

@@ -81,7 +81,9 @@ void HeatmapLayer::SetEnabled(bool enabled) {
 
 void HeatmapLayer::SetSpec(const analysis::MetricSpec& spec) {
     const bool same = spec.metric == m_spec.metric && spec.mac == m_spec.mac &&
-                      spec.ssid == m_spec.ssid && spec.threshold == m_spec.threshold;
+                      spec.ssid == m_spec.ssid && spec.threshold == m_spec.threshold &&
+                      spec.band == m_spec.band && spec.inNetwork == m_spec.inNetwork &&
+                      spec.macs == m_spec.macs;
     if (same)
         return;
     m_spec = spec;

@@ -4,14 +4,19 @@
 #include <thread>
 #include <utility>
 
+#include "analysis/Selection.h"
+#include "analysis/SideDetails.h"
+
 namespace ketrion {
 
 namespace {
 
 // Metrics whose point values come from the readings rather than from the
-// point's strongest signal, which the view already holds.
-bool NeedsReadings(analysis::Metric metric) {
-    return metric != analysis::Metric::Strongest && metric != analysis::Metric::Coverage;
+// point's strongest signal, which the view already holds (a band filter
+// takes the strongest on that band from the readings).
+bool NeedsReadings(const analysis::MetricSpec& spec) {
+    return spec.band || (spec.metric != analysis::Metric::Strongest &&
+                         spec.metric != analysis::Metric::Coverage);
 }
 
 int WorkerThreads(int asked) {
@@ -31,7 +36,8 @@ analysis::PlacedSurvey PlaceViewPoints(std::span<const CSiteData::_tap> points,
     const std::size_t stored = out.records.points.size();
     std::size_t next = 0;
     for (const CSiteData::_tap& tap : points) {
-        if (tap.kind != CSiteData::kKindSurvey)
+        // Deleted points are in no result.
+        if (tap.kind != CSiteData::kKindSurvey || tap.deleted)
             continue;
         while (next < stored && out.records.points[next].offset < tap.offset)
             ++next;
@@ -62,8 +68,14 @@ HeatmapResult ComputeHeatmap(const HeatmapInput& input, const std::atomic<bool>&
     if (!input.path.empty() &&
         analysis::ReadSurveyRecords(input.path, records) != analysis::ReadResult::Complete)
         result.damage = records.damage;
-    const analysis::PlacedSurvey survey =
-        PlaceViewPoints(input.points, std::move(records), !NeedsReadings(input.spec.metric));
+    // The side store's details (bands, channels, deleted marks); the view has
+    // told the user already when it cannot be read.
+    analysis::AttachSideDetails(records, nullptr);
+    analysis::PlacedSurvey survey =
+        PlaceViewPoints(input.points, std::move(records), !NeedsReadings(input.spec));
+    // Points without a trusted position stay in the view's heatmap for now:
+    // the view has no way yet to ask for them as --include-no-fix does.
+    analysis::SelectPoints(survey, analysis::Selection{true});
     result.points = survey.points.size();
     result.networks = analysis::NetworkNames(survey);
     if (cancel.load()) {

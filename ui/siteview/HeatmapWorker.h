@@ -56,9 +56,8 @@ struct HeatmapResult {
 
 // Places the view's survey points on the records read from their file,
 // matched by the offset of their location records (both in file order).
-// Dynamic access points are left out. A point without a record (the file was
-// cut or is being appended to) gets an empty record when `keepUnmatched`,
-// else it is left out.
+// Dynamic access points and points marked deleted are left out. A point without a record (the file
+// was cut or is being appended to) gets an empty record when `keepUnmatched`, else it is left out.
 analysis::PlacedSurvey PlaceViewPoints(std::span<const CSiteData::_tap> points,
                                        analysis::SurveyRecords records, bool keepUnmatched);
 
