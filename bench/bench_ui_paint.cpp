@@ -9,13 +9,15 @@
 //
 // "Repaint" is the paint that follows a GPS report or a new point (nothing
 // moved); "Scrolled" moves the plan by one arrow-key step before every paint,
-// so plan, points and path are all drawn again.
+// so plan, points and path are all drawn again. "Dragged" moves it as a drag
+// with the mouse does, a few pixels a step, to and fro.
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
 #include <QApplication>
 #include <QImage>
+#include <QMouseEvent>
 #include <QPainter>
 
 #include <cstdint>
@@ -158,6 +160,14 @@ public:
     QImage target;
 };
 
+// A mouse event on the view's viewport.
+void Mouse(CSiteView& view, QEvent::Type type, QPoint at) {
+    QMouseEvent event(type, QPointF(at), view.viewport()->mapToGlobal(QPointF(at)), Qt::LeftButton,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                      Qt::NoModifier);
+    QCoreApplication::sendEvent(view.viewport(), &event);
+}
+
 void Run(benchmark::State& state, int count, bool allInView, bool scrolled,
          int width = kClientWidth, int height = kClientHeight) {
     World world(count, allInView, width, height);
@@ -180,6 +190,40 @@ void Run(benchmark::State& state, int count, bool allInView, bool scrolled,
         benchmark::DoNotOptimize(world.target.constBits());
     }
     state.counters["points"] = static_cast<double>(count);
+}
+
+// A drag across the middle of a desktop-sized view: each step moves the
+// mouse by kDragStep pixels (and back after every kDragSteps), then paints.
+constexpr int kDragStep = 4;
+constexpr int kDragSteps = 40;
+
+void RunDragged(benchmark::State& state, int count) {
+    World world(count, false, kDesktopWidth, kDesktopHeight);
+    if (world.data.PointCount() != static_cast<std::size_t>(count)) {
+        state.SkipWithError("the survey did not load");
+        return;
+    }
+    CSiteView& view = *world.view;
+    QPoint at(kDesktopWidth / 2, kDesktopHeight / 2);
+    Mouse(view, QEvent::MouseButtonPress, at);
+    world.Paint();
+    int step = 0;
+    for (auto _ : state) {
+        const int direction = (step++ / kDragSteps) % 2 == 0 ? 1 : -1;
+        at += QPoint(direction * kDragStep, direction * kDragStep / 2);
+        Mouse(view, QEvent::MouseMove, at);
+        world.Paint();
+        benchmark::DoNotOptimize(world.target.constBits());
+    }
+    Mouse(view, QEvent::MouseButtonRelease, at);
+    state.counters["points"] = static_cast<double>(count);
+}
+
+void BM_DesktopDraggedPlanOnly(benchmark::State& state) {
+    RunDragged(state, 0);
+}
+void BM_DesktopDraggedWalk100k(benchmark::State& state) {
+    RunDragged(state, 100000);
 }
 
 void BM_RepaintPlanOnly(benchmark::State& state) {
@@ -236,6 +280,8 @@ BENCHMARK(BM_DesktopRepaintWalk100k)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DesktopScrolledPlanOnly)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DesktopScrolledWalk10k)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DesktopScrolledWalk100k)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DesktopDraggedPlanOnly)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_DesktopDraggedWalk100k)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace ketrion

@@ -16,7 +16,6 @@
 #include "analysis/Idw.h"
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
-#include "engine/Location.h"
 #include "fuzz/MemoryFile.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
@@ -37,7 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!file.IsOpen())
         return 0;
     {
-        ketrion::CLocation location;
         SilentPrompt prompt;
         ketrion::NullSound sound;
         ketrion::CSiteProjection projection(prompt, sound);

@@ -8,8 +8,6 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/LinkList.h"
-#include "engine/Location.h"
 #include "fuzz/MemoryFile.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
@@ -30,15 +28,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!file.IsOpen())
         return 0;
     {
-        ketrion::LinkList list;
-        ketrion::CLocation location;
         SilentPrompt prompt;
         ketrion::NullSound sound;
         ketrion::CSiteProjection projection(prompt, sound);
         projection.m_xLat = 1000.5;
         projection.m_yLon = -2000.25;
         projection.m_xOrigin = 1e9;
-        ketrion::CSiteData survey(list, location, prompt, sound);
+        ketrion::CSiteData survey(prompt, sound);
         survey.SetProjection(&projection);
         survey.SetPath(file.Path());
         survey.LoadSurvey();
@@ -53,7 +49,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (survey.FindNearestPoint(0, 0) >= 0)
             survey.SelectedPoint();
         survey.FormatReading(1);
-        survey.RecordDynamicAp(1, 2);
+        survey.RecordDynamicAp(1, 2, 3600000, -7200000);
         survey.LoadSurvey();
     }
     return 0;

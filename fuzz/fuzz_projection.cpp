@@ -8,7 +8,6 @@
 #include <string>
 #include <string_view>
 
-#include "engine/Location.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
 #include "survey/SiteProjection.h"
@@ -41,7 +40,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::fwrite(data, 1, size, f);
         std::fclose(f);
     }
-    ketrion::CLocation location;
     QuietPrompt prompt;
     ketrion::NullSound sound;
     ketrion::CSiteProjection projection(prompt, sound);
@@ -49,9 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Whatever the coefficients, mapping stays defined.
         // Summed in 64 bits: saturated coordinates would overflow an int.
         volatile std::int64_t sink =
-            std::int64_t{projection.CurrentPlanX()} + projection.CurrentPlanY() +
+            std::int64_t{projection.PlanXFromDegrees(45.5, -120.25)} +
+            projection.PlanYFromDegrees(-1e300, 1e300) +
             projection.PlanX(INT32_MIN, INT32_MAX) + projection.PlanY(INT32_MAX, INT32_MIN);
         (void)sink;
+        // The inverse map of whatever was loaded is defined or absent, never a crash.
+        if (const auto at = projection.ToGeo(100.5, -3.25))
+            (void)projection.ToPlan(at->latitude, at->longitude);
     }
     return 0;
 }

@@ -88,8 +88,13 @@ source::SourceStatus BoardSource::Status() const {
     }
     if (status.state == source::SourceState::Lost ||
         status.state == source::SourceState::Reconnecting) {
-        std::lock_guard lock(m_reasonMutex);
-        status.reason = m_lostReason;
+        // Why a reopening failed (permission denied, device busy) says more
+        // than how the port was lost.
+        status.reason = m_board.com.PortProblem();
+        if (status.reason.empty()) {
+            std::lock_guard lock(m_reasonMutex);
+            status.reason = m_lostReason;
+        }
     }
     return status;
 }

@@ -431,7 +431,7 @@ TEST(SiteViewProjection, AtADesktopSizeALoadedPlanIsShownAtOnce) {
     EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=51%  DATA PTS=0"));
     const QImage image = view->Render();
     EXPECT_EQ(Rgb(image, 300, 200), 0x0AC81Eu);
-    EXPECT_EQ(Rgb(image, 300, 768 - 120), 0x000000u);  // below the plan's 512 rows
+    EXPECT_EQ(Rgb(image, 300, 768 - 10), 0x000000u);  // below the plan's 512 rows
     // Recording still asks for a collection file.
     view->OnScanStart();
     EXPECT_EQ(world.dialogs.messages, QStringList{kNoFile});

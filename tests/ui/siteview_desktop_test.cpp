@@ -14,6 +14,8 @@
 #include "engine/Location.h"
 #include "support/PlanSurveyFile.h"
 #include "support/SiteViewWorld.h"
+#include "ui/analysis/HeatmapImage.h"
+#include "ui/siteview/InstructionPage.h"
 #include "ui/siteview/Legend.h"
 
 namespace ketrion::testing {
@@ -43,6 +45,18 @@ QRect Bounds(const QImage& image, unsigned rgb) {
         }
     }
     return box;
+}
+
+// Where plan rectangle `plan` is drawn, in device pixels.
+QRect OnScreen(const CSiteView& view, const CSitePlan& plan, const QRect& shown, double ratio) {
+    const ViewTransform t = plan.Transform();
+    const QPoint area = view.PlanArea().topLeft();
+    const auto at = [&](double x, double y) {
+        return QPoint(static_cast<int>(std::lround((area.x() + t.ToClientX(x)) * ratio)),
+                      static_cast<int>(std::lround((area.y() + t.ToClientY(y)) * ratio)));
+    };
+    return QRect(at(shown.left(), shown.top()),
+                 at(shown.left() + shown.width(), shown.top() + shown.height()) - QPoint(1, 1));
 }
 
 class Desktop : public ::testing::Test {
@@ -77,11 +91,11 @@ TEST_F(Desktop, AKnownPlanFeatureIsSquareAndInPlaceAtEachSizeAndRatio) {
     struct Case {
         int width, height;
         double ratio;
-        QRect expected;  // device pixels
+        int left;  // device pixels
     } const cases[] = {
         // 100%: the plan centred, one plan pixel per client pixel.
-        {1024, 768, 1.0, QRect(212, 434, 100, 100)},
-        {1920, 1080, 2.0, QRect(1320, 1180, 200, 200)},
+        {1024, 768, 1.0, 212},
+        {1920, 1080, 2.0, 1320},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.width);
@@ -95,16 +109,27 @@ TEST_F(Desktop, AKnownPlanFeatureIsSquareAndInPlaceAtEachSizeAndRatio) {
         EXPECT_EQ(image.size(), QSize(c.width, c.height) * c.ratio);
         EXPECT_EQ(image.devicePixelRatio(), c.ratio);
         EXPECT_TRUE(local.plan.IsSquarePixels());
-        EXPECT_EQ(Bounds(image, kMagenta), c.expected);
+        // Centred in the plan area below the bands, which hide none of it.
+        const QRect area = view->PlanArea();
+        EXPECT_GT(area.top(), 0);
+        EXPECT_EQ(area.bottom(), c.height - 1);
+        const QRect expected = OnScreen(*view, local.plan, QRect(100, 350, 100, 100), c.ratio);
+        EXPECT_EQ(expected.left(), c.left);
+        EXPECT_EQ(expected.size(), QSize(100, 100) * c.ratio);
+        const int middle = static_cast<int>((area.top() + area.height() / 2.0 + 50) * c.ratio);
+        EXPECT_NEAR(expected.top(), middle, 1);
+        EXPECT_EQ(Bounds(image, kMagenta), expected);
         EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=100%  DATA PTS=0"));
 
         // Zooming in doubles the square about the centre (the part on screen).
         view->OnZoomIn();
         const QImage zoomedImage = view->Render();
-        const QPoint centre(static_cast<int>(c.width * c.ratio / 2),
-                            static_cast<int>(c.height * c.ratio / 2));
-        const QRect doubled(centre + 2 * (c.expected.topLeft() - centre), 2 * c.expected.size());
-        EXPECT_EQ(Bounds(zoomedImage, kMagenta), doubled.intersected(zoomedImage.rect()));
+        EXPECT_EQ(local.plan.GetCentreX(), 400);
+        EXPECT_EQ(local.plan.GetCentreY(), 300);
+        const QRect doubled = OnScreen(*view, local.plan, QRect(100, 350, 100, 100), c.ratio);
+        EXPECT_EQ(doubled.size(), 2 * expected.size());
+        EXPECT_EQ(Bounds(zoomedImage, kMagenta),
+                  doubled.intersected(QRect(QPoint(0, 0), zoomedImage.size())));
     }
 }
 
@@ -126,37 +151,58 @@ TEST_F(Desktop, TheHandheldSizeKeepsItsStretchedSquareViewportAndNoLegend) {
     EXPECT_EQ(world.plan.GetCentreY(), 400);
 }
 
-TEST_F(Desktop, FitShowsTheWholePlanAndZoomGoesNoFurther) {
-    // A 3000 x 2000 plan with a magenta frame, in 1920 x 1080 at ratio 2.
-    QImage plan(3000, 2000, QImage::Format_RGB32);
+// A grey plan with a magenta frame 20 pixels wide.
+QImage FramedPlan(int width, int height) {
+    QImage plan(width, height, QImage::Format_RGB32);
     plan.fill(QColor::fromRgb(kGrey));
     QPainter painter(&plan);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor::fromRgb(kMagenta));
-    for (const QRect& edge : {QRect(0, 0, 3000, 20), QRect(0, 1980, 3000, 20),
-                              QRect(0, 0, 20, 2000), QRect(2980, 0, 20, 2000)}) {
+    for (const QRect& edge : {QRect(0, 0, width, 20), QRect(0, height - 20, width, 20),
+                              QRect(0, 0, 20, height), QRect(width - 20, 0, 20, height)}) {
         painter.drawRect(edge);
     }
-    painter.end();
-    auto view = Make(1920, 1080, 2.0, plan);
-    const QImage shown = view->Render();  // a new plan is shown whole
-    view->OnZoomIn();
-    view->OnZoomIn();
-    EXPECT_NE(view->Render(), shown);
-    view->OnCommand(ID_ZOOM_FIT);
-    const QImage image = view->Render();
-    EXPECT_EQ(image, shown);
-    // 1080 / 2000 = 0.54: the plan is 1620 client pixels wide, from x = 150.
-    EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=54%  DATA PTS=0"));
-    const int middle = 1400;  // device row below the bands and the marker
-    EXPECT_EQ(Rgb(image, 300 - 6, middle), 0x000000u);
-    EXPECT_EQ(Rgb(image, 300 + 8, middle), kMagenta);
-    EXPECT_EQ(Rgb(image, 3540 - 8, middle), kMagenta);
-    EXPECT_EQ(Rgb(image, 3540 + 6, middle), 0x000000u);
-    EXPECT_EQ(Rgb(image, 1920, 2160 - 8), kMagenta);  // the bottom edge is on screen
-    // Zooming out from fit changes nothing.
-    view->OnZoomOut();
-    EXPECT_EQ(view->Render(), image);
+    return plan;
+}
+
+TEST_F(Desktop, FitShowsTheWholePlanBelowTheBandsAndZoomGoesNoFurther) {
+    struct Case {
+        int planWidth, planHeight;
+        double ratio;
+        QString fitZoom;
+    } const cases[] = {
+        // Larger than the view: fit scales it down.
+        {3000, 2000, 2.0, QStringLiteral("ZOOM=53%  DATA PTS=0")},
+        // A plan a little shorter than the client: the bands would cover its
+        // top at 100%; it is shown whole at 100% below them.
+        {960, 1060, 1.0, QStringLiteral("ZOOM=99%  DATA PTS=0")},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.planWidth);
+        SiteViewWorld local;
+        auto view = local.MakeView(1920, 1080);
+        view->SetDevicePixelRatioOverride(c.ratio);
+        view->SetPlanImage(FramedPlan(c.planWidth, c.planHeight));
+        local.dialogs.fileAnswers.push_back(QString::fromStdString(local.dir.File("d.ktd")));
+        view->OnCollectionOpen();
+        const QImage shown = view->Render();  // a new plan is shown whole
+        const QRect whole =
+            OnScreen(*view, local.plan, QRect(0, 0, c.planWidth, c.planHeight), c.ratio);
+        EXPECT_GE(whole.top(), view->PlanArea().top() * c.ratio);
+        EXPECT_EQ(Bounds(shown, kMagenta), whole);
+        // The frame's top edge is on screen below the bands, not under them.
+        EXPECT_EQ(Rgb(shown, whole.center().x(), whole.top() + 2), kMagenta);
+        view->OnZoomIn();
+        view->OnZoomIn();
+        EXPECT_NE(view->Render(), shown);
+        view->OnCommand(ID_ZOOM_FIT);
+        const QImage image = view->Render();
+        EXPECT_EQ(image, shown);
+        EXPECT_EQ(view->ZoomBandText(), c.fitZoom);
+        // Zooming out from fit changes nothing.
+        view->OnZoomOut();
+        EXPECT_EQ(view->Render(), image);
+    }
 }
 
 TEST_F(Desktop, ResizingKeepsTheCentreAndThePlanUndistorted) {
@@ -197,36 +243,40 @@ TEST_F(Desktop, ADragPansAndIsNoTapWhileATapStillPlacesAnAccessPoint) {
         px = point.x;
         py = point.y;
     });
-    // After the drag the plan's origin is at client (212, 134).
-    EXPECT_EQ(px, 88);
-    EXPECT_EQ(py, 66);
+    // The plan pixel under the tap, counted from the magenta square's corner
+    // at plan (100, 350).
+    const QPoint square = before.topLeft() + QPoint(100, 50);
+    EXPECT_EQ(px, 100 + 300 - square.x());
+    EXPECT_EQ(py, 350 + 200 - square.y());
 }
 
 TEST_F(Desktop, CtrlWheelAndPinchZoomAroundTheCursorAndTheWheelScrolls) {
     auto view = Make(1024, 768);
+    const QRect square = Bounds(view->Render(), kMagenta);
+    const QPoint area = view->PlanArea().topLeft();
     const ViewTransform start = world.plan.Transform();
     const QPoint at(150, 600);
-    const double px = start.ToPlanX(at.x());
-    const double py = start.ToPlanY(at.y());
+    const double px = start.ToPlanX(at.x() - area.x());
+    const double py = start.ToPlanY(at.y() - area.y());
     Wheel(*view, at, {0, 240}, Qt::ControlModifier);  // two notches in
     ViewTransform t = world.plan.Transform();
     EXPECT_NEAR(t.scaleX, 2.0, 1e-9);
-    EXPECT_NEAR(t.ToClientX(px), at.x(), 1e-6);
-    EXPECT_NEAR(t.ToClientY(py), at.y(), 1e-6);
+    EXPECT_NEAR(t.ToClientX(px), at.x() - area.x(), 1e-6);
+    EXPECT_NEAR(t.ToClientY(py), at.y() - area.y(), 1e-6);
     const QRect zoomed = Bounds(view->Render(), kMagenta);
     EXPECT_EQ(zoomed.size(), QSize(200, 200));
-    EXPECT_EQ(zoomed.topLeft(), at + 2 * (QPoint(212, 434) - at));
+    EXPECT_EQ(zoomed.topLeft(), at + 2 * (square.topLeft() - at));
 
     // A pinch on a touchpad: magnification +50% about its point.
     const QPointF pinchAt(700, 300);
-    const double qx = t.ToPlanX(pinchAt.x());
+    const double qx = t.ToPlanX(pinchAt.x() - area.x());
     QNativeGestureEvent pinch(Qt::ZoomNativeGesture, QPointingDevice::primaryPointingDevice(), 2,
                               pinchAt, pinchAt, view->viewport()->mapToGlobal(pinchAt), 0.5,
                               QPointF());
     QCoreApplication::sendEvent(view->viewport(), &pinch);
     t = world.plan.Transform();
     EXPECT_NEAR(t.scaleX, 3.0, 1e-9);
-    EXPECT_NEAR(t.ToClientX(qx), pinchAt.x(), 1e-6);
+    EXPECT_NEAR(t.ToClientX(qx), pinchAt.x() - area.x(), 1e-6);
 
     // The plain wheel scrolls: one notch down shows the plan further down.
     const double top = t.originY;
@@ -238,19 +288,40 @@ TEST_F(Desktop, CtrlWheelAndPinchZoomAroundTheCursorAndTheWheelScrolls) {
     EXPECT_NEAR(world.plan.Transform().originX, left + ViewInput::kWheelStep / 3.0, 1e-6);
 }
 
-TEST_F(Desktop, TheLegendShowsEveryDiscColourAndToggles) {
+TEST_F(Desktop, TheLegendShowsTheDiscsContinuousScaleAndToggles) {
     auto view = Make(1024, 768);
     EXPECT_TRUE(view->IsLegendShown());
-    const QRect corner(0, 600, 200, 168);
-    QImage image = view->Render().copy(corner);
-    for (unsigned colour : {0xFFFFFFu, 0x0000C0u, 0x00C000u, 0xC00000u, 0x000000u}) {
-        EXPECT_TRUE(Bounds(image, colour).isValid()) << std::hex << colour;
+    // The signal scale's ends (-100 and -30 dBm) at the right, below the bands.
+    const heatmap::ColourScale scale =
+        heatmap::ColourScale::ForMetric(analysis::MetricSpec{}, analysis::Grid{});
+    const QRect right(1024 - 200, view->PlanArea().top(), 200, 400);
+    QImage image = view->Render().copy(right);
+    // A colour of the scale's gradient, within a few steps of rounding.
+    const auto hasNear = [](const QImage& picture, QColor colour) {
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                const QColor c = picture.pixelColor(x, y);
+                if (std::abs(c.red() - colour.red()) + std::abs(c.green() - colour.green()) +
+                        std::abs(c.blue() - colour.blue()) <=
+                    12) {
+                    return true;
+                }
+            }
+        }
+        return false;
+    };
+    for (double value : {-100.0, -30.0}) {
+        EXPECT_TRUE(hasNear(image, scale.At(value))) << value;
+    }
+    // No five-colour legend in the lower-left corner: one legend.
+    const QImage corner = view->Render().copy(0, 600, 200, 168);
+    for (unsigned colour : {0xFFFFFFu, 0x0000C0u, 0x00C000u, 0xC00000u}) {
+        EXPECT_FALSE(Bounds(corner, colour).isValid()) << std::hex << colour;
     }
     view->OnCommand(ID_VIEW_LEGEND);
     EXPECT_FALSE(view->IsLegendShown());
-    image = view->Render().copy(corner);
-    EXPECT_FALSE(Bounds(image, 0xFFFFFFu).isValid());
-    EXPECT_FALSE(Bounds(image, 0x0000C0u).isValid());
+    image = view->Render().copy(right);
+    EXPECT_FALSE(hasNear(image, scale.At(-30)));
     EXPECT_EQ(Legend::Text(2), QStringLiteral("-70 to -51 dBm"));
 
     // At the handheld size it starts hidden and shows when asked.
@@ -329,7 +400,97 @@ TEST_F(Desktop, OpeningACollectionShowsItsPoints) {
         std::int32_t sx = 0;
         std::int32_t sy = 0;
         ASSERT_TRUE(world.plan.PlanToScreen(view->ClientRect(), p.x(), p.y(), sx, sy));
-        EXPECT_EQ(Rgb(image, sx + 3, sy + 3), 0x00C000u);  // a green disc
+        sy += view->PlanArea().top();
+        EXPECT_NE(Rgb(image, sx + 3, sy + 3), kGrey);  // a disc
+    }
+}
+
+TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
+    auto view = Make(1024, 768);  // the 800 x 600 plan whole at 100%, centred on (400, 300)
+    ASSERT_EQ(world.plan.GetCentreX(), 400);
+    const auto readingAt = [&](int x, int y) {
+        world.projection.m_xOrigin = x;  // the position projects to (x, y)
+        world.projection.m_yOrigin = y;
+        view->TakeReading();
+        return QPoint(world.plan.GetCentreX(), world.plan.GetCentreY());
+    };
+    const QImage still = view->Render();
+    // Inside the middle third (plan x 229..570): the picture stays put.
+    EXPECT_EQ(readingAt(450, 320), QPoint(400, 300));
+    EXPECT_EQ(readingAt(260, 250), QPoint(400, 300));
+    EXPECT_EQ(view->Render(), still);
+    // Leaving it: the view centres on the position once.
+    EXPECT_EQ(readingAt(700, 320), QPoint(700, 320));
+    EXPECT_EQ(view->horizontalScrollBar()->value(), 700);
+    EXPECT_EQ(readingAt(650, 350), QPoint(700, 320));
+    // A placed access point in sight does not move the view either.
+    view->OnPlaceAP();
+    view->OnLButtonDown(view->PlanArea().center() - view->PlanArea().topLeft() + QPoint(40, 0),
+                        false);
+    EXPECT_EQ(world.data.PointCount(), 1u);  // readings are recorded when their scans end
+    EXPECT_EQ(QPoint(world.plan.GetCentreX(), world.plan.GetCentreY()), QPoint(700, 320));
+
+    // View > Follow position off: nothing moves the view.
+    EXPECT_TRUE(view->IsFollowing());
+    view->OnCommand(ID_VIEW_FOLLOW);
+    EXPECT_FALSE(view->IsFollowing());
+    EXPECT_EQ(readingAt(50, 50), QPoint(700, 320));
+    view->OnCommand(ID_VIEW_FOLLOW);
+    EXPECT_EQ(readingAt(50, 50), QPoint(50, 50));
+
+    // The handheld centres on every reading, as it always did, following or not.
+    SiteViewWorld local;
+    auto small = local.MakeView(240, 268);
+    small->SetPlanImage(FeaturePlan());
+    small->SetFollowing(false);
+    for (const QPoint& at : {QPoint(400, 300), QPoint(405, 302)}) {
+        local.projection.m_xOrigin = at.x();
+        local.projection.m_yOrigin = at.y();
+        small->TakeReading();
+        EXPECT_EQ(QPoint(local.plan.GetCentreX(), local.plan.GetCentreY()), at);
+    }
+}
+
+TEST_F(Desktop, TheInstructionPageIsTextAtTheScreensResolutionWithTheDesktopSteps) {
+    for (double ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(ratio);
+        SiteViewWorld local;
+        auto view = local.MakeView(1280, 800);
+        view->SetDevicePixelRatioOverride(ratio);
+        ASSERT_FALSE(view->IsSurveyShown());
+        const QImage page = view->Render();
+        ASSERT_EQ(page.size(), QSize(1280, 800) * ratio);
+        // Text drawn at device resolution: many lit pixels whose neighbours
+        // differ, where a bitmap stretched five times gives 5 x 5 blocks.
+        int edges = 0;
+        int lit = 0;
+        for (int y = 0; y + 1 < page.height(); ++y) {
+            for (int x = 0; x + 1 < page.width(); ++x) {
+                const unsigned here = Rgb(page, x, y);
+                lit += here != 0 ? 1 : 0;
+                edges += here != Rgb(page, x + 1, y) ? 1 : 0;
+            }
+        }
+        EXPECT_GT(lit, 2000 * ratio * ratio);
+        EXPECT_GT(edges, 1000 * ratio);
+        // A stretched bitmap repeats each column; text at this resolution does not.
+        int repeated = 0;
+        int columns = 0;
+        for (int x = 0; x + 1 < page.width(); ++x) {
+            bool same = true;
+            bool any = false;
+            for (int y = 0; y < page.height(); ++y) {
+                any = any || Rgb(page, x, y) != 0;
+                same = same && Rgb(page, x, y) == Rgb(page, x + 1, y);
+            }
+            columns += any ? 1 : 0;
+            repeated += any && same ? 1 : 0;
+        }
+        EXPECT_LT(repeated, columns / 2);
+    }
+    const QString steps = InstructionPage::Steps().join(QLatin1Char(' '));
+    for (const char* needed : {"Ctrl+O", "Ctrl+N", "F5", "View > Heatmap", "Ctrl+0"}) {
+        EXPECT_TRUE(steps.contains(QLatin1String(needed))) << needed;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <QPainter>
 
 #include "support/SiteViewWorld.h"
+#include "ui/analysis/HeatmapImage.h"
 
 namespace ketrion::testing {
 namespace {
@@ -95,19 +96,21 @@ protected:
 TEST_F(SurveyShown, DiscRadiusIsTenUpTo240PixelsWideAndTwentyBeyond) {
     struct {
         int width;
+        int height;   // the desktop size has room for the blank plan at 100% below its bands
         int inside;   // offset from the centre still inside the disc
         int outside;  // first offset outside it
-    } const cases[] = {{240, 9, 12}, {241, 19, 22}};
+    } const cases[] = {{240, 268, 9, 12}, {241, 320, 19, 22}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.width);
         SiteViewWorld local;
-        auto view = ShowSurvey(local, c.width, 268);
+        auto view = ShowSurvey(local, c.width, c.height);
         local.AddSurveyPoint(100, 100, -20);  // white disc
         const QImage image = view->Render();
         std::int32_t sx = 0;
         std::int32_t sy = 0;
         ASSERT_TRUE(local.plan.PlanToScreen(view->ClientRect(), 100, 100, sx, sy));
-        EXPECT_EQ(Rgb(image, sx - c.inside, sy + 2), kWhite);
+        sy += view->PlanArea().top();
+        EXPECT_NE(Rgb(image, sx - c.inside, sy + 2), 0x808080u);
         EXPECT_EQ(Rgb(image, sx - c.outside, sy + 2), 0x808080u);
         EXPECT_EQ(Rgb(image, sx + 2, sy - c.outside), 0x808080u);
     }
@@ -328,19 +331,22 @@ TEST(SiteViewDrawKept, ReloadingACollectionRedrawsItsPoints) {
 TEST(SiteViewDrawKept, DiscsMatchAnEllipseDrawnWithTheDashedPen) {
     for (int width : {240, 300}) {
         SiteViewWorld world;
-        auto view = ShowSurvey(world, width, 268, 0x808080);
+        auto view = ShowSurvey(world, width, width <= 240 ? 268 : 320, 0x808080);
         world.AddSurveyPoint(50, 80, -45);
         const QImage image = view->Render();
         std::int32_t sx = 0;
         std::int32_t sy = 0;
         ASSERT_TRUE(world.plan.PlanToScreen(view->ClientRect(), 50, 80, sx, sy));
+        sy += view->PlanArea().top();
         const int r = width <= 240 ? 10 : 20;
 
         QImage expected(2 * r + 9, 2 * r + 9, QImage::Format_RGB32);
         expected.fill(QColor(0x80, 0x80, 0x80));
         QPainter painter(&expected);
         painter.setPen(QPen(Qt::black, 1, Qt::DashLine));
-        painter.setBrush(QColor(0, 0, 192));
+        // The desktop takes the continuous signal scale, the handheld its level colour.
+        painter.setBrush(width <= 240 ? QColor(0, 0, 192)
+                                      : heatmap::ColourScale::Signal(QString()).At(-45));
         painter.drawEllipse(QRect(4, 4, 2 * r, 2 * r));
         painter.end();
         const QImage drawn = image.copy(sx - r - 4, sy - r - 4, 2 * r + 9, 2 * r + 9);

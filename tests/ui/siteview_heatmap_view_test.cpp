@@ -12,9 +12,13 @@
 
 #include <cstdlib>
 
+#include <QTableWidget>
 #include "support/SiteViewWorld.h"
+
+#include "ui/siteview/ApPanel.h"
 #include "ui/siteview/HeatmapControls.h"
 #include "ui/siteview/HeatmapLayer.h"
+#include "ui/siteview/LabelPlacer.h"
 
 namespace ketrion::testing {
 namespace {
@@ -49,6 +53,7 @@ protected:
         world.AddSurveyPoint(400, 200, -80);
         world.AddSurveyPoint(250, 320, CSiteData::kWeakestSignal);
         view->UpdateOverlay();
+        m_areaTop = view->PlanArea().top();
         return view;
     }
     // Shows the heatmap and waits for its first picture.
@@ -59,10 +64,11 @@ protected:
     static bool WaitIdle(CSiteView& view) {
         return ProcessEventsUntil([&] { return !view.Heatmap().IsComputing(); });
     }
-    // The client pixel of a plan point.
+    // The view's pixel of a plan point.
     QPoint Client(double x, double y) const {
         const ViewTransform t = world.plan.Transform();
-        return QPoint(static_cast<int>(t.ToClientX(x)), static_cast<int>(t.ToClientY(y)));
+        return QPoint(static_cast<int>(t.ToClientX(x)),
+                      m_areaTop + static_cast<int>(t.ToClientY(y)));
     }
     // The colour the finished grid gives the node of plan pixel (x, y).
     static QRgb NodeColour(CSiteView& view, int x, int y) {
@@ -70,6 +76,7 @@ protected:
         return r.image.pixel(x / r.grid.cell, y / r.grid.cell);
     }
     SiteViewWorld world;
+    int m_areaTop = 0;  // the plan area's top in the view
 };
 
 TEST_F(HeatmapView, TogglingDrawsTheLayerAndRestoresTheFormerPictureExactly) {
@@ -213,14 +220,177 @@ TEST_F(HeatmapView, EstimatedAccessPointsAreMarkedAndLabelledOnADesktop) {
 
 TEST_F(HeatmapView, ADesktopViewShowsTheScaleAtItsRightEdge) {
     auto view = Make();
-    const QImage before = view->Render();
     ASSERT_TRUE(ShowHeatmap(*view));
     const QImage shown = view->Render();
+    view->OnCommand(ID_VIEW_LEGEND);
+    const QImage hidden = view->Render();
     int changed = 0;
     for (int y = 0; y < 300; ++y)
         for (int x = 700; x < 790; ++x)
-            changed += shown.pixel(x, y) != before.pixel(x, y) ? 1 : 0;
+            changed += shown.pixel(x, y) != hidden.pixel(x, y) ? 1 : 0;
     EXPECT_GT(changed, 500);
+}
+
+TEST_F(HeatmapView, DiscsTakeTheHeatmapsScaleAndMetricAtDesktopSizes) {
+    auto view = Make();
+    const heatmap::ColourScale signal = heatmap::ColourScale::Signal(QString());
+    // Below the discs' centres, clear of the path: -60 dBm from the first
+    // access point and -80 dBm from the second.
+    const QPoint first = Client(200.5, 200.5) + QPoint(0, 6);
+    const QPoint second = Client(400.5, 200.5) + QPoint(0, 6);
+    view->Heatmap().SetThrottle(0);
+    // Without the heatmap: the strongest signal on the continuous scale.
+    QImage image = view->Render();
+    EXPECT_EQ(image.pixel(first), signal.At(-60).rgb());
+    EXPECT_EQ(image.pixel(second), signal.At(-80).rgb());
+
+    // One access point's metric: each disc shows that access point's reading,
+    // not the strongest there.
+    ASSERT_TRUE(ShowHeatmap(*view));
+    HeatmapControls& panel = *view->HeatmapPanel();
+    ASSERT_TRUE(panel.ChooseMetric(QStringLiteral("ap")));
+    ASSERT_TRUE(WaitIdle(*view));
+    ASSERT_TRUE(panel.ChooseTarget(QStringLiteral("00:1a:2b:3c:4d:02")));
+    ASSERT_TRUE(WaitIdle(*view));
+    image = view->Render();
+    EXPECT_EQ(image.pixel(first), signal.At(analysis::kNotHeard).rgb());
+    EXPECT_EQ(image.pixel(second), signal.At(-80).rgb());
+    // A point not yet computed waits in grey rather than showing another metric.
+    world.AddSurveyPoint(300, 300, -40);
+    view->UpdateOverlay();
+    const QPoint third = Client(300.5, 300.5) + QPoint(6, 0);
+    EXPECT_EQ(view->Render().pixel(third), HeatmapLayer::kPendingColour);
+    view->Heatmap().Poll();
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Render().pixel(third), signal.At(analysis::kNotHeard).rgb());
+
+    // The count metric: its own scale.
+    ASSERT_TRUE(panel.ChooseMetric(QStringLiteral("count")));
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Render().pixel(first), view->Heatmap().Result().scale.At(1).rgb());
+}
+
+TEST_F(HeatmapView, EstimatesShowTheirUncertaintyAndAListWithTheSideStoresDetails) {
+    auto view = Make();
+    // Every estimate projects to plan (300, 450); 1,000,000 plan pixels per
+    // degree of latitude makes 5 m about 45 pixels.
+    world.projection.m_xOrigin = 300;
+    world.projection.m_yOrigin = 450;
+    world.projection.m_yLat = -1e6;
+    view->Heatmap().SetCompute([](const HeatmapInput& input, const std::atomic<bool>&) {
+        HeatmapResult result;
+        result.planWidth = input.planWidth;
+        result.planHeight = input.planHeight;
+        for (std::uint8_t i = 1; i <= 3; ++i) {
+            analysis::ApEstimate ap;
+            ap.mac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, i};
+            ap.ssid = "net";
+            ap.pointsHeard = i;
+            ap.strongest = -40 - i;
+            ap.position.used = 2;
+            ap.position.uncertainty = 5.0;
+            result.aps.push_back(ap);
+        }
+        return result;
+    });
+    view->SetApDetailsSource([](const analysis::Mac& mac) {
+        ApDetails details;
+        if (mac[5] == 2) {
+            details.channel = 36;
+            details.band = QStringLiteral("5 GHz");
+            details.security = QStringLiteral("WPA2");
+        }
+        return details;
+    });
+    ASSERT_TRUE(ShowHeatmap(*view));
+    ASSERT_EQ(view->Heatmap().Markers().size(), 3u);
+    EXPECT_NEAR(view->Heatmap().Markers()[0].radius, 45.0, 1.0);
+    const QImage without = view->Render();
+    view->HeatmapPanel()->ApsBox()->setChecked(true);
+    const QImage with = view->Render();
+    // Inside the circle, clear of the marker: the circle's wash.
+    const QPoint centre = Client(300.5, 450.5);
+    const QPoint inside = centre + QPoint(-25, 10);
+    EXPECT_NE(with.pixel(inside), without.pixel(inside));
+    const QPoint outside = centre + QPoint(-60, 40);
+    EXPECT_EQ(with.pixel(outside), without.pixel(outside));
+
+    // The list: one row per estimate, the side store's details where it has them.
+    ApPanel* panel = view->AccessPointPanel();
+    ASSERT_NE(panel, nullptr);
+    QTableWidget& table = *panel->Table();
+    ASSERT_EQ(table.rowCount(), 3);
+    for (int row = 0; row < 3; ++row) {
+        const QString address = table.item(row, ApPanel::kAddress)->text();
+        const bool known = address == QStringLiteral("00:1a:2b:3c:4d:02");
+        SCOPED_TRACE(address.toStdString());
+        EXPECT_EQ(table.item(row, ApPanel::kChannel)->text(),
+                  known ? QStringLiteral("36") : QString());
+        EXPECT_EQ(table.item(row, ApPanel::kBand)->text(),
+                  known ? QStringLiteral("5 GHz") : QString());
+        EXPECT_EQ(table.item(row, ApPanel::kSecurity)->text(),
+                  known ? QStringLiteral("WPA2") : QString());
+        EXPECT_EQ(table.item(row, ApPanel::kUncertainty)->text(), QStringLiteral("5.0"));
+        EXPECT_FALSE(table.item(row, ApPanel::kEstimate)->text().isEmpty());
+    }
+}
+
+TEST(LabelPlacerRules, LabelsNeverOverlapMarkersTheLegendOrEachOther) {
+    const QRectF bounds(0, 0, 400, 300);
+    const QSizeF label(80, 14);
+    struct Case {
+        const char* name;
+        std::vector<QPointF> anchors;
+        QRectF obstacle;
+        int placedAtLeast;
+    } const cases[] = {
+        {"one alone goes to the right", {{100, 100}}, {}, 1},
+        {"at the right edge it goes left", {{390, 100}}, {}, 1},
+        {"four on one spot spread round it",
+         {{200, 150}, {200, 150}, {200, 150}, {200, 150}},
+         {},
+         4},
+        {"beside the legend it keeps off it", {{300, 60}}, QRectF(310, 20, 90, 120), 1},
+        {"a crowd on one spot stacks beside it",
+         std::vector<QPointF>(30, QPointF(200, 150)),
+         {},
+         14},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        LabelPlacer placer(bounds, 9.0, 4.0);
+        if (!c.obstacle.isEmpty()) {
+            placer.AddObstacle(c.obstacle);
+        }
+        std::vector<LabelPlacer::Item> items;
+        for (const QPointF& a : c.anchors) {
+            items.push_back({a, label});
+        }
+        const auto boxes = placer.Place(items);
+        ASSERT_EQ(boxes.size(), items.size());
+        std::vector<QRectF> placed;
+        for (const auto& box : boxes) {
+            if (!box) {
+                continue;
+            }
+            EXPECT_TRUE(bounds.contains(*box));
+            EXPECT_FALSE(box->intersects(c.obstacle));
+            for (const QPointF& a : c.anchors) {
+                EXPECT_FALSE(box->intersects(QRectF(a.x() - 9, a.y() - 9, 18, 18)));
+            }
+            for (const QRectF& other : placed) {
+                EXPECT_FALSE(box->intersects(other));
+            }
+            placed.push_back(*box);
+        }
+        EXPECT_GE(static_cast<int>(placed.size()), c.placedAtLeast);
+    }
+    // The first choice is the right-hand side, centred on the marker.
+    LabelPlacer placer(bounds, 9.0, 4.0);
+    const LabelPlacer::Item one{{100, 100}, label};
+    const auto box = placer.Place({&one, 1});
+    ASSERT_TRUE(box[0].has_value());
+    EXPECT_EQ(*box[0], QRectF(113, 93, 80, 14));
 }
 
 }  // namespace

@@ -108,6 +108,78 @@ TEST_F(Layer, TheOverlayLiesBetweenThePlanAndThePoints) {
     EXPECT_EQ(Rgb(plain, 50, 50), kGrey);
 }
 
+TEST_F(Layer, PanningKeepsThePictureAndRedrawsOnlyTheUncoveredStrips) {
+    // A plan with a pattern, a walk that leaves the view and comes back, a
+    // placed access point and an overlay: every pan by whole device pixels
+    // gives exactly the picture drawn afresh, at ratio 1 and 2.
+    QImage planImage(900, 700, QImage::Format_RGB32);
+    for (int y = 0; y < planImage.height(); ++y) {
+        for (int x = 0; x < planImage.width(); ++x) {
+            planImage.setPixel(x, y, qRgb(x % 256, y % 256, (x * y) % 200));
+        }
+    }
+    int signal = -95;
+    for (int i = 0; i < 60; ++i) {
+        world.AddSurveyPoint(100 + (i * 37) % 700, 80 + (i * 53) % 560, signal);
+        signal = signal >= -25 ? -95 : signal + 9;
+        if (i == 30) {
+            world.data.RecordDynamicAp(450, 350);
+        }
+    }
+    struct Clip {
+        bool on;
+        QRect rect;
+    };
+    std::vector<Clip> clips;
+    const auto overlay = [&clips](QPainter& dc, const ViewTransform& t) {
+        clips.push_back({dc.hasClipping(), dc.clipBoundingRect().toAlignedRect()});
+        dc.setBrush(QColor(0, 0, 255, 90));
+        dc.setPen(Qt::NoPen);
+        dc.drawEllipse(QPointF(t.ToClientX(450), t.ToClientY(350)), 200 * t.scaleX, 150 * t.scaleY);
+    };
+    const QPointF pans[] = {{3, 0}, {0, -7}, {-25, 40}, {120, -90}, {1, 1}, {-300, 0}};
+    for (double ratio : {1.0, 2.0}) {
+        SCOPED_TRACE(ratio);
+        CSitePlan plan = SquarePlan(900, 700, 400, 300, 1.0);
+        SurveyLayer kept;
+        kept.SetOverlay(overlay);
+        kept.Update(plan, At(400, 300, ratio, 20), planImage, world.data);
+        for (const QPointF& pan : pans) {
+            SCOPED_TRACE(pan.x());
+            plan.PanBy(pan.x(), pan.y());
+            clips.clear();
+            const QImage panned = kept.Update(plan, At(400, 300, ratio, 20), planImage, world.data);
+            // The overlay ran only for the uncovered strips.
+            ASSERT_FALSE(clips.empty());
+            for (const Clip& clip : clips) {
+                EXPECT_TRUE(clip.on);
+                EXPECT_TRUE(clip.rect.width() <= std::abs(pan.x()) + 1 ||
+                            clip.rect.height() <= std::abs(pan.y()) + 1);
+            }
+            SurveyLayer fresh;
+            fresh.SetOverlay(overlay);
+            const QImage whole = fresh.Update(plan, At(400, 300, ratio, 20), planImage, world.data);
+            EXPECT_TRUE(panned == whole);
+        }
+        // New points after a pan carry the path on from the last one.
+        world.AddSurveyPoint(460, 300, -40);
+        const QImage grown = kept.Update(plan, At(400, 300, ratio, 20), planImage, world.data);
+        SurveyLayer fresh;
+        fresh.SetOverlay(overlay);
+        EXPECT_TRUE(grown == fresh.Update(plan, At(400, 300, ratio, 20), planImage, world.data));
+    }
+    // A pan that is no whole number of device pixels draws everything again.
+    CSitePlan plan = SquarePlan(900, 700, 400, 300, 1.0);
+    SurveyLayer kept;
+    kept.SetOverlay(overlay);
+    kept.Update(plan, At(400, 300, 1.0, 20), planImage, world.data);
+    plan.PanBy(2.5, 0);
+    clips.clear();
+    kept.Update(plan, At(400, 300, 1.0, 20), planImage, world.data);
+    ASSERT_EQ(clips.size(), 1u);
+    EXPECT_FALSE(clips[0].on);
+}
+
 TEST(SurveyLayerLine, DashesScaleWithThePenWidth) {
     QImage image(40, 6, QImage::Format_RGB32);
     image.fill(Qt::white);

@@ -21,6 +21,7 @@ inline constexpr int ID_APP_ABOUT = 57664;  // About box (application)
 inline constexpr int ID_ZOOM_FIT = 32779;      // zoom to show the whole plan
 inline constexpr int ID_VIEW_LEGEND = 32780;   // show or hide the colour legend
 inline constexpr int ID_VIEW_HEATMAP = 32781;  // show or hide the heatmap layer
+inline constexpr int ID_VIEW_FOLLOW = 32782;   // follow the position while recording
 // How readings are placed (GPS fix, stop and go, continuous walk), undo of the
 // last point or segment, deletion of the selected point.
 inline constexpr int ID_PLACING_GPS = 32800;

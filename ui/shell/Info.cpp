@@ -92,6 +92,11 @@ void CInfo::BuildDesktop(const CSiteData::PointDetails& details, bool signalIsSn
             << QStringLiteral("Time: %1").arg(QString::fromStdString(record.time))
             << QStringLiteral("Position: %1").arg(QString::fromStdString(record.PositionText()))
             << QStringLiteral("Fix: %1").arg(QString::fromLatin1(record.FixText()));
+        // The board's own GPS is how every point used to be placed: only
+        // another way is worth a line.
+        if (!record.method.empty() && record.method != "board") {
+            m_summary << QStringLiteral("Placed by: %1").arg(QString::fromStdString(record.method));
+        }
     } else if (details.valid) {
         m_summary << QStringLiteral("The point's record cannot be read from the collection file.");
     } else {
@@ -107,11 +112,17 @@ void CInfo::BuildDesktop(const CSiteData::PointDetails& details, bool signalIsSn
     summary->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(summary);
 
-    m_table = new QTableWidget(0, kColumns, this);
-    m_table->setHorizontalHeaderLabels(
-        {QStringLiteral("#"), QStringLiteral("MAC"),
-         signalIsSn ? QStringLiteral("S/N") : QStringLiteral("Signal (dBm)"),
-         QStringLiteral("Name"), QStringLiteral("Attribute")});
+    // The adapter's details follow when the side store has them.
+    const int columns = record.sideDetails ? kColumns + 4 : kColumns;
+    m_table = new QTableWidget(0, columns, this);
+    QStringList headers{QStringLiteral("#"), QStringLiteral("MAC"),
+                        signalIsSn ? QStringLiteral("S/N") : QStringLiteral("Signal (dBm)"),
+                        QStringLiteral("Name"), QStringLiteral("Attribute")};
+    if (record.sideDetails) {
+        headers << QStringLiteral("Channel") << QStringLiteral("Band") << QStringLiteral("Security")
+                << QStringLiteral("PHY");
+    }
+    m_table->setHorizontalHeaderLabels(headers);
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -126,6 +137,13 @@ void CInfo::BuildDesktop(const CSiteData::PointDetails& details, bool signalIsSn
             m_table->setItem(row, kColName,
                              new QTableWidgetItem(QString::fromLatin1(r.ssid.c_str())));
             m_table->setItem(row, kColAttribute, new HexItem(r.attribute));
+            if (record.sideDetails) {
+                int column = kColumns;
+                for (const std::string* text : {&r.channel, &r.band, &r.security, &r.phy}) {
+                    m_table->setItem(row, column++,
+                                     new QTableWidgetItem(QString::fromStdString(*text)));
+                }
+            }
             ++row;
         }
     }
@@ -142,7 +160,7 @@ void CInfo::BuildDesktop(const CSiteData::PointDetails& details, bool signalIsSn
     layout->addWidget(buttons);
 
     int columnsWidth = 0;
-    for (int c = 0; c < kColumns; ++c) {
+    for (int c = 0; c < columns; ++c) {
         columnsWidth += m_table->columnWidth(c);
     }
     const int width = std::max(

@@ -89,7 +89,7 @@ const char* CommandTip(int id) {
 
 bool IsViewCommand(int id) {
     return (id >= ID_PROJECTION_OPEN && id <= ID_PLACE_AP) ||
-           (id >= ID_ZOOM_FIT && id <= ID_VIEW_HEATMAP) ||
+           (id >= ID_ZOOM_FIT && id <= ID_VIEW_FOLLOW) ||
            (id >= ID_PLACING_GPS && id <= ID_DELETE_POINT);
 }
 
@@ -279,6 +279,9 @@ void CMainFrame::BuildMenus() {
     legend->setChecked(true);
     QAction* heatmap = AddMenuCommand(view, ID_VIEW_HEATMAP, QStringLiteral("&Heatmap"), {});
     heatmap->setCheckable(true);
+    QAction* follow = AddMenuCommand(view, ID_VIEW_FOLLOW, QStringLiteral("F&ollow position"), {});
+    follow->setCheckable(true);
+    follow->setChecked(true);
 
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     AddMenuCommand(help, ID_APP_ABOUT, QStringLiteral("&About Ketrion"), {});
@@ -602,7 +605,7 @@ void CMainFrame::OnCommand(int id) {
     if (auto* target = dynamic_cast<CommandTarget*>(ActiveView()); target != nullptr) {
         target->OnCommand(id);
     }
-    if (id == ID_VIEW_LEGEND || id == ID_VIEW_HEATMAP) {
+    if (id == ID_VIEW_LEGEND || id == ID_VIEW_HEATMAP || id == ID_VIEW_FOLLOW) {
         // The menu's tick follows the command also when it came from elsewhere.
         if (QAction* action = MenuAction(id); action != nullptr && sender() != action) {
             action->setChecked(!action->isChecked());

@@ -5,9 +5,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "engine/Location.h"
 #include "survey/CollectionFile.h"
+#include "survey/SideStore.h"
 #include "survey/RegularFile.h"
 
 namespace ketrion {
@@ -55,6 +57,44 @@ std::string PointRecord::PositionText() const {
                   latitude < 0 ? 'S' : 'N', std::fabs(longitude), longitude < 0 ? 'W' : 'E');
     return text;
 }
+
+namespace {
+
+// Channel, band, security and PHY of each reading, and how the point was
+// placed, where the side store beside the file has them.
+void AddSideDetails(const std::string& path, std::int64_t offset, PointRecord& record) {
+    const Descriptor file(path);
+    std::uint8_t head[collection::kHeaderSize] = {};
+    if (file.fd < 0 || ::pread(file.fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
+        return;
+    }
+    const std::unique_ptr<SideStore> side =
+        SideStore::OpenForReading(path, SideIdentity(path, head), nullptr);
+    if (side == nullptr) {
+        return;
+    }
+    const auto points = side->Points();
+    if (const auto point = points.find(offset); point != points.end()) {
+        record.method = point->second.method;
+    }
+    for (const SideStore::Reading& row : side->ReadingsOf(offset)) {
+        if (!row.inCollection || row.index < 0 ||
+            row.index >= static_cast<int>(record.readings.size())) {
+            continue;  // only readings the file holds are listed
+        }
+        PointRecord::Reading& r = record.readings[static_cast<std::size_t>(row.index)];
+        if (row.channel) {
+            r.channel = std::to_string(*row.channel);
+        }
+        r.band = row.band;
+        r.security = row.security;
+        r.phy = row.phy;
+        record.sideDetails = record.sideDetails || row.channel || !row.band.empty() ||
+                             !row.security.empty() || !row.phy.empty();
+    }
+}
+
+}  // namespace
 
 PointRecord ReadPointRecord(const std::string& path, std::int64_t offset) {
     PointRecord record;
@@ -106,6 +146,7 @@ PointRecord ReadPointRecord(const std::string& path, std::int64_t offset) {
         r.attribute = reading[collection::kAttributeAt];
         record.readings.push_back(std::move(r));
     }
+    AddSideDetails(path, offset, record);
     return record;
 }
 

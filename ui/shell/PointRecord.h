@@ -16,6 +16,8 @@ struct PointRecord {
         int signal = 0;     // whole dBm (or S/N), truncated as the list shows it
         std::string ssid;   // network name
         int attribute = 0;  // the board's attribute byte
+        // From the side store, where it has them (empty otherwise).
+        std::string channel, band, security, phy;
     };
     bool valid = false;      // false when the file or the record cannot be read
     int kind = 0;            // 0 survey point, 1 dynamic access point
@@ -25,6 +27,8 @@ struct PointRecord {
     int fixClass = 0;        // 1 2D fix, 2 3D fix, 0 other
     int count = 0;           // reading records the location record announces
     std::vector<Reading> readings;
+    bool sideDetails = false;  // some reading has details from the side store
+    std::string method;        // how the position was obtained, from the side store
 
     // "2D Fix", "3D Fix" or "No fix".
     const char* FixText() const;

@@ -13,6 +13,7 @@
 #include "engine/Location.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
+#include "ui/siteview/LabelPlacer.h"
 
 namespace ketrion {
 
@@ -23,6 +24,9 @@ namespace {
 constexpr double kMarkerRadius = 9.0;
 constexpr double kLabelGap = 4.0;
 constexpr int kLabelPadding = 2;
+// The uncertainty circle: a dashed outline over a light wash.
+const QColor kUncertaintyColour(40, 40, 160);
+const QColor kUncertaintyFill(40, 40, 160, 28);
 
 }  // namespace
 
@@ -32,7 +36,8 @@ HeatmapLayer::HeatmapLayer(const CSiteData& data, const CSiteProjection& project
       m_data(data),
       m_projection(projection),
       m_planSize(std::move(planSize)),
-      m_compute(&ComputeHeatmap) {
+      m_compute(&ComputeHeatmap),
+      m_signalScale(heatmap::ColourScale::ForMetric(analysis::MetricSpec{}, analysis::Grid{})) {
     m_clock.start();
     m_pollTimer.setInterval(kPollMs);
     connect(&m_pollTimer, &QTimer::timeout, this, &HeatmapLayer::Poll);
@@ -171,6 +176,7 @@ void HeatmapLayer::Start() {
         std::thread([this, compute = m_compute, cancel = m_cancel, input = std::move(input)]() {
             auto result = std::make_shared<HeatmapResult>(compute(input, *cancel));
             result->generation = input.generation;
+            result->spec = input.spec;
             emit computed(result);
         });
 }
@@ -206,6 +212,14 @@ void HeatmapLayer::PlaceMarkers() {
         Marker marker;
         marker.plan = QPoint(m_projection.PlanX(latitude, longitude),
                              m_projection.PlanY(latitude, longitude));
+        // The uncertainty in plan pixels: the plan distance to a point that
+        // many metres north.
+        const double north = ap.position.latitude + ap.position.uncertainty /
+                                                        analysis::kEarthRadiusMetres * 180.0 /
+                                                        3.14159265358979323846;
+        const int northUnits = gps::UnitsFromDegrees(std::min(north, 90.0));
+        marker.radius = std::hypot(m_projection.PlanX(northUnits, longitude) - marker.plan.x(),
+                                   m_projection.PlanY(northUnits, longitude) - marker.plan.y());
         marker.mac = QString::fromStdString(analysis::MacText(ap.mac));
         marker.label = marker.mac;
         if (!ap.ssid.empty())
@@ -239,35 +253,97 @@ void HeatmapLayer::Draw(QPainter& painter, const ViewTransform& transform) const
     }
 }
 
-void HeatmapLayer::DrawMarkers(QPainter& painter, const ViewTransform& transform,
-                               bool labels) const {
+void HeatmapLayer::DrawMarkers(QPainter& painter, const ViewTransform& transform, bool labels,
+                               const QRectF& bounds, const QRectF& keepClear) const {
     if (!m_enabled || !m_showAps || m_markers.empty())
         return;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    const QFontMetrics metrics(painter.font(), painter.device());
-    for (const Marker& marker : m_markers) {
-        const double x = transform.ToClientX(marker.plan.x() + 0.5);
-        const double y = transform.ToClientY(marker.plan.y() + 0.5);
-        const QPolygonF diamond({QPointF(x, y - kMarkerRadius), QPointF(x + kMarkerRadius, y),
-                                 QPointF(x, y + kMarkerRadius), QPointF(x - kMarkerRadius, y)});
+    std::vector<QPointF> centres;
+    centres.reserve(m_markers.size());
+    for (const Marker& marker : m_markers)
+        centres.emplace_back(transform.ToClientX(marker.plan.x() + 0.5),
+                             transform.ToClientY(marker.plan.y() + 0.5));
+    // The circles first, so that no circle hides another marker.
+    if (labels) {
+        painter.setPen(QPen(kUncertaintyColour, 1.0, Qt::DashLine));
+        painter.setBrush(kUncertaintyFill);
+        for (std::size_t i = 0; i < m_markers.size(); ++i) {
+            const double r = m_markers[i].radius * transform.scaleX;
+            if (r > kMarkerRadius)
+                painter.drawEllipse(centres[i], r, r);
+        }
+    }
+    for (const QPointF& c : centres) {
+        const QPolygonF diamond(
+            {QPointF(c.x(), c.y() - kMarkerRadius), QPointF(c.x() + kMarkerRadius, c.y()),
+             QPointF(c.x(), c.y() + kMarkerRadius), QPointF(c.x() - kMarkerRadius, c.y())});
         painter.setPen(QPen(Qt::black, 1.5));
         painter.setBrush(Qt::white);
         painter.drawPolygon(diamond);
         painter.setBrush(Qt::black);
-        painter.drawEllipse(QPointF(x, y), 2.0, 2.0);
-        if (!labels)
-            continue;
-        const QRect text = metrics.boundingRect(marker.label);
-        const QRectF box(x + kMarkerRadius + kLabelGap, y - text.height() / 2.0,
-                         text.width() + 2 * kLabelPadding, text.height());
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(QColor(255, 255, 255, 210));
-        painter.drawRect(box);
-        painter.setPen(Qt::black);
-        painter.drawText(box, Qt::AlignCenter, marker.label);
+        painter.drawEllipse(c, 2.0, 2.0);
+    }
+    if (labels && !bounds.isEmpty()) {
+        const QFontMetrics metrics(painter.font(), painter.device());
+        std::vector<LabelPlacer::Item> items;
+        items.reserve(m_markers.size());
+        for (std::size_t i = 0; i < m_markers.size(); ++i) {
+            const QRect text = metrics.boundingRect(m_markers[i].label);
+            items.push_back({centres[i], QSizeF(text.width() + 2 * kLabelPadding, text.height())});
+        }
+        LabelPlacer placer(bounds, kMarkerRadius, kLabelGap);
+        if (!keepClear.isEmpty())
+            placer.AddObstacle(keepClear);
+        const std::vector<std::optional<QRectF>> boxes = placer.Place(items);
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            if (!boxes[i])
+                continue;
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(QColor(255, 255, 255, 210));
+            painter.drawRect(*boxes[i]);
+            painter.setPen(Qt::black);
+            painter.drawText(*boxes[i], Qt::AlignCenter, m_markers[i].label);
+        }
     }
     painter.restore();
+}
+
+const heatmap::ColourScale& HeatmapLayer::DiscScale() const {
+    return m_enabled && m_hasResult ? m_result.scale : m_signalScale;
+}
+
+QRgb HeatmapLayer::DiscColour(const CSiteData::_tap& point) const {
+    if (!m_enabled || !m_hasResult)
+        return SignalColour(m_signalScale, point.signal);
+    // The strongest signal is what the view itself holds: new points need no
+    // computation. Other metrics come from the point's readings in the file.
+    if (m_result.spec.metric == analysis::Metric::Strongest)
+        return SignalColour(m_result.scale, point.signal);
+    const auto& values = m_result.pointValues;
+    const auto found = std::lower_bound(values.begin(), values.end(), point.offset,
+                                        [](const std::pair<std::int64_t, double>& v,
+                                           std::int64_t offset) { return v.first < offset; });
+    if (found == values.end() || found->first != point.offset)
+        return kPendingColour;
+    return m_result.scale.At(found->second).rgb();
+}
+
+QRgb HeatmapLayer::SignalColour(const heatmap::ColourScale& scale, int signal) const {
+    constexpr int kSize = 256;
+    const int slot = signal - kSignalTableLow;
+    if (slot < 0 || slot >= kSize)
+        return scale.At(signal).rgb();
+    // A new result brings a new scale: the table is filled again.
+    if (m_signalTableScale != &scale || m_signalTableGeneration != m_result.generation ||
+        m_signalTable.empty()) {
+        m_signalTable.assign(kSize, 0);
+        for (int i = 0; i < kSize; ++i)
+            m_signalTable[static_cast<std::size_t>(i)] = scale.At(i + kSignalTableLow).rgb();
+        m_signalTableScale = &scale;
+        m_signalTableGeneration = m_result.generation;
+    }
+    return m_signalTable[static_cast<std::size_t>(slot)];
 }
 
 QSize HeatmapLayer::LegendSize(int pixelSize) const {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "analysis/Metrics.h"
+#include "survey/SiteData.h"
 #include "survey/SitePlan.h"
 #include "ui/siteview/HeatmapWorker.h"
 
@@ -54,9 +55,10 @@ public:
 
     // An estimated access point placed on the plan.
     struct Marker {
-        QPoint plan;    // plan pixels
-        QString label;  // address and, when it has one, name
-        QString mac;    // "00:1a:2b:3c:4d:5e"
+        QPoint plan;        // plan pixels
+        QString label;      // address and, when it has one, name
+        QString mac;        // "00:1a:2b:3c:4d:5e"
+        double radius = 0;  // the estimate's uncertainty, plan pixels
     };
 
     HeatmapLayer(const CSiteData& data, const CSiteProjection& projection, PlanSize planSize,
@@ -82,8 +84,22 @@ public:
     // the survey points).
     void Draw(QPainter& painter, const ViewTransform& transform) const;
     // Draws the access-point markers, when shown, in client coordinates (above
-    // the survey points); `labels` adds each marker's address and name.
-    void DrawMarkers(QPainter& painter, const ViewTransform& transform, bool labels) const;
+    // the survey points); `labels` adds each marker's address and name where
+    // it fits beside the marker without covering another label, a marker or
+    // `keepClear` (the legend), within `bounds` (client pixels; empty: no labels).
+    // The uncertainty of each estimate is drawn as a circle around it.
+    void DrawMarkers(QPainter& painter, const ViewTransform& transform, bool labels,
+                     const QRectF& bounds = {}, const QRectF& keepClear = {}) const;
+    // The colour scale of the survey points' discs at desktop sizes: the
+    // shown heatmap's, else the strongest signal's.
+    const heatmap::ColourScale& DiscScale() const;
+    // A survey point's disc colour on that scale: its value of the shown
+    // heatmap's metric (kPendingColour until a computation has covered it),
+    // else its strongest signal.
+    QRgb DiscColour(const CSiteData::_tap& point) const;
+    // Discs of points whose value of the metric is not known yet.
+    static constexpr QRgb kPendingColour = 0xFFA0A0A0u;
+
     // The legend of the shown grid with its top-right corner at `topRight`.
     void DrawLegend(QPainter& painter, QPoint topRight, int pixelSize) const;
     QSize LegendSize(int pixelSize) const;
@@ -164,6 +180,14 @@ private:
     bool m_hasResult = false;
     HeatmapResult m_result;
     std::vector<Marker> m_markers;
+    heatmap::ColourScale m_signalScale;
+    // Colours of whole dBm values on the disc scale, filled on first use: a
+    // survey's discs look up one of a few dozen colours many thousand times.
+    QRgb SignalColour(const heatmap::ColourScale& scale, int signal) const;
+    static constexpr int kSignalTableLow = -128;
+    mutable std::vector<QRgb> m_signalTable;
+    mutable const heatmap::ColourScale* m_signalTableScale = nullptr;
+    mutable std::uint64_t m_signalTableGeneration = 0;
 };
 
 }  // namespace ketrion

@@ -71,6 +71,14 @@ HeatmapResult ComputeHeatmap(const HeatmapInput& input, const std::atomic<bool>&
         return result;
     }
     result.aps = analysis::EstimateAccessPoints(survey.records.points);
+    result.pointValues.reserve(survey.points.size());
+    for (const analysis::PlacedPoint& point : survey.points) {
+        double value = analysis::PointValue(survey.Record(point), point.strongest, input.spec);
+        if (input.spec.metric == analysis::Metric::Coverage)
+            value = value >= input.spec.threshold ? 1.0 : 0.0;
+        result.pointValues.emplace_back(survey.Record(point).offset, value);
+    }
+    std::sort(result.pointValues.begin(), result.pointValues.end());
 
     if (input.planWidth > 0 && input.planHeight > 0 && !survey.points.empty() &&
         !analysis::CheckParams(input.params)) {

@@ -37,6 +37,7 @@ struct HeatmapInput {
 // What a computation found: the grid, its picture and what the choosers offer.
 struct HeatmapResult {
     std::uint64_t generation = 0;
+    analysis::MetricSpec spec;  // what was computed
     bool cancelled = false;
     int planWidth = 0;  // the plan the grid covers, plan pixels
     int planHeight = 0;
@@ -47,7 +48,10 @@ struct HeatmapResult {
     std::vector<analysis::ApEstimate> aps;  // ascending address order
     std::vector<std::string> networks;      // sorted, each once
     std::size_t points = 0;                 // survey points interpolated
-    std::string damage;                     // what was wrong with the file, if anything
+    // Each placed survey point's value of the metric, by the file offset of
+    // its location record, ascending (Coverage: 1 at or above the threshold, else 0).
+    std::vector<std::pair<std::int64_t, double>> pointValues;
+    std::string damage;  // what was wrong with the file, if anything
 };
 
 // Places the view's survey points on the records read from their file,

@@ -1,10 +1,12 @@
 #include "ui/siteview/SiteView.h"
 
 #include <QApplication>
+#include <QDockWidget>
 #include <QFile>
 #include <QFont>
 #include <QFontMetrics>
 #include <QKeyEvent>
+#include <QMainWindow>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -24,15 +26,19 @@
 #include "source/FixHealth.h"
 #include "source/SurveySession.h"
 #include "source/board/BoardSource.h"
+#include "survey/FollowRule.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
+#include "ui/analysis/HeatmapImage.h"
 #include "ui/analysis/PlanImage.h"
 #include "ui/shell/Draw.h"
 #include "ui/shell/Info.h"
 #include "ui/shell/Services.h"
+#include "ui/siteview/ApPanel.h"
 #include "ui/siteview/Dialogs.h"
 #include "ui/siteview/HeatmapControls.h"
 #include "ui/siteview/HeatmapLayer.h"
+#include "ui/siteview/InstructionPage.h"
 #include "ui/siteview/Legend.h"
 
 namespace ketrion {
@@ -209,6 +215,9 @@ void CSiteView::OnCommand(int id) {
             break;
         case ID_DELETE_POINT:
             OnDeletePoint();
+            break;
+        case ID_VIEW_FOLLOW:
+            OnViewFollow();
             break;
         default:
             break;
@@ -538,6 +547,8 @@ void CSiteView::OnViewHeatmap() {
         });
         if (m_heatmapPanel == nullptr)
             m_heatmapPanel = new HeatmapControls(*m_heatmap, this);
+        if (m_apPanel == nullptr && IsDesktopLayout())
+            CreateApPanel();
     } else {
         // No overlay at all: the picture is again exactly the one without it.
         SetOverlay({});
@@ -545,6 +556,55 @@ void CSiteView::OnViewHeatmap() {
     m_heatmap->SetEnabled(show);
     if (m_heatmapPanel != nullptr)
         m_heatmapPanel->setVisible(show);
+    if (m_apDock != nullptr)
+        m_apDock->setVisible(show);
+}
+
+void CSiteView::CreateApPanel() {
+    // A dock at the frame's right side when the view sits in a main window,
+    // else a tool window of its own.
+    m_apPanel = new ApPanel;
+    m_apPanel->SetDetailsSource(m_apDetails);
+    auto* main = qobject_cast<QMainWindow*>(window());
+    QWidget* owner = main != nullptr ? static_cast<QWidget*>(main) : this;
+    m_apDock = new QDockWidget(QStringLiteral("Access points"), owner,
+                               main != nullptr ? Qt::WindowFlags() : Qt::Tool);
+    m_apDock->setObjectName(QStringLiteral("accessPointsDock"));
+    m_apDock->setWidget(m_apPanel);
+    if (main != nullptr)
+        main->addDockWidget(Qt::RightDockWidgetArea, m_apDock);
+    connect(m_heatmap.get(), &HeatmapLayer::resultReady, m_apPanel,
+            [this] { m_apPanel->Show(m_heatmap->Result().aps); });
+    if (m_heatmap->HasResult())
+        m_apPanel->Show(m_heatmap->Result().aps);
+}
+
+void CSiteView::SetApDetailsSource(ApDetailsSource source) {
+    m_apDetails = std::move(source);
+    if (m_apPanel != nullptr)
+        m_apPanel->SetDetailsSource(m_apDetails);
+}
+
+void CSiteView::OnViewFollow() {
+    m_bFollow = !m_bFollow;
+}
+
+void CSiteView::FollowPosition(int x, int y) {
+    CSitePlan& plan = m_services.plan;
+    if (!IsDesktopLayout()) {
+        plan.CentreOn(x, y);
+        return;
+    }
+    if (!m_bFollow) {
+        return;
+    }
+    const SiteRect client = ClientRect();
+    const std::optional<PlanPoint> target = FollowTarget(
+        {x, y}, plan.Transform(), client.right - client.left, client.bottom - client.top);
+    if (target) {
+        plan.CentreOn(target->x, target->y);
+        SetScrollPositions();
+    }
 }
 
 bool CSiteView::IsHeatmapShown() const {
@@ -612,7 +672,7 @@ void CSiteView::TakeReading() {
         return;  // a reading is taken where the surveyor clicks
     }
     const SurveySession::PlanPoint at = m_services.session.TakeReading();
-    m_services.plan.CentreOn(at.x, at.y);
+    FollowPosition(at.x, at.y);
     // No repaint here: the engine's update after the scan's end repaints.
     emit readingTaken();
 }
@@ -621,8 +681,23 @@ void CSiteView::TakeReading() {
 // Taps, keys and scroll bars
 
 SiteRect CSiteView::ClientRect() const {
-    const QRect r = viewport()->rect();
+    const QRect r = PlanArea();
     return SiteRect{0, 0, r.width(), r.height()};
+}
+
+QRect CSiteView::PlanArea() const {
+    const QRect all = viewport()->rect();
+    if (!IsDesktopLayout()) {
+        return all;
+    }
+    // The bands get their own strip so that they never hide the plan's top.
+    const int bands = std::min(DesktopBandsHeight(), all.height() - 1);
+    return all.adjusted(0, std::max(0, bands), 0, 0);
+}
+
+int CSiteView::DesktopBandsHeight() const {
+    // The bands' font at the resolution Render() gives its buffer.
+    return 2 * QFontMetrics(BandFont(), viewport()).height();
 }
 
 bool CSiteView::IsDesktopLayout() const {
@@ -653,7 +728,11 @@ void CSiteView::OnLButtonDown(QPoint point, bool held) {
         std::int32_t qy = 0;
         plan.ScreenToPlan(client, point.x(), point.y(), qx, qy);
         m_services.session.PlaceDynamicAp(qx, qy);
-        plan.CentreOnScreenPoint(client, point.x(), point.y());
+        if (IsDesktopLayout()) {
+            FollowPosition(qx, qy);
+        } else {
+            plan.CentreOnScreenPoint(client, point.x(), point.y());
+        }
         SetScrollPositions();
         m_bPlacingAP = false;
     }
@@ -768,8 +847,9 @@ void CSiteView::SetScrollRanges() {
     verticalScrollBar()->setRange(0, extent.height());
     horizontalScrollBar()->setSingleStep(kLineStep);
     verticalScrollBar()->setSingleStep(kLineStep);
-    int pageX = std::max(1, viewport()->width());
-    int pageY = std::max(1, viewport()->height());
+    const SiteRect client = ClientRect();
+    int pageX = std::max(1, client.right - client.left);
+    int pageY = std::max(1, client.bottom - client.top);
     if (m_services.plan.IsSquarePixels()) {
         // The thumb shows how much of the plan the view holds.
         const double scale = m_services.plan.GetScale();
@@ -924,7 +1004,7 @@ bool CSiteView::viewportEvent(QEvent* event) {
 }
 
 void CSiteView::InputTap(QPoint at, bool held) {
-    OnLButtonDown(at, held);
+    OnLButtonDown(at - PlanArea().topLeft(), held);
 }
 
 bool CSiteView::InputCanDrag() const {
@@ -949,7 +1029,8 @@ void CSiteView::InputZoomAt(double factor, QPointF at) {
         }
         return;
     }
-    plan.ZoomAt(factor, at.x(), at.y());
+    const QPoint origin = PlanArea().topLeft();
+    plan.ZoomAt(factor, at.x() - origin.x(), at.y() - origin.y());
     SetScrollRanges();
     SetScrollPositions();
     viewport()->update();
@@ -1011,8 +1092,8 @@ QFont CSiteView::BandFont() const {
 
 QImage CSiteView::Render() {
     const SiteRect client = ClientRect();
-    const int width = std::max(1, client.right - client.left);
-    const int height = std::max(1, client.bottom - client.top);
+    const int width = std::max(1, viewport()->width());
+    const int height = std::max(1, viewport()->height());
     const double ratio = RenderRatio();
     QImage buffer(static_cast<int>(std::lround(width * ratio)),
                   static_cast<int>(std::lround(height * ratio)), QImage::Format_RGB32);
@@ -1040,6 +1121,11 @@ QImage CSiteView::Render() {
         s_bFirstPaint = false;
     }
 
+    if (!m_bSurveyShown && IsDesktopLayout()) {
+        // Text at the screen's resolution rather than the handheld's page stretched.
+        InstructionPage::Draw(dc, QRect(0, 0, width, height));
+        return buffer;
+    }
     if (!m_bSurveyShown) {
         // The strip below the instructions is black.
         dc.fillRect(QRect(0, 0, width, height), kBlack);
@@ -1055,16 +1141,38 @@ QImage CSiteView::Render() {
     placement.penWidth = std::max(1, static_cast<int>(std::lround(ratio)));
     placement.dotsPerMeter = static_cast<int>(dotsPerMeter);
     placement.font = font;
+    if (IsDesktopLayout()) {
+        // The heatmap's continuous scale and metric; the handheld keeps its five colours.
+        placement.discColour = [this](const CSiteData::_tap& point) {
+            return m_heatmap->DiscColour(point);
+        };
+    }
     // The layer covers the whole picture (black beside a plan smaller than
     // the viewport), so the buffer needs no clearing first.
     const QImage& layer = m_layer.Update(m_services.plan, placement, m_bmpPlan, m_services.data);
-    if (layer.size() == buffer.size()) {
-        dc.drawImage(0, 0, layer);
+    const QRect area = PlanArea();
+    if (layer.size() == (area.size() * ratio)) {
+        dc.drawImage(area.topLeft(), layer);
     } else {
         dc.fillRect(QRect(0, 0, width, height), kBlack);
     }
-    m_heatmap->DrawMarkers(dc, m_services.plan.Transform(), IsDesktopLayout());
+    dc.save();
+    dc.translate(area.topLeft());
+    dc.setClipRect(QRect(QPoint(0, 0), area.size()));
+    {
+        // Labels stay inside the plan area and off the legend.
+        const QRectF legend = IsDesktopLayout() && IsLegendShown()
+                                  ? QRectF(ScaleLegendRect(dc).translated(-area.topLeft()))
+                                  : QRectF();
+        m_heatmap->DrawMarkers(dc, m_services.plan.Transform(), IsDesktopLayout(),
+                               QRectF(QPointF(0, 0), QSizeF(area.size())), legend);
+    }
+    dc.restore();
 
+    // At desktop sizes the alert bands lie over the top of the plan area,
+    // below the location and zoom bands; on the handheld all bands lie over it.
+    const int alertShift = IsDesktopLayout() ? area.top() - 2 * BandHeight(dc) : 0;
+    dc.translate(0, alertShift);
     if (m_bPlacingAP) {
         DrawPlaceApPrompt(dc);
     }
@@ -1076,6 +1184,7 @@ QImage CSiteView::Render() {
         // Below the third band when that one already carries a message.
         DrawLinkAlert(dc, m_bPlacingAP || noAp ? 3 : 2);
     }
+    dc.translate(0, -alertShift);
     DrawPositionMarker(dc);
     if (IsDesktopLayout()) {
         DrawPlacing(dc);
@@ -1083,15 +1192,26 @@ QImage CSiteView::Render() {
     DrawLocationBand(dc);
     DrawZoomBand(dc);
     if (IsLegendShown()) {
-        DrawLegend(dc);
-    }
-    if (m_heatmap->IsEnabled() && IsDesktopLayout()) {
-        // The heatmap's scale at the right, below the alert bands.
-        const int textSize = std::max(9, QFontMetrics(dc.font(), dc.device()).ascent());
-        m_heatmap->DrawLegend(dc, QPoint(width - kHeatmapLegendMargin, 4 * BandHeight(dc)),
-                              textSize);
+        if (IsDesktopLayout()) {
+            // One legend: the scale the discs and the heatmap share.
+            const QRect box = ScaleLegendRect(dc);
+            heatmap::DrawLegend(dc, box.topLeft(), m_heatmap->DiscScale(), LegendTextSize(dc));
+        } else {
+            DrawLegend(dc);
+        }
     }
     return buffer;
+}
+
+int CSiteView::LegendTextSize(QPainter& dc) const {
+    return std::max(9, QFontMetrics(dc.font(), dc.device()).ascent());
+}
+
+QRect CSiteView::ScaleLegendRect(QPainter& dc) const {
+    // At the right, below the alert bands that may lie over the plan's top.
+    const QSize size = heatmap::LegendSize(m_heatmap->DiscScale(), LegendTextSize(dc));
+    const int top = PlanArea().top() + 2 * BandHeight(dc) + kHeatmapLegendMargin;
+    return QRect(QPoint(viewport()->width() - kHeatmapLegendMargin - size.width(), top), size);
 }
 
 int CSiteView::DiscRadius(double ratio) const {
@@ -1105,9 +1225,11 @@ int CSiteView::DiscRadius(double ratio) const {
 }
 
 void CSiteView::DrawPositionMarker(QPainter& dc) {
-    const SiteRect client = ClientRect();
-    const int width = client.right - client.left;
-    const int height = client.bottom - client.top;
+    // The marker marks the centre of the plan area.
+    const QRect area = PlanArea();
+    const SiteRect client{area.left(), area.top(), area.right() + 1, area.bottom() + 1};
+    const int width = area.width();
+    const int height = area.height();
     const double ratio = dc.device()->devicePixelRatioF();
     // The marker at device resolution, drawn pixel for pixel: raster
     // operations do not mix with scaling.
@@ -1121,7 +1243,8 @@ void CSiteView::DrawPositionMarker(QPainter& dc) {
     dc.save();
     // White marker pixels leave the picture, black ones paint it black.
     dc.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
-    dc.drawImage(width / 2 - kMarkerSize / 2, height / 2 - kMarkerSize / 2, m_markerScaled);
+    dc.drawImage(client.left + width / 2 - kMarkerSize / 2,
+                 client.top + height / 2 - kMarkerSize / 2, m_markerScaled);
     dc.restore();
 }
 
@@ -1131,7 +1254,7 @@ int CSiteView::BandHeight(QPainter& dc) const {
 
 void CSiteView::DrawBand(QPainter& dc, int top, const QColor& fill, const QString& text) {
     // The fill is also the text's background, so the text is drawn over it.
-    const QRect band(0, top, ClientRect().right, BandHeight(dc));
+    const QRect band(0, top, viewport()->width(), BandHeight(dc));
     dc.save();
     dc.fillRect(band, fill);
     dc.setPen(kWhite);
@@ -1205,7 +1328,7 @@ void CSiteView::DrawLinkAlert(QPainter& dc, int band) {
 }
 
 void CSiteView::DrawLegend(QPainter& dc) {
-    Legend::Draw(dc, ClientRect().bottom);
+    Legend::Draw(dc, viewport()->height());
 }
 
 }  // namespace ketrion

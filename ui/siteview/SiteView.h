@@ -15,13 +15,16 @@
 #include "source/SurveySession.h"
 #include "survey/SitePlan.h"
 #include "ui/shell/Commands.h"
+#include "ui/siteview/ApPanel.h"
 #include "ui/siteview/SurveyLayer.h"
 #include "ui/siteview/ViewInput.h"
 
+class QDockWidget;
 class QPainter;
 
 namespace ketrion {
 
+class ApPanel;
 class Dialogs;
 class HeatmapControls;
 class HeatmapLayer;
@@ -127,8 +130,12 @@ public:
     // Text of the link alert band; empty when none is due.
     QString LinkAlertText() const { return m_linkAlert; }
 
-    // The client rectangle (the viewport's area) as the site plan takes it.
+    // The client rectangle as the site plan takes it: the plan area's size,
+    // its origin at the plan area's top-left corner.
     SiteRect ClientRect() const;
+    // Where the plan is shown in the viewport: all of it on the handheld; at
+    // desktop sizes the part below the location and zoom bands.
+    QRect PlanArea() const;
     // Whether the client is wider than the handheld's (square plan pixels).
     bool IsDesktopLayout() const;
 
@@ -145,11 +152,24 @@ public:
     bool IsSurveyShown() const { return m_bSurveyShown; }
     bool IsPlacingAP() const { return m_bPlacingAP; }
     bool IsCollecting() const { return m_collectionTimer.isActive(); }
+    // Whether the view follows the position while recording (desktop sizes).
+    bool IsFollowing() const { return m_bFollow; }
+    void SetFollowing(bool follow) { m_bFollow = follow; }
+    // Brings plan point (x, y), a new reading's position or a placed access
+    // point, into sight: the handheld centres on it every time; desktop sizes
+    // move only when it leaves the middle third of the view, and not at all
+    // while following is off.
+    void FollowPosition(int x, int y);
     bool IsLegendShown() const;
     bool IsHeatmapShown() const;
     HeatmapLayer& Heatmap() { return *m_heatmap; }
     // The heatmap's tool window; null until the layer is first shown.
     HeatmapControls* HeatmapPanel() const { return m_heatmapPanel; }
+    // The estimated access points' list (desktop sizes); null until the
+    // heatmap is first shown there.
+    ApPanel* AccessPointPanel() const { return m_apPanel; }
+    // Where the list takes channel, band and security from (the side store).
+    void SetApDetailsSource(ApDetailsSource source);
     const QImage& PlanImage() const { return m_bmpPlan; }
     // Tap-and-hold delay; tests shorten it.
     void SetTapAndHoldDelay(int milliseconds) { m_input.SetHoldDelay(milliseconds); }
@@ -201,6 +221,8 @@ public slots:
     void OnViewLegend();
     // Shows or hides the heatmap layer and its tool window.
     void OnViewHeatmap();
+    // Turns following the position on or off.
+    void OnViewFollow();
 
 private:
     CSiteView(Services& services, Dialogs* dialogs, QWidget* parent);
@@ -223,7 +245,12 @@ private:
     // After loading a collection: shows its points.
     void ShowPoints();
     int DiscRadius(double ratio) const;
+    // The desktop legend's text size and its box in the viewport.
+    int LegendTextSize(QPainter& dc) const;
+    QRect ScaleLegendRect(QPainter& dc) const;
     int BandHeight(QPainter& dc) const;
+    // Height of the location and zoom bands above the plan at desktop sizes.
+    int DesktopBandsHeight() const;
     void DrawBand(QPainter& dc, int top, const QColor& fill, const QString& text);
     QFont BandFont() const;
 
@@ -261,8 +288,13 @@ private:
     // The heatmap over the plan (off until toggled) and its tool window.
     std::unique_ptr<HeatmapLayer> m_heatmap;
     HeatmapControls* m_heatmapPanel = nullptr;
+    void CreateApPanel();
+    ApPanel* m_apPanel = nullptr;
+    QDockWidget* m_apDock = nullptr;
+    ApDetailsSource m_apDetails;
     double m_ratioOverride = 0.0;
     bool m_bInScrollAction = false;
+    bool m_bFollow = true;
 };
 
 }  // namespace ketrion

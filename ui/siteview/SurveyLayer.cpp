@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "survey/SiteData.h"
 
@@ -20,7 +21,15 @@ constexpr int kDashLength = 4;
 constexpr int kDashPeriod = 6;
 // Half the side of the box the "AP" label is centred in, whatever the disc size.
 constexpr int kApLabelHalf = 10;
-constexpr int kLevels = 5;
+// Sprites kept per disc size; a continuous colour scale gives one per value
+// shown, and more are drawn again rather than kept.
+constexpr std::size_t kMaxDiscColours = 512;
+// A pan whose device shift is this close to whole pixels moves the kept
+// picture; anything else is drawn afresh.
+constexpr double kWholePixel = 1e-6;
+// Points further than this many device pixels from the picture are not
+// drawn, nor joined by the path: their coordinates would not fit an int.
+constexpr double kFarAway = 1e7;
 
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
@@ -83,10 +92,24 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
                   plan.m_bShowDynamicAps,
                   placement.dotsPerMeter,
                   placement.radius,
-                  placement.penWidth};
+                  placement.penWidth,
+                  static_cast<bool>(placement.discColour)};
     const std::size_t count = data.PointCount();
-    const bool rebuild = !m_bValid || !(key == m_key) || count < m_points;
-    if (!rebuild && count == m_points) {
+    const bool square = plan.IsSquarePixels();
+    bool rebuild = !m_bValid || count < m_points;
+    if (!rebuild && !(key == m_key)) {
+        // A pan by whole device pixels moves the kept picture and draws only
+        // the strips that come into view (square pixels only; the handheld
+        // does not drag).
+        QPoint shift;
+        if (square && PanShift(key, shift)) {
+            m_key = key;
+            ShiftPicture(shift);
+            RedrawStrips(plan, placement, planImage, data, shift);
+        } else {
+            rebuild = true;
+        }
+    } else if (!rebuild && count == m_points) {
         return m_image;  // nothing new since the last paint
     }
     if (rebuild) {
@@ -119,16 +142,16 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
     // The list only grows between loads, and later points are drawn over
     // earlier ones, so drawing just the new points (with the path carried on
     // from the last one drawn) gives the same picture as drawing them all.
-    // Points outside the viewport draw nothing and leave the path alone: most
-    // points of a long survey are skipped with this test alone.
+    if (square) {
+        const QRect all = m_image.rect();
+        m_points = DrawSquarePoints(plan, placement, data, m_points, count, {&all, 1}, true);
+        return m_image;
+    }
+    // The handheld: points outside the viewport draw nothing and leave the
+    // path alone.
     const SiteRect viewport = plan.GetViewport();
     const SiteRect& client = placement.client;
-    const bool square = plan.IsSquarePixels();
     const double ratio = placement.ratio;
-    const double kx = t.scaleX * ratio;
-    const double ky = t.scaleY * ratio;
-    const double left = client.left * ratio;
-    const double top = client.top * ratio;
     std::size_t index = 0;
     data.ForEachPoint([&](const CSiteData::_tap& point) {
         if (index++ < m_points || point.x < viewport.left || point.x > viewport.right ||
@@ -137,27 +160,24 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
         }
         std::int32_t sx = 0;
         std::int32_t sy = 0;
-        if (square) {
-            sx = static_cast<std::int32_t>(std::lround(left + (point.x - t.originX) * kx));
-            sy = static_cast<std::int32_t>(std::lround(top + (point.y - t.originY) * ky));
-        } else if (plan.PlanToScreen(client, point.x, point.y, sx, sy)) {
-            // The handheld layout's own integer arithmetic, to the pixel.
-            sx = static_cast<std::int32_t>(std::lround(sx * ratio));
-            sy = static_cast<std::int32_t>(std::lround(sy * ratio));
-        } else {
+        if (!plan.PlanToScreen(client, point.x, point.y, sx, sy)) {
             return;
         }
         if (point.deleted) {
             return;  // marked deleted: left out of the view
         }
-        if (point.kind == CSiteData::kKindSurvey && point.hollow) {
-            // Taken without a valid fix: a ring, not a disc.
-            DrawRing(sx, sy, SignalLevel(point.signal), placement);
-            if (plan.m_bShowPath) {
-                ExtendPath(QPoint(sx, sy), placement.penWidth);
+        // The handheld layout's own integer arithmetic, to the pixel.
+        sx = static_cast<std::int32_t>(std::lround(sx * ratio));
+        sy = static_cast<std::int32_t>(std::lround(sy * ratio));
+        if (point.kind == CSiteData::kKindSurvey) {
+            const QRgb colour = placement.discColour ? placement.discColour(point)
+                                                     : LevelColour(SignalLevel(point.signal)).rgb();
+            if (point.hollow) {
+                // Taken without a valid fix: a ring, not a disc.
+                DrawRing(sx, sy, colour, placement);
+            } else {
+                DrawDisc(sx, sy, colour, placement.radius, placement.penWidth, m_image.rect());
             }
-        } else if (point.kind == CSiteData::kKindSurvey) {
-            DrawDisc(sx, sy, SignalLevel(point.signal), placement.radius, placement.penWidth);
             if (plan.m_bShowPath) {
                 ExtendPath(QPoint(sx, sy), placement.penWidth);
             }
@@ -169,11 +189,222 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
     return m_image;
 }
 
-void SurveyLayer::DrawPlan(const CSitePlan& plan, const QImage& planImage) {
+bool SurveyLayer::PanShift(const Key& key, QPoint& shift) const {
+    // Everything but the origin (and the viewport that follows it) the same.
+    Key moved = key;
+    moved.originX = m_key.originX;
+    moved.originY = m_key.originY;
+    moved.viewport = m_key.viewport;
+    if (!(moved == m_key) || key.ratio != std::floor(key.ratio)) {
+        return false;  // a fractional ratio puts strips between device pixels
+    }
+    const double dx = (m_key.originX - key.originX) * key.scale * key.ratio;
+    const double dy = (m_key.originY - key.originY) * key.scale * key.ratio;
+    const double rx = std::round(dx);
+    const double ry = std::round(dy);
+    if (std::abs(dx - rx) > kWholePixel || std::abs(dy - ry) > kWholePixel ||
+        std::abs(rx) >= m_image.width() || std::abs(ry) >= m_image.height()) {
+        return false;
+    }
+    shift = QPoint(static_cast<int>(rx), static_cast<int>(ry));
+    return true;
+}
+
+void SurveyLayer::ShiftPicture(QPoint shift) {
+    const int width = m_image.width();
+    const int height = m_image.height();
+    const int dx = shift.x();
+    const int dy = shift.y();
+    const int length = width - std::abs(dx);
+    uchar* const bits = m_image.bits();
+    const qsizetype stride = m_image.bytesPerLine();
+    // Rows are taken in the order that never reads a row already overwritten.
+    for (int i = 0; i < height - std::abs(dy); ++i) {
+        const int to = dy > 0 ? height - 1 - i : i;
+        const int from = to - dy;
+        auto* target = reinterpret_cast<QRgb*>(bits + to * stride);
+        const auto* source = reinterpret_cast<const QRgb*>(bits + from * stride);
+        std::memmove(target + std::max(dx, 0), source + std::max(-dx, 0),
+                     static_cast<std::size_t>(length) * sizeof(QRgb));
+    }
+}
+
+void SurveyLayer::RedrawStrips(const CSitePlan& plan, const Placement& placement,
+                               const QImage& planImage, const CSiteData& data, QPoint shift) {
+    const int width = m_image.width();
+    const int height = m_image.height();
+    QRect strips[2];
+    std::size_t count = 0;
+    if (shift.x() != 0) {
+        strips[count++] = shift.x() > 0 ? QRect(0, 0, shift.x(), height)
+                                        : QRect(width + shift.x(), 0, -shift.x(), height);
+    }
+    if (shift.y() != 0) {
+        strips[count++] = shift.y() > 0 ? QRect(0, 0, width, shift.y())
+                                        : QRect(0, height + shift.y(), width, -shift.y());
+    }
+    const std::span<const QRect> clips(strips, count);
+    const double ratio = placement.ratio;
+    for (const QRect& strip : clips) {
+        for (int y = strip.top(); y <= strip.bottom(); ++y) {
+            auto* row = reinterpret_cast<QRgb*>(m_image.scanLine(y));
+            std::fill(row + strip.left(), row + strip.right() + 1, kBlack.rgb());
+        }
+        const QRectF logical(strip.x() / ratio, strip.y() / ratio, strip.width() / ratio,
+                             strip.height() / ratio);
+        DrawPlan(plan, planImage, &logical);
+        if (m_overlay) {
+            QPainter dc(&m_image);
+            dc.setClipRect(logical);
+            m_overlay(dc, plan.Transform());
+        }
+    }
+    // Every point already drawn, again, but only where a strip is; the path
+    // carries on from the last of them as before.
+    DrawSquarePoints(plan, placement, data, 0, m_points, clips, false);
+}
+
+std::size_t SurveyLayer::DrawSquarePoints(const CSitePlan& plan, const Placement& placement,
+                                          const CSiteData& data, std::size_t from, std::size_t to,
+                                          std::span<const QRect> clips, bool carryPath) {
+    // Every point is placed by the same rule whatever is on screen, and the
+    // path joins every survey point to the next: the picture of any part of
+    // the plan is the same however the view got there, which lets a pan keep
+    // what it already has.
+    if (from >= to) {
+        return from;
+    }
+    const ViewTransform t = plan.Transform();
+    const SiteRect& client = placement.client;
+    const double ratio = placement.ratio;
+    const double kx = t.scaleX * ratio;
+    const double ky = t.scaleY * ratio;
+    const double left = client.left * ratio;
+    const double top = client.top * ratio;
+    const int pen = placement.penWidth;
+    const int reach = placement.radius + kSpriteMargin + pen;
+    const int apReach =
+        std::max(placement.radius, static_cast<int>(std::ceil(kApLabelHalf * ratio))) +
+        kSpriteMargin + pen;
+    // The clip rectangles in plan pixels, grown by the furthest anything
+    // reaches from its point, rounded outwards: most points and segments are
+    // passed over with a few integer comparisons.
+    struct PlanBox {
+        std::int64_t left, top, right, bottom;
+    };
+    std::vector<PlanBox> boxes;
+    boxes.reserve(clips.size());
+    const int grow = std::max(reach, apReach) + 1;
+    for (const QRect& clip : clips) {
+        boxes.push_back(
+            {static_cast<std::int64_t>(std::floor(t.originX + (clip.left() - left - grow) / kx)) -
+                 1,
+             static_cast<std::int64_t>(std::floor(t.originY + (clip.top() - top - grow) / ky)) - 1,
+             static_cast<std::int64_t>(std::ceil(t.originX + (clip.right() - left + grow) / kx)) +
+                 1,
+             static_cast<std::int64_t>(std::ceil(t.originY + (clip.bottom() - top + grow) / ky)) +
+                 1});
+    }
+    const auto nearClips = [&boxes](std::int64_t x0, std::int64_t y0, std::int64_t x1,
+                                    std::int64_t y1) {
+        for (const PlanBox& box : boxes) {
+            if (std::min(x0, x1) <= box.right && std::max(x0, x1) >= box.left &&
+                std::min(y0, y1) <= box.bottom && std::max(y0, y1) >= box.top) {
+                return true;
+            }
+        }
+        return false;
+    };
+    // Device pixel of a plan point; false when too far off to draw.
+    const auto device = [&](std::int32_t x, std::int32_t y, QPoint& at) {
+        const double fx = left + (x - t.originX) * kx;
+        const double fy = top + (y - t.originY) * ky;
+        if (std::abs(fx) > kFarAway || std::abs(fy) > kFarAway) {
+            return false;
+        }
+        at = QPoint(static_cast<int>(std::floor(fx + 0.5)), static_cast<int>(std::floor(fy + 0.5)));
+        return true;
+    };
+    // Whether the device box from (x0, y0) to (x1, y1), grown by `by`, reaches `clip`.
+    const auto reaches = [](int x0, int y0, int x1, int y1, int by, const QRect& clip) {
+        return std::min(x0, x1) - by <= clip.right() && std::max(x0, x1) + by >= clip.left() &&
+               std::min(y0, y1) - by <= clip.bottom() && std::max(y0, y1) + by >= clip.top();
+    };
+
+    bool started = carryPath && m_bPathStarted;
+    std::int32_t lastX = carryPath ? m_pathLastPlan.x() : 0;
+    std::int32_t lastY = carryPath ? m_pathLastPlan.y() : 0;
+    std::size_t index = 0;
+    data.ForEachPoint([&](const CSiteData::_tap& point) {
+        if (index < from || index >= to) {
+            ++index;
+            return;
+        }
+        ++index;
+        if (point.deleted) {
+            return;  // marked deleted: left out of the view
+        }
+        const bool survey = point.kind == CSiteData::kKindSurvey;
+        const bool near = nearClips(point.x, point.y, point.x, point.y);
+        QPoint at;
+        if (survey) {
+            const bool path = plan.m_bShowPath && started;
+            const bool segment = path && nearClips(lastX, lastY, point.x, point.y);
+            if ((near || segment) && device(point.x, point.y, at)) {
+                QRgb colour = 0;
+                bool coloured = false;
+                for (const QRect& clip : clips) {
+                    if (!near || !reaches(at.x(), at.y(), at.x(), at.y(), reach, clip)) {
+                        continue;
+                    }
+                    if (!coloured) {
+                        colour = placement.discColour
+                                     ? placement.discColour(point)
+                                     : LevelColour(SignalLevel(point.signal)).rgb();
+                        coloured = true;
+                    }
+                    if (point.hollow) {
+                        DrawRing(at.x(), at.y(), colour, placement);
+                    } else {
+                        DrawDisc(at.x(), at.y(), colour, placement.radius, pen, clip);
+                    }
+                }
+                QPoint from;
+                if (segment && device(lastX, lastY, from)) {
+                    for (const QRect& clip : clips) {
+                        if (reaches(from.x(), from.y(), at.x(), at.y(), pen, clip)) {
+                            DrawDashedLine(m_image, from, at, kBlack.rgb(), pen, clip);
+                        }
+                    }
+                }
+            }
+            if (plan.m_bShowPath) {
+                lastX = point.x;
+                lastY = point.y;
+                started = true;
+            }
+        } else if (point.kind == CSiteData::kKindDynamicAp && plan.m_bShowDynamicAps && near &&
+                   device(point.x, point.y, at)) {
+            for (const QRect& clip : clips) {
+                if (reaches(at.x(), at.y(), at.x(), at.y(), apReach, clip)) {
+                    DrawAccessPointSprite(at, apReach, placement, clip);
+                }
+            }
+        }
+    });
+    m_pathLastPlan = QPoint(lastX, lastY);
+    m_bPathStarted = started;
+    return std::max(index, from);
+}
+
+void SurveyLayer::DrawPlan(const CSitePlan& plan, const QImage& planImage, const QRectF* clip) {
     if (planImage.isNull()) {
         return;
     }
     QPainter dc(&m_image);
+    if (clip != nullptr) {
+        dc.setClipRect(*clip);
+    }
     if (!plan.IsSquarePixels()) {
         SiteRect dst = m_key.client;
         SiteRect src;
@@ -203,12 +434,12 @@ void SurveyLayer::DrawPlan(const CSitePlan& plan, const QImage& planImage) {
     dc.drawImage(dst, planImage, QRectF(src));
 }
 
-const SurveyLayer::DiscImage& SurveyLayer::Disc(int level, int radius, int penWidth) {
-    std::vector<DiscImage>& set = m_discs[{radius, penWidth}];
-    if (set.empty()) {
-        set.resize(kLevels);
+const SurveyLayer::DiscImage& SurveyLayer::Disc(QRgb colour, int radius, int penWidth) {
+    std::map<QRgb, DiscImage>& set = m_discs[{radius, penWidth}];
+    if (set.size() >= kMaxDiscColours && set.find(colour) == set.end()) {
+        set.clear();
     }
-    DiscImage& disc = set[static_cast<std::size_t>(std::clamp(level, 0, kLevels - 1))];
+    DiscImage& disc = set[colour];
     if (disc.image.isNull()) {
         const int margin = kSpriteMargin + penWidth - 1;
         const int side = 2 * radius + 2 * margin + 1;
@@ -216,7 +447,7 @@ const SurveyLayer::DiscImage& SurveyLayer::Disc(int level, int radius, int penWi
         drawn.fill(Qt::transparent);
         QPainter painter(&drawn);
         painter.setPen(QPen(kBlack, penWidth, Qt::DashLine));
-        painter.setBrush(LevelColour(level));
+        painter.setBrush(QColor::fromRgb(colour));
         painter.drawEllipse(QRect(margin, margin, 2 * radius, 2 * radius));
         painter.end();
         // Without antialiasing every pixel is either painted or untouched: the
@@ -243,26 +474,26 @@ const SurveyLayer::DiscImage& SurveyLayer::Disc(int level, int radius, int penWi
     return disc;
 }
 
-void SurveyLayer::DrawDisc(int sx, int sy, int level, int radius, int penWidth) {
-    // The disc as drawn once with the dashed pen and the level's brush,
+void SurveyLayer::DrawDisc(int sx, int sy, QRgb colour, int radius, int penWidth,
+                           const QRect& clip) {
+    // The disc as drawn once with the dashed pen and the colour's brush,
     // copied span by span (a painter call per disc costs several times more).
-    const DiscImage& disc = Disc(level, radius, penWidth);
+    const DiscImage& disc = Disc(colour, radius, penWidth);
     const int margin = kSpriteMargin + penWidth - 1;
     const int left = sx - radius - margin;
     const int top = sy - radius - margin;
-    const int width = m_image.width();
-    const int height = m_image.height();
+    const QRect area = clip.intersected(m_image.rect());
     uchar* const bits = m_image.bits();
     const qsizetype stride = m_image.bytesPerLine();
     const uchar* const discBits = disc.image.constBits();
     const qsizetype discStride = disc.image.bytesPerLine();
     for (const DiscImage::Span& span : disc.spans) {
         const int y0 = top + span.row;
-        if (y0 < 0 || y0 >= height) {
+        if (y0 < area.top() || y0 > area.bottom()) {
             continue;
         }
-        const int from = std::max(left + span.left, 0);
-        const int to = std::min(left + span.left + span.length, width);
+        const int from = std::max(left + span.left, area.left());
+        const int to = std::min(left + span.left + span.length, area.right() + 1);
         if (from >= to) {
             continue;
         }
@@ -273,13 +504,13 @@ void SurveyLayer::DrawDisc(int sx, int sy, int level, int radius, int penWidth) 
     }
 }
 
-void SurveyLayer::DrawRing(int sx, int sy, int level, const Placement& placement) {
+void SurveyLayer::DrawRing(int sx, int sy, QRgb colour, const Placement& placement) {
     const double ratio = placement.ratio;
     const double r = placement.radius / ratio;
     QPainter dc(&m_image);
     dc.setRenderHint(QPainter::Antialiasing, ratio != 1.0);
     dc.setBrush(Qt::NoBrush);
-    dc.setPen(QPen(LevelColour(level), std::max(2.0, 2.0 * placement.penWidth / ratio)));
+    dc.setPen(QPen(QColor::fromRgb(colour), std::max(2.0, 2.0 * placement.penWidth / ratio)));
     dc.drawEllipse(QRectF(sx / ratio - r, sy / ratio - r, 2 * r, 2 * r));
 }
 
@@ -292,11 +523,15 @@ void SurveyLayer::ExtendPath(QPoint to, int penWidth) {
 }
 
 void SurveyLayer::DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink, int width) {
+    DrawDashedLine(layer, from, to, ink, width, layer.rect());
+}
+
+void SurveyLayer::DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink, int width,
+                                 const QRect& clip) {
     // Bresenham's line with the dashed pen's pattern, counted from the start
     // of the segment; a wider pen puts a width x width square on each step.
     const int pen = std::max(1, width);
-    const int imageWidth = layer.width();
-    const int imageHeight = layer.height();
+    const QRect area = clip.intersected(layer.rect());
     uchar* const bits = layer.bits();
     const qsizetype stride = layer.bytesPerLine();
     int x = from.x();
@@ -312,12 +547,12 @@ void SurveyLayer::DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink
     for (int i = 0; x != to.x() || y != to.y(); ++i) {
         if (i % period < length) {
             for (int py = y - offset; py < y - offset + pen; ++py) {
-                if (py < 0 || py >= imageHeight) {
+                if (py < area.top() || py > area.bottom()) {
                     continue;
                 }
                 auto* row = reinterpret_cast<QRgb*>(bits + py * stride);
                 for (int px = x - offset; px < x - offset + pen; ++px) {
-                    if (px >= 0 && px < imageWidth) {
+                    if (px >= area.left() && px <= area.right()) {
                         row[px] = ink;
                     }
                 }
@@ -336,11 +571,15 @@ void SurveyLayer::DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink
 }
 
 void SurveyLayer::DrawAccessPoint(int sx, int sy, const Placement& placement) {
+    QPainter dc(&m_image);
+    PaintAccessPoint(dc, sx, sy, placement);
+}
+
+void SurveyLayer::PaintAccessPoint(QPainter& dc, int sx, int sy, const Placement& placement) {
     // The painter works in client pixels; the image carries the device ratio.
     const double ratio = placement.ratio;
     const QPointF centre(sx / ratio, sy / ratio);
     const double r = placement.radius / ratio;
-    QPainter dc(&m_image);
     dc.setFont(placement.font);
     dc.setPen(QPen(kBlack, placement.penWidth / ratio, Qt::DashLine));
     dc.setBrush(kBlack);
@@ -362,6 +601,29 @@ void SurveyLayer::DrawAccessPoint(int sx, int sy, const Placement& placement) {
                            2 * kApLabelHalf),
                     Qt::AlignCenter, QStringLiteral("AP"));
     }
+}
+
+void SurveyLayer::DrawAccessPointSprite(QPoint at, int reach, const Placement& placement,
+                                        const QRect& clip) {
+    // Drawn once into its own picture and copied: the same pixels wherever it
+    // lands, also half off the edge, where text would be placed differently.
+    const double ratio = placement.ratio;
+    if (m_apSprite.isNull() || m_apSpriteRadius != placement.radius ||
+        m_apSprite.devicePixelRatio() != ratio) {
+        const int side = 2 * reach + 1;
+        m_apSprite = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+        m_apSprite.fill(Qt::transparent);
+        m_apSprite.setDevicePixelRatio(ratio);
+        m_apSprite.setDotsPerMeterX(placement.dotsPerMeter);
+        m_apSprite.setDotsPerMeterY(placement.dotsPerMeter);
+        QPainter dc(&m_apSprite);
+        PaintAccessPoint(dc, reach, reach, placement);
+        m_apSpriteRadius = placement.radius;
+    }
+    QPainter dc(&m_image);
+    dc.setClipRect(
+        QRectF(clip.x() / ratio, clip.y() / ratio, clip.width() / ratio, clip.height() / ratio));
+    dc.drawImage(QPointF((at.x() - reach) / ratio, (at.y() - reach) / ratio), m_apSprite);
 }
 
 }  // namespace ketrion
