@@ -14,7 +14,7 @@ bool InMiddleThird(double at, double size) {
 
 }  // namespace
 
-std::optional<PlanPoint> FollowTarget(PlanPoint position, const ViewTransform& transform,
+std::optional<PlanPixel> FollowTarget(PlanPixel position, const ViewTransform& transform,
                                       double clientWidth, double clientHeight) {
     if (!(clientWidth > 0) || !(clientHeight > 0)) {
         return std::nullopt;

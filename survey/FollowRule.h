@@ -7,11 +7,11 @@
 
 namespace ketrion {
 
-// A plan point, in plan pixels.
-struct PlanPoint {
+// A plan point, in whole plan pixels.
+struct PlanPixel {
     std::int32_t x = 0;
     std::int32_t y = 0;
-    bool operator==(const PlanPoint&) const = default;
+    bool operator==(const PlanPixel&) const = default;
 };
 
 // Where the view should move while recording so that the surveyor's position
@@ -20,7 +20,7 @@ struct PlanPoint {
 // the position as the new centre. `transform` maps plan to client pixels;
 // `clientWidth` x `clientHeight` is the area the plan is shown in. An empty
 // client never moves the view.
-std::optional<PlanPoint> FollowTarget(PlanPoint position, const ViewTransform& transform,
+std::optional<PlanPixel> FollowTarget(PlanPixel position, const ViewTransform& transform,
                                       double clientWidth, double clientHeight);
 
 }  // namespace ketrion

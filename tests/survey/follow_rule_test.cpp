@@ -16,7 +16,7 @@ TEST(FollowRule, MovesOnlyWhenThePositionLeavesTheMiddleThird) {
     t.originX = 1000;
     t.originY = 2000;
     struct Case {
-        PlanPoint at;
+        PlanPixel at;
         bool moves;
     } const cases[] = {
         {{1225, 2150}, false},  // the centre
@@ -30,7 +30,7 @@ TEST(FollowRule, MovesOnlyWhenThePositionLeavesTheMiddleThird) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.at.x << "," << c.at.y);
-        const std::optional<PlanPoint> target = FollowTarget(c.at, t, 900, 600);
+        const std::optional<PlanPixel> target = FollowTarget(c.at, t, 900, 600);
         ASSERT_EQ(target.has_value(), c.moves);
         if (target) {
             EXPECT_EQ(*target, c.at);  // the position becomes the centre

@@ -599,7 +599,7 @@ void CSiteView::FollowPosition(int x, int y) {
         return;
     }
     const SiteRect client = ClientRect();
-    const std::optional<PlanPoint> target = FollowTarget(
+    const std::optional<PlanPixel> target = FollowTarget(
         {x, y}, plan.Transform(), client.right - client.left, client.bottom - client.top);
     if (target) {
         plan.CentreOn(target->x, target->y);
