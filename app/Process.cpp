@@ -52,6 +52,10 @@ constexpr const char* kSampleScenario = "sample";
 // Points an autopilot run over a replayed recording may record: its end, not
 // a count, ends the run.
 constexpr int kReplayReadingsLimit = 1'000'000;
+// Source events kept from before the main frame exists: a start-up's worth
+// (a source that cannot open says so once; one that comes and goes, a few
+// times), never an unbounded queue.
+constexpr std::size_t kMaxEarlyEvents = 64;
 // Collection file of an autopilot run that names none (working folder).
 constexpr const char* kAutopilotCollection = "ketrion-autopilot.ktd";
 
@@ -138,8 +142,8 @@ std::unique_ptr<source::PositionSource> MakePositionSource(const Options& option
     std::string error;
     const std::optional<source::GpsdEndpoint> endpoint =
         source::ParseGpsdEndpoint(options.gpsdEndpoint, error);
-    return std::make_unique<source::GpsdPosition>(
-        clock, endpoint ? *endpoint : source::GpsdEndpoint{});
+    return std::make_unique<source::GpsdPosition>(clock,
+                                                  endpoint ? *endpoint : source::GpsdEndpoint{});
 }
 
 }  // namespace
@@ -202,8 +206,11 @@ void Process::Wire() {
     // scan into a survey point; the board's stack times GPS reports by the
     // same clock as everything else.)
     const auto post = [this](const EngineEvent& event) {
+        std::lock_guard lock(m_eventMutex);
         if (CMainFrame* frame = m_eventFrame.load()) {
             frame->PostEngineEvent(event);
+        } else if (m_earlyEvents.size() < kMaxEarlyEvents) {
+            m_earlyEvents.push_back(event);
         }
     };
     boardScan.onEvent = post;
@@ -213,7 +220,6 @@ void Process::Wire() {
     if (otherPosition) {
         otherPosition->onEvent = post;
     }
-
 }
 
 namespace {
@@ -365,7 +371,9 @@ CMainFrame::LinkSteps Process::LinkSteps() {
             otherPosition->Start();
         }
     };
-    steps.notify = [this](std::function<void()> notify) { board.engine.notify = std::move(notify); };
+    steps.notify = [this](std::function<void()> notify) {
+        board.engine.notify = std::move(notify);
+    };
     steps.handshake = [this] {
         if (UsesBoard()) {
             board.engine.Start();
@@ -493,6 +501,17 @@ AutopilotSettings Process::AutopilotFromOptions() const {
     return settings;
 }
 
+void Process::SetEventFrame(CMainFrame* frame) {
+    std::lock_guard lock(m_eventMutex);
+    m_eventFrame = frame;
+    if (frame != nullptr) {
+        for (const EngineEvent& event : m_earlyEvents) {
+            frame->PostEngineEvent(event);
+        }
+    }
+    m_earlyEvents.clear();
+}
+
 int Process::Run() {
     if (!app) {
         return 1;
@@ -514,7 +533,7 @@ int Process::Run() {
         return 1;
     }
     CMainFrame& frame = *app->MainFrame();
-    m_eventFrame = &frame;
+    SetEventFrame(&frame);
     if (!m_options.autopilot) {
         OpenStartFiles(frame);
     }
@@ -533,7 +552,7 @@ int Process::Run() {
         ScreenshotWhenReady(frame);
     }
     const int code = app->Run();
-    m_eventFrame = nullptr;  // the frame is gone, and the link thread with it
+    SetEventFrame(nullptr);  // the frame is gone, and the link thread with it
     return m_screenshotFailed && code == 0 ? 1 : code;
 }
 

@@ -4,8 +4,10 @@
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/Options.h"
 #include "platform/Clock.h"
@@ -96,8 +98,13 @@ private:
     std::unique_ptr<SystemClock> m_ownClock;
     Clock& m_clock;
     bool m_screenshotFailed = false;
-    // Where the engine's events go (set while the main frame exists).
+    // Where the engine's events go (set while the main frame exists). A
+    // source's news from before the frame exists (an adapter that is not
+    // there, a recording that cannot be read) waits for it, so none is lost.
+    void SetEventFrame(CMainFrame* frame);
+    std::mutex m_eventMutex;
     std::atomic<CMainFrame*> m_eventFrame{nullptr};
+    std::vector<EngineEvent> m_earlyEvents;  // guarded by m_eventMutex
     std::unique_ptr<QSettings> m_settings;
     // The autopilot's stops or walk, read by Prepare.
     std::vector<std::pair<double, double>> m_stops;

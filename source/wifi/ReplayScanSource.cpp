@@ -104,6 +104,15 @@ void ReplayScanSource::Run(std::stop_token) {
         SortStrongestFirst(result.readings);
         result.endedMs = m_clock.NowMs();
 
+        // As live: an aborted scan keeps what it saw, and says so.
+        if (m_scans[index].aborted && onEvent)
+            onEvent(SourceEvent{SourceEventKind::Notice, kAbortedScan});
+        // The point is recorded before the scan counts as ended, so whoever
+        // sees the source ready again, or at the end of the recording, finds
+        // every answered scan's point already there.
+        if (onScan)
+            onScan(result);
+
         lock.lock();
         m_next = index + 1;
         m_pending = false;
@@ -113,8 +122,6 @@ void ReplayScanSource::Run(std::stop_token) {
         lock.unlock();
         lastAnswer = Steady::now();
 
-        if (onScan)
-            onScan(result);
         if (onEvent) {
             onEvent(SourceEvent{SourceEventKind::ScanEnded, ""});
             if (last)

@@ -27,6 +27,7 @@ namespace ketrion::source::wifi {
 class ReplayScanSource final : public ScanSource {
 public:
     static constexpr char kEndOfRecording[] = "end of recording";
+    static constexpr char kAbortedScan[] = "the scan was aborted; keeping what it saw";
     // Longer gaps in a recording (the recorder paused) are replayed as this.
     static constexpr std::int64_t kMaxGapMs = 60'000;
 

@@ -79,7 +79,7 @@ private:
 
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
-    SourceStatus m_status{SourceState::Lost, "starting"};
+    SourceStatus m_status{SourceState::Reconnecting, "starting"};  // until set up
     bool m_reported = false;   // a status was reported at least once
     bool m_lostShown = false;  // a loss was reported and not yet its end (source thread)
     bool m_pending = false;

@@ -49,13 +49,19 @@ TEST(WifiReplay, EachRequestGetsTheNextScanThenTheRecordingEnds) {
     EXPECT_TRUE(source.PacesItself());
     ASSERT_EQ(source.ScanCount(), 3u);
     source.Start();
+    // Each scan ends with its event; the aborted one says first that it was
+    // aborted, as a live scan does.
     for (std::size_t scan = 0; scan < 3; ++scan) {
         ASSERT_TRUE(source.RequestScan()) << scan;
         EXPECT_FALSE(source.RequestScan());  // one at a time
-        ASSERT_TRUE(got.WaitEvents(scan + 1));
+        ASSERT_TRUE(got.WaitEvents(scan + 1 + (scan >= 1 ? 1 : 0)));
     }
-    ASSERT_TRUE(got.WaitEvents(4));
+    ASSERT_TRUE(got.WaitEvents(5));
     source.Stop();
+    ASSERT_EQ(got.events.size(), 5u);
+    EXPECT_EQ(got.events[1].kind, SourceEventKind::Notice);
+    EXPECT_EQ(got.events[1].reason, ReplayScanSource::kAbortedScan);
+    EXPECT_EQ(got.events[2].kind, SourceEventKind::ScanEnded);
     ASSERT_EQ(got.scans.size(), 3u);
     // Every result of the dump, strongest first; the unspecified one for the side store only.
     const auto& first = got.scans[0].readings;
@@ -69,8 +75,8 @@ TEST(WifiReplay, EachRequestGetsTheNextScanThenTheRecordingEnds) {
     EXPECT_EQ(got.scans[1].readings.size(), 2u);
     EXPECT_TRUE(got.scans[2].readings.empty());
 
-    EXPECT_EQ(got.events[3].kind, SourceEventKind::LinkLost);
-    EXPECT_EQ(got.events[3].reason, "end of recording");
+    EXPECT_EQ(got.events[4].kind, SourceEventKind::LinkLost);
+    EXPECT_EQ(got.events[4].reason, "end of recording");
     EXPECT_EQ(source.Status().state, SourceState::Lost);
     EXPECT_EQ(source.Status().reason, "end of recording");
     EXPECT_FALSE(source.RequestScan());

@@ -188,6 +188,9 @@ void CAutopilot::RunStep() {
             Next();
             return;
         case Step::Collection: {
+            if (SourceEnded()) {
+                return;  // no file is made for a survey that cannot be taken
+            }
             // "Open an existing file?" Yes for a file that is there: the new
             // points are added after its own, as in the window; a survey is
             // never replaced unasked. No: create it with the save dialog.
@@ -275,18 +278,11 @@ void CAutopilot::Poll() {
         }
         return;
     }
+    if (SourceEnded()) {
+        return;
+    }
     if (!m_settings.walk.empty()) {
         return;  // the walk's clicks move on
-    }
-    if (m_settings.untilSourceEnds) {
-        const source::SourceStatus status = m_services.scan.Status();
-        if (status.state == source::SourceState::Lost &&
-            status.reason == source::wifi::ReplayScanSource::kEndOfRecording) {
-            m_pollTimer.stop();
-            m_step = Step::Stop;
-            RunStep();  // every recorded scan has its point
-            return;
-        }
     }
     if (!m_settings.stops.empty()) {
         PollStops();
@@ -304,6 +300,9 @@ void CAutopilot::Poll() {
         RunStep();  // stop at once, before the timer asks for another reading
         return;
     }
+    if (RecordingEndedShort()) {
+        return;
+    }
     if (now - m_lastProgress >= m_settings.noPointTimeout) {
         m_pollTimer.stop();
         char text[160];
@@ -317,6 +316,55 @@ void CAutopilot::Poll() {
             view->OnScanStop();
         }
     }
+}
+
+bool CAutopilot::SourceEnded() {
+    const std::string kind = m_services.scan.Kind();
+    const source::SourceStatus status = m_services.scan.Status();
+    if (kind == "board" || status.state != source::SourceState::Lost) {
+        return false;
+    }
+    const bool ended = status.reason == source::wifi::ReplayScanSource::kEndOfRecording;
+    const bool recording = m_step == Step::Waiting;
+    if (kind == "wifi") {
+        // An adapter that goes away during the survey comes back by itself;
+        // one that was never there ends the run with its reason.
+        if (Recorded() > 0) {
+            return false;
+        }
+        Fail("the Wi-Fi adapter cannot scan: " + status.reason);
+    } else if (!ended) {
+        Fail("cannot replay the recording: " + status.reason);
+    } else if (m_settings.untilSourceEnds && recording) {
+        // The replay records a scan's point before it says it has ended, so
+        // every recorded scan has its point now.
+        m_pollTimer.stop();
+        m_step = Step::Stop;
+        RunStep();
+    } else {
+        return false;
+    }
+    if (CSiteView* view = SiteView(); view != nullptr && recording && m_step == Step::Done) {
+        view->OnScanStop();
+    }
+    return true;
+}
+
+bool CAutopilot::RecordingEndedShort() {
+    const source::SourceStatus status = m_services.scan.Status();
+    if (m_services.scan.Kind() == "board" || status.state != source::SourceState::Lost ||
+        status.reason != source::wifi::ReplayScanSource::kEndOfRecording ||
+        m_services.scan.IsScanning()) {
+        return false;
+    }
+    char text[160];
+    std::snprintf(text, sizeof text, "the recording ended: recorded %zu of %d points", Recorded(),
+                  m_settings.readings);
+    Fail(text);
+    if (CSiteView* view = SiteView()) {
+        view->OnScanStop();
+    }
+    return true;
 }
 
 bool CAutopilot::CheckFile(const char* what) {
@@ -418,7 +466,8 @@ bool ReadClicks(const std::string& text, bool timed, std::vector<WalkClickAt>& c
             (timed && !number("t", click.seconds))) {
             return false;
         }
-        if (timed && (click.seconds < 0 || (!clicks.empty() && click.seconds < clicks.back().seconds))) {
+        if (timed &&
+            (click.seconds < 0 || (!clicks.empty() && click.seconds < clicks.back().seconds))) {
             error = "item " + std::to_string(i + 1) + ": \"t\" must not go back in time";
             return false;
         }

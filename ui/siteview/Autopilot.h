@@ -116,6 +116,14 @@ private:
     void Succeed();
     void Finish();
     bool CheckNoMessages(const char* what);
+    // True (and the run ended) when a scan source other than the board can
+    // give no more points: an adapter that could not be opened before any
+    // point, a recording that cannot be read, or one that has ended (the
+    // run's end when it replays a recording to its end).
+    bool SourceEnded();
+    // Once a recording has ended with fewer points than asked for, the run
+    // fails at once instead of waiting for points that cannot come.
+    bool RecordingEndedShort();
     // False (and the run failed) once the collection file reported a failure.
     bool CheckFile(const char* what);
     CSiteView* SiteView() const;
