@@ -44,6 +44,7 @@ protected:
 TEST_F(KtdInputs, CommandsRunWhileTheProgramRecordsIntoTheFile) {
     const std::string survey = Survey();
     SiteDataWorld recorder;
+    recorder.Gps(GpsFix{});  // points with a fix: the commands leave none out
     recorder.data.SetPath(survey);
     ASSERT_TRUE(recorder.data.LoadSurvey());
     for (const std::string& command : Commands(survey)) {
