@@ -46,10 +46,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (projection.LoadProjection(path)) {
         // Whatever the coefficients, mapping stays defined.
         // Summed in 64 bits: saturated coordinates would overflow an int.
-        volatile std::int64_t sink =
-            std::int64_t{projection.PlanXFromDegrees(45.5, -120.25)} +
-            projection.PlanYFromDegrees(-1e300, 1e300) +
-            projection.PlanX(INT32_MIN, INT32_MAX) + projection.PlanY(INT32_MAX, INT32_MIN);
+        volatile std::int64_t sink = std::int64_t{projection.PlanXFromDegrees(45.5, -120.25)} +
+                                     projection.PlanYFromDegrees(-1e300, 1e300) +
+                                     projection.PlanX(INT32_MIN, INT32_MAX) +
+                                     projection.PlanY(INT32_MAX, INT32_MIN);
         (void)sink;
         // The inverse map of whatever was loaded is defined or absent, never a crash.
         if (const auto at = projection.ToGeo(100.5, -3.25))

@@ -19,10 +19,10 @@ struct ReadingDetails {
     std::string phy;       // "legacy", "n", "ac", "ax", "be"
     std::optional<int> widthMhz;
     std::optional<int> noiseDbm;
-    std::optional<int> ageMs;          // how long before the scan's end it was last seen
-    std::optional<int> signalMbm;      // signal as received, 1/100 dBm
-    std::optional<int> signalUnspec;   // 0-100 where the driver gives no dBm
-    std::string fullName;              // the whole network name (the file keeps 31 bytes)
+    std::optional<int> ageMs;         // how long before the scan's end it was last seen
+    std::optional<int> signalMbm;     // signal as received, 1/100 dBm
+    std::optional<int> signalUnspec;  // 0-100 where the driver gives no dBm
+    std::string fullName;             // the whole network name (the file keeps 31 bytes)
 };
 
 // One access point heard in one scan, as the survey records it.

@@ -7,9 +7,9 @@
 #include <nlohmann/json.hpp>
 
 #include "platform/Clock.h"
+#include "platform/Sound.h"
 #include "source/FixHealth.h"
 #include "source/PositionTrack.h"
-#include "platform/Sound.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
 
@@ -154,10 +154,9 @@ void SurveySession::OnScan(const source::ScanResult& result) {
     placement.scanSource = m_scan.Kind();
     placement.method = m_position.Kind();
     // A fix placed at the scan's middle is judged as it stood then.
-    placement.fixFlag = FixFlag(fix, m_position.KeepsTrack()
-                                         ? source::PositionTrack::ScanMiddleMs(result.startedMs,
-                                                                               result.endedMs)
-                                         : result.endedMs);
+    placement.fixFlag = FixFlag(fix, m_position.KeepsTrack() ? source::PositionTrack::ScanMiddleMs(
+                                                                   result.startedMs, result.endedMs)
+                                                             : result.endedMs);
     placement.scanStartMs = result.startedMs;
     placement.scanEndMs = result.endedMs;
     m_data.RecordPoint(fix, result.readings, placement);
@@ -243,8 +242,8 @@ bool SurveySession::StandAt(double x, double y) {
         m_stopX = x;
         m_stopY = y;
     }
-    PrepareReading(PlanPoint{CSiteProjection::ToPlanCoordinate(x),
-                             CSiteProjection::ToPlanCoordinate(y)});
+    PrepareReading(
+        PlanPoint{CSiteProjection::ToPlanCoordinate(x), CSiteProjection::ToPlanCoordinate(y)});
     if (!m_scan.RequestScan()) {
         std::lock_guard lock(m_readingMutex);
         m_stopPending = false;
@@ -277,8 +276,8 @@ int SurveySession::WalkClick(double x, double y) {
     const std::size_t before = m_data.PointCount();
     for (const WalkScan& scan : ready) {
         // The middle of the scan, as a share of the segment's time.
-        const double middle = static_cast<double>(source::PositionTrack::ScanMiddleMs(
-            scan.result.startedMs, scan.result.endedMs));
+        const double middle = static_cast<double>(
+            source::PositionTrack::ScanMiddleMs(scan.result.startedMs, scan.result.endedMs));
         const double span = static_cast<double>(now - from.timeMs);
         double share = span > 0 ? (middle - static_cast<double>(from.timeMs)) / span : 1.0;
         share = std::clamp(share, 0.0, 1.0);
@@ -462,8 +461,8 @@ bool SurveySession::DecodeScan(const std::string& body, source::ScanResult& resu
                 return false;
             reading.name.push_back(static_cast<char>(c.get<int>() & 0xFF));
         }
-        reading.signal256 = static_cast<std::int16_t>(
-            std::clamp(r.value("signal256", 0), -32768, 32767));
+        reading.signal256 =
+            static_cast<std::int16_t>(std::clamp(r.value("signal256", 0), -32768, 32767));
         reading.dbm = std::clamp(r.value("dbm", -100), -32768, 32767);
         reading.attribute = static_cast<std::uint8_t>(r.value("attribute", 0) & 0xFF);
         reading.inCollection = r.value("in_collection", true);

@@ -88,8 +88,6 @@ inline std::uint64_t Get64(const std::uint8_t* p) {
     return std::uint64_t{Get32(p)} | std::uint64_t{Get32(p + 4)} << 32;
 }
 
-
-
 // Fills the 33 bytes of a new file's header and record-size block.
 void EncodeHeader(std::int64_t created, std::uint8_t (&out)[kFirstRecord]);
 

@@ -15,7 +15,7 @@ bool InMiddleThird(double at, double size) {
 }  // namespace
 
 std::optional<FollowPoint> FollowTarget(FollowPoint position, const ViewTransform& transform,
-                                      double clientWidth, double clientHeight) {
+                                        double clientWidth, double clientHeight) {
     if (!(clientWidth > 0) || !(clientHeight > 0)) {
         return std::nullopt;
     }

@@ -21,6 +21,6 @@ struct FollowPoint {
 // `clientWidth` x `clientHeight` is the area the plan is shown in. An empty
 // client never moves the view.
 std::optional<FollowPoint> FollowTarget(FollowPoint position, const ViewTransform& transform,
-                                      double clientWidth, double clientHeight);
+                                        double clientWidth, double clientHeight);
 
 }  // namespace ketrion

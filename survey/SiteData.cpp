@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -526,8 +526,8 @@ SideStore* CSiteData::HeldSide() {
     if (m_side != nullptr && m_sidePath == m_held.path && m_sideDevice == m_held.device &&
         m_sideInode == m_held.inode)
         return m_side.get();
-    if (m_sidePath == m_held.path && m_sideDevice == m_held.device &&
-        m_sideInode == m_held.inode && m_sideFailed)
+    if (m_sidePath == m_held.path && m_sideDevice == m_held.device && m_sideInode == m_held.inode &&
+        m_sideFailed)
         return nullptr;  // reported once already
     m_side.reset();
     m_sidePath = m_held.path;
@@ -537,7 +537,8 @@ SideStore* CSiteData::HeldSide() {
     std::uint8_t header[kHeaderSize] = {};
     std::string message;
     if (::pread(m_held.fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header)) {
-        m_side = SideStore::OpenForWriting(m_held.path, SideIdentity(m_held.path, header), &message);
+        m_side =
+            SideStore::OpenForWriting(m_held.path, SideIdentity(m_held.path, header), &message);
     } else {
         message = "Cannot read the header of " + m_held.path + " for its side store.";
     }

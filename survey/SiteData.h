@@ -9,8 +9,8 @@
 #include <deque>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -34,8 +34,8 @@ class Sound;
 // at it. One instance for the whole program.
 //
 // Threads: RecordPoint runs on the scan source's thread (the board's link
-// thread, the adapter's thread); everything else on the user-interface thread. A third thread, the writer,
-// owned by this object, does every write of a point and its fdatasync.
+// thread, the adapter's thread); everything else on the user-interface thread. A third thread, the
+// writer, owned by this object, does every write of a point and its fdatasync.
 //  - The collection file stays open and locked (flock and an open-file-
 //    description record lock over the whole file, both exclusive and taken
 //    without waiting) for as long as it is this program's collection file:
@@ -318,7 +318,7 @@ private:
     std::string m_sidePath;
     dev_t m_sideDevice = 0;
     ino_t m_sideInode = 0;
-    bool m_sideFailed = false;  // reported; not tried again for this file
+    bool m_sideFailed = false;         // reported; not tried again for this file
     mutable std::mutex m_noticeMutex;  // guards the two below
     std::string m_sideNotice;
     std::vector<std::pair<std::int64_t, std::string>> m_pendingAtLoad;

@@ -121,9 +121,7 @@ bool WriteFull(int fd, const std::uint8_t* buf, std::size_t size) {
 }  // namespace
 
 CSiteProjection::CSiteProjection(Prompt& prompt, Sound& sound)
-    : m_prompt(prompt),
-      m_sound(sound),
-      m_makeTemp(&CSiteProjection::MakeTempFile) {}
+    : m_prompt(prompt), m_sound(sound), m_makeTemp(&CSiteProjection::MakeTempFile) {}
 
 int CSiteProjection::ToPlanCoordinate(double value) {
     if (!std::isfinite(value)) {

@@ -5,19 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "source/FixHealth.h"
+#include "source/SurveySession.h"
 #include "support/LinkFakes.h"
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSound.h"
 #include "support/SiteDataFixture.h"
-#include "source/FixHealth.h"
-#include "source/SurveySession.h"
 #include "survey/CollectionFile.h"
 #include "survey/SideStore.h"
 #include "survey/SiteData.h"
@@ -223,7 +223,7 @@ TEST_F(SessionTest, WalkReadingsAreSpreadAlongTheSegmentByTheMiddleOfTheirScans)
     session.TakeReading();  // scan from 6 s to 8 s: middle at 7 s
     EXPECT_EQ(session.ProvisionalCount(), 2u);
     EXPECT_EQ(data.PointCount(), 0u);  // provisional: not yet in the file
-    clock.Advance(2000);                // the turn at t = 10 s
+    clock.Advance(2000);               // the turn at t = 10 s
     EXPECT_EQ(session.WalkClick(1000, 500), 2);
     ASSERT_TRUE(data.Flush());
     EXPECT_EQ(session.ProvisionalCount(), 0u);

@@ -86,8 +86,7 @@ public:
     CEngine& engine = board.engine;
     CSitePlan plan;
     CDraw draw;
-    Services services{session, scan,  position, data, plan,
-                      projection, sound, prompt,  draw, clock};
+    Services services{session, scan, position, data, plan, projection, sound, prompt, draw, clock};
     ScriptedDialogs dialogs;
 
 private:

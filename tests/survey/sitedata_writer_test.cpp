@@ -184,7 +184,7 @@ TEST(SiteDataWriter, DynamicApsWaitForTheirWriteAndKeepTheOrder) {
     w.data.SetPath(path);
     ASSERT_TRUE(w.data.NewCollection());
     RecordNumbered(w, 7);
-    ASSERT_TRUE(w.ScanEnd());           // queued
+    ASSERT_TRUE(w.ScanEnd());      // queued
     ASSERT_TRUE(w.PlaceAp(1, 2));  // written, after the scan
     const Bytes file = ReadBytes(path);
     ASSERT_EQ(file.size(), 33u + 61u + 41u + 61u);

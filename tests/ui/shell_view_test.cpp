@@ -89,7 +89,8 @@ bool HasColour(const QImage& image, QRect area, QRgb colour) {
 
 class StartViewTest : public ::testing::Test {
 protected:
-    StartViewTest() : board(clock, nullptr, &slot), engine(board.engine), scan(board, clock), view(scan, draw) {
+    StartViewTest()
+        : board(clock, nullptr, &slot), engine(board.engine), scan(board, clock), view(scan, draw) {
         // A plain splash, so the bands stand out on it.
         QImage splash(240, 265, QImage::Format_RGB32);
         splash.fill(kSplash);

@@ -9,11 +9,11 @@
 
 #include "engine/Engine.h"
 #include "engine/LinkList.h"
-#include "platform/Clock.h"
-#include "source/board/BoardStack.h"
 #include "engine/Location.h"
+#include "platform/Clock.h"
 #include "protocol/OutgoingSlot.h"
 #include "protocol/Parser.h"
+#include "source/board/BoardStack.h"
 
 namespace ketrion::replay {
 

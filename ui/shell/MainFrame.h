@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "engine/EngineEvent.h"
-#include "ui/siteview/SiteView.h"
 #include "ui/shell/Services.h"
+#include "ui/siteview/SiteView.h"
 
 class QStackedWidget;
 class QToolBar;
@@ -49,7 +49,7 @@ public:
         // Gives the source the frame's redraw request (posts only), or takes
         // it back (null) once the thread is stopped.
         std::function<void(std::function<void()>)> notify;
-        std::function<void()> stopThread;   // stop and join it (idempotent)
+        std::function<void()> stopThread;  // stop and join it (idempotent)
     };
     // Makes the site view as a child of `parent`. The default makes CSiteView
     // with the frame's Services; tests and tools may substitute their own.

@@ -9,8 +9,8 @@
 
 #include "engine/Location.h"
 #include "survey/CollectionFile.h"
-#include "survey/SideStore.h"
 #include "survey/RegularFile.h"
+#include "survey/SideStore.h"
 
 namespace ketrion {
 
@@ -65,7 +65,8 @@ namespace {
 void AddSideDetails(const std::string& path, std::int64_t offset, PointRecord& record) {
     const Descriptor file(path);
     std::uint8_t head[collection::kHeaderSize] = {};
-    if (file.fd < 0 || ::pread(file.fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
+    if (file.fd < 0 ||
+        ::pread(file.fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
         return;
     }
     const std::unique_ptr<SideStore> side =

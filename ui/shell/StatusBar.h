@@ -22,7 +22,7 @@ struct StatusFacts {
     std::uint64_t reports = 0;   // GPS reports decoded so far
     bool recording = false;
     std::size_t points = 0;
-    std::string file;  // the collection file's path; empty when none is chosen
+    std::string file;        // the collection file's path; empty when none is chosen
     std::string linkReason;  // why the source is lost, when it says
     std::string gpsQuality;  // the fix's quality where the source knows it ("9 sats, 4.0 m")
 };
