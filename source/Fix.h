@@ -49,4 +49,8 @@ struct Fix {
     std::optional<int> mode;  // gpsd's 0-3
 };
 
+// Sets the fix's UTC date and time fields to `seconds` since 1970; a time
+// before 1970 or past the record's year 9999 leaves them as they are.
+void SetUtc(Fix& fix, std::int64_t seconds);
+
 }  // namespace ketrion::source

@@ -173,16 +173,7 @@ source::Fix SurveySession::PlacedFix(double x, double y) const {
     // The surveyor's word, not a receiver's fix: fix class 0 in the file.
     fix.valid = true;
     fix.fixClass = source::FixClass::None;
-    const std::time_t now = static_cast<std::time_t>(m_clock.NowSeconds());
-    std::tm utc{};
-    if (::gmtime_r(&now, &utc) != nullptr) {
-        fix.year = static_cast<std::uint16_t>(utc.tm_year + 1900);
-        fix.month = static_cast<std::uint8_t>(utc.tm_mon + 1);
-        fix.day = static_cast<std::uint8_t>(utc.tm_mday);
-        fix.hour = static_cast<std::uint8_t>(utc.tm_hour);
-        fix.minute = static_cast<std::uint8_t>(utc.tm_min);
-        fix.second = static_cast<std::uint8_t>(utc.tm_sec);
-    }
+    source::SetUtc(fix, m_clock.NowSeconds());
     return fix;
 }
 

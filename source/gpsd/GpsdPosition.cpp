@@ -18,9 +18,6 @@ namespace {
 // gpsd's fix modes.
 constexpr int kMode2D = 2;
 constexpr int kMode3D = 3;
-// Largest UTC time taken as a date: the end of year 9999 (the record keeps
-// the year in 16 bits; later "times" are garbage).
-constexpr std::int64_t kLastSecond = 253402300799;
 
 // A non-negative measurement as a 16-bit field, saturated.
 std::uint16_t Saturated16(double value) {
@@ -39,23 +36,6 @@ std::int32_t Saturated32(double value) {
         return std::numeric_limits<std::int32_t>::max();
     }
     return static_cast<std::int32_t>(rounded);
-}
-
-void SetUtc(Fix& fix, std::int64_t seconds) {
-    if (seconds <= 0 || seconds > kLastSecond) {
-        return;
-    }
-    const auto t = static_cast<std::time_t>(seconds);
-    std::tm utc{};
-    if (gmtime_r(&t, &utc) == nullptr) {
-        return;
-    }
-    fix.year = static_cast<std::uint16_t>(utc.tm_year + 1900);
-    fix.month = static_cast<std::uint8_t>(utc.tm_mon + 1);
-    fix.day = static_cast<std::uint8_t>(utc.tm_mday);
-    fix.hour = static_cast<std::uint8_t>(utc.tm_hour);
-    fix.minute = static_cast<std::uint8_t>(utc.tm_min);
-    fix.second = static_cast<std::uint8_t>(utc.tm_sec);
 }
 
 std::optional<double> NonNegative(const std::optional<double>& value) {
