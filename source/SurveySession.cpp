@@ -281,12 +281,12 @@ int SurveySession::WalkClick(double x, double y) {
 }
 
 std::size_t SurveySession::ProvisionalCount() const {
-    std::lock_guard lock(const_cast<std::mutex&>(m_readingMutex));
+    std::lock_guard lock(m_readingMutex);
     return m_walkScans.size();
 }
 
 std::vector<std::pair<double, double>> SurveySession::WalkClicks() const {
-    std::lock_guard lock(const_cast<std::mutex&>(m_readingMutex));
+    std::lock_guard lock(m_readingMutex);
     std::vector<std::pair<double, double>> clicks;
     for (const WalkPoint& click : m_walk)
         clicks.emplace_back(click.x, click.y);
@@ -370,7 +370,7 @@ bool SurveySession::Undo() {
 SurveySession::NextPosition SurveySession::NextReadingPosition() const {
     NextPosition next;
     if (m_placing == Placing::Walk) {
-        std::lock_guard lock(const_cast<std::mutex&>(m_readingMutex));
+        std::lock_guard lock(m_readingMutex);
         if (!m_walk.empty()) {
             next.known = true;
             next.x = m_walk.back().x;

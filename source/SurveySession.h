@@ -181,7 +181,7 @@ private:
     std::atomic<bool> m_recording{false};
     // Where the coming point is drawn (set by TakeReading, read by OnScan),
     // and the placing that reading was taken in.
-    std::mutex m_readingMutex;
+    mutable std::mutex m_readingMutex;
     PlanPoint m_requested;
     std::atomic<Placing> m_placing{Placing::Gps};
     bool m_stopPending = false;

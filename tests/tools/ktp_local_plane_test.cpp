@@ -155,7 +155,7 @@ TEST_F(KtpScaleCommandTest, PackedPlanKeepsScaleNorthAndOrigin) {
     RecordingPrompt prompt;
     RecordingSound sound;
     CSiteProjection projection(prompt, sound);
-    ktp::ApplyMap(*info, projection);
+    projection::ApplyMap(*info, projection);
 
     const auto origin = projection.ToGeo(30, 40);
     ASSERT_TRUE(origin);
@@ -187,7 +187,7 @@ TEST_F(KtpScaleCommandTest, DefaultsAndWarnings) {
     RecordingPrompt prompt;
     RecordingSound sound;
     CSiteProjection projection(prompt, sound);
-    ktp::ApplyMap(*info, projection);
+    projection::ApplyMap(*info, projection);
     // The plan's centre sits at the default origin, up is north.
     const PlanPoint centre = projection.ToPlan(kDefaultOriginLatitude, kDefaultOriginLongitude);
     EXPECT_NEAR(centre.x, kWidth / 2.0, 1e-6);

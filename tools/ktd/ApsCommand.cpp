@@ -73,7 +73,7 @@ public:
             std::fprintf(stderr, "ktd: %s\n", error.c_str());
             return false;
         }
-        ktp::ApplyMap(*info, m_projection);
+        projection::ApplyMap(*info, m_projection);
         return true;
     }
     int X(double latitude, double longitude) const {

@@ -27,7 +27,7 @@ bool PlanInput::Load(const std::string& path, std::string& error) {
     const auto info = ktp::ReadProjectionInfo(path, error);
     if (!info)
         return false;
-    ktp::ApplyMap(*info, m_projection);
+    projection::ApplyMap(*info, m_projection);
 
     // The block as loading a projection takes it: its length word counts
     // itself; below 4 it is empty, beyond the end of the file it gets what is there.

@@ -313,8 +313,4 @@ std::string FormatProjectionInfo(const ProjectionInfo& info) {
     return out.str();
 }
 
-void ApplyMap(const ProjectionInfo& info, CSiteProjection& projection) {
-    projection::ApplyMap(info, projection);
-}
-
 }  // namespace ketrion::ktp

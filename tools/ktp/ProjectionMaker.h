@@ -91,11 +91,6 @@ using ProjectionInfo = projection::HeaderInfo;
 // error when it cannot be opened or is shorter than the header.
 std::optional<ProjectionInfo> ReadProjectionInfo(const std::string& path, std::string& error);
 
-// Gives `projection` the map of a header read by ReadProjectionInfo, so its
-// PlanX/PlanY place positions as loading the file would (the plan image is
-// left alone).
-void ApplyMap(const ProjectionInfo& info, CSiteProjection& projection);
-
 // The info printed by "ktp info", one "name: value" line each.
 std::string FormatProjectionInfo(const ProjectionInfo& info);
 

@@ -62,11 +62,10 @@ namespace {
 
 // Channel, band, security and PHY of each reading, and how the point was
 // placed, where the side store beside the file has them.
-void AddSideDetails(const std::string& path, std::int64_t offset, PointRecord& record) {
-    const Descriptor file(path);
+void AddSideDetails(const std::string& path, int fd, std::int64_t offset, PointRecord& record) {
+    // The header through the descriptor the record was read from.
     std::uint8_t head[collection::kHeaderSize] = {};
-    if (file.fd < 0 ||
-        ::pread(file.fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
+    if (::pread(fd, head, sizeof head, 0) != static_cast<ssize_t>(sizeof head)) {
         return;
     }
     const std::unique_ptr<SideStore> side =
@@ -147,7 +146,7 @@ PointRecord ReadPointRecord(const std::string& path, std::int64_t offset) {
         r.attribute = reading[collection::kAttributeAt];
         record.readings.push_back(std::move(r));
     }
-    AddSideDetails(path, offset, record);
+    AddSideDetails(path, file.fd, offset, record);
     return record;
 }
 
