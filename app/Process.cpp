@@ -21,7 +21,7 @@
 #include "source/wifi/ReplayScanSource.h"
 #include "source/wifi/WifiScanSource.h"
 #include "survey/RegularFile.h"
-#include "tools/ktsim/Simulator.h"
+#include "sim/Simulator.h"
 #include "ui/shell/QtSound.h"
 #include "ui/siteview/Autopilot.h"
 

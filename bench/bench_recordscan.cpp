@@ -13,7 +13,7 @@
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 #include "source/board/BoardSource.h"
 #include "source/board/BoardStack.h"
 #include "survey/SiteData.h"

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "source/SourceEvent.h"
+#include "model/SourceEvent.h"
 
 namespace ketrion {
 

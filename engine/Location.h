@@ -1,6 +1,6 @@
 #pragma once
 
-#include "source/Fix.h"
+#include "model/Fix.h"
 
 #include <cmath>
 #include <cstddef>

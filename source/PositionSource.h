@@ -4,8 +4,8 @@
 #include <functional>
 #include <string>
 
-#include "source/Fix.h"
-#include "source/SourceEvent.h"
+#include "model/Fix.h"
+#include "model/SourceEvent.h"
 
 namespace ketrion::source {
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <utility>
 
-#include "source/Reading.h"
-#include "source/SourceEvent.h"
+#include "model/Reading.h"
+#include "model/SourceEvent.h"
 
 namespace ketrion::source {
 

@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "source/Fix.h"
-#include "source/Reading.h"
+#include "model/Fix.h"
+#include "model/Reading.h"
 #include "survey/CollectionFile.h"
 
 namespace ketrion::collection {

@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "source/Fix.h"
-#include "source/Reading.h"
+#include "model/Fix.h"
+#include "model/Reading.h"
 #include "survey/CollectionFile.h"
 #include "survey/SideStore.h"
 #include "survey/SurveyLock.h"

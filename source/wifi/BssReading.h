@@ -3,7 +3,7 @@
 #include <optional>
 #include <vector>
 
-#include "source/Reading.h"
+#include "model/Reading.h"
 #include "source/wifi/Netlink.h"
 
 namespace ketrion::source::wifi {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "source/FixHealth.h"
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 #include "support/LinkFakes.h"
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSound.h"

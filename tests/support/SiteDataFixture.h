@@ -23,7 +23,7 @@
 #include "RecordingSound.h"
 #include "engine/LinkList.h"
 #include "engine/Location.h"
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 #include "source/board/BoardSource.h"
 #include "source/board/BoardStack.h"
 #include "survey/CollectionFile.h"

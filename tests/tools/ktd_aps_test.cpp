@@ -10,7 +10,7 @@
 #include "support/SiteDataFixture.h"
 #include "support/ToolRun.h"
 #include "survey/SiteProjection.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 namespace ketrion::testing {
 namespace {

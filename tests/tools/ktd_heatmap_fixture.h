@@ -12,7 +12,7 @@
 
 #include "support/RunProgram.h"
 #include "support/SiteDataFixture.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 namespace ketrion::testing {
 

@@ -17,7 +17,7 @@
 #if KTD_DRAWING
 #include <QImage>
 
-#include "ui/analysis/HeatmapImage.h"
+#include "render/HeatmapImage.h"
 #endif
 
 namespace ketrion::testing {

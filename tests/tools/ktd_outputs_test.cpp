@@ -10,7 +10,7 @@
 #include <filesystem>
 
 #include "ktd_heatmap_fixture.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 #if KTD_DRAWING
 #include <gdal.h>

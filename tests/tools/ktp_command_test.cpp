@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "support/RunProgram.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 namespace ketrion::ktp {
 namespace {

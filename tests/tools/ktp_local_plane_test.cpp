@@ -15,7 +15,7 @@
 #include "support/RecordingSound.h"
 #include "support/RunProgram.h"
 #include "survey/SiteProjection.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 namespace ketrion::ktp {
 namespace {

@@ -16,7 +16,7 @@
 #include "support/ScratchFiles.h"
 #include "survey/Compression.h"
 #include "survey/SiteProjection.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 namespace ketrion::ktp {
 namespace {

@@ -19,7 +19,7 @@
 #include "platform/PosixSerialPort.h"
 #include "protocol/Parser.h"
 #include "support/LinkFakes.h"
-#include "tools/ktsim/Simulator.h"
+#include "sim/Simulator.h"
 
 namespace ketrion {
 namespace {

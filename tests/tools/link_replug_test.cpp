@@ -25,7 +25,7 @@
 #include "platform/Prompt.h"
 #include "protocol/Parser.h"
 #include "support/LinkFakes.h"
-#include "tools/ktsim/Simulator.h"
+#include "sim/Simulator.h"
 
 namespace ketrion {
 namespace {

@@ -7,7 +7,7 @@
 #include "engine/LinkList.h"
 #include "engine/Location.h"
 #include "sim_frames.h"
-#include "tools/ktsim/Board.h"
+#include "sim/Board.h"
 
 namespace ketrion::sim {
 namespace {

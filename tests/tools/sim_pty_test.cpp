@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "sim_frames.h"
-#include "tools/ktsim/Simulator.h"
+#include "sim/Simulator.h"
 
 namespace ketrion::sim {
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/ktsim/Board.h"
-#include "tools/ktsim/Scenario.h"
+#include "sim/Board.h"
+#include "sim/Scenario.h"
 
 namespace ketrion::sim {
 namespace {

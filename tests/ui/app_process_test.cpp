@@ -14,7 +14,7 @@
 #include "app/Process.h"
 #include "support/LinkFakes.h"
 #include "support/QtTestApp.h"
-#include "tools/ktsim/Scenario.h"
+#include "sim/Scenario.h"
 #include "ui/shell/KetrionView.h"
 
 namespace ketrion {

@@ -15,7 +15,7 @@
 
 #include "support/SiteDataFixture.h"
 #include "survey/CollectionFile.h"
-#include "tools/ktsim/Scenario.h"
+#include "sim/Scenario.h"
 
 namespace ketrion::testing {
 namespace {

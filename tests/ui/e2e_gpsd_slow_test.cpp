@@ -22,12 +22,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "source/Fix.h"
+#include "model/Fix.h"
 #include "support/GpsFake.h"
 #include "support/KetrionRun.h"
 #include "support/SiteDataFixture.h"
 #include "support/StoredSurvey.h"
-#include "tools/ktsim/Scenario.h"
+#include "sim/Scenario.h"
 
 namespace ketrion::testing {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Sound.h"
-#include "source/Fix.h"
+#include "model/Fix.h"
 #include "support/KetrionRun.h"
 #include "support/RecordingPrompt.h"
 #include "support/SiteDataFixture.h"

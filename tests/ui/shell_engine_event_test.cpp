@@ -18,7 +18,7 @@
 #include "engine/Location.h"
 #include "link/Com.h"
 #include "platform/Sound.h"
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 #include "source/board/BoardSource.h"
 #include "source/board/BoardStack.h"
 #include "support/LinkFakes.h"

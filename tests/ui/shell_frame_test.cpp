@@ -16,7 +16,7 @@
 #include "link/Com.h"
 #include "platform/Sound.h"
 #include "protocol/FrameFormat.h"
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 #include "source/board/BoardSource.h"
 #include "source/board/BoardStack.h"
 #include "support/LinkFakes.h"

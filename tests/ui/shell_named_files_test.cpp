@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "support/SiteViewWorld.h"
-#include "ui/analysis/PlanImage.h"
+#include "render/PlanImage.h"
 #include "ui/shell/Commands.h"
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/Snapshot.h"

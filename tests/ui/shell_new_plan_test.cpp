@@ -21,7 +21,7 @@
 #include "support/QtTestApp.h"
 #include "support/RunProgram.h"
 #include "support/SiteViewWorld.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/NewPlanDialog.h"
 

@@ -14,7 +14,7 @@
 #include "engine/Location.h"
 #include "support/PlanSurveyFile.h"
 #include "support/SiteViewWorld.h"
-#include "ui/analysis/HeatmapImage.h"
+#include "render/HeatmapImage.h"
 #include "ui/siteview/InstructionPage.h"
 #include "ui/siteview/Legend.h"
 

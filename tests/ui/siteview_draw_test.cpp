@@ -5,7 +5,7 @@
 #include <QPainter>
 
 #include "support/SiteViewWorld.h"
-#include "ui/analysis/HeatmapImage.h"
+#include "render/HeatmapImage.h"
 
 namespace ketrion::testing {
 namespace {

@@ -35,7 +35,7 @@
 #include "survey/SiteProjection.h"
 #include "tools/ktd/StandardOutput.h"
 #include "tools/ktd/SurveyDetails.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 namespace ketrion::ktd {
 

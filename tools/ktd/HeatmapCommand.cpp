@@ -35,7 +35,7 @@
 #include "tools/ktd/GeoTiff.h"
 #include "tools/ktd/HeatmapInput.h"
 #include "tools/ktd/SurveyDetails.h"
-#include "ui/analysis/HeatmapImage.h"
+#include "render/HeatmapImage.h"
 
 namespace ketrion::ktd {
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "survey/Compression.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 namespace ketrion::ktd {
 

@@ -46,7 +46,7 @@
 #include "tools/ktd/ReportPages.h"
 #include "tools/ktd/ReportSide.h"
 #include "tools/ktd/SurveyDetails.h"
-#include "ui/analysis/HeatmapImage.h"
+#include "render/HeatmapImage.h"
 
 namespace ketrion::ktd {
 

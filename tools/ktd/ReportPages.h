@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "ui/analysis/HeatmapImage.h"
+#include "render/HeatmapImage.h"
 
 class QPdfWriter;
 

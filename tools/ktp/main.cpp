@@ -22,7 +22,7 @@
 #include "platform/Sound.h"
 #include "survey/OutputFile.h"
 #include "survey/SiteProjection.h"
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 namespace {
 

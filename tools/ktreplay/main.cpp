@@ -8,7 +8,7 @@
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 #include "source/board/BoardSource.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"

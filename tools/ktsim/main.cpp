@@ -10,7 +10,7 @@
 #include <iostream>
 #include <thread>
 
-#include "tools/ktsim/Simulator.h"
+#include "sim/Simulator.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "ui/shell/MainFrame.h"
 
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 
 #include <QAbstractScrollArea>
 #include <QAction>

@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 class QCheckBox;
 class QDoubleSpinBox;

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 #include "source/wifi/ReplayScanSource.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"

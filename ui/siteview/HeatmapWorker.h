@@ -14,7 +14,7 @@
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
 #include "survey/SiteData.h"
-#include "ui/analysis/HeatmapImage.h"
+#include "render/HeatmapImage.h"
 
 namespace ketrion {
 

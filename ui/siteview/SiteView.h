@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 #include "survey/SitePlan.h"
 #include "ui/shell/Commands.h"
 #include "ui/siteview/ApPanel.h"

@@ -1,4 +1,4 @@
-#include "ui/analysis/PlanImage.h"
+#include "render/PlanImage.h"
 
 #include <fcntl.h>
 #include <unistd.h>

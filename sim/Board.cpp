@@ -1,4 +1,4 @@
-#include "tools/ktsim/Board.h"
+#include "sim/Board.h"
 
 #include <algorithm>
 #include <cmath>

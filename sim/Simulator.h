@@ -7,8 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "tools/ktsim/Board.h"
-#include "tools/ktsim/Scenario.h"
+#include "sim/Board.h"
+#include "sim/Scenario.h"
 
 namespace ketrion::sim {
 

@@ -1,4 +1,4 @@
-#include "ui/analysis/HeatmapImage.h"
+#include "render/HeatmapImage.h"
 
 #include <QFont>
 #include <QFontMetrics>

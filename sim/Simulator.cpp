@@ -1,4 +1,4 @@
-#include "tools/ktsim/Simulator.h"
+#include "sim/Simulator.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,4 +1,4 @@
-#include "source/Fix.h"
+#include "model/Fix.h"
 
 #include <ctime>
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "protocol/Parser.h"
-#include "tools/ktsim/Random.h"
-#include "tools/ktsim/Scenario.h"
+#include "sim/Random.h"
+#include "sim/Scenario.h"
 
 namespace ketrion::sim {
 

@@ -1,4 +1,4 @@
-#include "source/SurveySession.h"
+#include "session/SurveySession.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "tools/ktsim/Scenario.h"
+#include "sim/Scenario.h"
 
 #include <cmath>
 #include <fstream>

@@ -1,4 +1,4 @@
-#include "tools/ktp/ProjectionMaker.h"
+#include "survey/ProjectionMaker.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
