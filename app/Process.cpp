@@ -16,12 +16,12 @@
 #include <cstring>
 #include <functional>
 
+#include "sim/Simulator.h"
 #include "source/gpsd/GpsdEndpoint.h"
 #include "source/gpsd/GpsdPosition.h"
 #include "source/wifi/ReplayScanSource.h"
 #include "source/wifi/WifiScanSource.h"
 #include "survey/RegularFile.h"
-#include "sim/Simulator.h"
 #include "ui/shell/QtSound.h"
 #include "ui/siteview/Autopilot.h"
 

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "source/FixHealth.h"
 #include "session/SurveySession.h"
+#include "source/FixHealth.h"
 #include "support/LinkFakes.h"
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSound.h"

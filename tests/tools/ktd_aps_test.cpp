@@ -9,8 +9,8 @@
 #include "engine/Location.h"
 #include "support/SiteDataFixture.h"
 #include "support/ToolRun.h"
-#include "survey/SiteProjection.h"
 #include "survey/ProjectionMaker.h"
+#include "survey/SiteProjection.h"
 
 namespace ketrion::testing {
 namespace {

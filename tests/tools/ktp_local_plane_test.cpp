@@ -14,8 +14,8 @@
 #include "support/RecordingPrompt.h"
 #include "support/RecordingSound.h"
 #include "support/RunProgram.h"
-#include "survey/SiteProjection.h"
 #include "survey/ProjectionMaker.h"
+#include "survey/SiteProjection.h"
 
 namespace ketrion::ktp {
 namespace {

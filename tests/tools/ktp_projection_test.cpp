@@ -15,8 +15,8 @@
 #include "support/RecordingSound.h"
 #include "support/ScratchFiles.h"
 #include "survey/Compression.h"
-#include "survey/SiteProjection.h"
 #include "survey/ProjectionMaker.h"
+#include "survey/SiteProjection.h"
 
 namespace ketrion::ktp {
 namespace {

@@ -18,8 +18,8 @@
 #include "platform/Clock.h"
 #include "platform/PosixSerialPort.h"
 #include "protocol/Parser.h"
-#include "support/LinkFakes.h"
 #include "sim/Simulator.h"
+#include "support/LinkFakes.h"
 
 namespace ketrion {
 namespace {

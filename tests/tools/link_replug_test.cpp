@@ -24,8 +24,8 @@
 #include "link/LinkThread.h"
 #include "platform/Prompt.h"
 #include "protocol/Parser.h"
-#include "support/LinkFakes.h"
 #include "sim/Simulator.h"
+#include "support/LinkFakes.h"
 
 namespace ketrion {
 namespace {

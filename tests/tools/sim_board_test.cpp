@@ -6,8 +6,8 @@
 
 #include "engine/LinkList.h"
 #include "engine/Location.h"
-#include "sim_frames.h"
 #include "sim/Board.h"
+#include "sim_frames.h"
 
 namespace ketrion::sim {
 namespace {

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "sim_frames.h"
 #include "sim/Simulator.h"
+#include "sim_frames.h"
 
 namespace ketrion::sim {
 namespace {

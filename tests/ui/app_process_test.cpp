@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "app/Process.h"
+#include "sim/Scenario.h"
 #include "support/LinkFakes.h"
 #include "support/QtTestApp.h"
-#include "sim/Scenario.h"
 #include "ui/shell/KetrionView.h"
 
 namespace ketrion {

@@ -13,9 +13,9 @@
 #include <set>
 #include <string>
 
+#include "sim/Scenario.h"
 #include "support/SiteDataFixture.h"
 #include "survey/CollectionFile.h"
-#include "sim/Scenario.h"
 
 namespace ketrion::testing {
 namespace {

@@ -23,11 +23,11 @@
 #include <nlohmann/json.hpp>
 
 #include "model/Fix.h"
+#include "sim/Scenario.h"
 #include "support/GpsFake.h"
 #include "support/KetrionRun.h"
 #include "support/SiteDataFixture.h"
 #include "support/StoredSurvey.h"
-#include "sim/Scenario.h"
 
 namespace ketrion::testing {
 namespace {

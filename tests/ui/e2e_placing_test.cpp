@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/Sound.h"
 #include "model/Fix.h"
+#include "platform/Sound.h"
 #include "support/KetrionRun.h"
 #include "support/RecordingPrompt.h"
 #include "support/SiteDataFixture.h"

@@ -11,8 +11,8 @@
 #include <chrono>
 #include <thread>
 
-#include "support/SiteViewWorld.h"
 #include "render/PlanImage.h"
+#include "support/SiteViewWorld.h"
 #include "ui/shell/Commands.h"
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/Snapshot.h"

@@ -12,9 +12,9 @@
 
 #include "engine/EngineEvent.h"
 #include "engine/Location.h"
+#include "render/HeatmapImage.h"
 #include "support/PlanSurveyFile.h"
 #include "support/SiteViewWorld.h"
-#include "render/HeatmapImage.h"
 #include "ui/siteview/InstructionPage.h"
 #include "ui/siteview/Legend.h"
 

@@ -4,8 +4,8 @@
 
 #include <QPainter>
 
-#include "support/SiteViewWorld.h"
 #include "render/HeatmapImage.h"
+#include "support/SiteViewWorld.h"
 
 namespace ketrion::testing {
 namespace {

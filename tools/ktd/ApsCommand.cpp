@@ -32,10 +32,10 @@
 #include "engine/Location.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
+#include "survey/ProjectionMaker.h"
 #include "survey/SiteProjection.h"
 #include "tools/ktd/StandardOutput.h"
 #include "tools/ktd/SurveyDetails.h"
-#include "survey/ProjectionMaker.h"
 
 namespace ketrion::ktd {
 

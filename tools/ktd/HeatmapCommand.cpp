@@ -30,12 +30,12 @@
 #include "analysis/Selection.h"
 #include "analysis/SurveyedArea.h"
 #include "analysis/WorldFile.h"
+#include "render/HeatmapImage.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/AreaInput.h"
 #include "tools/ktd/GeoTiff.h"
 #include "tools/ktd/HeatmapInput.h"
 #include "tools/ktd/SurveyDetails.h"
-#include "render/HeatmapImage.h"
 
 namespace ketrion::ktd {
 

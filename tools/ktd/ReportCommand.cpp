@@ -39,6 +39,7 @@
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
 #include "analysis/SurveyedArea.h"
+#include "render/HeatmapImage.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/AreaInput.h"
 #include "tools/ktd/HeatmapInput.h"
@@ -46,7 +47,6 @@
 #include "tools/ktd/ReportPages.h"
 #include "tools/ktd/ReportSide.h"
 #include "tools/ktd/SurveyDetails.h"
-#include "render/HeatmapImage.h"
 
 namespace ketrion::ktd {
 

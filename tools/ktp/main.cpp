@@ -21,8 +21,8 @@
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
 #include "survey/OutputFile.h"
-#include "survey/SiteProjection.h"
 #include "survey/ProjectionMaker.h"
+#include "survey/SiteProjection.h"
 
 namespace {
 

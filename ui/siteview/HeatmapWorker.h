@@ -13,8 +13,8 @@
 #include "analysis/Idw.h"
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
-#include "survey/SiteData.h"
 #include "render/HeatmapImage.h"
+#include "survey/SiteData.h"
 
 namespace ketrion {
 
