@@ -173,9 +173,11 @@ void SurveySession::OnScan(const source::ScanResult& result) {
 bool SurveySession::OffGlobe(double x, double y) const {
     if (!std::isfinite(x) || !std::isfinite(y))
         return true;
-    const std::optional<GeoPoint> at = m_projection.ToGeo(x, y);
-    // Without a projection the point is stored at 0, 0 and drawn where placed.
-    return at && !(std::abs(at->latitude) <= 90.0 && std::abs(at->longitude) <= 180.0);
+    if (const std::optional<GeoPoint> at = m_projection.ToGeo(x, y))
+        return !(std::abs(at->latitude) <= 90.0 && std::abs(at->longitude) <= 180.0);
+    // No position: without a projection the point is stored at 0, 0 and
+    // drawn where placed; with one, (x, y) is too far for any number.
+    return m_projection.ToGeo(0, 0).has_value();
 }
 
 source::Fix SurveySession::PlacedFix(double x, double y, std::int64_t atMs) const {

@@ -457,6 +457,35 @@ TEST_F(SessionTest, AStoredWalkScanThatCannotBeReadIsSetAsideWithAMessage) {
     EXPECT_EQ(side->PendingScans()[0].first, 2);
 }
 
+TEST_F(SessionTest, PlacementsOffTheGlobeAreRefusedEverywhere) {
+    // 1 plan pixel is 1/100000 degree: these lie past a pole or the date line.
+    const double off[][2] = {{0, 1e308}, {0, -1e9}, {-1e9, 0}, {NAN, 0}, {0, 1e8}};
+    session.SetPlacing(SurveySession::Placing::StopAndGo);
+    for (const auto& at : off)
+        EXPECT_FALSE(session.StandAt(at[0], at[1])) << at[0] << ", " << at[1];
+    EXPECT_FALSE(session.PlaceDynamicAp(0, 1'000'000'000));
+    session.SetPlacing(SurveySession::Placing::Walk);
+    for (const auto& at : off)
+        EXPECT_EQ(session.WalkClick(at[0], at[1]), 0);
+    EXPECT_TRUE(session.WalkClicks().empty());
+    ASSERT_TRUE(data.Flush());
+    EXPECT_EQ(data.PointCount(), 0u);
+}
+
+TEST_F(SessionTest, AWalkPointCarriesItsScansTimeNotTheClicks) {
+    session.SetPlacing(SurveySession::Placing::Walk);
+    session.WalkClick(0, 0);
+    session.TakeReading();     // a scan of 2 s, its middle 1 s after the start
+    clock.Advance(3'600'000);  // the segment ends an hour later
+    ASSERT_EQ(session.WalkClick(100, 0), 1);
+    ASSERT_TRUE(data.Flush());
+    const std::vector<std::uint8_t> record = LocationRecord(0);
+    // ManualClock starts at 1,700,000,000 s: 2023-11-14 22:13:20 UTC.
+    EXPECT_EQ(record[collection::kHourAt], 22);
+    EXPECT_EQ(record[collection::kMinuteAt], 13);
+    EXPECT_EQ(record[collection::kSecondAt], 21);
+}
+
 TEST_F(SessionTest, ASideStoreSetAsideIsToldToTheSurveyor) {
     WriteBytes(SideStore::PathFor(path), Bytes(4096, 0x5A));
     session.TakeReading();
