@@ -243,7 +243,41 @@ AreaShare ShareOfArea(const Grid& grid, std::span<const std::uint8_t> mask, doub
     return share;
 }
 
+namespace {
+
+// The deepest nesting of lists and objects in `text` (strings skipped), up
+// to `limit` + 1: a boundary is at most an object, its list and the vertex
+// lists, and a parser given deeper text builds a node per bracket.
+int NestingDepth(std::string_view text, int limit) {
+    int depth = 0;
+    int deepest = 0;
+    bool inString = false;
+    for (std::size_t i = 0; i < text.size() && deepest <= limit; ++i) {
+        const char c = text[i];
+        if (inString) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                inString = false;
+        } else if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            deepest = std::max(deepest, ++depth);
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return deepest;
+}
+
+}  // namespace
+
 std::optional<std::vector<PlanPoint>> ParseBoundaryJson(std::string_view text, std::string& error) {
+    constexpr int kDeepestBoundary = 4;
+    if (NestingDepth(text, kDeepestBoundary) > kDeepestBoundary) {
+        error = "its lists are nested deeper than a boundary's";
+        return std::nullopt;
+    }
     const nlohmann::json document = nlohmann::json::parse(text, nullptr, false);
     if (document.is_discarded()) {
         error = "it is not JSON";

@@ -2,6 +2,8 @@
 // collection file: open it read-only against a fixed identity and read every
 // point and reading row. The store lives in a private temporary folder (the
 // store's path is derived from the collection file's, so it cannot be a memfd).
+// The same bytes are also decoded as a walk's pending scan, as the session
+// reads each row of the store's pending_scans, and each stored row is too.
 
 #include <stdlib.h>
 #include <unistd.h>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "survey/CollectionFile.h"
+#include "survey/PendingScan.h"
 #include "survey/SideStore.h"
 
 namespace {
@@ -27,6 +30,9 @@ const std::string& Folder() {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    ketrion::source::ScanResult scan;
+    ketrion::DecodePendingScan(std::string(reinterpret_cast<const char*>(data), size), scan,
+                               nullptr);
     if (Folder().empty())
         return 0;
     const std::string collection = Folder() + "/site.ktd";
@@ -46,6 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& [offset, point] : side->Points())
             side->ReadingsOf(offset);
         side->AllReadings();
+        for (const auto& [seq, body] : side->PendingScans())
+            ketrion::DecodePendingScan(body, scan, nullptr);
     }
     return 0;
 }

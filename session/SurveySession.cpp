@@ -4,12 +4,11 @@
 #include <cmath>
 #include <ctime>
 
-#include <nlohmann/json.hpp>
-
 #include "platform/Clock.h"
 #include "platform/Sound.h"
 #include "source/FixHealth.h"
 #include "source/PositionTrack.h"
+#include "survey/PendingScan.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
 
@@ -40,8 +39,17 @@ bool SurveySession::OpenCollection(const std::string& path) {
     EndWalk();
     m_data.SetPath(path);
     const bool loaded = m_data.LoadSurvey();
-    // A walk cut short left scans to place.
-    m_unplaced = m_data.PendingScansAtLoad();
+    // A walk cut short left scans to place; one that cannot be read is set
+    // aside in the side store, with a message, rather than placed.
+    m_unplaced.clear();
+    for (auto& [seq, body] : m_data.PendingScansAtLoad()) {
+        source::ScanResult result;
+        std::string why;
+        if (DecodePendingScan(body, result, &why))
+            m_unplaced.emplace_back(seq, std::move(body));
+        else
+            m_data.SetAsidePendingScan(seq, why);
+    }
     return loaded;
 }
 
@@ -162,7 +170,17 @@ void SurveySession::OnScan(const source::ScanResult& result) {
     m_data.RecordPoint(fix, result.readings, placement);
 }
 
-source::Fix SurveySession::PlacedFix(double x, double y) const {
+bool SurveySession::OffGlobe(double x, double y) const {
+    if (!std::isfinite(x) || !std::isfinite(y))
+        return true;
+    if (const std::optional<GeoPoint> at = m_projection.ToGeo(x, y))
+        return !(std::abs(at->latitude) <= 90.0 && std::abs(at->longitude) <= 180.0);
+    // No position: without a projection the point is stored at 0, 0 and
+    // drawn where placed; with one, (x, y) is too far for any number.
+    return m_projection.ToGeo(0, 0).has_value();
+}
+
+source::Fix SurveySession::PlacedFix(double x, double y, std::int64_t atMs) const {
     source::Fix fix;
     if (const std::optional<GeoPoint> at = m_projection.ToGeo(x, y)) {
         fix.latitude = at->latitude;
@@ -173,7 +191,10 @@ source::Fix SurveySession::PlacedFix(double x, double y) const {
     // The surveyor's word, not a receiver's fix: fix class 0 in the file.
     fix.valid = true;
     fix.fixClass = source::FixClass::None;
-    source::SetUtc(fix, m_clock.NowSeconds());
+    // The time of the scan (session clock `atMs`), not of the click that
+    // placed it: a walk's scan is placed when its segment ends.
+    const std::int64_t ago = std::max<std::int64_t>(0, m_clock.NowMs() - atMs);
+    source::SetUtc(fix, m_clock.NowSeconds() - ago / 1000);
     return fix;
 }
 
@@ -188,7 +209,9 @@ void SurveySession::RecordPlaced(const source::ScanResult& result, double x, dou
     placement.method = method;
     placement.scanStartMs = result.startedMs;
     placement.scanEndMs = result.endedMs;
-    m_data.RecordPoint(PlacedFix(x, y), result.readings, placement);
+    m_data.RecordPoint(
+        PlacedFix(x, y, source::PositionTrack::ScanMiddleMs(result.startedMs, result.endedMs)),
+        result.readings, placement);
 }
 
 void SurveySession::OnSourceEvent(const source::SourceEvent& event) {
@@ -204,6 +227,8 @@ bool SurveySession::PlaceDynamicAp(int x, int y) {
     // surveyor's position.
     double latitude = 0;
     double longitude = 0;
+    if (OffGlobe(x, y))
+        return false;
     if (const std::optional<GeoPoint> at = m_projection.ToGeo(x, y)) {
         latitude = at->latitude;
         longitude = at->longitude;
@@ -225,7 +250,7 @@ void SurveySession::SetPlacing(Placing placing) {
 }
 
 bool SurveySession::StandAt(double x, double y) {
-    if (!m_data.HasPath() || !CanTakeReading())
+    if (!m_data.HasPath() || !CanTakeReading() || OffGlobe(x, y))
         return false;  // a click while the scan runs changes nothing
     {
         std::lock_guard lock(m_readingMutex);
@@ -245,6 +270,8 @@ bool SurveySession::StandAt(double x, double y) {
 }
 
 int SurveySession::WalkClick(double x, double y) {
+    if (OffGlobe(x, y))
+        return 0;  // no position there: the click is not part of the walk
     const std::int64_t now = m_clock.NowMs();
     std::vector<WalkScan> ready;
     WalkPoint from;
@@ -308,12 +335,14 @@ std::size_t SurveySession::UnplacedScans() const {
 }
 
 int SurveySession::PlaceUnplacedScans(double x1, double y1, double x2, double y2) {
+    if (OffGlobe(x1, y1) || OffGlobe(x2, y2))
+        return 0;
     const std::size_t count = m_unplaced.size();
     const std::size_t before = m_data.PointCount();
     for (std::size_t i = 0; i < count; ++i) {
         source::ScanResult result;
-        if (!DecodeScan(m_unplaced[i].second, result))
-            continue;
+        if (!DecodePendingScan(m_unplaced[i].second, result, nullptr))
+            continue;  // checked on opening
         const double share =
             count > 1 ? static_cast<double>(i) / static_cast<double>(count - 1) : 0.0;
         RecordPlaced(result, x1 + share * (x2 - x1), y1 + share * (y2 - y1), "walk");
@@ -357,9 +386,12 @@ bool SurveySession::Undo() {
         if (top.deletion || newest >= lastOffset) {
             const UndoStep step = top;
             m_undo.pop_back();
+            bool all = true;
             for (const std::int64_t offset : step.offsets)
-                m_data.MarkDeleted(offset, !step.deletion);
-            return true;
+                all = m_data.MarkDeleted(offset, !step.deletion) && all;
+            if (!all)
+                m_undo.push_back(step);  // not kept (said): the step can be tried again
+            return all;
         }
     }
     if (lastOffset < 0)
@@ -405,61 +437,7 @@ SurveySession::NextPosition SurveySession::NextReadingPosition() const {
 }
 
 std::string SurveySession::EncodeScan(const source::ScanResult& result) const {
-    nlohmann::json scan;
-    scan["started_ms"] = result.startedMs;
-    scan["ended_ms"] = result.endedMs;
-    scan["source"] = m_scan.Kind();
-    nlohmann::json readings = nlohmann::json::array();
-    for (const source::Reading& reading : result.readings) {
-        nlohmann::json r;
-        r["mac"] = std::vector<int>(reading.mac.begin(), reading.mac.end());
-        r["name"] = std::vector<int>(reading.name.begin(), reading.name.end());
-        r["signal256"] = reading.signal256;
-        r["dbm"] = reading.dbm;
-        r["attribute"] = reading.attribute;
-        r["in_collection"] = reading.inCollection;
-        readings.push_back(std::move(r));
-    }
-    scan["readings"] = std::move(readings);
-    return scan.dump();
-}
-
-bool SurveySession::DecodeScan(const std::string& body, source::ScanResult& result) {
-    // The side store is outside data: every field is checked.
-    const nlohmann::json scan = nlohmann::json::parse(body, nullptr, false);
-    if (!scan.is_object() || !scan.contains("readings") || !scan["readings"].is_array())
-        return false;
-    result = source::ScanResult{};
-    result.startedMs = scan.value("started_ms", std::int64_t{0});
-    result.endedMs = scan.value("ended_ms", std::int64_t{0});
-    for (const nlohmann::json& r : scan["readings"]) {
-        if (!r.is_object())
-            return false;
-        source::Reading reading;
-        const nlohmann::json mac = r.value("mac", nlohmann::json::array());
-        if (!mac.is_array() || mac.size() != reading.mac.size())
-            return false;
-        for (std::size_t i = 0; i < reading.mac.size(); ++i) {
-            if (!mac[i].is_number_integer())
-                return false;
-            reading.mac[i] = static_cast<std::uint8_t>(mac[i].get<int>() & 0xFF);
-        }
-        const nlohmann::json name = r.value("name", nlohmann::json::array());
-        if (!name.is_array() || name.size() > 255)
-            return false;
-        for (const nlohmann::json& c : name) {
-            if (!c.is_number_integer())
-                return false;
-            reading.name.push_back(static_cast<char>(c.get<int>() & 0xFF));
-        }
-        reading.signal256 =
-            static_cast<std::int16_t>(std::clamp(r.value("signal256", 0), -32768, 32767));
-        reading.dbm = std::clamp(r.value("dbm", -100), -32768, 32767);
-        reading.attribute = static_cast<std::uint8_t>(r.value("attribute", 0) & 0xFF);
-        reading.inCollection = r.value("in_collection", true);
-        result.readings.push_back(std::move(reading));
-    }
-    return true;
+    return EncodePendingScan(result, m_scan.Kind());
 }
 
 }  // namespace ketrion

@@ -97,8 +97,8 @@ public:
     Placing CurrentPlacing() const { return m_placing; }
 
     // Stop and go: one reading placed exactly at plan (x, y). False, with
-    // nothing changed, while a scan runs, the source is down or no file is
-    // chosen.
+    // nothing changed, while a scan runs, the source is down, no file is
+    // chosen or (x, y) is off the globe (as for every placing below).
     bool StandAt(double x, double y);
     // Continuous walk: the surveyor is at plan (x, y) now. The first click
     // starts the walk; each later one ends a segment, and every scan that
@@ -161,15 +161,18 @@ private:
         bool deletion = false;
     };
 
+    // True for a plan position that is no place on the globe (not a number,
+    // or mapped past the poles or the date line): never placed or stored.
+    bool OffGlobe(double x, double y) const;
     // A fix for a point the surveyor placed at plan (x, y): its position
-    // through the projection's inverse map, the time now (UTC).
-    source::Fix PlacedFix(double x, double y) const;
+    // through the projection's inverse map, the time (UTC) of the session
+    // clock's `atMs`.
+    source::Fix PlacedFix(double x, double y, std::int64_t atMs) const;
     // Writes a survey point for `result` at plan (x, y), placed by `method`.
     void RecordPlaced(const source::ScanResult& result, double x, double y,
                       const std::string& method);
     void RememberWritten(std::size_t pointsBefore);
     std::string EncodeScan(const source::ScanResult& result) const;
-    static bool DecodeScan(const std::string& body, source::ScanResult& result);
 
     source::ScanSource& m_scan;
     source::PositionSource& m_position;

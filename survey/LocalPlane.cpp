@@ -42,6 +42,12 @@ std::string Percent(double share) {
     return text;
 }
 
+// Scales a plan can have (pixels per metre), and the shortest scale line
+// taken without a warning (metres).
+constexpr double kFewestPixelsPerMetre = 1e-3;
+constexpr double kMostPixelsPerMetre = 1e6;
+constexpr double kShortestUnwarnedMetres = 0.5;
+
 // Checks one line; names it in the message as `what`.
 bool CheckLine(const ScaleLine& line, const char* what, std::string& error) {
     for (const double v : {line.x1, line.y1, line.x2, line.y2}) {
@@ -57,6 +63,15 @@ bool CheckLine(const ScaleLine& line, const char* what, std::string& error) {
     if (!std::isfinite(line.metres) || !(line.metres > 0)) {
         error = std::string("the ") + what + "'s length must be a positive number of metres, not " +
                 Number(line.metres);
+        return false;
+    }
+    // From a kilometre to a micrometre per pixel: anything else is a slip
+    // in the length (or its unit), and no map can be made of it.
+    const double scale = line.PixelsPerMetre();
+    if (!(scale >= kFewestPixelsPerMetre && scale <= kMostPixelsPerMetre)) {
+        error = std::string("the ") + what + " makes " + Number(scale) + " pixels per metre (" +
+                Number(line.PixelLength()) + " pixels for " + Number(line.metres) +
+                " m): no plan has such a scale; give its length in metres";
         return false;
     }
     return true;
@@ -113,6 +128,10 @@ std::optional<LocalPlane> MakeLocalPlane(const LocalPlaneRequest& request, std::
         return std::nullopt;
     }
     plane.pixelsPerMetre = request.scale.PixelsPerMetre();
+    if (request.scale.metres < kShortestUnwarnedMetres) {
+        plane.warnings.push_back("the scale line is only " + Number(request.scale.metres) +
+                                 " m long: check that its length is given in metres");
+    }
 
     // East and north metres from the origin are linear in latitude and
     // longitude on the tangent plane; the plan's right-hand direction has the
@@ -138,8 +157,9 @@ std::optional<LocalPlane> MakeLocalPlane(const LocalPlaneRequest& request, std::
     for (const PlanPoint corner : {PlanPoint{0, 0}, PlanPoint{w, 0}, PlanPoint{0, h}, {w, h}}) {
         const std::optional<GeoPoint> geo = m.ToGeo(corner.x, corner.y);
         if (!geo) {
-            error = "no usable map at latitude " + Number(request.latitude) +
-                    ": a plan cannot be laid on a pole";
+            error = "no usable map at latitude " + Number(request.latitude) + " with " +
+                    Number(plane.pixelsPerMetre) + " pixels per metre" +
+                    (std::abs(request.latitude) > 89.0 ? ": a plan cannot be laid on a pole" : "");
             return std::nullopt;
         }
         corners[n++] = *geo;

@@ -1,5 +1,6 @@
 #include "survey/SideStore.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -19,10 +20,6 @@ namespace ketrion {
 namespace {
 
 using Identity = SideStore::Identity;
-
-// A reader's transaction or the writer's checkpoint holds the lock for a few
-// milliseconds; wait that out rather than fail a point.
-constexpr int kBusyTimeoutMs = 5000;
 
 // Suffixes of the files SQLite keeps beside a database in WAL mode.
 constexpr const char* kCompanions[] = {"-wal", "-shm"};
@@ -263,37 +260,51 @@ Check Verify(sqlite3* db, const Identity& identity) {
         if (!probe.Prepared())
             return Failed(db, probe.PrepareCode());
     }
-    const std::string name = header.Bytes(1);
+    // The header bytes (which hold the creation time) tie the store to its
+    // collection file; the file's name does not, so the two can be renamed
+    // or moved together.
     const auto created = header.OptionalInt64(2);
-    if (name != identity.collectionName || created != identity.created ||
-        header.Bytes(3) != identity.headerHex) {
-        return {Verdict::Foreign, "it belongs to another collection file (\"" + name + "\")"};
+    if (created != identity.created || header.Bytes(3) != identity.headerHex) {
+        return {Verdict::Foreign,
+                "it belongs to another collection file (\"" + header.Bytes(1) + "\")"};
     }
     return {Verdict::Good, {}};
 }
 
-// Moves a store and its companions aside to "<store>.old", replacing an
-// earlier one (whose stale log must not be applied to the new ".old").
-bool SetAside(const std::string& store, std::string* error) {
-    const std::string aside = store + kAsideSuffix;
-    for (const char* companion : kCompanions) {
-        if (::unlink((aside + companion).c_str()) != 0 && errno != ENOENT) {
+// Moves a store and its companions aside to the first free name of
+// "<store>.old", "<store>.old.2", "<store>.old.3" ...: a store set aside
+// earlier is never replaced. False with the reason when none can be moved.
+bool SetAside(const std::string& store, std::string* asideName, std::string* error) {
+    constexpr int kMostAside = 1000;
+    for (int n = 1; n <= kMostAside; ++n) {
+        const std::string aside =
+            store + kAsideSuffix + (n == 1 ? std::string() : "." + std::to_string(n));
+        struct stat st {};
+        bool taken = false;
+        for (const char* suffix : {"", kCompanions[0], kCompanions[1]})
+            taken = taken || Exists(aside + suffix, st);
+        if (taken)
+            continue;
+        // Refuses to replace a name taken in the meantime.
+        if (::renameat2(AT_FDCWD, store.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) != 0) {
+            if (errno == EEXIST)
+                continue;
             *error = std::strerror(errno);
             return false;
         }
-    }
-    if (::rename(store.c_str(), aside.c_str()) != 0) {
-        *error = std::strerror(errno);
-        return false;
-    }
-    for (const char* companion : kCompanions) {
-        if (::rename((store + companion).c_str(), (aside + companion).c_str()) != 0 &&
-            errno != ENOENT) {
-            *error = std::strerror(errno);
-            return false;
+        for (const char* companion : kCompanions) {
+            if (::rename((store + companion).c_str(), (aside + companion).c_str()) != 0 &&
+                errno != ENOENT) {
+                *error = std::strerror(errno);
+                return false;
+            }
         }
+        *asideName = aside;
+        return true;
     }
-    return true;
+    *error = "every name from " + store + kAsideSuffix + " to " + store + kAsideSuffix + "." +
+             std::to_string(kMostAside) + " is taken";
+    return false;
 }
 
 // Refuses a symbolic link or anything but a regular file at the store's path
@@ -319,7 +330,8 @@ bool SafeToWrite(const std::string& store, std::string* message) {
     return true;
 }
 
-sqlite3* OpenDatabase(const std::string& path, int flags, std::string* error) {
+sqlite3* OpenDatabase(const std::string& path, int flags, std::string* error,
+                      int busyTimeoutMs = SideStore::kBusyTimeoutMs) {
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
     if (rc != SQLITE_OK) {
@@ -328,7 +340,7 @@ sqlite3* OpenDatabase(const std::string& path, int flags, std::string* error) {
         return nullptr;
     }
     sqlite3_extended_result_codes(db, 1);
-    sqlite3_busy_timeout(db, kBusyTimeoutMs);
+    sqlite3_busy_timeout(db, busyTimeoutMs);
     return db;
 }
 
@@ -457,8 +469,8 @@ SideStore::~SideStore() {
 }
 
 std::unique_ptr<SideStore> SideStore::OpenForWriting(const std::string& collectionPath,
-                                                     const Identity& identity,
-                                                     std::string* message) {
+                                                     const Identity& identity, std::string* message,
+                                                     int busyTimeoutMs) {
     const std::string store = PathFor(collectionPath);
     const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW;
     std::string aside;  // what was set aside, for the message
@@ -467,7 +479,7 @@ std::unique_ptr<SideStore> SideStore::OpenForWriting(const std::string& collecti
         if (!SafeToWrite(store, message))
             return nullptr;
         std::string error;
-        sqlite3* db = OpenDatabase(store, flags, &error);
+        sqlite3* db = OpenDatabase(store, flags, &error, busyTimeoutMs);
         if (db == nullptr) {
             Set(message, "Cannot open the side store " + store + ": " + error + ".");
             return nullptr;
@@ -495,7 +507,8 @@ std::unique_ptr<SideStore> SideStore::OpenForWriting(const std::string& collecti
                              "; no side details are written.");
             return nullptr;
         }
-        if (!SetAside(store, &error)) {
+        std::string asideName;
+        if (!SetAside(store, &asideName, &error)) {
             Set(message, "Cannot set aside the side store " + store + " (" + check.detail +
                              "): " + error + "; no side details are written.");
             return nullptr;
@@ -503,7 +516,7 @@ std::unique_ptr<SideStore> SideStore::OpenForWriting(const std::string& collecti
         aside = std::string("The side store ") + store + " " +
                 (check.verdict == Verdict::Foreign ? "belongs to another collection file"
                                                    : "is damaged (" + check.detail + ")") +
-                "; it was set aside as " + store + kAsideSuffix + " and a new one started.";
+                "; it was set aside as " + asideName + " and a new one started.";
     }
     return nullptr;
 }
@@ -647,6 +660,11 @@ private:
 
 }  // namespace
 
+void SideStore::SetBusyTimeout(int milliseconds) {
+    if (m_db != nullptr)
+        sqlite3_busy_timeout(m_db, milliseconds);
+}
+
 bool SideStore::WritePoint(const Point& point, const std::vector<Reading>& readings,
                            std::string* message) {
     std::map<std::int64_t, std::vector<Reading>> byOffset;
@@ -667,7 +685,7 @@ bool SideStore::WritePoints(const std::vector<Point>& points,
         return false;
     }
     bool ok = true;
-    std::int64_t failed = 0;
+    std::optional<std::int64_t> failed;  // the point whose rows failed, when one did
     {
         RowWriter writer(m_db);
         static const std::vector<Reading> kNone;
@@ -685,8 +703,13 @@ bool SideStore::WritePoints(const std::vector<Point>& points,
         ok = false;
     if (!ok) {
         Exec(m_db, "ROLLBACK", nullptr);
-        Set(message, "Cannot write the side details of the point at offset " +
-                         std::to_string(failed) + " to " + m_path + ": " + error + ".");
+        // A failed commit (a full disk) belongs to no one point.
+        const std::string which = failed ? "the point at offset " + std::to_string(*failed)
+                                  : points.size() == 1
+                                      ? "the point at offset " + std::to_string(points[0].offset)
+                                      : std::to_string(points.size()) + " points";
+        Set(message,
+            "Cannot write the side details of " + which + " to " + m_path + ": " + error + ".");
     }
     return ok;
 }
@@ -784,6 +807,41 @@ bool SideStore::RemovePendingScan(std::int64_t seq, std::string* message) {
         return true;
     Set(message, "Cannot update " + m_path + ": " + ErrorText(m_db));
     return false;
+}
+
+bool SideStore::SetAsidePendingScan(std::int64_t seq, const std::string& why,
+                                    std::string* message) {
+    std::string error;
+    if (m_db == nullptr) {
+        Set(message, "The side store " + m_path + " is closed.");
+        return false;
+    }
+    bool ok = Exec(m_db, "BEGIN IMMEDIATE", &error) &&
+              Exec(m_db,
+                   "CREATE TABLE IF NOT EXISTS pending_scans_aside(seq INTEGER NOT NULL, "
+                   "body BLOB NOT NULL, why TEXT NOT NULL)",
+                   &error);
+    if (ok) {
+        Statement copy(m_db,
+                       "INSERT INTO pending_scans_aside(seq, body, why) SELECT seq, body, ? FROM "
+                       "pending_scans WHERE seq = ?");
+        Statement remove(m_db, "DELETE FROM pending_scans WHERE seq = ?");
+        ok = copy.Prepared() && remove.Prepared();
+        if (ok) {
+            copy.BindText(0, why);
+            copy.BindInt(1, seq);
+            remove.BindInt(0, seq);
+            ok = copy.Step() == SQLITE_DONE && remove.Step() == SQLITE_DONE;
+        }
+        if (!ok)
+            error = ErrorText(m_db);
+    }
+    ok = ok && Exec(m_db, "COMMIT", &error);
+    if (!ok) {
+        Exec(m_db, "ROLLBACK", nullptr);
+        Set(message, "Cannot set aside a walk's scan in " + m_path + ": " + error + ".");
+    }
+    return ok;
 }
 
 std::vector<std::pair<std::int64_t, std::string>> SideStore::PendingScans() const {

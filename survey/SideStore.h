@@ -27,11 +27,16 @@ class SideStore {
 public:
     // Schema version written in the header row.
     static constexpr int kSchemaVersion = 1;
+    // How long a write waits for another connection's lock (a reader's
+    // transaction or a checkpoint holds it for a few milliseconds).
+    static constexpr int kBusyTimeoutMs = 5000;
 
     // Ties a store to one collection file: its 25-byte header (which holds
-    // the creation time) and its file name.
+    // the creation time). The file name is written in the store for people
+    // to read but not compared: a file and its store renamed together stay
+    // together.
     struct Identity {
-        std::string collectionName;  // file name without folder
+        std::string collectionName;  // file name without folder (informative)
         std::int64_t created = 0;    // header bytes 13..20
         std::string headerHex;       // the 25 header bytes, lower-case hex
     };
@@ -72,13 +77,15 @@ public:
 
     // Opens or creates the store for writing (WAL, synchronous FULL). A store
     // that belongs to another collection file, or is damaged, is set aside
-    // (renamed with a ".old" suffix) and a new one made; *message says so.
+    // (renamed "<store>.old", or ".old.2", ".old.3" ... when that is taken:
+    // never replacing one set aside before) and a new one made; *message
+    // says so.
     // Null with *message set when none can be made. Never follows a symbolic
     // link planted at the store's path (nor at its "-wal" or "-shm" files):
     // refused, as is a store made by a newer schema (left as it is).
     static std::unique_ptr<SideStore> OpenForWriting(const std::string& collectionPath,
-                                                     const Identity& identity,
-                                                     std::string* message);
+                                                     const Identity& identity, std::string* message,
+                                                     int busyTimeoutMs = kBusyTimeoutMs);
     // Opens an existing store read-only. Null when there is none (no message)
     // or it is damaged or foreign (*message: one clear line). A store in a
     // folder the reader cannot write is still read.
@@ -97,6 +104,8 @@ public:
     bool WritePoints(const std::vector<Point>& points,
                      const std::map<std::int64_t, std::vector<Reading>>& readings,
                      std::string* message);
+    // How long later writes wait for another connection's lock.
+    void SetBusyTimeout(int milliseconds);
     // Sets or clears the deleted mark of the point at `offset`.
     bool SetDeleted(std::int64_t offset, bool deleted, std::string* message);
     // Replaces a provisional point's placement (a walk segment placed).
@@ -109,6 +118,10 @@ public:
     bool AddPendingScan(std::int64_t seq, const std::string& body, std::string* message);
     bool RemovePendingScan(std::int64_t seq, std::string* message);
     std::vector<std::pair<std::int64_t, std::string>> PendingScans() const;
+    // Moves a pending scan that cannot be read to the table
+    // "pending_scans_aside" with the reason, so it is neither offered again
+    // nor lost.
+    bool SetAsidePendingScan(std::int64_t seq, const std::string& why, std::string* message);
 
     // Every point row, by offset; readings of one point in index order.
     std::map<std::int64_t, Point> Points() const;

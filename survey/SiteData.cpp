@@ -495,6 +495,10 @@ void CSiteData::WaitFor(std::uint64_t ticket) {
 }
 
 bool CSiteData::Flush() {
+    // Details the side store could not take are tried again.
+    if (m_sideBehindCount.load() > 0) {
+        QueueSideOp([](SideStore&, std::string*) { return true; }, nullptr, true);
+    }
     std::unique_lock queue(m_queueMutex);
     const std::uint64_t last = m_nextTicket - 1;
     m_queueChanged.wait(queue, [&] { return m_completed >= last; });
@@ -522,112 +526,179 @@ bool CSiteData::WritePending(const Pending& item, std::int64_t& offset) {
     return true;
 }
 
-SideStore* CSiteData::HeldSide() {
-    if (m_side != nullptr && m_sidePath == m_held.path && m_sideDevice == m_held.device &&
-        m_sideInode == m_held.inode)
+SideStore* CSiteData::HeldSide(std::string* failure) {
+    const bool sameFile =
+        m_sidePath == m_held.path && m_sideDevice == m_held.device && m_sideInode == m_held.inode;
+    if (m_side != nullptr && sameFile)
         return m_side.get();
-    if (m_sidePath == m_held.path && m_sideDevice == m_held.device && m_sideInode == m_held.inode &&
-        m_sideFailed)
-        return nullptr;  // reported once already
-    m_side.reset();
-    m_sidePath = m_held.path;
-    m_sideDevice = m_held.device;
-    m_sideInode = m_held.inode;
-    m_sideFailed = false;
+    if (!sameFile) {
+        // Another file: its store starts afresh.
+        m_side.reset();
+        m_sideOutage = false;
+        m_sidePath = m_held.path;
+        m_sideDevice = m_held.device;
+        m_sideInode = m_held.inode;
+    }
+    // A store that could not be opened is tried again with each later write:
+    // what kept it shut may have passed.
     std::uint8_t header[kHeaderSize] = {};
     std::string message;
     if (::pread(m_held.fd, header, sizeof header, 0) == static_cast<ssize_t>(sizeof header)) {
-        m_side =
-            SideStore::OpenForWriting(m_held.path, SideIdentity(m_held.path, header), &message);
+        m_side = SideStore::OpenForWriting(m_held.path, SideIdentity(m_held.path, header), &message,
+                                           m_sideOutage ? 0 : m_sideWaitMs);
     } else {
         message = "Cannot read the header of " + m_held.path + " for its side store.";
     }
-    if (!message.empty()) {
-        std::lock_guard notice(m_noticeMutex);
-        m_sideNotice = message;
-    }
     if (m_side == nullptr) {
-        m_sideFailed = true;
-        if (!message.empty())
-            m_prompt.Message(message);
+        *failure = message;
+        return nullptr;
+    }
+    // A store set aside (with a new one started) is news for the surveyor.
+    if (!message.empty()) {
+        {
+            std::lock_guard notice(m_noticeMutex);
+            m_sideNotice = message;
+        }
+        m_prompt.Message(message);
     }
     return m_side.get();
 }
 
-void CSiteData::SideFailed(const std::string& message) {
-    // The collection file holds the point; only its details are missing.
-    m_sideFailed = true;
-    m_side.reset();
+void CSiteData::SideOutage(const std::string& message) {
+    // The collection file holds the points; only their details wait.
     {
         std::lock_guard notice(m_noticeMutex);
         m_sideNotice = message;
     }
-    m_prompt.Message(message);
+    if (m_sideOutage)
+        return;  // told once per outage
+    m_sideOutage = true;
+    m_prompt.Message(message +
+                     " The details are kept and written to the side store once it can be "
+                     "written again.");
+}
+
+bool CSiteData::CatchUpSide() {
+    if (m_sideBehind.empty())
+        return true;
+    std::string message;
+    SideStore* side = HeldSide(&message);
+    if (side != nullptr) {
+        // In an outage a try does not wait for the lock: the file's points
+        // must not queue behind the store.
+        side->SetBusyTimeout(m_sideOutage ? 0 : m_sideWaitMs);
+        std::vector<SideStore::Point> points;
+        std::map<std::int64_t, std::vector<SideStore::Reading>> readings;
+        for (auto& [point, rows] : m_sideBehind) {
+            points.push_back(point);
+            readings[point.offset] = rows;
+        }
+        if (side->WritePoints(points, readings, &message)) {
+            if (m_sideOutage && m_sideBehind.size() > 1)
+                m_prompt.Message("The side store " + side->Path() +
+                                 " can be written again; the details of " +
+                                 std::to_string(m_sideBehind.size()) + " points are in it now.");
+            m_sideOutage = false;
+            m_sideBehind.clear();
+            m_sideBehindCount = 0;
+            return true;
+        }
+    }
+    m_sideBehindCount = m_sideBehind.size();
+    SideOutage(message);
+    return false;
 }
 
 void CSiteData::WriteSide(const Pending& item, std::int64_t offset) {
     if (!item.side)
-        return;
-    SideStore* side = HeldSide();
-    if (side == nullptr)
         return;
     SideStore::Point point = *item.side;
     point.offset = offset;
     std::vector<SideStore::Reading> readings = item.sideReadings;
     for (SideStore::Reading& reading : readings)
         reading.pointOffset = offset;
-    std::string message;
-    if (!side->WritePoint(point, readings, &message))
-        SideFailed(message);
+    // Rows kept back for another file are not this file's.
+    if (m_sidePath != m_held.path || m_sideDevice != m_held.device || m_sideInode != m_held.inode)
+        m_sideBehind.clear();
+    m_sideBehind.emplace_back(std::move(point), std::move(readings));
+    CatchUpSide();
 }
 
 bool CSiteData::RunSideOp(const Pending& item) {
     if (!Hold(item.path, Access::Append))
         return false;
-    SideStore* side = HeldSide();
-    if (side == nullptr)
-        return false;
+    const bool caughtUp = CatchUpSide();
+    if (item.catchUpOnly)
+        return caughtUp;
     std::string message;
-    if (!item.sideOp(*side, &message)) {
-        SideFailed(message);
-        return false;
+    SideStore* side = HeldSide(&message);
+    if (side != nullptr) {
+        side->SetBusyTimeout(m_sideWaitMs);
+        if (item.sideOp(*side, &message))
+            return true;
     }
-    return true;
+    // The surveyor's own change (a deletion, a walk's scan kept) failed:
+    // said every time.
+    {
+        std::lock_guard notice(m_noticeMutex);
+        m_sideNotice = message;
+    }
+    m_prompt.Message(message);
+    return false;
 }
 
-void CSiteData::QueueSideOp(std::function<bool(SideStore&, std::string*)> op) {
+std::uint64_t CSiteData::QueueSideOp(std::function<bool(SideStore&, std::string*)> op, bool* result,
+                                     bool catchUpOnly) {
     const std::string path = Path();
     if (path.empty())
-        return;
+        return 0;
     std::lock_guard queue(m_queueMutex);
     Pending item;
     item.ticket = m_nextTicket++;
     item.generation = m_generation;
     item.path = path;
     item.sideOp = std::move(op);
+    item.result = result;
+    item.catchUpOnly = catchUpOnly;
+    const std::uint64_t ticket = item.ticket;
     m_queue.push_back(std::move(item));
     m_queueChanged.notify_all();
+    return ticket;
+}
+
+void CSiteData::SetSideBusyTimeout(int milliseconds) {
+    std::lock_guard file(m_fileMutex);
+    m_sideWaitMs = milliseconds;
 }
 
 bool CSiteData::MarkDeleted(std::int64_t offset, bool deleted) {
-    bool found = false;
-    {
+    const auto mark = [&](bool value) {
+        bool found = false;
         std::lock_guard points(g_hSurveyLock);
         for (_tap& point : m_points) {
             if (point.offset == offset) {
-                point.deleted = deleted;
+                point.deleted = value;
                 found = true;
             }
         }
         if (found && m_bCurrentValid && m_current.offset == offset)
-            m_bCurrentValid = !deleted;
-    }
-    if (!found)
+            m_bCurrentValid = !value;
+        return found;
+    };
+    if (!mark(deleted))
         return false;
-    QueueSideOp([offset, deleted](SideStore& side, std::string* message) {
-        return side.SetDeleted(offset, deleted, message);
-    });
-    return Flush();
+    bool written = false;
+    const std::uint64_t ticket = QueueSideOp(
+        [offset, deleted](SideStore& side, std::string* message) {
+            return side.SetDeleted(offset, deleted, message);
+        },
+        &written);
+    if (ticket != 0)
+        WaitFor(ticket);
+    // Not kept: the point is shown as the store has it (the failure was said).
+    if (!written)
+        mark(!deleted);
+    return written;
 }
 
 void CSiteData::KeepPendingScan(std::int64_t seq, std::string body) {
@@ -639,6 +710,16 @@ void CSiteData::KeepPendingScan(std::int64_t seq, std::string body) {
 void CSiteData::DropPendingScan(std::int64_t seq) {
     QueueSideOp([seq](SideStore& side, std::string* message) {
         return side.RemovePendingScan(seq, message);
+    });
+}
+
+void CSiteData::SetAsidePendingScan(std::int64_t seq, const std::string& why) {
+    const std::string store = SideStore::PathFor(Path());
+    m_prompt.Message(
+        "A walk's scan kept in " + store + " cannot be read (" + why +
+        "); it was set aside in that store's table pending_scans_aside and is not placed.");
+    QueueSideOp([seq, why](SideStore& side, std::string* message) {
+        return side.SetAsidePendingScan(seq, why, message);
     });
 }
 
@@ -704,6 +785,8 @@ void CSiteData::WriterLoop() {
         if (item.sideOp) {
             // Only the side store was touched: no point comes or goes, and a
             // failure has been reported.
+            if (item.result)
+                *item.result = ok;
             m_completed = item.ticket;
             m_queue.pop_front();
             m_queueChanged.notify_all();

@@ -160,6 +160,9 @@ public:
     // once; dropped again once its point is written.
     void KeepPendingScan(std::int64_t seq, std::string body);
     void DropPendingScan(std::int64_t seq);
+    // A kept scan that cannot be read: moved aside in the side store, and the
+    // surveyor told why.
+    void SetAsidePendingScan(std::int64_t seq, const std::string& why);
     // The walk's scans the side store held when the file was last loaded.
     std::vector<std::pair<std::int64_t, std::string>> PendingScansAtLoad() const;
     // Side-store problems reported so far (a damaged or foreign store set
@@ -171,6 +174,9 @@ public:
     // How the writer makes a write durable: fdatasync by default. Tests put a
     // slow or failing function here (returning -1 with errno set on failure).
     void SetFileSync(std::function<int(int fd)> sync);
+    // How long a side-store write waits for another program's lock before
+    // it is kept back for later (tests: 0).
+    void SetSideBusyTimeout(int milliseconds);
     // Why no point can be added to the chosen collection file (it was found
     // damaged), or empty when nothing is known against it.
     std::string AppendRefusal();
@@ -242,6 +248,7 @@ private:
         std::vector<SideStore::Reading> sideReadings;
         // Set for work on the side store alone (no bytes for the file).
         std::function<bool(SideStore&, std::string*)> sideOp;
+        bool catchUpOnly = false;  // only the details kept back are written
     };
 
     bool TakeChosenPath(std::string& path);
@@ -264,13 +271,18 @@ private:
     bool Append(const std::uint8_t* bytes, std::size_t length, std::int64_t offset);
     bool WritePending(const Pending& item, std::int64_t& offset);
     std::uint64_t Enqueue(Pending item, const _tap& point);
-    // Writer thread, under the file mutex: the side rows of a written point;
-    // the held file's side store (opened once per file); a failure reported.
+    // Writer thread, under the file mutex: the side rows of a written point
+    // (kept in m_sideBehind until the store takes them); the held file's side
+    // store (opened once per file, tried again after a failure, *failure
+    // set); an outage said once; side-store work queued for the writer
+    // (ticket 0 when no file is chosen; *result set once done).
     void WriteSide(const Pending& item, std::int64_t offset);
-    SideStore* HeldSide();
-    void SideFailed(const std::string& message);
+    SideStore* HeldSide(std::string* failure);
+    void SideOutage(const std::string& message);
+    bool CatchUpSide();
     bool RunSideOp(const Pending& item);
-    void QueueSideOp(std::function<bool(SideStore&, std::string*)> op);
+    std::uint64_t QueueSideOp(std::function<bool(SideStore&, std::string*)> op,
+                              bool* result = nullptr, bool catchUpOnly = false);
     // Under the file mutex, while loading: the side store's marks on `points`.
     void ApplySide(const std::string& path, std::vector<_tap>& points);
     void WaitFor(std::uint64_t ticket);
@@ -318,7 +330,12 @@ private:
     std::string m_sidePath;
     dev_t m_sideDevice = 0;
     ino_t m_sideInode = 0;
-    bool m_sideFailed = false;         // reported; not tried again for this file
+    // Rows of written points the store has not taken yet (a lock held by
+    // another program, a full disk): written with the next point or Flush.
+    std::vector<std::pair<SideStore::Point, std::vector<SideStore::Reading>>> m_sideBehind;
+    std::atomic<std::size_t> m_sideBehindCount{0};
+    bool m_sideOutage = false;  // said; not said again until the store recovers
+    int m_sideWaitMs = SideStore::kBusyTimeoutMs;
     mutable std::mutex m_noticeMutex;  // guards the two below
     std::string m_sideNotice;
     std::vector<std::pair<std::int64_t, std::string>> m_pendingAtLoad;

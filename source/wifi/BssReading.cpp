@@ -16,7 +16,11 @@ Reading ReadingOf(const Bss& bss, std::optional<int> noiseDbm) {
         reading.name = elements.name;
 
     ReadingDetails details;
-    if (bss.signalMbm) {
+    // A signal no receiver reports (from -150 dBm to +30 dBm is every real
+    // one) is no signal: it would be stored clamped, as a reading it is not.
+    constexpr int kWeakestMbm = -15000;
+    constexpr int kStrongestMbm = 3000;
+    if (bss.signalMbm && *bss.signalMbm >= kWeakestMbm && *bss.signalMbm <= kStrongestMbm) {
         const double stored = std::round(*bss.signalMbm * 256.0 / 100.0);
         reading.signal256 = static_cast<std::int16_t>(
             std::clamp(stored, double{std::numeric_limits<std::int16_t>::min()},

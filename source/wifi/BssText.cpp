@@ -55,7 +55,8 @@ std::string Dbm(int mbm) {
 std::string Printable(const std::string& bytes) {
     std::string out;
     for (unsigned char c : bytes) {
-        if (c >= 0x20 && c < 0x7F && c != '\\') {
+        // The quote that frames a name in a line is escaped too.
+        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
             out += static_cast<char>(c);
         } else {
             char escaped[8];

@@ -182,8 +182,10 @@ void DecodeGeneric(nlmsghdr* header, NetlinkMessage& message, std::optional<std:
     if (!nl80211)
         return;
     nlattr* tb[NL80211_ATTR_MAX + 1] = {};
-    if (genlmsg_parse(header, 0, tb, NL80211_ATTR_MAX, nullptr) < 0)
+    if (genlmsg_parse(header, 0, tb, NL80211_ATTR_MAX, nullptr) < 0) {
+        message.damagedBss = message.command == NL80211_CMD_NEW_SCAN_RESULTS;
         return;
+    }
     std::uint32_t ifindex = 0;
     if (GetU32(tb[NL80211_ATTR_IFINDEX], ifindex))
         message.ifindex = ifindex;
@@ -193,6 +195,8 @@ void DecodeGeneric(nlmsghdr* header, NetlinkMessage& message, std::optional<std:
                 message.bss = DecodeBss(tb[NL80211_ATTR_BSS]);
                 if (message.bss)
                     message.kind = MessageKind::ScanResult;
+                else
+                    message.damagedBss = true;
             } else if (family) {
                 message.kind = MessageKind::ScanFinished;
             }

@@ -73,7 +73,10 @@ struct NetlinkMessage {
     std::uint16_t familyId = 0;
     std::vector<std::pair<std::string, std::uint32_t>> groups;
 
-    std::optional<Bss> bss;                  // ScanResult
+    std::optional<Bss> bss;  // ScanResult
+    // An nl80211 scan result whose attributes or BSS cannot be read (kind
+    // stays Other): counted by readers of recordings, never silently lost.
+    bool damagedBss = false;
     std::optional<InterfaceInfo> interface;  // Interface
 
     // Survey

@@ -242,6 +242,18 @@ bool ScanAssembler::Feed(std::span<const std::uint8_t> datagram, std::int64_t ti
                 m_abortPending = false;
                 break;
             default:
+                // A result that cannot be read still belongs to its dump:
+                // counted there (a dump whose every result is damaged still
+                // shows as a scan).
+                if (message.damagedBss) {
+                    auto [it, fresh] = m_open.try_emplace(message.seq);
+                    if (fresh) {
+                        it->second.timeUs = timeUs;
+                        it->second.aborted = m_abortPending;
+                        m_abortPending = false;
+                    }
+                    ++it->second.damagedBss;
+                }
                 break;
         }
     }
@@ -281,6 +293,8 @@ Recording ReadRecording(const std::string& path) {
         error = "the recording ends inside a scan's results (no end of dump)";
     for (RecordedScan& scan : unfinished)
         recording.scans.push_back(std::move(scan));
+    for (const RecordedScan& scan : recording.scans)
+        recording.damagedBss += scan.damagedBss;
     recording.damage = error;
     return recording;
 }

@@ -72,8 +72,9 @@ private:
 struct RecordedScan {
     std::int64_t timeUs = 0;  // capture time of the dump's first answer
     std::vector<Bss> results;
-    bool aborted = false;   // the scan before this dump was aborted
-    bool complete = false;  // its NLMSG_DONE was seen
+    bool aborted = false;        // the scan before this dump was aborted
+    bool complete = false;       // its NLMSG_DONE was seen
+    std::size_t damagedBss = 0;  // results of its dump that could not be read (left out)
 };
 
 // Groups the messages of a capture into scans: a scan is the run of
@@ -106,7 +107,8 @@ private:
 struct Recording {
     std::vector<RecordedScan> scans;
     std::string damage;
-    bool opened = false;  // false: `damage` says why the file could not be read
+    bool opened = false;         // false: `damage` says why the file could not be read
+    std::size_t damagedBss = 0;  // scan results that could not be read, in every scan
 };
 
 Recording ReadRecording(const std::string& path);

@@ -153,7 +153,7 @@ TEST(SurveyedArea, BoundaryFilesAreCheckedBeforeUse) {
     EXPECT_TRUE(
         ParseBoundaryJson(R"({"boundary": [[0,0],[10,0],[0,10]], "name": "floor 1"})", error));
     const struct {
-        const char* text;
+        std::string text;
         const char* reason;
     } bad[] = {
         {"", "not JSON"},
@@ -167,9 +167,16 @@ TEST(SurveyedArea, BoundaryFilesAreCheckedBeforeUse) {
         {"[[0,0],[1e300,0],[1,1]]", "vertex 2"},
         {"[[0,0],[1,0],[1,1,1]]", "vertex 3"},
         {"[0,1,2]", "vertex 1"},
+        {std::string(1'000'000, '['), "nested deeper"},
+        {R"({"boundary": [[[[0,0]]]]})", "nested deeper"},
+        {R"({"boundary": [[0,0],[1,0],[1,1]], "note": "[[[[[["})", ""},  // brackets in a string
     };
     for (const auto& b : bad) {
         error.clear();
+        if (b.reason[0] == '\0') {
+            EXPECT_TRUE(ParseBoundaryJson(b.text, error)) << error;
+            continue;
+        }
         EXPECT_FALSE(ParseBoundaryJson(b.text, error)) << b.text;
         EXPECT_NE(error.find(b.reason), std::string::npos) << b.text << ": " << error;
     }

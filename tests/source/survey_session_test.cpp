@@ -3,6 +3,7 @@
 // deletion, and what the side store keeps beside the collection file.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cmath>
 #include <cstdint>
@@ -40,6 +41,23 @@ source::Reading MakeReading(std::uint8_t last, int dbm, const std::string& name)
     details.security = "wpa2";
     reading.details = details;
     return reading;
+}
+
+// Every detail an adapter gives, and a name longer than the file keeps.
+void MakeReadingFull(source::Reading& reading) {
+    reading.name = std::string(32, 'n');
+    source::ReadingDetails details;
+    details.fullName = std::string(32, 'n');
+    details.frequencyMhz = 5745;
+    details.channel = 149;
+    details.band = "5";
+    details.security = "wpa2/wpa3";
+    details.phy = "ax";
+    details.widthMhz = 80;
+    details.noiseDbm = -92;
+    details.ageMs = 40;
+    details.signalMbm = -6012;
+    reading.details = details;
 }
 
 // A scan source that answers a request at once (from a cache), on the
@@ -317,6 +335,162 @@ TEST_F(SessionTest, ADamagedOrForeignSideStoreNeverStopsTheFileFromLoading) {
         EXPECT_TRUE(reopened.LoadSurvey()) << row.legend;
         EXPECT_EQ(reopened.PointCount(), 2u) << row.legend;
     }
+}
+
+// Another program's connection to the side store, holding its write lock
+// from Lock to Unlock.
+class StoreHolder {
+public:
+    explicit StoreHolder(const std::string& store) { sqlite3_open(store.c_str(), &m_db); }
+    ~StoreHolder() { sqlite3_close(m_db); }
+    StoreHolder(const StoreHolder&) = delete;
+    StoreHolder& operator=(const StoreHolder&) = delete;
+    bool Lock() { return sqlite3_exec(m_db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr) == 0; }
+    bool Unlock() { return sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr) == 0; }
+
+private:
+    sqlite3* m_db = nullptr;
+};
+
+std::size_t CountContaining(const std::vector<std::string>& messages, const std::string& part) {
+    std::size_t count = 0;
+    for (const std::string& message : messages)
+        count += message.find(part) != std::string::npos ? 1 : 0;
+    return count;
+}
+
+TEST_F(SessionTest, ALockedSideStoreGetsEveryPointOnceItIsFreeAndRefusesChangesMeanwhile) {
+    data.SetSideBusyTimeout(0);  // the lock is not waited out
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    StoreHolder other{SideStore::PathFor(path)};
+    ASSERT_TRUE(other.Lock());
+
+    session.TakeReading();
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());  // the file has the points either way
+    EXPECT_EQ(data.PointCount(), 3u);
+    EXPECT_EQ(CountContaining(prompt.Messages(), "written to the side store once"), 1u);
+    // The surveyor's changes are refused while the store cannot keep them.
+    const std::int64_t first = collection::kFirstRecord;
+    prompt.Clear();
+    EXPECT_FALSE(session.DeletePoint(first));
+    EXPECT_FALSE(session.Undo());
+    EXPECT_EQ(CountContaining(prompt.Messages(), "Cannot update the point at offset"), 2u);
+    std::size_t shownDeleted = 0;
+    data.ForEachPoint([&](const CSiteData::_tap& p) { shownDeleted += p.deleted ? 1 : 0; });
+    EXPECT_EQ(shownDeleted, 0u);
+
+    // Free again: the next Flush writes the points kept back, and later
+    // points and changes go in as usual.
+    ASSERT_TRUE(other.Unlock());
+    ASSERT_TRUE(data.Flush());
+    EXPECT_EQ(SidePoints().size(), 3u);
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    ASSERT_TRUE(session.DeletePoint(first));
+    const auto points = SidePoints();
+    ASSERT_EQ(points.size(), 4u);
+    EXPECT_TRUE(points.at(first).deleted);
+    EXPECT_EQ(points.rbegin()->second.method, "still");
+}
+
+TEST_F(SessionTest, AWalksScansKeepEveryDetailThroughTheStoreAndAReopening) {
+    MakeReadingFull(source.cache[0]);
+    session.SetPlacing(SurveySession::Placing::Walk);
+    session.WalkClick(0, 0);
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    data.SetPath({});  // the walk is cut short: its scan waits in the store
+
+    CSiteData reopened{prompt, sound, clock};
+    InstantSource other{clock};
+    StillPosition still;
+    SurveySession later{other, still, reopened, projection, sound, clock};
+    ASSERT_TRUE(later.OpenCollection(path));
+    ASSERT_EQ(later.PlaceUnplacedScans(0, 0, 100, 0), 1);
+    ASSERT_TRUE(reopened.Flush());
+    const Bytes bytes = ReadBytes(path);
+    auto side = SideStore::OpenForReading(path, SideIdentity(path, bytes.data()), nullptr);
+    ASSERT_NE(side, nullptr);
+    const auto readings = side->ReadingsOf(collection::kFirstRecord);
+    ASSERT_EQ(readings.size(), 2u);
+    const SideStore::Reading& r = readings[0];
+    EXPECT_EQ(r.ssid, std::string(32, 'n'));
+    EXPECT_EQ(r.channel, 149);
+    EXPECT_EQ(r.frequencyMhz, 5745);
+    EXPECT_EQ(r.band, "5");
+    EXPECT_EQ(r.security, "wpa2/wpa3");
+    EXPECT_EQ(r.phy, "ax");
+    EXPECT_EQ(r.widthMhz, 80);
+    EXPECT_EQ(r.noiseDbm, -92);
+    EXPECT_EQ(r.ageMs, 40);
+    EXPECT_EQ(r.signalMbm, -6012);
+    EXPECT_EQ(readings[1].security, "wpa2");
+}
+
+TEST_F(SessionTest, AStoredWalkScanThatCannotBeReadIsSetAsideWithAMessage) {
+    session.TakeReading();  // makes the store
+    ASSERT_TRUE(data.Flush());
+    data.SetPath({});
+    {
+        const Bytes bytes = ReadBytes(path);
+        auto side = SideStore::OpenForWriting(path, SideIdentity(path, bytes.data()), nullptr);
+        ASSERT_NE(side, nullptr);
+        ASSERT_TRUE(side->AddPendingScan(1, R"({"started_ms":"x","readings":[]})", nullptr));
+        ASSERT_TRUE(
+            side->AddPendingScan(2, R"({"started_ms":5,"ended_ms":9,"readings":[]})", nullptr));
+        ASSERT_TRUE(side->Close(nullptr));
+    }
+    CSiteData reopened{prompt, sound, clock};
+    SurveySession later{source, position, reopened, projection, sound, clock};
+    prompt.Clear();
+    ASSERT_TRUE(later.OpenCollection(path));
+    EXPECT_EQ(later.UnplacedScans(), 1u);
+    EXPECT_EQ(CountContaining(prompt.Messages(), "\"started_ms\" is not a whole number"), 1u);
+    ASSERT_TRUE(reopened.Flush());
+    reopened.SetPath({});
+    const Bytes bytes = ReadBytes(path);
+    auto side = SideStore::OpenForReading(path, SideIdentity(path, bytes.data()), nullptr);
+    ASSERT_NE(side, nullptr);
+    ASSERT_EQ(side->PendingScans().size(), 1u);
+    EXPECT_EQ(side->PendingScans()[0].first, 2);
+}
+
+TEST_F(SessionTest, PlacementsOffTheGlobeAreRefusedEverywhere) {
+    // 1 plan pixel is 1/100000 degree: these lie past a pole or the date line.
+    const double off[][2] = {{0, 1e308}, {0, -1e9}, {-1e9, 0}, {NAN, 0}, {0, 1e8}};
+    session.SetPlacing(SurveySession::Placing::StopAndGo);
+    for (const auto& at : off)
+        EXPECT_FALSE(session.StandAt(at[0], at[1])) << at[0] << ", " << at[1];
+    EXPECT_FALSE(session.PlaceDynamicAp(0, 1'000'000'000));
+    session.SetPlacing(SurveySession::Placing::Walk);
+    for (const auto& at : off)
+        EXPECT_EQ(session.WalkClick(at[0], at[1]), 0);
+    EXPECT_TRUE(session.WalkClicks().empty());
+    ASSERT_TRUE(data.Flush());
+    EXPECT_EQ(data.PointCount(), 0u);
+}
+
+TEST_F(SessionTest, AWalkPointCarriesItsScansTimeNotTheClicks) {
+    session.SetPlacing(SurveySession::Placing::Walk);
+    session.WalkClick(0, 0);
+    session.TakeReading();     // a scan of 2 s, its middle 1 s after the start
+    clock.Advance(3'600'000);  // the segment ends an hour later
+    ASSERT_EQ(session.WalkClick(100, 0), 1);
+    ASSERT_TRUE(data.Flush());
+    const std::vector<std::uint8_t> record = LocationRecord(0);
+    // ManualClock starts at 1,700,000,000 s: 2023-11-14 22:13:20 UTC.
+    EXPECT_EQ(record[collection::kHourAt], 22);
+    EXPECT_EQ(record[collection::kMinuteAt], 13);
+    EXPECT_EQ(record[collection::kSecondAt], 21);
+}
+
+TEST_F(SessionTest, ASideStoreSetAsideIsToldToTheSurveyor) {
+    WriteBytes(SideStore::PathFor(path), Bytes(4096, 0x5A));
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    EXPECT_EQ(CountContaining(prompt.Messages(), "it was set aside as"), 1u);
 }
 
 TEST_F(SessionTest, ADynamicAccessPointIsStoredWhereItWasTapped) {

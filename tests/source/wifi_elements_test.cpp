@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "source/wifi/BssText.h"
 #include "source/wifi/Elements.h"
 #include "support/WifiMessages.h"
 
@@ -173,6 +174,13 @@ TEST(WifiElements, HiddenNames) {
     EXPECT_FALSE(IsHiddenName(Decode(msg::NameElement(std::string("\0a", 2)))));
     // The first name element counts.
     EXPECT_EQ(Decode(Concat({msg::NameElement("one"), msg::NameElement("two")})).name, "one");
+}
+
+TEST(WifiElements, TheTextLineEscapesTheQuoteAroundAName) {
+    Bss bss;
+    bss.elements = Decode(msg::NameElement("say \"hi\" \\ \x01"));
+    const std::string line = TextLine(bss);
+    EXPECT_NE(line.find(R"("say \x22hi\x22 \x5C \x01")"), std::string::npos) << line;
 }
 
 TEST(WifiElements, InvalidUtf8BecomesReplacementCharacters) {

@@ -3,6 +3,7 @@
 // a BSS becomes the survey's reading.
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -156,22 +157,33 @@ Bss MakeBss(std::uint8_t last, std::optional<int> mbm, std::optional<int> unspec
     return bss;
 }
 
-TEST(WifiReading, SignalIsStoredIn256thsOfADbm) {
+TEST(WifiReading, SignalIsStoredIn256thsOfADbmAndOneNoReceiverGivesIsNone) {
     struct Case {
         int mbm;
         std::int16_t stored;
         int dbm;
+        bool inFile;
     } cases[] = {
-        {-5000, -12800, -50}, {-6150, -15744, -62},         {-6149, -15741, -61},      {0, 0, 0},
-        {150, 384, 2},        {-1'000'000, -32768, -10000}, {1'000'000, 32767, 10000},
+        {-5000, -12800, -50, true},
+        {-6150, -15744, -62, true},
+        {-6149, -15741, -61, true},
+        {0, 0, 0, true},
+        {150, 384, 2, true},
+        {-15000, -32768, -150, true},  // below the record's range: its floor
+        {3000, 7680, 30, true},
+        {-15001, 0, 0, false},
+        {3001, 0, 0, false},
+        {-1'000'000, 0, 0, false},
+        {std::numeric_limits<int>::min(), 0, 0, false},
+        {std::numeric_limits<int>::max(), 0, 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.mbm);
         const Reading r = ReadingOf(MakeBss(1, c.mbm), std::nullopt);
+        EXPECT_EQ(r.inCollection, c.inFile);
         EXPECT_EQ(r.signal256, c.stored);
         EXPECT_EQ(r.dbm, c.dbm);
-        EXPECT_TRUE(r.inCollection);
-        EXPECT_EQ(r.details->signalMbm, c.mbm);
+        EXPECT_EQ(r.details->signalMbm, c.inFile ? std::optional<int>(c.mbm) : std::nullopt);
     }
 }
 

@@ -364,7 +364,7 @@ TEST_F(SideStoreFiles, DamagedForeignAndMissingStores) {
         {"another file's",
          [](SideStoreFiles& t) {
              auto store = SideStore::OpenForWriting(
-                 t.collection, IdentityOf(t.dir / "other.ktd", 1'700'000'000), nullptr);
+                 t.collection, IdentityOf(t.dir / "other.ktd", 1'700'000'001), nullptr);
              ASSERT_NE(store, nullptr);
              ASSERT_TRUE(store->WritePoint(FullPoint(33), {}, nullptr));
          },
@@ -418,6 +418,28 @@ TEST_F(SideStoreFiles, DamagedForeignAndMissingStores) {
         std::string ignored;
         EXPECT_TRUE(store->WritePoint(BarePoint(33), {}, &ignored)) << ignored;
     }
+}
+
+TEST_F(SideStoreFiles, TheNameIsNotPartOfTheIdentityAndNoStoreSetAsideIsReplaced) {
+    // Written under another name with the same header: a file renamed
+    // together with its store.
+    ASSERT_NE(SideStore::OpenForWriting(dir / "before.ktd", identity, nullptr), nullptr);
+    std::filesystem::rename(dir / "before.ktd.side", side);
+    std::string message;
+    EXPECT_NE(Read(&message), nullptr) << message;
+
+    // Damaged three times: each set aside under its own name.
+    const std::string names[] = {side + ".old", side + ".old.2", side + ".old.3"};
+    for (int round = 0; round < 3; ++round) {
+        std::filesystem::remove(side);
+        WriteBytes(side, Bytes(4096, static_cast<std::uint8_t>(0x50 + round)));
+        auto store = Write(&message);
+        ASSERT_NE(store, nullptr) << message;
+        EXPECT_NE(message.find("set aside as " + names[round] + " and"), std::string::npos)
+            << message;
+    }
+    for (int round = 0; round < 3; ++round)
+        EXPECT_EQ(ReadBytes(names[round]), Bytes(4096, static_cast<std::uint8_t>(0x50 + round)));
 }
 
 TEST_F(SideStoreFiles, ASetAsideStoreKeepsItsRowsAndLog) {

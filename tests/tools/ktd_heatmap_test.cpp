@@ -132,6 +132,14 @@ TEST_F(KtdHeatmap, ABoundaryReplacesTheHullAndIsChecked) {
     EXPECT_EQ(bad.status, 2);
     EXPECT_NE(bad.err.find("open.json"), std::string::npos) << bad.err;
     EXPECT_NE(bad.err.find("three vertices"), std::string::npos) << bad.err;
+
+    // A fifo is refused without waiting for a writer.
+    const std::string fifo = dir.File("fifo.json");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const KtdRun piped = RunKtd("heatmap --projection " + Projection() + " --grid " + grid +
+                                " --boundary " + fifo + " " + Survey());
+    EXPECT_EQ(piped.status, 2);
+    EXPECT_NE(piped.err.find("named pipe"), std::string::npos) << piped.err;
 }
 
 TEST_F(KtdHeatmap, PictureIsThePlanWithTheHeatmapAndAWorldFile) {

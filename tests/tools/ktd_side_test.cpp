@@ -267,6 +267,34 @@ TEST(KtdCompact, WithoutASideStoreTheCopyIsWholeAndAnOldOutputStoreGoes) {
     EXPECT_FALSE(std::filesystem::exists(SideStore::PathFor(out)));
 }
 
+TEST(KtdCompact, ARenamedFileAndStoreStayTogetherAndTheWalksScansAreKept) {
+    TempDir dir;
+    const std::string in = dir.File("in.ktd");
+    WriteBytes(in, ThreePoints());
+    {
+        auto side = WriteSide(in);
+        ASSERT_NE(side, nullptr);
+        ASSERT_TRUE(side->SetDeleted(176, true, nullptr));
+        ASSERT_TRUE(side->AddPendingScan(7, R"({"readings":[],"started_ms":5})", nullptr));
+        ASSERT_TRUE(side->Close(nullptr));
+    }
+    // Both moved together: the store still belongs to the file.
+    const std::string moved = dir.File("moved.ktd");
+    std::filesystem::rename(in, moved);
+    std::filesystem::rename(SideStore::PathFor(in), SideStore::PathFor(moved));
+    const std::string out = dir.File("out.ktd");
+    const ProgramRun run = Ktd({"compact", moved, "-o", out});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, out + ": 2 points kept, 1 deleted points left out\n");
+    std::string message;
+    auto side = SideStore::OpenForReading(out, IdentityOf(out), &message);
+    ASSERT_NE(side, nullptr) << message;
+    const auto pending = side->PendingScans();
+    ASSERT_EQ(pending.size(), 1u);
+    EXPECT_EQ(pending[0].first, 7);
+    EXPECT_EQ(pending[0].second, R"({"readings":[],"started_ms":5})");
+}
+
 // Every name in the folder with the bytes it reads as.
 std::map<std::string, Bytes> Contents(const TempDir& dir) {
     std::map<std::string, Bytes> contents;
@@ -297,7 +325,18 @@ TEST(KtdCompact, RefusalsAndFailuresLeaveNoFileBehind) {
          2, "is the file being compacted"},
         {"the input's side store",
          [](const TempDir&, const std::string& in) { return SideStore::PathFor(in); }, 2,
-         "is the file being compacted"},
+         "side store; choose another output"},
+        // Names of the store's log and journal, there or not: the store's
+        // owner would delete or replay them.
+        {"the input's side store log",
+         [](const TempDir&, const std::string& in) { return SideStore::PathFor(in) + "-wal"; }, 2,
+         "side store; choose another output"},
+        {"the input's side store index",
+         [](const TempDir& dir, const std::string&) { return dir.Path() + "/./in.ktd.side-shm"; },
+         2, "side store; choose another output"},
+        {"the input's side store journal",
+         [](const TempDir&, const std::string& in) { return SideStore::PathFor(in) + "-journal"; },
+         2, "side store; choose another output"},
         {"a symbolic link",
          [](const TempDir& dir, const std::string&) {
              const std::string out = dir.File("planted.ktd");

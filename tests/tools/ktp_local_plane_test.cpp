@@ -181,6 +181,11 @@ TEST_F(KtpScaleCommandTest, DefaultsAndWarnings) {
     ASSERT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("warning: the two scale lines disagree by 9.1 %"), std::string::npos)
         << run.out;
+    const auto tiny =
+        Ktp({"pack", Path("plan.bmp"), "--scale", "0,0,100,0,0.1", "-o", Path("tiny.ktp")});
+    EXPECT_EQ(tiny.status, 0) << tiny.out;
+    EXPECT_NE(tiny.out.find("warning: the scale line is only 0.1 m long"), std::string::npos)
+        << tiny.out;
     std::string error;
     const auto info = ReadProjectionInfo(Path("site.ktp"), error);
     ASSERT_TRUE(info) << error;
@@ -223,6 +228,11 @@ TEST_F(KtpScaleCommandTest, RefusedOptions) {
          2,
          "is not LAT,LON or LAT,LON,X,Y"},
         {"no length", {"--scale", "0,0,100,0,0"}, 2, "positive number of metres"},
+        {"a micrometre drawn as 100 pixels",
+         {"--scale", "0,0,100,0,1e-9"},
+         2,
+         "makes 1e+11 pixels per metre (100 pixels for 1e-09 m): no plan has such a scale"},
+        {"a light year", {"--scale", "0,0,100,0,1e16"}, 2, "no plan has such a scale"},
         {"across the date line",
          {"--scale", "0,0,1,0,50", "--origin", "0,179.99"},
          2,

@@ -2,11 +2,15 @@
 // missing files, and the real kernel path on a machine without nl80211.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "source/wifi/Recording.h"
 #include "support/RunProgram.h"
+#include "support/ScratchFiles.h"
+#include "support/WifiMessages.h"
 
 namespace ketrion::testing {
 namespace {
@@ -50,6 +54,37 @@ TEST(Ktwifi, DecodeInTextMarksAbortedAndCutScans) {
     EXPECT_NE(run.out.find("(hidden)"), std::string::npos);
     const ProgramRun cut = RunProgram(ToolPath("ktwifi"), {"decode", Fixture("cut.pcap")});
     EXPECT_NE(cut.out.find("(cut short)"), std::string::npos) << cut.out;
+}
+
+TEST(Ktwifi, ADamagedScanResultIsCountedSaidAndFailsTheDecode) {
+    using namespace wifi;
+    const auto bss = [](std::uint8_t last) {
+        BssSpec spec;
+        spec.bssid = Mac(last);
+        return spec;
+    };
+    Bytes damaged = ScanResult(bss(2), 5);
+    // The BSSID attribute (length 10, type 1) claims 5 bytes: too short.
+    const Bytes bssid = {10, 0, 1, 0, 0x02, 0x11};
+    const auto at = std::search(damaged.begin(), damaged.end(), bssid.begin(), bssid.end());
+    ASSERT_NE(at, damaged.end());
+    *at = 5;
+    scratch::ScratchDir dir;
+    const std::string path = dir / "damaged.pcap";
+    {
+        source::wifi::CaptureWriter writer;
+        std::string error;
+        ASSERT_TRUE(writer.Open(path, error)) << error;
+        for (const Bytes& message :
+             {FamilyAnswer(1), ScanResult(bss(1), 5), damaged, ScanResult(bss(3), 5), Done(5)})
+            ASSERT_TRUE(
+                writer.Write(1'000'000, source::wifi::Direction::FromKernel, message, error));
+        ASSERT_TRUE(writer.Close(error)) << error;
+    }
+    const ProgramRun run = RunProgram(ToolPath("ktwifi"), {"decode", path});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.out.find("2 BSSs  (1 damaged, left out)"), std::string::npos) << run.out;
+    EXPECT_NE(run.err.find("1 scan results cannot be read"), std::string::npos) << run.err;
 }
 
 TEST(Ktwifi, FilesThatCannotBeReadAreUsageErrors) {

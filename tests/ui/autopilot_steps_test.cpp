@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "support/SiteViewWorld.h"
+#include "survey/SideStore.h"
 #include "ui/shell/MainFrame.h"
 #include "ui/siteview/Autopilot.h"
 
@@ -136,6 +137,85 @@ TEST_F(AutopilotSteps, GivesUpWhenTheBoardNeverAnswers) {
     EXPECT_EQ(pilot.Recorded(), 0u);
     ASSERT_NE(View(), nullptr);
     EXPECT_FALSE(View()->IsCollecting());
+}
+
+TEST_F(AutopilotSteps, AFileWithAnUnplacedWalkIsAddedToAndTheWalkKept) {
+    const Bytes survey = FileBuilder().Location(0, 0, 1).Reading(-50 * 256, 1, "Office").bytes();
+    WriteBytes(settings.collection, survey);
+    {
+        std::string message;
+        auto side = SideStore::OpenForWriting(
+            settings.collection, SideIdentity(settings.collection, survey.data()), &message);
+        ASSERT_NE(side, nullptr) << message;
+        ASSERT_TRUE(
+            side->AddPendingScan(1, R"({"started_ms":1,"ended_ms":2,"readings":[]})", &message));
+        ASSERT_TRUE(side->Close(&message)) << message;
+    }
+    CAutopilot pilot(world.services, settings);
+    QTimer board;
+    QObject::connect(&board, &QTimer::timeout, [&] {
+        if (world.PendingRequestType() == frame::kScanStart) {
+            QTimer::singleShot(20, &board, [&] { world.ScanEnd(); });
+        }
+    });
+    board.start(5);
+    EXPECT_EQ(Fly(pilot), 0) << pilot.Failure();
+    EXPECT_EQ(ReadBytes(settings.collection).size(), survey.size() + 61);
+    EXPECT_EQ(world.session.UnplacedScans(), 1u);  // still there to place
+}
+
+TEST_F(AutopilotSteps, StopsAndWalkClicksOutsideThePlanAreRefusedByName) {
+    struct Row {
+        std::vector<std::pair<double, double>> stops;
+        std::vector<WalkClickAt> walk;
+        const char* failure;
+    };
+    const Row rows[] = {
+        {{{10, 10}, {1e308, 5}}, {}, "stop 2 at 1e+308, 5 is outside the plan"},
+        {{{-1e9, 0}}, {}, "stop 1 at -1e+09, 0 is outside the plan"},
+        {{{10, 100000}}, {}, "stop 1 at 10, 100000 is outside the plan"},
+        {{}, {{0, 0, 0}, {5, -1e9, 1}}, "walk click 2 at 5, -1e+09 is outside the plan"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.failure);
+        settings.stops = row.stops;
+        settings.walk = row.walk;
+        CAutopilot pilot(world.services, settings);
+        EXPECT_EQ(Fly(pilot), 1);
+        EXPECT_NE(pilot.Failure().find(row.failure), std::string::npos) << pilot.Failure();
+        EXPECT_EQ(pilot.Recorded(), 0u);
+    }
+}
+
+TEST_F(AutopilotSteps, AWalkWithoutScansEndsAfterTheNoPointTimeout) {
+    settings.walk = {{10, 10, 0}, {20, 10, 60}};  // the walk would take a minute
+    CAutopilot pilot(world.services, settings);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Fly(pilot), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(9));
+    EXPECT_NE(pilot.Failure().find("no survey point recorded"), std::string::npos)
+        << pilot.Failure();
+}
+
+TEST(AutopilotWalkFile, TimesAreBoundedAndOrdered) {
+    struct Row {
+        const char* text;
+        const char* error;  // "" when it is read
+    };
+    const Row rows[] = {
+        {R"([{"x":1,"y":2,"t":0},{"x":3,"y":4,"t":86400}])", ""},
+        {R"([{"x":1,"y":2,"t":1e308}])", "more than 24 hours"},
+        {R"([{"x":1,"y":2,"t":2200000}])", "more than 24 hours"},
+        {R"([{"x":1,"y":2,"t":5},{"x":1,"y":2,"t":4}])", "must not go back in time"},
+        {R"([{"x":1,"y":2,"t":-1}])", "must not go back in time"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text);
+        std::vector<WalkClickAt> walk;
+        std::string error;
+        EXPECT_EQ(ParseWalk(row.text, walk, error), *row.error == '\0');
+        EXPECT_NE(error.find(row.error), std::string::npos) << error;
+    }
 }
 
 TEST_F(AutopilotSteps, StopsAtAProjectionThatCannotBeLoaded) {

@@ -1,36 +1,45 @@
 #include "tools/ktd/AreaInput.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
-#include <memory>
+
+#include "survey/RegularFile.h"
 
 namespace ketrion::ktd {
 
 std::optional<std::vector<analysis::PlanPoint>> ReadBoundaryFile(const std::string& path,
                                                                  std::string& error) {
-    const std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(path.c_str(), "rb"), &std::fclose);
-    if (!file) {
-        error = "cannot open " + path + ": " + std::strerror(errno);
+    // A fifo or device is refused without waiting on it.
+    files::OpenFailure failure;
+    const int fd = files::OpenRegular(path, O_RDONLY, 0, failure);
+    if (fd < 0) {
+        error = "cannot open " + path + ": " + files::Describe(failure);
         return std::nullopt;
     }
     std::string text;
     char chunk[65536];
     for (;;) {
-        const std::size_t n = std::fread(chunk, 1, sizeof chunk, file.get());
-        text.append(chunk, n);
-        if (static_cast<long>(text.size()) > kLargestBoundaryFile) {
-            error = path + ": too large for a boundary file";
+        const ssize_t n = ::read(fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            error = "cannot read " + path + ": " + std::strerror(errno);
+            ::close(fd);
             return std::nullopt;
         }
-        if (n < sizeof chunk) {
-            if (std::ferror(file.get())) {
-                error = "cannot read " + path + ": " + std::strerror(errno);
-                return std::nullopt;
-            }
+        if (n == 0)
             break;
+        text.append(chunk, static_cast<std::size_t>(n));
+        if (static_cast<long>(text.size()) > kLargestBoundaryFile) {
+            error = path + ": too large for a boundary file";
+            ::close(fd);
+            return std::nullopt;
         }
     }
+    ::close(fd);
     std::string why;
     auto polygon = analysis::ParseBoundaryJson(text, why);
     if (!polygon) {

@@ -8,9 +8,9 @@
 
 namespace ketrion::ktd {
 
-// The largest boundary file read: far more than kLargestBoundary vertices
-// written out take.
-inline constexpr long kLargestBoundaryFile = 16L << 20;
+// The largest boundary file read: more than kLargestBoundary vertices
+// written out take (about 25 bytes each), and small enough to parse.
+inline constexpr long kLargestBoundaryFile = 4L << 20;
 
 // Reads a boundary file (analysis::ParseBoundaryJson); nothing, with a
 // message naming the file in `error`, when it cannot be read or is not one.

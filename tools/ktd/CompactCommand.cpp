@@ -213,7 +213,7 @@ public:
         if (side != nullptr) {
             m_side = SideStore::OpenForWriting(m_temp, SideIdentity(m_out, header.bytes), &message);
             if (m_side == nullptr || !m_side->WritePoints(kept, keptReadings, &message) ||
-                !m_side->Close(&message)) {
+                !CopyPendingScans(*side, *m_side, &message) || !m_side->Close(&message)) {
                 return Fail(kOpenOrWriteError,
                             "cannot write the side store of " + m_out + ": " + message);
             }
@@ -226,8 +226,40 @@ public:
     }
 
 private:
+    // A walk's scans not yet placed belong to no point: they go as they are.
+    static bool CopyPendingScans(const SideStore& from, SideStore& to, std::string* message) {
+        for (const auto& [seq, body] : from.PendingScans()) {
+            if (!to.AddPendingScan(seq, body, message))
+                return false;
+        }
+        return true;
+    }
+
+    // True when OUT names one of the files of IN's side store (the store,
+    // its log or its journal), even one not there now: the store's owner
+    // would later take it for its own and delete or replay it.
+    bool NamesInputSideFile() const {
+        std::string inFolder, inName, outFolder, outName;
+        Split(m_in, inFolder, inName);
+        Split(m_out, outFolder, outName);
+        struct stat a {};
+        struct stat b {};
+        if (::stat(inFolder.c_str(), &a) != 0 || ::stat(outFolder.c_str(), &b) != 0 || !Same(a, b))
+            return false;
+        const std::string store = SideStore::PathFor(inName);
+        for (const char* companion : {"", "-wal", "-shm", "-journal"}) {
+            if (outName == store + companion)
+                return true;
+        }
+        return false;
+    }
+
     // OUT may be missing or a regular file other than IN (and IN's side store).
     int CheckOutput() {
+        if (NamesInputSideFile()) {
+            return Fail(kOpenOrWriteError,
+                        m_out + " is a file of " + m_in + "'s side store; choose another output");
+        }
         struct stat in {};
         if (::fstat(m_inFd, &in) != 0)
             return Fail(kOpenOrWriteError, "cannot open " + m_in + ": " + std::strerror(errno));

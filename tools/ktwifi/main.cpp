@@ -216,9 +216,12 @@ int Decode(const std::string& path, bool json) {
         std::vector<Bss> results = scan.results;
         SortStrongestFirst(results);
         if (!json) {
-            std::printf("scan %zu  %s  %zu BSSs%s%s\n", i, TimeText(scan.timeUs).c_str(),
-                        results.size(), scan.aborted ? "  (aborted)" : "",
-                        scan.complete ? "" : "  (cut short)");
+            std::printf(
+                "scan %zu  %s  %zu BSSs%s%s%s\n", i, TimeText(scan.timeUs).c_str(), results.size(),
+                scan.aborted ? "  (aborted)" : "", scan.complete ? "" : "  (cut short)",
+                scan.damagedBss == 0
+                    ? ""
+                    : ("  (" + std::to_string(scan.damagedBss) + " damaged, left out)").c_str());
         }
         for (const Bss& bss : results) {
             if (json)
@@ -229,6 +232,11 @@ int Decode(const std::string& path, bool json) {
     }
     if (!recording.damage.empty()) {
         Fail(path + ": " + recording.damage);
+        return kFailed;
+    }
+    if (recording.damagedBss > 0) {
+        Fail(path + ": the file is damaged: " + std::to_string(recording.damagedBss) +
+             " scan results cannot be read and were left out");
         return kFailed;
     }
     return 0;

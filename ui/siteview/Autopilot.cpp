@@ -199,12 +199,26 @@ void CAutopilot::RunStep() {
             const char* what =
                 existing ? "cannot open the collection file" : "cannot create the collection file";
             m_fileFailures = m_services.data.FileFailures();
+            bool opened = false;
             if (CSiteView* view = SiteView()) {
                 if (existing) {
-                    view->OpenCollectionPath(file.absoluteFilePath());
+                    opened = view->OpenCollectionPath(file.absoluteFilePath());
                 } else {
                     view->NewCollectionPath(file.absoluteFilePath());
                 }
+            }
+            // A walk left unplaced is news, not a failure: its readings stay
+            // in the side store to be placed in the window, and the run adds
+            // its points after the file's.
+            if (const std::size_t unplaced = m_services.session.UnplacedScans();
+                opened && unplaced > 0 && !m_dialogs.messages.isEmpty()) {
+                m_dialogs.messages.removeLast();
+                std::fprintf(stderr,
+                             "ketrion: note: %zu readings of an unfinished walk in %s are still "
+                             "there to place (Survey > Continuous walk); this run adds after "
+                             "them\n",
+                             unplaced, m_settings.collection.c_str());
+                std::fflush(stderr);
             }
             if (!CheckFile(what) || !CheckNoMessages(what) ||
                 !QFileInfo::exists(QString::fromStdString(m_settings.collection))) {
@@ -221,6 +235,10 @@ void CAutopilot::RunStep() {
             return;
         }
         case Step::Record:
+            if (const std::string outside = OutsidePlan(); !outside.empty()) {
+                Fail(outside);
+                return;
+            }
             m_pointsAtStart = m_services.data.PointCount();
             m_lastCount = m_pointsAtStart;
             m_lastProgress = std::chrono::steady_clock::now();
@@ -281,26 +299,27 @@ void CAutopilot::Poll() {
     if (SourceEnded()) {
         return;
     }
-    if (!m_settings.walk.empty()) {
-        return;  // the walk's clicks move on
-    }
+    const bool walking = !m_settings.walk.empty();
     if (!m_settings.stops.empty()) {
         PollStops();
     }
-    const std::size_t count = m_services.data.PointCount();
+    // A walk's scans become points only at its clicks: a scan kept for its
+    // segment is progress too.
+    const std::size_t count =
+        m_services.data.PointCount() + (walking ? m_services.session.ProvisionalCount() : 0);
     const auto now = std::chrono::steady_clock::now();
     if (count != m_lastCount) {
         m_lastCount = count;
         m_lastProgress = now;
         m_abandonedInRow = 0;
     }
-    if (Recorded() >= static_cast<std::size_t>(m_settings.readings)) {
+    if (!walking && Recorded() >= static_cast<std::size_t>(m_settings.readings)) {
         m_pollTimer.stop();
         m_step = Step::Stop;
         RunStep();  // stop at once, before the timer asks for another reading
         return;
     }
-    if (RecordingEndedShort()) {
+    if (!walking && RecordingEndedShort()) {
         return;
     }
     if (now - m_lastProgress >= m_settings.noPointTimeout) {
@@ -416,6 +435,36 @@ void CAutopilot::PollStops() {
     }
 }
 
+std::string CAutopilot::OutsidePlan() const {
+    CSiteView* view = SiteView();
+    if (view == nullptr) {
+        return {};
+    }
+    const QSize size = view->PlanImage().size();
+    const auto outside = [&](double x, double y) {
+        return !(x >= 0 && y >= 0 && x <= size.width() && y <= size.height());
+    };
+    char text[200];
+    for (std::size_t i = 0; i < m_settings.stops.size(); ++i) {
+        const auto& [x, y] = m_settings.stops[i];
+        if (outside(x, y)) {
+            std::snprintf(text, sizeof text, "stop %zu at %g, %g is outside the plan (%d x %d)",
+                          i + 1, x, y, size.width(), size.height());
+            return text;
+        }
+    }
+    for (std::size_t i = 0; i < m_settings.walk.size(); ++i) {
+        const WalkClickAt& click = m_settings.walk[i];
+        if (outside(click.x, click.y)) {
+            std::snprintf(text, sizeof text,
+                          "walk click %zu at %g, %g is outside the plan (%d x %d)", i + 1, click.x,
+                          click.y, size.width(), size.height());
+            return text;
+        }
+    }
+    return {};
+}
+
 void CAutopilot::StartWalk() {
     for (std::size_t i = 0; i < m_settings.walk.size(); ++i) {
         const WalkClickAt click = m_settings.walk[i];
@@ -438,6 +487,10 @@ void CAutopilot::StartWalk() {
 }
 
 namespace {
+
+// A walk's clicks lie within a day of its start: their timers count
+// milliseconds in an int, which holds a little under 25 days.
+constexpr double kMaxWalkSeconds = 24.0 * 3600.0;
 
 bool ReadClicks(const std::string& text, bool timed, std::vector<WalkClickAt>& clicks,
                 std::string& error) {
@@ -469,6 +522,12 @@ bool ReadClicks(const std::string& text, bool timed, std::vector<WalkClickAt>& c
         if (timed &&
             (click.seconds < 0 || (!clicks.empty() && click.seconds < clicks.back().seconds))) {
             error = "item " + std::to_string(i + 1) + ": \"t\" must not go back in time";
+            return false;
+        }
+        if (timed && click.seconds > kMaxWalkSeconds) {
+            error = "item " + std::to_string(i + 1) + ": \"t\" is more than " +
+                    std::to_string(static_cast<int>(kMaxWalkSeconds / 3600)) +
+                    " hours after the start";
             return false;
         }
         clicks.push_back(click);

@@ -52,7 +52,8 @@ struct AutopilotSettings {
 };
 
 // Reads a stops file ([{"x": X, "y": Y}, ...]) or a walk file
-// ([{"x": X, "y": Y, "t": SECONDS}, ...], t not decreasing). False with a
+// ([{"x": X, "y": Y, "t": SECONDS}, ...], t not decreasing, at most 24
+// hours). False with a
 // message naming what is wrong.
 bool ParseStops(const std::string& text, std::vector<std::pair<double, double>>& stops,
                 std::string& error);
@@ -112,6 +113,9 @@ private:
     void PollStops();
     // A walk: schedules its clicks from now.
     void StartWalk();
+    // Why a stop or walk click cannot be placed (outside the plan image,
+    // named), or empty.
+    std::string OutsidePlan() const;
     void Fail(const std::string& text);
     void Succeed();
     void Finish();
