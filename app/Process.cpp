@@ -195,6 +195,7 @@ Process::~Process() {
 }
 
 void Process::Wire() {
+    session.SetIncludeNoFix(m_options.includeNoFix);
     // Unattended runs must never wait for someone to press OK: the messages
     // go to standard error instead.
     if (!m_options.screenshot.empty() || m_options.autopilot) {

@@ -63,9 +63,6 @@ public:
     void StopRecording();
     bool IsRecording() const { return m_recording; }
 
-    // The collection timer's tick: takes a reading unless the source is down
-    // or still scanning. The plan position of the reading when one was taken.
-    std::optional<PlanPoint> OnTimer();
     // True when a reading can be asked for now.
     bool CanTakeReading() const;
     // True while the scan source is there (ready or scanning).
@@ -124,6 +121,23 @@ public:
     // Marks the point at `offset` deleted (undoable).
     bool DeletePoint(std::int64_t offset);
 
+    // What happened to the survey's points: a reading recorded where the
+    // position source put it (or a dynamic access point), readings placed by
+    // the surveyor's clicks, a point deleted, a step undone.
+    enum class PointChange { Added, Placed, Deleted, Undone };
+    // Called after each change on the thread that made it (the scan source's
+    // for Added): a listener only posts on, never draws or blocks. Listeners
+    // that may go before the session take themselves off with Unsubscribe,
+    // which waits for a call under way.
+    using PointListener = std::function<void(PointChange)>;
+    int SubscribePoints(PointListener listener);
+    void UnsubscribePoints(int id);
+
+    // Readings without a valid fix (or not yet placed) are left out of the
+    // view's heatmap and estimates unless this is set.
+    void SetIncludeNoFix(bool include) { m_includeNoFix = include; }
+    bool IncludeNoFix() const { return m_includeNoFix; }
+
     // Where the next reading will be placed, for the view's marker: the fix
     // and its error circle (plan pixels; 0 when unknown), or the walk's
     // current estimate.
@@ -168,6 +182,7 @@ private:
     void RecordPlaced(const source::ScanResult& result, double x, double y,
                       const std::string& method);
     void RememberWritten(std::size_t pointsBefore);
+    void Announce(PointChange change);
     std::string EncodeScan(const source::ScanResult& result) const;
     static bool DecodeScan(const std::string& body, source::ScanResult& result);
 
@@ -194,6 +209,12 @@ private:
     // Scans an earlier walk left unplaced (user-interface thread).
     std::vector<std::pair<std::int64_t, std::string>> m_unplaced;
     std::vector<UndoStep> m_undo;  // user-interface thread
+    std::atomic<bool> m_includeNoFix{false};
+    // Point listeners; called under the lock, so Unsubscribe returns only
+    // when no call to the one it removes is under way.
+    std::mutex m_listenerMutex;
+    std::vector<std::pair<int, PointListener>> m_listeners;
+    int m_nextListener = 1;
 };
 
 }  // namespace ketrion

@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 
+#include "model/Text.h"
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
@@ -542,10 +544,6 @@ SideStore* CSiteData::HeldSide() {
     } else {
         message = "Cannot read the header of " + m_held.path + " for its side store.";
     }
-    if (!message.empty()) {
-        std::lock_guard notice(m_noticeMutex);
-        m_sideNotice = message;
-    }
     if (m_side == nullptr) {
         m_sideFailed = true;
         if (!message.empty())
@@ -558,10 +556,6 @@ void CSiteData::SideFailed(const std::string& message) {
     // The collection file holds the point; only its details are missing.
     m_sideFailed = true;
     m_side.reset();
-    {
-        std::lock_guard notice(m_noticeMutex);
-        m_sideNotice = message;
-    }
     m_prompt.Message(message);
 }
 
@@ -658,8 +652,6 @@ void CSiteData::ApplySide(const std::string& path, std::vector<_tap>& points) {
     {
         std::lock_guard lock(m_noticeMutex);
         m_pendingAtLoad.clear();
-        if (!message.empty())
-            m_sideNotice = message;
     }
     if (side == nullptr) {
         if (!message.empty())
@@ -677,11 +669,6 @@ void CSiteData::ApplySide(const std::string& path, std::vector<_tap>& points) {
     }
     std::lock_guard lock(m_noticeMutex);
     m_pendingAtLoad = side->PendingScans();
-}
-
-std::string CSiteData::LastSideNotice() const {
-    std::lock_guard notice(m_noticeMutex);
-    return m_sideNotice;
 }
 
 void CSiteData::WriterLoop() {
@@ -747,13 +734,6 @@ void CSiteData::WriterLoop() {
 
 namespace {
 
-std::string MacText(const std::array<std::uint8_t, 6>& mac) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
-}
-
 // The name as a string: up to its first zero byte.
 std::string NameText(const std::string& bytes) {
     const std::size_t end = bytes.find('\0');
@@ -782,7 +762,7 @@ bool CSiteData::RecordPoint(const source::Fix& fix, const std::vector<source::Re
     point.y = placement.y;
     point.signal = encoded.strongest;
     point.readings = encoded.readings;
-    point.hollow = ShownHollow(placement.fixFlag, placement.method, placement.provisional);
+    point.hollow = ShownHollow(placement.fixFlag, placement.method, false);
 
     Pending item;
     item.path = path;
@@ -797,7 +777,6 @@ bool CSiteData::RecordPoint(const source::Fix& fix, const std::vector<source::Re
     side.mode = fix.mode;
     side.altitudeMetres = fix.altitudeMetres;
     side.fixFlag = placement.fixFlag;
-    side.provisional = placement.provisional;
     side.scanStartMs = placement.scanStartMs;
     side.scanEndMs = placement.scanEndMs;
     item.side = side;
@@ -893,6 +872,8 @@ bool CSiteData::LoadSurvey() {
     std::uint8_t readingScratch[kReadingSize];
     std::int64_t offset = 0;
     std::int64_t end = reader.Position();  // end of the last complete point
+    // One map places every point, even if a projection is loaded meanwhile.
+    const std::shared_ptr<const PlanMap> map = m_projection ? m_projection->Snapshot() : nullptr;
     // Records are looked at in the reader's buffer; the location record's
     // fields are taken before its readings are read.
     while (const std::uint8_t* location = reader.NextLocationView(locationScratch, offset)) {
@@ -909,11 +890,11 @@ bool CSiteData::LoadSurvey() {
         anyLocation = true;
         _tap point;
         point.offset = offset;
-        if (m_projection) {
+        if (map) {
             int latitude = static_cast<std::int32_t>(Get32(location + kLatitudeAt));
             int longitude = static_cast<std::int32_t>(Get32(location + kLongitudeAt));
-            point.x = m_projection->PlanX(latitude, longitude);
-            point.y = m_projection->PlanY(latitude, longitude);
+            point.x = CSiteProjection::PlanXOfUnits(*map, latitude, longitude);
+            point.y = CSiteProjection::PlanYOfUnits(*map, latitude, longitude);
         }
         const unsigned count = Get16(location + kCountAt);
         const bool survey = location[kKindAt] == kKindSurvey;

@@ -26,6 +26,9 @@ public:
     BoardSource(const BoardSource&) = delete;
     BoardSource& operator=(const BoardSource&) = delete;
 
+    // Starts the board's link thread and its handshake; Stop joins it.
+    void Start() override;
+    void Stop() override;
     std::string Kind() const override { return "board"; }
     // "firmware F, serial S" once the board has answered the handshake.
     std::string Identity() const override;
@@ -52,6 +55,10 @@ private:
     BoardStack& m_board;
     Clock& m_clock;
     std::atomic<std::int64_t> m_requestedMs{0};
+    // A scan asked for whose end has not yet been recorded (nor the scan
+    // abandoned): the board counts as scanning from the request on, not only
+    // from its ScanStart frame.
+    std::atomic<bool> m_awaiting{false};
     mutable std::mutex m_reasonMutex;
     std::string m_lostReason;
 };

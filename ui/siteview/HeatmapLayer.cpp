@@ -108,6 +108,21 @@ void HeatmapLayer::SetShowAps(bool show) {
         emit changed();
 }
 
+void HeatmapLayer::PointsChanged() {
+    if (!m_enabled)
+        return;  // computed afresh when shown
+    m_key = CurrentKey();
+    Invalidate(false);
+}
+
+void HeatmapLayer::SetIncludeNoFix(bool include) {
+    if (include == m_includeNoFix)
+        return;
+    m_includeNoFix = include;
+    if (m_enabled)
+        Invalidate(true);
+}
+
 HeatmapLayer::SurveyKey HeatmapLayer::CurrentKey() const {
     return SurveyKey{m_data.Path(), m_data.PointCount(), m_planSize ? m_planSize() : QSize()};
 }
@@ -162,6 +177,7 @@ void HeatmapLayer::Start() {
     input.planWidth = plan.width();
     input.planHeight = plan.height();
     input.spec = m_spec;
+    input.includeNoFix = m_includeNoFix;
     // The copy is all that happens under the survey lock.
     input.points.reserve(m_data.PointCount() + 16);
     m_data.ForEachPoint([&](const CSiteData::_tap& tap) { input.points.push_back(tap); });
