@@ -183,6 +183,11 @@ Process::Process(Options options, Clock& clock)
 }
 
 Process::~Process() {
+    // The frame and its views go before the session they follow (the app is
+    // built first, so it would otherwise go last).
+    if (app) {
+        app->ExitInstance();
+    }
     // Normally the frame has stopped the threads already; this covers a run
     // that ended before the frame existed.
     board.Stop();

@@ -392,6 +392,7 @@ void SurveySession::UnsubscribePoints(int id) {
 }
 
 void SurveySession::Announce(PointChange change) {
+    ++m_pointsRevision;
     std::lock_guard lock(m_listenerMutex);
     for (const auto& [id, listener] : m_listeners)
         listener(change);

@@ -27,7 +27,9 @@ class Sound;
 // Threads: everything runs on the user-interface thread (or a test's) but
 // OnScan, which the scan source calls on its own thread with a finished scan;
 // it composes the point and hands it to the collection file's writer without
-// waiting on the disk.
+// waiting on the disk. The projection's map is read there as one immutable
+// snapshot. Every change of the points is announced to the listeners
+// (SubscribePoints), so views follow the survey instead of polling it.
 class SurveySession {
 public:
     // Where a reading is drawn on the plan.
@@ -132,6 +134,9 @@ public:
     using PointListener = std::function<void(PointChange)>;
     int SubscribePoints(PointListener listener);
     void UnsubscribePoints(int id);
+    // Counts the changes announced so far: a listener that copied the points
+    // at revision N knows a later announcement of N or less is old news.
+    std::uint64_t PointsRevision() const { return m_pointsRevision.load(); }
 
     // Readings without a valid fix (or not yet placed) are left out of the
     // view's heatmap and estimates unless this is set.
@@ -215,6 +220,7 @@ private:
     std::mutex m_listenerMutex;
     std::vector<std::pair<int, PointListener>> m_listeners;
     int m_nextListener = 1;
+    std::atomic<std::uint64_t> m_pointsRevision{0};
 };
 
 }  // namespace ketrion

@@ -48,6 +48,9 @@ public:
     // adapter's interface and driver, and its MAC).
     virtual std::pair<std::string, std::string> IdentityLines() const { return {Identity(), {}}; }
     virtual SourceStatus Status() const = 0;
+    // What the status bar says while the source has no device at all, in the
+    // source's own words (the board's port never opened); empty when it has.
+    virtual std::string Absence() const { return {}; }
     // True from a request until its scan was recorded (onScan returned) or
     // abandoned.
     virtual bool IsScanning() const = 0;

@@ -110,6 +110,10 @@ source::SourceStatus BoardSource::Status() const {
     return status;
 }
 
+std::string BoardSource::Absence() const {
+    return PortOpen() ? std::string() : std::string("No board: --port PATH or --simulate");
+}
+
 bool BoardSource::IsScanning() const {
     return m_awaiting.load() || m_board.engine.IsScanning();
 }
@@ -187,6 +191,16 @@ source::SourceStatus BoardPosition::Status() const {
 
 LocationSnapshot BoardPosition::Snapshot() const {
     return m_board.location.Snapshot();
+}
+
+std::string BoardPosition::FixName() const {
+    const LocationSnapshot s = Snapshot();
+    return s.reports == 0 ? std::string() : std::string(CLocation::FixName(s.fixStatus));
+}
+
+double BoardPosition::FixAgeSeconds(std::int64_t) const {
+    const LocationSnapshot s = Snapshot();
+    return s.reports == 0 ? -1.0 : s.ageSeconds;
 }
 
 std::string BoardPosition::StatusLine() const {

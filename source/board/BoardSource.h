@@ -35,6 +35,8 @@ public:
     // "Firmware F" and "SN S".
     std::pair<std::string, std::string> IdentityLines() const override;
     source::SourceStatus Status() const override;
+    // "No board: --port PATH or --simulate" while no port is open.
+    std::string Absence() const override;
     bool IsScanning() const override;
     void BeginReading() override;
     bool RequestScan() override;
@@ -74,6 +76,10 @@ public:
     source::Fix Current() const override;
     // The location band's text, as the board's reports have always read.
     std::string StatusLine() const override;
+    // The receiver's own name of its state ("3D Fix", "Acquiring
+    // Satellites"...) and the last report's age.
+    std::string FixName() const override;
+    double FixAgeSeconds(std::int64_t nowMs) const override;
     // The last GPS report, whole.
     LocationSnapshot Snapshot() const;
 

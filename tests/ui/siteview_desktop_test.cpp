@@ -361,7 +361,10 @@ TEST_F(Desktop, LinkNewsShowsAnAlertBandAndPausesReadingsUntilTheLinkIsBack) {
     world.ChooseCollection("link.ktd");
     view->OnScanStart();
     EXPECT_EQ(world.PendingRequestType(), 0x16);
+    // The engine's news reaches the source (which forgets the scan asked
+    // for) and then the view.
     world.engine.linkState = LinkState::Lost;
+    world.scan.OnEngineEvent({EngineEventKind::LinkLost, "device unplugged"});
     view->OnEngineEvent({EngineEventKind::LinkLost, "device unplugged"});
     EXPECT_TRUE(view->LinkAlertText().contains(QStringLiteral("device unplugged")));
     EXPECT_EQ(Rgb(view->Render(), 2, band + 2), 0xC00000u);
@@ -370,6 +373,7 @@ TEST_F(Desktop, LinkNewsShowsAnAlertBandAndPausesReadingsUntilTheLinkIsBack) {
     EXPECT_TRUE(view->IsCollecting());
 
     world.engine.linkState = LinkState::Connected;
+    world.scan.OnEngineEvent({EngineEventKind::LinkRestored, {}});
     view->OnEngineEvent({EngineEventKind::LinkRestored, {}});
     EXPECT_TRUE(view->LinkAlertText().isEmpty());
     EXPECT_NE(Rgb(view->Render(), 2, band + 2), 0xC00000u);

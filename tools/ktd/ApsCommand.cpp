@@ -50,7 +50,10 @@ constexpr int kOpenError = 2;
 // A network name for a terminal: valid UTF-8 with control characters, the
 // quote and the backslash as \xHH.
 std::string Quoted(const std::string& ssid) {
-    return "\"" + EscapeHex(ValidUtf8(ssid), "\"\\", true) + "\"";
+    std::string out = "\"";
+    out += EscapeHex(ValidUtf8(ssid), "\"\\", true);
+    out += '"';
+    return out;
 }
 
 // The map of a projection file, read without expanding its plan image.

@@ -22,7 +22,11 @@ namespace {
 // Text from the store as a terminal can show it: printable ASCII as is,
 // everything else (and the quote and backslash) as \xHH.
 std::string Quoted(const std::string& text) {
-    return "\"" + EscapeHex(text) + "\"";
+    // Appended, not concatenated: GCC 12 warns (wrongly) on "..." + string&&.
+    std::string out = "\"";
+    out += EscapeHex(text);
+    out += '"';
+    return out;
 }
 
 std::string Number(const char* format, double value) {

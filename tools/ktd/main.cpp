@@ -40,7 +40,7 @@ constexpr int kUsageOrOpenError = 2;
 // A network name as it can be shown on a terminal: printable ASCII as is,
 // everything else (and the quote and backslash) escaped.
 std::string Printable(const std::string& text) {
-    return EscapeHex(text);
+    return ketrion::EscapeHex(text);
 }
 
 std::string Kind(std::uint8_t kind) {
@@ -226,7 +226,7 @@ std::string CsvText(const std::string& text) {
         out += '\'';
     }
     for (const char c : text)
-        out += c == '"' ? std::string("\"\"") : EscapeHex(std::string_view(&c, 1), "");
+        out += c == '"' ? std::string("\"\"") : ketrion::EscapeHex(std::string_view(&c, 1), "");
     return out + "\"";
 }
 

@@ -113,8 +113,12 @@ public:
     bool IsComputing() const { return m_running; }
 
     // The survey's points changed without their count changing (a deletion,
-    // an undo) or with it: a new computation, held back by the throttle.
+    // an undo) or with it: a new computation, held back by the throttle,
+    // unless the last one already saw this revision of the points.
     void PointsChanged();
+    // Where the layer reads the survey's revision of its points (the
+    // session's count of announced changes); none: only the count is watched.
+    void SetRevision(std::function<std::uint64_t()> revision) { m_revision = std::move(revision); }
     // Points without a valid fix are used too (--include-no-fix).
     void SetIncludeNoFix(bool include);
     bool IncludeNoFix() const { return m_includeNoFix; }
@@ -145,6 +149,7 @@ private:
         std::string path;
         std::size_t points = 0;
         QSize plan;
+        std::uint64_t revision = 0;
         bool operator==(const SurveyKey&) const = default;
     };
 
@@ -163,6 +168,7 @@ private:
     const CSiteProjection& m_projection;
     PlanSize m_planSize;
     Compute m_compute;
+    std::function<std::uint64_t()> m_revision;
     std::function<qint64()> m_now;
     QElapsedTimer m_clock;
 

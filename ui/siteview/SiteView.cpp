@@ -27,7 +27,6 @@
 #include "render/PlanImage.h"
 #include "session/SurveySession.h"
 #include "source/FixHealth.h"
-#include "source/board/BoardSource.h"
 #include "survey/FollowRule.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
@@ -146,6 +145,7 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
                                                [this] { return m_bmpPlan.size(); });
     connect(m_heatmap.get(), &HeatmapLayer::changed, this, &CSiteView::UpdateOverlay);
     m_heatmap->SetIncludeNoFix(m_services.session.IncludeNoFix());
+    m_heatmap->SetRevision([this] { return m_services.session.PointsRevision(); });
     // Every change of the points (an undo and a deletion too) recomputes the
     // heatmap and so the access-point estimates; a point added by a scan is
     // announced on the source's thread, so the news is posted here.
@@ -1288,16 +1288,12 @@ void CSiteView::DrawBand(QPainter& dc, int top, const QColor& fill, const QStrin
 }
 
 QString CSiteView::LocationBandText() const {
-    if (const auto* board = dynamic_cast<const BoardPosition*>(&m_services.position)) {
-        return LocationBandLine(board->Snapshot());
-    }
-    const source::Fix fix = m_services.position.Current();
+    // The position in the source's own words; an old one is not passed off
+    // as the current one.
     QString line = QString::fromStdString(m_services.position.StatusLine());
-    if (fix.receivedMs >= 0) {
-        const std::int64_t ageMs = m_services.clock.NowMs() - fix.receivedMs;
-        if (ageMs > source::kStaleFixMs) {
-            line += QStringLiteral(" (no GPS for %1 s)").arg(static_cast<long long>(ageMs / 1000));
-        }
+    const double age = m_services.position.FixAgeSeconds(m_services.clock.NowMs());
+    if (age * 1000.0 > static_cast<double>(source::kStaleFixMs)) {
+        line += QStringLiteral(" (no GPS for %1 s)").arg(static_cast<long long>(std::floor(age)));
     }
     return line;
 }
