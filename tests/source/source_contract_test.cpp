@@ -199,7 +199,10 @@ TYPED_TEST(ScanSourceContract, ReadyOnlyAfterTheScanIsRecordedAndItsEndComesAfte
     ASSERT_TRUE(this->rig.WaitReady());
     for (std::size_t scan = 1; scan <= 2; ++scan) {
         ASSERT_TRUE(source.RequestScan());
-        EXPECT_TRUE(source.IsScanning()) << "from the request on";
+        if constexpr (std::is_same_v<TypeParam, BoardRig>) {
+            // Until the board's frames come (the others may have ended already).
+            EXPECT_TRUE(source.IsScanning()) << "from the request on";
+        }
         this->rig.EndScan();
         ASSERT_TRUE(this->journal.WaitFor(SourceEventKind::ScanEnded, scan));
         EXPECT_FALSE(source.IsScanning());
