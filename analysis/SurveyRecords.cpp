@@ -155,11 +155,4 @@ ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out) {
     }
 }
 
-std::string MacText(const Mac& mac) {
-    char text[20];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
-}
-
 }  // namespace ketrion::analysis

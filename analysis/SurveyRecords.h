@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "analysis/Details.h"
+#include "model/Text.h"
 
 namespace ketrion::analysis {
 
@@ -103,7 +104,8 @@ enum class ReadResult {
 // never locked, so a program recording into it goes on undisturbed.
 ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out);
 
-// A hardware address as "00:1a:2b:3c:4d:5e" (lower case, colons).
-std::string MacText(const Mac& mac);
+// A hardware address as "00:1a:2b:3c:4d:5e" (lower case, colons): the one
+// formatter every layer uses.
+using ketrion::MacText;
 
 }  // namespace ketrion::analysis

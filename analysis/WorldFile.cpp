@@ -32,8 +32,9 @@ std::string WorldFile::Text() const {
 std::optional<WorldFile> MakeWorldFile(const CSiteProjection& projection) {
     // x = xLat * lat + xLon * lon + xOrigin
     // y = yLat * lat + yLon * lon + yOrigin
-    const double p = projection.m_xLat, q = projection.m_xLon, r = projection.m_xOrigin;
-    const double s = projection.m_yLat, t = projection.m_yLon, u = projection.m_yOrigin;
+    const PlanMap map = projection.Map();
+    const double p = map.xLat, q = map.xLon, r = map.xOrigin;
+    const double s = map.yLat, t = map.yLon, u = map.yOrigin;
     for (double v : {p, q, r, s, t, u})
         if (!std::isfinite(v))
             return std::nullopt;

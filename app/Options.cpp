@@ -55,6 +55,8 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                                 "localhost:2947) instead of the board's GPS")
                      ->type_name("[=HOST[:PORT]]")
                      ->expected(0, 1);
+    app.add_flag("--include-no-fix", o.includeNoFix,
+                 "Use readings taken without a valid fix in the heatmap and estimates");
     app.add_option("--screenshot", o.screenshot,
                    "Save a PNG of the main window once the board has answered, then quit")
         ->type_name("FILE");

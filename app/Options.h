@@ -27,6 +27,8 @@ struct Options {
     // Take positions from gpsd at HOST[:PORT] (empty text: localhost:2947).
     bool gpsd = false;
     std::string gpsdEndpoint;
+    // The heatmap and estimates use readings without a valid fix too.
+    bool includeNoFix = false;
     // Autopilot: the surveyor's stops ([{"x": X, "y": Y}, ...]) or the
     // clicks of a continuous walk ([{"x": X, "y": Y, "t": SECONDS}, ...]).
     std::string stops;

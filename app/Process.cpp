@@ -183,6 +183,11 @@ Process::Process(Options options, Clock& clock)
 }
 
 Process::~Process() {
+    // The frame and its views go before the session they follow (the app is
+    // built first, so it would otherwise go last).
+    if (app) {
+        app->ExitInstance();
+    }
     // Normally the frame has stopped the threads already; this covers a run
     // that ended before the frame existed.
     board.Stop();
@@ -195,6 +200,7 @@ Process::~Process() {
 }
 
 void Process::Wire() {
+    session.SetIncludeNoFix(m_options.includeNoFix);
     // Unattended runs must never wait for someone to press OK: the messages
     // go to standard error instead.
     if (!m_options.screenshot.empty() || m_options.autopilot) {

@@ -119,9 +119,13 @@ void BM_LoadSurvey(benchmark::State& state) {
     SilentPrompt prompt;
     NullSound sound;
     CSiteProjection projection(prompt, sound);
-    projection.m_xLon = 1000;
-    projection.m_xOrigin = 75000;
-    projection.m_yLat = 10;
+    {
+        PlanMap planMap = projection.Map();
+        planMap.xLon = 1000;
+        planMap.xOrigin = 75000;
+        planMap.yLat = 10;
+        projection.SetMap(planMap);
+    }
     CSiteData survey(prompt, sound);
     survey.SetProjection(&projection);
     survey.SetPath(File().path());

@@ -103,8 +103,12 @@ public:
     World(int count, bool allInView, int width, int height) {
         App();
         // Stored positions are taken as plan pixels: 3,600,000 units per degree.
-        projection.m_xLat = 3600000.0;
-        projection.m_yLon = 3600000.0;
+        {
+            PlanMap planMap = projection.Map();
+            planMap.xLat = 3600000.0;
+            planMap.yLon = 3600000.0;
+            projection.SetMap(planMap);
+        }
         data.SetProjection(&projection);
         const std::string path =
             (std::filesystem::temp_directory_path() / "ketrion-bench-paint.ktd").string();

@@ -188,10 +188,12 @@ void CEngine::Dispatch(std::uint8_t type, const std::uint8_t* body, std::uint32_
                 break;  // the late end of an abandoned scan: no point for it
             }
             DisarmWatchdog();
-            scanning = false;
+            // The scan is recorded before it counts as ended: a request seen
+            // while the hook reads the list would empty it first.
             if (onScanEnd) {
                 onScanEnd();
             }
+            scanning = false;
             if (onEvent) {
                 onEvent(EngineEvent{EngineEventKind::ScanEnded, {}});
             }

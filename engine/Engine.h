@@ -92,7 +92,8 @@ public:
     // report; LinkList::RemoveAll takes it waiting).
     std::mutex& ListMutex() { return m_list.listMutex; }
 
-    // Called after a ScanEnd frame, before notify: records the finished scan.
+    // Called after a ScanEnd frame, before notify and while IsScanning is
+    // still true: records the finished scan.
     std::function<void()> onScanEnd;
     // Called exactly once after each ScanEnd and GpsReport frame; stands for
     // the window update message, so it must only post, never draw.

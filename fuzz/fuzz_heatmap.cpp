@@ -41,9 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ketrion::CSiteProjection projection(prompt, sound);
         // About a pixel per stored unit near (0, 0): small stored positions
         // land on the plan, the rest far off it.
-        projection.m_xLon = 3600000.0 / 7;
-        projection.m_yLat = -3600000.0 / 5;
-        projection.m_yOrigin = 40;
+        {
+            PlanMap planMap = projection.Map();
+            planMap.xLon = 3600000.0 / 7;
+            planMap.yLat = -3600000.0 / 5;
+            planMap.yOrigin = 40;
+            projection.SetMap(planMap);
+        }
         PlacedSurvey survey;
         LoadPlacedSurvey(file.Path(), projection, survey);
         const IdwParams params{3, 20, 4, 2};

@@ -31,9 +31,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         SilentPrompt prompt;
         ketrion::NullSound sound;
         ketrion::CSiteProjection projection(prompt, sound);
-        projection.m_xLat = 1000.5;
-        projection.m_yLon = -2000.25;
-        projection.m_xOrigin = 1e9;
+        {
+            PlanMap planMap = projection.Map();
+            planMap.xLat = 1000.5;
+            planMap.yLon = -2000.25;
+            planMap.xOrigin = 1e9;
+            projection.SetMap(planMap);
+        }
         ketrion::CSiteData survey(prompt, sound);
         survey.SetProjection(&projection);
         survey.SetPath(file.Path());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <memory>
 
 #include "platform/Clock.h"
 #include "platform/Sound.h"
@@ -90,16 +91,11 @@ bool SurveySession::SourceUp() const {
     return state == source::SourceState::Ready || state == source::SourceState::Scanning;
 }
 
-std::optional<SurveySession::PlanPoint> SurveySession::OnTimer() {
-    if (!CanTakeReading())
-        return std::nullopt;
-    return TakeReading();
-}
-
 SurveySession::PlanPoint SurveySession::CurrentPlanPosition() const {
     const source::Fix fix = m_position.Current();
-    return PlanPoint{m_projection.PlanXFromDegrees(fix.latitude, fix.longitude),
-                     m_projection.PlanYFromDegrees(fix.latitude, fix.longitude)};
+    const std::shared_ptr<const PlanMap> map = m_projection.Snapshot();
+    return PlanPoint{CSiteProjection::PlanXOn(*map, fix.latitude, fix.longitude),
+                     CSiteProjection::PlanYOn(*map, fix.latitude, fix.longitude)};
 }
 
 SurveySession::PlanPoint SurveySession::PrepareReading(std::optional<PlanPoint> at) {
@@ -145,13 +141,17 @@ void SurveySession::OnScan(const source::ScanResult& result) {
     }
     if (stop) {
         RecordPlaced(result, stopX, stopY, "stop");
+        Announce(PointChange::Placed);
         return;
     }
     const source::Fix fix = m_position.FixFor(result.startedMs, result.endedMs);
     CSiteData::Placement placement;
     if (m_position.KeepsTrack()) {
-        placement.x = m_projection.PlanXFromDegrees(fix.latitude, fix.longitude);
-        placement.y = m_projection.PlanYFromDegrees(fix.latitude, fix.longitude);
+        // The map as it stands now, read whole: a projection loaded on the
+        // user-interface thread meanwhile replaces it, never changes it.
+        const std::shared_ptr<const PlanMap> map = m_projection.Snapshot();
+        placement.x = CSiteProjection::PlanXOn(*map, fix.latitude, fix.longitude);
+        placement.y = CSiteProjection::PlanYOn(*map, fix.latitude, fix.longitude);
     } else {
         std::lock_guard lock(m_readingMutex);
         placement.x = m_requested.x;
@@ -168,6 +168,7 @@ void SurveySession::OnScan(const source::ScanResult& result) {
     placement.scanStartMs = result.startedMs;
     placement.scanEndMs = result.endedMs;
     m_data.RecordPoint(fix, result.readings, placement);
+    Announce(PointChange::Added);
 }
 
 bool SurveySession::OffGlobe(double x, double y) const {
@@ -237,8 +238,11 @@ bool SurveySession::PlaceDynamicAp(int x, int y) {
         latitude = fix.latitude;
         longitude = fix.longitude;
     }
-    return m_data.RecordDynamicAp(x, y, source::UnitsFromDegrees(latitude),
-                                  source::UnitsFromDegrees(longitude));
+    if (!m_data.RecordDynamicAp(x, y, source::UnitsFromDegrees(latitude),
+                                source::UnitsFromDegrees(longitude)))
+        return false;
+    Announce(PointChange::Added);
+    return true;
 }
 
 void SurveySession::SetPlacing(Placing placing) {
@@ -304,6 +308,8 @@ int SurveySession::WalkClick(double x, double y) {
         m_data.DropPendingScan(scan.seq);
     }
     RememberWritten(before);
+    if (!ready.empty())
+        Announce(PointChange::Placed);
     return static_cast<int>(ready.size());
 }
 
@@ -350,7 +356,10 @@ int SurveySession::PlaceUnplacedScans(double x1, double y1, double x2, double y2
     }
     m_unplaced.clear();
     RememberWritten(before);
-    return static_cast<int>(m_data.PointCount() - before);
+    const int placed = static_cast<int>(m_data.PointCount() - before);
+    if (placed > 0)
+        Announce(PointChange::Placed);
+    return placed;
 }
 
 void SurveySession::RememberWritten(std::size_t pointsBefore) {
@@ -369,6 +378,7 @@ bool SurveySession::DeletePoint(std::int64_t offset) {
     if (!m_data.MarkDeleted(offset, true))
         return false;
     m_undo.push_back(UndoStep{{offset}, true});
+    Announce(PointChange::Deleted);
     return true;
 }
 
@@ -391,12 +401,34 @@ bool SurveySession::Undo() {
                 all = m_data.MarkDeleted(offset, !step.deletion) && all;
             if (!all)
                 m_undo.push_back(step);  // not kept (said): the step can be tried again
+            if (all)
+                Announce(PointChange::Undone);
             return all;
         }
     }
-    if (lastOffset < 0)
+    if (lastOffset < 0 || !m_data.MarkDeleted(lastOffset, true))
         return false;
-    return m_data.MarkDeleted(lastOffset, true);
+    Announce(PointChange::Undone);
+    return true;
+}
+
+int SurveySession::SubscribePoints(PointListener listener) {
+    std::lock_guard lock(m_listenerMutex);
+    const int id = m_nextListener++;
+    m_listeners.emplace_back(id, std::move(listener));
+    return id;
+}
+
+void SurveySession::UnsubscribePoints(int id) {
+    std::lock_guard lock(m_listenerMutex);
+    std::erase_if(m_listeners, [id](const auto& entry) { return entry.first == id; });
+}
+
+void SurveySession::Announce(PointChange change) {
+    ++m_pointsRevision;
+    std::lock_guard lock(m_listenerMutex);
+    for (const auto& [id, listener] : m_listeners)
+        listener(change);
 }
 
 SurveySession::NextPosition SurveySession::NextReadingPosition() const {

@@ -27,7 +27,9 @@ class Sound;
 // Threads: everything runs on the user-interface thread (or a test's) but
 // OnScan, which the scan source calls on its own thread with a finished scan;
 // it composes the point and hands it to the collection file's writer without
-// waiting on the disk.
+// waiting on the disk. The projection's map is read there as one immutable
+// snapshot. Every change of the points is announced to the listeners
+// (SubscribePoints), so views follow the survey instead of polling it.
 class SurveySession {
 public:
     // Where a reading is drawn on the plan.
@@ -63,9 +65,6 @@ public:
     void StopRecording();
     bool IsRecording() const { return m_recording; }
 
-    // The collection timer's tick: takes a reading unless the source is down
-    // or still scanning. The plan position of the reading when one was taken.
-    std::optional<PlanPoint> OnTimer();
     // True when a reading can be asked for now.
     bool CanTakeReading() const;
     // True while the scan source is there (ready or scanning).
@@ -124,6 +123,26 @@ public:
     // Marks the point at `offset` deleted (undoable).
     bool DeletePoint(std::int64_t offset);
 
+    // What happened to the survey's points: a reading recorded where the
+    // position source put it (or a dynamic access point), readings placed by
+    // the surveyor's clicks, a point deleted, a step undone.
+    enum class PointChange { Added, Placed, Deleted, Undone };
+    // Called after each change on the thread that made it (the scan source's
+    // for Added): a listener only posts on, never draws or blocks. Listeners
+    // that may go before the session take themselves off with Unsubscribe,
+    // which waits for a call under way.
+    using PointListener = std::function<void(PointChange)>;
+    int SubscribePoints(PointListener listener);
+    void UnsubscribePoints(int id);
+    // Counts the changes announced so far: a listener that copied the points
+    // at revision N knows a later announcement of N or less is old news.
+    std::uint64_t PointsRevision() const { return m_pointsRevision.load(); }
+
+    // Readings without a valid fix (or not yet placed) are left out of the
+    // view's heatmap and estimates unless this is set.
+    void SetIncludeNoFix(bool include) { m_includeNoFix = include; }
+    bool IncludeNoFix() const { return m_includeNoFix; }
+
     // Where the next reading will be placed, for the view's marker: the fix
     // and its error circle (plan pixels; 0 when unknown), or the walk's
     // current estimate.
@@ -172,6 +191,7 @@ private:
     void RecordPlaced(const source::ScanResult& result, double x, double y,
                       const std::string& method);
     void RememberWritten(std::size_t pointsBefore);
+    void Announce(PointChange change);
     std::string EncodeScan(const source::ScanResult& result) const;
 
     source::ScanSource& m_scan;
@@ -197,6 +217,13 @@ private:
     // Scans an earlier walk left unplaced (user-interface thread).
     std::vector<std::pair<std::int64_t, std::string>> m_unplaced;
     std::vector<UndoStep> m_undo;  // user-interface thread
+    std::atomic<bool> m_includeNoFix{false};
+    // Point listeners; called under the lock, so Unsubscribe returns only
+    // when no call to the one it removes is under way.
+    std::mutex m_listenerMutex;
+    std::vector<std::pair<int, PointListener>> m_listeners;
+    int m_nextListener = 1;
+    std::atomic<std::uint64_t> m_pointsRevision{0};
 };
 
 }  // namespace ketrion

@@ -41,6 +41,27 @@ public:
     virtual bool KeepsTrack() const { return false; }
     // The location band's text: the position as the surveyor reads it.
     virtual std::string StatusLine() const { return {}; }
+    // The latest fix as the status bar names it: "3D Fix", "2D Fix" or
+    // "No Fix" (the board names its receiver's own states); empty before any
+    // report came.
+    virtual std::string FixName() const {
+        const Fix fix = Current();
+        if (fix.receivedMs < 0)
+            return {};
+        switch (fix.fixClass) {
+            case FixClass::Fix3D:
+                return "3D Fix";
+            case FixClass::Fix2D:
+                return "2D Fix";
+            default:
+                return "No Fix";
+        }
+    }
+    // Seconds from the latest report to `nowMs`; negative when not known.
+    virtual double FixAgeSeconds(std::int64_t nowMs) const {
+        const Fix fix = Current();
+        return fix.receivedMs < 0 ? -1.0 : static_cast<double>(nowMs - fix.receivedMs) / 1000.0;
+    }
 
     std::function<void(const SourceEvent&)> onEvent;
 };

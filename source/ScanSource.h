@@ -14,6 +14,18 @@ namespace ketrion::source {
 // BeginReading then RequestScan; the finished scan comes back through
 // onScan, on the source's own thread, and news through onEvent.
 //
+// The contract every source keeps (tests/source/source_contract_test.cpp
+// runs it against each):
+//  - A source is ready again only after its scan has been handed over and
+//    recorded: IsScanning stays true from
+//    RequestScan until onScan has returned (or the scan was abandoned). A
+//    timer tick or a click in between cannot begin a new reading that would
+//    empty or overwrite the one being recorded.
+//  - Events come in order: a scan's onScan before its ScanEnded event; Lost
+//    (LinkLost) once per loss, then LinkRestored once when it is back.
+//  - Stop may come while a scan runs: it returns once the thread is joined,
+//    and neither callback runs after that.
+//
 // Threads: BeginReading, RequestScan, Status, IsScanning and Identity are
 // called on the user-interface thread (or a test's); onScan and onEvent are
 // called on the source's thread, set by the owner before Start and never
@@ -36,7 +48,11 @@ public:
     // adapter's interface and driver, and its MAC).
     virtual std::pair<std::string, std::string> IdentityLines() const { return {Identity(), {}}; }
     virtual SourceStatus Status() const = 0;
-    // True from a request until its scan ended or was abandoned.
+    // What the status bar says while the source has no device at all, in the
+    // source's own words (the board's port never opened); empty when it has.
+    virtual std::string Absence() const { return {}; }
+    // True from a request until its scan was recorded (onScan returned) or
+    // abandoned.
     virtual bool IsScanning() const = 0;
 
     // Prepares a new reading: forgets what an earlier scan left behind. Called

@@ -83,12 +83,14 @@ std::optional<HeaderInfo> ReadHeader(const std::string& path, std::string& error
 }
 
 void ApplyMap(const HeaderInfo& info, CSiteProjection& projection) {
-    projection.m_xLat = info.xRow[0];
-    projection.m_xLon = info.xRow[1];
-    projection.m_xOrigin = info.xRow[3];
-    projection.m_yLat = info.yRow[0];
-    projection.m_yLon = info.yRow[1];
-    projection.m_yOrigin = info.yRow[3];
+    PlanMap map;
+    map.xLat = info.xRow[0];
+    map.xLon = info.xRow[1];
+    map.xOrigin = info.xRow[3];
+    map.yLat = info.yRow[0];
+    map.yLon = info.yRow[1];
+    map.yOrigin = info.yRow[3];
+    projection.SetMap(map);
 }
 
 }  // namespace ketrion::projection

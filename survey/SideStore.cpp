@@ -747,26 +747,6 @@ bool SideStore::SetDeleted(std::int64_t offset, bool deleted, std::string* messa
         [&](Statement& s) { s.BindInt(1, deleted ? 1 : 0); }, message);
 }
 
-bool SideStore::Place(std::int64_t offset, double planX, double planY, const std::string& method,
-                      std::string* message) {
-    if (!std::isfinite(planX) || !std::isfinite(planY)) {
-        Set(message, "Cannot place the point at offset " + std::to_string(offset) +
-                         ": the position is not a number.");
-        return false;
-    }
-    return Upsert(
-        m_db, m_path, offset,
-        "INSERT INTO points(offset, plan_x, plan_y, method, provisional) VALUES (?1, ?2, ?3, ?4, "
-        "0) ON CONFLICT(offset) DO UPDATE SET plan_x = excluded.plan_x, plan_y = excluded.plan_y, "
-        "method = excluded.method, provisional = 0",
-        [&](Statement& s) {
-            s.BindReal(1, planX);
-            s.BindReal(2, planY);
-            s.BindText(3, method);
-        },
-        message);
-}
-
 namespace {
 
 // The walk's pending scans: made when first needed, so stores written before

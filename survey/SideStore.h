@@ -108,9 +108,6 @@ public:
     void SetBusyTimeout(int milliseconds);
     // Sets or clears the deleted mark of the point at `offset`.
     bool SetDeleted(std::int64_t offset, bool deleted, std::string* message);
-    // Replaces a provisional point's placement (a walk segment placed).
-    bool Place(std::int64_t offset, double planX, double planY, const std::string& method,
-               std::string* message);
 
     // The scans of a continuous walk not yet placed, kept here as soon as they
     // end so that none is lost (a walk cut by a stop or a crash is offered

@@ -13,7 +13,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 
+#include "model/Text.h"
 #include "platform/Clock.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
@@ -555,10 +557,6 @@ SideStore* CSiteData::HeldSide(std::string* failure) {
     }
     // A store set aside (with a new one started) is news for the surveyor.
     if (!message.empty()) {
-        {
-            std::lock_guard notice(m_noticeMutex);
-            m_sideNotice = message;
-        }
         m_prompt.Message(message);
     }
     return m_side.get();
@@ -566,10 +564,6 @@ SideStore* CSiteData::HeldSide(std::string* failure) {
 
 void CSiteData::SideOutage(const std::string& message) {
     // The collection file holds the points; only their details wait.
-    {
-        std::lock_guard notice(m_noticeMutex);
-        m_sideNotice = message;
-    }
     if (m_sideOutage)
         return;  // told once per outage
     m_sideOutage = true;
@@ -639,10 +633,6 @@ bool CSiteData::RunSideOp(const Pending& item) {
     }
     // The surveyor's own change (a deletion, a walk's scan kept) failed:
     // said every time.
-    {
-        std::lock_guard notice(m_noticeMutex);
-        m_sideNotice = message;
-    }
     m_prompt.Message(message);
     return false;
 }
@@ -739,8 +729,6 @@ void CSiteData::ApplySide(const std::string& path, std::vector<_tap>& points) {
     {
         std::lock_guard lock(m_noticeMutex);
         m_pendingAtLoad.clear();
-        if (!message.empty())
-            m_sideNotice = message;
     }
     if (side == nullptr) {
         if (!message.empty())
@@ -758,11 +746,6 @@ void CSiteData::ApplySide(const std::string& path, std::vector<_tap>& points) {
     }
     std::lock_guard lock(m_noticeMutex);
     m_pendingAtLoad = side->PendingScans();
-}
-
-std::string CSiteData::LastSideNotice() const {
-    std::lock_guard notice(m_noticeMutex);
-    return m_sideNotice;
 }
 
 void CSiteData::WriterLoop() {
@@ -830,13 +813,6 @@ void CSiteData::WriterLoop() {
 
 namespace {
 
-std::string MacText(const std::array<std::uint8_t, 6>& mac) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
-}
-
 // The name as a string: up to its first zero byte.
 std::string NameText(const std::string& bytes) {
     const std::size_t end = bytes.find('\0');
@@ -865,7 +841,7 @@ bool CSiteData::RecordPoint(const source::Fix& fix, const std::vector<source::Re
     point.y = placement.y;
     point.signal = encoded.strongest;
     point.readings = encoded.readings;
-    point.hollow = ShownHollow(placement.fixFlag, placement.method, placement.provisional);
+    point.hollow = ShownHollow(placement.fixFlag, placement.method, false);
 
     Pending item;
     item.path = path;
@@ -880,7 +856,6 @@ bool CSiteData::RecordPoint(const source::Fix& fix, const std::vector<source::Re
     side.mode = fix.mode;
     side.altitudeMetres = fix.altitudeMetres;
     side.fixFlag = placement.fixFlag;
-    side.provisional = placement.provisional;
     side.scanStartMs = placement.scanStartMs;
     side.scanEndMs = placement.scanEndMs;
     item.side = side;
@@ -976,6 +951,8 @@ bool CSiteData::LoadSurvey() {
     std::uint8_t readingScratch[kReadingSize];
     std::int64_t offset = 0;
     std::int64_t end = reader.Position();  // end of the last complete point
+    // One map places every point, even if a projection is loaded meanwhile.
+    const std::shared_ptr<const PlanMap> map = m_projection ? m_projection->Snapshot() : nullptr;
     // Records are looked at in the reader's buffer; the location record's
     // fields are taken before its readings are read.
     while (const std::uint8_t* location = reader.NextLocationView(locationScratch, offset)) {
@@ -992,11 +969,11 @@ bool CSiteData::LoadSurvey() {
         anyLocation = true;
         _tap point;
         point.offset = offset;
-        if (m_projection) {
+        if (map) {
             int latitude = static_cast<std::int32_t>(Get32(location + kLatitudeAt));
             int longitude = static_cast<std::int32_t>(Get32(location + kLongitudeAt));
-            point.x = m_projection->PlanX(latitude, longitude);
-            point.y = m_projection->PlanY(latitude, longitude);
+            point.x = CSiteProjection::PlanXOfUnits(*map, latitude, longitude);
+            point.y = CSiteProjection::PlanYOfUnits(*map, latitude, longitude);
         }
         const unsigned count = Get16(location + kCountAt);
         const bool survey = location[kKindAt] == kKindSurvey;

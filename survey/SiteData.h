@@ -105,7 +105,6 @@ public:
         std::string scanSource;              // "board", "wifi", "wifi-replay"
         std::string method;                  // how the position was obtained
         std::string fixFlag;                 // "", "no-fix" or "stale"
-        bool provisional = false;            // a walk reading not yet placed
         std::int64_t scanStartMs = 0;        // the scan's times on the session clock
         std::int64_t scanEndMs = 0;
     };
@@ -165,9 +164,6 @@ public:
     void SetAsidePendingScan(std::int64_t seq, const std::string& why);
     // The walk's scans the side store held when the file was last loaded.
     std::vector<std::pair<std::int64_t, std::string>> PendingScansAtLoad() const;
-    // Side-store problems reported so far (a damaged or foreign store set
-    // aside, a store that cannot be written); the last one's text.
-    std::string LastSideNotice() const;
     // Waits until every point queued so far is written (or dropped by a write
     // failure). Returns false when a write failed since the last Flush.
     bool Flush();
@@ -336,8 +332,7 @@ private:
     std::atomic<std::size_t> m_sideBehindCount{0};
     bool m_sideOutage = false;  // said; not said again until the store recovers
     int m_sideWaitMs = SideStore::kBusyTimeoutMs;
-    mutable std::mutex m_noticeMutex;  // guards the two below
-    std::string m_sideNotice;
+    mutable std::mutex m_noticeMutex;  // guards the one below
     std::vector<std::pair<std::int64_t, std::string>> m_pendingAtLoad;
 
     // Guarded by g_hSurveyLock.

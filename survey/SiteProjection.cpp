@@ -136,36 +136,61 @@ int CSiteProjection::ToPlanCoordinate(double value) {
     return static_cast<int>(value);  // truncation toward zero
 }
 
+int CSiteProjection::PlanXOn(const PlanMap& map, double latitude, double longitude) {
+    return ToPlanCoordinate((latitude * map.xLat + longitude * map.xLon) + map.xOrigin);
+}
+
+int CSiteProjection::PlanYOn(const PlanMap& map, double latitude, double longitude) {
+    return ToPlanCoordinate((latitude * map.yLat + longitude * map.yLon) + map.yOrigin);
+}
+
 int CSiteProjection::PlanXFromDegrees(double latitude, double longitude) const {
-    return ToPlanCoordinate((latitude * m_xLat + longitude * m_xLon) + m_xOrigin);
+    return PlanXOn(*Snapshot(), latitude, longitude);
 }
 
 int CSiteProjection::PlanYFromDegrees(double latitude, double longitude) const {
-    return ToPlanCoordinate((latitude * m_yLat + longitude * m_yLon) + m_yOrigin);
+    return PlanYOn(*Snapshot(), latitude, longitude);
+}
+
+int CSiteProjection::PlanXOfUnits(const PlanMap& map, int latitude, int longitude) {
+    return PlanXOn(map, static_cast<double>(latitude) * kDegreesPerUnit,
+                   static_cast<double>(longitude) * kDegreesPerUnit);
+}
+
+int CSiteProjection::PlanYOfUnits(const PlanMap& map, int latitude, int longitude) {
+    return PlanYOn(map, static_cast<double>(latitude) * kDegreesPerUnit,
+                   static_cast<double>(longitude) * kDegreesPerUnit);
 }
 
 int CSiteProjection::PlanX(int latitude, int longitude) const {
-    const double phi = static_cast<double>(latitude) * kDegreesPerUnit;
-    const double lambda = static_cast<double>(longitude) * kDegreesPerUnit;
-    return ToPlanCoordinate((phi * m_xLat + lambda * m_xLon) + m_xOrigin);
+    return PlanXOfUnits(*Snapshot(), latitude, longitude);
 }
 
 int CSiteProjection::PlanY(int latitude, int longitude) const {
-    const double phi = static_cast<double>(latitude) * kDegreesPerUnit;
-    const double lambda = static_cast<double>(longitude) * kDegreesPerUnit;
-    return ToPlanCoordinate((phi * m_yLat + lambda * m_yLon) + m_yOrigin);
+    return PlanYOfUnits(*Snapshot(), latitude, longitude);
+}
+
+std::shared_ptr<const PlanMap> CSiteProjection::Snapshot() const {
+    std::lock_guard lock(m_mapMutex);
+    return m_map;
+}
+
+void CSiteProjection::SetMap(const PlanMap& map) {
+    auto next = std::make_shared<const PlanMap>(map);
+    std::lock_guard lock(m_mapMutex);
+    m_map = std::move(next);
 }
 
 PlanMap CSiteProjection::Map() const {
-    return {m_xLat, m_xLon, m_xOrigin, m_yLat, m_yLon, m_yOrigin};
+    return *Snapshot();
 }
 
 PlanPoint CSiteProjection::ToPlan(double latitude, double longitude) const {
-    return Map().ToPlan(latitude, longitude);
+    return Snapshot()->ToPlan(latitude, longitude);
 }
 
 std::optional<GeoPoint> CSiteProjection::ToGeo(double x, double y) const {
-    return Map().ToGeo(x, y);
+    return Snapshot()->ToGeo(x, y);
 }
 
 // A name no other file in the folder has, for the temporary side file.
@@ -367,15 +392,16 @@ bool CSiteProjection::LoadProjection(const std::string& path) {
         return false;
     }
 
-    m_strProjectionPath = path;
-    m_header = header;
-    const std::uint8_t* h = m_header.data();
-    m_xLat = ReadLEDouble(h + kXRowOffset);
-    m_xLon = ReadLEDouble(h + kXRowOffset + 8);
-    m_xOrigin = ReadLEDouble(h + kXRowOffset + 24);
-    m_yLat = ReadLEDouble(h + kYRowOffset);
-    m_yLon = ReadLEDouble(h + kYRowOffset + 8);
-    m_yOrigin = ReadLEDouble(h + kYRowOffset + 24);
+    m_projectionPath = path;
+    const std::uint8_t* h = header.data();
+    PlanMap map;
+    map.xLat = ReadLEDouble(h + kXRowOffset);
+    map.xLon = ReadLEDouble(h + kXRowOffset + 8);
+    map.xOrigin = ReadLEDouble(h + kXRowOffset + 24);
+    map.yLat = ReadLEDouble(h + kYRowOffset);
+    map.yLon = ReadLEDouble(h + kYRowOffset + 8);
+    map.yOrigin = ReadLEDouble(h + kYRowOffset + 24);
+    SetMap(map);
 
     // The side files go beside the real projection file: through a link to
     // it, into the link target's folder.
@@ -390,15 +416,15 @@ bool CSiteProjection::LoadProjection(const std::string& path) {
     const int blockError = WriteSideFile(side + "c", block);
     if (blockError != 0 && !NotWritable(blockError)) {
         m_prompt.Message(FailureText(side + "c", blockError));
-        m_sound.PlayResourceSoundSync("REDALERT");
+        m_sound.PlayResourceSound("REDALERT");
     }
     // A bitmap left by an earlier load is never passed off as this one: when
     // the new one cannot be written, the path names none.
-    m_strBitmapPath.clear();
+    m_bitmapPath.clear();
     const std::string bitmapPath = side + "b";
     int bitmapError = WriteSideFile(bitmapPath, bitmap);
     if (bitmapError == 0) {
-        m_strBitmapPath = bitmapPath;
+        m_bitmapPath = bitmapPath;
         return true;
     }
     std::string failedPath = bitmapPath;
@@ -418,12 +444,12 @@ bool CSiteProjection::LoadProjection(const std::string& path) {
             failedPath = cached;
         }
         if (bitmapError == 0) {
-            m_strBitmapPath = cached;
+            m_bitmapPath = cached;
             return true;
         }
     }
     m_prompt.Message(FailureText(failedPath, bitmapError));
-    m_sound.PlayResourceSoundSync("REDALERT");
+    m_sound.PlayResourceSound("REDALERT");
     return true;
 }
 

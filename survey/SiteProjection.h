@@ -1,8 +1,9 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,7 +20,13 @@ class Sound;
 // compressed plan image, which loading expands in memory and writes as a
 // bitmap file beside the projection file (or, when that folder takes no new
 // files, into the user's cache folder). Until a projection is loaded every
-// position maps to (0, 0). User-interface thread only.
+// position maps to (0, 0).
+//
+// Threads: loading and the paths belong to the user-interface thread (or a
+// test's). The map is an immutable snapshot replaced whole by a load: the
+// positioning calls (PlanX..., ToPlan, ToGeo, Snapshot) may run on any
+// thread, and a caller that needs two coordinates from one map takes one
+// Snapshot and reads both from it.
 //
 // The two side files (path + "c", the block, and path + "b", the bitmap) are
 // written to a new temporary file in the same folder, created exclusively, and
@@ -79,6 +86,21 @@ public:
 
     // The map of the loaded projection (all zero before one is loaded).
     PlanMap Map() const;
+    // The same map as a shared, immutable snapshot (never null).
+    std::shared_ptr<const PlanMap> Snapshot() const;
+    // Replaces the map (a projection made in memory, or a test's).
+    void SetMap(const PlanMap& map);
+    // Plan pixel of a position in degrees on `map`, truncated as PlanX and PlanY.
+    static int PlanXOn(const PlanMap& map, double latitude, double longitude);
+    static int PlanYOn(const PlanMap& map, double latitude, double longitude);
+    // The same for a position stored in units of 1/3,600,000 degree.
+    static int PlanXOfUnits(const PlanMap& map, int latitude, int longitude);
+    static int PlanYOfUnits(const PlanMap& map, int latitude, int longitude);
+
+    // The projection file loaded last, and its bitmap side file (empty when
+    // it could not be written).
+    const std::string& ProjectionPath() const { return m_projectionPath; }
+    const std::string& BitmapPath() const { return m_bitmapPath; }
     // Plan pixel of a position in degrees, not rounded: what PlanX and PlanY
     // truncate.
     PlanPoint ToPlan(double latitude, double longitude) const;
@@ -90,16 +112,6 @@ public:
     // range, and 0 when not finite.
     static int ToPlanCoordinate(double value);
 
-    double m_xLat = 0;
-    double m_xLon = 0;
-    double m_yLat = 0;
-    double m_yLon = 0;
-    double m_xOrigin = 0;
-    double m_yOrigin = 0;
-    std::string m_strProjectionPath;
-    std::string m_strBitmapPath;
-    std::array<std::uint8_t, kHeaderSize> m_header{};
-
 private:
     // Writes bytes as the file `target` through a temporary file and a rename;
     // returns 0 or the errno of the step that failed.
@@ -109,6 +121,11 @@ private:
     Sound& m_sound;
     TempFileMaker m_makeTemp;
     std::string m_cacheFolder;
+    std::string m_projectionPath;
+    std::string m_bitmapPath;
+    // The current map: replaced whole under the lock, read as a snapshot.
+    mutable std::mutex m_mapMutex;
+    std::shared_ptr<const PlanMap> m_map = std::make_shared<const PlanMap>();
 };
 
 }  // namespace ketrion

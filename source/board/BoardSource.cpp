@@ -44,8 +44,19 @@ BoardSource::BoardSource(BoardStack& board, Clock& clock) : m_board(board), m_cl
 }
 
 BoardSource::~BoardSource() {
+    // The link thread calls the hooks: it is joined before they go.
+    m_board.Stop();
     m_board.engine.onScanEnd = nullptr;
     m_board.engine.onEvent = nullptr;
+}
+
+void BoardSource::Start() {
+    m_board.Start();
+}
+
+void BoardSource::Stop() {
+    m_board.Stop();
+    m_awaiting = false;
 }
 
 bool BoardSource::PortOpen() const {
@@ -76,8 +87,8 @@ source::SourceStatus BoardSource::Status() const {
     source::SourceStatus status;
     switch (m_board.engine.linkState.load()) {
         case LinkState::Connected:
-            status.state = m_board.engine.IsScanning() ? source::SourceState::Scanning
-                                                       : source::SourceState::Ready;
+            status.state =
+                IsScanning() ? source::SourceState::Scanning : source::SourceState::Ready;
             break;
         case LinkState::Lost:
             status.state = source::SourceState::Lost;
@@ -99,8 +110,12 @@ source::SourceStatus BoardSource::Status() const {
     return status;
 }
 
+std::string BoardSource::Absence() const {
+    return PortOpen() ? std::string() : std::string("No board: --port PATH or --simulate");
+}
+
 bool BoardSource::IsScanning() const {
-    return m_board.engine.IsScanning();
+    return m_awaiting.load() || m_board.engine.IsScanning();
 }
 
 void BoardSource::BeginReading() {
@@ -110,8 +125,14 @@ void BoardSource::BeginReading() {
 }
 
 bool BoardSource::RequestScan() {
+    if (m_board.engine.linkState.load() != LinkState::Connected)
+        return false;  // the watchdog only times requests on a live link
     m_requestedMs = NowMs(m_clock);
-    return m_board.engine.RequestScan();
+    m_awaiting = true;
+    if (m_board.engine.RequestScan())
+        return true;
+    m_awaiting = false;
+    return false;
 }
 
 void BoardSource::OnScanEnd() {
@@ -141,6 +162,8 @@ void BoardSource::OnScanEnd() {
     }
     if (onScan)
         onScan(result);
+    // Recorded: a new reading may begin (the engine clears its own flag next).
+    m_awaiting = false;
 }
 
 void BoardSource::OnEngineEvent(const source::SourceEvent& event) {
@@ -148,6 +171,11 @@ void BoardSource::OnEngineEvent(const source::SourceEvent& event) {
         std::lock_guard lock(m_reasonMutex);
         m_lostReason = event.reason;
     }
+    // Nothing of the scan asked for will be recorded.
+    if (event.kind == source::SourceEventKind::LinkLost ||
+        event.kind == source::SourceEventKind::LinkRestored ||
+        event.kind == source::SourceEventKind::ScanAbandoned)
+        m_awaiting = false;
     if (onEvent)
         onEvent(event);
 }
@@ -163,6 +191,16 @@ source::SourceStatus BoardPosition::Status() const {
 
 LocationSnapshot BoardPosition::Snapshot() const {
     return m_board.location.Snapshot();
+}
+
+std::string BoardPosition::FixName() const {
+    const LocationSnapshot s = Snapshot();
+    return s.reports == 0 ? std::string() : std::string(CLocation::FixName(s.fixStatus));
+}
+
+double BoardPosition::FixAgeSeconds(std::int64_t) const {
+    const LocationSnapshot s = Snapshot();
+    return s.reports == 0 ? -1.0 : s.ageSeconds;
 }
 
 std::string BoardPosition::StatusLine() const {

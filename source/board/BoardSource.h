@@ -26,12 +26,17 @@ public:
     BoardSource(const BoardSource&) = delete;
     BoardSource& operator=(const BoardSource&) = delete;
 
+    // Starts the board's link thread and its handshake; Stop joins it.
+    void Start() override;
+    void Stop() override;
     std::string Kind() const override { return "board"; }
     // "firmware F, serial S" once the board has answered the handshake.
     std::string Identity() const override;
     // "Firmware F" and "SN S".
     std::pair<std::string, std::string> IdentityLines() const override;
     source::SourceStatus Status() const override;
+    // "No board: --port PATH or --simulate" while no port is open.
+    std::string Absence() const override;
     bool IsScanning() const override;
     void BeginReading() override;
     bool RequestScan() override;
@@ -52,6 +57,10 @@ private:
     BoardStack& m_board;
     Clock& m_clock;
     std::atomic<std::int64_t> m_requestedMs{0};
+    // A scan asked for whose end has not yet been recorded (nor the scan
+    // abandoned): the board counts as scanning from the request on, not only
+    // from its ScanStart frame.
+    std::atomic<bool> m_awaiting{false};
     mutable std::mutex m_reasonMutex;
     std::string m_lostReason;
 };
@@ -67,6 +76,10 @@ public:
     source::Fix Current() const override;
     // The location band's text, as the board's reports have always read.
     std::string StatusLine() const override;
+    // The receiver's own name of its state ("3D Fix", "Acquiring
+    // Satellites"...) and the last report's age.
+    std::string FixName() const override;
+    double FixAgeSeconds(std::int64_t nowMs) const override;
     // The last GPS report, whole.
     LocationSnapshot Snapshot() const;
 

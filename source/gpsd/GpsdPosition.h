@@ -57,8 +57,6 @@ public:
     // "gpsd 3D  51.477800 N  0.001500 W  9 sats  4.0 m", or what is missing.
     std::string StatusLine() const override;
 
-    const GpsdEndpoint& Endpoint() const { return m_endpoint; }
-
     // What one pass of the thread did.
     enum class PassResult : std::uint8_t {
         Connected,      // a connection was made

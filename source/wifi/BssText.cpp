@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "model/Text.h"
 #include "source/wifi/Elements.h"
 
 namespace ketrion::source::wifi {
@@ -53,18 +54,8 @@ std::string Dbm(int mbm) {
 }
 
 std::string Printable(const std::string& bytes) {
-    std::string out;
-    for (unsigned char c : bytes) {
-        // The quote that frames a name in a line is escaped too.
-        if (c >= 0x20 && c < 0x7F && c != '\\' && c != '"') {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        }
-    }
-    return out;
+    // The quote that frames a name in a line is escaped too.
+    return EscapeHex(bytes, "\\\"");
 }
 
 }  // namespace

@@ -269,11 +269,4 @@ std::string ErrorText(int negativeErrno) {
     return text != nullptr ? text : "error " + std::to_string(error);
 }
 
-std::string MacText(const std::array<std::uint8_t, 6>& mac) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
-}
-
 }  // namespace ketrion::source::wifi

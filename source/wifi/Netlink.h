@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/Text.h"
 #include "source/wifi/Elements.h"
 
 namespace ketrion::source::wifi {
@@ -107,7 +108,7 @@ private:
 // The name of an errno value as a short phrase for the user.
 std::string ErrorText(int negativeErrno);
 
-// "aa:bb:cc:dd:ee:ff"
-std::string MacText(const std::array<std::uint8_t, 6>& mac);
+// "aa:bb:cc:dd:ee:ff": the one formatter every layer uses.
+using ketrion::MacText;
 
 }  // namespace ketrion::source::wifi

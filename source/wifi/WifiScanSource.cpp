@@ -236,15 +236,16 @@ void WifiScanSource::Scan() {
         case ScanOutcome::Kind::Done:
             result.endedMs = m_clock.NowMs();
             result.readings = ReadingsOf(outcome);
+            if (outcome.aborted)
+                Emit(SourceEventKind::Notice, "the scan was aborted; keeping what it saw");
+            // Handed over and recorded before the source is ready again.
+            if (onScan)
+                onScan(result);
             {
                 std::lock_guard lock(m_mutex);
                 m_scanning = false;
             }
             SetStatus(SourceState::Ready, "");
-            if (outcome.aborted)
-                Emit(SourceEventKind::Notice, "the scan was aborted; keeping what it saw");
-            if (onScan)
-                onScan(result);
             Emit(SourceEventKind::ScanEnded, "");
             break;
         case ScanOutcome::Kind::TimedOut: {

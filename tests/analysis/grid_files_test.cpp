@@ -57,16 +57,24 @@ protected:
 
 TEST_F(WorldFileTest, ControlPointLandsWithinAPixel) {
     // A rotated, sheared plan of about 0.1 m per pixel near 40 N 74.5 W.
-    projection.m_xLat = -210000;
-    projection.m_xLon = 890000;
-    projection.m_xOrigin = 0;
-    projection.m_yLat = -1100000;
-    projection.m_yLon = -95000;
-    projection.m_yOrigin = 0;
+    {
+        PlanMap planMap = projection.Map();
+        planMap.xLat = -210000;
+        planMap.xLon = 890000;
+        planMap.xOrigin = 0;
+        planMap.yLat = -1100000;
+        planMap.yLon = -95000;
+        planMap.yOrigin = 0;
+        projection.SetMap(planMap);
+    }
     const double lat = 40.7128, lon = -74.0060;
     // Put that point at plan (1234.5, 876.25).
-    projection.m_xOrigin = 1234.5 - (lat * projection.m_xLat + lon * projection.m_xLon);
-    projection.m_yOrigin = 876.25 - (lat * projection.m_yLat + lon * projection.m_yLon);
+    {
+        PlanMap planMap = projection.Map();
+        planMap.xOrigin = 1234.5 - (lat * planMap.xLat + lon * planMap.xLon);
+        planMap.yOrigin = 876.25 - (lat * planMap.yLat + lon * planMap.yLon);
+        projection.SetMap(planMap);
+    }
     const auto world = MakeWorldFile(projection);
     ASSERT_TRUE(world);
     // The program puts the stored position on pixel (PlanX, PlanY); the world
@@ -79,8 +87,10 @@ TEST_F(WorldFileTest, ControlPointLandsWithinAPixel) {
     EXPECT_EQ(py, 876);
     const double wLon = world->Longitude(px + 0.5, py + 0.5);
     const double wLat = world->Latitude(px + 0.5, py + 0.5);
-    const double backX = wLat * projection.m_xLat + wLon * projection.m_xLon + projection.m_xOrigin;
-    const double backY = wLat * projection.m_yLat + wLon * projection.m_yLon + projection.m_yOrigin;
+    const double backX =
+        wLat * projection.Map().xLat + wLon * projection.Map().xLon + projection.Map().xOrigin;
+    const double backY =
+        wLat * projection.Map().yLat + wLon * projection.Map().yLon + projection.Map().yOrigin;
     EXPECT_LE(std::fabs(backX - 1234.5), 1.0);
     EXPECT_LE(std::fabs(backY - 876.25), 1.0);
     // The text is the six numbers a, d, b, e, c, f as GIS readers take them:
@@ -93,10 +103,14 @@ TEST_F(WorldFileTest, ControlPointLandsWithinAPixel) {
 }
 
 TEST_F(WorldFileTest, NorthUpPlanHasNoRotationTerms) {
-    projection.m_xLon = 1000;
-    projection.m_xOrigin = 75000;
-    projection.m_yLat = -1000;
-    projection.m_yOrigin = 41000;
+    {
+        PlanMap planMap = projection.Map();
+        planMap.xLon = 1000;
+        planMap.xOrigin = 75000;
+        planMap.yLat = -1000;
+        planMap.yOrigin = 41000;
+        projection.SetMap(planMap);
+    }
     const auto world = MakeWorldFile(projection);
     ASSERT_TRUE(world);
     EXPECT_DOUBLE_EQ(world->a, 0.001);
@@ -109,14 +123,26 @@ TEST_F(WorldFileTest, NorthUpPlanHasNoRotationTerms) {
 
 TEST_F(WorldFileTest, MapsThatCannotBeInvertedAreRefused) {
     EXPECT_FALSE(MakeWorldFile(projection));  // no projection: everything on (0, 0)
-    projection.m_xLat = 2;
-    projection.m_xLon = 4;
-    projection.m_yLat = 1;
-    projection.m_yLon = 2;  // rows proportional: the earth onto a line
+    {
+        PlanMap planMap = projection.Map();
+        planMap.xLat = 2;
+        planMap.xLon = 4;
+        planMap.yLat = 1;
+        planMap.yLon = 2;  // rows proportional: the earth onto a line
+        projection.SetMap(planMap);
+    }
     EXPECT_FALSE(MakeWorldFile(projection));
-    projection.m_yLon = NAN;
+    {
+        PlanMap planMap = projection.Map();
+        planMap.yLon = NAN;
+        projection.SetMap(planMap);
+    }
     EXPECT_FALSE(MakeWorldFile(projection));
-    projection.m_yLon = 3;
+    {
+        PlanMap planMap = projection.Map();
+        planMap.yLon = 3;
+        projection.SetMap(planMap);
+    }
     EXPECT_TRUE(MakeWorldFile(projection));
 }
 

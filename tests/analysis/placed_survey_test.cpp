@@ -18,10 +18,14 @@ using analysis::ReadResult;
 class PlacedSurveyTest : public ::testing::Test {
 protected:
     PlacedSurveyTest() {
-        projection.m_xLon = 1000;
-        projection.m_xOrigin = 75000;
-        projection.m_yLat = -1000;
-        projection.m_yOrigin = 41000;
+        {
+            PlanMap planMap = projection.Map();
+            planMap.xLon = 1000;
+            planMap.xOrigin = 75000;
+            planMap.yLat = -1000;
+            planMap.yOrigin = 41000;
+            projection.SetMap(planMap);
+        }
     }
     CLocation location;
     RecordingPrompt prompt;

@@ -102,10 +102,14 @@ class SessionTest : public ::testing::Test {
 protected:
     SessionTest() {
         // A plan where 1 pixel is 1/100000 degree: x east, y south.
-        projection.m_xLon = 100000;
-        projection.m_xOrigin = -100000 * 10.0;
-        projection.m_yLat = -100000;
-        projection.m_yOrigin = 100000 * 50.0;
+        {
+            PlanMap planMap = projection.Map();
+            planMap.xLon = 100000;
+            planMap.xOrigin = -100000 * 10.0;
+            planMap.yLat = -100000;
+            planMap.yOrigin = 100000 * 50.0;
+            projection.SetMap(planMap);
+        }
         source.cache = {MakeReading(1, -60, "lab"), MakeReading(2, -71, "office")};
         position.fix.valid = true;
         position.fix.fixClass = source::FixClass::Fix3D;

@@ -15,6 +15,7 @@
 #include "platform/Clock.h"
 #include "source/wifi/WifiScan.h"
 #include "source/wifi/WifiScanSource.h"
+#include "support/WifiFakes.h"
 #include "support/WifiMessages.h"
 
 namespace ketrion::source::wifi {
@@ -22,105 +23,11 @@ namespace {
 
 namespace msg = ketrion::testing::wifi;
 using msg::Bytes;
-
-constexpr std::uint64_t kSecond = 1'000'000'000ull;
-
-// The kernel's side of one netlink socket.
-struct FakeKernel final : NetlinkChannel {
-    bool hasNl80211 = true;
-    std::vector<std::pair<std::string, std::uint32_t>> interfaces{{"wlan0", msg::kIfindex}};
-    std::deque<int> triggerAnswers;              // errors for successive triggers (0 when empty)
-    int scanEnd = NL80211_CMD_NEW_SCAN_RESULTS;  // or SCAN_ABORTED, or 0: none comes
-    std::vector<msg::BssSpec> results;
-    bool joined = false;
-    bool triggeredBeforeJoining = false;
-    int triggers = 0;
-    std::deque<Bytes> queue;
-    std::mutex mutex;
-
-    void EndScan(std::uint32_t ifindex, int command) {
-        if (command != 0)
-            queue.push_back(msg::Event(static_cast<std::uint8_t>(command), ifindex));
-    }
-    int Send(std::span<const std::uint8_t> d) override {
-        std::lock_guard lock(mutex);
-        const auto* header = reinterpret_cast<const nlmsghdr*>(d.data());
-        const std::uint32_t seq = header->nlmsg_seq;
-        const std::uint8_t command = d[NLMSG_HDRLEN];
-        if (header->nlmsg_type == GENL_ID_CTRL) {
-            if (!hasNl80211) {
-                queue.push_back(msg::ErrorAnswer(seq, -ENOENT));
-            } else {
-                queue.push_back(msg::FamilyAnswer(seq));
-                queue.push_back(msg::ErrorAnswer(seq, 0));
-            }
-            return 0;
-        }
-        // The adapter scanned is the first interface (the tests have one).
-        const std::uint32_t ifindex = interfaces.front().second;
-        switch (command) {
-            case NL80211_CMD_GET_INTERFACE:
-                for (const auto& [name, index] : interfaces)
-                    queue.push_back(msg::InterfaceAnswer(seq, name, index, 0x10));
-                queue.push_back(msg::Done(seq));
-                break;
-            case NL80211_CMD_TRIGGER_SCAN: {
-                ++triggers;
-                triggeredBeforeJoining = triggeredBeforeJoining || !joined;
-                const int answer = triggerAnswers.empty() ? 0 : triggerAnswers.front();
-                if (!triggerAnswers.empty())
-                    triggerAnswers.pop_front();
-                queue.push_back(msg::ErrorAnswer(seq, answer));
-                if (answer == 0 || answer == -EBUSY)
-                    EndScan(ifindex, answer == -EBUSY ? NL80211_CMD_NEW_SCAN_RESULTS : scanEnd);
-                break;
-            }
-            case NL80211_CMD_GET_SCAN:
-                for (msg::BssSpec spec : results) {
-                    spec.ifindex = ifindex;
-                    queue.push_back(msg::ScanResult(spec, seq));
-                }
-                queue.push_back(msg::Done(seq));
-                break;
-            case NL80211_CMD_GET_SURVEY:
-                queue.push_back(msg::SurveyAnswer(seq, 2437, -91, true));
-                queue.push_back(msg::Done(seq));
-                break;
-            default:
-                queue.push_back(msg::ErrorAnswer(seq, -EOPNOTSUPP));
-        }
-        return 0;
-    }
-    int Receive(std::vector<std::uint8_t>& datagram, int) override {
-        std::lock_guard lock(mutex);
-        if (queue.empty())
-            return 0;
-        datagram = std::move(queue.front());
-        queue.pop_front();
-        return 1;
-    }
-    int JoinGroup(std::uint32_t group) override {
-        joined = group == msg::kScanGroup;
-        return 0;
-    }
-};
-
-struct FakeNetworkManager final : ScanRequester {
-    FakeKernel* kernel = nullptr;
-    bool accepts = true;
-    int requests = 0;
-    bool RequestScan(const std::string& interface, std::string& why) override {
-        ++requests;
-        EXPECT_EQ(interface, "wlan0");
-        if (!accepts) {
-            why = "not authorized";
-            return false;
-        }
-        std::lock_guard lock(kernel->mutex);
-        kernel->EndScan(msg::kIfindex, NL80211_CMD_NEW_SCAN_RESULTS);
-        return true;
-    }
-};
+using testing::wifi::FakeKernel;
+using testing::wifi::FakeNetworkManager;
+using testing::wifi::FakeSystem;
+using testing::wifi::kSecond;
+using testing::wifi::Observer;
 
 msg::BssSpec Seen(std::uint8_t last, int mbm, std::optional<std::uint64_t> boottime,
                   std::optional<std::uint32_t> ageMs) {
@@ -257,50 +164,6 @@ TEST(WifiLive, WithoutPermissionNetworkManagerScansElseTheSystemsScansAreTakenAn
     EXPECT_NE(outcome.notice.find("CAP_NET_ADMIN"), std::string::npos);
 }
 
-// A system whose kernel the test plays; the adapter's facts are set by hand.
-struct FakeSystem final : WifiSystem {
-    FakeKernel* kernel;  // handed out once per OpenChannel, owned by the source
-    std::function<FakeKernel*()> next;
-    AdapterFacts facts{true, true, false, false, "fakedrv", "phy0"};
-    std::unique_ptr<NetlinkChannel> OpenChannel(int&) override {
-        return std::unique_ptr<NetlinkChannel>(next());
-    }
-    AdapterFacts Facts(const std::string&) override { return facts; }
-    ScanRequester* NetworkManager() override { return nullptr; }
-    std::uint64_t BoottimeNs() override { return 100 * kSecond; }
-};
-
-// Collects what the source's thread reports and waits for it.
-struct Observer {
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::vector<SourceEvent> events;
-    std::vector<ScanResult> scans;
-
-    void Attach(ScanSource& source) {
-        source.onEvent = [this](const SourceEvent& e) {
-            std::lock_guard lock(mutex);
-            events.push_back(e);
-            changed.notify_all();
-        };
-        source.onScan = [this](const ScanResult& r) {
-            std::lock_guard lock(mutex);
-            scans.push_back(r);
-            changed.notify_all();
-        };
-    }
-    // Waits until an event of `kind` has come `count` times (a generous bound
-    // against a hung thread, not a timing check).
-    bool WaitFor(SourceEventKind kind, std::size_t count = 1) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, std::chrono::seconds(20), [&] {
-            return std::count_if(events.begin(), events.end(), [&](const SourceEvent& e) {
-                       return e.kind == kind;
-                   }) >= static_cast<long>(count);
-        });
-    }
-};
-
 TEST(WifiLive, TheSourceShowsEveryFailureAsAStateAndRecovers) {
     SystemClock clock;
     auto system = std::make_unique<FakeSystem>();
@@ -351,14 +214,13 @@ TEST(WifiLive, TheSourceShowsEveryFailureAsAStateAndRecovers) {
         EXPECT_EQ(readings[1].attribute, 6);
     }
 
-    // Unplugged during the next scan: lost, then found again by name.
-    for (int attempt = 0; attempt < 1000 && !source.RequestScan(); ++attempt)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Unplugged during the next scan: lost, then found again by name. The
+    // source was ready again before it said the scan ended.
+    ASSERT_TRUE(source.RequestScan());
     ASSERT_TRUE(observer.WaitFor(SourceEventKind::ScanAbandoned));
     ASSERT_TRUE(observer.WaitFor(SourceEventKind::LinkLost, 2));
     ASSERT_TRUE(observer.WaitFor(SourceEventKind::LinkRestored, 2));
-    for (int attempt = 0; attempt < 1000 && !source.RequestScan(); ++attempt)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(source.RequestScan());
     ASSERT_TRUE(observer.WaitFor(SourceEventKind::ScanEnded, 2));
     source.Stop();
     EXPECT_EQ(source.Status().state, SourceState::Ready);

@@ -135,12 +135,16 @@ TEST(LocalPlane, PixelToPositionAndBack) {
         // Through the projection as the view holds it.
         CSiteProjection projection(prompt, sound);
         const PlanMap& m = plane->map;
-        projection.m_xLat = m.xLat;
-        projection.m_xLon = m.xLon;
-        projection.m_xOrigin = m.xOrigin;
-        projection.m_yLat = m.yLat;
-        projection.m_yLon = m.yLon;
-        projection.m_yOrigin = m.yOrigin;
+        {
+            PlanMap planMap = projection.Map();
+            planMap.xLat = m.xLat;
+            planMap.xLon = m.xLon;
+            planMap.xOrigin = m.xOrigin;
+            planMap.yLat = m.yLat;
+            planMap.yLon = m.yLon;
+            planMap.yOrigin = m.yOrigin;
+            projection.SetMap(planMap);
+        }
         for (int i = 0; i <= 8; ++i) {
             for (int j = 0; j <= 8; ++j) {
                 const double x = site.width * i / 8.0 + 0.37;

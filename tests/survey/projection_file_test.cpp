@@ -96,11 +96,15 @@ TEST_F(ProjectionTest, MapsPositionsBeforeAndAfterLoading) {
     EXPECT_EQ(projection.PlanYFromDegrees(location.Latitude(), location.Longitude()), 0);
     EXPECT_EQ(projection.PlanX(144'000'000, -268'200'000), 0);
 
-    projection.m_xLat = kLongitudeOnly.xLat;
-    projection.m_xLon = kLongitudeOnly.xLon;
-    projection.m_xOrigin = kLongitudeOnly.xOrigin;
-    projection.m_yLat = -2000;
-    projection.m_yOrigin = 80000;
+    {
+        PlanMap planMap = projection.Map();
+        planMap.xLat = kLongitudeOnly.xLat;
+        planMap.xLon = kLongitudeOnly.xLon;
+        planMap.xOrigin = kLongitudeOnly.xOrigin;
+        planMap.yLat = -2000;
+        planMap.yOrigin = 80000;
+        projection.SetMap(planMap);
+    }
     // 40 degrees north, 74.5 west.
     EXPECT_EQ(projection.PlanXFromDegrees(location.Latitude(), location.Longitude()), 500);
     EXPECT_EQ(projection.PlanYFromDegrees(location.Latitude(), location.Longitude()), 0);
@@ -140,14 +144,14 @@ TEST_F(ProjectionTest, LoadsCoefficientsAndExpandsThePlan) {
     EXPECT_TRUE(projection.LoadProjection(path));
     EXPECT_TRUE(prompt.Messages().empty());
     EXPECT_TRUE(sound.Names().empty());
-    EXPECT_EQ(projection.m_xLat, 1.5);
-    EXPECT_EQ(projection.m_xLon, -2.25);
-    EXPECT_EQ(projection.m_xOrigin, 3.0);
-    EXPECT_EQ(projection.m_yLat, 4.0);
-    EXPECT_EQ(projection.m_yLon, 5.5);
-    EXPECT_EQ(projection.m_yOrigin, -6.0);
-    EXPECT_EQ(projection.m_strProjectionPath, path);
-    EXPECT_EQ(projection.m_strBitmapPath, path + "b");
+    EXPECT_EQ(projection.Map().xLat, 1.5);
+    EXPECT_EQ(projection.Map().xLon, -2.25);
+    EXPECT_EQ(projection.Map().xOrigin, 3.0);
+    EXPECT_EQ(projection.Map().yLat, 4.0);
+    EXPECT_EQ(projection.Map().yLon, 5.5);
+    EXPECT_EQ(projection.Map().yOrigin, -6.0);
+    EXPECT_EQ(projection.ProjectionPath(), path);
+    EXPECT_EQ(projection.BitmapPath(), path + "b");
     EXPECT_EQ(ReadBytes(path + "c"), block);
     EXPECT_EQ(ReadBytes(path + "b"), plain);
 
@@ -156,7 +160,7 @@ TEST_F(ProjectionTest, LoadsCoefficientsAndExpandsThePlan) {
     WriteBytes(path, MakeProjection(kLongitudeOnly, CCompression::EncodeBlock(other)));
     EXPECT_TRUE(projection.LoadProjection(path));
     EXPECT_EQ(ReadBytes(path + "b"), other);
-    EXPECT_EQ(projection.m_xOrigin, 75000.0);
+    EXPECT_EQ(projection.Map().xOrigin, 75000.0);
 }
 
 TEST_F(ProjectionTest, BlockLengthCheckedAgainstFile) {
@@ -193,7 +197,7 @@ TEST_F(ProjectionTest, BlockLengthCheckedAgainstFile) {
         ASSERT_EQ(copied.size(), c.copied);
         EXPECT_TRUE(std::equal(copied.begin(), copied.end(), block.begin()));
         EXPECT_EQ(ReadBytes(path + "b").size(), c.copied == size ? plain.size() : 0u);
-        EXPECT_EQ(projection.m_xOrigin, 75000.0);
+        EXPECT_EQ(projection.Map().xOrigin, 75000.0);
     }
 
     // A block longer than the rest of the file is a cut file: refused with the
@@ -208,7 +212,7 @@ TEST_F(ProjectionTest, BlockLengthCheckedAgainstFile) {
                   std::vector<std::string>{path + " is cut short: its plan image block is " +
                                            std::to_string(cut) + " bytes long, but only " +
                                            std::to_string(size) + " bytes follow the header."});
-        EXPECT_EQ(projection.m_xOrigin, 75000.0);
+        EXPECT_EQ(projection.Map().xOrigin, 75000.0);
     }
 
     // A header with no room for the length word at all.
@@ -252,9 +256,9 @@ TEST_F(ProjectionTest, UnusableFilesGiveTheirMessage) {
     EXPECT_EQ(prompt.Messages(), std::vector<std::string>{pipe + " is not a regular file."});
 
     EXPECT_TRUE(sound.Names().empty());
-    EXPECT_EQ(projection.m_strProjectionPath, good);
-    EXPECT_EQ(projection.m_strBitmapPath, good + "b");
-    EXPECT_EQ(projection.m_xOrigin, 75000.0);
+    EXPECT_EQ(projection.ProjectionPath(), good);
+    EXPECT_EQ(projection.BitmapPath(), good + "b");
+    EXPECT_EQ(projection.Map().xOrigin, 75000.0);
 }
 
 TEST_F(ProjectionTest, UnreadableFileIsDenied) {
@@ -280,10 +284,10 @@ TEST_F(ProjectionTest, BlockFileThatCannotBeCreated) {
     EXPECT_TRUE(projection.LoadProjection(path));
     ASSERT_EQ(prompt.Messages().size(), 1u);
     EXPECT_NE(prompt.Messages()[0].find(path + "c"), std::string::npos);
-    EXPECT_EQ(sound.Sounds(), (std::vector<RecordingSound::Played>{{"REDALERT", true}}));
+    EXPECT_EQ(sound.Sounds(), (std::vector<RecordingSound::Played>{{"REDALERT", false}}));
     // The plan is expanded in memory, so the bitmap is still this load's own.
-    EXPECT_EQ(projection.m_xOrigin, 75000.0);
-    EXPECT_EQ(projection.m_strBitmapPath, path + "b");
+    EXPECT_EQ(projection.Map().xOrigin, 75000.0);
+    EXPECT_EQ(projection.BitmapPath(), path + "b");
     EXPECT_EQ(ReadBytes(path + "b"), plain);
     EXPECT_TRUE(fs::is_directory(path + "c"));
 }
@@ -319,7 +323,7 @@ TEST_F(ProjectionTest, PlansBeyondThePixelLimitAreRefused) {
                                      path + " holds a plan image of 6001 x 6000 pixels, more than "
                                             "the 36000000 pixels a plan may have."});
     EXPECT_FALSE(fs::exists(path + "b"));
-    EXPECT_TRUE(projection.m_strProjectionPath.empty());
+    EXPECT_TRUE(projection.ProjectionPath().empty());
 
     prompt.Clear();
     WriteBytes(path,
@@ -359,8 +363,8 @@ TEST_F(ProjectionTest, SideFilesGoBesideTheRealProjectionFile) {
     fs::create_symlink(real, link);
 
     EXPECT_TRUE(projection.LoadProjection(link));
-    EXPECT_EQ(projection.m_strProjectionPath, link);
-    EXPECT_EQ(fs::canonical(projection.m_strBitmapPath), fs::canonical(real + "b"));
+    EXPECT_EQ(projection.ProjectionPath(), link);
+    EXPECT_EQ(fs::canonical(projection.BitmapPath()), fs::canonical(real + "b"));
     EXPECT_EQ(ReadBytes(real + "b"), plain);
     EXPECT_FALSE(fs::exists(link + "b"));
 }
@@ -389,12 +393,12 @@ TEST_F(ProjectionTest, AFolderThatTakesNoFilesExpandsIntoTheCache) {
     EXPECT_TRUE(projection.LoadProjection(path));
     EXPECT_TRUE(prompt.Messages().empty());
     EXPECT_TRUE(sound.Names().empty());
-    ASSERT_FALSE(projection.m_strBitmapPath.empty());
-    EXPECT_EQ(fs::path(projection.m_strBitmapPath).parent_path(), fs::path(dir / "cache/plans"));
-    EXPECT_EQ(ReadBytes(projection.m_strBitmapPath), plain);
+    ASSERT_FALSE(projection.BitmapPath().empty());
+    EXPECT_EQ(fs::path(projection.BitmapPath()).parent_path(), fs::path(dir / "cache/plans"));
+    EXPECT_EQ(ReadBytes(projection.BitmapPath()), plain);
     EXPECT_EQ(ReadBytes(path + "c"), stale);  // untouched, and not what was drawn
     EXPECT_FALSE(fs::exists(path + "b"));
-    EXPECT_EQ(projection.m_xOrigin, 75000.0);
+    EXPECT_EQ(projection.Map().xOrigin, 75000.0);
 }
 
 TEST_F(ProjectionTest, AReadOnlyFolderStillLoadsThePlan) {
@@ -411,7 +415,7 @@ TEST_F(ProjectionTest, AReadOnlyFolderStillLoadsThePlan) {
     ::chmod((dir / "site").c_str(), 0755);
     EXPECT_TRUE(loaded);
     EXPECT_TRUE(prompt.Messages().empty());
-    EXPECT_EQ(ReadBytes(projection.m_strBitmapPath), plain);
+    EXPECT_EQ(ReadBytes(projection.BitmapPath()), plain);
 }
 
 TEST_F(ProjectionTest, AFullDiskIsReportedAndLeavesNoBitmap) {
@@ -430,9 +434,9 @@ TEST_F(ProjectionTest, AFullDiskIsReportedAndLeavesNoBitmap) {
               (std::vector<std::string>{"The disk is full while accessing " + path + "c.",
                                         "The disk is full while accessing " + path + "b."}));
     EXPECT_EQ(sound.Sounds(),
-              (std::vector<RecordingSound::Played>{{"REDALERT", true}, {"REDALERT", true}}));
+              (std::vector<RecordingSound::Played>{{"REDALERT", false}, {"REDALERT", false}}));
     // The earlier load's bitmap is neither deleted nor passed off as this one.
-    EXPECT_TRUE(projection.m_strBitmapPath.empty());
+    EXPECT_TRUE(projection.BitmapPath().empty());
     EXPECT_EQ(ReadBytes(path + "b"), plain);
 }
 

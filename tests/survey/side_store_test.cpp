@@ -288,19 +288,17 @@ TEST_F(SideStoreFiles, AClosedStoreIsOneFileAndReadingAddsNone) {
     EXPECT_EQ(dir.Count(), 1u);
 }
 
-TEST_F(SideStoreFiles, DeletedMarksAndPlacementsAreKept) {
+TEST_F(SideStoreFiles, DeletedMarksAreKept) {
     auto store = Write();
     ASSERT_NE(store, nullptr);
     std::string message;
     ASSERT_TRUE(store->WritePoint(FullPoint(33), {FullReading(0)}, &message));
     ASSERT_TRUE(store->SetDeleted(33, true, &message)) << message;
-    ASSERT_TRUE(store->Place(33, 7.5, 8.25, "stop", &message)) << message;
     // A point without side rows (an old point, or one written before a
     // crash) still gets its mark: a bare row with nothing else known.
     ASSERT_TRUE(store->SetDeleted(500, true, &message)) << message;
-    ASSERT_TRUE(store->Place(900, 1.0, 2.0, "walk", &message)) << message;
+    ASSERT_TRUE(store->SetDeleted(900, true, &message)) << message;
     ASSERT_TRUE(store->SetDeleted(900, false, &message)) << message;
-    EXPECT_FALSE(store->Place(33, std::nan(""), 0.0, "stop", &message));
     store.reset();
 
     auto reader = Read(&message);
@@ -308,10 +306,6 @@ TEST_F(SideStoreFiles, DeletedMarksAndPlacementsAreKept) {
     const auto points = reader->Points();
     SideStore::Point placed = FullPoint(33);
     placed.deleted = true;
-    placed.planX = 7.5;
-    placed.planY = 8.25;
-    placed.method = "stop";
-    placed.provisional = false;
     ExpectSamePoint(points.at(33), placed);
     EXPECT_EQ(reader->ReadingsOf(33).size(), 1u);
 
@@ -321,9 +315,6 @@ TEST_F(SideStoreFiles, DeletedMarksAndPlacementsAreKept) {
     ExpectSamePoint(points.at(500), bare);
     bare = SideStore::Point{};
     bare.offset = 900;
-    bare.planX = 1.0;
-    bare.planY = 2.0;
-    bare.method = "walk";
     ExpectSamePoint(points.at(900), bare);
 }
 

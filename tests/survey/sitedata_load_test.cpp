@@ -59,9 +59,13 @@ TEST_F(LoadTest, RecordedPointsComeBackPlacedByTheProjection) {
         ASSERT_TRUE(writer.Record());
     }
     CSiteProjection projection(w.prompt, w.sound);
-    projection.m_xLon = 1000;
-    projection.m_xOrigin = 75000;
-    projection.m_yLat = 10;
+    {
+        PlanMap planMap = projection.Map();
+        planMap.xLon = 1000;
+        planMap.xOrigin = 75000;
+        planMap.yLat = 10;
+        projection.SetMap(planMap);
+    }
     w.data.SetProjection(&projection);
     w.data.SetPath(path);
     ASSERT_TRUE(w.data.LoadSurvey());

@@ -62,10 +62,14 @@ TEST_F(KtdHeatmap, GridFileHoldsTheInterpolatedValues) {
     StderrPrompt prompt;
     NullSound sound;
     CSiteProjection map(prompt, sound);
-    map.m_xLon = 1000;
-    map.m_xOrigin = 74550;
-    map.m_yLat = -1000;
-    map.m_yOrigin = 40045;
+    {
+        PlanMap planMap = map.Map();
+        planMap.xLon = 1000;
+        planMap.xOrigin = 74550;
+        planMap.yLat = -1000;
+        planMap.yOrigin = 40045;
+        map.SetMap(planMap);
+    }
     analysis::PlacedSurvey placed;
     ASSERT_EQ(analysis::LoadPlacedSurvey(survey, map, placed), analysis::ReadResult::Complete);
     ASSERT_EQ(placed.points.size(), 2u);

@@ -215,9 +215,9 @@ TEST(KtpFileTest, PackedFileLoadsInTheProgram) {
     CSiteProjection projection(prompt, sound);
     ASSERT_TRUE(projection.LoadProjection(path));
     EXPECT_TRUE(prompt.Messages().empty());
-    EXPECT_EQ(ReadBytes(projection.m_strBitmapPath), bitmap);
-    EXPECT_EQ(projection.m_xLon, fit->xLon);
-    EXPECT_EQ(projection.m_yLat, fit->yLat);
+    EXPECT_EQ(ReadBytes(projection.BitmapPath()), bitmap);
+    EXPECT_EQ(projection.Map().xLon, fit->xLon);
+    EXPECT_EQ(projection.Map().yLat, fit->yLat);
     // 52.20550 N, 0.12100 E: the middle of the main corridor.
     EXPECT_EQ(projection.PlanX(static_cast<int>(std::lround(52.20550 * 3.6e6)),
                                static_cast<int>(std::lround(0.12100 * 3.6e6))),

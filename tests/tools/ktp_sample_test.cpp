@@ -41,7 +41,7 @@ protected:
         std::filesystem::copy_file(kSample + "site.ktp", dir / "site.ktp");
         ASSERT_TRUE(projection.LoadProjection(dir / "site.ktp"));
         ASSERT_TRUE(prompt.Messages().empty());
-        bitmap = scratch::ReadBytes(projection.m_strBitmapPath);
+        bitmap = scratch::ReadBytes(projection.BitmapPath());
         ASSERT_GE(bitmap.size(), 54u);
         std::ifstream json(kSample + "site.json");
         scenario = nlohmann::json::parse(json);

@@ -264,7 +264,7 @@ TEST(NewPlanDialog, TheFrameOpensThePlanItWrote) {
     action->trigger();
     EXPECT_EQ(world.dialogs.modalRuns, 1);
     EXPECT_TRUE(world.dialogs.messages.isEmpty()) << world.dialogs.messages.join("|").toStdString();
-    EXPECT_EQ(world.services.projection.m_strProjectionPath, out);
+    EXPECT_EQ(world.services.projection.ProjectionPath(), out);
     const PlanPoint centre =
         world.services.projection.ToPlan(kDefaultOriginLatitude, kDefaultOriginLongitude);
     EXPECT_NEAR(centre.x, 200, 1e-6);

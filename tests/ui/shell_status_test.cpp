@@ -13,20 +13,21 @@ namespace {
 TEST(StatusTexts, LinkStates) {
     struct {
         const char* legend;
-        bool portOpen;
+        const char* absent;  // the source's words while it has no device
         LinkState link;
         const char* text;
     } const cases[] = {
-        {"open and answering", true, LinkState::Connected, "Link: connected"},
-        {"hung up", true, LinkState::Lost, "Link: lost"},
-        {"closed while it comes back", false, LinkState::Reconnecting, "Link: reconnecting"},
-        {"closed after losing it", false, LinkState::Lost, "Link: lost"},
-        {"never opened", false, LinkState::Connected, "No board: --port PATH or --simulate"},
+        {"open and answering", "", LinkState::Connected, "Link: connected"},
+        {"hung up", "", LinkState::Lost, "Link: lost"},
+        {"closed while it comes back", "No board", LinkState::Reconnecting, "Link: reconnecting"},
+        {"closed after losing it", "No board", LinkState::Lost, "Link: lost"},
+        {"never opened", "No board: --port PATH or --simulate", LinkState::Connected,
+         "No board: --port PATH or --simulate"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         StatusFacts facts;
-        facts.portOpen = c.portOpen;
+        facts.absent = c.absent;
         facts.link = c.link;
         EXPECT_EQ(StatusTextsFor(facts).link, QString::fromLatin1(c.text));
     }
@@ -35,24 +36,22 @@ TEST(StatusTexts, LinkStates) {
 TEST(StatusTexts, GpsFixAndItsAge) {
     struct {
         const char* legend;
-        std::uint64_t reports;
         double age;
-        std::uint8_t fix;
+        const char* fix;  // the source's name of it; "" before any report
         const char* text;
         bool stale;
     } const cases[] = {
-        {"nothing yet", 0, -1.0, 0, "GPS: no report yet", false},
-        {"fresh 3D fix", 3, 0.4, 7, "GPS: 3D Fix, 0 s ago", false},
-        {"at the limit", 3, 5.0, 6, "GPS: 2D Fix, 5 s ago", false},
-        {"stopped reporting", 3, 12.7, 7, "GPS: 3D Fix, 12 s old", true},
-        {"age not kept", 1, -1.0, 3, "GPS: Acquiring Satellites", false},
+        {"nothing yet", -1.0, "", "GPS: no report yet", false},
+        {"fresh 3D fix", 0.4, "3D Fix", "GPS: 3D Fix, 0 s ago", false},
+        {"at the limit", 5.0, "2D Fix", "GPS: 2D Fix, 5 s ago", false},
+        {"stopped reporting", 12.7, "3D Fix", "GPS: 3D Fix, 12 s old", true},
+        {"age not kept", -1.0, "Acquiring Satellites", "GPS: Acquiring Satellites", false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         StatusFacts facts;
-        facts.reports = c.reports;
         facts.gpsAge = c.age;
-        facts.fixStatus = c.fix;
+        facts.fixName = c.fix;
         const StatusTexts texts = StatusTextsFor(facts);
         EXPECT_EQ(texts.gps, QString::fromLatin1(c.text));
         EXPECT_EQ(texts.gpsStale, c.stale);

@@ -93,6 +93,7 @@ protected:
         input.planWidth = 400;
         input.planHeight = 300;
         input.spec.metric = metric;
+        input.includeNoFix = true;  // the world's board has no fix
         return input;
     }
     SiteViewWorld world;
@@ -141,6 +142,7 @@ protected:
         layer = std::make_unique<HeatmapLayer>(world.data, world.projection,
                                                [] { return QSize(400, 300); });
         layer->SetClock([this] { return now.load(); });
+        layer->SetIncludeNoFix(true);  // the world's board has no fix
     }
     bool WaitIdle() {
         return ProcessEventsUntil([&] { return !layer->IsComputing(); });

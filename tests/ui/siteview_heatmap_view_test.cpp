@@ -42,7 +42,10 @@ protected:
     // points 200 pixels apart: (200, 200) at -60 dBm and (400, 200) at -80 dBm,
     // each from its own access point, and one that heard nothing at (250, 320)
     // closing the triangle the heatmap covers.
-    std::unique_ptr<CSiteView> Make(int width = 800, int height = 600) {
+    std::unique_ptr<CSiteView> Make(int width = 800, int height = 600, bool includeNoFix = true) {
+        // The board's points here hold no fix: the view uses them only when
+        // told to (--include-no-fix).
+        world.session.SetIncludeNoFix(includeNoFix);
         auto view = world.MakeView(width, height);
         if (width > CSiteView::kHandheldWidth)
             view->SetPlanImage(GreyPlan(800, 600));
@@ -129,6 +132,48 @@ TEST_F(HeatmapView, NewPointsRedrawTheLayer) {
     EXPECT_NE(Rgb(view->Render(), lower.x(), lower.y()), kGrey);
 }
 
+TEST_F(HeatmapView, UndoAndDeleteRecomputeTheHeatmapAndTheEstimates) {
+    auto view = Make();
+    view->Heatmap().SetThrottle(0);
+    ASSERT_TRUE(ShowHeatmap(*view));
+    const QPoint lower = Client(300, 420);
+    world.AddSurveyPoint(300, 400, -50);  // a third access point, heard here only
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 4; }));
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Heatmap().Result().aps.size(), 3u);
+    EXPECT_NE(Rgb(view->Render(), lower.x(), lower.y()), kGrey);
+
+    // Undo takes the point back: the count of points is what it was before,
+    // and the picture and estimates are too.
+    view->OnUndo();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 3; }));
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Heatmap().Result().aps.size(), 2u);
+    EXPECT_EQ(Rgb(view->Render(), lower.x(), lower.y()), kGrey);
+
+    // A deleted point leaves its access point's estimate.
+    const std::vector<CSiteData::_tap> points = world.Points();
+    ASSERT_TRUE(world.session.DeletePoint(points.front().offset));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 2; }));
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Heatmap().Result().aps.size(), 1u);
+}
+
+TEST_F(HeatmapView, ReadingsWithoutAFixAreLeftOutUnlessAskedFor) {
+    auto view = Make(800, 600, false);
+    ASSERT_TRUE(ShowHeatmap(*view));
+    EXPECT_EQ(view->Heatmap().Result().points, 0u);
+    EXPECT_TRUE(view->Heatmap().Result().aps.empty());
+    const QPoint between = Client(300, 240);
+    EXPECT_EQ(Rgb(view->Render(), between.x(), between.y()), kGrey);
+
+    view->Heatmap().SetIncludeNoFix(true);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 3; }));
+    ASSERT_TRUE(WaitIdle(*view));
+    EXPECT_EQ(view->Heatmap().Result().aps.size(), 2u);
+    EXPECT_NE(Rgb(view->Render(), between.x(), between.y()), kGrey);
+}
+
 TEST_F(HeatmapView, ANewPlanHidesTheOldGridUntilItIsRecomputed) {
     auto view = Make();
     ASSERT_TRUE(ShowHeatmap(*view));
@@ -212,8 +257,12 @@ TEST_F(HeatmapView, EstimatedAccessPointsAreMarkedAndLabelledOnADesktop) {
     auto view = Make();
     // The points hold no GPS position, so the estimates land on the map's
     // offset: a clear part of the plan.
-    world.projection.m_xOrigin = 300;
-    world.projection.m_yOrigin = 450;
+    {
+        PlanMap planMap = world.projection.Map();
+        planMap.xOrigin = 300;
+        planMap.yOrigin = 450;
+        world.projection.SetMap(planMap);
+    }
     ASSERT_TRUE(ShowHeatmap(*view));
     ASSERT_EQ(view->Heatmap().Markers().size(), 2u);
     const QPoint origin = view->Heatmap().Markers()[0].plan;
@@ -295,9 +344,13 @@ TEST_F(HeatmapView, EstimatesShowTheirUncertaintyAndAListWithTheSideStoresDetail
     auto view = Make();
     // Every estimate projects to plan (300, 450); 1,000,000 plan pixels per
     // degree of latitude makes 5 m about 45 pixels.
-    world.projection.m_xOrigin = 300;
-    world.projection.m_yOrigin = 450;
-    world.projection.m_yLat = -1e6;
+    {
+        PlanMap planMap = world.projection.Map();
+        planMap.xOrigin = 300;
+        planMap.yOrigin = 450;
+        planMap.yLat = -1e6;
+        world.projection.SetMap(planMap);
+    }
     view->Heatmap().SetCompute([](const HeatmapInput& input, const std::atomic<bool>&) {
         HeatmapResult result;
         result.planWidth = input.planWidth;

@@ -30,6 +30,7 @@
 #include "analysis/ExportText.h"
 #include "analysis/SurveyRecords.h"
 #include "engine/Location.h"
+#include "model/Text.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
 #include "survey/ProjectionMaker.h"
@@ -50,17 +51,9 @@ constexpr int kOpenError = 2;
 // quote and the backslash as \xHH.
 std::string Quoted(const std::string& ssid) {
     std::string out = "\"";
-    for (const char ch : ValidUtf8(ssid)) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        } else {
-            out += ch;
-        }
-    }
-    return out + "\"";
+    out += EscapeHex(ValidUtf8(ssid), "\"\\", true);
+    out += '"';
+    return out;
 }
 
 // The map of a projection file, read without expanding its plan image.

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "model/Text.h"
 #include "survey/CollectionFile.h"
 
 namespace ketrion::ktd {
@@ -21,17 +22,11 @@ namespace {
 // Text from the store as a terminal can show it: printable ASCII as is,
 // everything else (and the quote and backslash) as \xHH.
 std::string Quoted(const std::string& text) {
+    // Appended, not concatenated: GCC 12 warns (wrongly) on "..." + string&&.
     std::string out = "\"";
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        }
-    }
-    return out + "\"";
+    out += EscapeHex(text);
+    out += '"';
+    return out;
 }
 
 std::string Number(const char* format, double value) {
@@ -84,11 +79,7 @@ private:
 
 // "aa:bb:cc:dd:ee:ff" for the reading record's address.
 std::string Bssid(const std::uint8_t* reading) {
-    const std::uint8_t* mac = reading + collection::kMacAt;
-    char text[20];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
+    return MacText(reading + collection::kMacAt);
 }
 
 std::string Lower(std::string text) {

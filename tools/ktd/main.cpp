@@ -13,6 +13,7 @@
 #include <ctime>
 #include <string>
 
+#include "model/Text.h"
 #include "survey/CollectionFile.h"
 #include "survey/CollectionReader.h"
 #include "survey/RegularFile.h"
@@ -39,17 +40,7 @@ constexpr int kUsageOrOpenError = 2;
 // A network name as it can be shown on a terminal: printable ASCII as is,
 // everything else (and the quote and backslash) escaped.
 std::string Printable(const std::string& text) {
-    std::string out;
-    for (unsigned char c : text) {
-        if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        }
-    }
-    return out;
+    return ketrion::EscapeHex(text);
 }
 
 std::string Kind(std::uint8_t kind) {
@@ -234,17 +225,8 @@ std::string CsvText(const std::string& text) {
     if (!text.empty() && std::strchr("=+-@\t\r", text.front()) != nullptr) {
         out += '\'';
     }
-    for (unsigned char c : text) {
-        if (c == '"') {
-            out += "\"\"";
-        } else if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        }
-    }
+    for (const char c : text)
+        out += c == '"' ? std::string("\"\"") : ketrion::EscapeHex(std::string_view(&c, 1), "");
     return out + "\"";
 }
 

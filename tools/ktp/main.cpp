@@ -109,19 +109,18 @@ int Unpack(const std::string& path) {
     if (!projection.LoadProjection(path)) {
         return 1;
     }
-    std::printf("x = %.10g * lat + %.10g * lon + %.10g\n", projection.m_xLat, projection.m_xLon,
-                projection.m_xOrigin);
-    std::printf("y = %.10g * lat + %.10g * lon + %.10g\n", projection.m_yLat, projection.m_yLon,
-                projection.m_yOrigin);
-    if (projection.m_strBitmapPath.empty()) {
+    const ketrion::PlanMap map = projection.Map();
+    std::printf("x = %.10g * lat + %.10g * lon + %.10g\n", map.xLat, map.xLon, map.xOrigin);
+    std::printf("y = %.10g * lat + %.10g * lon + %.10g\n", map.yLat, map.yLon, map.yOrigin);
+    if (projection.BitmapPath().empty()) {
         // The message saying why has been printed.
         std::fprintf(stderr, "ktp: no bitmap was written for %s\n", path.c_str());
         return 1;
     }
     std::error_code ec;
-    const auto size = std::filesystem::file_size(projection.m_strBitmapPath, ec);
+    const auto size = std::filesystem::file_size(projection.BitmapPath(), ec);
     std::printf("block: %sc\n", path.c_str());
-    std::printf("bitmap: %s (%llu bytes)\n", projection.m_strBitmapPath.c_str(),
+    std::printf("bitmap: %s (%llu bytes)\n", projection.BitmapPath().c_str(),
                 ec ? 0ULL : static_cast<unsigned long long>(size));
     if (ec || size == 0) {
         std::fprintf(stderr, "ktp: the block expanded to nothing\n");

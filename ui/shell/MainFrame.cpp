@@ -20,7 +20,6 @@
 #include <QToolBar>
 #include <utility>
 
-#include "link/Com.h"
 #include "platform/Clock.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"

@@ -5,10 +5,10 @@
 
 #include <cmath>
 
-#include "engine/Location.h"
 #include "platform/Clock.h"
-#include "source/board/BoardSource.h"
-#include "source/board/BoardStack.h"
+#include "source/FixHealth.h"
+#include "source/PositionSource.h"
+#include "source/ScanSource.h"
 
 namespace ketrion {
 
@@ -29,24 +29,10 @@ StatusFacts SourceFacts(const source::ScanSource& scan, const source::PositionSo
             break;
     }
     facts.linkReason = status.reason;
-    if (const auto* board = dynamic_cast<const BoardSource*>(&scan)) {
-        facts.portOpen = board->PortOpen();
-    }
-    if (const auto* board = dynamic_cast<const BoardPosition*>(&position)) {
-        const LocationSnapshot fix = board->Snapshot();
-        facts.fixStatus = fix.fixStatus;
-        facts.gpsAge = fix.ageSeconds;
-        facts.reports = fix.reports;
-        return facts;
-    }
+    facts.absent = scan.Absence();
+    facts.fixName = position.FixName();
+    facts.gpsAge = position.FixAgeSeconds(clock.NowMs());
     const source::Fix fix = position.Current();
-    if (fix.receivedMs >= 0) {
-        facts.reports = 1;
-        facts.gpsAge = static_cast<double>(clock.NowMs() - fix.receivedMs) / 1000.0;
-        facts.fixStatus = fix.fixClass == source::FixClass::Fix3D   ? 7
-                          : fix.fixClass == source::FixClass::Fix2D ? 6
-                                                                    : 0;
-    }
     QString quality;
     if (fix.satellitesUsed) {
         quality = QStringLiteral("%1 sats").arg(*fix.satellitesUsed);
@@ -65,29 +51,29 @@ StatusTexts StatusTextsFor(const StatusFacts& facts) {
     StatusTexts texts;
     // A link that the link thread is bringing back says so; a port that never
     // opened needs the user to name one.
-    if (facts.link == LinkState::Connected && !facts.portOpen) {
-        texts.link = QStringLiteral("No board: --port PATH or --simulate");
+    if (facts.link == LinkState::Connected && !facts.absent.empty()) {
+        texts.link = QString::fromStdString(facts.absent);
     } else {
         texts.link = QStringLiteral("Link: %1").arg(QString::fromLatin1(LinkStateName(facts.link)));
         if (facts.link != LinkState::Connected && !facts.linkReason.empty()) {
             texts.link += QStringLiteral(" (%1)").arg(QString::fromStdString(facts.linkReason));
         }
     }
-    if (facts.reports == 0) {
+    const QString fixName = QString::fromStdString(facts.fixName);
+    if (facts.fixName.empty()) {
         texts.gps = QStringLiteral("GPS: no report yet");
     } else if (facts.gpsAge < 0) {
         // A receiver that reports without the age being kept: the fix alone.
-        texts.gps =
-            QStringLiteral("GPS: %1").arg(QString::fromLatin1(CLocation::FixName(facts.fixStatus)));
+        texts.gps = QStringLiteral("GPS: %1").arg(fixName);
     } else {
         const auto seconds = static_cast<long long>(std::floor(facts.gpsAge));
-        texts.gpsStale = facts.gpsAge > gps::kGpsStaleSeconds;
+        texts.gpsStale = facts.gpsAge * 1000.0 > static_cast<double>(source::kStaleFixMs);
         texts.gps = QStringLiteral("GPS: %1, %2 s %3")
-                        .arg(QString::fromLatin1(CLocation::FixName(facts.fixStatus)))
+                        .arg(fixName)
                         .arg(seconds)
                         .arg(texts.gpsStale ? QStringLiteral("old") : QStringLiteral("ago"));
     }
-    if (facts.reports > 0 && !facts.gpsQuality.empty()) {
+    if (!facts.fixName.empty() && !facts.gpsQuality.empty()) {
         texts.gps += QStringLiteral(", %1").arg(QString::fromStdString(facts.gpsQuality));
     }
     texts.recording =
@@ -130,7 +116,7 @@ void CStatusBar::Show(const StatusFacts& facts) {
     m_texts = StatusTextsFor(facts);
     m_link->setText(m_texts.link);
     // A lost link and an old position are the states the surveyor must notice.
-    const bool linkBad = !facts.portOpen || facts.link != LinkState::Connected;
+    const bool linkBad = !facts.absent.empty() || facts.link != LinkState::Connected;
     m_link->setStyleSheet(linkBad ? QStringLiteral("color: #b00000; font-weight: bold")
                                   : QString());
     m_gps->setText(m_texts.gps);

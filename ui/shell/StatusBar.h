@@ -15,11 +15,12 @@ namespace ketrion {
 
 // What the status bar shows, gathered from the shared state at each update.
 struct StatusFacts {
-    bool portOpen = true;  // false: no board was found or the port failed to open
+    // The scan source's words while it has no device at all (no board was
+    // found, or its port failed to open); empty when it has one.
+    std::string absent;
     LinkState link = LinkState::Connected;
-    std::uint8_t fixStatus = 0;  // 0-7 of the last GPS report
-    double gpsAge = -1.0;        // seconds since the last report; negative: not known
-    std::uint64_t reports = 0;   // GPS reports decoded so far
+    std::string fixName;   // the position source's name of its fix; empty before any report
+    double gpsAge = -1.0;  // seconds since the last report; negative: not known
     bool recording = false;
     std::size_t points = 0;
     std::string file;        // the collection file's path; empty when none is chosen
@@ -32,8 +33,7 @@ class ScanSource;
 class PositionSource;
 }  // namespace source
 class Clock;
-// The facts of the scan and position sources (the board's own fix codes and
-// port; another source's state and fix class).
+// The facts of the scan and position sources, each in its own words.
 StatusFacts SourceFacts(const source::ScanSource& scan, const source::PositionSource& position,
                         Clock& clock);
 

@@ -180,7 +180,7 @@ void CAutopilot::RunStep() {
                 if (!CheckNoMessages("cannot load the projection")) {
                     return;
                 }
-                if (!opened || m_services.projection.m_strProjectionPath != path.toStdString()) {
+                if (!opened || m_services.projection.ProjectionPath() != path.toStdString()) {
                     Fail("cannot load the projection " + m_settings.projection);
                     return;
                 }

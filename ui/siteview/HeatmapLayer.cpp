@@ -108,8 +108,21 @@ void HeatmapLayer::SetShowAps(bool show) {
         emit changed();
 }
 
+void HeatmapLayer::PointsChanged() {
+    Poll();  // computed afresh when shown; nothing new when already seen
+}
+
+void HeatmapLayer::SetIncludeNoFix(bool include) {
+    if (include == m_includeNoFix)
+        return;
+    m_includeNoFix = include;
+    if (m_enabled)
+        Invalidate(true);
+}
+
 HeatmapLayer::SurveyKey HeatmapLayer::CurrentKey() const {
-    return SurveyKey{m_data.Path(), m_data.PointCount(), m_planSize ? m_planSize() : QSize()};
+    return SurveyKey{m_data.Path(), m_data.PointCount(), m_planSize ? m_planSize() : QSize(),
+                     m_revision ? m_revision() : 0};
 }
 
 void HeatmapLayer::Poll() {
@@ -162,10 +175,14 @@ void HeatmapLayer::Start() {
     input.planWidth = plan.width();
     input.planHeight = plan.height();
     input.spec = m_spec;
+    input.includeNoFix = m_includeNoFix;
     // The copy is all that happens under the survey lock.
+    // The revision is read before the copy: a change made meanwhile is
+    // computed again rather than missed.
+    const std::uint64_t revision = m_revision ? m_revision() : 0;
     input.points.reserve(m_data.PointCount() + 16);
     m_data.ForEachPoint([&](const CSiteData::_tap& tap) { input.points.push_back(tap); });
-    m_key = SurveyKey{input.path, input.points.size(), plan};
+    m_key = SurveyKey{input.path, input.points.size(), plan, revision};
 
     m_dirty = false;
     m_urgent = false;

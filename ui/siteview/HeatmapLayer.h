@@ -36,7 +36,9 @@ class CSiteProjection;
 // thread as a queued call. Each change of what the picture depends on (the
 // points, the file, the plan, the metric) starts a new generation; a result of
 // an older generation is dropped. New points are picked up by polling the
-// point count and recomputed at most once per throttle interval, requests
+// point count, and every change the survey session announces (a deletion or
+// an undo leaves the count as it was) comes through PointsChanged; the
+// picture is recomputed at most once per throttle interval, requests
 // coalescing while a computation runs. A change of metric cancels the
 // running computation and starts the new one at once.
 //
@@ -110,6 +112,17 @@ public:
     const std::vector<Marker>& Markers() const { return m_markers; }
     bool IsComputing() const { return m_running; }
 
+    // The survey's points changed without their count changing (a deletion,
+    // an undo) or with it: a new computation, held back by the throttle,
+    // unless the last one already saw this revision of the points.
+    void PointsChanged();
+    // Where the layer reads the survey's revision of its points (the
+    // session's count of announced changes); none: only the count is watched.
+    void SetRevision(std::function<std::uint64_t()> revision) { m_revision = std::move(revision); }
+    // Points without a valid fix are used too (--include-no-fix).
+    void SetIncludeNoFix(bool include);
+    bool IncludeNoFix() const { return m_includeNoFix; }
+
     // Checks the survey for changes now (the poll timer does it while enabled).
     void Poll();
 
@@ -136,6 +149,7 @@ private:
         std::string path;
         std::size_t points = 0;
         QSize plan;
+        std::uint64_t revision = 0;
         bool operator==(const SurveyKey&) const = default;
     };
 
@@ -154,6 +168,7 @@ private:
     const CSiteProjection& m_projection;
     PlanSize m_planSize;
     Compute m_compute;
+    std::function<std::uint64_t()> m_revision;
     std::function<qint64()> m_now;
     QElapsedTimer m_clock;
 
@@ -161,6 +176,7 @@ private:
     analysis::MetricSpec m_spec;
     double m_opacity = kDefaultOpacity;
     bool m_showAps = false;
+    bool m_includeNoFix = false;
 
     SurveyKey m_key;
     std::uint64_t m_generation = 0;

@@ -1,6 +1,8 @@
 #include "ui/siteview/HeatmapWorker.h"
 
 #include <algorithm>
+#include <iterator>
+#include <span>
 #include <thread>
 #include <utility>
 
@@ -71,11 +73,20 @@ HeatmapResult ComputeHeatmap(const HeatmapInput& input, const std::atomic<bool>&
     // The side store's details (bands, channels, deleted marks); the view has
     // told the user already when it cannot be read.
     analysis::AttachSideDetails(records, nullptr);
+    // Points without a trusted position are left out unless asked for, as
+    // ktd's --include-no-fix does: by the side store's flags, and by the
+    // view's own mark for a point whose side row is not written yet.
+    std::vector<CSiteData::_tap> trusted;
+    std::span<const CSiteData::_tap> points = input.points;
+    if (!input.includeNoFix) {
+        trusted.reserve(input.points.size());
+        std::copy_if(input.points.begin(), input.points.end(), std::back_inserter(trusted),
+                     [](const CSiteData::_tap& tap) { return !tap.hollow; });
+        points = trusted;
+    }
     analysis::PlacedSurvey survey =
-        PlaceViewPoints(input.points, std::move(records), !NeedsReadings(input.spec));
-    // Points without a trusted position stay in the view's heatmap for now:
-    // the view has no way yet to ask for them as --include-no-fix does.
-    analysis::SelectPoints(survey, analysis::Selection{true});
+        PlaceViewPoints(points, std::move(records), !NeedsReadings(input.spec));
+    analysis::SelectPoints(survey, analysis::Selection{input.includeNoFix});
     result.points = survey.points.size();
     result.networks = analysis::NetworkNames(survey);
     if (cancel.load()) {

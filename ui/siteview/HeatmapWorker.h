@@ -32,6 +32,8 @@ struct HeatmapInput {
     // points' concave hull (analysis::AreaOf), as ktd draws it.
     std::vector<analysis::PlanPoint> boundary;
     int threads = 0;  // interpolation threads; 0 = leave one core free
+    // Points without a valid fix (or not yet placed) are used too.
+    bool includeNoFix = false;
 };
 
 // What a computation found: the grid, its picture and what the choosers offer.

@@ -27,7 +27,6 @@
 #include "render/PlanImage.h"
 #include "session/SurveySession.h"
 #include "source/FixHealth.h"
-#include "source/board/BoardSource.h"
 #include "survey/FollowRule.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
@@ -145,9 +144,20 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
     m_heatmap = std::make_unique<HeatmapLayer>(m_services.data, m_services.projection,
                                                [this] { return m_bmpPlan.size(); });
     connect(m_heatmap.get(), &HeatmapLayer::changed, this, &CSiteView::UpdateOverlay);
+    m_heatmap->SetIncludeNoFix(m_services.session.IncludeNoFix());
+    m_heatmap->SetRevision([this] { return m_services.session.PointsRevision(); });
+    // Every change of the points (an undo and a deletion too) recomputes the
+    // heatmap and so the access-point estimates; a point added by a scan is
+    // announced on the source's thread, so the news is posted here.
+    m_pointsListener = m_services.session.SubscribePoints([this](SurveySession::PointChange) {
+        QMetaObject::invokeMethod(
+            this, [this] { m_heatmap->PointsChanged(); }, Qt::QueuedConnection);
+    });
 }
 
-CSiteView::~CSiteView() = default;
+CSiteView::~CSiteView() {
+    m_services.session.UnsubscribePoints(m_pointsListener);
+}
 
 void CSiteView::LoadMarker() {
     QImage marker = m_services.draw.LoadBitmap(kBitmapMarker);
@@ -381,7 +391,7 @@ bool CSiteView::OpenProjectionPath(const QString& chosen) {
         m_services.plan.ResetGeometry();
         // Read through the guarded open, with Qt's allocation limit raised
         // to fit the largest plan the projection loader takes.
-        const std::string& bitmapPath = m_services.projection.m_strBitmapPath;
+        const std::string& bitmapPath = m_services.projection.BitmapPath();
         QImage plan;
         if (!bitmapPath.empty()) {
             plan = plan_image::Read(bitmapPath);
@@ -622,9 +632,15 @@ void CSiteView::OnEngineEvent(const EngineEvent& event) {
     switch (event.kind) {
         case EngineEventKind::ScanAbandoned:
             m_bScanAbandoned = true;
-            m_linkAlert = QStringLiteral("ALERT! SCAN ABANDONED: NO SCAN END IN 15 SECONDS");
+            // Why, in the source's own words (the board's missing scan end,
+            // an adapter's scan without results).
+            m_linkAlert = event.reason.empty()
+                              ? QStringLiteral("ALERT! SCAN ABANDONED")
+                              : QStringLiteral("ALERT! SCAN ABANDONED: %1")
+                                    .arg(QString::fromStdString(event.reason).toUpper());
             viewport()->update();
-            m_services.sound.PlayResourceSoundSync("REDALERT");
+            // Played without holding up the user-interface thread.
+            m_services.sound.PlayResourceSound("REDALERT");
             break;
         case EngineEventKind::LinkLost:
             m_bScanAbandoned = false;
@@ -632,7 +648,7 @@ void CSiteView::OnEngineEvent(const EngineEvent& event) {
                                                : QStringLiteral("ALERT! LINK LOST: %1")
                                                      .arg(QString::fromStdString(event.reason));
             viewport()->update();
-            m_services.sound.PlayResourceSoundSync("REDALERT");
+            m_services.sound.PlayResourceSound("REDALERT");
             break;
         case EngineEventKind::LinkRestored:
             m_bScanAbandoned = false;
@@ -1272,16 +1288,12 @@ void CSiteView::DrawBand(QPainter& dc, int top, const QColor& fill, const QStrin
 }
 
 QString CSiteView::LocationBandText() const {
-    if (const auto* board = dynamic_cast<const BoardPosition*>(&m_services.position)) {
-        return LocationBandLine(board->Snapshot());
-    }
-    const source::Fix fix = m_services.position.Current();
+    // The position in the source's own words; an old one is not passed off
+    // as the current one.
     QString line = QString::fromStdString(m_services.position.StatusLine());
-    if (fix.receivedMs >= 0) {
-        const std::int64_t ageMs = m_services.clock.NowMs() - fix.receivedMs;
-        if (ageMs > source::kStaleFixMs) {
-            line += QStringLiteral(" (no GPS for %1 s)").arg(static_cast<long long>(ageMs / 1000));
-        }
+    const double age = m_services.position.FixAgeSeconds(m_services.clock.NowMs());
+    if (age * 1000.0 > static_cast<double>(source::kStaleFixMs)) {
+        line += QStringLiteral(" (no GPS for %1 s)").arg(static_cast<long long>(std::floor(age)));
     }
     return line;
 }

@@ -287,6 +287,7 @@ private:
     ViewInput m_input;
     // The heatmap over the plan (off until toggled) and its tool window.
     std::unique_ptr<HeatmapLayer> m_heatmap;
+    int m_pointsListener = 0;  // the session's point news, for the heatmap
     HeatmapControls* m_heatmapPanel = nullptr;
     void CreateApPanel();
     ApPanel* m_apPanel = nullptr;
