@@ -22,12 +22,12 @@ constexpr std::size_t kMaxNameBytes = 100;
 struct Range {
     double low, high;
 };
-constexpr Range kRanges[kMeasures] = {
-    {-100, 0}, {-100, 0}, {-100, 0}, {0, kSirClear}, {0, kSirClear}, {20, 320}};
+constexpr Range kRanges[kMeasures] = {{-100, 0},      {-100, 0},      {-100, 0},
+                                      {0, kSirClear}, {0, kSirClear}, {20, 320}};
 
-constexpr Measure kAllMeasures[kMeasures] = {Measure::Primary, Measure::Secondary,
+constexpr Measure kAllMeasures[kMeasures] = {Measure::Primary,  Measure::Secondary,
                                              Measure::Tertiary, Measure::Snr,
-                                             Measure::Sir,     Measure::Width};
+                                             Measure::Sir,      Measure::Width};
 
 bool ValidWidth(double w) {
     return w == 20 || w == 40 || w == 80 || w == 160 || w == 320;
@@ -35,8 +35,8 @@ bool ValidWidth(double w) {
 
 // Reads the figures of one object into `out`; false with `error` naming the
 // key (under `where`).
-bool ReadRequirements(const nlohmann::json& object, const std::string& where,
-                      Requirements& out, std::string& error) {
+bool ReadRequirements(const nlohmann::json& object, const std::string& where, Requirements& out,
+                      std::string& error) {
     for (const auto& [key, value] : object.items()) {
         const std::string named = where + key;
         const Measure* measure = nullptr;

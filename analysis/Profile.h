@@ -54,9 +54,7 @@ const char* MeasureTitle(Measure measure);
 struct Requirements {
     std::array<std::optional<double>, kMeasures> least{};
 
-    std::optional<double> operator[](Measure m) const {
-        return least[static_cast<std::size_t>(m)];
-    }
+    std::optional<double> operator[](Measure m) const { return least[static_cast<std::size_t>(m)]; }
     bool Any() const;
 };
 

@@ -304,8 +304,8 @@ double RateAt(const SurveyPoint& point) {
     const std::optional<Phy> phy = ParsePhy(serving->details->phy);
     if (!phy)
         return kNaN;
-    return PhyRateMbps(*phy, serving->details->widthMhz.value_or(kAssumedWidthMhz),
-                       kAssumedStreams, SnrAt(point).db);
+    return PhyRateMbps(*phy, serving->details->widthMhz.value_or(kAssumedWidthMhz), kAssumedStreams,
+                       SnrAt(point).db);
 }
 
 }  // namespace ketrion::analysis

@@ -52,8 +52,7 @@ TEST(Profile, FilesAcceptedAndRefusedNamingTheKey) {
         }
     }
     std::string error;
-    const auto p = ParseProfile(R"({"primary":-70,"snr":20,"bands":{"5":{"primary":-67}}})",
-                                error);
+    const auto p = ParseProfile(R"({"primary":-70,"snr":20,"bands":{"5":{"primary":-67}}})", error);
     ASSERT_TRUE(p);
     EXPECT_EQ(p->On(Band::Ghz5)[Measure::Primary], -67);
     EXPECT_EQ(p->On(Band::Ghz5)[Measure::Snr], 20);

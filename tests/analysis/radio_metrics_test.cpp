@@ -55,8 +55,8 @@ TEST(RadioMetrics, SnrTakesTheNoiseFromTheReadingThenTheChannelThenTheDefault) {
         {"another reading on the same channel",
          P({R(kA, -50, Radio(5180)), R(kB, -60, Radio(5200, -70)), R(kC, -70, Radio(5180, -90))}),
          40, NoiseFrom::Channel},
-        {"no noise on that channel", P({R(kA, -50, Radio(5180)), R(kB, -60, Radio(5200, -70))}),
-         45, NoiseFrom::Default},
+        {"no noise on that channel", P({R(kA, -50, Radio(5180)), R(kB, -60, Radio(5200, -70))}), 45,
+         NoiseFrom::Default},
         {"no details", P({R(kA, -60)}), 35, NoiseFrom::Default},
         {"nothing heard", P({}), -5, NoiseFrom::Default},
     };
@@ -108,14 +108,14 @@ TEST(RadioMetrics, PhyRateFollowsTheMcsTables) {
     };
     // Rates by hand: tones x bits x code rate x streams / symbol time.
     const Case cases[] = {
-        {Phy::Legacy, 20, 2, 21, 54},          // a/g top rate at 21 dB, one stream
-        {Phy::Legacy, 20, 1, 20.9, 48},        // just short of 54
-        {Phy::Legacy, 20, 1, 3, 0},            // below 6 Mbit/s
-        {Phy::N, 20, 1, 22, 65},               // HT MCS 7: 52 x 6 x 5/6 / 4 us
-        {Phy::N, 80, 1, 40, 135},              // HT stops at 40 MHz: 108 x 6 x 5/6 / 4
-        {Phy::N, 40, 2, 24.9, 243},            // 40 MHz needs 3 dB more: MCS 6 at 24.9
-        {Phy::Ac, 80, 1, 40, 390},             // VHT MCS 9: 234 x 8 x 5/6 / 4
-        {Phy::Ac, 20, 1, 40, 78},              // no MCS 9 at 20 MHz: MCS 8
+        {Phy::Legacy, 20, 2, 21, 54},    // a/g top rate at 21 dB, one stream
+        {Phy::Legacy, 20, 1, 20.9, 48},  // just short of 54
+        {Phy::Legacy, 20, 1, 3, 0},      // below 6 Mbit/s
+        {Phy::N, 20, 1, 22, 65},         // HT MCS 7: 52 x 6 x 5/6 / 4 us
+        {Phy::N, 80, 1, 40, 135},        // HT stops at 40 MHz: 108 x 6 x 5/6 / 4
+        {Phy::N, 40, 2, 24.9, 243},      // 40 MHz needs 3 dB more: MCS 6 at 24.9
+        {Phy::Ac, 80, 1, 40, 390},       // VHT MCS 9: 234 x 8 x 5/6 / 4
+        {Phy::Ac, 20, 1, 40, 78},        // no MCS 9 at 20 MHz: MCS 8
         {Phy::Ax, 80, 2, 50, 980 * 10 * 5.0 / 6 * 2 / 13.6},  // HE MCS 11, 1200.98 Mbit/s
         {Phy::Ax, 20, 1, 4, 234 * 1 * 0.5 / 13.6},            // HE MCS 0 at its 4 dB
         {Phy::Be, 320, 1, 60, 3920 * 12 * 5.0 / 6 / 13.6},    // EHT MCS 13

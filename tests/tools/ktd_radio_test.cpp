@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "ktd_heatmap_fixture.h"
 #include "survey/SideStore.h"
 
@@ -34,6 +36,7 @@ protected:
             .Reading(-60 * 256, 0x30, "C")
             .Reading(-75 * 256, 0x40, "D");
         WriteBytes(path, file.bytes());
+        std::filesystem::remove(SideStore::PathFor(path));
         if (withSide)
             WriteSide(path);
         return path;
@@ -78,6 +81,10 @@ protected:
 
 #if KTD_DRAWING
 
+Bytes ToBytes(std::string_view text) {
+    return Bytes(text.begin(), text.end());
+}
+
 // The node of an ESRI ASCII grid with 10-pixel cells at plan (x, y).
 std::string NodeAt(const std::string& text, int x, int y) {
     std::istringstream in(text);
@@ -118,9 +125,9 @@ TEST_F(KtdRadio, HeatmapRadioMetricsAtThePoints) {
         {"--metric rate --band 5", "1200.98", "0.00"},
     };
     for (const Case& c : cases) {
-        const KtdRun run = RunKtd("heatmap --projection " + projection +
-                                  " --cell 10 --radius 8 --grid " + grid + " " + c.options + " " +
-                                  survey);
+        const KtdRun run =
+            RunKtd("heatmap --projection " + projection + " --cell 10 --radius 8 --grid " + grid +
+                   " " + c.options + " " + survey);
         ASSERT_EQ(run.status, 0) << c.options << ": " << run.err;
         EXPECT_EQ(NodeAt(Text(grid), 5, 5), c.p1) << c.options;
         EXPECT_EQ(NodeAt(Text(grid), 95, 75), c.p2) << c.options;
@@ -157,6 +164,69 @@ TEST_F(KtdRadio, HeatmapRefusesAMetricWhoseDetailNoReadingHas) {
     EXPECT_NE(snr.err.find("the default -95 dBm (no noise recorded) at 2 points"),
               std::string::npos)
         << snr.err;
+}
+
+TEST_F(KtdRadio, CheckJudgesEachBandPerPointAndOverTheArea) {
+    const std::string projection = Projection();
+    const std::string survey = Survey();
+    // Voice on 5 GHz: P1 passes (secondary -70, SIR 20), P2 hears nothing
+    // there. On 2.4 GHz: P1 hears nothing, P2 passes (secondary exactly -75,
+    // SNR 35 on the default noise, no co-channel access point).
+    const KtdRun run =
+        RunKtd("check --profile voice --json --projection " + projection + " " + survey);
+    EXPECT_EQ(run.status, 3) << run.err;
+    const auto doc = nlohmann::json::parse(run.out);
+    ASSERT_EQ(doc["bands"].size(), 2U) << run.out;
+    EXPECT_EQ(doc["pass"], false);
+    const auto& b24 = doc["bands"][0];
+    const auto& b5 = doc["bands"][1];
+    EXPECT_EQ(b24["band"], "2.4");
+    EXPECT_EQ(b24["points"][0]["fails"], "primary");
+    EXPECT_EQ(b24["points"][1]["pass"], true);
+    EXPECT_EQ(b24["points"][1]["snr"], 35.0);
+    EXPECT_EQ(b5["points"][0]["pass"], true);
+    EXPECT_EQ(b5["points"][0]["sir"], 20.0);
+    EXPECT_EQ(b5["points"][1]["fails"], "primary");
+    EXPECT_EQ(b5["area"]["fails_first"].size(), 1U);
+    const std::size_t nodes = b5["area"]["nodes"];
+    const std::size_t passing = b5["area"]["passing"];
+    EXPECT_EQ(b5["area"]["fails_first"]["primary"], nodes - passing);
+
+    // One band asked for; a profile file's own figures for that band.
+    WriteBytes(dir.File("p.json"), ToBytes(R"({"primary":-55,"bands":{"5":{"primary":-45}}})"));
+    const KtdRun five = RunKtd("check --band 5 --json --profile " + dir.File("p.json") +
+                               " --projection " + projection + " " + survey);
+    const auto fiveDoc = nlohmann::json::parse(five.out);
+    ASSERT_EQ(fiveDoc["bands"].size(), 1U);
+    EXPECT_EQ(fiveDoc["bands"][0]["requirements"]["primary"], -45.0);
+    EXPECT_EQ(fiveDoc["bands"][0]["points"][0]["fails"], "primary");
+}
+
+TEST_F(KtdRadio, CheckRefusesABadProfileOrOneNeedingWhatNoReadingHas) {
+    const std::string projection = Projection();
+    const struct {
+        const char* legend;
+        const char* json;  // null: the built-in voice profile
+        bool side;
+        const char* message;
+    } cases[] = {
+        {"unknown key", R"({"primary":-67,"sirr":3})", true, "p.json: unknown key \"sirr\""},
+        {"NaN", R"({"snr":NaN})", true, "\"snr\" has no valid JSON value"},
+        {"SIR without channels", nullptr, false,
+         "the profile requires SIR, which needs the channel"},
+    };
+    for (const auto& c : cases) {
+        std::string profile = "voice";
+        if (c.json != nullptr) {
+            profile = dir.File("p.json");
+            WriteBytes(profile, ToBytes(c.json));
+        }
+        const KtdRun run = RunKtd("check --profile " + profile + " --projection " + projection +
+                                  " " + Survey(c.side));
+        EXPECT_EQ(run.status, 2) << c.legend;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.legend << ": " << run.err;
+        EXPECT_EQ(run.out, "") << c.legend;
+    }
 }
 
 #endif  // KTD_DRAWING
