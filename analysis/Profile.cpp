@@ -133,6 +133,10 @@ const char* MeasureTitle(Measure measure) {
     return "?";
 }
 
+double SharePercent(double share) {
+    return std::round(share * 1000) / 10;
+}
+
 bool Requirements::Any() const {
     for (const auto& l : least)
         if (l)
@@ -364,6 +368,7 @@ std::string VerdictsJson(const Profile& profile, const std::vector<BandVerdict>&
         area["nodes"] = v.area.nodes;
         area["passing"] = v.area.passing;
         area["share"] = std::round(v.area.Share() * 10000) / 10000;
+        area["percent"] = SharePercent(v.area.Share());
         area["pass"] = v.area.Pass();
         json fails = json::object();
         for (const Measure m : kAllMeasures)

@@ -95,6 +95,9 @@ struct PointVerdict {
     std::optional<Measure> fails;
 };
 
+// A share as the figures show it: a percentage to one decimal, half up.
+double SharePercent(double share);
+
 struct AreaVerdict {
     std::size_t nodes = 0;    // grid nodes inside the surveyed area with a signal value
     std::size_t passing = 0;  // of those, nodes meeting every requirement

@@ -3,6 +3,7 @@
 // refusal (status 2, nothing written) of a metric whose detail no reading has.
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -200,6 +201,36 @@ TEST_F(KtdRadio, CheckJudgesEachBandPerPointAndOverTheArea) {
     ASSERT_EQ(fiveDoc["bands"].size(), 1U);
     EXPECT_EQ(fiveDoc["bands"][0]["requirements"]["primary"], -45.0);
     EXPECT_EQ(fiveDoc["bands"][0]["points"][0]["fails"], "primary");
+}
+
+TEST_F(KtdRadio, ReportGivesTheProfileVerdictsCheckGives) {
+    const std::string projection = Projection();
+    const std::string survey = Survey();
+    const KtdRun check =
+        RunKtd("check --profile voice --json --projection " + projection + " " + survey);
+    const auto doc = nlohmann::json::parse(check.out);
+    const std::string pdf = dir.File("report.pdf");
+    const KtdRun run =
+        RunKtd("report --profile voice --projection " + projection + " " + survey + " -o " + pdf);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string txt = pdf + ".txt";
+    ASSERT_EQ(std::system(("pdftotext -layout " + pdf + " " + txt).c_str()), 0);
+    const std::string text = Text(txt);
+    for (const auto& band : doc["bands"]) {
+        char share[32];
+        std::snprintf(share, sizeof share, "%.1f %%", band["area"]["percent"].get<double>());
+        // (pdftotext gives "fi" as a ligature: the titles are found without it.)
+        const std::string title = "\"voice\", " + band["band"].get<std::string>() + " GHz";
+        const std::size_t page = text.find(title);
+        ASSERT_NE(page, std::string::npos) << title << "\n" << text;
+        EXPECT_NE(text.find(std::string("Surveyed area meeting them: ") + share, page),
+                  std::string::npos)
+            << share << "\n"
+            << text;
+    }
+    for (const char* expected : {"FAIL", "Why it fails", "fails: primary signal",
+                                 "Share of the area", "Survey points meeting them: 1 of 2"})
+        EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
 }
 
 TEST_F(KtdRadio, CheckRefusesABadProfileOrOneNeedingWhatNoReadingHas) {

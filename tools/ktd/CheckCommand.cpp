@@ -60,9 +60,8 @@ void PrintVerdicts(const Profile& profile, const std::vector<BandVerdict>& verdi
             pointsPassing += p.fails ? 0 : 1;
         std::printf("%s: %s; area %s %% passing (%zu of %zu nodes), points %zu of %zu: %s\n",
                     bv.band ? (std::string(BandName(*bv.band)) + " GHz").c_str() : "all bands",
-                    required.c_str(), Figure(std::round(v.area.Share() * 1000) / 10).c_str(),
-                    v.area.passing, v.area.nodes, pointsPassing, v.points.size(),
-                    v.area.Pass() ? "PASS" : "FAIL");
+                    required.c_str(), Figure(SharePercent(v.area.Share())).c_str(), v.area.passing,
+                    v.area.nodes, pointsPassing, v.points.size(), v.area.Pass() ? "PASS" : "FAIL");
         for (std::size_t i = 0; i < kMeasures; ++i)
             if (v.area.failsFirst[i] > 0)
                 std::printf("  fails first on %s: %zu nodes\n",
