@@ -90,7 +90,8 @@ void AddProfilePages(ReportPages& pages, const Profile& profile,
         std::size_t passing = 0;
         for (const PointVerdict& p : v.points)
             passing += p.fails ? 0 : 1;
-        pages.Body(QString("Survey points meeting them: %1 of %2").arg(passing).arg(v.points.size()));
+        pages.Body(
+            QString("Survey points meeting them: %1 of %2").arg(passing).arg(v.points.size()));
         std::vector<std::vector<QString>> rows;
         for (std::size_t i = 0; i < kMeasures; ++i)
             if (v.area.failsFirst[i] > 0 && v.area.nodes > 0)
