@@ -15,9 +15,9 @@ namespace ketrion::analysis {
 
 namespace {
 
-constexpr int kGridNodes = 80;        // per side of the coarse search
+constexpr int kGridNodes = 80;  // per side of the coarse search
 constexpr double kDbPerLn = 10.0 / std::numbers::ln10;
-constexpr double kGridHuberDb = 8;    // the search's fixed Huber threshold, dB
+constexpr double kGridHuberDb = 8;     // the search's fixed Huber threshold, dB
 constexpr double kLeastSigmaDb = 0.5;  // a floor under the robust deviation
 constexpr double kMadToSigma = 1.4826;
 constexpr double kSettledMetres = 1e-3;
@@ -173,6 +173,7 @@ std::string Figure(double v, const char* format) {
 
 PathLossFit FitPathLoss(std::span<const PlaneReading> all) {
     PathLossFit out;
+    out.used = all.size();
     if (all.empty()) {
         out.why = "no readings";
         return out;
@@ -188,7 +189,6 @@ PathLossFit FitPathLoss(std::span<const PlaneReading> all) {
     // Every reading counts: the weak ones far away fix P and n, and so the
     // distances of the strong ones.
     const std::span<const PlaneReading> readings = all;
-    out.used = readings.size();
     if (readings.size() < kFitLeastReadings) {
         out.why = "only " + std::to_string(readings.size()) + " readings; the fit needs " +
                   std::to_string(kFitLeastReadings);
@@ -219,8 +219,9 @@ PathLossFit FitPathLoss(std::span<const PlaneReading> all) {
             }
         }
     if (bestI == 0 || bestJ == 0 || bestI == kGridNodes - 1 || bestJ == kGridNodes - 1) {
-        out.why = "the readings put it more than 20 m beyond the walk, farther than they can "
-                  "tell";
+        out.why =
+            "the readings put it more than 20 m beyond the walk, farther than they can "
+            "tell";
         return out;
     }
 

@@ -42,7 +42,7 @@
 
 namespace ketrion::analysis {
 
-inline constexpr double kFitStrongestFloor = -50;   // dBm
+inline constexpr double kFitStrongestFloor = -50;    // dBm
 inline constexpr std::size_t kFitLeastReadings = 6;  // four unknowns and two to spare
 inline constexpr double kSearchMargin = 20;          // metres around the walked area
 inline constexpr double kDecorrelationMetres = 5;    // of indoor shadowing
@@ -69,12 +69,12 @@ struct PlaneReading {
 
 struct PathLossFit {
     bool located = false;
-    std::string why;        // when not located
-    double east = 0;        // metres on the plane
+    std::string why;  // when not located
+    double east = 0;  // metres on the plane
     double north = 0;
-    double powerAt1m = 0;   // P, dBm
-    double exponent = 0;    // n
-    double sigmaDb = 0;     // robust standard deviation of the residuals
+    double powerAt1m = 0;  // P, dBm
+    double exponent = 0;   // n
+    double sigmaDb = 0;    // robust standard deviation of the residuals
     // The 95 % ellipse: semi-axes in metres, the major axis at `angle`
     // radians counter-clockwise from east.
     double semiMajor = 0, semiMinor = 0, angle = 0;

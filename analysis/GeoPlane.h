@@ -47,5 +47,4 @@ struct Plane {
     }
 };
 
-
 }  // namespace ketrion::analysis

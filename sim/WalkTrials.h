@@ -22,8 +22,8 @@ struct WalkReading {
 };
 
 struct WalkTrial {
-    Scenario scenario;             // its access points are the truth
-    std::vector<Waypoint> walk;    // a reading position every metre
+    Scenario scenario;           // its access points are the truth
+    std::vector<Waypoint> walk;  // a reading position every metre
     std::vector<WalkReading> heard;
 };
 

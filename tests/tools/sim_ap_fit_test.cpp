@@ -59,10 +59,11 @@ TEST(ApFit, BesideTheWalkTheFitBeatsTheCentroidAndItsEllipseHoldsTheTruth) {
     const double fitMedian = Median(fitErrors);
     const double centroidMedian = Median(centroidErrors);
     const double coverage = static_cast<double>(inside) / located;
-    std::printf("access points %d, located %d; median error: fit %.2f m, centroid %.2f m "
-                "(%.0f %% lower); truth inside the 95 %% ellipse %.1f %%\n",
-                cases, located, fitMedian, centroidMedian,
-                100 * (1 - fitMedian / centroidMedian), 100 * coverage);
+    std::printf(
+        "access points %d, located %d; median error: fit %.2f m, centroid %.2f m "
+        "(%.0f %% lower); truth inside the 95 %% ellipse %.1f %%\n",
+        cases, located, fitMedian, centroidMedian, 100 * (1 - fitMedian / centroidMedian),
+        100 * coverage);
     EXPECT_GE(located, cases * 9 / 10);
     EXPECT_LE(fitMedian, 2.0);
     EXPECT_LE(fitMedian, 0.7 * centroidMedian);
