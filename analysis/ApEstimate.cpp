@@ -3,49 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
-#include <numbers>
+
+#include "analysis/GeoPlane.h"
 
 namespace ketrion::analysis {
-
-namespace {
-
-constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
-constexpr double kMetresPerDegree = kEarthRadiusMetres * kRadiansPerDegree;
-// Below this cosine of the latitude (within about 20 m of a pole) east-west
-// distances are taken as zero rather than divided by almost nothing.
-constexpr double kPolarCosine = 1e-6;
-
-// A longitude difference brought into [-180, 180).
-double WrapDegrees(double degrees) {
-    double wrapped = std::fmod(degrees + 180.0, 360.0);
-    if (wrapped < 0)
-        wrapped += 360.0;
-    return wrapped - 180.0;
-}
-
-// Metres east and north of a reference position on the local plane.
-struct Plane {
-    double latitude0 = 0;
-    double longitude0 = 0;
-    double cosLatitude = 1;
-
-    Plane(double latitude, double longitude)
-        : latitude0(latitude),
-          longitude0(longitude),
-          cosLatitude(std::cos(latitude * kRadiansPerDegree)) {}
-    double East(double longitude) const {
-        return WrapDegrees(longitude - longitude0) * kMetresPerDegree * cosLatitude;
-    }
-    double North(double latitude) const { return (latitude - latitude0) * kMetresPerDegree; }
-    double Latitude(double north) const { return latitude0 + north / kMetresPerDegree; }
-    double Longitude(double east) const {
-        if (std::fabs(cosLatitude) < kPolarCosine)
-            return longitude0;
-        return WrapDegrees(longitude0 + east / (kMetresPerDegree * cosLatitude));
-    }
-};
-
-}  // namespace
 
 Centroid WeightedCentroid(std::span<const ApObservation> observations, std::size_t strongest) {
     Centroid centroid;

@@ -58,6 +58,7 @@ struct ReadingDetails {
     Band band = Band::Unknown;
     std::string security;  // "open", "wep", "wpa", "wpa2", "wpa3", "wpa2/wpa3", "owe", "enterprise"
     std::string phy;       // "legacy", "n", "ac", "ax", "be"
+    std::optional<int> noiseDbm;  // the channel's noise floor from the adapter's survey
 };
 
 }  // namespace ketrion::analysis

@@ -6,6 +6,7 @@
 #include <set>
 
 #include "analysis/ChannelOverlap.h"
+#include "analysis/RadioMetrics.h"
 #include "analysis/Selection.h"
 
 namespace ketrion::analysis {
@@ -58,8 +59,10 @@ std::vector<int> DistinctSignals(const SurveyPoint& point, const MetricSpec& spe
 
 std::optional<Metric> ParseMetric(std::string_view name) {
     static constexpr Metric kAll[] = {
-        Metric::Strongest, Metric::Second,   Metric::Count,         Metric::Ap,
-        Metric::Ssid,      Metric::Coverage, Metric::ChannelOverlap};
+        Metric::Strongest, Metric::Second,   Metric::Count,          Metric::Ap,
+        Metric::Ssid,      Metric::Coverage, Metric::ChannelOverlap, Metric::Snr,
+        Metric::Third,     Metric::Sir,      Metric::Width,          Metric::Phy,
+        Metric::Rate};
     for (Metric m : kAll)
         if (name == MetricName(m))
             return m;
@@ -82,13 +85,33 @@ const char* MetricName(Metric metric) {
             return "coverage";
         case Metric::ChannelOverlap:
             return "channel-overlap";
+        case Metric::Snr:
+            return "snr";
+        case Metric::Third:
+            return "third";
+        case Metric::Sir:
+            return "sir";
+        case Metric::Width:
+            return "width";
+        case Metric::Phy:
+            return "phy";
+        case Metric::Rate:
+            return "rate";
     }
     return "?";
 }
 
 bool IsSignalMetric(Metric metric) {
-    return metric != Metric::Count && metric != Metric::Coverage &&
-           metric != Metric::ChannelOverlap;
+    switch (metric) {
+        case Metric::Strongest:
+        case Metric::Second:
+        case Metric::Ap:
+        case Metric::Ssid:
+        case Metric::Third:
+            return true;
+        default:
+            return false;
+    }
 }
 
 std::optional<Mac> ParseMac(std::string_view text) {
@@ -138,6 +161,18 @@ double PointValue(const SurveyPoint& point, int strongest, const MetricSpec& spe
         }
         case Metric::ChannelOverlap:
             return ChannelOverlapAt(point);
+        case Metric::Snr:
+            return SnrAt(point).db;
+        case Metric::Third:
+            return NthApSignal(point, 3);
+        case Metric::Sir:
+            return SirAt(point);
+        case Metric::Width:
+            return WidthAt(point);
+        case Metric::Phy:
+            return PhyAt(point);
+        case Metric::Rate:
+            return RateAt(point);
     }
     return kNotHeard;
 }

@@ -25,6 +25,13 @@ enum class Metric {
     Coverage,        // 1 where the interpolated strongest signal reaches the threshold, else 0
     ChannelOverlap,  // access points sharing the strongest one's channel
                      // (analysis/ChannelOverlap.h)
+    // The radio metrics (analysis/RadioMetrics.h):
+    Snr,    // serving signal minus the noise floor, dB
+    Third,  // the third strongest access point (radios of one counted once), dBm
+    Sir,    // serving signal minus the strongest other access point on its channel, dB
+    Width,  // the serving access point's channel width, MHz
+    Phy,    // its PHY generation (3 a/b/g, 4 n, 5 ac, 6 ax, 7 be)
+    Rate,   // the expected PHY data rate, Mbit/s
 };
 
 inline constexpr int kNotHeard = -100;   // dBm counted where an access point was not heard
@@ -46,7 +53,8 @@ struct MetricSpec {
     std::optional<Band> band;
 };
 
-// "strongest", "second", "count", "ap", "ssid", "coverage", "channel-overlap".
+// "strongest", "second", "count", "ap", "ssid", "coverage", "channel-overlap",
+// "snr", "third", "sir", "width", "phy", "rate".
 std::optional<Metric> ParseMetric(std::string_view name);
 const char* MetricName(Metric metric);
 // True for the metrics measured in dBm (legend and colour scale in dBm).

@@ -15,6 +15,9 @@ namespace {
 constexpr int kHighestFrequencyMhz = 100000;  // well above every Wi-Fi band
 constexpr int kHighestChannel = 255;          // what a channel number can be
 constexpr double kLargestMetres = 1e7;        // an error or altitude beyond this is no fix's
+// A noise floor outside this is no adapter's measurement (dBm).
+constexpr int kLowestNoiseDbm = -150;
+constexpr int kHighestNoiseDbm = 0;
 
 std::optional<int> InRange(std::optional<int> value, int low, int high) {
     if (value && *value >= low && *value <= high)
@@ -70,6 +73,7 @@ ReadingDetails FromRow(const SideStore::Reading& row) {
     d.band = BandOf(row.band, d.frequencyMhz);
     d.security = row.security;
     d.phy = row.phy;
+    d.noiseDbm = InRange(row.noiseDbm, kLowestNoiseDbm, kHighestNoiseDbm);
     return d;
 }
 

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         LoadPlacedSurvey(file.Path(), projection, survey);
         const IdwParams params{3, 20, 4, 2};
         for (Metric metric : {Metric::Strongest, Metric::Second, Metric::Count, Metric::Ap,
-                              Metric::Ssid, Metric::Coverage}) {
+                              Metric::Ssid, Metric::Coverage, Metric::Snr, Metric::Third}) {
             MetricSpec spec;
             spec.metric = metric;
             spec.mac = {0x00, 0x1a, 0x2b, 0x3c, 0x4d, 0x5e};

@@ -65,6 +65,33 @@ ColourScale ColourScale::Overlap(int highest) {
     return s;
 }
 
+ColourScale ColourScale::Rising(const QString& title, double low, double high, double step,
+                                const QString& unit) {
+    ColourScale s;
+    s.m_title = title;
+    const double span = high - low;
+    s.m_stops = {{low, QColor(200, 20, 30)},
+                 {low + span * 0.33, QColor(250, 215, 50)},
+                 {low + span * 0.66, QColor(30, 170, 70)},
+                 {high, QColor(30, 80, 200)}};
+    for (double v = low; v <= high + step / 2; v += step)
+        s.m_steps.push_back({v, QString::number(v) + unit});
+    return s;
+}
+
+ColourScale ColourScale::Classes(const QString& title, const std::vector<Step>& classes) {
+    static const QColor kColours[] = {QColor(200, 20, 30),  QColor(245, 110, 30),
+                                      QColor(250, 215, 50), QColor(30, 170, 70),
+                                      QColor(20, 140, 150), QColor(30, 80, 200)};
+    ColourScale s;
+    s.m_title = title;
+    s.m_discrete = true;
+    s.m_steps = classes;
+    for (std::size_t i = 0; i < classes.size(); ++i)
+        s.m_stops.push_back({classes[i].value, kColours[std::min<std::size_t>(i, 5)]});
+    return s;
+}
+
 ColourScale ColourScale::Coverage(double threshold) {
     ColourScale s;
     s.m_title = "Coverage";
@@ -102,6 +129,23 @@ ColourScale ColourScale::MetricScale(const analysis::MetricSpec& spec, const ana
             return Signal("Signal of " + QString::fromStdString(analysis::MacText(spec.mac)));
         case Metric::Ssid:
             return Signal("Signal of \"" + QString::fromStdString(spec.ssid) + "\"");
+        case Metric::Third:
+            return Signal("Third strongest access point");
+        case Metric::Snr:
+            return Rising("Signal to noise", 0, 50, 5, " dB");
+        case Metric::Sir:
+            return Rising("Signal to interference", 0, 40, 5, " dB");
+        case Metric::Rate:
+            return Rising("Expected PHY rate", 0, std::max(100.0, std::ceil(highest / 100) * 100),
+                          std::max(50.0, std::ceil(highest / 500) * 50), " Mbit/s");
+        case Metric::Width:
+            return Classes("Channel width", {{20, "20 MHz"},
+                                             {40, "40 MHz"},
+                                             {80, "80 MHz"},
+                                             {160, "160 MHz"},
+                                             {320, "320 MHz"}});
+        case Metric::Phy:
+            return Classes("PHY", {{3, "a/b/g"}, {4, "n"}, {5, "ac"}, {6, "ax"}, {7, "be"}});
         case Metric::Strongest:
             break;
     }

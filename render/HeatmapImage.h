@@ -36,6 +36,12 @@ public:
     // Counts of access points on overlapping channels from 0 (green) to
     // `highest` (red): more is worse.
     static ColourScale Overlap(int highest);
+    // Any quantity where more is better, red at `low` through yellow to green
+    // and blue at `high`, labelled every `step` with `unit`.
+    static ColourScale Rising(const QString& title, double low, double high, double step,
+                              const QString& unit);
+    // Named classes, each from its value up to the next one's.
+    static ColourScale Classes(const QString& title, const std::vector<Step>& classes);
     // Two classes: below the threshold and at or above it.
     static ColourScale Coverage(double threshold);
     // The scale a metric's grid is drawn with; a band filter is named in its title.

@@ -60,6 +60,26 @@ double MeanSignal(const Scenario& s, const AccessPoint& ap, double meters) {
            10.0 * s.pathLossExponent * std::log10(std::max(meters, 1.0));
 }
 
+double ShadowingDb(const Scenario& s, std::size_t index, double lat, double lon) {
+    if (s.pathLossShadowing <= 0.0 || index >= s.accessPoints.size()) {
+        return 0.0;
+    }
+    const AccessPoint& ap = s.accessPoints[index];
+    double north = 0.0;
+    double east = 0.0;
+    Offset(ap.lat, ap.lon, lat, lon, north, east);
+    const auto row = static_cast<std::uint32_t>(
+        static_cast<std::int32_t>(std::floor(north / kShadowingSquareMetres)));
+    const auto column = static_cast<std::uint32_t>(
+        static_cast<std::int32_t>(std::floor(east / kShadowingSquareMetres)));
+    // One generator per square, seeded by mixing the seed, the access point
+    // and the square (multipliers from the golden ratio and two large primes).
+    const std::uint32_t key = s.seed ^ (static_cast<std::uint32_t>(index) * 0x9E3779B9u) ^
+                              (row * 0x85EBCA6Bu) ^ (column * 0xC2B2AE35u) ^ 0x3C6EF372u;
+    Rng square(key);
+    return square.Normal(s.pathLossShadowing);
+}
+
 Board::Board(const Scenario& scenario, std::int64_t startUtc)
     : m_scenario(scenario),
       m_startUtc(startUtc),
@@ -350,8 +370,9 @@ std::vector<Reading> Board::Hear(double lat, double lon) {
         const double d = DistanceMeters(lat, lon, aps[i].lat, aps[i].lon);
         // Draw for every access point, heard or not, so one AP's fate does not
         // shift the noise of the others.
-        const double value = std::round(MeanSignal(m_scenario, aps[i], d) +
-                                        m_signals.Normal(m_scenario.pathLossSigma));
+        const double value =
+            std::round(MeanSignal(m_scenario, aps[i], d) + ShadowingDb(m_scenario, i, lat, lon) +
+                       m_signals.Normal(m_scenario.pathLossSigma));
         if (value < m_scenario.pathLossFloor) {
             continue;
         }

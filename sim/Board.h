@@ -33,6 +33,17 @@ double DistanceMeters(double lat1, double lon1, double lat2, double lon2);
 // Mean received signal of `ap` at a distance: log-distance path loss.
 double MeanSignal(const Scenario& s, const AccessPoint& ap, double meters);
 
+// The side of a square over which shadowing stays the same, metres: about
+// the distance over which indoor shadowing decorrelates.
+inline constexpr double kShadowingSquareMetres = 2.0;
+
+// The shadowing (dB) between access point `index` of `s` and a position: a
+// normal draw with deviation s.pathLossShadowing for the kShadowingSquareMetres
+// square the position lies in (squares counted from the access point), the
+// same on every call, from the seed alone (not the signal stream, so turning
+// it on leaves the other draws as they were). 0 when shadowing is off.
+double ShadowingDb(const Scenario& s, std::size_t index, double lat, double lon);
+
 // The receiver board's side of the protocol, without I/O: bytes from the
 // program go in through Receive, time goes in through Advance, and the frames
 // the board sends wait in a queue with the time each is due on the line.

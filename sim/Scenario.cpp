@@ -201,7 +201,8 @@ bool ParseInto(const json& root, Scenario& s, std::string* error) {
     if (loss != nullptr && (!r.Number(*loss, "reference", s.pathLossReference, -200.0, 0.0) ||
                             !r.Number(*loss, "exponent", s.pathLossExponent, 0.5, 10.0) ||
                             !r.Number(*loss, "sigma", s.pathLossSigma, 0.0, 50.0) ||
-                            !r.Integer(*loss, "floor", s.pathLossFloor, -200, 0))) {
+                            !r.Integer(*loss, "floor", s.pathLossFloor, -200, 0) ||
+                            !r.Number(*loss, "shadowing", s.pathLossShadowing, 0.0, 30.0))) {
         return false;
     }
 

@@ -44,8 +44,9 @@ struct Faults {
 // Keys (all optional; see resources/sample/site.json):
 //   name, firmware, serial, seed, gpsPeriodMs, altitude, startTime
 //   scan:      {minMs, maxMs, passes}
-//   pathLoss:  {reference, exponent, sigma, floor}
-//              signal = txPower + reference - 10 * exponent * log10(metres) + noise,
+//   pathLoss:  {reference, exponent, sigma, floor, shadowing}
+//              signal = txPower + reference - 10 * exponent * log10(metres)
+//                       + shadowing + noise,
 //              clamped to [-100, -20] dBm; below floor the AP is not heard
 //   accessPoints: [{mac "00:1A:2B:3C:4D:5E", ssid, attribute, lat, lon, txPower}]
 //   track:     {speed, loop, waypoints: [{lat, lon}]}
@@ -65,6 +66,10 @@ struct Scenario {
     double pathLossExponent = 3.0;
     double pathLossSigma = 3.0;  // standard deviation of the noise, dB
     int pathLossFloor = -95;     // weaker signals are not reported
+    // Log-normal shadowing: the standard deviation (dB) of a loss that walls
+    // and furniture add between an access point and each square of
+    // kShadowingSquareMetres, the same on every visit (0: none).
+    double pathLossShadowing = 0.0;
     std::vector<AccessPoint> accessPoints;
     std::vector<Waypoint> waypoints;
     double speed = 1.2;  // m/s along the track

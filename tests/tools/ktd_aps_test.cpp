@@ -80,7 +80,7 @@ TEST(KtdAps, OneLinePerAccessPointInDegreesAndPlanPixels) {
     };
     const std::string last = "access points 3, survey points 3\n";
 
-    ToolRun run = RunTool(kKtd, {"aps", survey});
+    ToolRun run = RunTool(kKtd, {"aps", "--method", "centroid", survey});
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out,
@@ -103,13 +103,28 @@ TEST(KtdAps, OneLinePerAccessPointInDegreesAndPlanPixels) {
     std::filesystem::remove(projection + "b");
     std::filesystem::remove(projection + "c");
 
-    run = RunTool(kKtd, {"aps", "--projection", projection, survey});
+    run = RunTool(kKtd, {"aps", "--method", "centroid", "--projection", projection, survey});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "file " + survey + "\n" + lines[0] + " plan 500 100\n" + lines[1] +
                            " plan 500 110\n" + lines[2] + " plan 550 100\n" + last);
     // Reading the map leaves nothing beside the projection file.
     EXPECT_FALSE(std::filesystem::exists(projection + "b"));
     EXPECT_FALSE(std::filesystem::exists(projection + "c"));
+}
+
+TEST(KtdAps, TheFitByDefaultSaysWhyItGivesNoPosition) {
+    TempDir dir;
+    const ToolRun run = RunTool(kKtd, {"aps", WriteSurvey(dir)});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("00:1a:2b:3c:4d:01 \"LAB1\" points 2 strongest -50 dBm position none "
+                           "readings 2 why only 2 readings; the fit needs 6\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("00:1a:2b:3c:4d:03 \"\" points 1 strongest -70 dBm position none "
+                           "readings 1 no-fix why the strongest reading, -70 dBm, is weaker "
+                           "than -50 dBm"),
+              std::string::npos)
+        << run.out;
 }
 
 TEST(KtdAps, DamagedAndMissingFiles) {

@@ -6,9 +6,12 @@
 //       [no-fix] [plan 512 301]
 //   access points 3, survey points 40
 //
-// (one line per access point, in address order). The position is the
-// milliwatt-weighted centroid of the access point's strongest readings and the
-// uncertainty their weighted RMS distance from it (analysis/ApEstimate.h);
+// (one line per access point, in address order). With --method centroid the
+// position is the milliwatt-weighted centroid of the access point's strongest
+// readings and the uncertainty their weighted RMS distance from it
+// (analysis/ApEstimate.h). By default (--method fit) it is a path-loss fit
+// (analysis/ApFit.h): "position LAT LON ellipse A B m ANGLE deg exponent N
+// readings K", or "position none readings K ... why REASON";
 // "no-fix" marks an estimate made from points without a GPS fix. With a
 // projection file the position is also given in plan pixels, placed as loading
 // a collection file places a point. With a side store beside the collection
@@ -24,9 +27,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "analysis/ApEstimate.h"
+#include "analysis/ApFit.h"
 #include "analysis/ExportText.h"
 #include "analysis/SurveyRecords.h"
 #include "engine/Location.h"
@@ -108,7 +113,24 @@ std::string DetailColumns(const ApEstimate& ap) {
     return text;
 }
 
-int RunAps(const std::string& path, const std::string& projectionPath, const Selection& selection) {
+// The fitted position's columns (analysis/ApFit.h): " position LAT LON
+// ellipse A B m ANGLE deg exponent N", or " position none" with the reason
+// kept for the end of the line.
+std::string FitColumns(const FittedPosition& f) {
+    char text[160];
+    if (!f.fit.located) {
+        std::snprintf(text, sizeof text, " position none");
+        return text;
+    }
+    std::snprintf(text, sizeof text,
+                  " position %.7f %.7f ellipse %.1f %.1f m %.0f deg exponent %.1f", f.latitude,
+                  f.longitude, f.fit.semiMajor, f.fit.semiMinor,
+                  f.fit.angle * 180 / 3.141592653589793, f.fit.exponent);
+    return text;
+}
+
+int RunAps(const std::string& path, const std::string& projectionPath, const Selection& selection,
+           bool centroid) {
     ProjectionMap map;
     if (!projectionPath.empty() && !map.Load(projectionPath))
         return kOpenError;
@@ -121,20 +143,34 @@ int RunAps(const std::string& path, const std::string& projectionPath, const Sel
     SelectSurvey(survey, selection);
     std::printf("file %s\n", path.c_str());
     const std::vector<ApEstimate> estimates = EstimateAccessPoints(survey.points);
-    for (const ApEstimate& ap : estimates) {
-        const Centroid& c = ap.position;
-        std::printf(
-            "%s %s points %zu strongest %s dBm position %.7f %.7f uncertainty %.1f m "
-            "readings %zu",
-            MacText(ap.mac).c_str(), Quoted(ap.ssid).c_str(), ap.pointsHeard,
-            DbmText(ap.strongest).c_str(), c.latitude, c.longitude, c.uncertainty, c.used);
+    const std::vector<std::vector<ApObservation>> observations =
+        centroid ? std::vector<std::vector<ApObservation>>() : ObservationsOf(survey.points);
+    for (std::size_t n = 0; n < estimates.size(); ++n) {
+        const ApEstimate& ap = estimates[n];
+        Centroid c = ap.position;
+        std::printf("%s %s points %zu strongest %s dBm", MacText(ap.mac).c_str(),
+                    Quoted(ap.ssid).c_str(), ap.pointsHeard, DbmText(ap.strongest).c_str());
+        std::optional<FittedPosition> fitted;
+        if (centroid) {
+            std::printf(" position %.7f %.7f uncertainty %.1f m readings %zu", c.latitude,
+                        c.longitude, c.uncertainty, c.used);
+        } else {
+            fitted = FitAccessPoint(n < observations.size() ? observations[n]
+                                                            : std::vector<ApObservation>());
+            std::printf("%s readings %zu", FitColumns(*fitted).c_str(), fitted->fit.used);
+            c.latitude = fitted->latitude;
+            c.longitude = fitted->longitude;
+        }
         if (survey.sideDetails)
             std::printf("%s", DetailColumns(ap).c_str());
         if (!ap.fromFixes)
             std::printf(" no-fix");
-        if (!projectionPath.empty())
+        const bool placed = !fitted || fitted->fit.located;
+        if (!projectionPath.empty() && placed)
             std::printf(" plan %d %d", map.X(c.latitude, c.longitude),
                         map.Y(c.latitude, c.longitude));
+        if (!placed)
+            std::printf(" why %s", fitted->fit.why.c_str());
         std::printf("\n");
     }
     std::size_t surveyPoints = 0;
@@ -155,17 +191,27 @@ int RunAps(const std::string& path, const std::string& projectionPath, const Sel
 
 void AddApsCommand(CLI::App& app, int& status) {
     CLI::App* aps = app.add_subcommand(
-        "aps", "estimate where each access point stands (weighted centroid of its " +
-                   std::to_string(kApEstimateReadings) + " strongest readings)");
+        "aps",
+        "estimate where each access point stands (a path-loss fit, or the weighted "
+        "centroid of its " +
+            std::to_string(kApEstimateReadings) + " strongest readings)");
     auto path = std::make_shared<std::string>();
     auto projection = std::make_shared<std::string>();
     auto selection = std::make_shared<Selection>();
+    auto method = std::make_shared<std::string>("fit");
     aps->add_option("--projection", *projection,
                     "projection file (.ktp): positions in plan pixels too");
+    aps->add_option("--method", *method,
+                    "fit (default): a robust log-distance path-loss fit of every reading, with "
+                    "its 95 % ellipse (semi-axes, the major one's angle from east) and exponent, "
+                    "or \"position none ... why REASON\" when the strongest reading is weaker "
+                    "than -50 dBm or the fit does not settle; centroid: the milliwatt-weighted "
+                    "centroid of the strongest readings with their spread")
+        ->check(CLI::IsMember({"fit", "centroid"}));
     AddIncludeNoFix(*aps, *selection);
     aps->add_option("FILE", *path, "collection file (.ktd)")->required();
-    aps->callback([&status, path, projection, selection] {
-        status = RunAps(*path, *projection, *selection);
+    aps->callback([&status, path, projection, selection, method] {
+        status = RunAps(*path, *projection, *selection, *method == "centroid");
     });
 }
 

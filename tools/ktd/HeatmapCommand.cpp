@@ -27,6 +27,7 @@
 #include "analysis/Idw.h"
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
+#include "analysis/RadioMetrics.h"
 #include "analysis/Selection.h"
 #include "analysis/SurveyedArea.h"
 #include "analysis/WorldFile.h"
@@ -78,8 +79,10 @@ std::optional<MetricSpec> Spec(const HeatmapOptions& o, std::string& error) {
         name = !o.ap.empty() ? "ap" : o.ssidGiven ? "ssid" : "strongest";
     const auto metric = ParseMetric(name);
     if (!metric) {
-        error = "unknown metric \"" + name +
-                "\" (strongest, second, count, ap, ssid, coverage or channel-overlap)";
+        error =
+            "unknown metric \"" + name +
+            "\" (strongest, second, count, ap, ssid, coverage, channel-overlap, snr, third, sir, "
+            "width, phy or rate)";
         return std::nullopt;
     }
     spec.metric = *metric;
@@ -190,6 +193,21 @@ std::optional<std::string> Unheard(const MetricSpec& spec, const PlacedSurvey& s
     return message;
 }
 
+// The reading detail a radio metric cannot do without; null for the others.
+const char* RadioDetailNeeded(Metric metric) {
+    switch (metric) {
+        case Metric::Sir:
+            return "the channel";
+        case Metric::Width:
+            return "the channel width";
+        case Metric::Phy:
+        case Metric::Rate:
+            return "the PHY";
+        default:
+            return nullptr;
+    }
+}
+
 // Refuses a band or channel metric the survey holds no details for: its map
 // would show nothing, or "not heard" everywhere.
 std::optional<std::string> MissingDetails(const MetricSpec& spec, const PlacedSurvey& survey) {
@@ -213,6 +231,11 @@ std::optional<std::string> MissingDetails(const MetricSpec& spec, const PlacedSu
         return "channel-overlap needs the channel of the strongest access point at each point, "
                "and none is known (" +
                where + " holds the channels)";
+    if (const char* detail = RadioDetailNeeded(spec.metric);
+        detail != nullptr && !survey.points.empty() && MetricSamples(survey, spec).empty())
+        return std::string(MetricName(spec.metric)) + " needs " + detail +
+               " of the strongest access point at a point, and no reading has it (" + where +
+               " holds the details a Wi-Fi adapter reports; a board records none)";
     return std::nullopt;
 }
 
@@ -272,6 +295,9 @@ int RunHeatmap(const HeatmapOptions& o) {
     if (survey.points.empty())
         std::fprintf(stderr, "ktd: %s has no survey points; the heatmap is empty\n",
                      o.path.c_str());
+    if (spec->metric == Metric::Snr || spec->metric == Metric::Rate)
+        std::fprintf(stderr, "ktd: %s\n",
+                     NoiseSentence(CountNoiseSources(survey, spec->band)).c_str());
     // No node can use more points than the survey has: the bound keeps a huge
     // --max-points from sizing memory.
     IdwParams params = o.params;
@@ -366,7 +392,14 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
         "2.4 GHz channels overlap within 4 of each other (centres less than 25 MHz apart), 5 and "
         "6 GHz ones when they share a 20 MHz channel, or when the width the side store records "
         "(40, 80, 160 MHz) makes their blocks overlap; points whose strongest access point has "
-        "no known channel are left out");
+        "no known channel are left out. snr: strongest signal minus the noise floor (the side "
+        "store's, else another reading's on the same channel, else -95 dBm; said on standard "
+        "error). third: the third strongest access point. sir: strongest minus the strongest "
+        "other access point on an overlapping channel, dB (an access point's radios, addresses "
+        "equal but for the last 4 bits and the locally administered bit, count as one). width: "
+        "the strongest access point's channel width. phy: its PHY (3 a/b/g, 4 n, 5 ac, 6 ax, "
+        "7 be). rate: the expected PHY rate in Mbit/s from its PHY, width, two spatial streams "
+        "and the SNR");
     command->add_option("--band", o->band,
                         "2.4, 5 or 6: only readings on that band, for every metric (readings "
                         "whose band the side store does not name are left out)");

@@ -42,9 +42,11 @@
 #include "render/HeatmapImage.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/AreaInput.h"
+#include "tools/ktd/CheckCommand.h"
 #include "tools/ktd/HeatmapInput.h"
 #include "tools/ktd/ReportLayout.h"
 #include "tools/ktd/ReportPages.h"
+#include "tools/ktd/ReportProfile.h"
 #include "tools/ktd/ReportSide.h"
 #include "tools/ktd/SurveyDetails.h"
 
@@ -67,6 +69,7 @@ struct ReportOptions {
     std::string boundary;
     std::string site, surveyor, client, date, notes;
     std::string require, requireSecond, requireShare;
+    std::string profile;
 };
 
 // The stated requirements: signal levels and the share of the area each must cover.
@@ -187,6 +190,10 @@ int RunReport(const ReportOptions& o) {
                         "\" is not a share above 0 and up to 100 %");
         required.share = *share;
     }
+    std::optional<Profile> profile;
+    std::string profileError;
+    if (!o.profile.empty() && !(profile = LoadProfile(o.profile, profileError)))
+        return Fail(profileError);
     // The PDF is written whole or not at all, never over an input.
     const std::vector<files::Input> inputs = {{o.path, "collection file"},
                                               {o.projection, "projection file"}};
@@ -223,6 +230,14 @@ int RunReport(const ReportOptions& o) {
     const ReportExtras extras = ReportExtrasOf(aps);
     const std::vector<HeatmapPage> heatmapPages = PlanHeatmapPages(networks, extras.bands, aps);
     const SurveyedArea area = AreaOf(survey, params, boundary);
+    std::vector<BandVerdict> verdicts;
+    if (profile) {
+        auto judged = JudgeBands(survey, *profile, ProfileBands(survey), params, plan.width(),
+                                 plan.height(), area, error);
+        if (!judged)
+            return Fail(error);
+        verdicts = std::move(*judged);
+    }
     const int gridsPerPage = required.second ? 2 : 1;
     const int stages = static_cast<int>(heatmapPages.size()) * gridsPerPage;
     Progress progress("report");
@@ -357,6 +372,8 @@ int RunReport(const ReportOptions& o) {
         }
         pages.Table(header, rows);
     }
+    if (profile)
+        AddProfileSummary(pages, *profile, verdicts);
     pages.Small(ParamsText(params));
 
     // A page per heatmap: the figures, then the picture as large as the page allows.
@@ -417,6 +434,9 @@ int RunReport(const ReportOptions& o) {
                             .arg(params.radius));
         pages.Heatmap(Shrunk(picture), scale);
     }
+
+    if (profile)
+        AddProfilePages(pages, *profile, verdicts, plan, dots);
 
     // The access points and where they probably stand.
     pages.NewPage();
@@ -496,6 +516,10 @@ void AddReportCommand(CLI::App& app, int& status) {
                         "level a second access point must reach, e.g. \"-75 dBm\"");
     command->add_option("--require-share", o->requireShare,
                         "share of the surveyed area each requirement must cover (default 95 %)");
+    command->add_option("--profile", o->profile,
+                        "judge the survey against a requirement profile as `ktd check` does "
+                        "(data, voice, location or a JSON file): PASS/FAIL per band and a map "
+                        "of the requirement each failing part breaks first");
     command->callback([&status, o] { status = RunReport(*o); });
 }
 

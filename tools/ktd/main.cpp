@@ -23,6 +23,7 @@
 #include "tools/ktd/SideDump.h"
 #include "tools/ktd/StandardOutput.h"
 #if KTD_DRAWING
+#include "tools/ktd/CheckCommand.h"
 #include "tools/ktd/HeatmapCommand.h"
 #include "tools/ktd/ReportCommand.h"
 #endif
@@ -288,6 +289,7 @@ int main(int argc, char** argv) {
 #if KTD_DRAWING
     ketrion::ktd::AddHeatmapCommand(app, status);
     ketrion::ktd::AddReportCommand(app, status);
+    ketrion::ktd::AddCheckCommand(app, status);
 #endif
     try {
         app.parse(argc, argv);

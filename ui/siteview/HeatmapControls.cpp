@@ -38,6 +38,12 @@ constexpr MetricChoice kMetrics[] = {
     {Metric::Ssid, "One network"},
     {Metric::Coverage, "Coverage"},
     {Metric::ChannelOverlap, "Channel overlap"},
+    {Metric::Snr, "Signal to noise"},
+    {Metric::Third, "Third strongest access point"},
+    {Metric::Sir, "Signal to interference"},
+    {Metric::Width, "Channel width"},
+    {Metric::Phy, "PHY generation"},
+    {Metric::Rate, "Expected data rate"},
 };
 
 // The band chooser: its title and the band's name as analysis::ParseBand takes it.
