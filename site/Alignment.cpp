@@ -24,7 +24,8 @@ double Similarity::RotationDegrees() const {
     return std::atan2(b, a) * 180 / kPi;
 }
 
-std::string CheckReferences(const std::string& floorName, const std::vector<ReferencePoint>& points) {
+std::string CheckReferences(const std::string& floorName,
+                            const std::vector<ReferencePoint>& points) {
     for (std::size_t i = 0; i < points.size(); ++i)
         for (std::size_t j = i + 1; j < points.size(); ++j)
             if (std::hypot(points[i].x - points[j].x, points[i].y - points[j].y) <
@@ -53,7 +54,8 @@ std::string CheckReferences(const std::string& floorName, const std::vector<Refe
     syy /= n;
     sxy /= n;
     const double half = (sxx + syy) / 2;
-    const double smaller = half - std::sqrt(std::max(0.0, (sxx - syy) * (sxx - syy) / 4 + sxy * sxy));
+    const double smaller =
+        half - std::sqrt(std::max(0.0, (sxx - syy) * (sxx - syy) / 4 + sxy * sxy));
     if (std::sqrt(std::max(0.0, smaller)) < kMinReferenceSpread) {
         std::string names;
         for (const ReferencePoint& p : points)

@@ -31,21 +31,24 @@ inline constexpr double kMinReferenceSpread = 1.0;
 // z -> (a + ib) z + (tx + i ty), with plan pixels as complex numbers.
 struct Similarity {
     double a = 1, b = 0, tx = 0, ty = 0;
-    PlanPoint Apply(const PlanPoint& p) const { return {a * p.x - b * p.y + tx, b * p.x + a * p.y + ty}; }
+    PlanPoint Apply(const PlanPoint& p) const {
+        return {a * p.x - b * p.y + tx, b * p.x + a * p.y + ty};
+    }
     double Scale() const;
     double RotationDegrees() const;
 };
 
 struct Alignment {
-    Similarity transform;       // from the floor's pixels to the target floor's
-    std::size_t pairs = 0;      // shared reference points used
-    double rmsMetres = 0;       // residual on the target floor
+    Similarity transform;   // from the floor's pixels to the target floor's
+    std::size_t pairs = 0;  // shared reference points used
+    double rmsMetres = 0;   // residual on the target floor
     double maxMetres = 0;
 };
 
 // Empty when a floor's reference points are usable; else a message naming
 // the floor and the points on one spot or on one line.
-std::string CheckReferences(const std::string& floorName, const std::vector<ReferencePoint>& points);
+std::string CheckReferences(const std::string& floorName,
+                            const std::vector<ReferencePoint>& points);
 
 // Fits `from`'s reference points onto `to`'s by their shared labels, the
 // residual in metres from `metresPerPixelTo`. Nothing, with a message, when

@@ -96,7 +96,8 @@ bool ReadAt(int fd, std::int64_t offset, std::size_t size, std::string& out) {
     out.resize(size);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t n = ::pread(fd, out.data() + done, size - done, static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+        const ssize_t n = ::pread(fd, out.data() + done, size - done,
+                                  static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

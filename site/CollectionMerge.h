@@ -32,7 +32,7 @@ struct MergeRequest {
 
 struct MergeResult {
     bool ok = false;
-    std::string error;  // when not ok
+    std::string error;           // when not ok
     std::size_t points = 0;      // written
     std::size_t duplicates = 0;  // left out as already taken
 };

@@ -68,10 +68,9 @@ std::vector<ApFloor> AssignFloors(const std::vector<const analysis::SurveyRecord
                 ap.ssid = t.ssid;
             }
         }
-        std::stable_sort(ap.heard.begin(), ap.heard.end(),
-                         [](const FloorHearing& a, const FloorHearing& b) {
-                             return a.measure > b.measure;
-                         });
+        std::stable_sort(
+            ap.heard.begin(), ap.heard.end(),
+            [](const FloorHearing& a, const FloorHearing& b) { return a.measure > b.measure; });
         ap.floor = ap.heard.front().floor;
         if (ap.heard.size() > 1)
             ap.confidenceDb = ap.heard[0].measure - ap.heard[1].measure;

@@ -22,18 +22,19 @@ namespace ketrion::site {
 inline constexpr std::size_t kAssignReadings = 3;
 
 struct FloorHearing {
-    std::size_t floor = 0;  // index into the floors given
-    double measure = 0;     // dBm: mean of the strongest readings
-    int strongest = 0;      // dBm
+    std::size_t floor = 0;   // index into the floors given
+    double measure = 0;      // dBm: mean of the strongest readings
+    int strongest = 0;       // dBm
     std::size_t points = 0;  // points of the floor that heard it
 };
 
 struct ApFloor {
     analysis::Mac mac{};
-    std::string ssid;                  // of its strongest reading
-    std::size_t floor = 0;             // the floor assigned
-    std::optional<double> confidenceDb;  // best - next floor's measure; none when heard on one floor
-    std::vector<FloorHearing> heard;   // every floor that heard it, best first
+    std::string ssid;       // of its strongest reading
+    std::size_t floor = 0;  // the floor assigned
+    std::optional<double>
+        confidenceDb;                 // best - next floor's measure; none when heard on one floor
+    std::vector<FloorHearing> heard;  // every floor that heard it, best first
 };
 
 struct Bleed {

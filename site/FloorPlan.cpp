@@ -55,7 +55,8 @@ bool ReadFloorPlan(const std::string& path, FloorPlan& out, std::string& error) 
     FloorPlan plan;
     plan.map = {info->xRow[0], info->xRow[1], info->xRow[3],
                 info->yRow[0], info->yRow[1], info->yRow[3]};
-    const std::uint64_t length = info->hasLength ? std::min<std::uint64_t>(info->blockLength, info->blockAvailable) : 0;
+    const std::uint64_t length =
+        info->hasLength ? std::min<std::uint64_t>(info->blockLength, info->blockAvailable) : 0;
     if (length < 8 || length > CSiteProjection::kMaxBlockBytes) {
         error = path + " is not a projection file: it holds no plan image";
         return false;
@@ -96,8 +97,9 @@ bool ReadFloorPlan(const std::string& path, FloorPlan& out, std::string& error) 
     const auto right = plan.map.ToGeo(cx + 1, cy);
     const auto down = plan.map.ToGeo(cx, cy + 1);
     if (!centre || !right || !down) {
-        error = path + " is not a usable projection file: its map from latitude and longitude "
-                       "to the plan has no inverse";
+        error = path +
+                " is not a usable projection file: its map from latitude and longitude "
+                "to the plan has no inverse";
         return false;
     }
     plan.metresPerPixel = (Distance(*centre, *right) + Distance(*centre, *down)) / 2;

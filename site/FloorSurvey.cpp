@@ -72,8 +72,8 @@ bool DescribeCollection(const std::string& path, SiteCollection& out, std::strin
     }
     out.date = Date(records.created);
     std::string message;
-    const auto store = SideStore::OpenForReading(
-        path, SideIdentity(path, records.header.data()), &message);
+    const auto store =
+        SideStore::OpenForReading(path, SideIdentity(path, records.header.data()), &message);
     if (store == nullptr)
         return true;
     const auto points = store->Points();

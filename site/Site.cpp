@@ -35,8 +35,9 @@ bool Locate(const Site& site, const std::string& name, std::size_t& b, std::size
         error = "floor \"" + name + "\" is in several buildings; name it as BUILDING/FLOOR (" +
                 known + ")";
     else
-        error = "the site has no floor \"" + name + "\"" +
-                (known.empty() ? std::string(" (it has no floors yet)") : " (floors: " + known + ")");
+        error =
+            "the site has no floor \"" + name + "\"" +
+            (known.empty() ? std::string(" (it has no floors yet)") : " (floors: " + known + ")");
     return false;
 }
 

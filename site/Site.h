@@ -30,9 +30,9 @@ struct SiteCollection {
 
 struct Floor {
     std::string name;
-    int order = 0;              // 0 ground floor, negative below it
-    double heightMetres = 0;    // of the floor above the ground
-    std::string projection;     // the floor's projection file (.ktp), relative like collections
+    int order = 0;            // 0 ground floor, negative below it
+    double heightMetres = 0;  // of the floor above the ground
+    std::string projection;   // the floor's projection file (.ktp), relative like collections
     std::vector<ReferencePoint> references;
     std::vector<SiteCollection> collections;
 };

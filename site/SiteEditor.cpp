@@ -17,7 +17,8 @@ namespace {
 
 // Two names of one file (a link, another spelling of its path).
 bool SameFile(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
+    struct stat sa {
+    }, sb{};
     if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
         return false;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
@@ -73,16 +74,16 @@ bool SiteEditor::AddFloor(const std::string& building, const std::string& name, 
     return true;
 }
 
-bool SiteEditor::SetReferences(const std::string& floorName, const std::vector<ReferencePoint>& points,
-                               std::string& error) {
+bool SiteEditor::SetReferences(const std::string& floorName,
+                               const std::vector<ReferencePoint>& points, std::string& error) {
     const FloorRef ref = FindFloor(m_site, floorName, error);
     if (ref.floor == nullptr)
         return false;
     std::set<std::string> labels;
     for (const ReferencePoint& p : points)
         if (p.label.empty() || !labels.insert(p.label).second) {
-            error = "floor \"" + floorName + "\": reference point labels must be given and differ (\"" +
-                    p.label + "\")";
+            error = "floor \"" + floorName +
+                    "\": reference point labels must be given and differ (\"" + p.label + "\")";
             return false;
         }
     error = CheckReferences(ref.floor->name, points);
@@ -97,8 +98,7 @@ SiteCollection* SiteEditor::Find(const std::string& path, Floor** floorOut) {
     for (Building& building : m_site.buildings)
         for (Floor& floor : building.floors)
             for (SiteCollection& c : floor.collections)
-                if (c.path == wanted ||
-                    SameFile(SiteFile::ResolvePath(m_sitePath, c.path), path)) {
+                if (c.path == wanted || SameFile(SiteFile::ResolvePath(m_sitePath, c.path), path)) {
                     if (floorOut != nullptr)
                         *floorOut = &floor;
                     return &c;
@@ -185,7 +185,8 @@ std::vector<FloorAlignment> AlignSite(const Site& site, const std::string& siteP
             row.reference = &base;
             if (!baseRead) {
                 row.problem = planError;
-            } else if (const auto a = AlignFloors(floor, base, basePlan.metresPerPixel, row.problem)) {
+            } else if (const auto a =
+                           AlignFloors(floor, base, basePlan.metresPerPixel, row.problem)) {
                 row.aligned = true;
                 row.rmsMetres = a->rmsMetres;
                 row.maxMetres = a->maxMetres;

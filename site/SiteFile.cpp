@@ -203,7 +203,8 @@ std::string ReadRows(sqlite3* db, Site& site) {
         return &site.buildings[it->second.first].floors[it->second.second];
     };
     {
-        Statement s(db, "SELECT floor_id, label, x, y FROM reference_points ORDER BY floor_id, label");
+        Statement s(db,
+                    "SELECT floor_id, label, x, y FROM reference_points ORDER BY floor_id, label");
         if (!s.Prepared())
             return sqlite3_errmsg(db);
         int rc = 0;
@@ -253,7 +254,8 @@ std::string WriteRows(sqlite3* db, const Site& site) {
     Statement floorRow(db,
                        "INSERT INTO floors(id, building_id, name, level, height_m, projection) "
                        "VALUES (?, ?, ?, ?, ?, ?)");
-    Statement referenceRow(db, "INSERT INTO reference_points(floor_id, label, x, y) VALUES (?, ?, ?, ?)");
+    Statement referenceRow(
+        db, "INSERT INTO reference_points(floor_id, label, x, y) VALUES (?, ?, ?, ?)");
     Statement collectionRow(db,
                             "INSERT INTO collections(floor_id, path, surveyor, adapter, date, "
                             "enabled) VALUES (?, ?, ?, ?, ?, ?)");
@@ -399,10 +401,9 @@ bool SiteFile::Save(const std::string& path, const Site& site, std::string& erro
             return fail(why);
         // The temporary file is thrown away if anything fails, so it needs no
         // journal; the sync and rename below make the save durable.
-        const std::string setup = "PRAGMA journal_mode = OFF; PRAGMA application_id = " +
-                                  std::to_string(kApplicationId) +
-                                  "; PRAGMA user_version = " + std::to_string(kVersion) +
-                                  "; BEGIN;";
+        const std::string setup =
+            "PRAGMA journal_mode = OFF; PRAGMA application_id = " + std::to_string(kApplicationId) +
+            "; PRAGMA user_version = " + std::to_string(kVersion) + "; BEGIN;";
         if (!db.Exec(setup, why) || !db.Exec(kSchema, why))
             return fail(why);
         if (const std::string problem = WriteRows(db.Get(), site); !problem.empty())
@@ -425,7 +426,8 @@ bool SiteFile::LooksLikeSite(const std::string& path) {
     char head[sizeof kSqliteMagic] = {};
     const ssize_t n = ::pread(fd, head, sizeof head, 0);
     ::close(fd);
-    return n == static_cast<ssize_t>(sizeof head) && std::memcmp(head, kSqliteMagic, sizeof head) == 0;
+    return n == static_cast<ssize_t>(sizeof head) &&
+           std::memcmp(head, kSqliteMagic, sizeof head) == 0;
 }
 
 std::string SiteFile::RelativePath(const std::string& sitePath, const std::string& path) {
