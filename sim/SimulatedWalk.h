@@ -23,8 +23,8 @@ struct WalkPoint {
 };
 
 struct WalkRequest {
-    int level = 0;             // the floor walked
-    double spacing = 2.0;      // metres between points
+    int level = 0;              // the floor walked
+    double spacing = 2.0;       // metres between points
     std::int64_t startUtc = 0;  // time of the first point
     std::uint32_t seed = 1;     // the signals' noise
 };

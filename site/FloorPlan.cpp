@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "analysis/Selection.h"
 #include "survey/CollectionFile.h"
 #include "survey/Compression.h"
 #include "survey/ProjectionHeader.h"
@@ -116,8 +117,8 @@ std::string CheckOnPlan(const analysis::SurveyRecords& records, const FloorPlan&
     std::size_t positioned = 0, off = 0;
     const analysis::SurveyPoint* first = nullptr;
     for (const analysis::SurveyPoint& point : records.points) {
-        if (!point.IsSurvey() || !point.HasPosition() ||
-            (point.details && (point.details->deleted || point.details->provisional)))
+        // The points a heatmap of the floor would use.
+        if (!point.IsSurvey() || !analysis::Uses(point, analysis::Selection{}))
             continue;
         ++positioned;
         if (plan.Contains(plan.Place(point)))

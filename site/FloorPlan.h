@@ -32,7 +32,8 @@ struct FloorPlan {
 // without an inverse) or its plan's size cannot be read.
 bool ReadFloorPlan(const std::string& path, FloorPlan& out, std::string& error);
 
-// Checks that the positioned survey points of `records` lie on `plan`:
+// Checks that the survey points of `records` that a heatmap of the floor
+// would use (analysis/Selection.h) lie on `plan`:
 // empty when they do, else a message naming the collection, how many points
 // are off the plan and the first of them. A collection with no positioned
 // point is refused too (nothing of it can be shown on the floor).

@@ -234,8 +234,9 @@ int RunCheck(const SiteOptions& o) {
 
 void AddSiteCommand(CLI::App& app, int& status) {
     CLI::App* command =
-        app.add_subcommand("site", "make, edit and check a site file (.kts): buildings, floors, "
-                                   "collections");
+        app.add_subcommand("site",
+                           "make, edit and check a site file (.kts): buildings, floors, "
+                           "collections");
     command->require_subcommand(1);
     auto o = std::make_shared<SiteOptions>();
     auto siteArg = [o](CLI::App* sub) {
@@ -287,8 +288,9 @@ void AddSiteCommand(CLI::App& app, int& status) {
     toggle->add_option("FILES", o->files, "collection files (.ktd)")->required();
     toggle->callback([&status, o] { status = RunSwitch(*o); });
 
-    CLI::App* list = command->add_subcommand("list", "print the site's buildings, floors, "
-                                                     "alignment and collections");
+    CLI::App* list = command->add_subcommand("list",
+                                             "print the site's buildings, floors, "
+                                             "alignment and collections");
     siteArg(list);
     list->callback([&status, o] { status = RunList(*o); });
 

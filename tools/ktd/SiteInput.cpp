@@ -136,7 +136,8 @@ int RunSiteAps(const std::string& path, const std::string& floorName, bool bleed
         return Fail(error);
     const site::Floor* shown = nullptr;
     if (!floorName.empty()) {
-        const site::ConstFloorRef ref = site::FindFloor(std::as_const(input.site), floorName, error);
+        const site::ConstFloorRef ref =
+            site::FindFloor(std::as_const(input.site), floorName, error);
         if (ref.floor == nullptr)
             return Fail(error);
         shown = ref.floor;
@@ -157,14 +158,14 @@ int RunSiteAps(const std::string& path, const std::string& floorName, bool bleed
         std::printf("%s \"%s\" floor \"%s\" confidence %s", analysis::MacText(ap.mac).c_str(),
                     analysis::ValidUtf8(ap.ssid).c_str(),
                     site::FloorTitle(*home.ref.building, *home.ref.floor).c_str(),
-                    ap.confidenceDb ? (std::to_string(static_cast<int>(*ap.confidenceDb + 0.5)) +
-                                       " dB")
-                                          .c_str()
-                                    : "only-floor");
+                    ap.confidenceDb
+                        ? (std::to_string(static_cast<int>(*ap.confidenceDb + 0.5)) + " dB").c_str()
+                        : "only-floor");
         std::printf(" strongest %d dBm points %zu", ap.heard.front().strongest,
                     ap.heard.front().points);
         // Its position from the points of its own floor.
-        for (const analysis::ApEstimate& e : analysis::EstimateAccessPoints(home.survey.records.points)) {
+        for (const analysis::ApEstimate& e :
+             analysis::EstimateAccessPoints(home.survey.records.points)) {
             if (e.mac != ap.mac)
                 continue;
             std::printf(" position %.7f %.7f uncertainty %.1f m", e.position.latitude,
@@ -242,10 +243,11 @@ int RunSiteExport(const std::string& path, const std::string& floorName, const s
             if (head.empty()) {
                 // The styles, under the site's name.
                 const std::size_t styles = doc.find("</name>\n");
-                head = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                       "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n<name>" +
-                       Xml(input.site.name.empty() ? path : input.site.name) + "</name>\n" +
-                       doc.substr(styles + 8, folders - styles - 8);
+                head =
+                    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                    "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n<name>" +
+                    Xml(input.site.name.empty() ? path : input.site.name) + "</name>\n" +
+                    doc.substr(styles + 8, folders - styles - 8);
             }
             body += "<Folder><name>" + Xml(site::FloorTitle(*f.ref.building, *f.ref.floor)) +
                     "</name>\n" + doc.substr(folders, end - folders) + "</Folder>\n";
@@ -254,7 +256,8 @@ int RunSiteExport(const std::string& path, const std::string& floorName, const s
     } else {
         for (std::size_t i = 0; i < floors.size(); ++i) {
             std::ostringstream one;
-            analysis::WriteWigleCsv(floors[i].survey.records, one, analysis::WigleNames::Neutralised);
+            analysis::WriteWigleCsv(floors[i].survey.records, one,
+                                    analysis::WigleNames::Neutralised);
             std::string csv = one.str();
             // The pre-header and column lines once, at the top.
             for (int line = 0; i > 0 && line < 2; ++line) {
