@@ -22,7 +22,8 @@ Floor WithReferences(const std::string& name, std::vector<ReferencePoint> points
 TEST(Alignment, RecoversAKnownSimilarityAndReportsItsResidualInMetres) {
     const double kPi = 3.14159265358979323846;
     const Similarity truth{2 * std::cos(kPi / 6), 2 * std::sin(kPi / 6), 40, -25};
-    const std::vector<ReferencePoint> from = {{"lift", 10, 20}, {"stairs", 300, 40}, {"door", 150, 400}};
+    const std::vector<ReferencePoint> from = {
+        {"lift", 10, 20}, {"stairs", 300, 40}, {"door", 150, 400}};
     struct Case {
         const char* legend;
         double shift;  // pixels added to the target's "door"
@@ -56,8 +57,9 @@ TEST(Alignment, TooFewSharedPointsAreRefused) {
     std::string error;
     EXPECT_FALSE(AlignFloors(WithReferences("1", {{"a", 0, 0}, {"b", 10, 0}}),
                              WithReferences("0", {{"a", 0, 0}, {"c", 10, 0}}), 1, error));
-    EXPECT_EQ(error, "floor \"1\" shares 1 reference point with floor \"0\"; two or more (by "
-                     "label) align them");
+    EXPECT_EQ(error,
+              "floor \"1\" shares 1 reference point with floor \"0\"; two or more (by "
+              "label) align them");
     // Two points fix a similarity exactly.
     const auto two = AlignFloors(WithReferences("1", {{"a", 0, 0}, {"b", 10, 0}}),
                                  WithReferences("0", {{"a", 5, 5}, {"b", 5, 25}}), 1, error);

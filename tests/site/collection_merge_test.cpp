@@ -30,9 +30,11 @@ std::vector<Bytes> PointBytes(const std::string& path) {
     std::vector<Bytes> out;
     std::size_t at = kFirst;
     while (at + collection::kLocationSize <= bytes.size()) {
-        const std::size_t size = collection::kLocationSize +
-                                 collection::Get16(&bytes[at + collection::kCountAt]) * collection::kReadingSize;
-        out.emplace_back(bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(at + size));
+        const std::size_t size =
+            collection::kLocationSize +
+            collection::Get16(&bytes[at + collection::kCountAt]) * collection::kReadingSize;
+        out.emplace_back(bytes.begin() + static_cast<long>(at),
+                         bytes.begin() + static_cast<long>(at + size));
         at += size;
     }
     return out;
@@ -71,7 +73,9 @@ TEST(CollectionMerge, EveryPointOnceByteForByteWithItsSideRow) {
     std::filesystem::copy_file(dir / "a.ktd.side", dir / "c.ktd.side");
     WriteSide(dir / "c.ktd", "ground", 1000);  // tied to its own name
     const MergeResult result =
-        MergeCollections({{dir / "a.ktd", dir / "b.ktd", dir / "c.ktd", dir / "b.ktd"}, dir / "out.ktd", testing::SamplePlan()});
+        MergeCollections({{dir / "a.ktd", dir / "b.ktd", dir / "c.ktd", dir / "b.ktd"},
+                          dir / "out.ktd",
+                          testing::SamplePlan()});
     ASSERT_TRUE(result.ok) << result.error;
 
     const std::vector<Bytes> a = PointBytes(dir / "a.ktd"), b = PointBytes(dir / "b.ktd");
@@ -88,7 +92,8 @@ TEST(CollectionMerge, EveryPointOnceByteForByteWithItsSideRow) {
 
     // a.ktd's points keep their side rows, b.ktd's have none.
     std::string message;
-    auto side = SideStore::OpenForReading(dir / "out.ktd", SideIdentity(dir / "out.ktd", merged.data()), &message);
+    auto side = SideStore::OpenForReading(dir / "out.ktd",
+                                          SideIdentity(dir / "out.ktd", merged.data()), &message);
     ASSERT_TRUE(side) << message;
     const auto rows = side->Points();
     EXPECT_EQ(rows.size(), a.size());
@@ -102,7 +107,8 @@ TEST(CollectionMerge, APointWhoseSideRowDiffersIsKept) {
     std::filesystem::copy_file(dir / "a.ktd", dir / "b.ktd");
     WriteSide(dir / "a.ktd", "ground", 1000);
     WriteSide(dir / "b.ktd", "ground", 3);  // same bytes; only three points have rows
-    const MergeResult result = MergeCollections({{dir / "a.ktd", dir / "b.ktd"}, dir / "out.ktd", ""});
+    const MergeResult result =
+        MergeCollections({{dir / "a.ktd", dir / "b.ktd"}, dir / "out.ktd", ""});
     ASSERT_TRUE(result.ok) << result.error;
     const std::size_t n = PointBytes(dir / "a.ktd").size();
     EXPECT_EQ(result.duplicates, 3u);
@@ -139,10 +145,18 @@ TEST(CollectionMerge, RefusalsWriteNothing) {
         MergeRequest request;
         std::string message;
     } cases[] = {
-        {"different plans", {{dir / "a.ktd", dir / "upstairs.ktd"}, dir / "out.ktd", ""}, "the walks are on different plans: \"first\""},
-        {"off the plan", {{dir / "a.ktd", dir / "off.ktd"}, dir / "out.ktd", testing::SamplePlan()}, "off.ktd does not lie on"},
-        {"record sizes", {{dir / "a.ktd", dir / "wide.ktd"}, dir / "out.ktd", ""}, "they cannot share one file"},
-        {"cut short", {{dir / "a.ktd", dir / "cut.ktd"}, dir / "out.ktd", ""}, "cut.ktd is damaged"},
+        {"different plans",
+         {{dir / "a.ktd", dir / "upstairs.ktd"}, dir / "out.ktd", ""},
+         "the walks are on different plans: \"first\""},
+        {"off the plan",
+         {{dir / "a.ktd", dir / "off.ktd"}, dir / "out.ktd", testing::SamplePlan()},
+         "off.ktd does not lie on"},
+        {"record sizes",
+         {{dir / "a.ktd", dir / "wide.ktd"}, dir / "out.ktd", ""},
+         "they cannot share one file"},
+        {"cut short",
+         {{dir / "a.ktd", dir / "cut.ktd"}, dir / "out.ktd", ""},
+         "cut.ktd is damaged"},
         {"output is an input", {{dir / "a.ktd", dir / "b.ktd"}, dir / "b.ktd", ""}, "b.ktd"},
         {"missing", {{dir / "a.ktd", dir / "none.ktd"}, dir / "out.ktd", ""}, "cannot open"},
     };

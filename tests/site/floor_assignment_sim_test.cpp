@@ -35,7 +35,12 @@ TEST(FloorAssignment, SimulatedBuildingPutsAccessPointsOnTheirFloors) {
         for (int level = 0; level < kFloors; ++level)
             for (int k = 0; k < kApsPerFloor; ++k) {
                 sim::AccessPoint ap;
-                ap.mac = {2, 0, 0, static_cast<std::uint8_t>(building), static_cast<std::uint8_t>(level), static_cast<std::uint8_t>(k)};
+                ap.mac = {2,
+                          0,
+                          0,
+                          static_cast<std::uint8_t>(building),
+                          static_cast<std::uint8_t>(level),
+                          static_cast<std::uint8_t>(k)};
                 ap.ssid = "AP";
                 ap.lat = lat(rng);
                 ap.lon = lon(rng);
@@ -55,7 +60,8 @@ TEST(FloorAssignment, SimulatedBuildingPutsAccessPointsOnTheirFloors) {
             request.seed = building * 10 + static_cast<std::uint32_t>(level);
             request.startUtc = 1767268800;
             ASSERT_TRUE(sim::WriteWalk(walk, scenario, sim::WalkFloor(scenario, request), error));
-            ASSERT_TRUE(editor.AddFloor("B", name, level, 4.0 * level, dir / "plan.ktp", error)) << error;
+            ASSERT_TRUE(editor.AddFloor("B", name, level, 4.0 * level, dir / "plan.ktp", error))
+                << error;
             ASSERT_TRUE(editor.AddCollection(name, walk, "", true, error)) << error;
         }
         std::vector<FloorSurvey> floors;

@@ -34,7 +34,8 @@ struct TwoFloors {
         EXPECT_TRUE(editor.AddFloor("Main", "Ground", 0, 0, plan, error)) << error;
         EXPECT_TRUE(editor.AddFloor("Main", "First", 1, 4, plan, error)) << error;
         for (const char* floor : {"Ground", "First"})
-            EXPECT_TRUE(editor.SetReferences(floor, {{"a", 100, 100}, {"b", 800, 120}, {"c", 400, 600}}, error));
+            EXPECT_TRUE(editor.SetReferences(
+                floor, {{"a", 100, 100}, {"b", 800, 120}, {"c", 400, 600}}, error));
         EXPECT_TRUE(editor.AddCollection("Ground", dir / "g.ktd", "Ana", true, error)) << error;
         EXPECT_TRUE(editor.AddCollection("First", dir / "f1.ktd", "Ben", true, error)) << error;
     }
@@ -51,18 +52,64 @@ TEST(SiteEditor, RefusedChangesNameTheirCauseAndChangeNothing) {
         std::function<bool(SiteEditor&, std::string&)> change;
         std::string message;
     } cases[] = {
-        {"added twice", [&](SiteEditor& e, std::string& m) { return e.AddCollection("Ground", t.dir / "g.ktd", "", true, m); }, "is in the site already, on floor \"Ground\""},
-        {"to a second floor", [&](SiteEditor& e, std::string& m) { return e.AddCollection("First", t.dir / "g.ktd", "", true, m); }, "a collection belongs to one floor"},
-        {"under another name", [&](SiteEditor& e, std::string& m) { return e.AddCollection("First", t.dir / "alias.ktd", "", true, m); }, "is in the site already"},
-        {"off the plan", [&](SiteEditor& e, std::string& m) { return e.AddCollection("Ground", t.dir / "off.ktd", "", true, m); }, "points are off its 960 x 720 plan"},
-        {"missing collection", [&](SiteEditor& e, std::string& m) { return e.AddCollection("Ground", t.dir / "none.ktd", "", true, m); }, "none.ktd"},
-        {"unknown floor", [&](SiteEditor& e, std::string& m) { return e.AddCollection("Roof", t.dir / "spare.ktd", "", true, m); }, "the site has no floor \"Roof\" (floors: Main/Ground, Main/First)"},
-        {"missing plan", [&](SiteEditor& e, std::string& m) { return e.AddFloor("Main", "Second", 2, 8, t.dir / "none.ktp", m); }, "none.ktp"},
-        {"not a projection", [&](SiteEditor& e, std::string& m) { return e.AddFloor("Main", "Second", 2, 8, t.dir / "notplan.ktp", m); }, "notplan.ktp"},
-        {"floor twice", [&](SiteEditor& e, std::string& m) { return e.AddFloor("Main", "First", 2, 8, t.plan, m); }, "has a floor \"First\" already"},
-        {"references on one spot", [&](SiteEditor& e, std::string& m) { return e.SetReferences("First", {{"a", 10, 10}, {"b", 10.2, 10}}, m); }, "\"a\" and \"b\" are on one spot"},
-        {"references on a line", [&](SiteEditor& e, std::string& m) { return e.SetReferences("First", {{"a", 0, 0}, {"b", 100, 50}, {"c", 200, 100.3}}, m); }, "lie on one line"},
-        {"remove unknown", [&](SiteEditor& e, std::string& m) { return e.RemoveCollection(t.dir / "spare.ktd", m); }, "is not in the site"},
+        {"added twice",
+         [&](SiteEditor& e, std::string& m) {
+             return e.AddCollection("Ground", t.dir / "g.ktd", "", true, m);
+         },
+         "is in the site already, on floor \"Ground\""},
+        {"to a second floor",
+         [&](SiteEditor& e, std::string& m) {
+             return e.AddCollection("First", t.dir / "g.ktd", "", true, m);
+         },
+         "a collection belongs to one floor"},
+        {"under another name",
+         [&](SiteEditor& e, std::string& m) {
+             return e.AddCollection("First", t.dir / "alias.ktd", "", true, m);
+         },
+         "is in the site already"},
+        {"off the plan",
+         [&](SiteEditor& e, std::string& m) {
+             return e.AddCollection("Ground", t.dir / "off.ktd", "", true, m);
+         },
+         "points are off its 960 x 720 plan"},
+        {"missing collection",
+         [&](SiteEditor& e, std::string& m) {
+             return e.AddCollection("Ground", t.dir / "none.ktd", "", true, m);
+         },
+         "none.ktd"},
+        {"unknown floor",
+         [&](SiteEditor& e, std::string& m) {
+             return e.AddCollection("Roof", t.dir / "spare.ktd", "", true, m);
+         },
+         "the site has no floor \"Roof\" (floors: Main/Ground, Main/First)"},
+        {"missing plan",
+         [&](SiteEditor& e, std::string& m) {
+             return e.AddFloor("Main", "Second", 2, 8, t.dir / "none.ktp", m);
+         },
+         "none.ktp"},
+        {"not a projection",
+         [&](SiteEditor& e, std::string& m) {
+             return e.AddFloor("Main", "Second", 2, 8, t.dir / "notplan.ktp", m);
+         },
+         "notplan.ktp"},
+        {"floor twice",
+         [&](SiteEditor& e, std::string& m) {
+             return e.AddFloor("Main", "First", 2, 8, t.plan, m);
+         },
+         "has a floor \"First\" already"},
+        {"references on one spot",
+         [&](SiteEditor& e, std::string& m) {
+             return e.SetReferences("First", {{"a", 10, 10}, {"b", 10.2, 10}}, m);
+         },
+         "\"a\" and \"b\" are on one spot"},
+        {"references on a line",
+         [&](SiteEditor& e, std::string& m) {
+             return e.SetReferences("First", {{"a", 0, 0}, {"b", 100, 50}, {"c", 200, 100.3}}, m);
+         },
+         "lie on one line"},
+        {"remove unknown",
+         [&](SiteEditor& e, std::string& m) { return e.RemoveCollection(t.dir / "spare.ktd", m); },
+         "is not in the site"},
     };
     std::string error;
     ASSERT_TRUE(SiteFile::Save(t.path, t.site, error));

@@ -98,7 +98,8 @@ TEST(SiteFile, RefusedFilesAreNamedAndLeftAsTheyAre) {
         std::string path;
         std::string message;
     } cases[] = {
-        {"newer version", newer, "was written by a newer Ketrion (site file version 7; this one reads up to version 1)"},
+        {"newer version", newer,
+         "was written by a newer Ketrion (site file version 7; this one reads up to version 1)"},
         {"another database", foreign, "is not a Ketrion site file"},
         {"not a database", text, "is not a site file"},
         {"cut short", damaged, "is damaged"},

@@ -14,10 +14,12 @@
 #include "analysis/ExportKml.h"
 #include "analysis/ExportText.h"
 #include "analysis/ExportWigle.h"
+#include "analysis/PlacedSurvey.h"
 #include "site/FloorAssignment.h"
 #include "site/FloorPlan.h"
 #include "site/SiteFile.h"
 #include "survey/OutputFile.h"
+#include "survey/SiteProjection.h"
 #include "tools/ktd/StandardOutput.h"
 #include "tools/ktd/SurveyDetails.h"
 
@@ -279,6 +281,36 @@ int RunSiteExport(const std::string& path, const std::string& floorName, const s
             return Fail(file.Error());
     }
     return damaged ? kDamaged : 0;
+}
+
+}  // namespace ketrion::ktd
+
+namespace ketrion::ktd {
+
+analysis::ReadResult LoadSiteFloor(const SiteInput& input, const CSiteProjection& projection,
+                                   const analysis::Selection& selection,
+                                   analysis::PlacedSurvey& out) {
+    out = analysis::PlacedSurvey{};
+    const site::ConstFloorRef ref = input.floors.front();
+    bool damaged = false;
+    site::FloorSurvey floor = LoadFloorInput(input, *ref.floor, selection, damaged);
+    out.records = std::move(floor.records);
+    if (out.records.path.empty())
+        out.records.path = input.path;
+    if (damaged)
+        out.records.damage = "some collections of floor \"" +
+                             site::FloorTitle(*ref.building, *ref.floor) +
+                             "\" could not be read whole; the rest was used";
+    // Placed as the program places a loaded collection's points.
+    const std::vector<analysis::SurveyPoint>& records = out.records.points;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const analysis::SurveyPoint& record = records[i];
+        const analysis::PlacedPoint point{projection.PlanX(record.latitude, record.longitude),
+                                          projection.PlanY(record.latitude, record.longitude),
+                                          record.Strongest(), i};
+        (record.IsSurvey() ? out.points : out.dynamicAps).push_back(point);
+    }
+    return damaged ? analysis::ReadResult::Damaged : analysis::ReadResult::Complete;
 }
 
 }  // namespace ketrion::ktd

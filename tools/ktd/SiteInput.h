@@ -52,3 +52,22 @@ int RunSiteExport(const std::string& path, const std::string& floor, const std::
                   const std::string& out, const analysis::Selection& selection);
 
 }  // namespace ketrion::ktd
+
+namespace ketrion {
+class CSiteProjection;
+namespace analysis {
+struct PlacedSurvey;
+}
+}  // namespace ketrion
+
+namespace ketrion::ktd {
+
+// The one chosen floor of `input` as a placed survey (as loading a
+// collection file places its points), its switched-on collections together
+// with the selection applied. Damaged when any collection could not be read
+// whole (each said on standard error; records.damage sums it up).
+analysis::ReadResult LoadSiteFloor(const SiteInput& input, const CSiteProjection& projection,
+                                   const analysis::Selection& selection,
+                                   analysis::PlacedSurvey& out);
+
+}  // namespace ketrion::ktd
