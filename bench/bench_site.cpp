@@ -60,14 +60,20 @@ void WriteFloor(const std::string& path, int level) {
     collection::EncodeHeader(1767268800, head);
     bytes.insert(bytes.end(), std::begin(head), std::end(head));
     std::mt19937 rng(static_cast<unsigned>(level) + 1);
-    std::uniform_real_distribution<double> lat(kSouth + 0.00005, kNorth - 0.00005), lon(kWest + 0.00005, kEast - 0.00005);
+    std::uniform_real_distribution<double> lat(kSouth + 0.00005, kNorth - 0.00005),
+        lon(kWest + 0.00005, kEast - 0.00005);
     std::uniform_int_distribution<int> signal(-95, -35);
     for (int i = 0; i < kPointsPerFloor; ++i) {
         const std::size_t at = bytes.size();
-        bytes.resize(at + collection::kLocationSize + kReadingsPerPoint * collection::kReadingSize, 0);
+        bytes.resize(at + collection::kLocationSize + kReadingsPerPoint * collection::kReadingSize,
+                     0);
         std::uint8_t* p = &bytes[at];
-        collection::Put32(p + collection::kLatitudeAt, static_cast<std::uint32_t>(static_cast<std::int32_t>(lat(rng) * 3600000.0)));
-        collection::Put32(p + collection::kLongitudeAt, static_cast<std::uint32_t>(static_cast<std::int32_t>(lon(rng) * 3600000.0)));
+        collection::Put32(
+            p + collection::kLatitudeAt,
+            static_cast<std::uint32_t>(static_cast<std::int32_t>(lat(rng) * 3600000.0)));
+        collection::Put32(
+            p + collection::kLongitudeAt,
+            static_cast<std::uint32_t>(static_cast<std::int32_t>(lon(rng) * 3600000.0)));
         p[collection::kMonthAt] = 1;
         p[collection::kDayAt] = 1;
         collection::Put16(p + collection::kYearAt, 2026);
@@ -75,7 +81,8 @@ void WriteFloor(const std::string& path, int level) {
         collection::Put16(p + collection::kCountAt, kReadingsPerPoint);
         for (int r = 0; r < kReadingsPerPoint; ++r) {
             std::uint8_t* reading = p + collection::kLocationSize + r * collection::kReadingSize;
-            collection::Put16(reading + collection::kSignalAt, static_cast<std::uint16_t>(signal(rng) * 256));
+            collection::Put16(reading + collection::kSignalAt,
+                              static_cast<std::uint16_t>(signal(rng) * 256));
             reading[collection::kMacAt + 4] = static_cast<std::uint8_t>(level);
             reading[collection::kMacAt + 5] = static_cast<std::uint8_t>(r);
             reading[collection::kSsidAt] = 'N';
@@ -91,7 +98,8 @@ const std::string& SitePath() {
     static const std::string path = [] {
         fs::create_directories(Folder());
         const std::string plan = (Folder() / "plan.ktp").string();
-        fs::copy_file(fs::path(KETRION_SOURCE_DIR) / "resources/sample/site.ktp", plan, fs::copy_options::overwrite_existing);
+        fs::copy_file(fs::path(KETRION_SOURCE_DIR) / "resources/sample/site.ktp", plan,
+                      fs::copy_options::overwrite_existing);
         site::Site s;
         const std::string sitePath = (Folder() / "site.kts").string();
         site::SiteEditor editor(s, sitePath);
@@ -130,7 +138,8 @@ void BM_ReportOneFloor(benchmark::State& state) {
     SitePath();
     const std::string out = (Folder() / "floor.pdf").string();
     for (auto _ : state)
-        if (Run({kKtd, "report", "--projection", (Folder() / "plan.ktp").string(), (Folder() / "F0.ktd").string(), "-o", out}) != 0)
+        if (Run({kKtd, "report", "--projection", (Folder() / "plan.ktp").string(),
+                 (Folder() / "F0.ktd").string(), "-o", out}) != 0)
             state.SkipWithError("ktd report failed");
 }
 BENCHMARK(BM_ReportOneFloor)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
@@ -158,15 +167,18 @@ void BM_FloorSwitchHeatmap(benchmark::State& state) {
     site::ReadFloorPlan((Folder() / "plan.ktp").string(), plan, error);
     int level = 0;
     for (auto _ : state) {
-        const site::Floor& floor = s.buildings[0].floors[static_cast<std::size_t>(level++ % kFloors)];
+        const site::Floor& floor =
+            s.buildings[0].floors[static_cast<std::size_t>(level++ % kFloors)];
         site::FloorSurvey survey = site::LoadFloorSurvey(SitePath(), floor, {});
         analysis::PlacedSurvey placed;
         placed.records = std::move(survey.records);
         for (std::size_t i = 0; i < placed.records.points.size(); ++i) {
             const analysis::SurveyPoint& p = placed.records.points[i];
-            placed.points.push_back({projection.PlanX(p.latitude, p.longitude), projection.PlanY(p.latitude, p.longitude), p.Strongest(), i});
+            placed.points.push_back({projection.PlanX(p.latitude, p.longitude),
+                                     projection.PlanY(p.latitude, p.longitude), p.Strongest(), i});
         }
-        const analysis::Grid grid = analysis::MetricGrid(placed, {}, analysis::IdwParams{}, plan.width, plan.height);
+        const analysis::Grid grid =
+            analysis::MetricGrid(placed, {}, analysis::IdwParams{}, plan.width, plan.height);
         benchmark::DoNotOptimize(grid.values.data());
     }
 }

@@ -41,8 +41,9 @@ TEST(KtdSite, MakeAddCheckAndAMissingCollection) {
     const std::string site = dir / "new.kts";
     EXPECT_EQ(RunTool(kKtd, {"site", "new", site, "--name", "Depot"}).status, 0);
     EXPECT_EQ(RunTool(kKtd, {"site", "new", site}).status, 2);  // never over an existing one
-    ToolRun run = RunTool(kKtd, {"site", "add-floor", site, "--floor", "G", "--projection", dir / "site.ktp",
-                                 "--ref", "a,10,10", "--ref", "b,500,10", "--ref", "c,10,400"});
+    ToolRun run =
+        RunTool(kKtd, {"site", "add-floor", site, "--floor", "G", "--projection", dir / "site.ktp",
+                       "--ref", "a,10,10", "--ref", "b,500,10", "--ref", "c,10,400"});
     ASSERT_EQ(run.status, 0) << run.err;
     run = RunTool(kKtd, {"site", "add-floor", site, "--floor", "1", "--order", "1", "--projection",
                          dir / "site.ktp", "--ref", "a,12,10", "--ref", "b,500,12"});
@@ -54,16 +55,19 @@ TEST(KtdSite, MakeAddCheckAndAMissingCollection) {
     const scratch::Bytes before = scratch::ReadBytes(site);
     run = RunTool(kKtd, {"site", "add", site, "--floor", "1", dir / "building/floor1.ktd"});
     EXPECT_EQ(run.status, 2);
-    EXPECT_NE(run.err.find("is in the site already, on floor \"G\"; a collection belongs to one floor"),
-              std::string::npos)
+    EXPECT_NE(
+        run.err.find("is in the site already, on floor \"G\"; a collection belongs to one floor"),
+        std::string::npos)
         << run.err;
     EXPECT_EQ(scratch::ReadBytes(site), before);
-    EXPECT_EQ(RunTool(kKtd, {"site", "switch", site, "off", dir / "building/floor1.ktd"}).status, 0);
+    EXPECT_EQ(RunTool(kKtd, {"site", "switch", site, "off", dir / "building/floor1.ktd"}).status,
+              0);
 
     run = RunTool(kKtd, {"site", "list", site});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("aligned on \"G\": residual"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("on  building/floor0.ktd surveyor \"Ana\""), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("on  building/floor0.ktd surveyor \"Ana\""), std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("off building/floor1.ktd"), std::string::npos) << run.out;
     run = RunTool(kKtd, {"site", "check", site});
     EXPECT_EQ(run.status, 0) << run.out;
@@ -82,9 +86,11 @@ TEST(KtdSite, MergeKeepsEveryPointOnce) {
     scratch::ScratchDir dir;
     CopySample(dir);
     const std::string a = dir / "building/floor0.ktd", b = dir / "building/floor1.ktd";
-    ToolRun run = RunTool(kKtd, {"merge", a, b, a, "-o", dir / "both.ktd", "--projection", dir / "site.ktp"});
+    ToolRun run =
+        RunTool(kKtd, {"merge", a, b, a, "-o", dir / "both.ktd", "--projection", dir / "site.ktp"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find(": 198 points from 3 files, 99 repeated points left out"), std::string::npos)
+    EXPECT_NE(run.out.find(": 198 points from 3 files, 99 repeated points left out"),
+              std::string::npos)
         << run.out;
     EXPECT_EQ(fs::file_size(dir / "both.ktd"), fs::file_size(a) + fs::file_size(b) - 33);
 }
@@ -109,7 +115,9 @@ TEST(KtdSite, AnalysisCommandsReadTheSite) {
     run = RunTool(kKtd, {"export", "--format", "kml", site});
     ASSERT_EQ(run.status, 0) << run.err;
     for (int level = 0; level < 5; ++level)
-        EXPECT_EQ(Count(run.out, "<Folder><name>Sample building / Floor " + std::to_string(level) + "</name>"), 1u);
+        EXPECT_EQ(Count(run.out, "<Folder><name>Sample building / Floor " + std::to_string(level) +
+                                     "</name>"),
+                  1u);
     EXPECT_EQ(Count(run.out, "<Document>"), 1u);
 
     // A collection gone: one message, the rest of the site used.

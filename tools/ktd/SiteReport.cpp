@@ -117,7 +117,8 @@ int RunSiteReport(const SiteReportOptions& o) {
         f.ref = input.floors[n];
         f.plan = std::make_unique<PlanInput>();
         if (!f.plan->Load(FloorProjection(input, *f.ref.floor), error))
-            return Fail("floor \"" + site::FloorTitle(*f.ref.building, *f.ref.floor) + "\": " + error);
+            return Fail("floor \"" + site::FloorTitle(*f.ref.building, *f.ref.floor) +
+                        "\": " + error);
         SiteInput one = input;
         one.floors = {f.ref};
         if (LoadSiteFloor(one, f.plan->Projection(), o.selection, f.survey) == ReadResult::Damaged)
@@ -132,7 +133,8 @@ int RunSiteReport(const SiteReportOptions& o) {
             progress.Show(static_cast<int>(n) * all + done, total * all);
         };
         MetricSpec strongest;
-        f.signal = MetricGrid(f.survey, strongest, params, plan.width(), plan.height(), control, &area);
+        f.signal =
+            MetricGrid(f.survey, strongest, params, plan.width(), plan.height(), control, &area);
         f.mask = area.Mask(f.signal.columns, f.signal.rows, f.signal.cell);
         f.atSignal = ShareOfArea(f.signal, f.mask, judged);
         if (second) {
@@ -182,15 +184,17 @@ int RunSiteReport(const SiteReportOptions& o) {
                    .arg(floors.size())
                    .arg(assigned.size()));
     if (damaged)
-        pages.Small("Some collections could not be read whole; the report covers what could be "
-                    "read (see the messages of ktd).");
+        pages.Small(
+            "Some collections could not be read whole; the report covers what could be "
+            "read (see the messages of ktd).");
     pages.Gap();
     pages.Subheading("Requirements");
     pages.Body((signal ? "Stated: signal " : "No requirement stated (--require); judged: signal ") +
                Dbm(judged) + " or better" +
                (second ? ", a second access point at " + Dbm(*second) + " or better" : QString()) +
                ", each over at least " + Percent(share) + " of the surveyed area.");
-    std::vector<QString> header = {"Building", "Floor", "Points", "Signal " + Dbm(judged), "Result"};
+    std::vector<QString> header = {"Building", "Floor", "Points", "Signal " + Dbm(judged),
+                                   "Result"};
     if (second)
         header.insert(header.end(), {"Second " + Dbm(*second), "Result"});
     std::vector<std::vector<QString>> rows;
@@ -201,7 +205,8 @@ int RunSiteReport(const SiteReportOptions& o) {
                                   Percent(f.atSignal.Share()),
                                   f.atSignal.Share() >= share ? "PASS" : "FAIL"};
         if (second)
-            r.insert(r.end(), {Percent(f.atSecond.Share()), f.atSecond.Share() >= share ? "PASS" : "FAIL"});
+            r.insert(r.end(),
+                     {Percent(f.atSecond.Share()), f.atSecond.Share() >= share ? "PASS" : "FAIL"});
         rows.push_back(std::move(r));
         auto& [s1, s2] = buildings[f.ref.building];
         s1.nodes += f.atSignal.nodes;
@@ -212,10 +217,12 @@ int RunSiteReport(const SiteReportOptions& o) {
         s2.meeting += f.atSecond.meeting;
     }
     for (const auto& [building, s] : buildings) {
-        std::vector<QString> r = {Text(building->name), "whole building", "", Percent(s.first.Share()),
+        std::vector<QString> r = {Text(building->name), "whole building", "",
+                                  Percent(s.first.Share()),
                                   s.first.Share() >= share ? "PASS" : "FAIL"};
         if (second)
-            r.insert(r.end(), {Percent(s.second.Share()), s.second.Share() >= share ? "PASS" : "FAIL"});
+            r.insert(r.end(),
+                     {Percent(s.second.Share()), s.second.Share() >= share ? "PASS" : "FAIL"});
         rows.push_back(std::move(r));
     }
     pages.Table(header, rows);
@@ -248,16 +255,20 @@ int RunSiteReport(const SiteReportOptions& o) {
             for (const ApEstimate& e : estimates) {
                 if (e.mac != ap.mac)
                     continue;
-                const ketrion::PlanPoint p = f.plan->Projection().ToPlan(e.position.latitude, e.position.longitude);
+                const ketrion::PlanPoint p =
+                    f.plan->Projection().ToPlan(e.position.latitude, e.position.longitude);
                 heatmap::PlanMarker marker;
-                marker.at = QPoint(static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y)));
-                marker.label = QString::fromStdString(ValidUtf8(ap.ssid.empty() ? MacText(ap.mac) : ap.ssid));
+                marker.at =
+                    QPoint(static_cast<int>(std::lround(p.x)), static_cast<int>(std::lround(p.y)));
+                marker.label =
+                    QString::fromStdString(ValidUtf8(ap.ssid.empty() ? MacText(ap.mac) : ap.ssid));
                 markers.push_back(marker);
-                apRows.push_back({QString::fromStdString(MacText(ap.mac)), Text(ap.ssid), floorTitle,
-                                  ap.confidenceDb ? QString::number(*ap.confidenceDb, 'f', 1) + " dB"
-                                                  : QString("only floor"),
-                                  QString::number(ap.heard.front().strongest) + " dBm",
-                                  QString("%1, %2").arg(std::lround(p.x)).arg(std::lround(p.y))});
+                apRows.push_back(
+                    {QString::fromStdString(MacText(ap.mac)), Text(ap.ssid), floorTitle,
+                     ap.confidenceDb ? QString::number(*ap.confidenceDb, 'f', 1) + " dB"
+                                     : QString("only floor"),
+                     QString::number(ap.heard.front().strongest) + " dBm",
+                     QString("%1, %2").arg(std::lround(p.x)).arg(std::lround(p.y))});
             }
         }
         auto heatmapPage = [&](const char* what, const Grid& grid, const MetricSpec& spec,
@@ -288,8 +299,9 @@ int RunSiteReport(const SiteReportOptions& o) {
 
         pages.NewPage();
         pages.Heading(floorTitle + ": access points");
-        pages.Small("Each access point is on the floor where its strongest readings were taken; "
-                    "how sure: how much stronger they are there than on the next floor.");
+        pages.Small(
+            "Each access point is on the floor where its strongest readings were taken; "
+            "how sure: how much stronger they are there than on the next floor.");
         pages.Table({"Address", "Network", "Floor", "How sure", "Strongest", "Plan x, y"}, apRows);
         const std::vector<site::Bleed> bleed = site::BleedOn(n, assigned);
         if (!bleed.empty()) {

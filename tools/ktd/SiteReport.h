@@ -8,7 +8,7 @@ namespace ketrion::ktd {
 
 // What `ktd report SITE.kts` is asked for: the report command's options.
 struct SiteReportOptions {
-    std::string path;  // the site file
+    std::string path;   // the site file
     std::string floor;  // one floor only; empty: every floor
     std::string out;
     analysis::Selection selection;
