@@ -89,14 +89,14 @@ void CSitePanel::OnFloorChosen(int index) {
         auto* item = new QListWidgetItem(QString::fromStdString(c.path), m_collections);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(c.enabled ? Qt::Checked : Qt::Unchecked);
-        item->setToolTip(QString::fromStdString("surveyor " + c.surveyor + ", " + c.adapter +
-                                                ", " + c.date));
+        item->setToolTip(
+            QString::fromStdString("surveyor " + c.surveyor + ", " + c.adapter + ", " + c.date));
         if (c.enabled && first.isEmpty())
             first = QString::fromStdString(site::SiteFile::ResolvePath(sitePath, c.path));
     }
     m_filling = false;
-    emit floorChosen(QString::fromStdString(site::SiteFile::ResolvePath(sitePath, floor.projection)),
-                     first);
+    emit floorChosen(
+        QString::fromStdString(site::SiteFile::ResolvePath(sitePath, floor.projection)), first);
 }
 
 void CSitePanel::OnItemChanged(QListWidgetItem* item) {
