@@ -370,8 +370,10 @@ std::vector<Reading> Board::Hear(double lat, double lon) {
         const double d = DistanceMeters(lat, lon, aps[i].lat, aps[i].lon);
         // Draw for every access point, heard or not, so one AP's fate does not
         // shift the noise of the others.
+        const double slabs = std::abs(aps[i].level - m_level);
         const double value =
-            std::round(MeanSignal(m_scenario, aps[i], d) + ShadowingDb(m_scenario, i, lat, lon) +
+            std::round(MeanSignal(m_scenario, aps[i], d) + ShadowingDb(m_scenario, i, lat, lon) -
+                       slabs * m_scenario.floorLoss +
                        m_signals.Normal(m_scenario.pathLossSigma));
         if (value < m_scenario.pathLossFloor) {
             continue;

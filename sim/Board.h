@@ -97,6 +97,9 @@ public:
     // The access points heard at a position, each with a noisy signal (draws
     // from the signal stream). Entries below the floor are left out.
     std::vector<Reading> Hear(double lat, double lon);
+    // The floor the receiver walks on (0 until set): access points on other
+    // floors are heard through Scenario::floorLoss per floor between.
+    void SetLevel(int level) { m_level = level; }
     // A 152-byte GpsReport body for time `t`.
     std::array<std::uint8_t, 152> GpsBody(Millis t) const;
 
@@ -128,6 +131,7 @@ private:
     std::vector<double> m_legStart;  // distance along the track where each leg starts
     double m_trackLength = 0.0;
     Counters m_counters;
+    int m_level = 0;
 };
 
 }  // namespace ketrion::sim

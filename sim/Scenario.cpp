@@ -202,7 +202,8 @@ bool ParseInto(const json& root, Scenario& s, std::string* error) {
                             !r.Number(*loss, "exponent", s.pathLossExponent, 0.5, 10.0) ||
                             !r.Number(*loss, "sigma", s.pathLossSigma, 0.0, 50.0) ||
                             !r.Integer(*loss, "floor", s.pathLossFloor, -200, 0) ||
-                            !r.Number(*loss, "shadowing", s.pathLossShadowing, 0.0, 30.0))) {
+                            !r.Number(*loss, "shadowing", s.pathLossShadowing, 0.0, 30.0) ||
+                            !r.Number(*loss, "perFloor", s.floorLoss, 0.0, 100.0))) {
         return false;
     }
 
@@ -227,7 +228,8 @@ bool ParseInto(const json& root, Scenario& s, std::string* error) {
             if (!r.Text(a, "ssid", ap.ssid, 32) ||
                 !r.Integer(a, "attribute", ap.attribute, 0, 255) ||
                 !ParsePosition(r, a, ap.lat, ap.lon) ||
-                !r.Number(a, "txPower", ap.txPower, -50.0, 60.0)) {
+                !r.Number(a, "txPower", ap.txPower, -50.0, 60.0) ||
+                !r.Integer(a, "level", ap.level, -20, 200)) {
                 return false;
             }
             s.accessPoints.push_back(ap);

@@ -15,6 +15,7 @@ struct AccessPoint {
     double lat = 0.0;
     double lon = 0.0;
     double txPower = 20.0;  // dBm
+    int level = 0;          // the floor it stands on (0 ground floor)
 };
 
 struct Waypoint {
@@ -44,11 +45,13 @@ struct Faults {
 // Keys (all optional; see resources/sample/site.json):
 //   name, firmware, serial, seed, gpsPeriodMs, altitude, startTime
 //   scan:      {minMs, maxMs, passes}
-//   pathLoss:  {reference, exponent, sigma, floor, shadowing}
+//   pathLoss:  {reference, exponent, sigma, floor, shadowing, perFloor}
 //              signal = txPower + reference - 10 * exponent * log10(metres)
 //                       + shadowing + noise,
-//              clamped to [-100, -20] dBm; below floor the AP is not heard
-//   accessPoints: [{mac "00:1A:2B:3C:4D:5E", ssid, attribute, lat, lon, txPower}]
+//              clamped to [-100, -20] dBm; below floor the AP is not heard;
+//              perFloor dB are taken off for each floor slab between the AP
+//              and the receiver
+//   accessPoints: [{mac "00:1A:2B:3C:4D:5E", ssid, attribute, lat, lon, txPower, level}]
 //   track:     {speed, loop, waypoints: [{lat, lon}]}
 //   fixes:     [{code 0-7, seconds}]   the last step holds
 //   faults:    {noise, badCheck, split, splitDelayMs, loseScanEnd, silent}
@@ -70,6 +73,7 @@ struct Scenario {
     // and furniture add between an access point and each square of
     // kShadowingSquareMetres, the same on every visit (0: none).
     double pathLossShadowing = 0.0;
+    double floorLoss = 15.0;     // dB a floor slab takes off a signal
     std::vector<AccessPoint> accessPoints;
     std::vector<Waypoint> waypoints;
     double speed = 1.2;  // m/s along the track

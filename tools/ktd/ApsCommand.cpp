@@ -38,8 +38,10 @@
 #include "model/Text.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
+#include "site/SiteFile.h"
 #include "survey/ProjectionMaker.h"
 #include "survey/SiteProjection.h"
+#include "tools/ktd/SiteInput.h"
 #include "tools/ktd/StandardOutput.h"
 #include "tools/ktd/SurveyDetails.h"
 
@@ -209,9 +211,17 @@ void AddApsCommand(CLI::App& app, int& status) {
                     "centroid of the strongest readings with their spread")
         ->check(CLI::IsMember({"fit", "centroid"}));
     AddIncludeNoFix(*aps, *selection);
-    aps->add_option("FILE", *path, "collection file (.ktd)")->required();
-    aps->callback([&status, path, projection, selection, method] {
-        status = RunAps(*path, *projection, *selection, *method == "centroid");
+    aps->add_option("FILE", *path, "collection file (.ktd) or site file (.kts)")->required();
+    // With a site file: every access point's floor (site/FloorAssignment.h).
+    auto floor = std::make_shared<std::string>();
+    auto bleed = std::make_shared<bool>(false);
+    AddFloorOption(*aps, *floor);
+    aps->add_flag("--bleed", *bleed,
+                  "with a site file: per floor, the access points of other floors heard there");
+    aps->callback([&status, path, projection, selection, method, floor, bleed] {
+        status = site::SiteFile::LooksLikeSite(*path)
+                     ? RunSiteAps(*path, *floor, *bleed, *selection)
+                     : RunAps(*path, *projection, *selection, *method == "centroid");
     });
 }
 

@@ -18,7 +18,9 @@
 #include "analysis/ExportKml.h"
 #include "analysis/ExportWigle.h"
 #include "analysis/SurveyRecords.h"
+#include "site/SiteFile.h"
 #include "survey/OutputFile.h"
+#include "tools/ktd/SiteInput.h"
 #include "tools/ktd/StandardOutput.h"
 #include "tools/ktd/SurveyDetails.h"
 
@@ -116,11 +118,20 @@ void AddExportCommand(CLI::App& app, int& status) {
     command->add_option("-o,--output", options->out,
                         "write to this file instead of standard output (- for standard output)");
     AddIncludeNoFix(*command, options->selection);
-    command->add_option("FILE", options->path, "collection file (.ktd)")->required();
-    command->callback([&status, options] {
+    command->add_option("FILE", options->path, "collection file (.ktd) or site file (.kts)")
+        ->required();
+    auto floor = std::make_shared<std::string>();
+    AddFloorOption(*command, *floor);
+    command->callback([&status, options, floor] {
         ExportOptions o = *options;
         if (o.out == "-")
             o.out.clear();
+        if (site::SiteFile::LooksLikeSite(o.path)) {
+            const char* names[] = {"geojson", "kml", "wigle"};
+            status = RunSiteExport(o.path, *floor, names[static_cast<int>(o.format)], o.out,
+                                   o.selection);
+            return;
+        }
         status = RunExport(o);
     });
 }

@@ -32,10 +32,12 @@
 #include "analysis/SurveyedArea.h"
 #include "analysis/WorldFile.h"
 #include "render/HeatmapImage.h"
+#include "site/SiteFile.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/AreaInput.h"
 #include "tools/ktd/GeoTiff.h"
 #include "tools/ktd/HeatmapInput.h"
+#include "tools/ktd/SiteInput.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -59,6 +61,7 @@ struct HeatmapOptions {
     std::string band;
     Selection selection;
     std::string boundary;
+    std::string floor;  // with a site file
 };
 
 // Most network names or addresses listed when the one asked for was not heard.
@@ -239,8 +242,20 @@ std::optional<std::string> MissingDetails(const MetricSpec& spec, const PlacedSu
     return std::nullopt;
 }
 
-int RunHeatmap(const HeatmapOptions& o) {
+int RunHeatmap(const HeatmapOptions& options) {
     std::string error;
+    // A site file: the chosen floor's plan and switched-on collections.
+    HeatmapOptions o = options;
+    SiteInput site;
+    const bool isSite = site::SiteFile::LooksLikeSite(o.path);
+    if (isSite) {
+        if (!OpenSiteInput(o.path, o.floor, true, site, error))
+            return Fail(error);
+        if (o.projection.empty())
+            o.projection = FloorProjection(site, *site.floors.front().floor);
+    } else if (o.projection.empty()) {
+        return Fail("--projection is required with a collection file");
+    }
     const auto spec = Spec(o, error);
     if (!spec)
         return Fail(error);
@@ -284,10 +299,12 @@ int RunHeatmap(const HeatmapOptions& o) {
                         "so the picture cannot be placed on a map; nothing written");
     }
     PlacedSurvey survey;
-    const ReadResult read = LoadPlacedSurvey(o.path, input.Projection(), survey);
+    const ReadResult read = isSite ? LoadSiteFloor(site, input.Projection(), o.selection, survey)
+                                   : LoadPlacedSurvey(o.path, input.Projection(), survey);
     if (read == ReadResult::NotOpened)
         return Fail(survey.records.damage);
-    SelectSurvey(survey, o.selection);
+    if (!isSite)
+        SelectSurvey(survey, o.selection);
     if (const auto unheard = Unheard(*spec, survey))
         return Fail(*unheard);
     if (const auto missing = MissingDetails(*spec, survey))
@@ -383,7 +400,9 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
     CLI::App* command = app.add_subcommand(
         "heatmap", "interpolate a survey over the plan: a georeferenced picture and/or a grid");
     auto o = std::make_shared<HeatmapOptions>();
-    command->add_option("--projection", o->projection, "projection file (.ktp)")->required();
+    command->add_option("--projection", o->projection,
+                        "projection file (.ktp); with a site file, the floor's own by default");
+    AddFloorOption(*command, o->floor);
     command->add_option(
         "--metric", o->metric,
         "strongest (default), second, count, ap, ssid, coverage or channel-overlap. "
@@ -424,7 +443,7 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
     command->add_option("--boundary", o->boundary,
                         "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "
                         "(default: the survey points' concave hull)");
-    command->add_option("FILE", o->path, "collection file (.ktd)")->required();
+    command->add_option("FILE", o->path, "collection file (.ktd) or site file (.kts)")->required();
     command->callback([&status, o] { status = RunHeatmap(*o); });
 }
 

@@ -40,6 +40,7 @@
 #include "analysis/PlacedSurvey.h"
 #include "analysis/SurveyedArea.h"
 #include "render/HeatmapImage.h"
+#include "site/SiteFile.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/AreaInput.h"
 #include "tools/ktd/CheckCommand.h"
@@ -48,6 +49,8 @@
 #include "tools/ktd/ReportPages.h"
 #include "tools/ktd/ReportProfile.h"
 #include "tools/ktd/ReportSide.h"
+#include "tools/ktd/SiteInput.h"
+#include "tools/ktd/SiteReport.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -70,6 +73,7 @@ struct ReportOptions {
     std::string site, surveyor, client, date, notes;
     std::string require, requireSecond, requireShare;
     std::string profile;
+    std::string floor;  // with a site file
 };
 
 // The stated requirements: signal levels and the share of the area each must cover.
@@ -498,10 +502,12 @@ void AddReportCommand(CLI::App& app, int& status) {
     CLI::App* command =
         app.add_subcommand("report", "write a PDF report: heatmaps, coverage, access points");
     auto o = std::make_shared<ReportOptions>();
-    command->add_option("--projection", o->projection, "projection file (.ktp)")->required();
+    command->add_option("--projection", o->projection,
+                        "projection file (.ktp); not with a site file (each floor has its own)");
+    AddFloorOption(*command, o->floor);
     command->add_option("-o,--output", o->out, "PDF file to write")->required();
     AddIncludeNoFix(*command, o->selection);
-    command->add_option("FILE", o->path, "collection file (.ktd)")->required();
+    command->add_option("FILE", o->path, "collection file (.ktd) or site file (.kts)")->required();
     command->add_option("--boundary", o->boundary,
                         "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "
                         "(default: the survey points' concave hull)");
@@ -520,7 +526,24 @@ void AddReportCommand(CLI::App& app, int& status) {
                         "judge the survey against a requirement profile as `ktd check` does "
                         "(data, voice, location or a JSON file): PASS/FAIL per band and a map "
                         "of the requirement each failing part breaks first");
-    command->callback([&status, o] { status = RunReport(*o); });
+    command->callback([&status, o] {
+        if (site::SiteFile::LooksLikeSite(o->path)) {
+            if (!o->profile.empty()) {
+                status = Fail("--profile judges one collection file; give the floor's collection "
+                              "file and its projection");
+                return;
+            }
+            status = RunSiteReport({o->path, o->floor, o->out, o->selection, o->site, o->surveyor,
+                                    o->client, o->date, o->notes, o->require, o->requireSecond,
+                                    o->requireShare});
+            return;
+        }
+        if (o->projection.empty()) {
+            status = Fail("--projection is required with a collection file");
+            return;
+        }
+        status = RunReport(*o);
+    });
 }
 
 }  // namespace ketrion::ktd

@@ -21,6 +21,7 @@
 #include "tools/ktd/CompactCommand.h"
 #include "tools/ktd/ExportCommand.h"
 #include "tools/ktd/SideDump.h"
+#include "tools/ktd/SiteCommand.h"
 #include "tools/ktd/StandardOutput.h"
 #if KTD_DRAWING
 #include "tools/ktd/CheckCommand.h"
@@ -286,6 +287,8 @@ int main(int argc, char** argv) {
     ketrion::ktd::AddApsCommand(app, status);
     ketrion::ktd::AddExportCommand(app, status);
     ketrion::ktd::AddCompactCommand(app, status);
+    ketrion::ktd::AddSiteCommand(app, status);
+    ketrion::ktd::AddMergeCommand(app, status);
 #if KTD_DRAWING
     ketrion::ktd::AddHeatmapCommand(app, status);
     ketrion::ktd::AddReportCommand(app, status);

@@ -10,6 +10,7 @@
 #include <iostream>
 #include <thread>
 
+#include "sim/SimulatedWalk.h"
 #include "sim/Simulator.h"
 
 namespace {
@@ -41,6 +42,18 @@ int main(int argc, char** argv) {
     app.add_option("--seed", seed, "random seed, replacing the scenario's")
         ->check(CLI::Range(0LL, 4294967295LL));
     app.add_flag("--print-scenario", printScenario, "print the built-in scenario and exit");
+    std::string walkOut;
+    ketrion::sim::WalkRequest walk;
+    walk.startUtc = 1767268800;  // 2026-01-01 12:00 UTC: the same file every time
+    app.add_option("--walk-out", walkOut,
+                   "write one walk along the track as a collection file here (no terminal) and "
+                   "exit");
+    app.add_option("--walk-level", walk.level, "--walk-out: the floor walked (default 0)");
+    app.add_option("--walk-spacing", walk.spacing,
+                   "--walk-out: metres between survey points (default 2)")
+        ->check(CLI::PositiveNumber);
+    app.add_option("--walk-start", walk.startUtc,
+                   "--walk-out: UTC seconds since 1970 of the first point");
     CLI11_PARSE(app, argc, argv);
 
     if (printScenario) {
@@ -60,6 +73,17 @@ int main(int argc, char** argv) {
 
     if (seed >= 0) {
         scenario.seed = static_cast<std::uint32_t>(seed);
+    }
+
+    if (!walkOut.empty()) {
+        walk.seed = scenario.seed;
+        std::string error;
+        if (!ketrion::sim::WriteWalk(walkOut, scenario, ketrion::sim::WalkFloor(scenario, walk),
+                                     error)) {
+            std::cerr << "ktsim: " << error << "\n";
+            return 1;
+        }
+        return 0;
     }
 
     struct sigaction sa {};

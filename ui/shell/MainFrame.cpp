@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
+#include <QDockWidget>
 #include <QFileInfo>
 #include <QIcon>
 #include <QMenu>
@@ -30,6 +31,7 @@
 #include "ui/shell/KetrionView.h"
 #include "ui/shell/NewPlanDialog.h"
 #include "ui/shell/RecentFiles.h"
+#include "ui/shell/SitePanel.h"
 #include "ui/shell/Snapshot.h"
 #include "ui/shell/StatusBar.h"
 #include "ui/siteview/Dialogs.h"
@@ -220,6 +222,7 @@ void CMainFrame::BuildMenus() {
     });
     AddMenuCommand(file, ID_COLLECTION_NEW, QStringLiteral("&New collection..."),
                    {QKeySequence::New});
+    AddSiteMenu(file);
     AddMenuCommand(file, ID_COLLECTION_OPEN, QStringLiteral("Open &collection..."),
                    {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)});
     m_recentMenu = file->addMenu(QStringLiteral("&Recent files"));
@@ -422,6 +425,51 @@ void CMainFrame::SwitchToPaintedView() {
     if (auto* site = qobject_cast<CSiteView*>(ActiveView())) {
         site->Render();
     }
+}
+
+void CMainFrame::AddSiteMenu(QMenu* file) {
+    // A site (buildings, floors, their collections) in a panel beside the plan.
+    m_sitePanel = new CSitePanel(this);
+    auto* dock = new QDockWidget(QStringLiteral("Site"), this);
+    dock->setObjectName(QStringLiteral("siteDock"));
+    dock->setWidget(m_sitePanel);
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    dock->hide();
+    connect(m_sitePanel, &CSitePanel::floorChosen, this,
+            [this](const QString& projection, const QString& collection) {
+                OpenProjectionFile(projection);
+                if (!collection.isEmpty())
+                    OpenCollectionFile(collection);
+            });
+    connect(m_sitePanel, &CSitePanel::problem, this,
+            [this](const QString& text) { FrameDialogsOrOwn().Message(text); });
+    const FileDialogRequest request{
+        QStringLiteral("Site Files (*.kts)|*.kts|All Files (*.*)|*.*||"), QStringLiteral("kts"),
+        QString(), false};
+    QAction* newSite = file->addAction(QStringLiteral("New &site..."));
+    newSite->setObjectName(QStringLiteral("actionNewSite"));
+    connect(newSite, &QAction::triggered, this, [this, dock, request] {
+        QString error;
+        if (const auto path = FrameDialogsOrOwn().SaveFile(request)) {
+            if (m_sitePanel->NewSite(*path, error))
+                dock->show();
+            else
+                FrameDialogsOrOwn().Message(error);
+        }
+    });
+    QAction* openSite = file->addAction(QStringLiteral("Open s&ite..."));
+    openSite->setObjectName(QStringLiteral("actionOpenSite"));
+    connect(openSite, &QAction::triggered, this, [this, dock, request] {
+        FileDialogRequest open = request;
+        open.mustExist = true;
+        QString error;
+        if (const auto path = FrameDialogsOrOwn().OpenFile(open)) {
+            if (m_sitePanel->OpenSite(*path, error))
+                dock->show();
+            else
+                FrameDialogsOrOwn().Message(error);
+        }
+    });
 }
 
 void CMainFrame::OpenProjectionFile(const QString& path) {

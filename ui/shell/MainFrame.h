@@ -22,6 +22,7 @@ class Dialogs;
 class CStatusBar;
 class FrameDialogs;
 class RecentFiles;
+class CSitePanel;
 
 // How the main window is laid out. The handheld's: a 240 x 268 client area
 // with the command bar below it, and minimising ends the program. The
@@ -174,6 +175,8 @@ private:
     void OnActionTriggered();
     void OnRecentTriggered();
     void BuildMenus();
+    // File > New site and Open site, and the site panel they show.
+    void AddSiteMenu(QMenu* file);
     QAction* AddMenuCommand(QMenu* menu, int id, const QString& text,
                             const QList<QKeySequence>& keys);
     void RestoreWindowGeometry();
@@ -211,6 +214,7 @@ private:
     QTimer* m_statusTimer = nullptr;
     QList<QAction*> m_menuActions;
     bool m_closeWithoutAsking = false;
+    CSitePanel* m_sitePanel = nullptr;
 };
 
 }  // namespace ketrion
