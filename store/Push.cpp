@@ -159,8 +159,8 @@ public:
         CollectionSnapshot::Reading& reading = m_out.points.back().readings.emplace_back();
         std::memcpy(reading.mac, r + kMacAt, sizeof reading.mac);
         reading.ssid = AsUtf8(Ssid(r));
-        reading.signalDbm = static_cast<float>(static_cast<std::int16_t>(Get16(r + kSignalAt))) /
-                            256.0F;
+        reading.signalDbm =
+            static_cast<float>(static_cast<std::int16_t>(Get16(r + kSignalAt))) / 256.0F;
         reading.attribute = r[kAttributeAt];
         ++m_out.readings;
     }
@@ -268,7 +268,8 @@ std::int64_t RowId(pqxx::work& work, const std::string& table, const std::string
     const std::string select =
         "SELECT id FROM ketrion." + table + " WHERE name = $1" +
         (parentColumn.empty() ? std::string() : " AND " + parentColumn + " = $2");
-    pqxx::result r = parent ? work.exec_params(insert, name, *parent) : work.exec_params(insert, name);
+    pqxx::result r =
+        parent ? work.exec_params(insert, name, *parent) : work.exec_params(insert, name);
     if (r.empty())
         r = parent ? work.exec_params(select, name, *parent) : work.exec_params(select, name);
     return r[0][0].as<std::int64_t>();
@@ -310,8 +311,12 @@ public:
     CopyLines(pqxx::work& work, const std::string& table, const std::vector<std::string>& columns)
         : m_writer(work, table, columns.begin(), columns.end()) {}
 #pragma GCC diagnostic pop
-    void Write(const std::string& line) { m_writer.write_raw_line(line); }
-    void Complete() { m_writer.complete(); }
+    void Write(const std::string& line) {
+        m_writer.write_raw_line(line);
+    }
+    void Complete() {
+        m_writer.complete();
+    }
 
 private:
     pqxx::tablewriter m_writer;
@@ -353,12 +358,14 @@ bool ReadSnapshot(const std::string& path, CollectionSnapshot& out, std::string&
     if (!end.Whole())
         out.damage = path + " is damaged after point " + std::to_string(end.points) +
                      "; the points before the damage are pushed";
-    const std::int64_t created = static_cast<std::int64_t>(Get64(visitor.HeaderBytes() + kCreatedAt));
+    const std::int64_t created =
+        static_cast<std::int64_t>(Get64(visitor.HeaderBytes() + kCreatedAt));
     out.created = created >= 0 && created <= kLastCreated ? created : 0;
 
     const std::string sidePath = SideStore::PathFor(path);
     std::string message;
-    auto side = SideStore::OpenForReading(path, SideIdentity(path, visitor.HeaderBytes()), &message);
+    auto side =
+        SideStore::OpenForReading(path, SideIdentity(path, visitor.HeaderBytes()), &message);
     if (side) {
         JoinSide(*side, out);
         std::string bytes;
@@ -415,6 +422,13 @@ PushOutcome PushCollection(Connection& connection, const CollectionSnapshot& sna
         floor ? std::to_string(*floor) : std::string(), static_cast<double>(snapshot.created));
     (void)changed;
 
+    // Every floor the points name is found or made before the COPY starts:
+    // no other statement may run on the connection while it lasts.
+    std::map<std::string, std::optional<std::int64_t>> pointFloors;
+    for (const CollectionSnapshot::Point& p : snapshot.points)
+        if (!floor && p.offset > stored && pointFloors.count(p.floor) == 0)
+            pointFloors.emplace(p.floor, floors.Id(p.floor));
+
     std::int64_t sent = 0;
     {
         CopyLines pointRows(work, "ketrion.points",
@@ -425,7 +439,7 @@ PushOutcome PushCollection(Connection& connection, const CollectionSnapshot& sna
         for (const CollectionSnapshot::Point& p : snapshot.points) {
             if (p.offset <= stored)
                 continue;
-            const std::optional<std::int64_t> pointFloor = floor ? floor : floors.Id(p.floor);
+            const std::optional<std::int64_t> pointFloor = floor ? floor : pointFloors[p.floor];
             line = prefix;
             AppendNumber(line, std::optional<long long>(p.offset), "%lld");
             AppendNumber(line, std::optional<long long>(p.number), "%lld");
@@ -434,8 +448,8 @@ PushOutcome PushCollection(Connection& connection, const CollectionSnapshot& sna
             std::string geom;
             if (p.latitude != 0 || p.longitude != 0) {
                 char text[80];
-                std::snprintf(text, sizeof text, "SRID=4326;POINT(%.7f %.7f)", p.longitude / 3600000.0,
-                              p.latitude / 3600000.0);
+                std::snprintf(text, sizeof text, "SRID=4326;POINT(%.7f %.7f)",
+                              p.longitude / 3600000.0, p.latitude / 3600000.0);
                 geom = text;
             }
             AppendText(line, geom);
@@ -452,10 +466,10 @@ PushOutcome PushCollection(Connection& connection, const CollectionSnapshot& sna
         pointRows.Complete();
     }
     {
-        CopyLines readingRows(work, "ketrion.readings",
-                              {"collection_id", "point_offset", "index", "bssid", "ssid", "signal",
-                               "attribute", "channel", "frequency", "band", "security", "phy",
-                               "width", "noise"});
+        CopyLines readingRows(
+            work, "ketrion.readings",
+            {"collection_id", "point_offset", "index", "bssid", "ssid", "signal", "attribute",
+             "channel", "frequency", "band", "security", "phy", "width", "noise"});
         std::string line;
         const std::string prefix = std::to_string(collection) + '\t';
         for (const CollectionSnapshot::Point& p : snapshot.points) {
@@ -549,11 +563,11 @@ bool PushFiles(const std::string& url, const std::vector<std::string>& paths,
             try {
                 const PushOutcome outcome = PushCollection(*connection, snapshot, options.target, 0,
                                                            snapshot.readings, options.progress);
-                say(snapshot.name + (outcome.unchanged
-                                         ? ": already in the store"
-                                         : ": " + std::to_string(outcome.pointsAdded) +
-                                               " points, " + std::to_string(outcome.readingsAdded) +
-                                               " readings added"));
+                say(snapshot.name +
+                    (outcome.unchanged
+                         ? ": already in the store"
+                         : ": " + std::to_string(outcome.pointsAdded) + " points, " +
+                               std::to_string(outcome.readingsAdded) + " readings added"));
                 break;
             } catch (const std::exception& e) {
                 const std::string why = connection->Describe(e);

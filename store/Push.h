@@ -48,8 +48,8 @@ struct CollectionSnapshot {
     std::vector<Point> points;
     std::int64_t readings = 0;
     std::int64_t created = 0;  // header creation time, seconds since 1970
-    std::string damage;        // empty, or what is wrong with the file (its readable part is pushed)
-    std::string sideNote;      // empty, or why the side store was left out or may be stale
+    std::string damage;    // empty, or what is wrong with the file (its readable part is pushed)
+    std::string sideNote;  // empty, or why the side store was left out or may be stale
 };
 
 // Reads `path` (read-only, never locked) and its side store. False with one

@@ -21,8 +21,8 @@ std::string RedactUri(const std::string& url) {
     // The authority ends at the first '/', '?' or '#'; its user information
     // at the last '@' inside it.
     const std::size_t authorityEnd = out.find_first_of("/?#", scheme);
-    const std::size_t at = out.rfind('@', authorityEnd == std::string::npos ? out.size() - 1
-                                                                             : authorityEnd);
+    const std::size_t at =
+        out.rfind('@', authorityEnd == std::string::npos ? out.size() - 1 : authorityEnd);
     if (at != std::string::npos && at >= scheme) {
         const std::size_t colon = out.find(':', scheme);
         if (colon != std::string::npos && colon < at)

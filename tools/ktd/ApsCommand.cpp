@@ -35,6 +35,7 @@
 #include "survey/ProjectionMaker.h"
 #include "survey/SiteProjection.h"
 #include "tools/ktd/StandardOutput.h"
+#include "tools/ktd/StoreCommands.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -170,9 +171,12 @@ void AddApsCommand(CLI::App& app, int& status) {
     aps->add_option("--projection", *projection,
                     "projection file (.ktp): positions in plan pixels too");
     AddIncludeNoFix(*aps, *selection);
-    aps->add_option("FILE", *path, "collection file (.ktd)")->required();
-    aps->callback([&status, path, projection, selection] {
-        status = RunAps(*path, *projection, *selection);
+    aps->add_option("FILE", *path, "collection file (.ktd)");
+    auto source = AddStoreSource(*aps);
+    aps->callback([&status, path, projection, selection, source] {
+        status = RunOnCollection(*source, *path, [&](const std::string& file) {
+            return RunAps(file, *projection, *selection);
+        });
     });
 }
 

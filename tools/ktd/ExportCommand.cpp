@@ -20,6 +20,7 @@
 #include "analysis/SurveyRecords.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/StandardOutput.h"
+#include "tools/ktd/StoreCommands.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -116,12 +117,16 @@ void AddExportCommand(CLI::App& app, int& status) {
     command->add_option("-o,--output", options->out,
                         "write to this file instead of standard output (- for standard output)");
     AddIncludeNoFix(*command, options->selection);
-    command->add_option("FILE", options->path, "collection file (.ktd)")->required();
-    command->callback([&status, options] {
+    command->add_option("FILE", options->path, "collection file (.ktd)");
+    auto source = AddStoreSource(*command);
+    command->callback([&status, options, source] {
         ExportOptions o = *options;
         if (o.out == "-")
             o.out.clear();
-        status = RunExport(o);
+        status = RunOnCollection(*source, o.path, [&](const std::string& file) {
+            o.path = file;
+            return RunExport(o);
+        });
     });
 }
 

@@ -35,6 +35,7 @@
 #include "tools/ktd/AreaInput.h"
 #include "tools/ktd/GeoTiff.h"
 #include "tools/ktd/HeatmapInput.h"
+#include "tools/ktd/StoreCommands.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -391,8 +392,15 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
     command->add_option("--boundary", o->boundary,
                         "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "
                         "(default: the survey points' concave hull)");
-    command->add_option("FILE", o->path, "collection file (.ktd)")->required();
-    command->callback([&status, o] { status = RunHeatmap(*o); });
+    command->add_option("FILE", o->path, "collection file (.ktd)");
+    auto source = AddStoreSource(*command);
+    command->callback([&status, o, source] {
+        status = RunOnCollection(*source, o->path, [&](const std::string& file) {
+            HeatmapOptions options = *o;
+            options.path = file;
+            return RunHeatmap(options);
+        });
+    });
 }
 
 }  // namespace ketrion::ktd

@@ -21,6 +21,7 @@
 #include "tools/ktd/ExportCommand.h"
 #include "tools/ktd/SideDump.h"
 #include "tools/ktd/StandardOutput.h"
+#include "tools/ktd/StoreCommands.h"
 #if KTD_DRAWING
 #include "tools/ktd/HeatmapCommand.h"
 #include "tools/ktd/ReportCommand.h"
@@ -303,6 +304,8 @@ int main(int argc, char** argv) {
     ketrion::ktd::AddApsCommand(app, status);
     ketrion::ktd::AddExportCommand(app, status);
     ketrion::ktd::AddCompactCommand(app, status);
+    ketrion::ktd::AddPushCommand(app, status);
+    ketrion::ktd::AddPullCommand(app, status);
 #if KTD_DRAWING
     ketrion::ktd::AddHeatmapCommand(app, status);
     ketrion::ktd::AddReportCommand(app, status);
