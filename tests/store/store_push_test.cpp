@@ -11,7 +11,7 @@
 #include "store/Connection.h"
 #include "store/Push.h"
 #include "store/Schema.h"
-#include "support/PgServer.h"
+#include "store/store_fixture.h"
 #include "support/RunProgram.h"
 #include "support/ScratchFiles.h"
 #include "support/SyntheticSurvey.h"
@@ -24,24 +24,9 @@ using scratch::ScratchDir;
 
 class StoreTest : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        if (PgServer::Available())
-            s_server = new PgServer();
-    }
-    static void TearDownTestSuite() {
-        delete s_server;
-        s_server = nullptr;
-    }
-    void SetUp() override {
-        if (!PgServer::Available())
-            GTEST_SKIP() << "the PostgreSQL 15 server programs are not installed in "
-                         << PgServer::kBin << " (scripts/setup installs them)";
-        ASSERT_TRUE(s_server->Ok()) << s_server->Error();
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (char& c : name)
-            c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        url = s_server->NewDatabase("t_" + name);
-    }
+    static void SetUpTestSuite() { StoreDatabase::Start(); }
+    static void TearDownTestSuite() { StoreDatabase::Stop(); }
+    void SetUp() override { StoreDatabase::ForThisTest(url); }
 
     // Runs ktd with `args`.
     static ProgramRun Ktd(const std::vector<std::string>& args) {
@@ -52,20 +37,13 @@ protected:
         EXPECT_TRUE(WriteSyntheticSurvey(path, spec));
         return path;
     }
-    long long Count(const std::string& sql) {
-        pqxx::connection db(url);
-        pqxx::read_transaction work(db);
-        return work.exec(sql)[0][0].as<long long>();
-    }
+    long long Count(const std::string& sql) { return StoreDatabase::Count(url, sql); }
     long long Points() { return Count("SELECT count(*) FROM ketrion.points"); }
     long long Readings() { return Count("SELECT count(*) FROM ketrion.readings"); }
 
-    static PgServer* s_server;
     ScratchDir dir;
     std::string url;
 };
-
-PgServer* StoreTest::s_server = nullptr;
 
 // Pushed files come back byte for byte, with their side stores; the tables
 // hold every point (with its geometry) and reading.
@@ -81,15 +59,15 @@ TEST_F(StoreTest, PullGivesBackThePushedFilesByteForByte) {
     noSide.sideStore = false;
     noSide.seed = 2;
     const std::vector<Case> cases = {
-        {"golden file from the board, no fix, no side store", golden + "session.ktd", 2, 16,
-         false},
+        {"golden file from the board, no fix, no side store", golden + "session.ktd", 2, 16, false},
         {"synthetic survey with its side store", Synthetic("synthetic.ktd"), 100, 800, true},
         {"synthetic survey without a side store", Synthetic("bare.ktd", noSide), 100, 800, false},
     };
     long long points = 0, readings = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
-        const ProgramRun push = Ktd({"push", c.path, "--db", url, "--site", "campus", "--floor", "2"});
+        const ProgramRun push =
+            Ktd({"push", c.path, "--db", url, "--site", "campus", "--floor", "2"});
         ASSERT_EQ(push.status, 0) << push.err;
         points += c.points;
         readings += c.readings;
@@ -99,10 +77,11 @@ TEST_F(StoreTest, PullGivesBackThePushedFilesByteForByte) {
     EXPECT_EQ(Count("SELECT count(*) FROM ketrion.points WHERE ST_SRID(geom) = 4326 AND "
                     "ST_Y(geom) BETWEEN 39.9 AND 40.1"),
               200);
-    EXPECT_EQ(Count("SELECT count(*) FROM ketrion.readings WHERE channel IS NOT NULL AND "
-                    "noise = -92 AND ssid = 'caf\\xE9\tbar'"),
-              Count("SELECT count(*) FROM ketrion.readings r JOIN ketrion.collections c ON "
-                    "c.id = r.collection_id WHERE c.name = 'synthetic.ktd' AND r.ssid LIKE 'caf%'"));
+    EXPECT_EQ(
+        Count("SELECT count(*) FROM ketrion.readings WHERE channel IS NOT NULL AND "
+              "noise = -92 AND ssid = 'caf\\xE9\tbar'"),
+        Count("SELECT count(*) FROM ketrion.readings r JOIN ketrion.collections c ON "
+              "c.id = r.collection_id WHERE c.name = 'synthetic.ktd' AND r.ssid LIKE 'caf%'"));
 
     const ProgramRun pull = Ktd({"pull", "--db", url, "--site", "campus", "-o", dir / "out"});
     ASSERT_EQ(pull.status, 0) << pull.err;
@@ -156,8 +135,9 @@ TEST_F(StoreTest, AConnectionKilledMidPushLeavesNothingAndThePushGoesOn) {
             killed = true;
             pqxx::nontransaction n(killer);
             // The push's own session: the only other one on this database.
-            n.exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
-                   "current_database() AND pid <> pg_backend_pid()");
+            n.exec(
+                "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+                "current_database() AND pid <> pg_backend_pid()");
         };
     };
     bool killed = false;
@@ -234,7 +214,7 @@ TEST_F(StoreTest, RefusalsAreOneLineWithoutThePassword) {
     const std::vector<Case> cases = {
         {"a store of a newer schema", url,
          "schema is version " + std::to_string(store::kSchemaVersion + 1) + ", newer than"},
-        {"a wrong password", s_server->Url(database, "wrong-pw-123"),
+        {"a wrong password", StoreDatabase::Running().Url(database, "wrong-pw-123"),
          "password authentication failed for user \"ketrion\""},
     };
     for (const Case& c : cases) {

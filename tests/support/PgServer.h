@@ -50,10 +50,10 @@ public:
         }
         if (geteuid() == 0 && !DropToServerUser())
             return;
-        const ProgramRun init = RunAsServer(
-            {std::string(kBin) + "/initdb", "-D", m_dir + "/data", "-U", kUser,
-             "--pwfile=" + m_dir + "/pw", "--auth=scram-sha-256", "-E", "UTF8", "--no-sync",
-             "--no-instructions"});
+        const ProgramRun init =
+            RunAsServer({std::string(kBin) + "/initdb", "-D", m_dir + "/data", "-U", kUser,
+                         "--pwfile=" + m_dir + "/pw", "--auth=scram-sha-256", "-E", "UTF8",
+                         "--no-sync", "--no-instructions"});
         if (init.status != 0) {
             m_error = "initdb failed: " + init.out;
             return;
@@ -61,8 +61,8 @@ public:
         // Only the socket in the folder; fsync off: a test server need not
         // survive a power cut.
         const ProgramRun start = RunAsServer(
-            {std::string(kBin) + "/pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/log", "-w",
-             "-o", "-k " + m_dir + " -c listen_addresses= -p 5432 -c fsync=off", "start"});
+            {std::string(kBin) + "/pg_ctl", "-D", m_dir + "/data", "-l", m_dir + "/log", "-w", "-o",
+             "-k " + m_dir + " -c listen_addresses= -p 5432 -c fsync=off", "start"});
         if (start.status != 0) {
             m_error = "pg_ctl start failed: " + start.out;
             return;

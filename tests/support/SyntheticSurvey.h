@@ -47,7 +47,8 @@ inline bool WriteSyntheticSurvey(const std::string& path, const SyntheticSpec& s
         bytes.resize(bytes.size() + kLocationSize + kReadingSize * spec.readingsPerPoint, 0);
         std::uint8_t* l = &bytes[static_cast<std::size_t>(at)];
         // 40.000 N -74.500 E plus about 1 m a step.
-        Put32(l + kLatitudeAt, static_cast<std::uint32_t>(144000000 + gy * spec.step + spec.seed * 7));
+        Put32(l + kLatitudeAt,
+              static_cast<std::uint32_t>(144000000 + gy * spec.step + spec.seed * 7));
         Put32(l + kLongitudeAt, static_cast<std::uint32_t>(-268200000 + gx * spec.step));
         Put16(l + kYearAt, 2026);
         l[kMonthAt] = 12;
@@ -72,8 +73,11 @@ inline bool WriteSyntheticSurvey(const std::string& path, const SyntheticSpec& s
             const int dbm = std::max(-95, static_cast<int>(-35 - 20 * std::log10(d) - r));
             rd[kAttributeAt] = 0x11;
             Put16(rd + kSignalAt, static_cast<std::uint16_t>(dbm * 256));
-            const std::uint8_t mac[6] = {0x02, 0x1a, static_cast<std::uint8_t>(spec.seed),
-                                         0, static_cast<std::uint8_t>(ap >> 8),
+            const std::uint8_t mac[6] = {0x02,
+                                         0x1a,
+                                         static_cast<std::uint8_t>(spec.seed),
+                                         0,
+                                         static_cast<std::uint8_t>(ap >> 8),
                                          static_cast<std::uint8_t>(ap)};
             std::copy(std::begin(mac), std::end(mac), rd + kMacAt);
             std::string ssid = "net-" + std::to_string(ap % 9);

@@ -55,6 +55,7 @@ struct HeatmapOptions {
     std::string png;
     std::string grid;
     std::string geotiff;
+    std::string cog;
     std::string path;
     std::string band;
     Selection selection;
@@ -224,8 +225,10 @@ int RunHeatmap(const HeatmapOptions& o) {
         return Fail(error);
     if (const auto bad = CheckParams(o.params))
         return Fail(*bad);
-    if (o.png.empty() && o.grid.empty() && o.geotiff.empty())
-        return Fail("nothing to write: give -o OUT.png, --geotiff OUT.tif and/or --grid OUT.asc");
+    if (o.png.empty() && o.grid.empty() && o.geotiff.empty() && o.cog.empty())
+        return Fail(
+            "nothing to write: give -o OUT.png, --geotiff OUT.tif, --cog OUT.tif and/or --grid "
+            "OUT.asc");
     // The grid is in plan pixels; the .prj beside the picture says WGS 84. A
     // GIS tool reading the grid would take that .prj for the grid's own.
     if (!o.png.empty() && !o.grid.empty() && Stem(o.png) == Stem(o.grid))
@@ -239,6 +242,8 @@ int RunHeatmap(const HeatmapOptions& o) {
                    LegendPath(o.png)};
     if (!o.geotiff.empty())
         outputs.push_back(o.geotiff);
+    if (!o.cog.empty())
+        outputs.push_back(o.cog);
     if (!o.grid.empty())
         outputs.push_back(o.grid);
     const std::vector<files::Input> inputs = {{o.path, "collection file"},
@@ -254,7 +259,7 @@ int RunHeatmap(const HeatmapOptions& o) {
     if (!input.Load(o.projection, error))
         return Fail(error);
     std::optional<WorldFile> world;
-    if (!o.png.empty() || !o.geotiff.empty()) {
+    if (!o.png.empty() || !o.geotiff.empty() || !o.cog.empty()) {
         world = MakeWorldFile(input.Projection());
         if (!world)
             return Fail(o.projection +
@@ -318,6 +323,13 @@ int RunHeatmap(const HeatmapOptions& o) {
             return Fail(file.Error());
         if (!WriteGeoTiff(file.TempPath(), grid, *world, error))
             return Fail("cannot write " + o.geotiff + ": " + error);
+    }
+    if (!o.cog.empty()) {
+        files::OutputFile& file = files.emplace_back();
+        if (!file.Open(o.cog, inputs))
+            return Fail(file.Error());
+        if (!WriteCog(file.TempPath(), grid, *world, error))
+            return Fail("cannot write " + o.cog + ": " + error);
     }
     if (!o.png.empty()) {
         std::vector<QPoint> dots;
@@ -387,6 +399,9 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
     command->add_option("--geotiff", o->geotiff,
                         "GeoTIFF to write: the node values in WGS 84 (EPSG:4326), -9999 where "
                         "no value");
+    command->add_option("--cog", o->cog,
+                        "Cloud Optimized GeoTIFF to write: as --geotiff, tiled with overviews "
+                        "for web maps that read it by range requests");
     command->add_option("--grid", o->grid,
                         "ESRI ASCII grid to write, in plan pixels (no .prj; not beside -o)");
     command->add_option("--boundary", o->boundary,

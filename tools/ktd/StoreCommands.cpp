@@ -125,8 +125,8 @@ class TempFolder {
 public:
     TempFolder() {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") +
-                              "/ktd-store-XXXXXX";
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") + "/ktd-store-XXXXXX";
         if (mkdtemp(pattern.data()) != nullptr)
             m_path = pattern;
     }
@@ -149,9 +149,10 @@ void AddPushCommand(CLI::App& app, int& status) {
     CLI::App* command = app.add_subcommand(
         "push", "push collection files (and their side stores) into the shared store");
     auto args = std::make_shared<PushArgs>();
-    command->add_option("--db", args->url,
-                        "the store: postgresql://USER@HOST/DB (the password from the URL, "
-                        "PGPASSWORD, PGPASSFILE or ~/.pgpass)")
+    command
+        ->add_option("--db", args->url,
+                     "the store: postgresql://USER@HOST/DB (the password from the URL, "
+                     "PGPASSWORD, PGPASSFILE or ~/.pgpass)")
         ->required();
     command->add_option("--site", args->target.site, "site the collections belong to");
     command->add_option("--building", args->target.building, "building of --floor (default main)");
@@ -171,7 +172,8 @@ void AddPullCommand(CLI::App& app, int& status) {
     command->add_option("--site", args->choice.site, "site to pull")->required();
     command->add_option("--building", args->choice.building, "only the floor in this building");
     command->add_option("--floor", args->choice.floor, "only the collections on this floor");
-    command->add_option("--collection", args->choice.collection, "only the collection of this name");
+    command->add_option("--collection", args->choice.collection,
+                        "only the collection of this name");
     command->add_option("-o,--output", args->out, "folder to write into")->required();
     command->callback([&status, args] { status = RunPull(*args); });
 }
@@ -184,8 +186,9 @@ std::shared_ptr<StoreSource> AddStoreSource(CLI::App& command) {
     command.add_option("--building", source->building, "with --db: the building of --floor")
         ->needs(db);
     command.add_option("--floor", source->floor, "with --db: the floor")->needs(db);
-    command.add_option("--collection", source->collection,
-                       "with --db: the collection (by file name) when the floor has several")
+    command
+        .add_option("--collection", source->collection,
+                    "with --db: the collection (by file name) when the floor has several")
         ->needs(db);
     return source;
 }
