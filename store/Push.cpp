@@ -180,6 +180,14 @@ std::string MacText(const std::uint8_t* mac) {
     return text;
 }
 
+// A side-store number as a smallint column takes it: one out of range (the
+// side store is a file like any other) is left out rather than failing the push.
+std::optional<int> Small(std::optional<int> value) {
+    if (value && (*value < -32768 || *value > 32767))
+        return std::nullopt;
+    return value;
+}
+
 // Joins the side store's rows to the snapshot (a row is used only where it
 // names the same access point as the collection file's reading).
 void JoinSide(const SideStore& side, CollectionSnapshot& out) {
@@ -202,10 +210,10 @@ void JoinSide(const SideStore& side, CollectionSnapshot& out) {
             CollectionSnapshot::Reading& r = p.readings[static_cast<std::size_t>(row.index)];
             if (row.bssid != MacText(r.mac))
                 continue;
-            r.channel = row.channel;
+            r.channel = Small(row.channel);
             r.frequency = row.frequencyMhz;
-            r.width = row.widthMhz;
-            r.noise = row.noiseDbm;
+            r.width = Small(row.widthMhz);
+            r.noise = Small(row.noiseDbm);
             r.band = row.band.empty() && row.frequencyMhz
                          ? analysis::BandName(analysis::BandOfFrequency(*row.frequencyMhz))
                          : row.band;
@@ -321,6 +329,51 @@ public:
 private:
     pqxx::tablewriter m_writer;
 };
+
+// Access points added per statement.
+constexpr std::size_t kAccessPointsPerStatement = 500;
+
+// The site's access points from the new points' readings: for each address
+// the name, channel, band and security of its strongest reading. An address
+// the site already has keeps its row. Sent in address order, so concurrent
+// pushes lock rows in the same order and never deadlock.
+void AddAccessPoints(pqxx::work& work, std::int64_t site, const CollectionSnapshot& snapshot,
+                     std::int64_t stored) {
+    std::map<std::string, const CollectionSnapshot::Reading*> strongest;
+    for (const CollectionSnapshot::Point& p : snapshot.points) {
+        if (p.offset <= stored)
+            continue;
+        for (const CollectionSnapshot::Reading& r : p.readings) {
+            const CollectionSnapshot::Reading*& best = strongest[MacText(r.mac)];
+            if (best == nullptr || r.signalDbm > best->signalDbm)
+                best = &r;
+        }
+    }
+    auto quoted = [&](const std::string& text) {
+        return text.empty() ? std::string("NULL") : work.quote(text);
+    };
+    std::string values;
+    std::size_t rows = 0;
+    auto flush = [&] {
+        if (rows == 0)
+            return;
+        work.exec(
+            "INSERT INTO ketrion.access_points (site_id, bssid, ssid, channel, band, "
+            "security) VALUES " +
+            values + " ON CONFLICT DO NOTHING");
+        values.clear();
+        rows = 0;
+    };
+    for (const auto& [mac, r] : strongest) {
+        values += (rows == 0 ? "(" : ", (") + std::to_string(site) + ", '" + mac + "', " +
+                  work.quote(r->ssid) + ", " +
+                  (r->channel ? std::to_string(*r->channel) : std::string("NULL")) + ", " +
+                  quoted(r->band) + ", " + quoted(r->security) + ")";
+        if (++rows == kAccessPointsPerStatement)
+            flush();
+    }
+    flush();
+}
 
 }  // namespace
 
@@ -500,16 +553,7 @@ PushOutcome PushCollection(Connection& connection, const CollectionSnapshot& sna
         }
         readingRows.Complete();
     }
-    // The site's access points: the first name, channel and security heard
-    // for each address is kept (in address order, so concurrent pushes lock
-    // rows in the same order and never deadlock).
-    if (outcome.readingsAdded > 0)
-        work.exec_params(
-            "INSERT INTO ketrion.access_points (site_id, bssid, ssid, channel, band, security) "
-            "SELECT DISTINCT ON (bssid) $1, bssid, ssid, channel, band, security "
-            "FROM ketrion.readings WHERE collection_id = $2 ORDER BY bssid, signal DESC "
-            "ON CONFLICT DO NOTHING",
-            site, collection);
+    AddAccessPoints(work, site, snapshot, stored);
     outcome.unchanged = outcome.pointsAdded == 0 && changed.affected_rows() == 0;
     work.commit();
     if (progress)

@@ -28,8 +28,9 @@ public:
     // did not start) otherwise.
     static void ForThisTest(std::string& url) {
         if (!PgServer::Available()) {
-            GTEST_SKIP_("the PostgreSQL 15 server programs are not installed in "
-                        "/usr/lib/postgresql/15/bin (scripts/setup installs them)");
+            GTEST_SKIP_(
+                "the PostgreSQL 15 server programs are not installed in "
+                "/usr/lib/postgresql/15/bin (scripts/setup installs them)");
         }
         if (Server() == nullptr || !Server()->Ok()) {
             FAIL() << (Server() == nullptr ? "no server" : Server()->Error());

@@ -19,9 +19,7 @@ class StoreInputs : public HeatmapSite {
 protected:
     static void SetUpTestSuite() { StoreDatabase::Start(); }
     static void TearDownTestSuite() { StoreDatabase::Stop(); }
-    void SetUp() override {
-        StoreDatabase::ForThisTest(url);
-    }
+    void SetUp() override { StoreDatabase::ForThisTest(url); }
     std::string url;
 };
 
@@ -81,9 +79,9 @@ TEST_F(StoreInputs, CommandsGiveTheSameResultsFromTheStoreAsFromTheFile) {
                   c.dropFirstLine ? DropFirstLine(a.out) : a.out);
     }
 
-    const KtdRun fromFile = RunKtd("heatmap --projection " + projection + " --cell 2 --grid " +
-                                   dir.File("file.asc") + " --geotiff " + dir.File("file.tif") +
-                                   " " + file);
+    const KtdRun fromFile =
+        RunKtd("heatmap --projection " + projection + " --cell 2 --grid " + dir.File("file.asc") +
+               " --geotiff " + dir.File("file.tif") + " " + file);
     ASSERT_EQ(fromFile.status, 0) << fromFile.err;
     const KtdRun fromStore = RunKtd("heatmap --projection " + projection + " --cell 2 --grid " +
                                     dir.File("store.asc") + " --cog " + dir.File("store.tif") + db);
