@@ -42,7 +42,8 @@ struct Campus {
     int databases = 0;
 
     Campus() {
-        dir = std::filesystem::temp_directory_path() / ("ketrion-bench-" + std::to_string(getpid()));
+        dir =
+            std::filesystem::temp_directory_path() / ("ketrion-bench-" + std::to_string(getpid()));
         std::filesystem::create_directories(dir);
         const int count = FromEnvironment("KETRION_BENCH_FLOORS", 2);
         for (int f = 0; f < count; ++f) {
@@ -142,7 +143,12 @@ void BM_FloorHeatmap(benchmark::State& state) {
     }
     state.SetLabel(fromStore ? "from the store" : "from the file");
 }
-BENCHMARK(BM_FloorHeatmap)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_FloorHeatmap)
+    ->Arg(0)
+    ->Arg(1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(3)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
 #include <pqxx/pqxx>
 #include <thread>
 
@@ -191,6 +195,27 @@ TEST_F(StoreTest, TwoPushesOfOneSiteAtOnceBothLand) {
     EXPECT_EQ(Count("SELECT count(*) FROM ketrion.floors"), 1);
     EXPECT_EQ(Count("SELECT count(DISTINCT collection_id) FROM ketrion.points"), 2);
     EXPECT_EQ(Points(), 800);
+}
+
+// With no password in the URL, libpq takes it from the password file
+// PGPASSFILE names (a file only its owner may read).
+TEST_F(StoreTest, ThePasswordComesFromThePasswordFile) {
+    const std::string path = Synthetic("s.ktd");
+    const std::string withoutPassword =
+        url.substr(0, url.find(':', 13)) + url.substr(url.find('@'));
+    const std::string host =
+        url.substr(url.find("host=") + 5, url.find('&') - url.find("host=") - 5);
+    const std::string passfile = dir / "pgpass";
+    {
+        std::ofstream out(passfile);
+        out << host << ":5432:*:" << PgServer::kUser << ":" << PgServer::kPassword << "\n";
+    }
+    ASSERT_EQ(chmod(passfile.c_str(), 0600), 0);
+    ASSERT_EQ(setenv("PGPASSFILE", passfile.c_str(), 1), 0);
+    const ProgramRun run = Ktd({"push", path, "--db", withoutPassword, "--site", "campus"});
+    unsetenv("PGPASSFILE");
+    EXPECT_EQ(run.status, 0) << withoutPassword << ": " << run.err;
+    EXPECT_EQ(Points(), 100);
 }
 
 // What a push refuses: one clear line each, a non-zero exit, no password.
