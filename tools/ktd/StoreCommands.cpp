@@ -72,7 +72,6 @@ int RunPush(PushArgs args) {
         std::fprintf(stderr, "ktd: no --site given; pushing to the site \"%s\"\n", kDefaultSite);
     }
     ProgressBar bar;
-    std::string current;
     store::PushOptions options;
     options.target = args.target;
     options.reconnects = args.reconnects;
@@ -80,11 +79,9 @@ int RunPush(PushArgs args) {
         bar.Clear();
         std::fprintf(stderr, "ktd: %s\n", text.c_str());
     };
-    std::size_t file = 0;
     options.progress = [&](std::int64_t done, std::int64_t total) {
         bar.Show("pushing", done, total);
     };
-    (void)file;
     std::string error;
     const bool ok = store::PushFiles(args.url, args.paths, options, error);
     bar.Clear();
