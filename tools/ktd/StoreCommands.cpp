@@ -1,5 +1,6 @@
 #include "tools/ktd/StoreCommands.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include "store/Connection.h"
 #include "store/Pull.h"
 #include "store/Push.h"
+#include "survey/RegularFile.h"
 
 namespace ketrion::ktd {
 
@@ -67,6 +69,15 @@ struct PushArgs {
 };
 
 int RunPush(PushArgs args) {
+    // Every file is checked before the store is asked anything: a wrong
+    // name is the command line's fault, not the store's.
+    for (const std::string& path : args.paths) {
+        files::OpenFailure failure;
+        const int fd = files::OpenRegular(path, O_RDONLY, 0, failure);
+        if (fd < 0)
+            return Fail("cannot open " + path + ": " + files::Describe(failure), kUsage);
+        close(fd);
+    }
     if (args.target.site.empty()) {
         args.target.site = kDefaultSite;
         std::fprintf(stderr, "ktd: no --site given; pushing to the site \"%s\"\n", kDefaultSite);
