@@ -43,6 +43,7 @@
 #include "survey/SiteProjection.h"
 #include "tools/ktd/SiteInput.h"
 #include "tools/ktd/StandardOutput.h"
+#include "tools/ktd/StoreCommands.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -211,17 +212,20 @@ void AddApsCommand(CLI::App& app, int& status) {
                     "centroid of the strongest readings with their spread")
         ->check(CLI::IsMember({"fit", "centroid"}));
     AddIncludeNoFix(*aps, *selection);
-    aps->add_option("FILE", *path, "collection file (.ktd) or site file (.kts)")->required();
+    aps->add_option("FILE", *path, "collection file (.ktd) or site file (.kts)");
     // With a site file: every access point's floor (site/FloorAssignment.h).
-    auto floor = std::make_shared<std::string>();
     auto bleed = std::make_shared<bool>(false);
-    AddFloorOption(*aps, *floor);
+    auto source = AddStoreSource(*aps);
     aps->add_flag("--bleed", *bleed,
                   "with a site file: per floor, the access points of other floors heard there");
-    aps->callback([&status, path, projection, selection, method, floor, bleed] {
-        status = site::SiteFile::LooksLikeSite(*path)
-                     ? RunSiteAps(*path, *floor, *bleed, *selection)
-                     : RunAps(*path, *projection, *selection, *method == "centroid");
+    aps->callback([&status, path, projection, selection, method, source, bleed] {
+        if (site::SiteFile::LooksLikeSite(*path)) {
+            status = RunSiteAps(*path, source->floor, *bleed, *selection);
+            return;
+        }
+        status = RunOnCollection(*source, *path, [&](const std::string& file) {
+            return RunAps(file, *projection, *selection, *method == "centroid");
+        });
     });
 }
 

@@ -22,6 +22,7 @@
 #include "survey/OutputFile.h"
 #include "tools/ktd/SiteInput.h"
 #include "tools/ktd/StandardOutput.h"
+#include "tools/ktd/StoreCommands.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -118,21 +119,22 @@ void AddExportCommand(CLI::App& app, int& status) {
     command->add_option("-o,--output", options->out,
                         "write to this file instead of standard output (- for standard output)");
     AddIncludeNoFix(*command, options->selection);
-    command->add_option("FILE", options->path, "collection file (.ktd) or site file (.kts)")
-        ->required();
-    auto floor = std::make_shared<std::string>();
-    AddFloorOption(*command, *floor);
-    command->callback([&status, options, floor] {
+    command->add_option("FILE", options->path, "collection file (.ktd) or site file (.kts)");
+    auto source = AddStoreSource(*command);
+    command->callback([&status, options, source] {
         ExportOptions o = *options;
         if (o.out == "-")
             o.out.clear();
         if (site::SiteFile::LooksLikeSite(o.path)) {
             const char* names[] = {"geojson", "kml", "wigle"};
-            status = RunSiteExport(o.path, *floor, names[static_cast<int>(o.format)], o.out,
+            status = RunSiteExport(o.path, source->floor, names[static_cast<int>(o.format)], o.out,
                                    o.selection);
             return;
         }
-        status = RunExport(o);
+        status = RunOnCollection(*source, o.path, [&](const std::string& file) {
+            o.path = file;
+            return RunExport(o);
+        });
     });
 }
 

@@ -15,4 +15,11 @@ namespace ketrion::ktd {
 bool WriteGeoTiff(const std::string& path, const analysis::Grid& grid,
                   const analysis::WorldFile& world, std::string& error);
 
+// Writes `grid` as a Cloud Optimized GeoTIFF (GDAL's COG driver): the same
+// values, no-data value and placement as WriteGeoTiff, in tiles with
+// overviews, so a web map reads the parts it shows by HTTP range requests
+// without a server of ours. False with the reason in `error`.
+bool WriteCog(const std::string& path, const analysis::Grid& grid, const analysis::WorldFile& world,
+              std::string& error);
+
 }  // namespace ketrion::ktd

@@ -38,6 +38,7 @@
 #include "tools/ktd/GeoTiff.h"
 #include "tools/ktd/HeatmapInput.h"
 #include "tools/ktd/SiteInput.h"
+#include "tools/ktd/StoreCommands.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -57,6 +58,7 @@ struct HeatmapOptions {
     std::string png;
     std::string grid;
     std::string geotiff;
+    std::string cog;
     std::string path;
     std::string band;
     Selection selection;
@@ -261,8 +263,10 @@ int RunHeatmap(const HeatmapOptions& options) {
         return Fail(error);
     if (const auto bad = CheckParams(o.params))
         return Fail(*bad);
-    if (o.png.empty() && o.grid.empty() && o.geotiff.empty())
-        return Fail("nothing to write: give -o OUT.png, --geotiff OUT.tif and/or --grid OUT.asc");
+    if (o.png.empty() && o.grid.empty() && o.geotiff.empty() && o.cog.empty())
+        return Fail(
+            "nothing to write: give -o OUT.png, --geotiff OUT.tif, --cog OUT.tif and/or --grid "
+            "OUT.asc");
     // The grid is in plan pixels; the .prj beside the picture says WGS 84. A
     // GIS tool reading the grid would take that .prj for the grid's own.
     if (!o.png.empty() && !o.grid.empty() && Stem(o.png) == Stem(o.grid))
@@ -276,6 +280,8 @@ int RunHeatmap(const HeatmapOptions& options) {
                    LegendPath(o.png)};
     if (!o.geotiff.empty())
         outputs.push_back(o.geotiff);
+    if (!o.cog.empty())
+        outputs.push_back(o.cog);
     if (!o.grid.empty())
         outputs.push_back(o.grid);
     const std::vector<files::Input> inputs = {{o.path, "collection file"},
@@ -291,7 +297,7 @@ int RunHeatmap(const HeatmapOptions& options) {
     if (!input.Load(o.projection, error))
         return Fail(error);
     std::optional<WorldFile> world;
-    if (!o.png.empty() || !o.geotiff.empty()) {
+    if (!o.png.empty() || !o.geotiff.empty() || !o.cog.empty()) {
         world = MakeWorldFile(input.Projection());
         if (!world)
             return Fail(o.projection +
@@ -361,6 +367,13 @@ int RunHeatmap(const HeatmapOptions& options) {
         if (!WriteGeoTiff(file.TempPath(), grid, *world, error))
             return Fail("cannot write " + o.geotiff + ": " + error);
     }
+    if (!o.cog.empty()) {
+        files::OutputFile& file = files.emplace_back();
+        if (!file.Open(o.cog, inputs))
+            return Fail(file.Error());
+        if (!WriteCog(file.TempPath(), grid, *world, error))
+            return Fail("cannot write " + o.cog + ": " + error);
+    }
     if (!o.png.empty()) {
         std::vector<QPoint> dots;
         dots.reserve(survey.points.size());
@@ -402,7 +415,6 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
     auto o = std::make_shared<HeatmapOptions>();
     command->add_option("--projection", o->projection,
                         "projection file (.ktp); with a site file, the floor's own by default");
-    AddFloorOption(*command, o->floor);
     command->add_option(
         "--metric", o->metric,
         "strongest (default), second, count, ap, ssid, coverage or channel-overlap. "
@@ -438,13 +450,29 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
     command->add_option("--geotiff", o->geotiff,
                         "GeoTIFF to write: the node values in WGS 84 (EPSG:4326), -9999 where "
                         "no value");
+    command->add_option("--cog", o->cog,
+                        "Cloud Optimized GeoTIFF to write: as --geotiff, tiled with overviews "
+                        "for web maps that read it by range requests");
     command->add_option("--grid", o->grid,
                         "ESRI ASCII grid to write, in plan pixels (no .prj; not beside -o)");
     command->add_option("--boundary", o->boundary,
                         "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "
                         "(default: the survey points' concave hull)");
-    command->add_option("FILE", o->path, "collection file (.ktd) or site file (.kts)")->required();
-    command->callback([&status, o] { status = RunHeatmap(*o); });
+    command->add_option("FILE", o->path, "collection file (.ktd) or site file (.kts)");
+    auto source = AddStoreSource(*command);
+    command->callback([&status, o, source] {
+        if (site::SiteFile::LooksLikeSite(o->path)) {
+            HeatmapOptions options = *o;
+            options.floor = source->floor;
+            status = RunHeatmap(options);
+            return;
+        }
+        status = RunOnCollection(*source, o->path, [&](const std::string& file) {
+            HeatmapOptions options = *o;
+            options.path = file;
+            return RunHeatmap(options);
+        });
+    });
 }
 
 }  // namespace ketrion::ktd

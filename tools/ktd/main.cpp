@@ -23,6 +23,7 @@
 #include "tools/ktd/SideDump.h"
 #include "tools/ktd/SiteCommand.h"
 #include "tools/ktd/StandardOutput.h"
+#include "tools/ktd/StoreCommands.h"
 #if KTD_DRAWING
 #include "tools/ktd/CheckCommand.h"
 #include "tools/ktd/HeatmapCommand.h"
@@ -289,6 +290,8 @@ int main(int argc, char** argv) {
     ketrion::ktd::AddCompactCommand(app, status);
     ketrion::ktd::AddSiteCommand(app, status);
     ketrion::ktd::AddMergeCommand(app, status);
+    ketrion::ktd::AddPushCommand(app, status);
+    ketrion::ktd::AddPullCommand(app, status);
 #if KTD_DRAWING
     ketrion::ktd::AddHeatmapCommand(app, status);
     ketrion::ktd::AddReportCommand(app, status);

@@ -1,0 +1,253 @@
+#include "tools/ktd/StoreCommands.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <vector>
+
+#include "store/Connection.h"
+#include "store/Pull.h"
+#include "store/Push.h"
+#include "survey/RegularFile.h"
+
+namespace ketrion::ktd {
+
+namespace {
+
+// Exit status: 1 the store refused or the connection failed, 2 the command
+// line is wrong or a file cannot be read or written.
+constexpr int kStoreFailed = 1;
+constexpr int kUsage = 2;
+// The site a push goes to when none is named.
+constexpr const char* kDefaultSite = "default";
+// Width of the progress bar in characters.
+constexpr int kBarWidth = 30;
+
+int Fail(const std::string& message, int status = kStoreFailed) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "ktd: %s\n", message.c_str());
+    return status;
+}
+
+// A bar on standard error, redrawn in place, only when it is a terminal.
+class ProgressBar {
+public:
+    ProgressBar() : m_tty(isatty(STDERR_FILENO) == 1) {}
+    ~ProgressBar() { Clear(); }
+    ProgressBar(const ProgressBar&) = delete;
+    ProgressBar& operator=(const ProgressBar&) = delete;
+    void Show(const std::string& what, std::int64_t done, std::int64_t total) {
+        if (!m_tty)
+            return;
+        const int filled = total > 0 ? static_cast<int>(done * kBarWidth / total) : kBarWidth;
+        std::string bar(static_cast<std::size_t>(filled), '#');
+        bar.resize(kBarWidth, '.');
+        std::fprintf(stderr, "\r%s [%s] %lld/%lld readings", what.c_str(), bar.c_str(),
+                     static_cast<long long>(done), static_cast<long long>(total));
+        m_shown = true;
+    }
+    // Ends the bar's line before other text is written.
+    void Clear() {
+        if (m_shown)
+            std::fprintf(stderr, "\n");
+        m_shown = false;
+    }
+
+private:
+    bool m_tty;
+    bool m_shown = false;
+};
+
+struct PushArgs {
+    std::vector<std::string> paths;
+    std::string url;
+    store::PushTarget target;
+    int reconnects = 3;
+};
+
+int RunPush(PushArgs args) {
+    // Every file is checked before the store is asked anything: a wrong
+    // name is the command line's fault, not the store's.
+    for (const std::string& path : args.paths) {
+        files::OpenFailure failure;
+        const int fd = files::OpenRegular(path, O_RDONLY, 0, failure);
+        if (fd < 0)
+            return Fail("cannot open " + path + ": " + files::Describe(failure), kUsage);
+        close(fd);
+    }
+    if (args.target.site.empty()) {
+        args.target.site = kDefaultSite;
+        std::fprintf(stderr, "ktd: no --site given; pushing to the site \"%s\"\n", kDefaultSite);
+    }
+    ProgressBar bar;
+    store::PushOptions options;
+    options.target = args.target;
+    options.reconnects = args.reconnects;
+    options.say = [&](const std::string& text) {
+        bar.Clear();
+        std::fprintf(stderr, "ktd: %s\n", text.c_str());
+    };
+    options.progress = [&](std::int64_t done, std::int64_t total) {
+        bar.Show("pushing", done, total);
+    };
+    std::string error;
+    const bool ok = store::PushFiles(args.url, args.paths, options, error);
+    bar.Clear();
+    return ok ? 0 : Fail(error);
+}
+
+struct PullArgs {
+    std::string url;
+    store::Choice choice;
+    std::string out;
+};
+
+int RunPull(const PullArgs& args) {
+    std::string error;
+    auto connection = store::Connection::Open(args.url, error);
+    if (!connection)
+        return Fail(error);
+    std::vector<store::StoredCollection> collections;
+    try {
+        if (!store::FetchCollections(*connection, args.choice, collections, error))
+            return Fail(error);
+    } catch (const std::exception& e) {
+        return Fail(connection->ShownUrl() + ": " + connection->Describe(e));
+    }
+    std::vector<std::string> written;
+    if (!store::WriteCollections(collections, args.out, written, error))
+        return Fail(error, kUsage);
+    for (const std::string& path : written)
+        std::printf("%s\n", path.c_str());
+    if (collections.empty())
+        std::fprintf(stderr, "ktd: the site \"%s\" has no collections to pull\n",
+                     args.choice.site.c_str());
+    return 0;
+}
+
+// A folder of its own under $TMPDIR, removed with everything in it.
+class TempFolder {
+public:
+    TempFolder() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern =
+            std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") + "/ktd-store-XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr)
+            m_path = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        if (!m_path.empty())
+            std::filesystem::remove_all(m_path, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+}  // namespace
+
+void AddPushCommand(CLI::App& app, int& status) {
+    CLI::App* command = app.add_subcommand(
+        "push", "push collection files (and their side stores) into the shared store");
+    auto args = std::make_shared<PushArgs>();
+    command
+        ->add_option("--db", args->url,
+                     "the store: postgresql://USER@HOST/DB (the password from the URL, "
+                     "PGPASSWORD, PGPASSFILE or ~/.pgpass)")
+        ->required();
+    command->add_option("--site", args->target.site, "site the collections belong to");
+    command->add_option("--building", args->target.building, "building of --floor (default main)");
+    command->add_option("--floor", args->target.floor,
+                        "floor every point is on (default: the floor the side store names)");
+    command->add_option("--reconnects", args->reconnects,
+                        "times to reconnect after a lost connection (default 3)");
+    command->add_option("FILE", args->paths, "collection files (.ktd)")->required();
+    command->callback([&status, args] { status = RunPush(*args); });
+}
+
+void AddPullCommand(CLI::App& app, int& status) {
+    CLI::App* command =
+        app.add_subcommand("pull", "write a site's collections from the store back as files");
+    auto args = std::make_shared<PullArgs>();
+    command->add_option("--db", args->url, "the store: postgresql://USER@HOST/DB")->required();
+    command->add_option("--site", args->choice.site, "site to pull")->required();
+    command->add_option("--building", args->choice.building, "only the floor in this building");
+    command->add_option("--floor", args->choice.floor, "only the collections on this floor");
+    command->add_option("--collection", args->choice.collection,
+                        "only the collection of this name");
+    command->add_option("-o,--output", args->out, "folder to write into")->required();
+    command->callback([&status, args] { status = RunPull(*args); });
+}
+
+std::shared_ptr<StoreSource> AddStoreSource(CLI::App& command) {
+    auto source = std::make_shared<StoreSource>();
+    CLI::Option* db = command.add_option(
+        "--db", source->url, "read the survey from the store instead of FILE: postgresql://...");
+    command.add_option("--site", source->site, "with --db: the site")->needs(db);
+    command.add_option("--building", source->building, "with --db: the building of --floor")
+        ->needs(db);
+    // One --floor for both inputs: a floor of the store's site, or of a site file.
+    command.add_option("--floor", source->floor,
+                       "with --db: the floor; with a site file (.kts): the floor, as FLOOR or "
+                       "BUILDING/FLOOR (its switched-on collections together)");
+    command
+        .add_option("--collection", source->collection,
+                    "with --db: the collection (by file name) when the floor has several")
+        ->needs(db);
+    return source;
+}
+
+int RunOnCollection(const StoreSource& source, const std::string& path,
+                    const std::function<int(const std::string&)>& run) {
+    if (source.url.empty()) {
+        if (!source.floor.empty())
+            return Fail("--floor needs a site file (.kts) or --db", kUsage);
+        if (path.empty())
+            return Fail("give a collection file (.ktd), or --db URL --site NAME", kUsage);
+        return run(path);
+    }
+    if (!path.empty())
+        return Fail("give either a collection file or --db, not both", kUsage);
+    if (source.site.empty())
+        return Fail("--db needs --site NAME", kUsage);
+    std::string error;
+    auto connection = store::Connection::Open(source.url, error);
+    if (!connection)
+        return Fail(error, kUsage);
+    std::vector<store::StoredCollection> collections;
+    const store::Choice choice{source.site, source.building, source.floor, source.collection};
+    try {
+        if (!store::FetchCollections(*connection, choice, collections, error))
+            return Fail(error, kUsage);
+    } catch (const std::exception& e) {
+        return Fail(connection->ShownUrl() + ": " + connection->Describe(e), kUsage);
+    }
+    connection.reset();
+    if (collections.size() != 1) {
+        std::string names;
+        for (const auto& c : collections)
+            names += (names.empty() ? "" : ", ") + c.name;
+        return Fail(collections.empty()
+                        ? "the store holds no collection of site \"" + source.site + "\"" +
+                              (source.floor.empty() ? "" : " on floor \"" + source.floor + "\"")
+                        : "the choice holds " + std::to_string(collections.size()) +
+                              " collections (" + names + "); name one with --collection",
+                    kUsage);
+    }
+    TempFolder folder;
+    if (folder.Path().empty())
+        return Fail("cannot make a temporary folder for the store's collection", kUsage);
+    std::vector<std::string> written;
+    if (!store::WriteCollections(collections, folder.Path(), written, error))
+        return Fail(error, kUsage);
+    return run(written.front());
+}
+
+}  // namespace ketrion::ktd
