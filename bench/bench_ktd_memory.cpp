@@ -79,8 +79,8 @@ private:
         std::uint8_t header[kFirstRecord];
         EncodeHeader(1'700'000'000, header);
         std::vector<std::uint8_t> bytes(header, header + kFirstRecord);
-        bytes.reserve(kFirstRecord + std::size_t(points) *
-                                         (kLocationSize + kReadingsPerPoint * kReadingSize));
+        bytes.reserve(kFirstRecord +
+                      std::size_t(points) * (kLocationSize + kReadingsPerPoint * kReadingSize));
         std::mt19937 rng(7);
         std::uniform_int_distribution<int> x(0, kWidth - 1), y(0, kHeight - 1), ap(0, kAps - 1);
         std::uniform_int_distribution<int> signal(-90, -35);
@@ -101,8 +101,8 @@ private:
                 const int which = ap(rng);
                 std::uint8_t reading[kReadingSize] = {};
                 Put16(reading + kSignalAt, static_cast<std::uint16_t>(signal(rng) * 256));
-                const std::uint8_t mac[6] = {0x00, 0x1a, 0x2b, 0x3c, 0x4d,
-                                             static_cast<std::uint8_t>(which)};
+                const std::uint8_t mac[6] = {0x00, 0x1a, 0x2b,
+                                             0x3c, 0x4d, static_cast<std::uint8_t>(which)};
                 std::memcpy(reading + kMacAt, mac, sizeof mac);
                 std::snprintf(reinterpret_cast<char*>(reading + kSsidAt), kSsidField,
                               "campus-net-%d", which % 4);
