@@ -40,6 +40,7 @@
 #include "analysis/PlacedSurvey.h"
 #include "analysis/SurveyedArea.h"
 #include "render/HeatmapImage.h"
+#include "render/PointsLayer.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/AreaInput.h"
 #include "tools/ktd/HeatmapInput.h"
@@ -223,6 +224,8 @@ int RunReport(const ReportOptions& o) {
     const ReportExtras extras = ReportExtrasOf(aps);
     const std::vector<HeatmapPage> heatmapPages = PlanHeatmapPages(networks, extras.bands, aps);
     const SurveyedArea area = AreaOf(survey, params, boundary);
+    // The points look the same on every page: drawn once, laid over each heatmap.
+    const heatmap::PointsLayer pointsLayer(plan.size(), dots);
     const int gridsPerPage = required.second ? 2 : 1;
     const int stages = static_cast<int>(heatmapPages.size()) * gridsPerPage;
     Progress progress("report");
@@ -400,7 +403,7 @@ int RunReport(const ReportOptions& o) {
         }
         pages.Gap();
         const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(page.signal, f.signal);
-        QImage picture = heatmap::ComposePlanHeatmap(plan, f.signal, scale, dots);
+        QImage picture = heatmap::ComposePlanHeatmap(plan, f.signal, scale, pointsLayer);
         const bool gaps = f.good.valued < f.good.nodes;
         if (!picture.isNull()) {
             QPainter onPlan(&picture);
