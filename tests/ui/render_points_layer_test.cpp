@@ -47,14 +47,18 @@ TEST(PointsLayer, LaidOverAHeatmapItLooksLikeDotsDrawnOnIt) {
     std::vector<QPoint> stacked(1000, QPoint(80, 60));
     stacked.push_back(QPoint(20, 20));
     const std::vector<Case> cases = {
-        {"apart", {{10, 10}, {50, 40}, {150, 110}, {0, 0}}, {{10, 10}, {50, 40}, {150, 110}, {0, 0}}, 4},
+        {"apart",
+         {{10, 10}, {50, 40}, {150, 110}, {0, 0}},
+         {{10, 10}, {50, 40}, {150, 110}, {0, 0}},
+         4},
         {"overlapping", {{30, 30}, {31, 30}, {33, 32}}, {{30, 30}, {31, 30}, {33, 32}}, 3},
         {"a thousand on one pixel", stacked, {{80, 60}, {20, 20}}, 2},
     };
     for (const Case& c : cases) {
         const PointsLayer layer(plan.size(), c.points);
         EXPECT_EQ(layer.Dots(), c.dots) << c.name;
-        const QImage direct = ComposePlanHeatmap(plan, grid, scale, std::span<const QPoint>(c.once));
+        const QImage direct =
+            ComposePlanHeatmap(plan, grid, scale, std::span<const QPoint>(c.once));
         const QImage layered = ComposePlanHeatmap(plan, grid, scale, layer);
         ASSERT_EQ(direct.size(), layered.size());
         EXPECT_LE(LargestDifference(direct, layered), 2) << c.name;
