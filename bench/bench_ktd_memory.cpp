@@ -6,7 +6,8 @@
 // `file_MB` and `of_budget` (peak / (2 x file + 100 MB): at most 1 meets the
 // memory goal). `seconds` is the child's wall time; the report's time over the
 // heatmap's is the report's drawing cost. KETRION_BENCH_POINTS sets the point
-// count (default 200,000; the loader takes at most 1,000,000).
+// count (default 200,000; the loader takes at most 1,000,000); KETRION_BENCH_KTD
+// another ktd binary to measure (an older build, for a side-by-side figure).
 
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
@@ -138,7 +139,8 @@ struct ChildRun {
 // Runs ktd with `args`, its output thrown away.
 ChildRun RunKtd(const std::vector<std::string>& args) {
     std::vector<char*> argv;
-    std::string program = KETRION_KTD;
+    const char* other = std::getenv("KETRION_BENCH_KTD");
+    std::string program = other != nullptr ? other : KETRION_KTD;
     argv.push_back(program.data());
     std::vector<std::string> copies = args;
     for (std::string& a : copies)
