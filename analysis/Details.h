@@ -5,6 +5,7 @@
 // optional: a survey read from the collection file alone has none of it.
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -59,6 +60,37 @@ struct ReadingDetails {
     std::string security;  // "open", "wep", "wpa", "wpa2", "wpa3", "wpa2/wpa3", "owe", "enterprise"
     std::string phy;       // "legacy", "n", "ac", "ax", "be"
     std::optional<int> noiseDbm;  // the channel's noise floor from the adapter's survey
+};
+
+// Details held once and shared by every copy of the point or reading they
+// belong to: a survey without a side store pays one pointer per record, and a
+// store's rows are not copied into each record they are joined to. Reads like
+// a std::optional of the details.
+template <class T>
+class SharedDetails {
+public:
+    SharedDetails() = default;
+    SharedDetails(std::nullopt_t) {}  // NOLINT(google-explicit-constructor): as optional
+    SharedDetails(T value)            // NOLINT(google-explicit-constructor): as optional
+        : m_value(std::make_shared<const T>(std::move(value))) {}
+    SharedDetails(const std::optional<T>& value) {  // NOLINT(google-explicit-constructor)
+        if (value)
+            m_value = std::make_shared<const T>(*value);
+    }
+    explicit SharedDetails(std::shared_ptr<const T> value) : m_value(std::move(value)) {}
+
+    bool has_value() const { return m_value != nullptr; }
+    explicit operator bool() const { return has_value(); }
+    const T& operator*() const { return *m_value; }
+    const T* operator->() const { return m_value.get(); }
+    T value_or(T fallback) const { return m_value ? *m_value : std::move(fallback); }
+    void reset() { m_value.reset(); }
+    operator std::optional<T>() const {  // NOLINT(google-explicit-constructor): as optional
+        return m_value ? std::optional<T>(*m_value) : std::nullopt;
+    }
+
+private:
+    std::shared_ptr<const T> m_value;
 };
 
 }  // namespace ketrion::analysis

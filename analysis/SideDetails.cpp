@@ -93,15 +93,16 @@ SideDetails SideDetails::Load(const SurveyRecords& records, std::string* message
     }
     out.m_present = true;
     for (const auto& [offset, row] : store->Points())
-        out.m_points.emplace(offset, FromRow(row));
+        out.m_points.emplace(offset, std::make_shared<const PointDetails>(FromRow(row)));
     for (const auto& [offset, rows] : store->AllReadings()) {
         for (const SideStore::Reading& row : rows) {
             const auto mac = ParseMac(row.bssid);
             // Only readings the collection file holds; the others have no record to join.
             if (!row.inCollection || !mac)
                 continue;
-            out.m_readings.emplace(std::make_pair(offset, row.index),
-                                   ReadingRow{*mac, FromRow(row)});
+            out.m_readings.emplace(
+                std::make_pair(offset, row.index),
+                ReadingRow{*mac, std::make_shared<const ReadingDetails>(FromRow(row))});
         }
     }
     return out;
@@ -109,14 +110,14 @@ SideDetails SideDetails::Load(const SurveyRecords& records, std::string* message
 
 const PointDetails* SideDetails::Point(std::int64_t offset) const {
     const auto found = m_points.find(offset);
-    return found == m_points.end() ? nullptr : &found->second;
+    return found == m_points.end() ? nullptr : found->second.get();
 }
 
 const ReadingDetails* SideDetails::Reading(std::int64_t offset, int index, const Mac& mac) const {
     const auto found = m_readings.find({offset, index});
     if (found == m_readings.end() || found->second.mac != mac)
         return nullptr;
-    return &found->second.details;
+    return found->second.details.get();
 }
 
 void SideDetails::Attach(SurveyRecords& records) const {
@@ -124,12 +125,13 @@ void SideDetails::Attach(SurveyRecords& records) const {
         return;
     records.sideDetails = true;
     for (SurveyPoint& point : records.points) {
-        if (const PointDetails* d = Point(point.offset))
-            point.details = *d;
+        if (const auto found = m_points.find(point.offset); found != m_points.end())
+            point.details = SharedDetails<PointDetails>(found->second);
         for (std::size_t i = 0; i < point.readings.size(); ++i) {
             analysis::Reading& reading = point.readings[i];
-            if (const ReadingDetails* d = Reading(point.offset, static_cast<int>(i), reading.mac))
-                reading.details = *d;
+            const auto found = m_readings.find({point.offset, static_cast<int>(i)});
+            if (found != m_readings.end() && found->second.mac == reading.mac)
+                reading.details = SharedDetails<ReadingDetails>(found->second.details);
         }
     }
 }

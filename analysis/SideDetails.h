@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 
@@ -36,17 +37,18 @@ public:
     // its row names the access point `mac`.
     const ReadingDetails* Reading(std::int64_t offset, int index, const Mac& mac) const;
 
-    // Copies every point's and reading's details into `records` and marks
-    // them as joined (a no-op without a store).
+    // Joins every point's and reading's details to `records` (shared with
+    // this store, not copied) and marks them as joined (a no-op without a
+    // store).
     void Attach(SurveyRecords& records) const;
 
 private:
     struct ReadingRow {
         Mac mac{};
-        ReadingDetails details;
+        std::shared_ptr<const ReadingDetails> details;
     };
     bool m_present = false;
-    std::map<std::int64_t, PointDetails> m_points;
+    std::map<std::int64_t, std::shared_ptr<const PointDetails>> m_points;
     std::map<std::pair<std::int64_t, int>, ReadingRow> m_readings;
 };
 

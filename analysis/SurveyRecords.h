@@ -32,7 +32,7 @@ struct Reading {
     std::string ssid;  // raw bytes from the board, up to the first zero (<= 32)
     // From the side store (analysis/SideDetails.h), when it has a row for this
     // reading that names the same access point.
-    std::optional<ReadingDetails> details;
+    SharedDetails<ReadingDetails> details;
 
     // Whole dBm, truncated toward zero, as every reader of the file takes it.
     int SignalDbm() const { return signal / 256; }
@@ -54,7 +54,7 @@ struct SurveyPoint {
     std::uint16_t storedCount = 0;  // reading count in the record (may exceed readings when cut)
     std::vector<Reading> readings;  // the complete reading records
     // From the side store, when it has a row for this point.
-    std::optional<PointDetails> details;
+    SharedDetails<PointDetails> details;
 
     bool IsSurvey() const { return kind == 0; }
     bool HasFix() const { return fixClass == 1 || fixClass == 2; }

@@ -47,7 +47,8 @@ public:
     double Reach() const { return m_reach; }
     std::size_t PointCount() const { return m_points.size(); }
     const std::vector<PlanPoint>& Polygon() const { return m_polygon; }
-    const std::vector<std::array<PlanPoint, 3>>& Triangles() const { return m_triangles; }
+    // The hull's triangles, as indices of their corners in the points kept.
+    const std::vector<std::array<std::uint32_t, 3>>& Triangles() const { return m_triangles; }
 
     // One byte per node of a columns x rows grid with nodes `cell` pixels
     // apart (node (i, j) at ((i + 0.5) * cell, (j + 0.5) * cell)), row after
@@ -59,7 +60,7 @@ private:
     double m_maxEdge = 0;
     double m_reach = 0;
     std::vector<PlanPoint> m_points;
-    std::vector<std::array<PlanPoint, 3>> m_triangles;
+    std::vector<std::array<std::uint32_t, 3>> m_triangles;
     std::vector<PlanPoint> m_polygon;
 };
 

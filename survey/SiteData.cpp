@@ -1009,10 +1009,10 @@ bool CSiteData::LoadSurvey() {
     }
     if (reader.Error() != 0)
         ShowFailure(path, "read", reader.Error());
-    for (const _tap& point : points) {
-        if (point.kind == kKindSurvey)
-            m_sound.PlayResourceSound("PING");
-    }
+    // One sound for the whole load, however many survey points it brought.
+    if (std::any_of(points.begin(), points.end(),
+                    [](const _tap& point) { return point.kind == kKindSurvey; }))
+        m_sound.PlayResourceSound("PING");
     // What the side store adds: deleted marks, points without a fix, a
     // walk's scans still to be placed.
     ApplySide(path, points);

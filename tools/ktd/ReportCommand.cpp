@@ -40,6 +40,7 @@
 #include "analysis/PlacedSurvey.h"
 #include "analysis/SurveyedArea.h"
 #include "render/HeatmapImage.h"
+#include "render/PointsLayer.h"
 #include "site/SiteFile.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/AreaInput.h"
@@ -242,6 +243,8 @@ int RunReport(const ReportOptions& o) {
             return Fail(error);
         verdicts = std::move(*judged);
     }
+    // The points look the same on every page: drawn once, laid over each heatmap.
+    const heatmap::PointsLayer pointsLayer(plan.size(), dots);
     const int gridsPerPage = required.second ? 2 : 1;
     const int stages = static_cast<int>(heatmapPages.size()) * gridsPerPage;
     Progress progress("report");
@@ -421,7 +424,7 @@ int RunReport(const ReportOptions& o) {
         }
         pages.Gap();
         const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(page.signal, f.signal);
-        QImage picture = heatmap::ComposePlanHeatmap(plan, f.signal, scale, dots);
+        QImage picture = heatmap::ComposePlanHeatmap(plan, f.signal, scale, pointsLayer);
         const bool gaps = f.good.valued < f.good.nodes;
         if (!picture.isNull()) {
             QPainter onPlan(&picture);

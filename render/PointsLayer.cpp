@@ -1,0 +1,45 @@
+#include "render/PointsLayer.h"
+
+#include <QPainter>
+#include <QPen>
+#include <algorithm>
+#include <vector>
+
+namespace ketrion::heatmap {
+
+PointsLayer::PointsLayer(const QSize& plan, std::span<const QPoint> points)
+    : m_image(plan, QImage::Format_ARGB32_Premultiplied) {
+    if (m_image.isNull())
+        return;
+    m_image.fill(Qt::transparent);
+    std::vector<QPoint> dots(points.begin(), points.end());
+    const auto before = [](const QPoint& a, const QPoint& b) {
+        return a.y() != b.y() ? a.y() < b.y() : a.x() < b.x();
+    };
+    std::sort(dots.begin(), dots.end(), before);
+    dots.erase(std::unique(dots.begin(), dots.end()), dots.end());
+    m_dots = dots.size();
+    QPainter painter(&m_image);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const double radius = std::max(1.5, AnnotationPixelSize(plan) / 6.0);
+    painter.setPen(QPen(QColor(255, 255, 255), std::max(1.0, radius / 2)));
+    painter.setBrush(QColor(0, 0, 0));
+    for (const QPoint& p : dots)
+        painter.drawEllipse(QPointF(p.x() + 0.5, p.y() + 0.5), radius, radius);
+}
+
+QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
+                          const PointsLayer& points, int alpha) {
+    QImage out(plan.size(), QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    out.fill(QColor(255, 255, 255));
+    QPainter painter(&out);
+    painter.drawImage(0, 0, plan);
+    painter.drawImage(0, 0, GridImage(grid, plan.width(), plan.height(), scale, alpha));
+    painter.drawImage(0, 0, points.Image());
+    painter.end();
+    return out;
+}
+
+}  // namespace ketrion::heatmap

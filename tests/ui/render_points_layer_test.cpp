@@ -1,0 +1,69 @@
+// The survey points drawn once as a layer and laid over a heatmap look as the
+// dots drawn straight onto it do (within a step of rounding), and many points
+// on one pixel make the one dot a single point there makes.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "render/HeatmapImage.h"
+#include "render/PointsLayer.h"
+
+namespace ketrion::heatmap {
+namespace {
+
+analysis::Grid SlopeGrid() {
+    analysis::Grid grid(40, 30, 4);
+    for (int j = 0; j < grid.rows; ++j)
+        for (int i = 0; i < grid.columns; ++i)
+            grid.At(i, j) = -90 + i + j;
+    return grid;
+}
+
+int LargestDifference(const QImage& a, const QImage& b) {
+    int largest = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y);
+            const QRgb q = b.pixel(x, y);
+            largest = std::max({largest, std::abs(qRed(p) - qRed(q)),
+                                std::abs(qGreen(p) - qGreen(q)), std::abs(qBlue(p) - qBlue(q))});
+        }
+    return largest;
+}
+
+TEST(PointsLayer, LaidOverAHeatmapItLooksLikeDotsDrawnOnIt) {
+    QImage plan(160, 120, QImage::Format_RGB32);
+    plan.fill(QColor(200, 210, 220));
+    const analysis::Grid grid = SlopeGrid();
+    const ColourScale scale = ColourScale::Signal("dBm");
+    struct Case {
+        const char* name;
+        std::vector<QPoint> points;
+        std::vector<QPoint> once;  // the same dots, each drawn once
+        std::size_t dots;
+    };
+    std::vector<QPoint> stacked(1000, QPoint(80, 60));
+    stacked.push_back(QPoint(20, 20));
+    const std::vector<Case> cases = {
+        {"apart",
+         {{10, 10}, {50, 40}, {150, 110}, {0, 0}},
+         {{10, 10}, {50, 40}, {150, 110}, {0, 0}},
+         4},
+        {"overlapping", {{30, 30}, {31, 30}, {33, 32}}, {{30, 30}, {31, 30}, {33, 32}}, 3},
+        {"a thousand on one pixel", stacked, {{80, 60}, {20, 20}}, 2},
+    };
+    for (const Case& c : cases) {
+        const PointsLayer layer(plan.size(), c.points);
+        EXPECT_EQ(layer.Dots(), c.dots) << c.name;
+        const QImage direct =
+            ComposePlanHeatmap(plan, grid, scale, std::span<const QPoint>(c.once));
+        const QImage layered = ComposePlanHeatmap(plan, grid, scale, layer);
+        ASSERT_EQ(direct.size(), layered.size());
+        EXPECT_LE(LargestDifference(direct, layered), 2) << c.name;
+    }
+}
+
+}  // namespace
+}  // namespace ketrion::heatmap
