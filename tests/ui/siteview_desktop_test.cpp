@@ -451,6 +451,40 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
     }
 }
 
+// A continuous walk: its dots are drawn at the clicks, the view follows the
+// walk rather than the position source, clicks beside the plan are refused and
+// Stop ends the walk.
+TEST_F(Desktop, AWalkIsDrawnAtItsClicksFollowedByItselfAndStoppedByStop) {
+    auto view = Make(1024, 768);  // the 800 x 600 plan whole at 100%, centred on (400, 300)
+    view->OnCommand(ID_PLACING_WALK);
+    // The position source says the far corner: a walk does not follow it.
+    world.projection.m_xOrigin = 20;
+    world.projection.m_yOrigin = 20;
+    const QPoint click = view->PlanArea().center() - view->PlanArea().topLeft() + QPoint(-60, 40);
+    view->OnLButtonDown(click, false);
+    ASSERT_EQ(world.session.WalkClicks().size(), 1u);
+    view->TakeReading();
+    EXPECT_EQ(QPoint(world.plan.GetCentreX(), world.plan.GetCentreY()), QPoint(400, 300));
+
+    // The start dot lies under the click, not a band's height above it.
+    const QImage image = view->Render();
+    const QPoint onScreen = click + view->PlanArea().topLeft();
+    constexpr unsigned kWalkBlue = 0x005AC8;
+    EXPECT_EQ(Rgb(image, onScreen.x(), onScreen.y()), kWalkBlue);
+    EXPECT_EQ(Rgb(image, onScreen.x() + 1, onScreen.y() + 1), kWalkBlue);
+    EXPECT_NE(Rgb(image, onScreen.x(), onScreen.y() - view->PlanArea().top()), kWalkBlue);
+
+    // Beside the plan (left of plan x 0): refused with a word, no turn stored.
+    view->OnLButtonDown(QPoint(20, click.y()), false);
+    EXPECT_EQ(world.session.WalkClicks().size(), 1u);
+    ASSERT_FALSE(world.dialogs.messages.isEmpty());
+    EXPECT_TRUE(world.dialogs.messages.back().contains(QStringLiteral("outside the plan")));
+
+    view->OnScanStop();
+    EXPECT_TRUE(world.session.WalkClicks().empty());
+    EXPECT_NE(Rgb(view->Render(), onScreen.x(), onScreen.y()), kWalkBlue);
+}
+
 TEST_F(Desktop, TheInstructionPageIsTextAtTheScreensResolutionWithTheDesktopSteps) {
     for (double ratio : {1.0, 2.0}) {
         SCOPED_TRACE(ratio);

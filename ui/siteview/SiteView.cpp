@@ -14,6 +14,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -268,6 +269,13 @@ bool CSiteView::PlaceByClick(QPoint point) {
         m_dialogs->Message(QStringLiteral("Data collection file must be selected."));
         return true;
     }
+    if (IsDesktopLayout() && !IsOnPlanImage(qx, qy)) {
+        // A point beside the plan has no place on the site: neither a stop
+        // nor a turn of the walk is taken there.
+        m_dialogs->Message(
+            QStringLiteral("That click is outside the plan: click on the plan where you are."));
+        return true;
+    }
     if (placing == SurveySession::Placing::StopAndGo) {
         // A click while the scan runs changes nothing.
         if (m_services.session.StandAt(qx, qy)) {
@@ -293,8 +301,14 @@ bool CSiteView::PlaceByClick(QPoint point) {
     return true;
 }
 
+bool CSiteView::IsOnPlanImage(std::int32_t x, std::int32_t y) const {
+    const SiteRect extent = m_services.plan.GetExtent();
+    return x >= extent.left && x <= extent.right && y >= extent.top && y <= extent.bottom;
+}
+
 void CSiteView::DrawPlacing(QPainter& dc) {
     // The walk so far and where the next reading goes; a stop being read.
+    // Positions are in plan-area coordinates: the area lies below the bands.
     const SiteRect client = ClientRect();
     CSitePlan& plan = m_services.plan;
     const auto toScreen = [&](double x, double y, QPointF& at) {
@@ -308,6 +322,7 @@ void CSiteView::DrawPlacing(QPainter& dc) {
         return true;
     };
     dc.save();
+    dc.translate(PlanArea().topLeft());
     dc.setRenderHint(QPainter::Antialiasing);
     const std::vector<std::pair<double, double>> clicks = m_services.session.WalkClicks();
     QPointF previous;
@@ -498,6 +513,12 @@ void CSiteView::OnScanStart() {
 void CSiteView::OnScanStop() {
     const bool chosen = m_services.session.HasCollection();
     m_services.session.StopRecording();
+    if (m_services.session.CurrentPlacing() == SurveySession::Placing::Walk) {
+        // Stopping ends the walk: the next click starts a new one rather than
+        // drawing a segment from where this one stopped.
+        m_services.session.EndWalk();
+        viewport()->update();
+    }
     if (chosen) {
         m_collectionTimer.stop();
     }
@@ -672,7 +693,17 @@ void CSiteView::TakeReading() {
         return;  // a reading is taken where the surveyor clicks
     }
     const SurveySession::PlanPoint at = m_services.session.TakeReading();
-    FollowPosition(at.x, at.y);
+    if (m_services.session.CurrentPlacing() == SurveySession::Placing::Walk) {
+        // The walk's own position (its last click), not the position source's
+        // fix, which indoors may lie anywhere.
+        const SurveySession::NextPosition walk = m_services.session.NextReadingPosition();
+        if (walk.known) {
+            FollowPosition(static_cast<int>(std::lround(walk.x)),
+                           static_cast<int>(std::lround(walk.y)));
+        }
+    } else {
+        FollowPosition(at.x, at.y);
+    }
     // No repaint here: the engine's update after the scan's end repaints.
     emit readingTaken();
 }

@@ -111,6 +111,8 @@ public:
     // A click that places a reading (stop and go, walk); false in GPS mode.
     bool PlaceByClick(QPoint point);
     void DrawPlacing(QPainter& dc);
+    // Whether plan point (x, y) lies on the plan image.
+    bool IsOnPlanImage(std::int32_t x, std::int32_t y) const;
     void DrawLocationBand(QPainter& dc);
     void DrawZoomBand(QPainter& dc);
     void DrawNoApAlert(QPainter& dc);
