@@ -16,18 +16,28 @@ TEST(StatusTexts, LinkStates) {
         bool portOpen;
         LinkState link;
         const char* text;
+        const char* kind = "board";
+        const char* reason = "";
     } const cases[] = {
         {"open and answering", true, LinkState::Connected, "Link: connected"},
         {"hung up", true, LinkState::Lost, "Link: lost"},
         {"closed while it comes back", false, LinkState::Reconnecting, "Link: reconnecting"},
         {"closed after losing it", false, LinkState::Lost, "Link: lost"},
         {"never opened", false, LinkState::Connected, "No board: --port PATH or --simulate"},
+        // Other scan sources in their own words, whatever the board's port.
+        {"adapter", false, LinkState::Connected, "Wi-Fi adapter: scanning", "wifi"},
+        {"adapter gone", true, LinkState::Lost, "Wi-Fi adapter: stopped (wlan0 is down)", "wifi",
+         "wlan0 is down"},
+        {"replay", false, LinkState::Connected, "Wi-Fi replay: scanning", "wifi-replay"},
+        {"replay at its end", true, LinkState::Lost, "Wi-Fi replay: stopped", "wifi-replay"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         StatusFacts facts;
         facts.portOpen = c.portOpen;
         facts.link = c.link;
+        facts.scanKind = c.kind;
+        facts.linkReason = c.reason;
         EXPECT_EQ(StatusTextsFor(facts).link, QString::fromLatin1(c.text));
     }
 }

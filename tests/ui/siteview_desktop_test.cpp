@@ -13,6 +13,7 @@
 #include "engine/EngineEvent.h"
 #include "engine/Location.h"
 #include "render/HeatmapImage.h"
+#include "source/ScanSource.h"
 #include "support/PlanSurveyFile.h"
 #include "support/SiteViewWorld.h"
 #include "ui/siteview/InstructionPage.h"
@@ -483,6 +484,40 @@ TEST_F(Desktop, AWalkIsDrawnAtItsClicksFollowedByItselfAndStoppedByStop) {
     view->OnScanStop();
     EXPECT_TRUE(world.session.WalkClicks().empty());
     EXPECT_NE(Rgb(view->Render(), onScreen.x(), onScreen.y()), kWalkBlue);
+}
+
+// An adapter's scans: the kind is all the view asks about here.
+class AdapterScans final : public source::ScanSource {
+public:
+    std::string Kind() const override { return "wifi"; }
+    std::string Identity() const override { return "wlan0"; }
+    source::SourceStatus Status() const override { return {}; }
+    bool IsScanning() const override { return false; }
+    bool RequestScan() override { return false; }
+};
+
+// Adapter scans with only the board's position (no gpsd) would all lie at one
+// place: recording asks for Stop and go instead, or does not start.
+TEST_F(Desktop, AnAdapterSurveyWithoutAPositionSourceOffersStopAndGoOrDoesNotRecord) {
+    AdapterScans adapter;
+    Services services{world.session,    adapter,     world.position, world.data, world.plan,
+                      world.projection, world.sound, world.prompt,   world.draw, world.clock};
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "Stop and go" : "refused");
+        world.session.SetPlacing(SurveySession::Placing::Gps);
+        CSiteView view(services, world.dialogs);
+        view.show();
+        SiteViewWorld::SetClientSize(view, 1024, 768);
+        world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("w.ktd")));
+        view.OnCollectionOpen();
+        world.dialogs.yesNoAnswers.push_back(yes);
+        view.OnScanStart();
+        EXPECT_EQ(world.session.IsRecording(), yes);
+        EXPECT_EQ(world.session.CurrentPlacing() == SurveySession::Placing::StopAndGo, yes);
+        ASSERT_FALSE(world.dialogs.questions.isEmpty());
+        EXPECT_TRUE(world.dialogs.questions.back().contains(QStringLiteral("no position source")));
+        view.OnScanStop();
+    }
 }
 
 TEST_F(Desktop, TheInstructionPageIsTextAtTheScreensResolutionWithTheDesktopSteps) {

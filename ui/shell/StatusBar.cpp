@@ -29,6 +29,7 @@ StatusFacts SourceFacts(const source::ScanSource& scan, const source::PositionSo
             break;
     }
     facts.linkReason = status.reason;
+    facts.scanKind = scan.Kind();
     if (const auto* board = dynamic_cast<const BoardSource*>(&scan)) {
         facts.portOpen = board->PortOpen();
     }
@@ -61,11 +62,33 @@ StatusFacts SourceFacts(const source::ScanSource& scan, const source::PositionSo
     return facts;
 }
 
+namespace {
+
+// A scan source other than the board in its own words: an adapter or a
+// recording has no link to be connected.
+QString OtherSourceText(const StatusFacts& facts) {
+    const QString name = facts.scanKind == "wifi"          ? QStringLiteral("Wi-Fi adapter")
+                         : facts.scanKind == "wifi-replay" ? QStringLiteral("Wi-Fi replay")
+                                                           : QString::fromStdString(facts.scanKind);
+    const QString state = facts.link == LinkState::Connected ? QStringLiteral("scanning")
+                          : facts.link == LinkState::Lost    ? QStringLiteral("stopped")
+                                                             : QStringLiteral("starting again");
+    QString text = QStringLiteral("%1: %2").arg(name, state);
+    if (facts.link != LinkState::Connected && !facts.linkReason.empty()) {
+        text += QStringLiteral(" (%1)").arg(QString::fromStdString(facts.linkReason));
+    }
+    return text;
+}
+
+}  // namespace
+
 StatusTexts StatusTextsFor(const StatusFacts& facts) {
     StatusTexts texts;
     // A link that the link thread is bringing back says so; a port that never
     // opened needs the user to name one.
-    if (facts.link == LinkState::Connected && !facts.portOpen) {
+    if (facts.scanKind != "board") {
+        texts.link = OtherSourceText(facts);
+    } else if (facts.link == LinkState::Connected && !facts.portOpen) {
         texts.link = QStringLiteral("No board: --port PATH or --simulate");
     } else {
         texts.link = QStringLiteral("Link: %1").arg(QString::fromLatin1(LinkStateName(facts.link)));

@@ -500,6 +500,9 @@ void CSiteView::OnScanStart() {
         m_dialogs->Message(QString::fromStdString(refusal));
         return;
     }
+    if (!HasPositionForReadings()) {
+        return;
+    }
     m_services.session.StartRecording();
     // Starting a running timer restarts its period: there is only one.
     m_collectionTimer.start();
@@ -508,6 +511,27 @@ void CSiteView::OnScanStart() {
     if (m_services.session.SourceUp()) {
         TakeReading();
     }
+}
+
+bool CSiteView::HasPositionForReadings() {
+    // A scan source other than the board with the board's position in place
+    // of a receiver (no gpsd) has nothing to place its readings by: they
+    // would all lie at the plan's origin. The surveyor places them instead,
+    // or does not record.
+    if (m_services.session.CurrentPlacing() != SurveySession::Placing::Gps ||
+        m_services.scan.Kind() == "board" || m_services.position.Kind() != "board") {
+        return true;
+    }
+    if (!m_dialogs->AskYesNo(
+            QStringLiteral("There is no position source for these readings (no gpsd): they would "
+                           "all be recorded at one place.\n\nPlace each reading by clicking where "
+                           "you stand (Stop and go)?"))) {
+        m_dialogs->Message(QStringLiteral(
+            "Not recording: start gpsd (--gpsd) or choose Stop and go or Continuous walk."));
+        return false;
+    }
+    SetPlacing(SurveySession::Placing::StopAndGo);
+    return true;
 }
 
 void CSiteView::OnScanStop() {

@@ -113,6 +113,9 @@ public:
     void DrawPlacing(QPainter& dc);
     // Whether plan point (x, y) lies on the plan image.
     bool IsOnPlanImage(std::int32_t x, std::int32_t y) const;
+    // Whether readings about to be recorded can be placed; offers Stop and go
+    // when no source gives a position (false: do not record).
+    bool HasPositionForReadings();
     void DrawLocationBand(QPainter& dc);
     void DrawZoomBand(QPainter& dc);
     void DrawNoApAlert(QPainter& dc);
