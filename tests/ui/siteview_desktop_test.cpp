@@ -438,6 +438,9 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
     EXPECT_EQ(readingAt(50, 50), QPoint(700, 320));
     view->OnCommand(ID_VIEW_FOLLOW);
     EXPECT_EQ(readingAt(50, 50), QPoint(50, 50));
+    // Stopping shows the whole plan again: it fits the window.
+    view->OnScanStop();
+    EXPECT_EQ(QPoint(world.plan.GetCentreX(), world.plan.GetCentreY()), QPoint(400, 300));
 
     // The handheld centres on every reading, as it always did, following or not.
     SiteViewWorld local;

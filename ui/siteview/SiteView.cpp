@@ -541,8 +541,10 @@ void CSiteView::OnScanStop() {
         // Stopping ends the walk: the next click starts a new one rather than
         // drawing a segment from where this one stopped.
         m_services.session.EndWalk();
-        viewport()->update();
     }
+    // The survey so far at a glance, where the plan fits the window.
+    ShowWholePlanIfItFits();
+    viewport()->update();
     if (chosen) {
         m_collectionTimer.stop();
     }
@@ -967,10 +969,24 @@ void CSiteView::ShowWholePlan() {
     plan.CentreOn((extent.left + extent.right) / 2, (extent.top + extent.bottom) / 2);
 }
 
+bool CSiteView::ShowWholePlanIfItFits() {
+    CSitePlan& plan = m_services.plan;
+    if (!IsDesktopLayout() || !plan.IsSquarePixels() || plan.FitScale() < 1.0) {
+        return false;
+    }
+    ShowWholePlan();
+    SetScrollRanges();
+    SetScrollPositions();
+    return true;
+}
+
 void CSiteView::ShowPoints() {
     CSitePlan& plan = m_services.plan;
     if (!plan.IsSquarePixels() || m_services.data.PointCount() == 0) {
         return;
+    }
+    if (ShowWholePlanIfItFits()) {
+        return;  // every point is in sight, and the plan around them
     }
     SiteRect area{
         std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(),

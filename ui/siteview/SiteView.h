@@ -116,6 +116,9 @@ public:
     // Whether readings about to be recorded can be placed; offers Stop and go
     // when no source gives a position (false: do not record).
     bool HasPositionForReadings();
+    // Desktop: shows the whole plan when it fits the window at 100% or more
+    // (true), else leaves the view as it is (false).
+    bool ShowWholePlanIfItFits();
     void DrawLocationBand(QPainter& dc);
     void DrawZoomBand(QPainter& dc);
     void DrawNoApAlert(QPainter& dc);
