@@ -115,6 +115,7 @@ HeatmapResult ComputeHeatmap(const HeatmapInput& input, const std::atomic<bool>&
 
     result.bandUnknown = NeedsBandOrChannel(input.spec) && !KnowsBandOrChannel(survey);
     if (result.bandUnknown) {
+        result.scale = heatmap::ColourScale::ForMetric(input.spec, result.grid);
         return result;
     }
     if (input.planWidth > 0 && input.planHeight > 0 && !survey.points.empty() &&

@@ -518,8 +518,10 @@ bool CSiteView::HasPositionForReadings() {
     // of a receiver (no gpsd) has nothing to place its readings by: they
     // would all lie at the plan's origin. The surveyor places them instead,
     // or does not record.
+    // A replay runs unattended and keeps its recorded order; only the live
+    // adapter is asked about.
     if (m_services.session.CurrentPlacing() != SurveySession::Placing::Gps ||
-        m_services.scan.Kind() == "board" || m_services.position.Kind() != "board") {
+        m_services.scan.Kind() != "wifi" || m_services.position.Kind() != "board") {
         return true;
     }
     if (!m_dialogs->AskYesNo(
