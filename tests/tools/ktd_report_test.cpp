@@ -89,6 +89,8 @@ TEST_F(KtdReport, PdfCarriesTheSurveyTheCoverageAndTheAccessPoints) {
           "00:1a:2b:3c:4d:01", "00:1a:2b:3c:4d:02", "00:1a:2b:3c:4d:03"}) {
         EXPECT_NE(text.find(expected), std::string::npos) << expected << "\n" << text;
     }
+    // File names without the surveyor's folders.
+    EXPECT_EQ(text.find(dir.Path()), std::string::npos) << text;
     // Page one, all networks, the three networks, the access-point table.
     const std::string first = PdfText(pdf, "-f 1 -l 1");
     EXPECT_NE(first.find("Site survey report"), std::string::npos);

@@ -16,6 +16,8 @@ TEST(StatusTexts, LinkStates) {
         const char* absent;  // the source's words while it has no device
         LinkState link;
         const char* text;
+        const char* kind = "board";
+        const char* reason = "";
     } const cases[] = {
         {"open and answering", "", LinkState::Connected, "Link: connected"},
         {"hung up", "", LinkState::Lost, "Link: lost"},
@@ -23,12 +25,20 @@ TEST(StatusTexts, LinkStates) {
         {"closed after losing it", "No board", LinkState::Lost, "Link: lost"},
         {"never opened", "No board: --port PATH or --simulate", LinkState::Connected,
          "No board: --port PATH or --simulate"},
+        // Other scan sources in their own words, whatever the board's port.
+        {"adapter", "", LinkState::Connected, "Wi-Fi adapter: scanning", "wifi"},
+        {"adapter gone", "", LinkState::Lost, "Wi-Fi adapter: stopped (wlan0 is down)", "wifi",
+         "wlan0 is down"},
+        {"replay", "", LinkState::Connected, "Wi-Fi replay: scanning", "wifi-replay"},
+        {"replay at its end", "", LinkState::Lost, "Wi-Fi replay: stopped", "wifi-replay"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.legend);
         StatusFacts facts;
         facts.absent = c.absent;
         facts.link = c.link;
+        facts.scanKind = c.kind;
+        facts.linkReason = c.reason;
         EXPECT_EQ(StatusTextsFor(facts).link, QString::fromLatin1(c.text));
     }
 }

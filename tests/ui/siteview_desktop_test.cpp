@@ -13,6 +13,7 @@
 #include "engine/EngineEvent.h"
 #include "engine/Location.h"
 #include "render/HeatmapImage.h"
+#include "source/ScanSource.h"
 #include "support/PlanSurveyFile.h"
 #include "support/SiteViewWorld.h"
 #include "ui/siteview/InstructionPage.h"
@@ -450,6 +451,9 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
     EXPECT_EQ(readingAt(50, 50), QPoint(700, 320));
     view->OnCommand(ID_VIEW_FOLLOW);
     EXPECT_EQ(readingAt(50, 50), QPoint(50, 50));
+    // Stopping shows the whole plan again: it fits the window.
+    view->OnScanStop();
+    EXPECT_EQ(QPoint(world.plan.GetCentreX(), world.plan.GetCentreY()), QPoint(400, 300));
 
     // The handheld centres on every reading, as it always did, following or not.
     SiteViewWorld local;
@@ -465,6 +469,74 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
         }
         small->TakeReading();
         EXPECT_EQ(QPoint(local.plan.GetCentreX(), local.plan.GetCentreY()), at);
+    }
+}
+
+// A continuous walk: its dots are drawn at the clicks, the view follows the
+// walk rather than the position source, clicks beside the plan are refused and
+// Stop ends the walk.
+TEST_F(Desktop, AWalkIsDrawnAtItsClicksFollowedByItselfAndStoppedByStop) {
+    auto view = Make(1024, 768);  // the 800 x 600 plan whole at 100%, centred on (400, 300)
+    view->OnCommand(ID_PLACING_WALK);
+    // The position source says the far corner: a walk does not follow it.
+    world.projection.m_xOrigin = 20;
+    world.projection.m_yOrigin = 20;
+    const QPoint click = view->PlanArea().center() - view->PlanArea().topLeft() + QPoint(-60, 40);
+    view->OnLButtonDown(click, false);
+    ASSERT_EQ(world.session.WalkClicks().size(), 1u);
+    view->TakeReading();
+    EXPECT_EQ(QPoint(world.plan.GetCentreX(), world.plan.GetCentreY()), QPoint(400, 300));
+
+    // The start dot lies under the click, not a band's height above it.
+    const QImage image = view->Render();
+    const QPoint onScreen = click + view->PlanArea().topLeft();
+    constexpr unsigned kWalkBlue = 0x005AC8;
+    EXPECT_EQ(Rgb(image, onScreen.x(), onScreen.y()), kWalkBlue);
+    EXPECT_EQ(Rgb(image, onScreen.x() + 1, onScreen.y() + 1), kWalkBlue);
+    EXPECT_NE(Rgb(image, onScreen.x(), onScreen.y() - view->PlanArea().top()), kWalkBlue);
+
+    // Beside the plan (left of plan x 0): refused with a word, no turn stored.
+    view->OnLButtonDown(QPoint(20, click.y()), false);
+    EXPECT_EQ(world.session.WalkClicks().size(), 1u);
+    ASSERT_FALSE(world.dialogs.messages.isEmpty());
+    EXPECT_TRUE(world.dialogs.messages.back().contains(QStringLiteral("outside the plan")));
+
+    view->OnScanStop();
+    EXPECT_TRUE(world.session.WalkClicks().empty());
+    EXPECT_NE(Rgb(view->Render(), onScreen.x(), onScreen.y()), kWalkBlue);
+}
+
+// An adapter's scans: the kind is all the view asks about here.
+class AdapterScans final : public source::ScanSource {
+public:
+    std::string Kind() const override { return "wifi"; }
+    std::string Identity() const override { return "wlan0"; }
+    source::SourceStatus Status() const override { return {}; }
+    bool IsScanning() const override { return false; }
+    bool RequestScan() override { return false; }
+};
+
+// Adapter scans with only the board's position (no gpsd) would all lie at one
+// place: recording asks for Stop and go instead, or does not start.
+TEST_F(Desktop, AnAdapterSurveyWithoutAPositionSourceOffersStopAndGoOrDoesNotRecord) {
+    AdapterScans adapter;
+    Services services{world.session,    adapter,     world.position, world.data, world.plan,
+                      world.projection, world.sound, world.prompt,   world.draw, world.clock};
+    for (const bool yes : {false, true}) {
+        SCOPED_TRACE(yes ? "Stop and go" : "refused");
+        world.session.SetPlacing(SurveySession::Placing::Gps);
+        CSiteView view(services, world.dialogs);
+        view.show();
+        SiteViewWorld::SetClientSize(view, 1024, 768);
+        world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("w.ktd")));
+        view.OnCollectionOpen();
+        world.dialogs.yesNoAnswers.push_back(yes);
+        view.OnScanStart();
+        EXPECT_EQ(world.session.IsRecording(), yes);
+        EXPECT_EQ(world.session.CurrentPlacing() == SurveySession::Placing::StopAndGo, yes);
+        ASSERT_FALSE(world.dialogs.questions.isEmpty());
+        EXPECT_TRUE(world.dialogs.questions.back().contains(QStringLiteral("no position source")));
+        view.OnScanStop();
     }
 }
 

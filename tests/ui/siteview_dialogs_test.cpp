@@ -21,6 +21,9 @@ TEST(SiteViewDialogs, BarFiltersBecomeQtFilters) {
         {"Snapshot JPEG (*.jpg)|*.jpg|All Files (*.*)|*.*||",
          "Snapshot JPEG (*.jpg);;All Files (*.*)"},
         {"Pictures|*.bmp;*.png||", "Pictures (*.bmp *.png)"},
+        // Semicolons inside the description's parentheses would list nothing in Qt.
+        {"Plan images (*.png;*.jpg;*.jpeg;*.bmp)|*.png;*.jpg;*.jpeg;*.bmp|All Files (*.*)|*.*||",
+         "Plan images (*.png *.jpg *.jpeg *.bmp);;All Files (*.*)"},
         {"", ""},
         {"Dangling", ""},
     };

@@ -126,6 +126,33 @@ TEST_F(HeatmapCompute, GridImageAndChoicesComeFromTheRecordedFile) {
     EXPECT_NEAR(ap.grid.At(75, 24), -70.0, 1.0);
 }
 
+// The board's readings carry no band or channel: a band's or the channel
+// overlap's map says so rather than showing an empty map.
+TEST_F(HeatmapCompute, BandAndChannelMapsOfReadingsWithoutThemHaveNoGrid) {
+    world.AddSurveyPoint(100, 100, -50);
+    world.AddSurveyPoint(300, 100, -70);
+    const std::atomic<bool> cancel{false};
+    struct Case {
+        const char* legend;
+        Metric metric;
+        std::optional<analysis::Band> band;
+        bool unknown;
+    };
+    const Case cases[] = {
+        {"strongest, all bands", Metric::Strongest, std::nullopt, false},
+        {"strongest on 5 GHz", Metric::Strongest, analysis::Band::Ghz5, true},
+        {"channel overlap", Metric::ChannelOverlap, std::nullopt, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.legend);
+        HeatmapInput input = Input(c.metric);
+        input.spec.band = c.band;
+        const HeatmapResult result = ComputeHeatmap(input, cancel);
+        EXPECT_EQ(result.bandUnknown, c.unknown);
+        EXPECT_EQ(result.image.isNull(), c.unknown);
+    }
+}
+
 TEST_F(HeatmapCompute, ASetCancelFlagReturnsNoGrid) {
     world.AddSurveyPoint(100, 100, -50);
     const std::atomic<bool> cancel{true};

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -323,8 +324,10 @@ int RunReport(const ReportOptions& o) {
     titleRow("Notes", o.notes);
     pages.TitleBlock(title);
 
-    pages.Body("Collection file: " + QString::fromStdString(o.path));
-    pages.Body("Site plan: " + QString::fromStdString(o.projection) +
+    // File names only: a report handed to a client does not show the
+    // surveyor's folders.
+    pages.Body("Collection file: " + QFileInfo(QString::fromStdString(o.path)).fileName());
+    pages.Body("Site plan: " + QFileInfo(QString::fromStdString(o.projection)).fileName() +
                QString(" (%1 x %2 pixels)").arg(plan.width()).arg(plan.height()));
     pages.Body(QString("Survey points: %1").arg(survey.points.size()) +
                (survey.dynamicAps.empty()

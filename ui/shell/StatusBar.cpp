@@ -32,6 +32,7 @@ StatusFacts SourceFacts(const source::ScanSource& scan, const source::PositionSo
     facts.absent = scan.Absence();
     facts.fixName = position.FixName();
     facts.gpsAge = position.FixAgeSeconds(clock.NowMs());
+    facts.scanKind = scan.Kind();
     const source::Fix fix = position.Current();
     QString quality;
     if (fix.satellitesUsed) {
@@ -47,11 +48,33 @@ StatusFacts SourceFacts(const source::ScanSource& scan, const source::PositionSo
     return facts;
 }
 
+namespace {
+
+// A scan source other than the board in its own words: an adapter or a
+// recording has no link to be connected.
+QString OtherSourceText(const StatusFacts& facts) {
+    const QString name = facts.scanKind == "wifi"          ? QStringLiteral("Wi-Fi adapter")
+                         : facts.scanKind == "wifi-replay" ? QStringLiteral("Wi-Fi replay")
+                                                           : QString::fromStdString(facts.scanKind);
+    const QString state = facts.link == LinkState::Connected ? QStringLiteral("scanning")
+                          : facts.link == LinkState::Lost    ? QStringLiteral("stopped")
+                                                             : QStringLiteral("starting again");
+    QString text = QStringLiteral("%1: %2").arg(name, state);
+    if (facts.link != LinkState::Connected && !facts.linkReason.empty()) {
+        text += QStringLiteral(" (%1)").arg(QString::fromStdString(facts.linkReason));
+    }
+    return text;
+}
+
+}  // namespace
+
 StatusTexts StatusTextsFor(const StatusFacts& facts) {
     StatusTexts texts;
     // A link that the link thread is bringing back says so; a port that never
     // opened needs the user to name one.
-    if (facts.link == LinkState::Connected && !facts.absent.empty()) {
+    if (facts.scanKind != "board") {
+        texts.link = OtherSourceText(facts);
+    } else if (facts.link == LinkState::Connected && !facts.absent.empty()) {
         texts.link = QString::fromStdString(facts.absent);
     } else {
         texts.link = QStringLiteral("Link: %1").arg(QString::fromLatin1(LinkStateName(facts.link)));

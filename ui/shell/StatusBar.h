@@ -26,6 +26,7 @@ struct StatusFacts {
     std::string file;        // the collection file's path; empty when none is chosen
     std::string linkReason;  // why the source is lost, when it says
     std::string gpsQuality;  // the fix's quality where the source knows it ("9 sats, 4.0 m")
+    std::string scanKind = "board";  // the scan source's kind: "board", "wifi", "wifi-replay"
 };
 
 namespace source {

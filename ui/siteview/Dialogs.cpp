@@ -54,10 +54,13 @@ QString QtFilterFromBarFilter(const QString& barFilter) {
         }
         const QString& description = parts[i];
         const QString patterns = QString(parts[i + 1]).replace(QLatin1Char(';'), QLatin1Char(' '));
-        // Qt reads the patterns from the parentheses of the description.
-        filters << (description.contains(QLatin1Char('('))
-                        ? description
-                        : description + QStringLiteral(" (") + patterns + QLatin1Char(')'));
+        // Qt reads the patterns from the parentheses of the description and
+        // splits them on spaces only: a description written with semicolons
+        // ("(*.png;*.jpg)") would list no file, so the parentheses are always
+        // rebuilt from the pattern part.
+        const qsizetype open = description.indexOf(QLatin1Char('('));
+        const QString name = (open < 0 ? description : description.left(open)).trimmed();
+        filters << name + QStringLiteral(" (") + patterns + QLatin1Char(')');
     }
     return filters.join(QStringLiteral(";;"));
 }

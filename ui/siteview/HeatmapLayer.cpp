@@ -256,6 +256,19 @@ void HeatmapLayer::Draw(QPainter& painter, const ViewTransform& transform) const
     // A grid for another plan (one just loaded) waits for its recomputation.
     const bool samePlan =
         !m_planSize || m_planSize() == QSize(m_result.planWidth, m_result.planHeight);
+    if (m_result.bandUnknown) {
+        // Said over the plan rather than painted as an empty map.
+        const QString text = QStringLiteral("Band/channel unknown for this source");
+        const QRectF box = painter.boundingRect(QRectF(left, top, 0, 0), Qt::AlignLeft, text)
+                               .adjusted(-6, -3, 6, 3)
+                               .translated(8, 8);
+        painter.save();
+        painter.fillRect(box, QColor(0, 0, 0, 200));
+        painter.setPen(Qt::white);
+        painter.drawText(box, Qt::AlignCenter, text);
+        painter.restore();
+        return;
+    }
     if (!m_result.image.isNull() && samePlan) {
         // The grid's cells reach past the plan's right and bottom edges by
         // less than a cell; the plan's edge cuts them.

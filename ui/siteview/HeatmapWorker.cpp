@@ -60,6 +60,27 @@ analysis::PlacedSurvey PlaceViewPoints(std::span<const CSiteData::_tap> points,
     return out;
 }
 
+namespace {
+
+bool NeedsBandOrChannel(const analysis::MetricSpec& spec) {
+    return spec.band.has_value() || spec.metric == analysis::Metric::ChannelOverlap;
+}
+
+// Whether any reading of the survey says its band or channel.
+bool KnowsBandOrChannel(const analysis::PlacedSurvey& survey) {
+    for (const analysis::PlacedPoint& point : survey.points) {
+        for (const analysis::Reading& reading : survey.Record(point).readings) {
+            if (reading.details && (reading.details->band != analysis::Band::Unknown ||
+                                    reading.details->channel.has_value())) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
 HeatmapResult ComputeHeatmap(const HeatmapInput& input, const std::atomic<bool>& cancel) {
     HeatmapResult result;
     result.generation = input.generation;
@@ -103,6 +124,11 @@ HeatmapResult ComputeHeatmap(const HeatmapInput& input, const std::atomic<bool>&
     }
     std::sort(result.pointValues.begin(), result.pointValues.end());
 
+    result.bandUnknown = NeedsBandOrChannel(input.spec) && !KnowsBandOrChannel(survey);
+    if (result.bandUnknown) {
+        result.scale = heatmap::ColourScale::ForMetric(input.spec, result.grid);
+        return result;
+    }
     if (input.planWidth > 0 && input.planHeight > 0 && !survey.points.empty() &&
         !analysis::CheckParams(input.params)) {
         analysis::RunControl control;

@@ -54,6 +54,9 @@ struct HeatmapResult {
     // its location record, ascending (Coverage: 1 at or above the threshold, else 0).
     std::vector<std::pair<std::int64_t, double>> pointValues;
     std::string damage;  // what was wrong with the file, if anything
+    // The metric needs bands or channels and no reading says its own (the
+    // board's readings): no grid, so that nothing reads as "no coverage".
+    bool bandUnknown = false;
 };
 
 // Places the view's survey points on the records read from their file,

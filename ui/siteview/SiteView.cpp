@@ -14,6 +14,7 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -278,6 +279,13 @@ bool CSiteView::PlaceByClick(QPoint point) {
         m_dialogs->Message(QStringLiteral("Data collection file must be selected."));
         return true;
     }
+    if (IsDesktopLayout() && !IsOnPlanImage(qx, qy)) {
+        // A point beside the plan has no place on the site: neither a stop
+        // nor a turn of the walk is taken there.
+        m_dialogs->Message(
+            QStringLiteral("That click is outside the plan: click on the plan where you are."));
+        return true;
+    }
     if (placing == SurveySession::Placing::StopAndGo) {
         // A click while the scan runs changes nothing.
         if (m_services.session.StandAt(qx, qy)) {
@@ -303,8 +311,14 @@ bool CSiteView::PlaceByClick(QPoint point) {
     return true;
 }
 
+bool CSiteView::IsOnPlanImage(std::int32_t x, std::int32_t y) const {
+    const SiteRect extent = m_services.plan.GetExtent();
+    return x >= extent.left && x <= extent.right && y >= extent.top && y <= extent.bottom;
+}
+
 void CSiteView::DrawPlacing(QPainter& dc) {
     // The walk so far and where the next reading goes; a stop being read.
+    // Positions are in plan-area coordinates: the area lies below the bands.
     const SiteRect client = ClientRect();
     CSitePlan& plan = m_services.plan;
     const auto toScreen = [&](double x, double y, QPointF& at) {
@@ -318,6 +332,7 @@ void CSiteView::DrawPlacing(QPainter& dc) {
         return true;
     };
     dc.save();
+    dc.translate(PlanArea().topLeft());
     dc.setRenderHint(QPainter::Antialiasing);
     const std::vector<std::pair<double, double>> clicks = m_services.session.WalkClicks();
     QPointF previous;
@@ -495,6 +510,9 @@ void CSiteView::OnScanStart() {
         m_dialogs->Message(QString::fromStdString(refusal));
         return;
     }
+    if (!HasPositionForReadings()) {
+        return;
+    }
     m_services.session.StartRecording();
     // Starting a running timer restarts its period: there is only one.
     m_collectionTimer.start();
@@ -505,9 +523,40 @@ void CSiteView::OnScanStart() {
     }
 }
 
+bool CSiteView::HasPositionForReadings() {
+    // A scan source other than the board with the board's position in place
+    // of a receiver (no gpsd) has nothing to place its readings by: they
+    // would all lie at the plan's origin. The surveyor places them instead,
+    // or does not record.
+    // A replay runs unattended and keeps its recorded order; only the live
+    // adapter is asked about.
+    if (m_services.session.CurrentPlacing() != SurveySession::Placing::Gps ||
+        m_services.scan.Kind() != "wifi" || m_services.position.Kind() != "board") {
+        return true;
+    }
+    if (!m_dialogs->AskYesNo(
+            QStringLiteral("There is no position source for these readings (no gpsd): they would "
+                           "all be recorded at one place.\n\nPlace each reading by clicking where "
+                           "you stand (Stop and go)?"))) {
+        m_dialogs->Message(QStringLiteral(
+            "Not recording: start gpsd (--gpsd) or choose Stop and go or Continuous walk."));
+        return false;
+    }
+    SetPlacing(SurveySession::Placing::StopAndGo);
+    return true;
+}
+
 void CSiteView::OnScanStop() {
     const bool chosen = m_services.session.HasCollection();
     m_services.session.StopRecording();
+    if (m_services.session.CurrentPlacing() == SurveySession::Placing::Walk) {
+        // Stopping ends the walk: the next click starts a new one rather than
+        // drawing a segment from where this one stopped.
+        m_services.session.EndWalk();
+    }
+    // The survey so far at a glance, where the plan fits the window.
+    ShowWholePlanIfItFits();
+    viewport()->update();
     if (chosen) {
         m_collectionTimer.stop();
     }
@@ -688,7 +737,17 @@ void CSiteView::TakeReading() {
         return;  // a reading is taken where the surveyor clicks
     }
     const SurveySession::PlanPoint at = m_services.session.TakeReading();
-    FollowPosition(at.x, at.y);
+    if (m_services.session.CurrentPlacing() == SurveySession::Placing::Walk) {
+        // The walk's own position (its last click), not the position source's
+        // fix, which indoors may lie anywhere.
+        const SurveySession::NextPosition walk = m_services.session.NextReadingPosition();
+        if (walk.known) {
+            FollowPosition(static_cast<int>(std::lround(walk.x)),
+                           static_cast<int>(std::lround(walk.y)));
+        }
+    } else {
+        FollowPosition(at.x, at.y);
+    }
     // No repaint here: the engine's update after the scan's end repaints.
     emit readingTaken();
 }
@@ -928,10 +987,24 @@ void CSiteView::ShowWholePlan() {
     plan.CentreOn((extent.left + extent.right) / 2, (extent.top + extent.bottom) / 2);
 }
 
+bool CSiteView::ShowWholePlanIfItFits() {
+    CSitePlan& plan = m_services.plan;
+    if (!IsDesktopLayout() || !plan.IsSquarePixels() || plan.FitScale() < 1.0) {
+        return false;
+    }
+    ShowWholePlan();
+    SetScrollRanges();
+    SetScrollPositions();
+    return true;
+}
+
 void CSiteView::ShowPoints() {
     CSitePlan& plan = m_services.plan;
     if (!plan.IsSquarePixels() || m_services.data.PointCount() == 0) {
         return;
+    }
+    if (ShowWholePlanIfItFits()) {
+        return;  // every point is in sight, and the plan around them
     }
     SiteRect area{
         std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(),

@@ -111,6 +111,14 @@ public:
     // A click that places a reading (stop and go, walk); false in GPS mode.
     bool PlaceByClick(QPoint point);
     void DrawPlacing(QPainter& dc);
+    // Whether plan point (x, y) lies on the plan image.
+    bool IsOnPlanImage(std::int32_t x, std::int32_t y) const;
+    // Whether readings about to be recorded can be placed; offers Stop and go
+    // when no source gives a position (false: do not record).
+    bool HasPositionForReadings();
+    // Desktop: shows the whole plan when it fits the window at 100% or more
+    // (true), else leaves the view as it is (false).
+    bool ShowWholePlanIfItFits();
     void DrawLocationBand(QPainter& dc);
     void DrawZoomBand(QPainter& dc);
     void DrawNoApAlert(QPainter& dc);
