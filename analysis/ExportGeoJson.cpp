@@ -57,7 +57,7 @@ json Properties(const SurveyPoint& point, std::size_t index, bool sideDetails) {
     json readings = json::array();
     for (const Reading& reading : point.readings) {
         json entry = {{"mac", MacText(reading.mac)},
-                      {"ssid", ValidUtf8(reading.ssid)},
+                      {"ssid", ValidUtf8(reading.Name())},
                       {"signal", SignalValue(reading)},
                       {"attribute", reading.attribute}};
         if (sideDetails)
@@ -70,7 +70,8 @@ json Properties(const SurveyPoint& point, std::size_t index, bool sideDetails) {
 
 }  // namespace
 
-void WriteGeoJson(const SurveyRecords& survey, std::ostream& out) {
+std::size_t WriteGeoJson(const SurveyRecords& survey, std::ostream& out) {
+    std::size_t unlocated = 0;
     out << "{\"type\":\"FeatureCollection\",\"features\":[";
     for (std::size_t i = 0; i < survey.points.size(); ++i) {
         const SurveyPoint& point = survey.points[i];
@@ -78,14 +79,21 @@ void WriteGeoJson(const SurveyRecords& survey, std::ostream& out) {
         // The geometry is written by hand so coordinates keep their decimals;
         // everything else goes through the JSON library's escaping. Names are
         // valid UTF-8 already; the replacing handler is a second guard.
-        out << "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":["
-            << DegreesText(point.LongitudeDegrees()) << ',' << DegreesText(point.LatitudeDegrees())
-            << "]},\"properties\":"
+        out << "{\"type\":\"Feature\",\"geometry\":";
+        if (point.Located()) {
+            out << "{\"type\":\"Point\",\"coordinates\":[" << DegreesText(point.LongitudeDegrees())
+                << ',' << DegreesText(point.LatitudeDegrees()) << "]}";
+        } else {
+            out << "null";  // RFC 7946 3.2: a feature whose place is not known
+            ++unlocated;
+        }
+        out << ",\"properties\":"
             << Properties(point, FileIndex(point, i), survey.sideDetails)
                    .dump(-1, ' ', false, json::error_handler_t::replace)
             << '}';
     }
     out << "\n]}\n";
+    return unlocated;
 }
 
 }  // namespace ketrion::analysis

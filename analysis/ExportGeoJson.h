@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 
 #include "analysis/SurveyRecords.h"
@@ -25,7 +26,8 @@ namespace ketrion::analysis {
 // `altitude` (metres), and each reading `frequency` (MHz), `channel`, `band`
 // ("2.4", "5", "6", "other") and `security`: null where unknown. Points left
 // out of the records (deleted, or without a trusted position) keep the
-// numbering of the file, so `index` may skip.
-void WriteGeoJson(const SurveyRecords& survey, std::ostream& out);
+// numbering of the file, so `index` may skip. A point without a position
+// (SurveyPoint::Located) has a null geometry. Returns how many had none.
+std::size_t WriteGeoJson(const SurveyRecords& survey, std::ostream& out);
 
 }  // namespace ketrion::analysis

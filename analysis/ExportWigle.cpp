@@ -1,5 +1,7 @@
 #include "analysis/ExportWigle.h"
 
+#include <cmath>
+#include <cstdio>
 #include <string>
 #include <utility>
 
@@ -39,24 +41,37 @@ std::string WigleAuthMode(const std::string& security) {
     return {};
 }
 
-void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out, WigleNames names) {
+// A coordinate with 7 fixed decimals (about 1 cm), the same for every row.
+static std::string WigleDegrees(double degrees) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.7f", std::isfinite(degrees) ? degrees : 0.0);
+    return text;
+}
+
+std::size_t WriteWigleCsv(const SurveyRecords& survey, std::ostream& out, WigleNames names) {
+    std::size_t unlocated = 0;
     out << "WigleWifi-1.6,appRelease=" << kExportVersion << ",model=ktd,release=" << kExportVersion
         << ",device=Ketrion,display=,board=,brand=Ketrion,star=Sol,body=3,subBody=0" << kLineEnd
         << kWigleColumns << kLineEnd;
     for (const SurveyPoint& point : survey.points) {
         if (!point.IsSurvey())
             continue;
+        // A row without a place would put the networks at 0,0.
+        if (!point.Located()) {
+            ++unlocated;
+            continue;
+        }
         // The point's own fields, the same for each of its readings.
         const std::string firstSeen = point.HasValidTime() ? point.DateTime(" ") : std::string();
         const std::string position =
-            DegreesText(point.LatitudeDegrees()) + "," + DegreesText(point.LongitudeDegrees());
+            WigleDegrees(point.LatitudeDegrees()) + "," + WigleDegrees(point.LongitudeDegrees());
         const PointDetails none;
         const PointDetails& where = point.details ? *point.details : none;
         // AltitudeMeters,AccuracyMeters
         const std::string fix = Metres(where.altitudeMetres) + "," + Metres(where.ephMetres);
         for (const Reading& reading : point.readings) {
             // MAC,SSID,AuthMode,FirstSeen,Channel,Frequency,RSSI,
-            std::string name = WithoutTerminalControls(reading.ssid);
+            std::string name = WithoutTerminalControls(reading.Name());
             if (names == WigleNames::Neutralised)
                 name = NeutralisedFormula(std::move(name));
             const ReadingDetails heard = reading.details.value_or(ReadingDetails{});
@@ -69,6 +84,7 @@ void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out, WigleNames na
                 << position << ',' << fix << ",,,WIFI" << kLineEnd;
         }
     }
+    return unlocated;
 }
 
 }  // namespace ketrion::analysis

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 
@@ -18,7 +19,7 @@ inline constexpr const char* kWigleColumns =
 // colons, the network name, FirstSeen as "YYYY-MM-DD HH:MM:SS" (UTC, the
 // point's stored time; empty when that is not a real date), RSSI in whole dBm
 // (truncated toward zero as every reader of the file takes it), latitude and
-// longitude (at least 7 decimals), Type WIFI. From the side store's details
+// longitude (7 fixed decimals), Type WIFI. From the side store's details
 // (SurveyRecords joined by analysis/SideDetails.h), where it has them:
 // Channel, Frequency (MHz), AuthMode (WigleAuthMode), AltitudeMeters and
 // AccuracyMeters (the fix's horizontal error, eph). What the survey does not
@@ -40,7 +41,9 @@ enum class WigleNames { Neutralised, Raw };
 //   wpa2/wpa3 "[WPA2-PSK-CCMP][WPA3-SAE-CCMP][ESS]", owe "[RSN-OWE-CCMP][ESS]",
 //   enterprise "[WPA2-EAP-CCMP][ESS]"; anything else "" (unknown).
 std::string WigleAuthMode(const std::string& security);
-void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out,
-                   WigleNames names = WigleNames::Neutralised);
+// Survey points without a position (SurveyPoint::Located) get no rows;
+// returns how many were left out so.
+std::size_t WriteWigleCsv(const SurveyRecords& survey, std::ostream& out,
+                          WigleNames names = WigleNames::Neutralised);
 
 }  // namespace ketrion::analysis

@@ -70,6 +70,7 @@ ReadingDetails FromRow(const SideStore::Reading& row) {
     d.band = BandOf(row.band, d.frequencyMhz);
     d.security = row.security;
     d.phy = row.phy;
+    d.fullName = row.ssid;
     return d;
 }
 
@@ -124,8 +125,14 @@ void SideDetails::Attach(SurveyRecords& records) const {
             point.details = *d;
         for (std::size_t i = 0; i < point.readings.size(); ++i) {
             analysis::Reading& reading = point.readings[i];
-            if (const ReadingDetails* d = Reading(point.offset, static_cast<int>(i), reading.mac))
+            if (const ReadingDetails* d = Reading(point.offset, static_cast<int>(i), reading.mac)) {
                 reading.details = *d;
+                // The store's name only where it continues the file's: a longer
+                // one, or one the file cut at a zero byte.
+                std::string& name = reading.details->fullName;
+                if (name.size() <= reading.ssid.size() || !name.starts_with(reading.ssid))
+                    name.clear();
+            }
         }
     }
 }

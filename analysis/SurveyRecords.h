@@ -37,6 +37,12 @@ struct Reading {
     int SignalDbm() const { return signal / 256; }
     // The stored value in dBm without rounding (-59.5 for -59.5 * 256).
     double SignalExact() const { return signal / 256.0; }
+    // The network name every output shows: the side store's full name where it
+    // has one (the file keeps 31 bytes, up to the first zero byte), else the
+    // stored one.
+    const std::string& Name() const {
+        return details && !details->fullName.empty() ? details->fullName : ssid;
+    }
 };
 
 // One location record and the readings that follow it.
@@ -60,6 +66,11 @@ struct SurveyPoint {
     // A position to rely on: a 2D or 3D fix, or the surveyor's own click
     // (stored with fix class 0: no receiver was asked).
     bool HasPosition() const { return HasFix() || (details && details->PlacedBySurveyor()); }
+    // True when the stored latitude and longitude say where the point was
+    // taken: a position to rely on, or any stored position but 0,0. A point
+    // taken before the first fix stores 0,0 with fix class 0, which is no
+    // place; a real fix at 0,0 still counts by its fix class.
+    bool Located() const { return HasPosition() || latitude != 0 || longitude != 0; }
     double LatitudeDegrees() const { return static_cast<double>(latitude) * kDegreesPerUnit; }
     double LongitudeDegrees() const { return static_cast<double>(longitude) * kDegreesPerUnit; }
     // The point's strongest signal as the disc colour uses it: the highest

@@ -263,6 +263,44 @@ TEST_F(KtdOutputs, GridBesideThePictureAndHugeMaxPoints) {
     EXPECT_EQ(Others(), std::vector<std::string>{"g.asc"});
 }
 
+TEST_F(KtdOutputs, AsciiGridOverlaysThePlanAsGdalShowsAnImageWithoutGeoreference) {
+    // Plan (20, 20) heard -55 dBm, plan (70, 60) -81 dBm. GDAL reads an
+    // image without a georeference with pixel (col, row) at (col, -row); the
+    // grid must put each point's value at the same (x, -y).
+    const std::string grid = dir.File("g.asc");
+    ASSERT_EQ(RunKtd("heatmap --projection " + projection + " --radius 30 --cell 10 --grid " +
+                     grid + " " + survey)
+                  .status,
+              0);
+    GDALAllRegister();
+    GDALDatasetH data = GDALOpen(grid.c_str(), GA_ReadOnly);
+    ASSERT_NE(data, nullptr);
+    double t[6];
+    ASSERT_EQ(GDALGetGeoTransform(data, t), CE_None);
+    double inverse[6];
+    ASSERT_TRUE(GDALInvGeoTransform(t, inverse));
+    GDALRasterBandH band = GDALGetRasterBand(data, 1);
+    struct Case {
+        double planX, planY, dbm;
+    } cases[] = {{20, 20, -55}, {70, 60, -81}, {25, 15, -55}, {75, 65, -81}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.planX) + "," + std::to_string(c.planY));
+        double col = 0;
+        double row = 0;
+        GDALApplyGeoTransform(inverse, c.planX, -c.planY, &col, &row);
+        ASSERT_GE(col, 0);
+        ASSERT_GE(row, 0);
+        ASSERT_LT(col, GDALGetRasterXSize(data));
+        ASSERT_LT(row, GDALGetRasterYSize(data));
+        float value = 0;
+        ASSERT_EQ(GDALRasterIO(band, GF_Read, static_cast<int>(col), static_cast<int>(row), 1, 1,
+                               &value, 1, 1, GDT_Float32, 0, 0),
+                  CE_None);
+        EXPECT_NEAR(value, c.dbm, 1.0);
+    }
+    GDALClose(data);
+}
+
 TEST_F(KtdOutputs, GeoTiffHoldsTheNodesInWgs84WithNoData) {
     const std::string tif = dir.File("m.tif");
     const std::string grid = dir.File("m.asc");

@@ -41,18 +41,29 @@ struct ExportOptions {
     Selection selection;
 };
 
-void Write(const ExportOptions& o, const SurveyRecords& survey, std::ostream& out) {
+// Writes the export; returns how many survey points had no position.
+std::size_t WriteFormat(const ExportOptions& o, const SurveyRecords& survey, std::ostream& out) {
     switch (o.format) {
         case Format::GeoJson:
-            WriteGeoJson(survey, out);
-            break;
+            return WriteGeoJson(survey, out);
         case Format::Kml:
-            WriteKml(survey, EstimateAccessPoints(survey.points), out);
-            break;
+            return WriteKml(survey, EstimateAccessPoints(survey.points), out);
         case Format::Wigle:
-            WriteWigleCsv(survey, out, o.raw ? WigleNames::Raw : WigleNames::Neutralised);
-            break;
+            return WriteWigleCsv(survey, out, o.raw ? WigleNames::Raw : WigleNames::Neutralised);
     }
+    return 0;
+}
+
+// Writes the export and says on standard error what became of the points
+// without a position.
+void Write(const ExportOptions& o, const SurveyRecords& survey, std::ostream& out) {
+    const std::size_t unlocated = WriteFormat(o, survey, out);
+    if (unlocated == 0)
+        return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "ktd: %zu %s without a position: %s\n", unlocated,
+                 unlocated == 1 ? "point" : "points",
+                 o.format == Format::GeoJson ? "written with a null geometry" : "left out");
 }
 
 // Writes through a new file in OUT's folder, renamed over OUT at the end.
