@@ -72,12 +72,11 @@ protected:
         SideStore::Point p3;
         p3.offset = kThird;
         p3.method = "gpsd";
-        ASSERT_TRUE(store->WritePoints(
-            {p1, p2, p3},
-            {{kFirst, {Named(0, 1, kLong), Named(1, 2, kWithZero)}},
-             {kSecond, {Named(0, 3, "NOWHERE")}},
-             {kThird, {Named(0, 4, "GULF")}}},
-            &message))
+        ASSERT_TRUE(store->WritePoints({p1, p2, p3},
+                                       {{kFirst, {Named(0, 1, kLong), Named(1, 2, kWithZero)}},
+                                        {kSecond, {Named(0, 3, "NOWHERE")}},
+                                        {kThird, {Named(0, 4, "GULF")}}},
+                                       &message))
             << message;
         ASSERT_TRUE(store->Close(&message)) << message;
     }
@@ -124,8 +123,8 @@ TEST_F(KtdExportReal, PointsWithoutAPositionAreNeverPlacedAtZeroZero) {
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.format) + (c.withSide ? " with" : " without") + " side store");
         const std::string survey = Survey(c.withSide);
-        const KtdRun run = RunKtd(std::string("export --include-no-fix --format ") + c.format +
-                                  " " + survey);
+        const KtdRun run =
+            RunKtd(std::string("export --include-no-fix --format ") + c.format + " " + survey);
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.err.find(c.unplaced), std::string::npos) << run.err;
         // The point at a real 0,0 is kept; the one taken before a fix is not placed.

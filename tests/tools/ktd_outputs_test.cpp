@@ -176,6 +176,20 @@ TEST_F(KtdOutputs, AFullDiskKeepsTheOldFileAndLeavesNoCutOne) {
     }
 }
 
+TEST_F(KtdOutputs, AReportCutAnywhereSaysWhyAndLeavesNothing) {
+    // The PDF is about 41 kB: the disk fills at its start, its middle and in
+    // its last bytes, which Qt's writer flushes as it ends.
+    for (const long long limit : {100LL, 8192LL, 30000LL, 40000LL}) {
+        SCOPED_TRACE(limit);
+        RunOptions full;
+        full.fileSizeLimit = limit;
+        const KtdRun run = RunKtd(Report(dir.File("out.pdf")), full);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "ktd: cannot write " + dir.File("out.pdf") + ": File too large\n");
+        EXPECT_TRUE(Others().empty());
+    }
+}
+
 TEST_F(KtdOutputs, AFailedWriteToStandardOutputIsAnError) {
     RunOptions full;
     full.stdoutPath = "/dev/full";
