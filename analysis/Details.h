@@ -56,7 +56,8 @@ struct ReadingDetails {
     std::optional<int> channel;
     std::optional<int> widthMhz;
     Band band = Band::Unknown;
-    std::string security;  // "open", "wep", "wpa", "wpa2", "wpa3", "wpa2/wpa3", "owe", "enterprise"
+    std::string security;  // "open", "wep", "wpa", "wpa/wpa2", "wpa2", "wpa3", "wpa2/wpa3", "owe",
+                           // "enterprise"
     std::string phy;       // "legacy", "n", "ac", "ax", "be"
     // The network name as received, when it says more than the collection
     // file's (a 32-byte name, or one with a zero byte inside): empty otherwise.

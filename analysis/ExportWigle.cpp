@@ -30,6 +30,7 @@ std::string WigleAuthMode(const std::string& security) {
         {"wep", "[WEP][ESS]"},
         {"wpa", "[WPA-PSK-TKIP][ESS]"},
         {"wpa2", "[WPA2-PSK-CCMP][ESS]"},
+        {"wpa/wpa2", "[WPA-PSK-TKIP][WPA2-PSK-CCMP][ESS]"},
         {"wpa3", "[WPA3-SAE-CCMP][ESS]"},
         {"wpa2/wpa3", "[WPA2-PSK-CCMP][WPA3-SAE-CCMP][ESS]"},
         {"owe", "[RSN-OWE-CCMP][ESS]"},

@@ -37,9 +37,9 @@ enum class WigleNames { Neutralised, Raw };
 // the cipher every WPA2/WPA3 network offers, and WPA with TKIP, the cipher
 // WPA was made for.
 //   open "[ESS]", wep "[WEP][ESS]", wpa "[WPA-PSK-TKIP][ESS]",
-//   wpa2 "[WPA2-PSK-CCMP][ESS]", wpa3 "[WPA3-SAE-CCMP][ESS]",
-//   wpa2/wpa3 "[WPA2-PSK-CCMP][WPA3-SAE-CCMP][ESS]", owe "[RSN-OWE-CCMP][ESS]",
-//   enterprise "[WPA2-EAP-CCMP][ESS]"; anything else "" (unknown).
+//   wpa2 "[WPA2-PSK-CCMP][ESS]", wpa/wpa2 "[WPA-PSK-TKIP][WPA2-PSK-CCMP][ESS]", wpa3
+//   "[WPA3-SAE-CCMP][ESS]", wpa2/wpa3 "[WPA2-PSK-CCMP][WPA3-SAE-CCMP][ESS]", owe
+//   "[RSN-OWE-CCMP][ESS]", enterprise "[WPA2-EAP-CCMP][ESS]"; anything else "" (unknown).
 std::string WigleAuthMode(const std::string& security);
 // Survey points without a position (SurveyPoint::Located) get no rows;
 // returns how many were left out so.
