@@ -30,4 +30,22 @@ namespace ketrion::analysis {
 // (SurveyPoint::Located) has a null geometry. Returns how many had none.
 std::size_t WriteGeoJson(const SurveyRecords& survey, std::ostream& out);
 
+// The same written point by point, for a survey read as a stream: the
+// opening at construction, then each point, then End (which returns how many
+// points had no position).
+class GeoJsonWriter {
+public:
+    GeoJsonWriter(std::ostream& out, bool sideDetails);
+    // `fallbackIndex`: the point's place counted from 0, for a point not read
+    // from a file (FileIndex).
+    void Point(const SurveyPoint& point, std::size_t fallbackIndex);
+    std::size_t End();
+
+private:
+    std::ostream& m_out;
+    bool m_sideDetails;
+    bool m_first = true;
+    std::size_t m_unlocated = 0;
+};
+
 }  // namespace ketrion::analysis

@@ -46,4 +46,19 @@ std::string WigleAuthMode(const std::string& security);
 std::size_t WriteWigleCsv(const SurveyRecords& survey, std::ostream& out,
                           WigleNames names = WigleNames::Neutralised);
 
+// The same written point by point, for a survey read as a stream: the two
+// header lines at construction, then each point's rows.
+class WigleWriter {
+public:
+    WigleWriter(std::ostream& out, WigleNames names);
+    void Point(const SurveyPoint& point);
+    // How many survey points had no position (and no rows).
+    std::size_t End() const { return m_unlocated; }
+
+private:
+    std::ostream& m_out;
+    WigleNames m_names;
+    std::size_t m_unlocated = 0;
+};
+
 }  // namespace ketrion::analysis

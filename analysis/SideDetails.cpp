@@ -120,19 +120,24 @@ void SideDetails::Attach(SurveyRecords& records) const {
     if (!m_present)
         return;
     records.sideDetails = true;
-    for (SurveyPoint& point : records.points) {
-        if (const PointDetails* d = Point(point.offset))
-            point.details = *d;
-        for (std::size_t i = 0; i < point.readings.size(); ++i) {
-            analysis::Reading& reading = point.readings[i];
-            if (const ReadingDetails* d = Reading(point.offset, static_cast<int>(i), reading.mac)) {
-                reading.details = *d;
-                // The store's name only where it continues the file's: a longer
-                // one, or one the file cut at a zero byte.
-                std::string& name = reading.details->fullName;
-                if (name.size() <= reading.ssid.size() || !name.starts_with(reading.ssid))
-                    name.clear();
-            }
+    for (SurveyPoint& point : records.points)
+        Attach(point);
+}
+
+void SideDetails::Attach(SurveyPoint& point) const {
+    if (!m_present)
+        return;
+    if (const PointDetails* d = Point(point.offset))
+        point.details = *d;
+    for (std::size_t i = 0; i < point.readings.size(); ++i) {
+        analysis::Reading& reading = point.readings[i];
+        if (const ReadingDetails* d = Reading(point.offset, static_cast<int>(i), reading.mac)) {
+            reading.details = *d;
+            // The store's name only where it continues the file's: a longer
+            // one, or one the file cut at a zero byte.
+            std::string& name = reading.details->fullName;
+            if (name.size() <= reading.ssid.size() || !name.starts_with(reading.ssid))
+                name.clear();
         }
     }
 }

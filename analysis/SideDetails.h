@@ -39,6 +39,8 @@ public:
     // Copies every point's and reading's details into `records` and marks
     // them as joined (a no-op without a store).
     void Attach(SurveyRecords& records) const;
+    // The same for one point (a point read as a stream).
+    void Attach(SurveyPoint& point) const;
 
 private:
     struct ReadingRow {

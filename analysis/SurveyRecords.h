@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -113,6 +114,14 @@ enum class ReadResult {
 // Reads the collection file at `path` into `out`: opened for reading only and
 // never locked, so a program recording into it goes on undisturbed.
 ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out);
+
+// Reads the collection file at `path` as ReadSurveyRecords does, but hands
+// each point with its readings to `each` as soon as it is whole and keeps
+// none: memory stays the same however long the file. `out` gets everything
+// but the points (path, header, damage). A point cut by damage is handed
+// over with the readings before the damage, as ReadSurveyRecords keeps it.
+ReadResult StreamSurveyRecords(const std::string& path, SurveyRecords& out,
+                               const std::function<void(SurveyPoint&)>& each);
 
 // A hardware address as "00:1a:2b:3c:4d:5e" (lower case, colons).
 std::string MacText(const Mac& mac);
