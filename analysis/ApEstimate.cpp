@@ -99,8 +99,8 @@ std::vector<ApEstimate> EstimateAccessPoints(const std::vector<SurveyPoint>& poi
                 e.strongestPoint = index;
             }
             // The name of the strongest reading that carries one.
-            if (!reading->ssid.empty() && (!h.named || exact > h.bestNamed)) {
-                e.ssid = reading->ssid;
+            if (!reading->Name().empty() && (!h.named || exact > h.bestNamed)) {
+                e.ssid = reading->Name();
                 h.named = true;
                 h.bestNamed = exact;
             }
@@ -111,7 +111,10 @@ std::vector<ApEstimate> EstimateAccessPoints(const std::vector<SurveyPoint>& poi
             }
             ++e.pointsHeard;
             const ApObservation o{point.LatitudeDegrees(), point.LongitudeDegrees(), exact};
-            (point.HasPosition() ? h.withFix : h.withoutFix).push_back(o);
+            // A point without any stored place (0,0 before the first fix) says
+            // nothing of where the access point stands.
+            if (point.Located())
+                (point.HasPosition() ? h.withFix : h.withoutFix).push_back(o);
         }
     }
     std::vector<ApEstimate> estimates;

@@ -31,7 +31,7 @@ Band BandOfFrequency(int frequencyMhz);
 // Per point.
 struct PointDetails {
     std::string method;   // how the position was obtained: "board", "gpsd", "stop", "walk", ...
-    std::string fixFlag;  // "", "no-fix" or "stale"
+    std::string fixFlag;  // "", "no-fix", "stale" or "jump"
     bool provisional = false;  // a walk reading not yet placed on its segment
     bool deleted = false;
     std::optional<double> ephMetres;       // horizontal error of the fix
@@ -57,9 +57,13 @@ struct ReadingDetails {
     std::optional<int> channel;
     std::optional<int> widthMhz;
     Band band = Band::Unknown;
-    std::string security;  // "open", "wep", "wpa", "wpa2", "wpa3", "wpa2/wpa3", "owe", "enterprise"
+    std::string security;  // "open", "wep", "wpa", "wpa/wpa2", "wpa2", "wpa3", "wpa2/wpa3", "owe",
+                           // "enterprise"
     std::string phy;       // "legacy", "n", "ac", "ax", "be"
     std::optional<int> noiseDbm;  // the channel's noise floor from the adapter's survey
+    // The network name as received, when it says more than the collection
+    // file's (a 32-byte name, or one with a zero byte inside): empty otherwise.
+    std::string fullName;
 };
 
 // Details held once and shared by every copy of the point or reading they

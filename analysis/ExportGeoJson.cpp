@@ -57,7 +57,7 @@ json Properties(const SurveyPoint& point, std::size_t index, bool sideDetails) {
     json readings = json::array();
     for (const Reading& reading : point.readings) {
         json entry = {{"mac", MacText(reading.mac)},
-                      {"ssid", ValidUtf8(reading.ssid)},
+                      {"ssid", ValidUtf8(reading.Name())},
                       {"signal", SignalValue(reading)},
                       {"attribute", reading.attribute}};
         if (sideDetails)
@@ -70,22 +70,41 @@ json Properties(const SurveyPoint& point, std::size_t index, bool sideDetails) {
 
 }  // namespace
 
-void WriteGeoJson(const SurveyRecords& survey, std::ostream& out) {
-    out << "{\"type\":\"FeatureCollection\",\"features\":[";
-    for (std::size_t i = 0; i < survey.points.size(); ++i) {
-        const SurveyPoint& point = survey.points[i];
-        out << (i == 0 ? "\n" : ",\n");
-        // The geometry is written by hand so coordinates keep their decimals;
-        // everything else goes through the JSON library's escaping. Names are
-        // valid UTF-8 already; the replacing handler is a second guard.
-        out << "{\"type\":\"Feature\",\"geometry\":{\"type\":\"Point\",\"coordinates\":["
-            << DegreesText(point.LongitudeDegrees()) << ',' << DegreesText(point.LatitudeDegrees())
-            << "]},\"properties\":"
-            << Properties(point, FileIndex(point, i), survey.sideDetails)
-                   .dump(-1, ' ', false, json::error_handler_t::replace)
-            << '}';
+GeoJsonWriter::GeoJsonWriter(std::ostream& out, bool sideDetails)
+    : m_out(out), m_sideDetails(sideDetails) {
+    m_out << "{\"type\":\"FeatureCollection\",\"features\":[";
+}
+
+void GeoJsonWriter::Point(const SurveyPoint& point, std::size_t fallbackIndex) {
+    m_out << (m_first ? "\n" : ",\n");
+    m_first = false;
+    // The geometry is written by hand so coordinates keep their decimals;
+    // everything else goes through the JSON library's escaping. Names are
+    // valid UTF-8 already; the replacing handler is a second guard.
+    m_out << "{\"type\":\"Feature\",\"geometry\":";
+    if (point.Located()) {
+        m_out << "{\"type\":\"Point\",\"coordinates\":[" << DegreesText(point.LongitudeDegrees())
+              << ',' << DegreesText(point.LatitudeDegrees()) << "]}";
+    } else {
+        m_out << "null";  // RFC 7946 3.2: a feature whose place is not known
+        ++m_unlocated;
     }
-    out << "\n]}\n";
+    m_out << ",\"properties\":"
+          << Properties(point, FileIndex(point, fallbackIndex), m_sideDetails)
+                 .dump(-1, ' ', false, json::error_handler_t::replace)
+          << '}';
+}
+
+std::size_t GeoJsonWriter::End() {
+    m_out << "\n]}\n";
+    return m_unlocated;
+}
+
+std::size_t WriteGeoJson(const SurveyRecords& survey, std::ostream& out) {
+    GeoJsonWriter writer(out, survey.sideDetails);
+    for (std::size_t i = 0; i < survey.points.size(); ++i)
+        writer.Point(survey.points[i], i);
+    return writer.End();
 }
 
 }  // namespace ketrion::analysis

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 
 #include "analysis/SurveyRecords.h"
@@ -25,7 +26,26 @@ namespace ketrion::analysis {
 // `altitude` (metres), and each reading `frequency` (MHz), `channel`, `band`
 // ("2.4", "5", "6", "other") and `security`: null where unknown. Points left
 // out of the records (deleted, or without a trusted position) keep the
-// numbering of the file, so `index` may skip.
-void WriteGeoJson(const SurveyRecords& survey, std::ostream& out);
+// numbering of the file, so `index` may skip. A point without a position
+// (SurveyPoint::Located) has a null geometry. Returns how many had none.
+std::size_t WriteGeoJson(const SurveyRecords& survey, std::ostream& out);
+
+// The same written point by point, for a survey read as a stream: the
+// opening at construction, then each point, then End (which returns how many
+// points had no position).
+class GeoJsonWriter {
+public:
+    GeoJsonWriter(std::ostream& out, bool sideDetails);
+    // `fallbackIndex`: the point's place counted from 0, for a point not read
+    // from a file (FileIndex).
+    void Point(const SurveyPoint& point, std::size_t fallbackIndex);
+    std::size_t End();
+
+private:
+    std::ostream& m_out;
+    bool m_sideDetails;
+    bool m_first = true;
+    std::size_t m_unlocated = 0;
+};
 
 }  // namespace ketrion::analysis

@@ -107,7 +107,7 @@ std::string Readings(const SurveyPoint& point) {
             text += ']';
         }
         text += ' ';
-        text += reading.ssid;
+        text += reading.Name();
     }
     return text;
 }
@@ -127,8 +127,9 @@ std::string EstimateDescription(const ApEstimate& ap) {
 
 }  // namespace
 
-void WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& accessPoints,
-              std::ostream& out) {
+std::size_t WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& accessPoints,
+                     std::ostream& out) {
+    std::size_t unlocated = 0;
     out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
            "<kml xmlns=\"http://www.opengis.net/kml/2.2\">\n<Document>\n<name>"
         << XmlEscape(BaseName(survey.path)) << "</name>\n";
@@ -142,6 +143,11 @@ void WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& access
         const SurveyPoint& point = survey.points[i];
         if (!point.IsSurvey())
             continue;
+        // A placemark needs a place: none rather than one at 0,0.
+        if (!point.Located()) {
+            ++unlocated;
+            continue;
+        }
         const int strongest = point.Strongest();
         const std::size_t index = FileIndex(point, i);
         WritePointFeature(out, point, index, std::to_string(strongest) + " dBm",
@@ -151,7 +157,7 @@ void WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& access
     out << "</Folder>\n<Folder><name>Dynamic access points</name>\n";
     for (std::size_t i = 0; i < survey.points.size(); ++i) {
         const SurveyPoint& point = survey.points[i];
-        if (!point.IsSurvey())
+        if (!point.IsSurvey() && point.Located())
             WritePointFeature(out, point, FileIndex(point, i), "dynamic access point",
                               PointSummary(point, FileIndex(point, i)), "dynamic-ap");
     }
@@ -165,6 +171,7 @@ void WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& access
             << Coordinates(ap.position.latitude, ap.position.longitude) << "</Placemark>\n";
     }
     out << "</Folder>\n</Document>\n</kml>\n";
+    return unlocated;
 }
 
 }  // namespace ketrion::analysis

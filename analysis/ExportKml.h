@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <vector>
 
@@ -24,7 +25,10 @@ namespace ketrion::analysis {
 // its description and as ExtendedData "accuracy" (metres). Points left out of
 // the records keep the numbering of the file.
 // All text is XML-escaped and made valid UTF-8.
-void WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& accessPoints,
-              std::ostream& out);
+// Survey points and dynamic access points without a position
+// (SurveyPoint::Located) get no placemark; returns how many survey points
+// were left out so.
+std::size_t WriteKml(const SurveyRecords& survey, const std::vector<ApEstimate>& accessPoints,
+                     std::ostream& out);
 
 }  // namespace ketrion::analysis

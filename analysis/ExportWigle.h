@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 
@@ -18,7 +19,7 @@ inline constexpr const char* kWigleColumns =
 // colons, the network name, FirstSeen as "YYYY-MM-DD HH:MM:SS" (UTC, the
 // point's stored time; empty when that is not a real date), RSSI in whole dBm
 // (truncated toward zero as every reader of the file takes it), latitude and
-// longitude (at least 7 decimals), Type WIFI. From the side store's details
+// longitude (7 fixed decimals), Type WIFI. From the side store's details
 // (SurveyRecords joined by analysis/SideDetails.h), where it has them:
 // Channel, Frequency (MHz), AuthMode (WigleAuthMode), AltitudeMeters and
 // AccuracyMeters (the fix's horizontal error, eph). What the survey does not
@@ -36,11 +37,28 @@ enum class WigleNames { Neutralised, Raw };
 // the cipher every WPA2/WPA3 network offers, and WPA with TKIP, the cipher
 // WPA was made for.
 //   open "[ESS]", wep "[WEP][ESS]", wpa "[WPA-PSK-TKIP][ESS]",
-//   wpa2 "[WPA2-PSK-CCMP][ESS]", wpa3 "[WPA3-SAE-CCMP][ESS]",
-//   wpa2/wpa3 "[WPA2-PSK-CCMP][WPA3-SAE-CCMP][ESS]", owe "[RSN-OWE-CCMP][ESS]",
-//   enterprise "[WPA2-EAP-CCMP][ESS]"; anything else "" (unknown).
+//   wpa2 "[WPA2-PSK-CCMP][ESS]", wpa/wpa2 "[WPA-PSK-TKIP][WPA2-PSK-CCMP][ESS]", wpa3
+//   "[WPA3-SAE-CCMP][ESS]", wpa2/wpa3 "[WPA2-PSK-CCMP][WPA3-SAE-CCMP][ESS]", owe
+//   "[RSN-OWE-CCMP][ESS]", enterprise "[WPA2-EAP-CCMP][ESS]"; anything else "" (unknown).
 std::string WigleAuthMode(const std::string& security);
-void WriteWigleCsv(const SurveyRecords& survey, std::ostream& out,
-                   WigleNames names = WigleNames::Neutralised);
+// Survey points without a position (SurveyPoint::Located) get no rows;
+// returns how many were left out so.
+std::size_t WriteWigleCsv(const SurveyRecords& survey, std::ostream& out,
+                          WigleNames names = WigleNames::Neutralised);
+
+// The same written point by point, for a survey read as a stream: the two
+// header lines at construction, then each point's rows.
+class WigleWriter {
+public:
+    WigleWriter(std::ostream& out, WigleNames names);
+    void Point(const SurveyPoint& point);
+    // How many survey points had no position (and no rows).
+    std::size_t End() const { return m_unlocated; }
+
+private:
+    std::ostream& m_out;
+    WigleNames m_names;
+    std::size_t m_unlocated = 0;
+};
 
 }  // namespace ketrion::analysis

@@ -23,7 +23,10 @@ std::string EsriAsciiGrid(const Grid& grid) {
                 128);
     out += "ncols " + std::to_string(grid.columns) + "\n";
     out += "nrows " + std::to_string(grid.rows) + "\n";
-    out += "xllcorner 0\nyllcorner 0\n";
+    // Plan pixels with y pointing up, as GIS tools show an image without a
+    // georeference (pixel row r at y = -r): the grid's top edge is the plan's
+    // top at y = 0, so it lies over the plan picture.
+    out += "xllcorner 0\nyllcorner " + std::to_string(-grid.rows * grid.cell) + "\n";
     out += "cellsize " + std::to_string(grid.cell) + "\n";
     out += "NODATA_value -9999\n";
     char text[48];

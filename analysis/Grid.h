@@ -47,8 +47,11 @@ int CellsCovering(int extent, int cell);
 bool GridFits(int width, int height, int cell);
 
 // The grid as an ESRI ASCII grid: the six header lines (ncols, nrows,
-// xllcorner 0, yllcorner 0, cellsize, NODATA_value -9999), then one line per
-// row from the plan's top down, values with two decimals.
+// xllcorner 0, yllcorner -(rows * cell), cellsize, NODATA_value -9999), then
+// one line per row from the plan's top down, values with two decimals. Its
+// coordinates are plan pixels with y negated (plan point (x, y) at (x, -y)),
+// the frame GIS tools give an image without a georeference, so the grid
+// overlays the plan picture there.
 std::string EsriAsciiGrid(const Grid& grid);
 
 // Share of the nodes with a value whose value is at least `threshold`, from 0

@@ -74,6 +74,7 @@ ReadingDetails FromRow(const SideStore::Reading& row) {
     d.security = row.security;
     d.phy = row.phy;
     d.noiseDbm = InRange(row.noiseDbm, kLowestNoiseDbm, kHighestNoiseDbm);
+    d.fullName = row.ssid;
     return d;
 }
 
@@ -124,15 +125,20 @@ void SideDetails::Attach(SurveyRecords& records) const {
     if (!m_present)
         return;
     records.sideDetails = true;
-    for (SurveyPoint& point : records.points) {
-        if (const auto found = m_points.find(point.offset); found != m_points.end())
-            point.details = SharedDetails<PointDetails>(found->second);
-        for (std::size_t i = 0; i < point.readings.size(); ++i) {
-            analysis::Reading& reading = point.readings[i];
-            const auto found = m_readings.find({point.offset, static_cast<int>(i)});
-            if (found != m_readings.end() && found->second.mac == reading.mac)
-                reading.details = SharedDetails<ReadingDetails>(found->second.details);
-        }
+    for (SurveyPoint& point : records.points)
+        Attach(point);
+}
+
+void SideDetails::Attach(SurveyPoint& point) const {
+    if (!m_present)
+        return;
+    if (const auto found = m_points.find(point.offset); found != m_points.end())
+        point.details = SharedDetails<PointDetails>(found->second);
+    for (std::size_t i = 0; i < point.readings.size(); ++i) {
+        analysis::Reading& reading = point.readings[i];
+        const auto found = m_readings.find({point.offset, static_cast<int>(i)});
+        if (found != m_readings.end() && found->second.mac == reading.mac)
+            reading.details = SharedDetails<ReadingDetails>(found->second.details);
     }
 }
 

@@ -41,6 +41,8 @@ public:
     // this store, not copied) and marks them as joined (a no-op without a
     // store).
     void Attach(SurveyRecords& records) const;
+    // The same for one point (a point read as a stream).
+    void Attach(SurveyPoint& point) const;
 
 private:
     struct ReadingRow {

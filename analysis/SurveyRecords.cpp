@@ -75,6 +75,38 @@ private:
     SurveyRecords& m_out;
 };
 
+// Hands each point to a callback once its readings are read, holding one.
+class StreamVisitor final : public WalkVisitor {
+public:
+    StreamVisitor(SurveyRecords& out, const std::function<void(SurveyPoint&)>& each)
+        : m_out(out), m_each(each) {}
+    void Header(const collection::Header& header, bool sizesRead) override {
+        RecordsVisitor(m_out).Header(header, sizesRead);
+    }
+    void Location(std::int64_t number, std::int64_t offset, const std::uint8_t* location) override {
+        Flush();
+        m_point = DecodeLocation(location, offset);
+        m_point.number = number;
+        m_held = true;
+    }
+    void Reading(const std::uint8_t* reading) override {
+        m_point.readings.push_back(DecodeReading(reading));
+    }
+    // The last point, once the walk has ended.
+    void Flush() {
+        if (m_held)
+            m_each(m_point);
+        m_held = false;
+        m_point.readings.clear();  // keeps its room for the next point
+    }
+
+private:
+    SurveyRecords& m_out;
+    const std::function<void(SurveyPoint&)>& m_each;
+    SurveyPoint m_point;
+    bool m_held = false;
+};
+
 // The message for a walk that did not read the whole file, naming it.
 std::string Problem(const WalkEnd& end, const std::string& path) {
     using Kind = WalkEnd::Kind;
@@ -151,6 +183,28 @@ ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out) {
             out.points.shrink_to_fit();
             return ReadResult::NotOpened;
         default:
+            return ReadResult::Damaged;
+    }
+}
+
+ReadResult StreamSurveyRecords(const std::string& path, SurveyRecords& out,
+                               const std::function<void(SurveyPoint&)>& each) {
+    out = SurveyRecords{};
+    out.path = path;
+    StreamVisitor visitor(out, each);
+    const WalkEnd end = WalkCollection(path, visitor);
+    out.damage = Problem(end, path);
+    switch (end.kind) {
+        case WalkEnd::Kind::Complete:
+            visitor.Flush();
+            return ReadResult::Complete;
+        case WalkEnd::Kind::NotOpened:
+        case WalkEnd::Kind::TooManyPoints:
+            // Refused as a whole, as ReadSurveyRecords does (what was handed
+            // over already is the caller's to discard).
+            return ReadResult::NotOpened;
+        default:
+            visitor.Flush();
             return ReadResult::Damaged;
     }
 }

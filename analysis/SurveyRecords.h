@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,15 @@ struct Reading {
     int SignalDbm() const { return signal / 256; }
     // The stored value in dBm without rounding (-59.5 for -59.5 * 256).
     double SignalExact() const { return signal / 256.0; }
+    // The network name every output shows: the side store's full name where it
+    // continues the stored one (the file keeps 31 bytes, up to the first zero
+    // byte), else the stored one.
+    const std::string& Name() const {
+        if (details && details->fullName.size() > ssid.size() &&
+            details->fullName.starts_with(ssid))
+            return details->fullName;
+        return ssid;
+    }
 };
 
 // One location record and the readings that follow it.
@@ -61,6 +71,11 @@ struct SurveyPoint {
     // A position to rely on: a 2D or 3D fix, or the surveyor's own click
     // (stored with fix class 0: no receiver was asked).
     bool HasPosition() const { return HasFix() || (details && details->PlacedBySurveyor()); }
+    // True when the stored latitude and longitude say where the point was
+    // taken: a position to rely on, or any stored position but 0,0. A point
+    // taken before the first fix stores 0,0 with fix class 0, which is no
+    // place; a real fix at 0,0 still counts by its fix class.
+    bool Located() const { return HasPosition() || latitude != 0 || longitude != 0; }
     double LatitudeDegrees() const { return static_cast<double>(latitude) * kDegreesPerUnit; }
     double LongitudeDegrees() const { return static_cast<double>(longitude) * kDegreesPerUnit; }
     // The point's strongest signal as the disc colour uses it: the highest
@@ -103,6 +118,14 @@ enum class ReadResult {
 // Reads the collection file at `path` into `out`: opened for reading only and
 // never locked, so a program recording into it goes on undisturbed.
 ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out);
+
+// Reads the collection file at `path` as ReadSurveyRecords does, but hands
+// each point with its readings to `each` as soon as it is whole and keeps
+// none: memory stays the same however long the file. `out` gets everything
+// but the points (path, header, damage). A point cut by damage is handed
+// over with the readings before the damage, as ReadSurveyRecords keeps it.
+ReadResult StreamSurveyRecords(const std::string& path, SurveyRecords& out,
+                               const std::function<void(SurveyPoint&)>& each);
 
 // A hardware address as "00:1a:2b:3c:4d:5e" (lower case, colons): the one
 // formatter every layer uses.

@@ -1,11 +1,13 @@
 // What a gpsd connection can hand the position source: a "HOST[:PORT]" text
 // from the command line, then any sequence of decoded TPV and SKY messages
 // with arbitrary values (NaN, infinities, huge or negative numbers, modes gpsd
-// does not define). Every fix that comes out must be in range, and placing
-// scans on the track must never fail.
+// does not define). Every fix that comes out must be in range (reports no
+// receiver could make are no fix), and placing scans on the track must never
+// fail.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -66,7 +68,12 @@ void Check(const Fix& fix) {
                     std::abs(fix.latitudeUnits) <= 90 * 3600000 &&
                     std::abs(static_cast<std::int64_t>(fix.longitudeUnits)) <= 180LL * 3600000 &&
                     fix.fixClass != FixClass::None;
-    if (!ok) {
+    // Nothing impossible gets through: no year past 2099, no height beyond
+    // 100 km (in cm), no error estimate below zero.
+    const bool plausible = fix.year < 2100 && std::abs(fix.heightRaw) <= 10'000'000 &&
+                           (!fix.ephMetres || *fix.ephMetres >= 0) &&
+                           (!fix.altitudeMetres || std::fabs(*fix.altitudeMetres) <= 100000);
+    if (!ok || !plausible) {
         __builtin_trap();
     }
 }

@@ -47,6 +47,9 @@ struct Fix {
     std::optional<int> satellitesSeen;
     std::optional<double> altitudeMetres;
     std::optional<int> mode;  // gpsd's 0-3
+    // The position held at the nearer of two fixes because going from one to
+    // the other would need a speed no receiver moves at (PositionTrack).
+    bool heldAcrossJump = false;
 };
 
 // Sets the fix's UTC date and time fields to `seconds` since 1970; a time

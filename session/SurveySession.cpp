@@ -116,6 +116,8 @@ SurveySession::PlanPoint SurveySession::TakeReading() {
 }
 
 std::string SurveySession::FixFlag(const source::Fix& fix, std::int64_t atMs) {
+    if (fix.valid && fix.heldAcrossJump)
+        return "jump";  // held at the nearer of two fixes no receiver could join
     const source::FixHealth health = source::ClassifyFix(fix, atMs);
     return health == source::FixHealth::Ok ? std::string() : source::FixHealthName(health);
 }

@@ -34,6 +34,22 @@ std::int32_t LongitudeBetween(std::int64_t from, std::int64_t to, double t) {
     return static_cast<std::int32_t>(value);
 }
 
+// Metres along the surface between two fixes (a sphere of the earth's mean
+// radius; plenty for telling a walk from a jump).
+double SurfaceMetres(const Fix& a, const Fix& b) {
+    constexpr double kEarthRadiusMetres = 6371008.8;
+    constexpr double kRadians = 3.14159265358979323846 / 180.0;
+    const double phi1 = a.latitudeUnits * gps::kDegreesPerUnit * kRadians;
+    const double phi2 = b.latitudeUnits * gps::kDegreesPerUnit * kRadians;
+    const double dPhi = phi2 - phi1;
+    const double dLambda = (b.longitudeUnits - static_cast<double>(a.longitudeUnits)) *
+                           gps::kDegreesPerUnit * kRadians;
+    const double h = std::sin(dPhi / 2) * std::sin(dPhi / 2) + std::cos(phi1) * std::cos(phi2) *
+                                                                   std::sin(dLambda / 2) *
+                                                                   std::sin(dLambda / 2);
+    return 2 * kEarthRadiusMetres * std::asin(std::min(1.0, std::sqrt(h)));
+}
+
 }  // namespace
 
 Fix InterpolateFix(const Fix& before, const Fix& after, double t) {
@@ -82,8 +98,16 @@ Fix PositionTrack::At(std::int64_t atMs) const {
         return before;
     }
     const Fix& after = *next;
-    const double t = static_cast<double>(atMs - before.receivedMs) /
-                     static_cast<double>(after.receivedMs - before.receivedMs);
+    const std::int64_t gapMs = after.receivedMs - before.receivedMs;
+    // Reports a moment apart are judged over at least a second, as receivers
+    // report once a second and gpsd may send several reports of one cycle.
+    const double seconds = std::max<double>(static_cast<double>(gapMs), 1000.0) / 1000.0;
+    if (SurfaceMetres(before, after) > kMaxMetresPerSecond * seconds) {
+        Fix held = atMs - before.receivedMs <= after.receivedMs - atMs ? before : after;
+        held.heldAcrossJump = true;
+        return held;
+    }
+    const double t = static_cast<double>(atMs - before.receivedMs) / static_cast<double>(gapMs);
     Fix out = InterpolateFix(before, after, t);
     out.receivedMs = atMs;
     return out;

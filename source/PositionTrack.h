@@ -22,6 +22,10 @@ public:
     // A fix arriving this long after the time asked for says nothing about
     // where the surveyor was then.
     static constexpr std::int64_t kMaxLeadMs = kStaleFixMs;
+    // Two fixes further apart than this speed allows are not joined either:
+    // one of them is wrong (a receiver's jump, a bad report), and the line
+    // between them runs through places the surveyor never was.
+    static constexpr double kMaxMetresPerSecond = 100.0;
 
     // Adds a report at its receivedMs (reports without one are ignored);
     // a report that arrives out of order is put in its place.
@@ -34,6 +38,8 @@ public:
     //   (within kMaxGapMs): the position between them, linearly (stored units
     //   rounded); the rest of the fix from the nearer one, and receivedMs set
     //   to `atMs`, since the position is as good as the fixes around it;
+    // - the same, but the two are further apart than kMaxMetresPerSecond
+    //   allows: the fix nearer in time, as it is, with heldAcrossJump set;
     // - the last report before it has a fix, the next one none or none yet:
     //   that fix, with its own receivedMs (so it shows its age);
     // - the last report before it says "no fix": that report (invalid);

@@ -52,7 +52,7 @@ public:
         std::optional<int> satellites;
         std::optional<int> mode;
         std::optional<double> altitudeMetres;
-        std::string fixFlag;       // "", "no-fix" or "stale"
+        std::string fixFlag;       // "", "no-fix", "stale" or "jump"
         bool provisional = false;  // a walk reading not yet placed
         bool deleted = false;
         std::optional<std::int64_t> scanStartMs, scanEndMs;  // session clock

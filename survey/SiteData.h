@@ -104,7 +104,7 @@ public:
         std::optional<double> planX, planY;  // the exact plan position, when known
         std::string scanSource;              // "board", "wifi", "wifi-replay"
         std::string method;                  // how the position was obtained
-        std::string fixFlag;                 // "", "no-fix" or "stale"
+        std::string fixFlag;                 // "", "no-fix", "stale" or "jump"
         std::int64_t scanStartMs = 0;        // the scan's times on the session clock
         std::int64_t scanEndMs = 0;
     };

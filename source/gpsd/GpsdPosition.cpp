@@ -45,11 +45,50 @@ std::optional<double> NonNegative(const std::optional<double>& value) {
     return std::nullopt;
 }
 
+// What any receiver can report: GPS time began in 1980 and a receiver's
+// date is not decades ahead; heights from below the Dead Sea to well above
+// airliners; errors and speeds no receiver reports as such.
+constexpr std::int64_t kEarliestSeconds = 315964800;  // 1980-01-06, GPS time's start
+constexpr std::int64_t kLatestSeconds = 4102444800;   // 2100-01-01
+constexpr double kLowestMetres = -1000.0;
+constexpr double kHighestMetres = 100000.0;
+constexpr double kLargestErrorMetres = 1e6;
+constexpr double kFastestMetresPerSecond = 10000.0;
+
+bool Within(const std::optional<double>& value, double low, double high) {
+    return !value || (std::isfinite(*value) && *value >= low && *value <= high);
+}
+
 }  // namespace
+
+std::string ImpossibleTpv(const GpsdReport& report) {
+    const bool fixMode = report.mode >= kMode2D && report.mode <= kMode3D;
+    if (fixMode &&
+        (!Within(report.latitude, -90.0, 90.0) || !Within(report.longitude, -180.0, 180.0)))
+        return "a position off the globe";
+    if (report.timeSeconds &&
+        (*report.timeSeconds < kEarliestSeconds || *report.timeSeconds >= kLatestSeconds))
+        return "a time no receiver reports";
+    if (!Within(report.altitudeHaeMetres, kLowestMetres, kHighestMetres) ||
+        !Within(report.altitudeMslMetres, kLowestMetres, kHighestMetres))
+        return "a height no receiver reports";
+    if (!Within(report.ephMetres, 0.0, kLargestErrorMetres))
+        return "an error estimate no receiver reports";
+    if (!Within(report.speedMetresPerSecond, -kFastestMetresPerSecond, kFastestMetresPerSecond) ||
+        !Within(report.climbMetresPerSecond, -kFastestMetresPerSecond, kFastestMetresPerSecond))
+        return "a speed no receiver reports";
+    return {};
+}
 
 std::optional<Fix> FixFromTpv(const GpsdReport& report, std::int64_t receivedMs) {
     Fix fix;
     fix.receivedMs = receivedMs;
+    // An impossible report says the receiver (or the line) is not to be
+    // believed: no fix, and none of its fields.
+    if (!ImpossibleTpv(report).empty()) {
+        fix.mode = 0;
+        return fix;
+    }
     // A mode gpsd does not define is taken as "not seen", never as a fix.
     fix.mode = report.mode >= 0 && report.mode <= kMode3D ? report.mode : 0;
     if (report.timeSeconds) {
@@ -58,10 +97,8 @@ std::optional<Fix> FixFromTpv(const GpsdReport& report, std::int64_t receivedMs)
     if (*fix.mode < kMode2D) {
         return fix;  // no fix: valid stays false
     }
-    const bool inRange = report.latitude && report.longitude && std::isfinite(*report.latitude) &&
-                         std::isfinite(*report.longitude) && std::fabs(*report.latitude) <= 90.0 &&
-                         std::fabs(*report.longitude) <= 180.0;
-    if (!inRange) {
+    // A cycle's report that carries the mode but not the position yet.
+    if (!report.latitude || !report.longitude) {
         return std::nullopt;
     }
     fix.valid = true;
@@ -224,6 +261,10 @@ bool GpsdPosition::Apply(const GpsdReport& report) {
     std::lock_guard lock(m_mutex);
     switch (report.kind) {
         case GpsdReport::Kind::Tpv: {
+            if (const std::string why = ImpossibleTpv(report); !why.empty()) {
+                ++m_impossible;
+                m_lastImpossible = why;
+            }
             std::optional<Fix> fix = FixFromTpv(report, now);
             if (!fix) {
                 return false;
@@ -270,10 +311,18 @@ std::string GpsdPosition::StatusLine() const {
     const SourceStatus status = Status();
     if (status.state == SourceState::Lost)
         return "gpsd: " + status.reason;
+    std::string impossible;
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_impossible > 0)
+            impossible = "  " + std::to_string(m_impossible) +
+                         (m_impossible == 1 ? " impossible report" : " impossible reports") +
+                         " taken as no fix (last: " + m_lastImpossible + ")";
+    }
     if (fix.receivedMs < 0)
-        return "gpsd: waiting for a GPS fix";
+        return "gpsd: waiting for a GPS fix" + impossible;
     if (!fix.valid)
-        return "gpsd: no fix, waiting for a GPS fix";
+        return "gpsd: no fix, waiting for a GPS fix" + impossible;
     char text[160];
     std::snprintf(text, sizeof text, "gpsd %s  %.6f %c  %.6f %c",
                   fix.fixClass == FixClass::Fix3D ? "3D" : "2D", std::fabs(fix.latitude),
@@ -286,7 +335,7 @@ std::string GpsdPosition::StatusLine() const {
         std::snprintf(text, sizeof text, "  %.1f m", *fix.ephMetres);
         line += text;
     }
-    return line;
+    return line + impossible;
 }
 
 }  // namespace ketrion::source

@@ -89,12 +89,21 @@ private:
     PositionTrack m_track;
     std::optional<int> m_satellitesUsed;
     std::optional<int> m_satellitesSeen;
+    std::size_t m_impossible = 0;  // TPV reports no receiver could make
+    std::string m_lastImpossible;  // what was wrong with the last of them
 
     std::jthread m_thread;
 };
 
-// The Fix a TPV report stands for, arrived at `receivedMs`; nothing for a
-// report that cannot be used (a 2D/3D mode without a position in range).
+// What makes a TPV report impossible for any receiver, or empty when each of
+// its fields is in range: a 2D/3D mode with a position off the globe (or not
+// a number), a time before GPS time began or past 2099, a height beyond -1 km to
+// 100 km, a negative or absurd error estimate, a speed beyond 10 km/s.
+std::string ImpossibleTpv(const GpsdReport& report);
+
+// The Fix a TPV report stands for, arrived at `receivedMs`. An impossible
+// report (ImpossibleTpv) is no fix, with none of its fields kept; a 2D/3D
+// report without a position (one sentence of a receiver's cycle) is nothing.
 std::optional<Fix> FixFromTpv(const GpsdReport& report, std::int64_t receivedMs);
 
 }  // namespace ketrion::source

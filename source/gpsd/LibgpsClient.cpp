@@ -88,8 +88,10 @@ GpsdReport ReportFromGpsData(const gps_data_t& data) {
         const gps_fix_t& fix = data.fix;
         report.mode = (data.set & MODE_SET) != 0 ? fix.mode : MODE_NOT_SEEN;
         if ((data.set & LATLON_SET) != 0) {
-            report.latitude = Finite(fix.latitude);
-            report.longitude = Finite(fix.longitude);
+            // Kept as sent, not a number included: a position gpsd says it
+            // has but cannot give makes the report impossible, not absent.
+            report.latitude = fix.latitude;
+            report.longitude = fix.longitude;
         }
         if ((data.set & TIME_SET) != 0 && fix.time.tv_sec > 0) {
             report.timeSeconds = static_cast<std::int64_t>(fix.time.tv_sec);

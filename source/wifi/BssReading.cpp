@@ -33,7 +33,7 @@ Reading ReadingOf(const Bss& bss, std::optional<int> noiseDbm) {
     details.signalUnspec = bss.signalUnspec;
     if (bss.frequencyMhz) {
         const int frequency = *bss.frequencyMhz;
-        const int channel = ChannelOf(frequency);
+        const int channel = ChannelOf(frequency, bss.frequencyOffsetKhz);
         details.frequencyMhz = frequency;
         details.band = BandOf(frequency);
         if (channel != 0)

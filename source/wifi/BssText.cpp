@@ -58,6 +58,27 @@ std::string Printable(const std::string& bytes) {
     return EscapeHex(bytes, "\\\"");
 }
 
+// The BSS's centre frequency in MHz as a JSON number ("2437", "902.5"),
+// or null when the kernel gave none.
+std::string FrequencyJson(const Bss& bss) {
+    if (!bss.frequencyMhz)
+        return "null";
+    std::string text = std::to_string(*bss.frequencyMhz);
+    if (bss.frequencyOffsetKhz != 0) {
+        char fraction[8];
+        std::snprintf(fraction, sizeof fraction, ".%03d", bss.frequencyOffsetKhz);
+        text += fraction;
+        while (text.back() == '0')
+            text.pop_back();
+    }
+    return text;
+}
+
+// The channel, or "?"/null when the frequency is on none this program knows.
+int ChannelOfBss(const Bss& bss) {
+    return bss.frequencyMhz ? ChannelOf(*bss.frequencyMhz, bss.frequencyOffsetKhz) : 0;
+}
+
 }  // namespace
 
 std::string TextLine(const Bss& bss) {
@@ -72,14 +93,18 @@ std::string TextLine(const Bss& bss) {
         std::snprintf(field, sizeof field, "  %6s    ", "?");
     line += field;
     const int frequency = bss.frequencyMhz.value_or(0);
-    std::snprintf(field, sizeof field, "  %4d MHz  ch %3d  %-5s", frequency, ChannelOf(frequency),
-                  BandOf(frequency).c_str());
+    const int channel = ChannelOfBss(bss);
+    std::snprintf(field, sizeof field, "  %6s MHz  ch %3s  %-5s", FrequencyJson(bss).c_str(),
+                  channel != 0 ? std::to_string(channel).c_str() : "?",
+                  bss.frequencyMhz ? BandOf(frequency).c_str() : "?");
     line += field;
     std::snprintf(field, sizeof field, "  %-10s  %-6s  %3d MHz",
                   SecurityOf(e, bss.Privacy()).c_str(), PhyOf(e).c_str(), WidthOf(e, frequency));
     line += field;
     line += "  ";
-    if (IsHiddenName(e)) {
+    if (!bss.hasElements) {
+        line += "(no elements: name unknown)";
+    } else if (IsHiddenName(e)) {
         line += "(hidden)";
     } else {
         line += '"';
@@ -103,11 +128,13 @@ std::string JsonLine(const Bss& bss, int scan, std::int64_t timeUs) {
     line += ",\"bssid\":" + Quoted(MacText(bss.bssid));
     line += ",\"ssid_hex\":" + Quoted(Hex(e.name));
     line += ",\"ssid\":" + Quoted(ValidUtf8(e.name));
+    // Without elements the name is not known, not hidden.
     line += ",\"hidden\":";
-    line += IsHiddenName(e) ? "true" : "false";
-    line += ",\"freq\":" + std::to_string(frequency);
-    line += ",\"channel\":" + std::to_string(ChannelOf(frequency));
-    line += ",\"band\":" + Quoted(BandOf(frequency));
+    line += !bss.hasElements ? "null" : IsHiddenName(e) ? "true" : "false";
+    line += ",\"freq\":" + FrequencyJson(bss);
+    const int channel = ChannelOfBss(bss);
+    line += ",\"channel\":" + (channel != 0 ? std::to_string(channel) : std::string("null"));
+    line += ",\"band\":" + (bss.frequencyMhz ? Quoted(BandOf(frequency)) : std::string("null"));
     line += ",\"signal_dbm\":" + (bss.signalMbm ? Dbm(*bss.signalMbm) : std::string("null"));
     line += ",\"signal_unspec\":" +
             (bss.signalUnspec ? std::to_string(*bss.signalUnspec) : std::string("null"));
@@ -131,7 +158,8 @@ std::string JsonLine(const Bss& bss, int scan, std::int64_t timeUs) {
     line += "]";
     line += ",\"security\":" + Quoted(SecurityOf(e, bss.Privacy()));
     line += ",\"phy\":" + Quoted(PhyOf(e));
-    line += ",\"width\":" + std::to_string(WidthOf(e, frequency));
+    line += ",\"width\":" +
+            (bss.frequencyMhz ? std::to_string(WidthOf(e, frequency)) : std::string("null"));
     line += "}";
     return line;
 }

@@ -17,7 +17,13 @@ constexpr std::uint8_t kElementVendor = 221;
 constexpr std::uint8_t kElementExtension = 255;
 constexpr std::uint8_t kExtensionHeCapabilities = 35;
 constexpr std::uint8_t kExtensionHeOperation = 36;
+constexpr std::uint8_t kExtensionEhtOperation = 106;
 constexpr std::uint8_t kExtensionEhtCapabilities = 108;
+// EHT operation: parameters (bit 0: the operation information follows), the
+// basic EHT-MCS and NSS set, then the information: control (width in bits
+// 0-2), CCFS0, CCFS1.
+constexpr std::uint8_t kEhtInfoPresent = 0x01;
+constexpr std::size_t kEhtOperationFixed = 5;
 // The WPA element is vendor element 00-50-F2 with vendor type 1.
 constexpr std::uint8_t kVendorTypeWpa = 1;
 
@@ -145,6 +151,11 @@ void ReadElement(std::uint8_t id, std::span<const std::uint8_t> body, ElementInf
                 case kExtensionEhtCapabilities:
                     info.eht = true;
                     break;
+                case kExtensionEhtOperation:
+                    if (!info.ehtWidthField && body.size() >= 1 + kEhtOperationFixed + 3 &&
+                        (body[1] & kEhtInfoPresent) != 0)
+                        info.ehtWidthField = body[1 + kEhtOperationFixed] & 0x07;
+                    break;
                 case kExtensionHeOperation:
                     if (!info.he6GhzWidthField)
                         ReadHeOperation(body.subspan(1), info);
@@ -186,27 +197,51 @@ ElementInfo DecodeElements(std::span<const std::uint8_t> elements) {
     return info;
 }
 
-int ChannelOf(int f) {
+int ChannelOf(int f, int offsetKhz) {
+    // IEEE 802.11 Annex E: each band's channels count from its own starting
+    // frequency.
+    if (f < 1000) {
+        // Sub-1 GHz (S1G): 500 kHz steps, the centre in kHz. The United
+        // States' range starts at 902 MHz, Europe's at 863 MHz.
+        const int khz = f * 1000 + offsetKhz;
+        if (khz % 500 != 0)
+            return 0;
+        if (khz > 902000 && khz <= 928000)
+            return (khz - 902000) / 500;
+        if (khz > 863000 && khz <= 868000)
+            return (khz - 863000) / 500;
+        return 0;
+    }
+    if (offsetKhz != 0)
+        return 0;
     if (f >= 2412 && f <= 2472)
         return (f - 2407) / 5;
     if (f == 2484)
         return 14;
+    if (f >= 4910 && f <= 4980)
+        return (f - 4000) / 5;  // 4.9 GHz: 4940 MHz is channel 188
     if (f >= 5150 && f <= 5895)
         return (f - 5000) / 5;
     if (f == 5935)
         return 2;
     if (f >= 5955 && f <= 7115)
         return (f - 5950) / 5;
+    if (f >= 58320 && f <= 70200 && (f - 56160) % 2160 == 0)
+        return (f - 56160) / 2160;  // 60 GHz (DMG): 2160 MHz channels
     return 0;
 }
 
 std::string BandOf(int f) {
+    if (f > 0 && f < 1000)
+        return "sub-1";
     if (f >= 2400 && f <= 2500)
         return "2.4";
-    if (f >= 5150 && f <= 5895)
+    if ((f >= 4910 && f <= 4980) || (f >= 5150 && f <= 5895))
         return "5";
     if (f >= 5925 && f <= 7125)
         return "6";
+    if (f >= 57000 && f <= 71000)
+        return "60";
     return "other";
 }
 
@@ -239,7 +274,8 @@ std::string SecurityOf(const ElementInfo& info, bool privacy) {
             return "wpa3";
         if (any(info.rsnAkm, [](const AkmSuite& s) { return s.Is(kOuiIeee, 18); }))
             return "owe";
-        return "wpa2";
+        // A network offering WPA's element beside RSN takes WPA stations too.
+        return info.wpa ? "wpa/wpa2" : "wpa2";
     }
     if (info.wpa)
         return "wpa";
@@ -273,6 +309,12 @@ int WidthOf(const ElementInfo& info, int frequencyMhz) {
     if (BandOf(frequencyMhz) == "6" && info.he6GhzWidthField) {
         static constexpr int kWidths[4] = {20, 40, 80, 160};
         width = kWidths[*info.he6GhzWidthField & 0x03];
+    }
+    // The EHT operation says the width of an EHT BSS in any band, 320 MHz
+    // included (values 5-7 are reserved).
+    if (info.ehtWidthField && *info.ehtWidthField <= 4) {
+        static constexpr int kWidths[5] = {20, 40, 80, 160, 320};
+        width = kWidths[*info.ehtWidthField];
     }
     return width;
 }

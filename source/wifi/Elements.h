@@ -50,6 +50,7 @@ struct ElementInfo {
     };
     std::optional<VhtOperation> vhtOperation;  // VHT operation (192)
     std::optional<int> he6GhzWidthField;       // HE operation's 6 GHz information, bits 0-1
+    std::optional<int> ehtWidthField;          // EHT operation (255, extension 106), bits 0-2
 
     bool cut = false;  // an element claimed more bytes than were left
 };
@@ -57,17 +58,22 @@ struct ElementInfo {
 // Walks a run of information elements (id, length, body).
 ElementInfo DecodeElements(std::span<const std::uint8_t> elements);
 
-// Channel number from a centre frequency in MHz (0 when the frequency is on
-// no channel this program knows).
-int ChannelOf(int frequencyMhz);
-// "2.4", "5", "6" or "other".
+// Channel number from a centre frequency in MHz and the kernel's offset in
+// kHz (sub-1 GHz channels lie on 500 kHz steps), per IEEE 802.11's channel
+// numbering: 2.4 GHz, 4.9 GHz (4940 MHz is 188), 5 GHz, 6 GHz, 60 GHz
+// (58320 MHz is 1) and sub-1 GHz (902.5 MHz is 1). 0 when the frequency is
+// on no channel this program knows.
+int ChannelOf(int frequencyMhz, int offsetKhz = 0);
+// "sub-1", "2.4", "5" (4.9 GHz included), "6", "60" or "other".
 std::string BandOf(int frequencyMhz);
 
-// "enterprise", "wpa2/wpa3", "wpa3", "owe", "wpa2", "wpa", "wep" or "open".
+// "enterprise", "wpa2/wpa3", "wpa3", "owe", "wpa/wpa2" (WPA's element beside
+// RSN), "wpa2", "wpa", "wep" or "open".
 std::string SecurityOf(const ElementInfo& info, bool privacy);
 // "be", "ax", "ac", "n" or "legacy": the newest capability element present.
 std::string PhyOf(const ElementInfo& info);
-// Channel width in MHz from the operation elements.
+// Channel width in MHz from the operation elements (HT, VHT, HE's 6 GHz
+// information, EHT).
 int WidthOf(const ElementInfo& info, int frequencyMhz);
 
 // A network name is hidden when there is no name element, an empty one, or

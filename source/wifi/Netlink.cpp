@@ -90,6 +90,8 @@ std::optional<Bss> DecodeBss(nlattr* nested) {
     std::uint32_t u32 = 0;
     if (GetU32(tb[NL80211_BSS_FREQUENCY], u32) && u32 <= 1'000'000)
         bss.frequencyMhz = static_cast<int>(u32);
+    if (GetU32(tb[NL80211_BSS_FREQUENCY_OFFSET], u32) && u32 < 1000)
+        bss.frequencyOffsetKhz = static_cast<int>(u32);
     if (GetU32(tb[NL80211_BSS_SIGNAL_MBM], u32))
         bss.signalMbm = static_cast<std::int32_t>(u32);
     std::uint8_t u8 = 0;

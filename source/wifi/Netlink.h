@@ -23,6 +23,7 @@ constexpr std::uint8_t kCmdNewScanResults = 34;    // NL80211_CMD_NEW_SCAN_RESUL
 struct Bss {
     std::array<std::uint8_t, 6> bssid{};
     std::optional<int> frequencyMhz;
+    int frequencyOffsetKhz = 0;  // added to frequencyMhz (sub-1 GHz channels), 0-999
     std::optional<int> signalMbm;
     std::optional<int> signalUnspec;  // 0-100
     std::optional<std::uint32_t> seenMsAgo;

@@ -25,7 +25,7 @@ TEST(GridFiles, AsciiGridHeaderThenRowsFromTheTopWithTwoDecimals) {
               "ncols 3\n"
               "nrows 2\n"
               "xllcorner 0\n"
-              "yllcorner 0\n"
+              "yllcorner -8\n"
               "cellsize 4\n"
               "NODATA_value -9999\n"
               "-67.13 0.00 -100.00\n"

@@ -104,11 +104,55 @@ TEST(GpsdFix, CountsOnlyA2DOr3DFixWithAPositionInRange) {
         {"mode not seen", Tpv(0), true, false, FixClass::None},
         {"undefined mode", Tpv(7), true, false, FixClass::None},
         {"negative mode", Tpv(-3), true, false, FixClass::None},
-        {"3D without a position", Tpv(3, std::nullopt, std::nullopt), false, false, FixClass::None},
-        {"latitude out of range", Tpv(3, 91.0, 8.5), false, false, FixClass::None},
-        {"longitude out of range", Tpv(2, 47.0, -180.5), false, false, FixClass::None},
-        {"not a number", Tpv(3, std::nan(""), 8.5), false, false, FixClass::None},
     };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ImpossibleTpv(c.report), "");
+    }
+    EXPECT_FALSE(FixFromTpv(Tpv(3, std::nullopt, std::nullopt), 0)) << "a cycle's first sentence";
+    // Reports no receiver could make are no fix, with nothing of theirs kept.
+    auto with = [](auto change) {
+        GpsdReport r = Tpv(3);
+        change(r);
+        return r;
+    };
+    const struct Impossible {
+        const char* name;
+        GpsdReport report;
+        const char* why;
+    } impossible[] = {
+        {"latitude out of range", Tpv(3, 91.0, 8.5), "a position off the globe"},
+        {"longitude out of range", Tpv(2, 47.0, -180.5), "a position off the globe"},
+        {"latitude not a number", Tpv(3, std::nan(""), 8.5), "a position off the globe"},
+        {"year 9999", with([](GpsdReport& r) { r.timeSeconds = 253402300799; }),
+         "a time no receiver reports"},
+        {"before GPS time", with([](GpsdReport& r) { r.timeSeconds = -5; }),
+         "a time no receiver reports"},
+        {"no fix at year 9999", with([](GpsdReport& r) {
+             r.mode = 1;
+             r.timeSeconds = 253402300799;
+         }),
+         "a time no receiver reports"},
+        {"altHAE 1e300", with([](GpsdReport& r) { r.altitudeHaeMetres = 1e300; }),
+         "a height no receiver reports"},
+        {"altMSL infinite", with([](GpsdReport& r) { r.altitudeMslMetres = INFINITY; }),
+         "a height no receiver reports"},
+        {"negative error", with([](GpsdReport& r) { r.ephMetres = -1.0; }),
+         "an error estimate no receiver reports"},
+        {"speed 1e12", with([](GpsdReport& r) { r.speedMetresPerSecond = 1e12; }),
+         "a speed no receiver reports"},
+    };
+    for (const Impossible& c : impossible) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(ImpossibleTpv(c.report), c.why);
+        const Fix fix = FixFromTpv(c.report, 1234).value();
+        EXPECT_FALSE(fix.valid);
+        EXPECT_EQ(fix.fixClass, FixClass::None);
+        EXPECT_EQ(fix.latitudeUnits, 0);
+        EXPECT_EQ(fix.year, 0);
+        EXPECT_EQ(fix.heightRaw, 0);
+        EXPECT_EQ(fix.receivedMs, 1234);
+    }
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const auto fix = FixFromTpv(c.report, 1234);
@@ -139,17 +183,6 @@ TEST(GpsdFix, CountsOnlyA2DOr3DFixWithAPositionInRange) {
     const Fix fix2d = *FixFromTpv(Tpv(2), 0);
     EXPECT_FALSE(fix2d.altitudeMetres) << "a 2D fix has no meaningful height";
     EXPECT_EQ(fix2d.heightRaw, 0);
-
-    GpsdReport odd = Tpv(3);
-    odd.ephMetres = -1.0;
-    odd.speedMetresPerSecond = 1e12;
-    odd.altitudeHaeMetres = 1e300;
-    odd.timeSeconds = -5;
-    const Fix fixOdd = *FixFromTpv(odd, 0);
-    EXPECT_FALSE(fixOdd.ephMetres);
-    EXPECT_EQ(fixOdd.speed2D, 65535);
-    EXPECT_EQ(fixOdd.heightRaw, INT32_MAX);
-    EXPECT_EQ(fixOdd.year, 0);
 }
 
 // A gpsd connection played from a script: each Open takes the next answer,
@@ -291,11 +324,11 @@ TEST(GpsdPosition, FollowsFixesAndSatellitesAndRecoversFromALostConnection) {
     EXPECT_EQ(h.source->Current().latitudeUnits, 47 * 3600000);
 
     h.clock.Advance(1000);
-    h.Feed(Tpv(3, 47.001, 8.0));
+    h.Feed(Tpv(3, 47.0005, 8.0));  // 56 m in a second
     EXPECT_EQ(h.source->Pass(), Result::Report);
     // The track places a scan between the two fixes.
     const Fix mid = h.source->FixFor(firstMs, firstMs + 1000);
-    EXPECT_EQ(mid.latitudeUnits, 47 * 3600000 + 1800);
+    EXPECT_EQ(mid.latitudeUnits, 47 * 3600000 + 900);
 
     // Fix lost: the position is gone, the satellites stay.
     h.clock.Advance(1000);
@@ -335,6 +368,32 @@ TEST(GpsdPosition, FollowsFixesAndSatellitesAndRecoversFromALostConnection) {
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), SourceEventKind::PositionUpdate), 6);
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), SourceEventKind::LinkLost), 1);
     EXPECT_EQ(std::count(kinds.begin(), kinds.end(), SourceEventKind::LinkRestored), 2);
+}
+
+TEST(GpsdPosition, ImpossibleReportsAreNoFixAndCountedInTheStatusLine) {
+    Harness h;
+    h.source->Apply(Tpv(3, 47.0, 8.0));
+    EXPECT_TRUE(h.source->Current().valid);
+    GpsdReport nan = Tpv(3, std::nan(""), 8.0);
+    h.clock.Advance(1000);
+    h.source->Apply(nan);
+    EXPECT_FALSE(h.source->Current().valid) << "not 0.0 with mode 3";
+    EXPECT_EQ(h.source->Current().latitudeUnits, 0);
+    EXPECT_EQ(ClassifyFix(h.source->Current(), h.clock.NowMs()), FixHealth::NoFix);
+    GpsdReport far = Tpv(3);
+    far.timeSeconds = 253402300799;  // 9999-12-31
+    h.clock.Advance(1000);
+    h.source->Apply(far);
+    EXPECT_FALSE(h.source->Current().valid);
+    EXPECT_EQ(h.source->StatusLine(),
+              "gpsd: no fix, waiting for a GPS fix  2 impossible reports taken as no fix "
+              "(last: a time no receiver reports)");
+    h.clock.Advance(1000);
+    h.source->Apply(Tpv(3, 47.0, 8.0));
+    EXPECT_TRUE(h.source->Current().valid);
+    EXPECT_NE(h.source->StatusLine().find("2 impossible reports"), std::string::npos);
+    // The track holds the no-fix reports where they came.
+    EXPECT_FALSE(h.source->FixFor(1'000'900, 1'001'300).valid);
 }
 
 TEST(GpsdPosition, ErrorAndHeightDoNotBlinkOutBetweenSentencesOfOneCycle) {

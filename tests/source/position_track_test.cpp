@@ -40,6 +40,7 @@ struct TrackCase {
     bool valid;
     std::int32_t lat, lon;
     std::int64_t receivedMs;  // of the fix returned
+    bool held = false;        // held across a jump no receiver could make
 };
 
 TEST(PositionTrack, PlacesAScanAtItsMiddle) {
@@ -94,6 +95,40 @@ TEST(PositionTrack, PlacesAScanAtItsMiddle) {
          0,
          -180 * kDegree - 100 + 360 * kDegree,
          1500},
+        {"86 m in a second: joined",
+         {At(1000, lat0, lon0), At(2000, lat0 + 2800, lon0)},
+         1000,
+         2000,
+         true,
+         lat0 + 1400,
+         lon0,
+         1500},
+        {"another continent a second later: the nearer fix held, before",
+         {At(1000, lat0, lon0), At(2000, -33 * kDegree, 151 * kDegree)},
+         1000,
+         1600,
+         true,
+         lat0,
+         lon0,
+         1000,
+         true},
+        {"and after",
+         {At(1000, lat0, lon0), At(2000, -33 * kDegree, 151 * kDegree)},
+         1400,
+         2000,
+         true,
+         -33 * kDegree,
+         151 * kDegree,
+         2000,
+         true},
+        {"two reports 10 ms apart, 5 m: joined over a second, not 500 m/s",
+         {At(1000, lat0, lon0), At(1010, lat0 + 162, lon0)},
+         1000,
+         1010,
+         true,
+         lat0 + 81,
+         lon0,
+         1005},
     };
     for (const TrackCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -104,6 +139,7 @@ TEST(PositionTrack, PlacesAScanAtItsMiddle) {
         const Fix got = track.FixFor(c.startedMs, c.endedMs);
         EXPECT_EQ(got.valid, c.valid);
         EXPECT_EQ(got.receivedMs, c.receivedMs);
+        EXPECT_EQ(got.heldAcrossJump, c.held);
         if (c.valid) {
             EXPECT_EQ(got.latitudeUnits, c.lat);
             EXPECT_EQ(got.longitudeUnits, c.lon);

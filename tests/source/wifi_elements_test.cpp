@@ -45,7 +45,8 @@ TEST(WifiElements, SecurityFollowsTheSuitesOfferedInOrderOfPrecedence) {
         {"Suite B 192", msg::RsnElement({12}), true, "enterprise"},
         {"FT-802.1X-SHA384", msg::RsnElement({13}), true, "enterprise"},
         {"enterprise beside SAE", msg::RsnElement({8, 5}), true, "enterprise"},
-        {"RSN beats WPA", Concat({msg::WpaElement({2}), msg::RsnElement({2})}), true, "wpa2"},
+        {"WPA beside RSN takes both", Concat({msg::WpaElement({2}), msg::RsnElement({2})}), true,
+         "wpa/wpa2"},
         {"enterprise in WPA beside RSN PSK", Concat({msg::RsnElement({2}), msg::WpaElement({1})}),
          true, "enterprise"},
         {"other vendor element is not WPA", msg::Element(221, {0x00, 0x50, 0xF2, 4, 1, 0}), true,
@@ -106,6 +107,15 @@ TEST(WifiElements, WidthFromTheOperationElements) {
         {"6 GHz 80 after VHT info and co-hosted indicator", msg::HeOperation6Ghz(37, 2, true, true),
          6135, 80},
         {"6 GHz information ignored off 6 GHz", msg::HeOperation6Ghz(37, 3), 5180, 20},
+        {"EHT 320 in 6 GHz", Concat({msg::HeOperation6Ghz(37, 3), msg::EhtOperation(4, 47, 31)}),
+         6135, 320},
+        {"EHT 160 in 5 GHz", Concat({msg::VhtOperation(1, 42, 50), msg::EhtOperation(3, 50, 0)}),
+         5180, 160},
+        {"EHT reserved width keeps the others",
+         Concat({msg::HeOperation6Ghz(37, 3), msg::EhtOperation(6, 47, 31)}), 6135, 160},
+        {"EHT operation without its information",
+         Concat({msg::HeOperation6Ghz(37, 3), msg::Element(255, {106, 0x00, 0, 0, 0, 0})}), 6135,
+         160},
         {"HE operation cut before its 6 GHz information",
          msg::Element(255, {36, 0, 0, 2, 0, 0xFC, 0xFF, 37}), 6135, 20},
     };
@@ -121,16 +131,46 @@ TEST(WifiElements, ChannelAndBandFromFrequency) {
         int channel;
         const char* band;
     } cases[] = {
-        {2412, 1, "2.4"},    {2472, 13, "2.4"}, {2484, 14, "2.4"},  {2407, 0, "2.4"},
-        {5180, 36, "5"},     {5895, 179, "5"},  {5150, 30, "5"},    {5935, 2, "6"},
-        {5955, 1, "6"},      {7115, 233, "6"},  {7120, 0, "6"},     {5900, 0, "other"},
-        {60480, 0, "other"}, {0, 0, "other"},   {2300, 0, "other"},
+        {2412, 1, "2.4"},
+        {2472, 13, "2.4"},
+        {2484, 14, "2.4"},
+        {2407, 0, "2.4"},
+        {5180, 36, "5"},
+        {5895, 179, "5"},
+        {5150, 30, "5"},
+        {5935, 2, "6"},
+        {5955, 1, "6"},
+        {7115, 233, "6"},
+        {7120, 0, "6"},
+        {5900, 0, "other"},
+        {0, 0, "other"},
+        {2300, 0, "other"},
+        // 4.9 GHz public safety counts from 4000 MHz.
+        {4940, 188, "5"},
+        {4910, 182, "5"},
+        {4980, 196, "5"},
+        // 60 GHz: 2160 MHz channels from 58320 MHz.
+        {58320, 1, "60"},
+        {60480, 2, "60"},
+        {69120, 6, "60"},
+        {59000, 0, "60"},
+        // Sub-1 GHz on whole MHz: 500 kHz steps from 902 (or 863) MHz.
+        {915, 26, "sub-1"},
+        {902, 0, "sub-1"},
+        {864, 2, "sub-1"},
+        {700, 0, "sub-1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.frequency);
         EXPECT_EQ(ChannelOf(c.frequency), c.channel);
         EXPECT_EQ(BandOf(c.frequency), c.band);
     }
+    // The kernel's kHz offset places sub-1 GHz channels between whole MHz.
+    EXPECT_EQ(ChannelOf(902, 500), 1);
+    EXPECT_EQ(ChannelOf(863, 500), 1);
+    EXPECT_EQ(ChannelOf(927, 500), 51);
+    EXPECT_EQ(ChannelOf(902, 250), 0);
+    EXPECT_EQ(ChannelOf(2437, 500), 0) << "no offset channels above 1 GHz";
 }
 
 TEST(WifiElements, ACutElementEndsTheWalkKeepingWhatCameBefore) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "source/wifi/BssReading.h"
+#include "source/wifi/BssText.h"
 #include "source/wifi/Netlink.h"
 #include "support/WifiMessages.h"
 
@@ -187,6 +188,68 @@ TEST(WifiReading, SignalIsStoredIn256thsOfADbmAndOneNoReceiverGivesIsNone) {
     }
 }
 
+TEST(WifiNetlink, FrequencyChannelNameAndSecurityAsKtwifiSaysThem) {
+    // Each BSS built with libnl as the kernel lays it out, then printed.
+    auto spec = [](std::optional<std::uint32_t> frequency, std::optional<std::uint32_t> offset,
+                   std::optional<Bytes> elements) {
+        msg::BssSpec s;
+        s.bssid = msg::Mac(9);
+        s.frequency = frequency;
+        s.frequencyOffset = offset;
+        s.elements = std::move(elements);
+        s.capability = 0x0011;
+        return s;
+    };
+    const struct Case {
+        const char* what;
+        msg::BssSpec bss;
+        std::vector<std::string> fields;  // pieces of the JSON line
+    } cases[] = {
+        {"4.9 GHz public safety",
+         spec(4940, std::nullopt, msg::NameElement("PS")),
+         {"\"freq\":4940,\"channel\":188,\"band\":\"5\""}},
+        {"60 GHz",
+         spec(60480, std::nullopt, msg::NameElement("DMG")),
+         {"\"freq\":60480,\"channel\":2,\"band\":\"60\""}},
+        {"sub-1 GHz with the kernel's offset",
+         spec(902, 500, msg::NameElement("S1G")),
+         {"\"freq\":902.5,\"channel\":1,\"band\":\"sub-1\""}},
+        {"no frequency",
+         spec(std::nullopt, std::nullopt, msg::NameElement("NOF")),
+         {"\"freq\":null,\"channel\":null,\"band\":null", "\"width\":null"}},
+        {"no elements: the name is unknown, not hidden",
+         spec(2437, std::nullopt, std::nullopt),
+         {"\"hidden\":null", "\"ssid\":\"\""}},
+        {"an empty name is hidden",
+         spec(2437, std::nullopt, msg::NameElement("")),
+         {"\"hidden\":true"}},
+        {"EHT 320 MHz",
+         spec(6135, std::nullopt,
+              Concat({msg::NameElement("BE"), msg::EhtCapabilities(), msg::HeOperation6Ghz(37, 3),
+                      msg::EhtOperation(4, 47, 31)})),
+         {"\"phy\":\"be\",\"width\":320"}},
+        {"WPA and WPA2 together",
+         spec(2437, std::nullopt,
+              Concat({msg::NameElement("MIX"), msg::RsnElement({2}), msg::WpaElement({2})})),
+         {"\"security\":\"wpa/wpa2\""}},
+    };
+    MessageDecoder decoder;
+    decoder.SetFamily(msg::kFamily);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto messages = DecodeAll(decoder, msg::ScanResult(c.bss, 3));
+        ASSERT_EQ(messages.size(), 1u);
+        const std::string line = JsonLine(*messages[0].bss, 1, 0);
+        for (const std::string& field : c.fields)
+            EXPECT_NE(line.find(field), std::string::npos) << field << "\n" << line;
+    }
+    // The reading the survey keeps: the sub-1 GHz channel in the attribute byte.
+    const auto s1g = DecodeAll(decoder, msg::ScanResult(spec(902, 500, msg::NameElement("S")), 3));
+    const Reading r = ReadingOf(*s1g.at(0).bss, std::nullopt);
+    EXPECT_EQ(r.attribute, 1);
+    EXPECT_EQ(r.details->band, "sub-1");
+}
+
 TEST(WifiReading, DetailsAndTheAttributeByte) {
     Bss bss = MakeBss(4, -4000);
     bss.frequencyMhz = 5955;
@@ -211,7 +274,7 @@ TEST(WifiReading, DetailsAndTheAttributeByte) {
 
     // No channel known, or a hidden name: zero and empty.
     Bss odd = MakeBss(5, -4000);
-    odd.frequencyMhz = 60480;
+    odd.frequencyMhz = 5900;
     odd.elements = DecodeElements(msg::NameElement(std::string(3, '\0')));
     const Reading o = ReadingOf(odd, std::nullopt);
     EXPECT_EQ(o.attribute, 0);

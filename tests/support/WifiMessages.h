@@ -102,6 +102,10 @@ inline Bytes EhtCapabilities() {
     body[0] = 108;
     return Element(255, body);
 }
+// EHT operation with its information: width field (4: 320 MHz), CCFS0, CCFS1.
+inline Bytes EhtOperation(std::uint8_t widthField, std::uint8_t ccfs0, std::uint8_t ccfs1) {
+    return Element(255, {106, 0x01, 0xFF, 0xFF, 0xFF, 0xFF, widthField, ccfs0, ccfs1});
+}
 // HE operation with the 6 GHz information (and, when asked, the VHT
 // information and co-hosted indicator that come before it).
 inline Bytes HeOperation6Ghz(std::uint8_t primary, std::uint8_t widthField,
@@ -130,6 +134,7 @@ inline Bytes HeOperation6Ghz(std::uint8_t primary, std::uint8_t widthField,
 struct BssSpec {
     std::array<std::uint8_t, 6> bssid{};
     std::optional<std::uint32_t> frequency = 2437;
+    std::optional<std::uint32_t> frequencyOffset;  // kHz
     std::optional<std::int32_t> signalMbm = -5000;
     std::optional<std::uint8_t> signalUnspec;
     std::optional<std::uint32_t> seenMsAgo = 100;
@@ -166,6 +171,8 @@ inline Bytes ScanResult(const BssSpec& spec, std::uint32_t seq, std::uint16_t fa
     nla_put(m, NL80211_BSS_BSSID, 6, spec.bssid.data());
     if (spec.frequency)
         nla_put_u32(m, NL80211_BSS_FREQUENCY, *spec.frequency);
+    if (spec.frequencyOffset)
+        nla_put_u32(m, NL80211_BSS_FREQUENCY_OFFSET, *spec.frequencyOffset);
     nla_put_u16(m, NL80211_BSS_CAPABILITY, spec.capability);
     if (spec.elements)
         nla_put(m, NL80211_BSS_INFORMATION_ELEMENTS, static_cast<int>(spec.elements->size()),

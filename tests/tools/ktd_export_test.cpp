@@ -486,8 +486,10 @@ TEST(KtdExport, DamagedFilesExportWhatCouldBeReadAndSayWhy) {
     WriteBytes(path, Bytes(good.begin(), good.end() - 5));
     const ToolRun run = RunTool(kKtd, {"export", "--format", "geojson", path});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "ktd: The collection file " + path +
-                           " is damaged: it ends inside point 2 (after 0 of its 1 readings).\n");
+    EXPECT_EQ(run.err,
+              "ktd: 1 point without a position: written with a null geometry\nktd: The "
+              "collection file " +
+                  path + " is damaged: it ends inside point 2 (after 0 of its 1 readings).\n");
     const nlohmann::json doc = nlohmann::json::parse(run.out);
     ASSERT_EQ(doc["features"].size(), 2u);
     EXPECT_EQ(doc["features"][0]["properties"]["readings"].size(), 2u);

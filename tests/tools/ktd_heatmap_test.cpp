@@ -54,7 +54,7 @@ TEST_F(KtdHeatmap, GridFileHoldsTheInterpolatedValues) {
     EXPECT_EQ(run.err, "");
     const std::string text = Text(grid);
     const std::string header =
-        "ncols 12\nnrows 9\nxllcorner 0\nyllcorner 0\ncellsize 10\nNODATA_value -9999\n";
+        "ncols 12\nnrows 9\nxllcorner 0\nyllcorner -90\ncellsize 10\nNODATA_value -9999\n";
     ASSERT_EQ(text.substr(0, header.size()), header);
 
     // The same values computed here, point by point.

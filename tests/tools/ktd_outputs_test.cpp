@@ -176,6 +176,20 @@ TEST_F(KtdOutputs, AFullDiskKeepsTheOldFileAndLeavesNoCutOne) {
     }
 }
 
+TEST_F(KtdOutputs, AReportCutAnywhereSaysWhyAndLeavesNothing) {
+    // The PDF is about 41 kB: the disk fills at its start, its middle and in
+    // its last bytes, which Qt's writer flushes as it ends.
+    for (const long long limit : {100LL, 8192LL, 30000LL, 40000LL}) {
+        SCOPED_TRACE(limit);
+        RunOptions full;
+        full.fileSizeLimit = limit;
+        const KtdRun run = RunKtd(Report(dir.File("out.pdf")), full);
+        EXPECT_EQ(run.status, 2);
+        EXPECT_EQ(run.err, "ktd: cannot write " + dir.File("out.pdf") + ": File too large\n");
+        EXPECT_TRUE(Others().empty());
+    }
+}
+
 TEST_F(KtdOutputs, AFailedWriteToStandardOutputIsAnError) {
     RunOptions full;
     full.stdoutPath = "/dev/full";
@@ -261,6 +275,44 @@ TEST_F(KtdOutputs, GridBesideThePictureAndHugeMaxPoints) {
                dir.File("g.asc") + " " + survey);
     EXPECT_EQ(huge.status, 0) << huge.err;
     EXPECT_EQ(Others(), std::vector<std::string>{"g.asc"});
+}
+
+TEST_F(KtdOutputs, AsciiGridOverlaysThePlanAsGdalShowsAnImageWithoutGeoreference) {
+    // Plan (20, 20) heard -55 dBm, plan (70, 60) -81 dBm. GDAL reads an
+    // image without a georeference with pixel (col, row) at (col, -row); the
+    // grid must put each point's value at the same (x, -y).
+    const std::string grid = dir.File("g.asc");
+    ASSERT_EQ(RunKtd("heatmap --projection " + projection + " --radius 30 --cell 10 --grid " +
+                     grid + " " + survey)
+                  .status,
+              0);
+    GDALAllRegister();
+    GDALDatasetH data = GDALOpen(grid.c_str(), GA_ReadOnly);
+    ASSERT_NE(data, nullptr);
+    double t[6];
+    ASSERT_EQ(GDALGetGeoTransform(data, t), CE_None);
+    double inverse[6];
+    ASSERT_TRUE(GDALInvGeoTransform(t, inverse));
+    GDALRasterBandH band = GDALGetRasterBand(data, 1);
+    struct Case {
+        double planX, planY, dbm;
+    } cases[] = {{20, 20, -55}, {70, 60, -81}, {25, 15, -55}, {75, 65, -81}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.planX) + "," + std::to_string(c.planY));
+        double col = 0;
+        double row = 0;
+        GDALApplyGeoTransform(inverse, c.planX, -c.planY, &col, &row);
+        ASSERT_GE(col, 0);
+        ASSERT_GE(row, 0);
+        ASSERT_LT(col, GDALGetRasterXSize(data));
+        ASSERT_LT(row, GDALGetRasterYSize(data));
+        float value = 0;
+        ASSERT_EQ(GDALRasterIO(band, GF_Read, static_cast<int>(col), static_cast<int>(row), 1, 1,
+                               &value, 1, 1, GDT_Float32, 0, 0),
+                  CE_None);
+        EXPECT_NEAR(value, c.dbm, 1.0);
+    }
+    GDALClose(data);
 }
 
 TEST_F(KtdOutputs, GeoTiffHoldsTheNodesInWgs84WithNoData) {

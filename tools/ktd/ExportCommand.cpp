@@ -11,12 +11,15 @@
 #include <iostream>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "analysis/ApEstimate.h"
 #include "analysis/ExportGeoJson.h"
 #include "analysis/ExportKml.h"
 #include "analysis/ExportWigle.h"
+#include "analysis/Selection.h"
+#include "analysis/SideDetails.h"
 #include "analysis/SurveyRecords.h"
 #include "site/SiteFile.h"
 #include "survey/OutputFile.h"
@@ -44,56 +47,108 @@ struct ExportOptions {
     Selection selection;
 };
 
-void Write(const ExportOptions& o, const SurveyRecords& survey, std::ostream& out) {
-    switch (o.format) {
-        case Format::GeoJson:
-            WriteGeoJson(survey, out);
-            break;
-        case Format::Kml:
-            WriteKml(survey, EstimateAccessPoints(survey.points), out);
-            break;
-        case Format::Wigle:
-            WriteWigleCsv(survey, out, o.raw ? WigleNames::Raw : WigleNames::Neutralised);
-            break;
-    }
+// Says on standard error what became of the points without a position.
+void SayUnlocated(const ExportOptions& o, std::size_t unlocated) {
+    if (unlocated == 0)
+        return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "ktd: %zu %s without a position: %s\n", unlocated,
+                 unlocated == 1 ? "point" : "points",
+                 o.format == Format::GeoJson ? "written with a null geometry" : "left out");
 }
 
-// Writes through a new file in OUT's folder, renamed over OUT at the end.
-bool WriteFile(const ExportOptions& o, const SurveyRecords& survey) {
-    files::OutputFile file;
-    if (file.Open(o.out, {{o.path, "collection file"}})) {
-        Write(o, survey, file.Stream());
-        if (file.Commit())
-            return true;
-    }
-    std::fprintf(stderr, "ktd: %s\n", file.Error().c_str());
-    return false;
+void Say(const std::string& message) {
+    if (message.empty())
+        return;
+    std::fflush(stdout);
+    std::fprintf(stderr, "ktd: %s\n", message.c_str());
+}
+
+// KML: its access-point estimates need every point, so the survey is read whole.
+ReadResult ExportWhole(const ExportOptions& o, SurveyRecords& survey, std::ostream& out) {
+    const ReadResult result = ReadSurveyRecords(o.path, survey);
+    if (result == ReadResult::NotOpened)
+        return result;
+    SelectSurvey(survey, o.selection);
+    SayUnlocated(o, WriteKml(survey, EstimateAccessPoints(survey.points), out));
+    return result;
+}
+
+// GeoJSON and WiGLE: point by point as the file is read, the side store's
+// details joined to each, so memory does not grow with the survey. Nothing is
+// written for a file that cannot be opened.
+ReadResult ExportStream(const ExportOptions& o, SurveyRecords& survey, std::ostream& out) {
+    SideDetails side;
+    bool sideRead = false;
+    LeftOut leftOut;
+    std::optional<GeoJsonWriter> geoJson;
+    std::optional<WigleWriter> wigle;
+    std::size_t index = 0;
+    // The writer starts once the header is read (it says whether a side
+    // store adds its details).
+    auto start = [&] {
+        if (sideRead)
+            return;
+        sideRead = true;
+        std::string message;
+        side = SideDetails::Load(survey, &message);
+        Say(message);
+        if (o.format == Format::GeoJson)
+            geoJson.emplace(out, side.Present());
+        else
+            wigle.emplace(out, o.raw ? WigleNames::Raw : WigleNames::Neutralised);
+    };
+    const ReadResult result = StreamSurveyRecords(o.path, survey, [&](SurveyPoint& point) {
+        start();
+        side.Attach(point);
+        if (Uses(point, o.selection, &leftOut)) {
+            if (geoJson)
+                geoJson->Point(point, index);
+            else
+                wigle->Point(point);
+        }
+        ++index;
+    });
+    if (result == ReadResult::NotOpened)
+        return result;
+    start();
+    Say(LeftOutText(leftOut));
+    SayUnlocated(o, geoJson ? geoJson->End() : wigle->End());
+    return result;
+}
+
+ReadResult Export(const ExportOptions& o, SurveyRecords& survey, std::ostream& out) {
+    return o.format == Format::Kml ? ExportWhole(o, survey, out) : ExportStream(o, survey, out);
 }
 
 int RunExport(const ExportOptions& o) {
-    if (!o.out.empty()) {
-        const std::string refusal = files::CheckOutput(o.out, {{o.path, "collection file"}});
-        if (!refusal.empty()) {
-            std::fprintf(stderr, "ktd: %s\n", refusal.c_str());
+    SurveyRecords survey;
+    ReadResult result = ReadResult::Complete;
+    if (o.out.empty()) {
+        result = Export(o, survey, std::cout);
+        if (result != ReadResult::NotOpened && !StandardOutputWritten())
+            return kOpenOrWriteError;
+    } else {
+        // Written through a new file in OUT's folder, renamed over OUT at the end.
+        files::OutputFile file;
+        if (!file.Open(o.out, {{o.path, "collection file"}})) {
+            Say(file.Error());
+            return kOpenOrWriteError;
+        }
+        result = Export(o, survey, file.Stream());
+        if (result == ReadResult::NotOpened) {
+            file.Discard();
+        } else if (!file.Commit()) {
+            Say(file.Error());
             return kOpenOrWriteError;
         }
     }
-    SurveyRecords survey;
-    const ReadResult result = ReadSurveyRecords(o.path, survey);
     if (result == ReadResult::NotOpened) {
-        std::fprintf(stderr, "ktd: %s\n", survey.damage.c_str());
-        return kOpenOrWriteError;
-    }
-    SelectSurvey(survey, o.selection);
-    if (o.out.empty()) {
-        Write(o, survey, std::cout);
-        if (!StandardOutputWritten())
-            return kOpenOrWriteError;
-    } else if (!WriteFile(o, survey)) {
+        Say(survey.damage);
         return kOpenOrWriteError;
     }
     if (result == ReadResult::Damaged) {
-        std::fprintf(stderr, "ktd: %s\n", survey.damage.c_str());
+        Say(survey.damage);
         return kDamaged;
     }
     return 0;

@@ -8,10 +8,6 @@
 
 #include "tools/ktd/ReportCommand.h"
 
-#include <sys/stat.h>
-
-#include <QFile>
-#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
@@ -47,6 +43,7 @@
 #include "tools/ktd/AreaInput.h"
 #include "tools/ktd/CheckCommand.h"
 #include "tools/ktd/HeatmapInput.h"
+#include "tools/ktd/OutputDevice.h"
 #include "tools/ktd/ReportLayout.h"
 #include "tools/ktd/ReportPages.h"
 #include "tools/ktd/ReportProfile.h"
@@ -286,10 +283,10 @@ int RunReport(const ReportOptions& o) {
     const double planShare =
         mask.empty() ? 0.0 : static_cast<double>(inArea) / static_cast<double>(mask.size());
 
-    // Qt's PDF writer can end "successfully" after failed writes: it writes
-    // through a QFile on the new file, whose error state and size are checked.
-    QFile pdf;
-    if (!pdf.open(output.Fd(), QIODevice::WriteOnly, QFileDevice::DontCloseHandle))
+    // Qt's PDF writer can end "successfully" after failed writes: its bytes go
+    // through the output file's checked writer, which remembers any failure.
+    OutputDevice pdf(output);
+    if (!pdf.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return Fail("cannot write " + o.out);
     QPdfWriter writer(&pdf);
     writer.setResolution(kResolution);
@@ -480,17 +477,14 @@ int RunReport(const ReportOptions& o) {
     if (std::any_of(aps.begin(), aps.end(), [](const ApEstimate& ap) { return !ap.fromFixes; }))
         pages.Small("* estimated from points without a GPS fix");
     const bool ended = painter.end();
-    const bool flushed = pdf.flush();
-    const qint64 length = pdf.pos();
-    struct stat st {};
-    const bool whole = ::fstat(output.Fd(), &st) == 0 && st.st_size == length && length > 0;
-    if (!ended || !flushed || pdf.error() != QFileDevice::NoError || !whole) {
-        const std::string reason = pdf.error() != QFileDevice::NoError
-                                       ? pdf.errorString().toStdString()
-                                       : std::string("the PDF was not written whole");
-        return Fail("cannot write " + o.out + ": " + reason);
-    }
     pdf.close();
+    // A failed write fails the commit with its reason; a painter that could
+    // not end without one is said so.
+    if (!ended) {
+        if (output.Error().empty())
+            return Fail("cannot write " + o.out + ": the PDF was not written whole");
+        return Fail(output.Error());
+    }
     if (!output.Commit())
         return Fail(output.Error());
     progress.Stage("done");

@@ -21,6 +21,7 @@
 #include "tools/ktd/CompactCommand.h"
 #include "tools/ktd/ExportCommand.h"
 #include "tools/ktd/SideDump.h"
+#include "tools/ktd/SideNames.h"
 #include "tools/ktd/SiteCommand.h"
 #include "tools/ktd/StandardOutput.h"
 #include "tools/ktd/StoreCommands.h"
@@ -237,12 +238,17 @@ std::string CsvText(const std::string& text) {
 // the reading columns empty), for spreadsheets and scripts.
 class CsvVisitor final : public Visitor {
 public:
-    void Opened(const std::string&) override {
+    void Opened(const std::string& path) override {
+        m_names.Opened(path);
         std::printf(
             "point,offset,kind,latitude,longitude,time,fix,mac,signal_dbm,attribute,ssid\n");
     }
+    void Header(const ketrion::collection::Header& header, bool) override {
+        m_names.Header(header.bytes);
+    }
     void Location(std::int64_t number, std::int64_t offset, const std::uint8_t* location) override {
         FlushEmptyPoint();
+        m_names.Point(offset);
         char text[160];
         std::snprintf(text, sizeof text, "%lld,%lld,%s,%s,%s,%s,%s", static_cast<long long>(number),
                       static_cast<long long>(offset), Kind(location[kKindAt]).c_str(),
@@ -257,7 +263,7 @@ public:
         char signal[16];
         std::snprintf(signal, sizeof signal, stored % 256 == 0 ? "%.0f" : "%.2f", stored / 256.0);
         std::printf("%s,%s,%s,%u,%s\n", m_point.c_str(), Mac(reading).c_str(), signal,
-                    reading[kAttributeAt], CsvText(Ssid(reading)).c_str());
+                    reading[kAttributeAt], CsvText(m_names.Next(reading)).c_str());
         m_pointHasRows = true;
     }
     void End(long long, long long) override { FlushEmptyPoint(); }
@@ -268,6 +274,7 @@ private:
             std::printf("%s,,,,\n", m_point.c_str());
         m_point.clear();
     }
+    ketrion::ktd::SideNames m_names;  // full names from the side store, when there is one
     std::string m_point;
     bool m_pointHasRows = false;
 };
