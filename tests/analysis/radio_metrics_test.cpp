@@ -96,7 +96,7 @@ TEST(RadioMetrics, AnAccessPointsRadiosCountOnceForThirdAndSir) {
     EXPECT_EQ(PointValue(w, -50, spec), 80);
     spec.metric = Metric::Phy;
     EXPECT_EQ(PointValue(w, -50, spec), static_cast<double>(Phy::Ax));
-    w.readings.front().details->phy.clear();
+    w.readings = {R(kA, -50, Radio(5180, {}, "", 80))};
     EXPECT_TRUE(std::isnan(PointValue(w, -50, spec)));
 }
 
@@ -127,7 +127,7 @@ TEST(RadioMetrics, PhyRateFollowsTheMcsTables) {
     SurveyPoint p;
     p.readings = {R(kA, -60, Radio(5180, -96, "ac", 80))};  // 36 dB: MCS 9 needs 29 + 6
     EXPECT_NEAR(RateAt(p), 780, 0.01);
-    p.readings.front().details->phy.clear();
+    p.readings = {R(kA, -60, Radio(5180, -96, "", 80))};
     EXPECT_TRUE(std::isnan(RateAt(p)));
     EXPECT_EQ(RateAt(SurveyPoint{}), 0);
 }

@@ -479,8 +479,10 @@ TEST_F(Desktop, AWalkIsDrawnAtItsClicksFollowedByItselfAndStoppedByStop) {
     auto view = Make(1024, 768);  // the 800 x 600 plan whole at 100%, centred on (400, 300)
     view->OnCommand(ID_PLACING_WALK);
     // The position source says the far corner: a walk does not follow it.
-    world.projection.m_xOrigin = 20;
-    world.projection.m_yOrigin = 20;
+    PlanMap corner = world.projection.Map();
+    corner.xOrigin = 20;
+    corner.yOrigin = 20;
+    world.projection.SetMap(corner);
     const QPoint click = view->PlanArea().center() - view->PlanArea().topLeft() + QPoint(-60, 40);
     view->OnLButtonDown(click, false);
     ASSERT_EQ(world.session.WalkClicks().size(), 1u);

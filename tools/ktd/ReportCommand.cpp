@@ -8,6 +8,7 @@
 
 #include "tools/ktd/ReportCommand.h"
 
+#include <QFileInfo>
 #include <QFont>
 #include <QFontMetrics>
 #include <QGuiApplication>
