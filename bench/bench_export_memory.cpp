@@ -117,8 +117,7 @@ double PeakRssMb(Work work) {
     }
     int status = 0;
     rusage usage{};
-    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
-        WEXITSTATUS(status) != 0)
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
         std::abort();
     return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }

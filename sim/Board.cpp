@@ -373,8 +373,7 @@ std::vector<Reading> Board::Hear(double lat, double lon) {
         const double slabs = std::abs(aps[i].level - m_level);
         const double value =
             std::round(MeanSignal(m_scenario, aps[i], d) + ShadowingDb(m_scenario, i, lat, lon) -
-                       slabs * m_scenario.floorLoss +
-                       m_signals.Normal(m_scenario.pathLossSigma));
+                       slabs * m_scenario.floorLoss + m_signals.Normal(m_scenario.pathLossSigma));
         if (value < m_scenario.pathLossFloor) {
             continue;
         }

@@ -73,7 +73,7 @@ struct Scenario {
     // and furniture add between an access point and each square of
     // kShadowingSquareMetres, the same on every visit (0: none).
     double pathLossShadowing = 0.0;
-    double floorLoss = 15.0;     // dB a floor slab takes off a signal
+    double floorLoss = 15.0;  // dB a floor slab takes off a signal
     std::vector<AccessPoint> accessPoints;
     std::vector<Waypoint> waypoints;
     double speed = 1.2;  // m/s along the track

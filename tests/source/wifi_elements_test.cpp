@@ -219,6 +219,7 @@ TEST(WifiElements, HiddenNames) {
 TEST(WifiElements, TheTextLineEscapesTheQuoteAroundAName) {
     Bss bss;
     bss.elements = Decode(msg::NameElement("say \"hi\" \\ \x01"));
+    bss.hasElements = true;
     const std::string line = TextLine(bss);
     EXPECT_NE(line.find(R"("say \x22hi\x22 \x5C \x01")"), std::string::npos) << line;
 }

@@ -93,8 +93,7 @@ TEST(SiteDataKillSlow, KilledWriterNeverLosesAFinishedPoint) {
             if (points[i].readings == kReadingsPerPoint) {
                 ++whole;
             } else if (i + 1 < points.size()) {
-                EXPECT_EQ(collection::Get16(&file[at + collection::kCountAt]),
-                          points[i].readings)
+                EXPECT_EQ(collection::Get16(&file[at + collection::kCountAt]), points[i].readings)
                     << "a point followed by others must have been trimmed";
             }
         }

@@ -188,13 +188,15 @@ TEST_F(ReplayRun, LongNamesTiesAndUnknownChannelsAsStored) {
     };
     // A name of 40 bytes; one whose 31st byte falls inside a four-byte
     // character; two equally strong networks listed against address order;
-    // a frequency with no channel number; a signal in unspecified units only.
+    // 60 GHz's channel 1 and a frequency with no channel number; a signal in unspecified units
+    // only.
     const std::vector<Case> first = {
         {bss(0x21, 2484, -6133, "a-very-long-network-name-of-40-bytes-xyz"), 14, "2.4"},
         {bss(0x22, 5955, -6135, std::string(29, 'x') + "\xF0\x9F\x93\xB6"), 1, "6"},
         {bss(0x2b, 5180, -7000, "tie-b"), 36, "5"},
         {bss(0x2a, 5180, -7000, "tie-a"), 36, "5"},
-        {bss(0x2c, 58320, -8811, "sixty"), 0, "other"},
+        {bss(0x2c, 58320, -8811, "sixty"), 1, "60"},
+        {bss(0x2e, 3000, -8812, "nowhere"), 0, "other"},
         {bss(0x2d, 2412, std::nullopt, "unspecified"), 1, "2.4"},
     };
     const std::vector<Case> second = {{bss(0x21, 2484, -9950, "short"), 14, "2.4"}};

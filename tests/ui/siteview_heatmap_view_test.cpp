@@ -254,9 +254,14 @@ TEST_F(HeatmapView, OpacityBlendsTheGridOverThePlan) {
 }
 
 TEST_F(HeatmapView, EstimatedAccessPointsAreMarkedAndLabelledOnADesktop) {
+    // The points hold one GPS position a hair from 0,0 (a point stored at 0,0
+    // has no place at all), so the estimates land on the map's offset: a
+    // clear part of the plan.
+    GpsFix nearZero;
+    nearZero.latitude = 1;
+    nearZero.longitude = 1;
+    world.Gps(nearZero);
     auto view = Make();
-    // The points hold no GPS position, so the estimates land on the map's
-    // offset: a clear part of the plan.
     {
         PlanMap planMap = world.projection.Map();
         planMap.xOrigin = 300;

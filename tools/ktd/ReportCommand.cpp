@@ -530,8 +530,9 @@ void AddReportCommand(CLI::App& app, int& status) {
     command->callback([&status, o] {
         if (site::SiteFile::LooksLikeSite(o->path)) {
             if (!o->profile.empty()) {
-                status = Fail("--profile judges one collection file; give the floor's collection "
-                              "file and its projection");
+                status = Fail(
+                    "--profile judges one collection file; give the floor's collection "
+                    "file and its projection");
                 return;
             }
             status = RunSiteReport({o->path, o->floor, o->out, o->selection, o->site, o->surveyor,
