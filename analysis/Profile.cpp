@@ -193,6 +193,11 @@ std::optional<Profile> ParseProfile(std::string_view json, std::string& error) {
                             : "\"" + key + "\" has no valid JSON value (a number is expected; " +
                                   "NaN and infinities are not numbers in JSON)";
         return std::nullopt;
+    } catch (const nlohmann::json::exception& e) {
+        // A number past any double's range (out_of_range), or anything else
+        // the parser refuses that is not a syntax error.
+        error = std::string("not a profile: ") + e.what();
+        return std::nullopt;
     }
     if (!doc.is_object()) {
         error = "a profile is a JSON object";

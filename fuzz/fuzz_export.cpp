@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(ValidUtf8(csv.str()) == csv.str());
         std::size_t readings = 0;
         for (const SurveyPoint& point : survey.points)
-            readings += point.IsSurvey() ? point.readings.size() : 0;
+            readings += point.IsSurvey() && point.Located() ? point.readings.size() : 0;
         // Line ends inside quoted names are bare line feeds; records end in CR LF.
         std::size_t records = 0;
         for (std::size_t at = csv.str().find("\r\n"); at != std::string::npos;

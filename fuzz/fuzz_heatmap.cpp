@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // About a pixel per stored unit near (0, 0): small stored positions
         // land on the plan, the rest far off it.
         {
-            PlanMap planMap = projection.Map();
+            ketrion::PlanMap planMap = projection.Map();
             planMap.xLon = 3600000.0 / 7;
             planMap.yLat = -3600000.0 / 5;
             planMap.yOrigin = 40;

@@ -32,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         ketrion::NullSound sound;
         ketrion::CSiteProjection projection(prompt, sound);
         {
-            PlanMap planMap = projection.Map();
+            ketrion::PlanMap planMap = projection.Map();
             planMap.xLat = 1000.5;
             planMap.yLon = -2000.25;
             planMap.xOrigin = 1e9;

@@ -38,6 +38,7 @@ TEST(Profile, FilesAcceptedAndRefusedNamingTheKey) {
         {"nothing required", R"({"name":"empty"})", "the profile requires nothing"},
         {"not an object", R"([1,2])", "a profile is a JSON object"},
         {"not JSON", "{", "not JSON"},
+        {"number past any double", R"({"snr": -1e999})", "not a profile"},
         {"huge", nullptr, "at most 65536 bytes"},
     };
     for (const Case& c : cases) {

@@ -17,7 +17,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "engine/Location.h"
 #include "platform/Prompt.h"
 #include "platform/Sound.h"
 #include "survey/OutputFile.h"
@@ -102,7 +101,6 @@ int Pack(const std::string& imagePath, const std::vector<std::string>& refs,
 }
 
 int Unpack(const std::string& path) {
-    CLocation location;
     StderrPrompt prompt;
     NullSound sound;
     CSiteProjection projection(prompt, sound);
