@@ -99,27 +99,30 @@ private:
 struct BoardRig {
     SystemClock clock;
     BoardStack board{clock};
-    ScriptedPort* port = nullptr;
+    // The port the link holds now: the link thread frees a lost one and
+    // opens another.
+    std::atomic<ScriptedPort*> port{nullptr};
     BoardSource source{board, clock};
 
     BoardRig() {
         auto first = std::make_unique<ScriptedPort>();
         port = first.get();
         board.com.Attach(std::move(first));
-        board.com.SetReopen(CCom::ReopenMode::RetryPath, [](std::string*) {
+        board.com.SetReopen(CCom::ReopenMode::RetryPath, [this](std::string*) {
             auto again = std::make_unique<ScriptedPort>();
             again->Arrive(ValidFrame(frame::kSerial, {'1', '2', '3', '4', 0}));
+            port = again.get();
             return again;
         });
     }
     bool WaitReady() { return true; }  // connected from the start
     // The board's frames for the scan asked for.
     void EndScan() {
-        port->Arrive(ValidFrame(frame::kScanStart));
-        port->Arrive(ValidFrame(frame::kScanEnd));
+        port.load()->Arrive(ValidFrame(frame::kScanStart));
+        port.load()->Arrive(ValidFrame(frame::kScanEnd));
     }
     bool CanLose() const { return true; }
-    void Lose() { port->HangUp(); }
+    void Lose() { port.load()->HangUp(); }
 };
 
 // The laptop's adapter, its kernel played by the test. A scan ends on its
