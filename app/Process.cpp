@@ -14,11 +14,15 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 
+#include "link/Com.h"
+#include "link/PortSearch.h"
 #include "sim/Simulator.h"
 #include "source/gpsd/GpsdEndpoint.h"
 #include "source/gpsd/GpsdPosition.h"
+#include "source/wifi/Adapter.h"
 #include "source/wifi/ReplayScanSource.h"
 #include "source/wifi/WifiScanSource.h"
 #include "survey/RegularFile.h"
@@ -41,9 +45,6 @@ private:
 
 namespace {
 
-// Initial identity texts of the engine, shown until the board answers.
-constexpr const char* kNoFirmware = "0.00";
-constexpr const char* kNoSerial = "XXXXXX";
 // How often --screenshot looks for the board's answers.
 constexpr int kHandshakePollMs = 100;
 
@@ -146,6 +147,38 @@ std::unique_ptr<source::PositionSource> MakePositionSource(const Options& option
                                                   endpoint ? *endpoint : source::GpsdEndpoint{});
 }
 
+// The device paths the registry's "Drivers\Active" names, in its order.
+std::vector<std::string> SerialDevices(const Registry& registry) {
+    std::vector<std::string> paths;
+    Registry::Key active = 0;
+    if (!registry.OpenKey(Registry::kLocalMachine, "Drivers\\Active", active)) {
+        return paths;
+    }
+    std::string subkey;
+    for (std::size_t i = 0; registry.EnumKey(active, i, subkey); ++i) {
+        Registry::Key driver = 0;
+        std::string name;
+        if (registry.OpenKey(active, subkey, driver) && registry.QueryValue(driver, "Name", name) &&
+            !name.empty()) {
+            paths.push_back(name);
+        }
+        registry.CloseKey(driver);
+    }
+    registry.CloseKey(active);
+    return paths;
+}
+
+// True when a network interface has a Wi-Fi radio (a phy of its own).
+bool WifiAdapterPresent() {
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/net", error)) {
+        if (!source::wifi::ReadAdapterFacts(entry.path().filename().string()).phy.empty()) {
+            return true;
+        }
+    }
+    return false;
+}
+
 }  // namespace
 
 Process::Process(int& argc, char** argv, Options options)
@@ -159,6 +192,7 @@ Process::Process(int& argc, char** argv, Options options)
       boardPosition(board, m_clock),
       otherScan(MakeScanSource(m_options, m_clock)),
       otherPosition(MakePositionSource(m_options, m_clock)),
+      scan(otherScan ? *otherScan : static_cast<source::ScanSource&>(boardScan)),
       data(prompt, *sound, m_clock),
       projection(prompt, *sound),
       session(Scan(), Position(), data, projection, *sound, m_clock),
@@ -175,6 +209,7 @@ Process::Process(Options options, Clock& clock)
       boardPosition(board, m_clock),
       otherScan(MakeScanSource(m_options, m_clock)),
       otherPosition(MakePositionSource(m_options, m_clock)),
+      scan(otherScan ? *otherScan : static_cast<source::ScanSource&>(boardScan)),
       data(prompt, *sound, m_clock),
       projection(prompt, *sound),
       session(Scan(), Position(), data, projection, *sound, m_clock),
@@ -185,18 +220,14 @@ Process::Process(Options options, Clock& clock)
 Process::~Process() {
     // The frame and its views go before the session they follow (the app is
     // built first, so it would otherwise go last).
+    m_pilot.reset();
     if (app) {
         app->ExitInstance();
     }
-    // Normally the frame has stopped the threads already; this covers a run
-    // that ended before the frame existed.
-    board.Stop();
-    if (otherScan) {
-        otherScan->Stop();
-    }
-    if (otherPosition) {
-        otherPosition->Stop();
-    }
+    // Normally the frame has stopped the sources already; this covers a run
+    // that ended before the frame existed, and a board that was replaced.
+    session.StopSources();
+    boardScan.Stop();
 }
 
 void Process::Wire() {
@@ -208,9 +239,9 @@ void Process::Wire() {
             [](const std::string& text) { std::fprintf(stderr, "ketrion: %s\n", text.c_str()); });
     }
     // The sources' news goes to the main frame once it exists; the frame
-    // stops the link thread before it goes. (The session turns a finished
-    // scan into a survey point; the board's stack times GPS reports by the
-    // same clock as everything else.)
+    // stops the sources before it goes. (The session turns a finished scan
+    // into a survey point; the board's stack times GPS reports by the same
+    // clock as everything else.)
     const auto post = [this](const EngineEvent& event) {
         std::lock_guard lock(m_eventMutex);
         if (CMainFrame* frame = m_eventFrame.load()) {
@@ -219,13 +250,12 @@ void Process::Wire() {
             m_earlyEvents.push_back(event);
         }
     };
-    boardScan.onEvent = post;
-    if (otherScan) {
-        otherScan->onEvent = post;
-    }
+    scan.onEvent = post;
     if (otherPosition) {
         otherPosition->onEvent = post;
     }
+    boardScan.SetPortOpener([this](CCom& com) { OpenBoardPort(com); });
+    m_askNoBoard = AskWithoutBoard;
 }
 
 namespace {
@@ -332,13 +362,20 @@ bool Process::Prepare(std::string* error) {
                 return false;
             }
         }
-        simulator = std::make_unique<BoardSimulator>(std::move(scenario));
-        std::string message;
-        if (!simulator->Start(&message)) {
-            simulator.reset();
-            *error = "cannot start the simulated board: " + message;
+        if (!StartSimulator(std::move(scenario), error)) {
             return false;
         }
+    }
+    return true;
+}
+
+bool Process::StartSimulator(sim::Scenario scenario, std::string* error) {
+    simulator = std::make_unique<BoardSimulator>(std::move(scenario));
+    std::string message;
+    if (!simulator->Start(&message)) {
+        simulator.reset();
+        *error = "cannot start the simulated board: " + message;
+        return false;
     }
     return true;
 }
@@ -347,71 +384,57 @@ std::string Process::SimulatorPath() const {
     return simulator ? simulator->Path() : std::string();
 }
 
-CMainFrame::LinkSteps Process::LinkSteps() {
-    CMainFrame::LinkSteps steps;
-    steps.open = [this] {
-        CCom& com = board.com;
-        if (simulator) {
-            com.OpenPath(simulator->Path(), prompt);
-        } else if (!m_options.port.empty()) {
-            com.OpenPath(m_options.port, prompt);
-        } else {
-            if (!registry) {
-                registry = Registry::FromUdev();
-            }
-            com.Open(*registry, prompt);
+bool Process::MayAskWithoutBoard() const {
+    // Nobody need be at the screen of an unattended run; the handheld size
+    // keeps its two messages.
+    return Layout() == FrameLayout::Desktop && m_options.screenshot.empty() && !m_options.autopilot;
+}
+
+void Process::OpenBoardPort(CCom& com) {
+    // A start that can ask how to go on keeps the search's messages for the
+    // no-board window; every other start shows them as the handheld did.
+    const bool mayAsk = MayAskWithoutBoard();
+    m_searchMessages.Clear();
+    Prompt& say = mayAsk ? static_cast<Prompt&>(m_searchMessages) : prompt;
+    std::optional<Registry> udev;
+    const auto devices = [&]() -> const Registry& {
+        if (registry) {
+            return *registry;
         }
-        // The handheld's message says only that it failed; say what to do.
-        if (!com.IsPortOpen() && !simulator) {
-            std::fprintf(stderr, "ketrion: %s\n", kNoBoardHint);
+        if (!udev) {
+            udev = Registry::FromUdev();
         }
+        return *udev;
     };
-    steps.initList = [this] { board.list.RemoveAll(); };
-    steps.startThread = [this] {
-        if (UsesBoard()) {
-            board.linkThread.Start();
-        } else {
-            otherScan->Start();
-        }
-        if (otherPosition) {
-            otherPosition->Start();
-        }
-    };
-    steps.notify = [this](std::function<void()> notify) {
-        board.engine.notify = std::move(notify);
-    };
-    steps.handshake = [this] {
-        if (UsesBoard()) {
-            board.engine.Start();
-        }
-    };
-    steps.stopThread = [this] {
-        board.linkThread.Stop();
-        if (otherScan) {
-            otherScan->Stop();
-        }
-        if (otherPosition) {
-            otherPosition->Stop();
-        }
-    };
-    if (!UsesBoard()) {
-        // No serial line to open or list to empty: the adapter opens itself.
-        steps.open = nullptr;
-        steps.initList = nullptr;
+    if (simulator) {
+        com.OpenPath(simulator->Path(), say);
+    } else if (!m_chosenPort.empty() || !m_options.port.empty()) {
+        com.OpenPath(m_chosenPort.empty() ? m_options.port : m_chosenPort, say);
+    } else {
+        com.Open(devices(), say);
     }
-    return steps;
+    if (com.IsPortOpen()) {
+        return;
+    }
+    // The handheld's message says only that it failed; say what to do.
+    if (!simulator) {
+        std::fprintf(stderr, "ketrion: %s\n", kNoBoardHint);
+    }
+    if (mayAsk) {
+        QStringList ports;
+        for (const std::string& path : SerialDevices(devices())) {
+            ports << QString::fromStdString(path);
+        }
+        std::lock_guard lock(m_portsMutex);
+        m_portsSeen = ports;
+    }
 }
 
 bool Process::HandshakeDone() const {
-    if (otherScan) {
-        const source::SourceState state = otherScan->Status().state;
-        return state != source::SourceState::Reconnecting;
+    if (!UsesBoard()) {
+        return scan.Status().state != source::SourceState::Reconnecting;
     }
-    char firmware[CEngine::kTextSize] = {};
-    char serial[CEngine::kTextSize] = {};
-    board.engine.GetFirmware(firmware);
-    board.engine.GetSerialNumber(serial);
-    return std::strcmp(firmware, kNoFirmware) != 0 && std::strcmp(serial, kNoSerial) != 0;
+    return boardScan.Identified();
 }
 
 bool Process::SaveScreenshot(CMainFrame& frame) {
@@ -507,25 +530,116 @@ AutopilotSettings Process::AutopilotFromOptions() const {
     return settings;
 }
 
-void Process::SetEventFrame(CMainFrame* frame) {
-    std::lock_guard lock(m_eventMutex);
-    m_eventFrame = frame;
+void Process::AttachFrame(CMainFrame* frame) {
+    {
+        std::lock_guard lock(m_eventMutex);
+        m_eventFrame = frame;
+        if (frame != nullptr) {
+            for (const EngineEvent& event : m_earlyEvents) {
+                frame->PostEngineEvent(event);
+            }
+        }
+        m_earlyEvents.clear();
+    }
     if (frame != nullptr) {
-        for (const EngineEvent& event : m_earlyEvents) {
-            frame->PostEngineEvent(event);
+        QObject::connect(frame, &CMainFrame::startupSettled, frame,
+                         [this, frame] { OnStartupSettled(*frame); });
+    }
+}
+
+void Process::KeptMessages::Message(std::string_view text) {
+    std::lock_guard lock(m_mutex);
+    m_texts.emplace_back(text);
+}
+
+std::vector<std::string> Process::KeptMessages::Texts() const {
+    std::lock_guard lock(m_mutex);
+    return m_texts;
+}
+
+void Process::KeptMessages::Clear() {
+    std::lock_guard lock(m_mutex);
+    m_texts.clear();
+}
+
+void Process::OnStartupSettled(CMainFrame& frame) {
+    if (m_options.autopilot && !m_pilot) {
+        // The survey begins once the board has answered (or has not come).
+        m_pilot = std::make_unique<CAutopilot>(services, AutopilotFromOptions());
+        if (!m_options.screenshot.empty()) {
+            // The picture shows the survey as the autopilot leaves it.
+            QObject::connect(m_pilot.get(), &CAutopilot::finished, &frame, [this, &frame] {
+                if (!SaveScreenshot(frame)) {
+                    m_screenshotFailed = true;
+                }
+            });
+        }
+        m_pilot->Start(&frame);
+        return;
+    }
+    if (!MayAskWithoutBoard() || !UsesBoard() || boardScan.PortOpen()) {
+        return;
+    }
+    QStringList ports;
+    {
+        std::lock_guard lock(m_portsMutex);
+        ports = m_portsSeen;
+    }
+    UseNoBoardAnswer(m_askNoBoard(LookedFor(), ports, WifiAdapterPresent(), &frame), frame);
+}
+
+QString Process::LookedFor() const {
+    QStringList lines;
+    for (const std::string& text : m_searchMessages.Texts()) {
+        lines << QString::fromStdString(text);
+    }
+    // Which device, which system error.
+    if (const std::string problem = board.com.PortProblem(); !problem.empty()) {
+        lines << QString::fromStdString(problem);
+    }
+    return lines.join(QLatin1Char('\n'));
+}
+
+void Process::UseNoBoardAnswer(const NoBoardAnswer& answer, CMainFrame& frame) {
+    switch (answer.choice) {
+        case NoBoardChoice::ReviewOnly:
+            frame.StopSources();  // files only: nothing runs
+            return;
+        case NoBoardChoice::SerialPort:
+            m_chosenPort = answer.port.toStdString();
+            break;
+        case NoBoardChoice::SimulatedBoard:
+            if (!simulator) {
+                std::string error;
+                if (!StartSimulator(sim::DefaultScenario(), &error)) {
+                    prompt.Message(error);
+                    return;
+                }
+            }
+            break;
+        case NoBoardChoice::WifiAdapter: {
+            Options wifi = m_options;
+            wifi.wifi = true;
+            frame.StopSources();
+            otherScan = MakeScanSource(wifi, m_clock);
+            scan.Use(*otherScan);
+            frame.StartSources();
+            return;
         }
     }
-    m_earlyEvents.clear();
+    // The board again, on the port chosen: the start-up runs afresh (and
+    // asks again should this port fail too).
+    frame.StopSources();
+    frame.StartSources();
 }
 
 int Process::Run() {
     if (!app) {
         return 1;
     }
-    std::unique_ptr<CAutopilot> pilot;
-    StopSignals stopSignals([this, &pilot](int signalNumber) {
-        if (pilot && pilot->ExitCode() < 0) {
-            pilot->Interrupt(signalNumber);  // ends the run with its own exit code
+    StopSignals stopSignals([this](int signalNumber) {
+        if (m_pilot && m_pilot->ExitCode() < 0) {
+            m_pilot->Interrupt(signalNumber);  // ends the run with its own exit code
             return;
         }
         if (CMainFrame* frame = app->MainFrame()) {
@@ -535,30 +649,19 @@ int Process::Run() {
             QCoreApplication::quit();
         }
     });
-    if (!app->InitInstance(services, LinkSteps(), Layout(), Settings())) {
+    if (!app->InitInstance(services, Layout(), Settings())) {
         return 1;
     }
     CMainFrame& frame = *app->MainFrame();
-    SetEventFrame(&frame);
+    AttachFrame(&frame);
     if (!m_options.autopilot) {
         OpenStartFiles(frame);
-    }
-    if (m_options.autopilot) {
-        pilot = std::make_unique<CAutopilot>(services, AutopilotFromOptions());
         if (!m_options.screenshot.empty()) {
-            // The picture shows the survey as the autopilot leaves it.
-            QObject::connect(pilot.get(), &CAutopilot::finished, &frame, [this, &frame] {
-                if (!SaveScreenshot(frame)) {
-                    m_screenshotFailed = true;
-                }
-            });
+            ScreenshotWhenReady(frame);
         }
-        pilot->Start(&frame);
-    } else if (!m_options.screenshot.empty()) {
-        ScreenshotWhenReady(frame);
     }
     const int code = app->Run();
-    SetEventFrame(nullptr);  // the frame is gone, and the link thread with it
+    AttachFrame(nullptr);  // the frame is gone, and the sources' threads with it
     return m_screenshotFailed && code == 0 ? 1 : code;
 }
 

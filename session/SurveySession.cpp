@@ -29,7 +29,19 @@ SurveySession::SurveySession(source::ScanSource& scan, source::PositionSource& p
 }
 
 SurveySession::~SurveySession() {
+    // The sources' threads call back into the session: joined first.
+    StopSources();
     m_scan.onScan = nullptr;
+}
+
+void SurveySession::StartSources() {
+    m_scan.Start();
+    m_position.Start();
+}
+
+void SurveySession::StopSources() {
+    m_scan.Stop();
+    m_position.Stop();
 }
 
 bool SurveySession::OpenProjection(const std::string& path) {

@@ -44,6 +44,13 @@ public:
     SurveySession(const SurveySession&) = delete;
     SurveySession& operator=(const SurveySession&) = delete;
 
+    // Starts the scan source, then the position source; neither waits for
+    // its device (a source says it is Starting meanwhile). The one place the
+    // program starts them; StopSources joins their threads (safe to repeat),
+    // and so does the destructor.
+    void StartSources();
+    void StopSources();
+
     source::ScanSource& Scan() { return m_scan; }
     source::PositionSource& Position() { return m_position; }
     CSiteData& Data() { return m_data; }

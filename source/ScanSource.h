@@ -38,6 +38,10 @@ public:
     virtual void Start() {}
     // Stops and joins it; no callback runs after Stop returns.
     virtual void Stop() {}
+    // True while a start is still under way (its device being opened, or
+    // asked who it is): the window shows the wait cursor meanwhile. Start
+    // itself never waits for it.
+    virtual bool Starting() const { return false; }
 
     // Short name for the side store and messages: "board", "wifi", "wifi-replay".
     virtual std::string Kind() const = 0;

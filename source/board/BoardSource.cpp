@@ -36,6 +36,10 @@ std::int64_t NowMs(Clock& clock) {
     return clock.NowMs();
 }
 
+// The engine's texts until the board has answered the handshake.
+constexpr const char* kNoFirmware = "0.00";
+constexpr const char* kNoSerialNumber = "XXXXXX";
+
 }  // namespace
 
 BoardSource::BoardSource(BoardStack& board, Clock& clock) : m_board(board), m_clock(clock) {
@@ -45,18 +49,57 @@ BoardSource::BoardSource(BoardStack& board, Clock& clock) : m_board(board), m_cl
 
 BoardSource::~BoardSource() {
     // The link thread calls the hooks: it is joined before they go.
-    m_board.Stop();
+    Stop();
     m_board.engine.onScanEnd = nullptr;
     m_board.engine.onEvent = nullptr;
 }
 
+void BoardSource::SetPortOpener(PortOpener opener) {
+    m_opener = std::move(opener);
+}
+
 void BoardSource::Start() {
-    m_board.Start();
+    if (m_started.exchange(true))
+        return;
+    m_startupDone = false;
+    m_startedMs = NowMs(m_clock);
+    // Opening a serial device and reading the device list may take a while:
+    // never on the caller's (the user-interface) thread.
+    m_startup = std::jthread([this](const std::stop_token& stop) {
+        if (m_opener)
+            m_opener(m_board.com);
+        m_board.list.RemoveAll();
+        if (!stop.stop_requested())
+            m_board.Start();  // the link thread, then the handshake's Version request
+        m_startupDone = true;
+    });
 }
 
 void BoardSource::Stop() {
+    // The start-up thread is joined first: the link thread it may have
+    // started is then stopped with the board.
+    if (m_startup.joinable()) {
+        m_startup.request_stop();
+        m_startup.join();
+    }
     m_board.Stop();
+    m_started = false;
+    m_startupDone = false;
     m_awaiting = false;
+}
+
+bool BoardSource::Starting() const {
+    if (!m_started.load())
+        return false;
+    if (!m_startupDone.load())
+        return true;
+    // Without a port there is nothing to wait for; a board that keeps quiet
+    // is waited for a bounded time.
+    return PortOpen() && !Identified() && NowMs(m_clock) - m_startedMs.load() < kHandshakeWaitMs;
+}
+
+bool BoardSource::Identified() const {
+    return Firmware() != kNoFirmware && SerialNumber() != kNoSerialNumber;
 }
 
 bool BoardSource::PortOpen() const {
@@ -85,6 +128,10 @@ std::pair<std::string, std::string> BoardSource::IdentityLines() const {
 
 source::SourceStatus BoardSource::Status() const {
     source::SourceStatus status;
+    if (Starting()) {
+        status.state = source::SourceState::Reconnecting;
+        return status;
+    }
     switch (m_board.engine.linkState.load()) {
         case LinkState::Connected:
             status.state =
@@ -127,6 +174,8 @@ void BoardSource::BeginReading() {
 bool BoardSource::RequestScan() {
     if (m_board.engine.linkState.load() != LinkState::Connected)
         return false;  // the watchdog only times requests on a live link
+    if (Starting())
+        return false;  // it would take the handshake's place in the slot
     m_requestedMs = NowMs(m_clock);
     m_awaiting = true;
     if (m_board.engine.RequestScan())

@@ -106,6 +106,9 @@ struct BoardRig {
 
     BoardRig() {
         auto first = std::make_unique<ScriptedPort>();
+        // The board's answers to the handshake its start sends.
+        first->Arrive(ValidFrame(frame::kVersion, {'1', '.', '0', '3', 0}));
+        first->Arrive(ValidFrame(frame::kSerial, {'1', '2', '3', '4', 0}));
         port = first.get();
         board.com.Attach(std::move(first));
         board.com.SetReopen(CCom::ReopenMode::RetryPath, [this](std::string*) {
@@ -115,7 +118,14 @@ struct BoardRig {
             return again;
         });
     }
-    bool WaitReady() { return true; }  // connected from the start
+    // The start runs on its own thread, until the board has answered (a
+    // generous bound against a hung thread, not a timing check).
+    bool WaitReady() {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (source.Starting() && std::chrono::steady_clock::now() < until)
+            std::this_thread::yield();
+        return !source.Starting();
+    }
     // The board's frames for the scan asked for.
     void EndScan() {
         port.load()->Arrive(ValidFrame(frame::kScanStart));

@@ -15,12 +15,13 @@ class RecordingSound final : public Sound {
 public:
     struct Played {
         std::string name;
-        bool sync;  // true for PlayResourceSoundSync
         bool operator==(const Played&) const = default;
     };
 
-    void PlayResourceSound(std::string_view name) override { Add(name, false); }
-    void PlayResourceSoundSync(std::string_view name) override { Add(name, true); }
+    void PlayResourceSound(std::string_view name) override {
+        std::lock_guard lock(m_mutex);
+        m_played.push_back({std::string(name)});
+    }
 
     // Every sound so far, in order.
     std::vector<Played> Sounds() const {
@@ -43,11 +44,6 @@ public:
     }
 
 private:
-    void Add(std::string_view name, bool sync) {
-        std::lock_guard lock(m_mutex);
-        m_played.push_back({std::string(name), sync});
-    }
-
     mutable std::mutex m_mutex;
     std::vector<Played> m_played;
 };

@@ -284,7 +284,7 @@ TEST_F(ProjectionTest, BlockFileThatCannotBeCreated) {
     EXPECT_TRUE(projection.LoadProjection(path));
     ASSERT_EQ(prompt.Messages().size(), 1u);
     EXPECT_NE(prompt.Messages()[0].find(path + "c"), std::string::npos);
-    EXPECT_EQ(sound.Sounds(), (std::vector<RecordingSound::Played>{{"REDALERT", false}}));
+    EXPECT_EQ(sound.Sounds(), (std::vector<RecordingSound::Played>{{"REDALERT"}}));
     // The plan is expanded in memory, so the bitmap is still this load's own.
     EXPECT_EQ(projection.Map().xOrigin, 75000.0);
     EXPECT_EQ(projection.BitmapPath(), path + "b");
@@ -433,8 +433,7 @@ TEST_F(ProjectionTest, AFullDiskIsReportedAndLeavesNoBitmap) {
     EXPECT_EQ(prompt.Messages(),
               (std::vector<std::string>{"The disk is full while accessing " + path + "c.",
                                         "The disk is full while accessing " + path + "b."}));
-    EXPECT_EQ(sound.Sounds(),
-              (std::vector<RecordingSound::Played>{{"REDALERT", false}, {"REDALERT", false}}));
+    EXPECT_EQ(sound.Sounds(), (std::vector<RecordingSound::Played>{{"REDALERT"}, {"REDALERT"}}));
     // The earlier load's bitmap is neither deleted nor passed off as this one.
     EXPECT_TRUE(projection.BitmapPath().empty());
     EXPECT_EQ(ReadBytes(path + "b"), plain);

@@ -7,6 +7,7 @@
 #include <QFile>
 
 #include <cstdio>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -111,13 +112,14 @@ TEST(Process, RegistryFileFindsThePort) {
         ASSERT_FALSE(file.empty());
         Options options;
         options.registryFile = file;
+        options.handheld = true;  // the handheld's messages
         testing::ManualClock clock;
         Process process(options, clock);
         Messages messages;
         messages.Attach(process.prompt);
         std::string error;
         ASSERT_TRUE(process.Prepare(&error)) << error;
-        process.LinkSteps().open();
+        process.OpenBoardPort(process.board.com);
         EXPECT_EQ(process.board.com.IsPortOpen(), c.opens);
         EXPECT_EQ(messages.Texts(), c.messages);
         unlink(file.c_str());
@@ -129,13 +131,14 @@ TEST(Process, NoBoardAnywhereTriesCom1AndSaysSo) {
     const std::string file = WriteTemp("Drivers\\Active\\00\tPnpId\tKeyboard\n");
     Options options;
     options.registryFile = file;
+    options.handheld = true;
     testing::ManualClock clock;
     Process process(options, clock);
     Messages messages;
     messages.Attach(process.prompt);
     std::string error;
     ASSERT_TRUE(process.Prepare(&error)) << error;
-    process.LinkSteps().open();
+    process.OpenBoardPort(process.board.com);
     EXPECT_FALSE(process.board.com.IsPortOpen());
     const auto texts = messages.Texts();
     ASSERT_GE(texts.size(), 2u);
@@ -173,7 +176,7 @@ TEST(Process, PortOpensWithTheBoardLineSettings) {
     Process process(options, clock);
     std::string error;
     ASSERT_TRUE(process.Prepare(&error)) << error;
-    process.LinkSteps().open();
+    process.OpenBoardPort(process.board.com);
     ASSERT_TRUE(process.board.com.IsPortOpen());
 
     const int fd = open(pty.Path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
@@ -201,24 +204,25 @@ TEST(Process, SimulatedBoardAnswersThroughTheSerialCodeAndShutdownJoins) {
     ASSERT_TRUE(process.Prepare(&error)) << error;
     ASSERT_FALSE(process.SimulatorPath().empty());
 
-    auto frame = std::make_unique<CMainFrame>(process.services, process.LinkSteps());
-    ASSERT_TRUE(frame->OnCreate());
+    auto frame = std::make_unique<CMainFrame>(process.services, process.Layout());
+    process.AttachFrame(frame.get());
     frame->show();
-    EXPECT_TRUE(process.board.linkThread.IsRunning());
+    frame->StartSources();
     ASSERT_TRUE(ProcessEventsUntil([&] { return process.HandshakeDone(); }, 10000));
+    EXPECT_TRUE(process.board.linkThread.IsRunning());
 
     const sim::Scenario site = sim::DefaultScenario();
     auto* start = qobject_cast<CKetrionView*>(frame->StartView());
     ASSERT_NE(start, nullptr);
     EXPECT_EQ(start->FirmwareLine(), QString::fromStdString("(Firmware " + site.firmware + ")"));
     EXPECT_EQ(start->SerialLine(), QString::fromStdString("(SN " + site.serial + ")"));
-    // Position reports reach the window as engine updates.
-    EXPECT_TRUE(ProcessEventsUntil([&] { return frame->EngineUpdateCount() > 0; }, 5000));
+    // Position reports reach the window as the source's news.
+    EXPECT_TRUE(ProcessEventsUntil([&] { return frame->SourceEventCount() > 0; }, 5000));
     EXPECT_TRUE(messages.Texts().empty());
 
     frame->close();
     EXPECT_FALSE(process.board.linkThread.IsRunning());
-    EXPECT_EQ(process.board.engine.notify, nullptr);
+    process.AttachFrame(nullptr);
     frame.reset();
     // The port stays open until the link object goes, last.
     EXPECT_TRUE(process.board.com.IsPortOpen());
@@ -232,12 +236,70 @@ TEST(Process, DestroyingARunningProcessStopsTheLinkThreadFirst) {
     auto process = std::make_unique<Process>(options, clock);
     std::string error;
     ASSERT_TRUE(process->Prepare(&error)) << error;
-    CMainFrame::LinkSteps steps = process->LinkSteps();
-    steps.open();
-    steps.startThread();
-    process->board.engine.Start();
+    process->session.StartSources();
     ASSERT_TRUE(ProcessEventsUntil([&] { return process->HandshakeDone(); }, 10000));
     process.reset();  // must neither hang nor touch freed objects (sanitizers)
+}
+
+// A desktop start without a board asks how to go on, and the answer takes
+// effect; the handheld's two messages are not shown then.
+TEST(Process, WithoutABoardTheDesktopAsksAndTheChoiceTakesEffect) {
+    QtTestApp();
+    Pty pty;
+    ASSERT_FALSE(pty.Path().empty());
+    const std::string file = WriteTemp(
+        "Drivers\\Active\\00\tPnpId\tKeyboard\n"
+        "Drivers\\Active\\00\tName\t/dev/ttyS9\n");
+    ASSERT_FALSE(file.empty());
+    struct Case {
+        NoBoardAnswer answer;
+        std::function<bool(Process&)> tookEffect;
+    };
+    const sim::Scenario site = sim::DefaultScenario();
+    const Case cases[] = {
+        {{NoBoardChoice::ReviewOnly, {}},
+         [](Process& p) { return !p.board.com.IsPortOpen() && !p.board.linkThread.IsRunning(); }},
+        {{NoBoardChoice::SerialPort, QString::fromStdString(pty.Path())},
+         [](Process& p) { return p.board.com.IsPortOpen(); }},
+        {{NoBoardChoice::SimulatedBoard, {}},
+         [&](Process& p) {
+             return p.HandshakeDone() && p.Scan().IdentityLines().second == "SN " + site.serial;
+         }},
+        {{NoBoardChoice::WifiAdapter, {}},
+         [](Process& p) { return p.Scan().Kind() == "wifi" && !p.board.linkThread.IsRunning(); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.answer.choice));
+        Options options;
+        options.registryFile = file;
+        testing::ManualClock clock;
+        Process process(options, clock);
+        Messages messages;
+        messages.Attach(process.prompt);
+        std::string error;
+        ASSERT_TRUE(process.Prepare(&error)) << error;
+        int asked = 0;
+        QString lookedFor;
+        QStringList ports;
+        process.SetNoBoardAsk([&](const QString& said, const QStringList& found, bool, QWidget*) {
+            ++asked;
+            lookedFor = said;
+            ports = found;
+            return c.answer;
+        });
+        auto frame = std::make_unique<CMainFrame>(process.services, process.Layout());
+        process.AttachFrame(frame.get());
+        frame->StartSources();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return asked > 0; }));
+        EXPECT_EQ(ports, QStringList{QStringLiteral("/dev/ttyS9")});
+        EXPECT_TRUE(lookedFor.contains(QString::fromStdString(kNoCard))) << lookedFor.toStdString();
+        EXPECT_TRUE(ProcessEventsUntil([&] { return c.tookEffect(process); }, 10000));
+        EXPECT_EQ(asked, 1);
+        EXPECT_TRUE(messages.Texts().empty());
+        frame->close();
+        process.AttachFrame(nullptr);
+    }
+    unlink(file.c_str());
 }
 
 }  // namespace

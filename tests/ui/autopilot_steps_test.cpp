@@ -22,8 +22,8 @@ class AutopilotSteps : public ::testing::Test {
 protected:
     void SetUp() override {
         TestApplication();
-        frame = std::make_unique<CMainFrame>(world.services, CMainFrame::LinkSteps{});
-        ASSERT_TRUE(frame->OnCreate());
+        frame = std::make_unique<CMainFrame>(world.services);
+        ASSERT_TRUE(frame->Built());
         frame->show();
         settings.collection = world.dir.File("auto.ktd");
         settings.readings = 1;
@@ -98,8 +98,8 @@ TEST_F(AutopilotSteps, AnExistingCollectionFileIsAddedToNeverReplaced) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.legend);
         SiteViewWorld w;
-        frame = std::make_unique<CMainFrame>(w.services, CMainFrame::LinkSteps{});
-        ASSERT_TRUE(frame->OnCreate());
+        frame = std::make_unique<CMainFrame>(w.services);
+        ASSERT_TRUE(frame->Built());
         frame->show();
         settings.collection = w.dir.File("existing.ktd");
         WriteBytes(settings.collection, row.before);

@@ -39,21 +39,19 @@ protected:
     // A desktop frame on the real site view, its questions answered by the
     // world's scripted dialogs.
     std::unique_ptr<CMainFrame> MakeFrame() {
-        auto frame = std::make_unique<CMainFrame>(world.services, CMainFrame::LinkSteps{});
-        frame->SetLayout(FrameLayout::Desktop, &settings);
+        auto frame = std::make_unique<CMainFrame>(world.services, FrameLayout::Desktop, &settings);
         frame->SetDialogs(&world.dialogs);
-        EXPECT_TRUE(frame->OnCreate());
+        EXPECT_TRUE(frame->Built());
         return frame;
     }
     // The same with the recording stand-in for the site view.
     std::unique_ptr<CMainFrame> MakeRecordingFrame() {
-        auto frame = std::make_unique<CMainFrame>(world.services, CMainFrame::LinkSteps{});
-        frame->SetLayout(FrameLayout::Desktop, &settings);
+        auto frame = std::make_unique<CMainFrame>(world.services, FrameLayout::Desktop, &settings);
         frame->SetSiteViewFactory([this](QWidget* parent) {
             view = new RecordingView(parent);
             return view;
         });
-        EXPECT_TRUE(frame->OnCreate());
+        EXPECT_TRUE(frame->Built());
         return frame;
     }
     // A collection file with one survey point, written by the survey data.
@@ -351,11 +349,11 @@ TEST_F(Desktop, StatusBarFollowsTheSharedState) {
     EXPECT_EQ(texts.fileTip, QString::fromStdString(path));
     EXPECT_EQ(texts.points, QStringLiteral("1 point"));
 
-    // An engine update and the bar's own timer both read the state again.
+    // A source's news and the bar's own timer both read the state again.
     world.engine.linkState = LinkState::Reconnecting;
     world.Gps(GpsFix{});
-    frame->PostEngineUpdate();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return frame->EngineUpdateCount() == 1; }));
+    frame->PostEngineEvent({EngineEventKind::GpsUpdate, {}});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return frame->SourceEventCount() == 1; }));
     EXPECT_EQ(texts.link, QStringLiteral("Link: reconnecting"));
     EXPECT_TRUE(texts.gps.startsWith(QStringLiteral("GPS: 3D Fix"))) << texts.gps.toStdString();
     world.engine.linkState = LinkState::Lost;
@@ -365,8 +363,8 @@ TEST_F(Desktop, StatusBarFollowsTheSharedState) {
 
 TEST(DesktopHandheld, TheHandheldLayoutHasNoMenusAndNoStatusBar) {
     SiteViewWorld world;
-    CMainFrame frame(world.services, {});
-    ASSERT_TRUE(frame.OnCreate());
+    CMainFrame frame(world.services);
+    ASSERT_TRUE(frame.Built());
     frame.show();
     QCoreApplication::processEvents();
     EXPECT_EQ(frame.Layout(), FrameLayout::Handheld);

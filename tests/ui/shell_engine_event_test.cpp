@@ -69,7 +69,7 @@ struct Frame {
     SurveySession session{scan, position, data, projection, sound, clock};
     CDraw draw;
     Services services{session, scan, position, data, plan, projection, sound, prompt, draw, clock};
-    CMainFrame frame{services, CMainFrame::LinkSteps{}};
+    CMainFrame frame{services};
     EventView* view = nullptr;
     std::vector<EngineEvent> signalled;
 
@@ -93,7 +93,7 @@ std::vector<EngineEventKind> Kinds(const std::vector<EngineEvent>& events) {
 
 TEST(FrameEngineEvents, PostedFromTheLinkThreadTheyArriveInOrderWithTheirReasons) {
     Frame f;
-    ASSERT_TRUE(f.frame.OnCreate());
+    ASSERT_TRUE(f.frame.Built());
     f.frame.SwitchToView();
     ASSERT_NE(f.view, nullptr);
     f.frame.show();
@@ -115,26 +115,24 @@ TEST(FrameEngineEvents, PostedFromTheLinkThreadTheyArriveInOrderWithTheirReasons
     EXPECT_EQ(f.view->events[2].reason, "no scan end after 15 s");
     EXPECT_TRUE(ProcessEventsUntil([&] { return f.view->paints > paintsBefore; }))
         << "the view is repainted to show them";
-    f.frame.StopLink();
 }
 
 // Before the site view opens, the start view wants no events: the signal
 // still carries them (the autopilot listens from the start).
 TEST(FrameEngineEvents, WithoutATargetViewOnlyTheSignalCarriesThem) {
     Frame f;
-    ASSERT_TRUE(f.frame.OnCreate());
+    ASSERT_TRUE(f.frame.Built());
     f.frame.PostEngineEvent({EngineEventKind::LinkLost, "gone"});
     ASSERT_TRUE(ProcessEventsUntil([&] { return f.signalled.size() == 1; }));
     EXPECT_EQ(f.view, nullptr);
     EXPECT_EQ(f.signalled[0].reason, "gone");
-    f.frame.StopLink();
 }
 
 // The autopilot prints one line on standard error for each link event it
 // hears from the frame, in exactly these words.
 TEST(FrameEngineEvents, TheAutopilotPrintsALineForEachLinkEvent) {
     Frame f;
-    ASSERT_TRUE(f.frame.OnCreate());
+    ASSERT_TRUE(f.frame.Built());
     AutopilotSettings settings;
     settings.exitApplication = false;
     CAutopilot pilot(f.services, settings);
@@ -156,7 +154,6 @@ TEST(FrameEngineEvents, TheAutopilotPrintsALineForEachLinkEvent) {
     EXPECT_EQ(lines, (std::vector<std::string>{"link lost: hang-up on /dev/ttyUSB0",
                                                "scan abandoned: no scan end after 15 s",
                                                "link restored"}));
-    f.frame.StopLink();
 }
 
 TEST(FrameEngineEvents, AStopSignalEndsTheAutopilotWithItsCount) {

@@ -6,6 +6,8 @@
 #include <QPainter>
 #include <QToolBar>
 
+#include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,22 +39,8 @@ namespace {
 
 using testing::ProcessEventsUntil;
 using testing::QtTestApp;
-
-// Records the start-up waits (and whether the wait cursor showed during
-// each) without waiting.
-class StepClock final : public Clock {
-public:
-    explicit StepClock(std::vector<std::string>& log) : m_log(log) {}
-    std::int64_t NowSeconds() override { return 1'000'000; }
-    void SleepMs(unsigned ms) override {
-        const QCursor* cursor = QApplication::overrideCursor();
-        const bool waitCursor = cursor != nullptr && cursor->shape() == Qt::WaitCursor;
-        m_log.push_back("wait " + std::to_string(ms) + (waitCursor ? " busy" : " idle"));
-    }
-
-private:
-    std::vector<std::string>& m_log;
-};
+using testing::ScriptedPort;
+using testing::ValidFrame;
 
 // A site view stand-in that records the commands and paints it gets.
 class RecordingView final : public QWidget, public CommandTarget {
@@ -81,31 +69,12 @@ protected:
           projection(prompt, sound),
           session(scan, position, data, projection, sound, clock),
           services{session, scan, position, data, plan, projection, sound, prompt, draw, clock},
-          frame(services, Steps()) {
+          frame(services) {
         frame.SetSiteViewFactory([this](QWidget* parent) {
             ++viewsMade;
             lastView = new RecordingView(parent);
             return lastView;
         });
-    }
-
-    CMainFrame::LinkSteps Steps() {
-        CMainFrame::LinkSteps steps;
-        steps.open = [this] { log.push_back("open"); };
-        steps.initList = [this] { log.push_back("list"); };
-        steps.startThread = [this] {
-            log.push_back(com.writeEvent.IsSet() ? "thread (request waiting)" : "thread");
-        };
-        steps.handshake = [this] { engine.Start(); };
-        steps.notify = [this](std::function<void()> notify) { engine.notify = std::move(notify); };
-        steps.stopThread = [this] { log.push_back("stop"); };
-        return steps;
-    }
-
-    std::vector<std::uint8_t> TakeRequest() {
-        std::uint8_t buffer[frame::kMaxOutgoing];
-        const std::uint32_t n = com.TakeRequest(buffer);
-        return {buffer, buffer + n};
     }
 
     void Tap(QWidget* view) {
@@ -116,8 +85,7 @@ protected:
     }
 
     QApplication& app = QtTestApp();
-    std::vector<std::string> log;
-    StepClock clock{log};
+    testing::ManualClock clock;
     RecordingPrompt prompt;
     NullSound sound;
     BoardStack board;
@@ -136,19 +104,45 @@ protected:
     RecordingView* lastView = nullptr;
 };
 
-TEST_F(FrameTest, StartsTheLinkInOrderWithTwoWaitsUnderTheWaitCursor) {
-    ASSERT_TRUE(frame.OnCreate());
-    // The Version request is queued after the thread starts, between the waits.
-    const std::vector<std::string> expected = {"open", "list", "wait 2000 busy", "thread",
-                                               "wait 2000 busy"};
-    EXPECT_EQ(log, expected);
-    EXPECT_EQ(TakeRequest(), (std::vector<std::uint8_t>{0x11, 0x12, 0x01, 0x00, 0x11, 0x13}));
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+// The board's start runs on its own thread: the window shows the wait cursor
+// until the board has answered, never sleeping, then shows who it is.
+TEST_F(FrameTest, TheWaitCursorLastsUntilTheBoardHasAnswered) {
+    std::atomic<ScriptedPort*> port{nullptr};
+    scan.SetPortOpener([&](CCom& line) {
+        auto opened = std::make_unique<ScriptedPort>();
+        port = opened.get();
+        line.Attach(std::move(opened));
+    });
+    int settled = 0;
+    QObject::connect(&frame, &CMainFrame::startupSettled, [&] { ++settled; });
+    frame.show();
+    frame.StartSources();
+    const auto busy = [] {
+        const QCursor* cursor = QApplication::overrideCursor();
+        return cursor != nullptr && cursor->shape() == Qt::WaitCursor;
+    };
+    EXPECT_TRUE(busy());
+    // The handshake's Version request goes out on the link thread.
+    ASSERT_TRUE(ProcessEventsUntil(
+        [&] { return port.load() != nullptr && !port.load()->Writes().empty(); }));
+    EXPECT_EQ(port.load()->Writes().front(),
+              (std::vector<std::uint8_t>{0x11, 0x12, 0x01, 0x00, 0x11, 0x13}));
+    EXPECT_TRUE(busy());
+    EXPECT_EQ(settled, 0);
+
+    port.load()->Arrive(ValidFrame(frame::kVersion, {'2', '.', '1', '0', 0}));
+    port.load()->Arrive(ValidFrame(frame::kSerial, {'4', '2', '4', '2', 0}));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return settled == 1; }));
+    EXPECT_FALSE(busy());
+    auto* start = qobject_cast<CKetrionView*>(frame.StartView());
+    EXPECT_EQ(start->FirmwareLine(), QStringLiteral("(Firmware 2.10)"));
+    EXPECT_EQ(start->SerialLine(), QStringLiteral("(SN 4242)"));
     EXPECT_TRUE(prompt.Messages().empty());
+    frame.StopSources();
+    EXPECT_FALSE(board.linkThread.IsRunning());
 }
 
 TEST_F(FrameTest, CommandBarCarriesNineButtonsInOrder) {
-    ASSERT_TRUE(frame.OnCreate());
     std::vector<int> ids;
     for (QAction* action : frame.commandBar()->actions()) {
         ids.push_back(action->data().toInt());
@@ -161,7 +155,6 @@ TEST_F(FrameTest, CommandBarCarriesNineButtonsInOrder) {
 }
 
 TEST_F(FrameTest, ButtonImagesSwitchAbove240Pixels) {
-    ASSERT_TRUE(frame.OnCreate());
     frame.show();
     struct Case {
         int width;
@@ -178,7 +171,6 @@ TEST_F(FrameTest, ButtonImagesSwitchAbove240Pixels) {
 }
 
 TEST_F(FrameTest, OpensWithTheHandheldClientArea) {
-    ASSERT_TRUE(frame.OnCreate());
     frame.show();
     QCoreApplication::processEvents();
     EXPECT_EQ(frame.ActiveView()->size(), QSize(240, 268));
@@ -187,12 +179,11 @@ TEST_F(FrameTest, OpensWithTheHandheldClientArea) {
 
 TEST_F(FrameTest, MissingButtonImagesFailTheCreation) {
     draw.SetBitmap(128, QImage());
-    EXPECT_FALSE(frame.OnCreate());
-    EXPECT_TRUE(log.empty());  // nothing of the link was started
+    CMainFrame broken(services);
+    EXPECT_FALSE(broken.Built());
 }
 
 TEST_F(FrameTest, FirstTapSwitchesToTheSiteViewOnce) {
-    ASSERT_TRUE(frame.OnCreate());
     frame.show();
     QWidget* start = frame.ActiveView();
     ASSERT_EQ(start, frame.StartView());
@@ -214,7 +205,6 @@ TEST_F(FrameTest, FirstTapSwitchesToTheSiteViewOnce) {
 }
 
 TEST_F(FrameTest, ViewCommandsReachTheSiteViewOnly) {
-    ASSERT_TRUE(frame.OnCreate());
     int snapshots = 0;
     QWidget* snapshotOf = nullptr;
     frame.SetSnapshotHandler([&](QWidget* view) {
@@ -237,44 +227,18 @@ TEST_F(FrameTest, ViewCommandsReachTheSiteViewOnly) {
     EXPECT_EQ(snapshotOf, lastView);
 }
 
-TEST_F(FrameTest, EngineUpdatesFromTheLinkThreadRepaintTheActiveView) {
-    ASSERT_TRUE(frame.OnCreate());
+TEST_F(FrameTest, MinimisingClosesAndStopsTheSources) {
     frame.show();
-    frame.SwitchToView();
-    ASSERT_TRUE(ProcessEventsUntil([&] { return lastView->paints > 0; }));
-    const int paintsBefore = lastView->paints;
-
-    // A ScanEnd and a GPS report each post one update; other frames none.
-    std::thread link([&] {
-        const std::uint8_t check = frame::kScanEnd;
-        engine.Dispatch(frame::kScanEnd, &check, 1);
-        const std::uint8_t configure = frame::kConfigure;
-        engine.Dispatch(frame::kConfigure, &configure, 1);
-        engine.notify();
-    });
-    link.join();
-    EXPECT_TRUE(ProcessEventsUntil([&] { return frame.EngineUpdateCount() == 2; }));
-    EXPECT_TRUE(ProcessEventsUntil([&] { return lastView->paints > paintsBefore; }));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(frame.EngineUpdateCount(), 2);
-}
-
-TEST_F(FrameTest, MinimisingClosesAndStopsTheLinkOnce) {
-    ASSERT_TRUE(frame.OnCreate());
-    frame.show();
-    log.clear();
+    frame.StartSources();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return board.linkThread.IsRunning(); }));
     frame.setWindowState(Qt::WindowMinimized);
     EXPECT_TRUE(ProcessEventsUntil([&] { return !frame.isVisible(); }));
-    EXPECT_EQ(log, std::vector<std::string>{"stop"});
-    EXPECT_EQ(engine.notify, nullptr);
-    frame.StopLink();
-    EXPECT_EQ(log, std::vector<std::string>{"stop"});
+    EXPECT_FALSE(board.linkThread.IsRunning());
 }
 
 TEST(FrameSiteView, FirstTapOpensTheRealSiteView) {
     QtTestApp();
-    std::vector<std::string> log;
-    StepClock clock(log);
+    testing::ManualClock clock;
     RecordingPrompt prompt;
     NullSound sound;
     BoardStack board(clock);
@@ -286,8 +250,8 @@ TEST(FrameSiteView, FirstTapOpensTheRealSiteView) {
     SurveySession session(scan, position, data, projection, sound, clock);
     CDraw draw;
     Services services{session, scan, position, data, plan, projection, sound, prompt, draw, clock};
-    CMainFrame frame(services, {});
-    ASSERT_TRUE(frame.OnCreate());
+    CMainFrame frame(services);
+    ASSERT_TRUE(frame.Built());
     frame.show();
     frame.SwitchToView();
     auto* site = qobject_cast<CSiteView*>(frame.ActiveView());

@@ -58,8 +58,8 @@ TEST(NamedFiles, ANamedPipeIsRefusedAtOnceWhereverItIsNamed) {
     const int result = RunWithDeadline(
         [&]() -> int {
             SiteViewWorld world;
-            CMainFrame frame(world.services, CMainFrame::LinkSteps{});
-            if (!frame.OnCreate()) {
+            CMainFrame frame(world.services);
+            if (!frame.Built()) {
                 return 10;
             }
             frame.show();
@@ -101,8 +101,8 @@ TEST(NamedFiles, ANamedPipeIsRefusedAtOnceWhereverItIsNamed) {
 // message that says to choose a new file, and the file keeps every byte.
 TEST(NamedFiles, RecordIsRefusedIntoADamagedCollection) {
     SiteViewWorld world;
-    CMainFrame frame(world.services, CMainFrame::LinkSteps{});
-    ASSERT_TRUE(frame.OnCreate());
+    CMainFrame frame(world.services);
+    ASSERT_TRUE(frame.Built());
     frame.show();
     ScriptedDialogs dialogs;
     frame.SetDialogs(&dialogs);

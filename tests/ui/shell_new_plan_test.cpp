@@ -244,10 +244,9 @@ TEST(NewPlanDialog, DrawingOnThePlanFillsTheModel) {
 TEST(NewPlanDialog, TheFrameOpensThePlanItWrote) {
     SiteViewWorld world;
     QSettings settings(QString::fromStdString(world.dir.File("ketrion.ini")), QSettings::IniFormat);
-    auto frame = std::make_unique<CMainFrame>(world.services, CMainFrame::LinkSteps{});
-    frame->SetLayout(FrameLayout::Desktop, &settings);
+    auto frame = std::make_unique<CMainFrame>(world.services, FrameLayout::Desktop, &settings);
     frame->SetDialogs(&world.dialogs);
-    ASSERT_TRUE(frame->OnCreate());
+    ASSERT_TRUE(frame->Built());
     const QString image = SavePlanImage(world, "floor.png");
     const std::string out = world.dir.File("floor.ktp");
     world.dialogs.onModal = [&](QDialog& d) {

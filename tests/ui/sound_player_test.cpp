@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QtEndian>
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -126,21 +125,17 @@ TEST(WaveReader, EveryTruncationOfAGoodFileIsSafe) {
     }
 }
 
-TEST(QtSoundHeadless, WithoutAnOutputEveryPlayReturnsAtOnceAndQuietly) {
+TEST(QtSoundHeadless, WithoutAnOutputEveryPlayIsQuiet) {
     App();
-    using Clock = std::chrono::steady_clock;
     ::testing::internal::CaptureStderr();
     {
         QtSound sound{QAudioDevice()};
         EXPECT_FALSE(sound.HasOutput());
-        const auto start = Clock::now();
         sound.PlayResourceSound("PING");
-        sound.PlayResourceSoundSync("REDALERT");  // 0.9 s long if it played
-        sound.PlayResourceSoundSync("NO-SUCH-SOUND");
+        sound.PlayResourceSound("NO-SUCH-SOUND");
         // From another thread too: the link thread may raise sounds.
-        std::thread other([&] { sound.PlayResourceSoundSync("REDALERT"); });
+        std::thread other([&] { sound.PlayResourceSound("REDALERT"); });
         other.join();
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(200));
     }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }
@@ -152,21 +147,6 @@ TEST(QtSoundHeadless, DefaultOutputProbeIsQuiet) {
     sound.PlayResourceSound("WHOOSH");
     const std::string noise = ::testing::internal::GetCapturedStderr();
     EXPECT_EQ(noise.find("PulseAudio"), std::string::npos) << noise;
-}
-
-TEST(QtSoundDevice, SyncPlayEndsWithinTheSoundsLengthAndMargin) {
-    App();
-    QtSound sound;
-    if (!sound.HasOutput()) {
-        GTEST_SKIP() << "no audio output on this machine";
-    }
-    using Clock = std::chrono::steady_clock;
-    const auto start = Clock::now();
-    sound.PlayResourceSound("PING");
-    sound.PlayResourceSoundSync("REDALERT");  // cuts PING off, then plays 0.9 s
-    const auto took = Clock::now() - start;
-    EXPECT_LT(took, std::chrono::milliseconds(900) + QtSound::kSyncMargin +
-                        std::chrono::milliseconds(200));
 }
 
 }  // namespace

@@ -16,16 +16,15 @@ CKetrionApp::~CKetrionApp() {
     ExitInstance();
 }
 
-bool CKetrionApp::InitInstance(Services& services, CMainFrame::LinkSteps steps, FrameLayout layout,
-                               QSettings* settings) {
-    m_frame = std::make_unique<CMainFrame>(services, std::move(steps));
-    m_frame->SetLayout(layout, settings);
-    if (!m_frame->OnCreate()) {
+bool CKetrionApp::InitInstance(Services& services, FrameLayout layout, QSettings* settings) {
+    m_frame = std::make_unique<CMainFrame>(services, layout, settings);
+    if (!m_frame->Built()) {
         m_frame.reset();
         services.prompt.Message(kCreateFailed);
         return false;
     }
     m_frame->show();
+    m_frame->StartSources();
     return true;
 }
 
@@ -37,7 +36,7 @@ int CKetrionApp::Run() {
 
 void CKetrionApp::ExitInstance() {
     if (m_frame) {
-        m_frame->StopLink();
+        m_frame->StopSources();
         m_frame.reset();
     }
 }

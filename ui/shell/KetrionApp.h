@@ -22,14 +22,14 @@ public:
     CKetrionApp(int& argc, char** argv);
     ~CKetrionApp() override;
 
-    // Creates the main frame with its start view, runs its start-up steps and
-    // shows it. Returns false (after telling the user) when the frame cannot be
-    // created; the program then ends.
-    // `layout` and `settings` as CMainFrame::SetLayout takes them.
-    bool InitInstance(Services& services, CMainFrame::LinkSteps steps,
-                      FrameLayout layout = FrameLayout::Handheld, QSettings* settings = nullptr);
+    // Creates the main frame with its start view (`layout` and `settings` as
+    // CMainFrame takes them), shows it and starts the sources. Returns false
+    // (after telling the user) when the frame cannot be built; the program
+    // then ends.
+    bool InitInstance(Services& services, FrameLayout layout = FrameLayout::Handheld,
+                      QSettings* settings = nullptr);
     // Runs the event loop until the main window closes, then destroys the
-    // frame (which stops the link thread first). Returns the loop's exit code.
+    // frame (which stops the sources first). Returns the loop's exit code.
     int Run();
     // Destroys the frame; safe to call twice.
     void ExitInstance();

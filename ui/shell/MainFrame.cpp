@@ -1,18 +1,12 @@
 #include "ui/shell/MainFrame.h"
 
-#include "session/SurveySession.h"
-
 #include <QAbstractScrollArea>
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QBitmap>
 #include <QCloseEvent>
-#include <QDockWidget>
 #include <QFileInfo>
 #include <QIcon>
-#include <QMenu>
-#include <QMenuBar>
 #include <QPixmap>
 #include <QScreen>
 #include <QSettings>
@@ -21,17 +15,16 @@
 #include <QToolBar>
 #include <utility>
 
-#include "platform/Clock.h"
+#include "session/SurveySession.h"
+#include "source/ScanSource.h"
 #include "survey/SiteData.h"
-#include "survey/SiteProjection.h"
 #include "ui/shell/Commands.h"
 #include "ui/shell/Draw.h"
 #include "ui/shell/FrameDialogs.h"
+#include "ui/shell/FrameMenus.h"
 #include "ui/shell/KetrionApp.h"
 #include "ui/shell/KetrionView.h"
-#include "ui/shell/NewPlanDialog.h"
 #include "ui/shell/RecentFiles.h"
-#include "ui/shell/SitePanel.h"
 #include "ui/shell/Snapshot.h"
 #include "ui/shell/StatusBar.h"
 #include "ui/siteview/Dialogs.h"
@@ -94,15 +87,15 @@ bool IsViewCommand(int id) {
            (id >= ID_PLACING_GPS && id <= ID_DELETE_POINT);
 }
 
-// One fixed start-up wait. It goes through the clock so tests do not wait.
-void StartupWait(Clock& clock) {
-    clock.SleepMs(CMainFrame::kStartupWaitMs);
-}
-
 }  // namespace
 
-CMainFrame::CMainFrame(Services& services, LinkSteps steps, QWidget* parent)
-    : QMainWindow(parent), m_services(services), m_steps(std::move(steps)) {
+CMainFrame::CMainFrame(Services& services, FrameLayout layout, QSettings* settings, QWidget* parent)
+    : QMainWindow(parent),
+      m_services(services),
+      m_layout(layout),
+      m_settings(settings),
+      m_viewDialogs(std::make_unique<FrameDialogs>()),
+      m_recent(std::make_unique<RecentFiles>(settings)) {
     setWindowTitle(QStringLiteral("Ketrion"));
     m_views = new QStackedWidget(this);
     setCentralWidget(m_views);
@@ -113,27 +106,48 @@ CMainFrame::CMainFrame(Services& services, LinkSteps steps, QWidget* parent)
     m_views->addWidget(start);
     m_views->setCurrentWidget(start);
 
-    m_viewDialogs = std::make_unique<FrameDialogs>();
-    m_recent = std::make_unique<RecentFiles>();
     m_siteViewFactory = [this](QWidget* parent) -> QWidget* {
-        m_viewDialogs->SetInner(&FrameDialogsOrOwn());
+        m_viewDialogs->SetInner(&ActiveDialogs());
         return new CSiteView(m_services, *m_viewDialogs, parent);
     };
-}
+    m_startupPoll = new QTimer(this);
+    m_startupPoll->setInterval(kStartupPollMs);
+    connect(m_startupPoll, &QTimer::timeout, this, &CMainFrame::OnStartupPoll);
 
-void CMainFrame::SetLayout(FrameLayout layout, QSettings* settings) {
-    m_layout = layout;
-    m_settings = settings;
-    m_recent = std::make_unique<RecentFiles>(settings);
+    BuildCommandBar();
+    if (m_layout == FrameLayout::Desktop) {
+        m_menus = std::make_unique<FrameMenus>(*this, *m_recent);
+        m_statusBar = new CStatusBar(this);
+        setStatusBar(m_statusBar);
+        // The GPS age counts on between reports, and a stopped receiver
+        // sends none: the bar updates by itself as well.
+        m_statusTimer = new QTimer(this);
+        m_statusTimer->setInterval(kStatusPeriodMs);
+        connect(m_statusTimer, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
+        m_statusTimer->start();
+    }
+    // The buttons' pictures (the menus show them too); without them the
+    // frame is not built.
+    if (!LoadButtons(kClientWidth)) {
+        return;
+    }
+    UpdateCommandStates();
+    if (m_layout == FrameLayout::Desktop) {
+        RestoreWindowGeometry();
+    } else {
+        resize(kClientWidth, kClientHeight + m_commandBar->sizeHint().height());
+    }
+    UpdateStatus();
 }
 
 CMainFrame::~CMainFrame() {
-    // The link thread posts to this window and reads what the views show: it
-    // must be gone before they are.
-    StopLink();
+    // The sources' threads post to this window and read what the views show:
+    // they must be gone before the views are.
+    StopSources();
+    SetWaitCursor(false);
 }
 
-bool CMainFrame::OnCreate() {
+void CMainFrame::BuildCommandBar() {
     // The command bar: the handheld carries it at the bottom of the screen.
     m_commandBar = new QToolBar(QStringLiteral("Command bar"), this);
     m_commandBar->setObjectName(QStringLiteral("commandBar"));
@@ -145,209 +159,52 @@ bool CMainFrame::OnCreate() {
         QAction* action = m_commandBar->addAction(QString::fromLatin1(CommandTip(id)));
         action->setData(id);
         action->setToolTip(QString::fromLatin1(CommandTip(id)));
-        connect(action, &QAction::triggered, this, &CMainFrame::OnActionTriggered);
+        connect(action, &QAction::triggered, this, [this, id, action] { OnCommand(id, action); });
     }
     addToolBar(Qt::BottomToolBarArea, m_commandBar);
-    if (!LoadButtons(kClientWidth)) {
-        return false;
-    }
-    if (m_layout == FrameLayout::Desktop) {
-        BuildMenus();
-        m_statusBar = new CStatusBar(this);
-        setStatusBar(m_statusBar);
-        // The GPS age counts on between reports, and a stopped receiver
-        // sends none: the bar updates by itself as well.
-        m_statusTimer = new QTimer(this);
-        m_statusTimer->setInterval(kStatusPeriodMs);
-        connect(m_statusTimer, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
-        m_statusTimer->start();
-    }
-    UpdateCommandStates();
-    if (m_layout == FrameLayout::Desktop) {
-        RestoreWindowGeometry();
-    } else {
-        resize(kClientWidth, kClientHeight + m_commandBar->sizeHint().height());
-    }
+}
 
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    // The source's redraw request arrives on its own thread: only post.
-    if (m_steps.notify) {
-        m_steps.notify([this] { PostEngineUpdate(); });
+void CMainFrame::StartSources() {
+    m_sourcesStarted = true;
+    m_services.session.StartSources();
+    // Only a start that is really under way shows the wait cursor; its end
+    // is looked at from the event loop, never waited for.
+    SetWaitCursor(m_services.scan.Starting());
+    m_startupPoll->start();
+}
+
+void CMainFrame::OnStartupPoll() {
+    if (m_services.scan.Starting()) {
+        return;
     }
-    if (m_steps.open) {
-        m_steps.open();
-    }
-    if (m_steps.initList) {
-        m_steps.initList();
-    }
-    StartupWait(m_services.clock);
-    if (m_steps.startThread) {
-        m_steps.startThread();
-    }
-    m_linkStarted = true;
-    if (m_steps.handshake) {
-        m_steps.handshake();
-    }
-    StartupWait(m_services.clock);
-    QApplication::restoreOverrideCursor();
+    m_startupPoll->stop();
+    SetWaitCursor(false);
+    // The start view's identity lines, the status bar's source.
     UpdateStatus();
-    return true;
+    RepaintActiveView();
+    emit startupSettled();
 }
 
-QAction* CMainFrame::AddMenuCommand(QMenu* menu, int id, const QString& text,
-                                    const QList<QKeySequence>& keys) {
-    auto* action = new QAction(text, this);
-    action->setData(id);
-    action->setShortcuts(keys);
-    menu->addAction(action);
-    connect(action, &QAction::triggered, this, &CMainFrame::OnActionTriggered);
-    m_menuActions << action;
-    return action;
-}
-
-void CMainFrame::BuildMenus() {
-    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
-    AddMenuCommand(file, ID_PROJECTION_OPEN, QStringLiteral("Open &projection..."),
-                   {QKeySequence(Qt::CTRL | Qt::Key_O)});
-    // A plan without GPS: the dialog writes a projection file, opened here as
-    // any other.
-    QAction* newPlan = file->addAction(QStringLiteral("New plan from &image..."));
-    newPlan->setObjectName(QStringLiteral("actionNewPlan"));
-    connect(newPlan, &QAction::triggered, this, [this] {
-        CNewPlanDialog dialog(FrameDialogsOrOwn(), this);
-        FrameDialogsOrOwn().RunModal(dialog);
-        if (const std::optional<QString> path = dialog.ProjectionPath()) {
-            OpenProjectionFile(*path);
-        }
-    });
-    AddMenuCommand(file, ID_COLLECTION_NEW, QStringLiteral("&New collection..."),
-                   {QKeySequence::New});
-    AddSiteMenu(file);
-    AddMenuCommand(file, ID_COLLECTION_OPEN, QStringLiteral("Open &collection..."),
-                   {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)});
-    m_recentMenu = file->addMenu(QStringLiteral("&Recent files"));
-    m_recentMenu->setObjectName(QStringLiteral("menuRecent"));
-    UpdateRecentMenu();
-    file->addSeparator();
-    AddMenuCommand(file, ID_SNAPSHOT, QStringLiteral("&Snapshot..."),
-                   {QKeySequence(Qt::CTRL | Qt::Key_P)});
-    file->addSeparator();
-    QAction* quit = file->addAction(QStringLiteral("&Quit"));
-    quit->setObjectName(QStringLiteral("actionQuit"));
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    quit->setMenuRole(QAction::QuitRole);
-    connect(quit, &QAction::triggered, this, &QWidget::close);
-
-    QMenu* survey = menuBar()->addMenu(QStringLiteral("&Survey"));
-    AddMenuCommand(survey, ID_SCAN_START, QStringLiteral("&Record"), {QKeySequence(Qt::Key_F5)});
-    AddMenuCommand(survey, ID_SCAN_STOP, QStringLiteral("S&top"), {QKeySequence(Qt::Key_F6)});
-    // Space starts recording and stops it again.
-    auto* toggle = new QAction(QStringLiteral("Record or stop"), this);
-    toggle->setObjectName(QStringLiteral("actionRecordToggle"));
-    toggle->setShortcut(QKeySequence(Qt::Key_Space));
-    connect(toggle, &QAction::triggered, this,
-            [this] { OnCommand(IsRecording() ? ID_SCAN_STOP : ID_SCAN_START); });
-    addAction(toggle);
-    survey->addSeparator();
-    AddMenuCommand(survey, ID_PLACE_AP, QStringLiteral("&Place access point"), {});
-    // Indoors the surveyor says where they stand: one reading per click, or
-    // clicks at the start, each turn and the end of a steady walk.
-    survey->addSeparator();
-    auto* placing = new QActionGroup(this);
-    const std::pair<int, QString> placings[] = {
-        {ID_PLACING_GPS, QStringLiteral("Place by &GPS")},
-        {ID_PLACING_STOP, QStringLiteral("&Stop and go (click where you stand)")},
-        {ID_PLACING_WALK, QStringLiteral("Continuous &walk (click at start, turns, end)")}};
-    for (const auto& [id, text] : placings) {
-        QAction* action = AddMenuCommand(survey, id, text, {});
-        action->setCheckable(true);
-        action->setChecked(id == ID_PLACING_GPS);
-        placing->addAction(action);
-    }
-    survey->addSeparator();
-    AddMenuCommand(survey, ID_EDIT_UNDO, QStringLiteral("&Undo last point"), {QKeySequence::Undo});
-    AddMenuCommand(survey, ID_DELETE_POINT, QStringLiteral("&Delete selected point"),
-                   {QKeySequence::Delete});
-
-    QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
-    AddMenuCommand(view, ID_ZOOM_IN, QStringLiteral("Zoom &in"),
-                   {QKeySequence::ZoomIn, QKeySequence(Qt::CTRL | Qt::Key_Equal)});
-    AddMenuCommand(view, ID_ZOOM_OUT, QStringLiteral("Zoom &out"), {QKeySequence::ZoomOut});
-    AddMenuCommand(view, ID_ZOOM_FIT, QStringLiteral("&Fit to window"),
-                   {QKeySequence(Qt::CTRL | Qt::Key_0)});
-    view->addSeparator();
-    QAction* legend = AddMenuCommand(view, ID_VIEW_LEGEND, QStringLiteral("&Legend"), {});
-    legend->setCheckable(true);
-    legend->setChecked(true);
-    QAction* heatmap = AddMenuCommand(view, ID_VIEW_HEATMAP, QStringLiteral("&Heatmap"), {});
-    heatmap->setCheckable(true);
-    QAction* follow = AddMenuCommand(view, ID_VIEW_FOLLOW, QStringLiteral("F&ollow position"), {});
-    follow->setCheckable(true);
-    follow->setChecked(true);
-
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    AddMenuCommand(help, ID_APP_ABOUT, QStringLiteral("&About Ketrion"), {});
-}
-
-void CMainFrame::UpdateRecentMenu() {
-    if (m_recentMenu == nullptr) {
+void CMainFrame::SetWaitCursor(bool on) {
+    if (on == m_waitCursor) {
         return;
     }
-    m_recentMenu->clear();
-    int number = 0;
-    const auto addList = [&](RecentFiles::Kind kind, const QString& kindName) {
-        for (const QString& path : m_recent->List(kind)) {
-            ++number;
-            QAction* action = m_recentMenu->addAction(
-                QStringLiteral("&%1 %2").arg(number).arg(QFileInfo(path).fileName()));
-            action->setToolTip(path);
-            action->setStatusTip(path);
-            action->setData(QStringList{kindName, path});
-            connect(action, &QAction::triggered, this, &CMainFrame::OnRecentTriggered);
-        }
-    };
-    addList(RecentFiles::Kind::Projection, QStringLiteral("projection"));
-    if (number > 0 && !m_recent->List(RecentFiles::Kind::Collection).isEmpty()) {
-        m_recentMenu->addSeparator();
-    }
-    addList(RecentFiles::Kind::Collection, QStringLiteral("collection"));
-    if (number == 0) {
-        m_recentMenu->addAction(QStringLiteral("No recent files"))->setEnabled(false);
-        return;
-    }
-    m_recentMenu->addSeparator();
-    connect(m_recentMenu->addAction(QStringLiteral("Clear the list")), &QAction::triggered, this,
-            [this] {
-                m_recent->Clear();
-                UpdateRecentMenu();
-            });
-}
-
-void CMainFrame::OnRecentTriggered() {
-    auto* action = qobject_cast<QAction*>(sender());
-    if (action == nullptr) {
-        return;
-    }
-    const QStringList entry = action->data().toStringList();
-    if (entry.size() != 2) {
-        return;
-    }
-    const bool projection = entry[0] == QStringLiteral("projection");
-    const QString& path = entry[1];
-    if (!QFileInfo::exists(path)) {
-        FrameDialogsOrOwn().Message(
-            QStringLiteral("%1 no longer exists; it has been taken off the recent files.")
-                .arg(path));
-        m_recent->Remove(projection ? RecentFiles::Kind::Projection : RecentFiles::Kind::Collection,
-                         path);
-        UpdateRecentMenu();
-        return;
-    }
-    if (projection) {
-        OpenProjectionFile(path);
+    m_waitCursor = on;
+    if (on) {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
     } else {
-        OpenCollectionFile(path);
+        QApplication::restoreOverrideCursor();
     }
+}
+
+void CMainFrame::StopSources() {
+    m_startupPoll->stop();
+    SetWaitCursor(false);
+    if (!m_sourcesStarted) {
+        return;
+    }
+    m_sourcesStarted = false;
+    m_services.session.StopSources();
 }
 
 QSize CMainFrame::DesktopWindowSize(QSize available) {
@@ -375,12 +232,13 @@ void CMainFrame::RestoreWindowGeometry() {
 }
 
 QAction* CMainFrame::MenuAction(int id) const {
-    for (QAction* action : m_menuActions) {
-        if (action->data().toInt() == id) {
-            return action;
-        }
+    return m_menus ? m_menus->Action(id) : nullptr;
+}
+
+void CMainFrame::UpdateRecentMenu() {
+    if (m_menus) {
+        m_menus->UpdateRecent();
     }
-    return nullptr;
 }
 
 QAction* CMainFrame::NamedAction(const QString& objectName) const {
@@ -403,13 +261,7 @@ void CMainFrame::UpdateStatus() {
     m_statusBar->Show(facts);
 }
 
-void CMainFrame::OnActionTriggered() {
-    if (auto* action = qobject_cast<QAction*>(sender())) {
-        OnCommand(action->data().toInt());
-    }
-}
-
-Dialogs& CMainFrame::FrameDialogsOrOwn() {
+Dialogs& CMainFrame::ActiveDialogs() {
     if (m_dialogs == nullptr) {
         m_ownDialogs = std::make_unique<QtDialogs>(this);
         m_dialogs = m_ownDialogs.get();
@@ -425,51 +277,6 @@ void CMainFrame::SwitchToPaintedView() {
     if (auto* site = qobject_cast<CSiteView*>(ActiveView())) {
         site->Render();
     }
-}
-
-void CMainFrame::AddSiteMenu(QMenu* file) {
-    // A site (buildings, floors, their collections) in a panel beside the plan.
-    m_sitePanel = new CSitePanel(this);
-    auto* dock = new QDockWidget(QStringLiteral("Site"), this);
-    dock->setObjectName(QStringLiteral("siteDock"));
-    dock->setWidget(m_sitePanel);
-    addDockWidget(Qt::RightDockWidgetArea, dock);
-    dock->hide();
-    connect(m_sitePanel, &CSitePanel::floorChosen, this,
-            [this](const QString& projection, const QString& collection) {
-                OpenProjectionFile(projection);
-                if (!collection.isEmpty())
-                    OpenCollectionFile(collection);
-            });
-    connect(m_sitePanel, &CSitePanel::problem, this,
-            [this](const QString& text) { FrameDialogsOrOwn().Message(text); });
-    const FileDialogRequest request{
-        QStringLiteral("Site Files (*.kts)|*.kts|All Files (*.*)|*.*||"), QStringLiteral("kts"),
-        QString(), false};
-    QAction* newSite = file->addAction(QStringLiteral("New &site..."));
-    newSite->setObjectName(QStringLiteral("actionNewSite"));
-    connect(newSite, &QAction::triggered, this, [this, dock, request] {
-        QString error;
-        if (const auto path = FrameDialogsOrOwn().SaveFile(request)) {
-            if (m_sitePanel->NewSite(*path, error))
-                dock->show();
-            else
-                FrameDialogsOrOwn().Message(error);
-        }
-    });
-    QAction* openSite = file->addAction(QStringLiteral("Open s&ite..."));
-    openSite->setObjectName(QStringLiteral("actionOpenSite"));
-    connect(openSite, &QAction::triggered, this, [this, dock, request] {
-        FileDialogRequest open = request;
-        open.mustExist = true;
-        QString error;
-        if (const auto path = FrameDialogsOrOwn().OpenFile(open)) {
-            if (m_sitePanel->OpenSite(*path, error))
-                dock->show();
-            else
-                FrameDialogsOrOwn().Message(error);
-        }
-    });
 }
 
 void CMainFrame::OpenProjectionFile(const QString& path) {
@@ -539,10 +346,8 @@ bool CMainFrame::LoadButtons(int clientWidth) {
         }
         actions[i]->setIcon(icon);
         // The menus show the same pictures.
-        for (QAction* item : m_menuActions) {
-            if (item->data() == actions[i]->data()) {
-                item->setIcon(icon);
-            }
+        if (QAction* item = MenuAction(actions[i]->data().toInt())) {
+            item->setIcon(icon);
         }
     }
     m_commandBar->setIconSize(QSize(size, size));
@@ -574,7 +379,7 @@ void CMainFrame::UpdateCommandStates() {
             action->setEnabled(viewHandles);
         }
     }
-    for (QAction* action : m_menuActions) {
+    for (QAction* action : m_menus ? m_menus->Actions() : QList<QAction*>()) {
         const int id = action->data().toInt();
         if (IsViewCommand(id) || id == ID_COLLECTION_NEW) {
             action->setEnabled(viewHandles);
@@ -626,7 +431,7 @@ void CMainFrame::SwitchToView() {
     view->update();
 }
 
-void CMainFrame::OnCommand(int id) {
+void CMainFrame::OnCommand(int id, const QAction* from) {
     if (id == ID_APP_ABOUT) {
         CKetrionApp::OnAppAbout(this);
         return;
@@ -654,7 +459,7 @@ void CMainFrame::OnCommand(int id) {
     }
     if (id == ID_VIEW_LEGEND || id == ID_VIEW_HEATMAP || id == ID_VIEW_FOLLOW) {
         // The menu's tick follows the command also when it came from elsewhere.
-        if (QAction* action = MenuAction(id); action != nullptr && sender() != action) {
+        if (QAction* action = MenuAction(id); action != nullptr && action != from) {
             action->setChecked(!action->isChecked());
         }
     }
@@ -670,7 +475,7 @@ void CMainFrame::OnSnapshot() {
         m_snapshot(view);
         return;
     }
-    TakeSnapshot(*view, m_services, FrameDialogsOrOwn());
+    TakeSnapshot(*view, m_services, ActiveDialogs());
 }
 
 void CMainFrame::SetSiteViewFactory(ViewFactory factory) {
@@ -686,11 +491,7 @@ void CMainFrame::SetDialogs(Dialogs* dialogs) {
     if (dialogs != nullptr) {
         m_ownDialogs.reset();
     }
-    m_viewDialogs->SetInner(dialogs != nullptr ? dialogs : &FrameDialogsOrOwn());
-}
-
-void CMainFrame::PostEngineUpdate() {
-    QCoreApplication::postEvent(this, new QEvent(WM_ENGINE_UPDATE));
+    m_viewDialogs->SetInner(dialogs != nullptr ? dialogs : &ActiveDialogs());
 }
 
 namespace {
@@ -699,7 +500,7 @@ namespace {
 class EngineEventMessage final : public QEvent {
 public:
     explicit EngineEventMessage(EngineEvent event)
-        : QEvent(WM_ENGINE_EVENT), engineEvent(std::move(event)) {}
+        : QEvent(kSourceEventType), engineEvent(std::move(event)) {}
     const EngineEvent engineEvent;
 };
 
@@ -710,11 +511,7 @@ void CMainFrame::PostEngineEvent(const EngineEvent& event) {
 }
 
 bool CMainFrame::event(QEvent* e) {
-    if (e->type() == WM_ENGINE_UPDATE) {
-        OnEngineUpdate();
-        return true;
-    }
-    if (e->type() == WM_ENGINE_EVENT) {
+    if (e->type() == kSourceEventType) {
         OnEngineEvent(static_cast<EngineEventMessage*>(e)->engineEvent);
         return true;
     }
@@ -722,23 +519,18 @@ bool CMainFrame::event(QEvent* e) {
 }
 
 void CMainFrame::OnEngineEvent(const EngineEvent& event) {
+    ++m_sourceEvents;
     // The session paces a source that starts its next scan when one ended.
     m_services.session.OnSourceEvent(event);
     emit engineEvent(event);
-    QWidget* view = ActiveView();
-    if (auto* target = dynamic_cast<EngineEventTarget*>(view)) {
+    if (auto* target = dynamic_cast<EngineEventTarget*>(ActiveView())) {
         target->OnEngineEvent(event);
     }
-    if (auto* area = qobject_cast<QAbstractScrollArea*>(view)) {
-        area->viewport()->update();
-    } else if (view != nullptr) {
-        view->update();
-    }
+    UpdateStatus();
+    RepaintActiveView();
 }
 
-void CMainFrame::OnEngineUpdate() {
-    ++m_engineUpdates;
-    UpdateStatus();
+void CMainFrame::RepaintActiveView() {
     // Invalidate without erasing: the view repaints itself completely.
     QWidget* view = ActiveView();
     if (auto* area = qobject_cast<QAbstractScrollArea*>(view)) {
@@ -767,7 +559,7 @@ void CMainFrame::resizeEvent(QResizeEvent* e) {
 
 void CMainFrame::closeEvent(QCloseEvent* e) {
     if (m_layout == FrameLayout::Desktop && !m_closeWithoutAsking && IsRecording() &&
-        !FrameDialogsOrOwn().AskYesNo(QString::fromLatin1(kCloseWhileRecording))) {
+        !ActiveDialogs().AskYesNo(QString::fromLatin1(kCloseWhileRecording))) {
         e->ignore();
         return;
     }
@@ -775,7 +567,7 @@ void CMainFrame::closeEvent(QCloseEvent* e) {
     if (m_settings != nullptr) {
         m_settings->setValue(QString::fromLatin1(kGeometryKey), saveGeometry());
     }
-    StopLink();
+    StopSources();
     e->accept();
     QMainWindow::closeEvent(e);
 }
@@ -784,20 +576,6 @@ void CMainFrame::CloseWithoutAsking() {
     m_closeWithoutAsking = true;
     close();
     m_closeWithoutAsking = false;
-}
-
-void CMainFrame::StopLink() {
-    if (!m_linkStarted) {
-        return;
-    }
-    m_linkStarted = false;
-    if (m_steps.stopThread) {
-        m_steps.stopThread();
-    }
-    // The thread is joined: nothing calls the hook any more.
-    if (m_steps.notify) {
-        m_steps.notify(nullptr);
-    }
 }
 
 }  // namespace ketrion

@@ -12,7 +12,6 @@
 class QStackedWidget;
 class QToolBar;
 class QAction;
-class QMenu;
 class QSettings;
 class QTimer;
 
@@ -21,8 +20,8 @@ namespace ketrion {
 class Dialogs;
 class CStatusBar;
 class FrameDialogs;
+class FrameMenus;
 class RecentFiles;
-class CSitePanel;
 
 // How the main window is laid out. The handheld's: a 240 x 268 client area
 // with the command bar below it, and minimising ends the program. The
@@ -30,47 +29,42 @@ class CSitePanel;
 // keyboard shortcuts, a status bar and the command bar.
 enum class FrameLayout { Handheld, Desktop };
 
-// The engine's redraw request, posted to the frame from the link thread.
-inline constexpr QEvent::Type WM_ENGINE_UPDATE = static_cast<QEvent::Type>(QEvent::User + 100);
-// An EngineEvent, posted to the frame from the link thread.
-inline constexpr QEvent::Type WM_ENGINE_EVENT = static_cast<QEvent::Type>(QEvent::User + 101);
+// News from a source's thread (an EngineEvent), posted to the frame as a
+// queued Qt event.
+inline constexpr QEvent::Type kSourceEventType = static_cast<QEvent::Type>(QEvent::User + 100);
 
 // The main window: command bar, the start view and (after the first tap) the
-// site view. Runs the start-up steps of the receiver link.
+// site view; at desktop sizes also menus (FrameMenus) and a status bar.
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    // What the frame does to the link at start-up and shutdown; app/main.cpp
-    // fills these with the real CCom / link thread / list, tests with fakes.
-    struct LinkSteps {
-        std::function<void()> open;         // open the serial link (reports its own failures)
-        std::function<void()> initList;     // empty the access-point list
-        std::function<void()> startThread;  // start the link thread
-        std::function<void()> handshake;    // ask the source who it is (the board's Version)
-        // Gives the source the frame's redraw request (posts only), or takes
-        // it back (null) once the thread is stopped.
-        std::function<void(std::function<void()>)> notify;
-        std::function<void()> stopThread;  // stop and join it (idempotent)
-    };
     // Makes the site view as a child of `parent`. The default makes CSiteView
     // with the frame's Services; tests and tools may substitute their own.
     using ViewFactory = std::function<QWidget*(QWidget* parent)>;
     // Called for command 32778 with the active view.
     using SnapshotHandler = std::function<void(QWidget* activeView)>;
 
-    CMainFrame(Services& services, LinkSteps steps, QWidget* parent = nullptr);
+    // Builds the whole window in `layout`: command bar, start view, and at
+    // desktop sizes the menus, status bar and remembered geometry.
+    // `settings` keeps the desktop window's geometry and the recent files
+    // between runs; null keeps nothing. It must outlive the frame. Starts
+    // nothing: see StartSources.
+    explicit CMainFrame(Services& services, FrameLayout layout = FrameLayout::Handheld,
+                        QSettings* settings = nullptr, QWidget* parent = nullptr);
     ~CMainFrame() override;
 
-    // Chooses the layout; call before OnCreate (the default is the handheld's).
-    // `settings` keeps the desktop window's geometry and the recent files
-    // between runs; null keeps nothing. It must outlive the frame.
-    void SetLayout(FrameLayout layout, QSettings* settings = nullptr);
+    // False when the command bar's images could not be loaded (the program
+    // then ends).
+    bool Built() const { return m_buttonSize != 0; }
     FrameLayout Layout() const { return m_layout; }
 
-    // The frame's creation steps: command bar, engine notification, link start
-    // with its two waits, wait cursor. Returns false when the command bar
-    // cannot be built (the program then ends).
-    bool OnCreate();
+    // Starts the session's sources and shows the wait cursor while one of
+    // them is still starting (its device opening, the board's handshake);
+    // then repaints the start view (the board's identity lines) and emits
+    // startupSettled. Nothing here waits.
+    void StartSources();
+    // Stops and joins the sources' threads; called on close, safe to repeat.
+    void StopSources();
 
     // Replaces the start view with the site view for the rest of the run; does
     // nothing when the site view is already active. The start view stays alive,
@@ -79,15 +73,14 @@ public:
     // The view currently shown (the start view, then the site view).
     QWidget* ActiveView() const;
 
-    // Runs command `id` as a click on its button would.
-    void OnCommand(int id);
+    // Runs command `id` as a click on its button would; `from` is the menu
+    // entry or button that ran it (a checkable entry has ticked itself).
+    void OnCommand(int id, const QAction* from = nullptr);
 
-    // Thread-safe: posts WM_ENGINE_UPDATE to the frame (the engine's Notify hook).
-    void PostEngineUpdate();
-    // Thread-safe: posts a WM_ENGINE_EVENT carrying `event` (the engine's
-    // onEvent hook). On the user-interface thread the frame then emits
-    // engineEvent, hands the event to the active view when it is an
-    // EngineEventTarget, and invalidates the view.
+    // Thread-safe: posts `event` to the frame (a source's onEvent hook). On
+    // the user-interface thread the frame then emits engineEvent, hands the
+    // event to the active view when it is an EngineEventTarget, updates the
+    // status bar and repaints the view.
     void PostEngineEvent(const EngineEvent& event);
 
     void SetSiteViewFactory(ViewFactory factory);
@@ -96,9 +89,8 @@ public:
     // Dialogs used by the frame's own commands (the snapshot's save dialog);
     // null restores the real ones. Must outlive the frame.
     void SetDialogs(Dialogs* dialogs);
-
-    // Stops and joins the link thread; called on close, safe to call again.
-    void StopLink();
+    // The dialogs the frame's commands use: the ones set, or its own.
+    Dialogs& ActiveDialogs();
 
     // Opens a session file as its menu command would, without the file
     // dialog: switches to the site view, then loads the projection / opens
@@ -133,17 +125,19 @@ public:
     static constexpr int kDesktopScreenShare = 80;
     // Period of the status bar's own update (the GPS age counts on by itself).
     static constexpr int kStatusPeriodMs = 1000;
+    // How often a pending start is looked at (the wait cursor's end).
+    static constexpr int kStartupPollMs = 50;
 
     Services& services() { return m_services; }
     QToolBar* commandBar() const { return m_commandBar; }
     // The command bar's button for command `id`, or null.
     QAction* CommandAction(int id) const;
-    // Pixel size of the loaded button images (16 or 30; 0 before OnCreate).
+    // Pixel size of the loaded button images (16 or 30; 0 when they failed).
     int ButtonSize() const { return m_buttonSize; }
     // The start view, alive (hidden) for the frame's whole life.
     QWidget* StartView() const { return m_startView; }
-    // WM_ENGINE_UPDATE events handled so far.
-    int EngineUpdateCount() const { return m_engineUpdates; }
+    // Source events handled so far.
+    int SourceEventCount() const { return m_sourceEvents; }
 
     // Client area the window opens with: the handheld's screen below its title
     // bar and above its menu bar.
@@ -152,15 +146,14 @@ public:
     // Client widths up to this use the 16 x 16 buttons (toolbar 128), wider
     // ones the 30 x 30 buttons (toolbar 129).
     static constexpr int kSmallButtonsMaxWidth = 240;
-    // Each start-up wait: the board needs this long after the port opens, and
-    // again to answer the first request, before the start view is worth showing.
-    static constexpr int kStartupWaitMs = 2000;
     // Child identifier that the site view gets.
     static constexpr int kSiteViewId = 2;
 
 signals:
-    // News from the link thread, on the user-interface thread.
+    // News from the sources' threads, on the user-interface thread.
     void engineEvent(const ketrion::EngineEvent& event);
+    // The sources' start is no longer pending (see StartSources).
+    void startupSettled();
 
 protected:
     bool event(QEvent* e) override;
@@ -169,30 +162,24 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    // The actions' slots. Every menu and command bar action carries its
-    // command id as data; the sender's id is the command run. A recent files
-    // entry opens the file it names.
-    void OnActionTriggered();
-    void OnRecentTriggered();
-    void BuildMenus();
-    // File > New site and Open site, and the site panel they show.
-    void AddSiteMenu(QMenu* file);
-    QAction* AddMenuCommand(QMenu* menu, int id, const QString& text,
-                            const QList<QKeySequence>& keys);
+    void BuildCommandBar();
     void RestoreWindowGeometry();
     void RunFileCommand(int id);
     void SwitchToPaintedView();
-    Dialogs& FrameDialogsOrOwn();
     bool LoadButtons(int clientWidth);
     void UpdateCommandStates();
-    void OnEngineUpdate();
     void OnEngineEvent(const EngineEvent& event);
+    void RepaintActiveView();
+    // A pending start is looked at again: the wait cursor ends with it.
+    void OnStartupPoll();
+    void SetWaitCursor(bool on);
     // A view opened or created a file: it joins the recent files.
     void OnFileOpened(CSiteView::FileKind kind, const QString& path);
     void OnSnapshot();
 
     Services& m_services;
-    LinkSteps m_steps;
+    const FrameLayout m_layout;
+    QSettings* const m_settings;
     ViewFactory m_siteViewFactory;
     SnapshotHandler m_snapshot;
     std::unique_ptr<Dialogs> m_ownDialogs;
@@ -202,19 +189,17 @@ private:
     QWidget* m_siteView = nullptr;
     QToolBar* m_commandBar = nullptr;
     int m_buttonSize = 0;
-    bool m_linkStarted = false;
-    int m_engineUpdates = 0;
+    int m_sourceEvents = 0;
+    bool m_sourcesStarted = false;
+    bool m_waitCursor = false;
+    QTimer* m_startupPoll = nullptr;
 
-    FrameLayout m_layout = FrameLayout::Handheld;
-    QSettings* m_settings = nullptr;
     std::unique_ptr<FrameDialogs> m_viewDialogs;
     std::unique_ptr<RecentFiles> m_recent;
+    std::unique_ptr<FrameMenus> m_menus;  // desktop layout only
     CStatusBar* m_statusBar = nullptr;
-    QMenu* m_recentMenu = nullptr;
     QTimer* m_statusTimer = nullptr;
-    QList<QAction*> m_menuActions;
     bool m_closeWithoutAsking = false;
-    CSitePanel* m_sitePanel = nullptr;
 };
 
 }  // namespace ketrion

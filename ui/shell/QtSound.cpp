@@ -15,8 +15,6 @@
 #include <cstring>
 #include <utility>
 
-#include "platform/Event.h"
-
 namespace ketrion {
 
 namespace {
@@ -100,12 +98,10 @@ public:
     }
     ~SoundPlayer() override { Stop(); }
 
-    // Cuts off any sound playing and starts `clip`; sets `done` when it has
-    // played out, failed, or been cut off.
-    void Start(std::shared_ptr<const WaveClip> clip, std::shared_ptr<Event> done) {
+    // Cuts off any sound playing and starts `clip`.
+    void Start(std::shared_ptr<const WaveClip> clip) {
         Stop();
         m_clip = std::move(clip);
-        m_done = std::move(done);
         m_buffer = new QBuffer(this);
         m_buffer->setData(m_clip->pcm);
         m_buffer->open(QIODevice::ReadOnly);
@@ -121,7 +117,7 @@ public:
             }
         });
         m_sink->start(m_buffer);
-        m_guard.start(m_clip->duration + QtSound::kSyncMargin);
+        m_guard.start(m_clip->duration + QtSound::kEndMargin);
     }
 
     void Stop() {
@@ -135,9 +131,6 @@ public:
             buffer->deleteLater();
         }
         m_clip.reset();
-        if (std::shared_ptr<Event> done = std::exchange(m_done, nullptr)) {
-            done->Set();
-        }
     }
 
 private:
@@ -146,7 +139,6 @@ private:
     QAudioSink* m_sink = nullptr;
     QBuffer* m_buffer = nullptr;
     std::shared_ptr<const WaveClip> m_clip;
-    std::shared_ptr<Event> m_done;
 };
 
 namespace {
@@ -227,7 +219,7 @@ std::shared_ptr<const WaveClip> QtSound::Clip(std::string_view name) {
     return clip;
 }
 
-void QtSound::Play(std::string_view name, bool wait) {
+void QtSound::PlayResourceSound(std::string_view name) {
     if (!m_player) {
         return;
     }
@@ -235,21 +227,9 @@ void QtSound::Play(std::string_view name, bool wait) {
     if (!clip || clip->pcm.isEmpty()) {
         return;
     }
-    auto done = std::make_shared<Event>();
     SoundPlayer* player = m_player;
     QMetaObject::invokeMethod(
-        player, [player, clip, done] { player->Start(clip, done); }, Qt::QueuedConnection);
-    if (wait) {
-        done->WaitFor(clip->duration + kSyncMargin);
-    }
-}
-
-void QtSound::PlayResourceSound(std::string_view name) {
-    Play(name, false);
-}
-
-void QtSound::PlayResourceSoundSync(std::string_view name) {
-    Play(name, true);
+        player, [player, clip] { player->Start(clip); }, Qt::QueuedConnection);
 }
 
 }  // namespace ketrion

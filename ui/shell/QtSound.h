@@ -35,18 +35,17 @@ class SoundPlayer;
 
 // Plays the program's WAVE resources (":/sounds/NAME.wav") on the default
 // audio output. Sounds play on a private thread with its own event loop, so
-// either call may come from any thread, and a synchronous play on the UI
-// thread does not depend on the UI's event loop. A new sound cuts off the one
-// playing, as on the handheld.
+// a play may be asked for from any thread and never holds up the caller. A
+// new sound cuts off the one playing, as on the handheld.
 //
-// With no audio output (no sound server, a headless run) both calls return at
-// once and nothing is printed. Construct after the QCoreApplication.
+// With no audio output (no sound server, a headless run) nothing plays and
+// nothing is printed. Construct after the QCoreApplication.
 class QtSound final : public Sound {
 public:
-    // Extra time a synchronous play waits beyond the sound's length, for the
-    // output's start-up latency; past it the call returns even if the device
-    // never reported the end.
-    static constexpr std::chrono::milliseconds kSyncMargin{500};
+    // Extra time a sound is given beyond its length, for the output's
+    // start-up latency; past it the sound is ended even if the device never
+    // reported the end.
+    static constexpr std::chrono::milliseconds kEndMargin{500};
 
     // Uses the default audio output, if there is one.
     QtSound();
@@ -57,7 +56,6 @@ public:
     QtSound& operator=(const QtSound&) = delete;
 
     void PlayResourceSound(std::string_view name) override;
-    void PlayResourceSoundSync(std::string_view name) override;
 
     // True when an audio output was found and sounds are played.
     bool HasOutput() const { return m_player != nullptr; }
@@ -70,9 +68,6 @@ private:
     // The clip for `name`, loaded from the resources on first use; null for a
     // name with no (valid) resource.
     std::shared_ptr<const WaveClip> Clip(std::string_view name);
-    // Starts the clip on the sound thread; with `wait`, returns when it has
-    // finished (at most its length plus kSyncMargin).
-    void Play(std::string_view name, bool wait);
 
     std::mutex m_clipMutex;
     std::map<std::string, std::shared_ptr<const WaveClip>, std::less<>> m_clips;
