@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -72,8 +73,8 @@ void OnStopSignal(int signalNumber) {
 }
 
 // Installs the handlers for the life of the object, from before the window is
-// built (a signal during the start-up waits is acted on once the event loop
-// runs); restores the defaults when it ends.
+// built (a signal during the start-up is acted on once the event loop runs);
+// restores the defaults when it ends.
 class StopSignals {
 public:
     explicit StopSignals(std::function<void(int signalNumber)> stop) {
@@ -641,6 +642,10 @@ int Process::Run() {
         if (m_pilot && m_pilot->ExitCode() < 0) {
             m_pilot->Interrupt(signalNumber);  // ends the run with its own exit code
             return;
+        }
+        // A question on the screen (the no-board window) is answered "no".
+        if (QWidget* modal = QApplication::activeModalWidget()) {
+            modal->close();
         }
         if (CMainFrame* frame = app->MainFrame()) {
             // Nobody need be at the screen to answer a question.

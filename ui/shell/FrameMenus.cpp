@@ -55,8 +55,7 @@ void FrameMenus::BuildFile() {
             m_frame.OpenProjectionFile(*path);
         }
     });
-    AddCommand(file, ID_COLLECTION_NEW, QStringLiteral("&New collection..."),
-               {QKeySequence::New});
+    AddCommand(file, ID_COLLECTION_NEW, QStringLiteral("&New collection..."), {QKeySequence::New});
     AddSiteEntries(file);
     AddCommand(file, ID_COLLECTION_OPEN, QStringLiteral("Open &collection..."),
                {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O)});

@@ -34,8 +34,7 @@ public:
     void UpdateRecent();
 
 private:
-    QAction* AddCommand(QMenu* menu, int id, const QString& text,
-                        const QList<QKeySequence>& keys);
+    QAction* AddCommand(QMenu* menu, int id, const QString& text, const QList<QKeySequence>& keys);
     void BuildFile();
     void BuildSurvey();
     void BuildView();

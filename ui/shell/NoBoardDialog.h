@@ -61,9 +61,9 @@ private:
     bool m_rejected = false;
 };
 
-// START-UP HOOK (desktop sizes only): call where the frame would show "Could
-// not find ..." and "Cannot Open Connection To Board."; shows the window
-// modally and returns the choice as a plain value.
+// Shows the window modally and returns the choice as a plain value. A desktop
+// start without a board asks this in place of the handheld's two messages
+// ("Could not find ..." and "Cannot Open Connection To Board.").
 NoBoardAnswer AskWithoutBoard(const QString& lookedFor, const QStringList& ports,
                               bool wifiAvailable, QWidget* parent);
 

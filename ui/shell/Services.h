@@ -29,7 +29,7 @@ struct Services {
     Sound& sound;                      // the program's WAVE resources
     Prompt& prompt;                    // message boxes ("Ketrion", OK)
     CDraw& draw;                       // bitmap resources stretched into rectangles
-    Clock& clock;                      // time and the start-up waits
+    Clock& clock;                      // time (tests move it)
 };
 
 }  // namespace ketrion
