@@ -180,16 +180,22 @@ void AddExportCommand(CLI::App& app, int& status) {
         ExportOptions o = *options;
         if (o.out == "-")
             o.out.clear();
+        const char* names[] = {"geojson", "kml", "wigle"};
+        auto runSite = [&](const std::string& site) {
+            return RunSiteExport(site, source->floor, names[static_cast<int>(o.format)], o.out,
+                                 o.selection);
+        };
         if (site::SiteFile::LooksLikeSite(o.path)) {
-            const char* names[] = {"geojson", "kml", "wigle"};
-            status = RunSiteExport(o.path, source->floor, names[static_cast<int>(o.format)], o.out,
-                                   o.selection);
+            status = runSite(o.path);
             return;
         }
-        status = RunOnCollection(*source, o.path, [&](const std::string& file) {
-            o.path = file;
-            return RunExport(o);
-        });
+        status = RunOnCollection(
+            *source, o.path,
+            [&](const std::string& file) {
+                o.path = file;
+                return RunExport(o);
+            },
+            runSite);
     });
 }
 

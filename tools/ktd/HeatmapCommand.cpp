@@ -467,11 +467,20 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
             status = RunHeatmap(options);
             return;
         }
-        status = RunOnCollection(*source, o->path, [&](const std::string& file) {
-            HeatmapOptions options = *o;
-            options.path = file;
-            return RunHeatmap(options);
-        });
+        status = RunOnCollection(
+            *source, o->path,
+            [&](const std::string& file) {
+                HeatmapOptions options = *o;
+                options.path = file;
+                return RunHeatmap(options);
+            },
+            [&](const std::string& site) {
+                // The floor's plan comes with the site: no --projection needed.
+                HeatmapOptions options = *o;
+                options.path = site;
+                options.floor = source->floor;
+                return RunHeatmap(options);
+            });
     });
 }
 

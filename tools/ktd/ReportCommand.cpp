@@ -51,6 +51,7 @@
 #include "tools/ktd/ReportSide.h"
 #include "tools/ktd/SiteInput.h"
 #include "tools/ktd/SiteReport.h"
+#include "tools/ktd/StoreCommands.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -497,6 +498,22 @@ int RunReport(const ReportOptions& o) {
     return 0;
 }
 
+// The report of a site read from the store: the site pulled into a
+// temporary folder and reported as from its site file, so the pages are
+// the same.
+int RunStoreReport(const ReportOptions& o, const std::string& url) {
+    if (!o.path.empty())
+        return Fail("give either a file or --db, not both");
+    if (o.site.empty())
+        return Fail("--db needs --site NAME");
+    if (!o.projection.empty() || !o.profile.empty())
+        return Fail("--projection and --profile take a collection file, not --db");
+    return RunOnStoreSite(url, o.site, [&](const std::string& site) {
+        return RunSiteReport({site, o.floor, o.out, o.selection, o.site, o.surveyor, o.client,
+                              o.date, o.notes, o.require, o.requireSecond, o.requireShare});
+    });
+}
+
 }  // namespace
 
 void AddReportCommand(CLI::App& app, int& status) {
@@ -508,7 +525,11 @@ void AddReportCommand(CLI::App& app, int& status) {
     AddFloorOption(*command, o->floor);
     command->add_option("-o,--output", o->out, "PDF file to write")->required();
     AddIncludeNoFix(*command, o->selection);
-    command->add_option("FILE", o->path, "collection file (.ktd) or site file (.kts)")->required();
+    command->add_option("FILE", o->path, "collection file (.ktd) or site file (.kts)");
+    auto db = std::make_shared<std::string>();
+    command->add_option("--db", *db,
+                        "read the site named by --site from the store (postgresql://...) "
+                        "instead of FILE");
     command->add_option("--boundary", o->boundary,
                         "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "
                         "(default: the survey points' concave hull)");
@@ -527,7 +548,15 @@ void AddReportCommand(CLI::App& app, int& status) {
                         "judge the survey against a requirement profile as `ktd check` does "
                         "(data, voice, location or a JSON file): PASS/FAIL per band and a map "
                         "of the requirement each failing part breaks first");
-    command->callback([&status, o] {
+    command->callback([&status, o, db] {
+        if (!db->empty()) {
+            status = RunStoreReport(*o, *db);
+            return;
+        }
+        if (o->path.empty()) {
+            status = Fail("give a collection file, a site file, or --db URL --site NAME");
+            return;
+        }
         if (site::SiteFile::LooksLikeSite(o->path)) {
             if (!o->profile.empty()) {
                 status = Fail(

@@ -8,9 +8,11 @@
 #include <filesystem>
 #include <vector>
 
+#include "site/SiteFile.h"
 #include "store/Connection.h"
 #include "store/Pull.h"
 #include "store/Push.h"
+#include "store/SiteStore.h"
 #include "survey/RegularFile.h"
 
 namespace ketrion::ktd {
@@ -78,7 +80,13 @@ int RunPush(PushArgs args) {
             return Fail("cannot open " + path + ": " + files::Describe(failure), kUsage);
         close(fd);
     }
-    if (args.target.site.empty()) {
+    // A site file is pushed whole, into the store's site of its own name
+    // unless --site names another.
+    const bool site = args.paths.size() == 1 && site::SiteFile::LooksLikeSite(args.paths.front());
+    if (site && (!args.target.building.empty() || !args.target.floor.empty()))
+        return Fail("a site file names its own buildings and floors; no --building or --floor",
+                    kUsage);
+    if (!site && args.target.site.empty()) {
         args.target.site = kDefaultSite;
         std::fprintf(stderr, "ktd: no --site given; pushing to the site \"%s\"\n", kDefaultSite);
     }
@@ -94,7 +102,8 @@ int RunPush(PushArgs args) {
         bar.Show("pushing", done, total);
     };
     std::string error;
-    const bool ok = store::PushFiles(args.url, args.paths, options, error);
+    const bool ok = site ? store::PushSite(args.url, args.paths.front(), options, error)
+                         : store::PushFiles(args.url, args.paths, options, error);
     bar.Clear();
     return ok ? 0 : Fail(error);
 }
@@ -112,6 +121,17 @@ int RunPull(const PullArgs& args) {
         return Fail(error);
     std::vector<store::StoredCollection> collections;
     try {
+        // A site pushed as a site comes back as one: its site file, plans
+        // and collections floor by floor.
+        const bool whole = args.choice.building.empty() && args.choice.floor.empty() &&
+                           args.choice.collection.empty();
+        if (whole && store::HasPlans(*connection, args.choice.site)) {
+            std::string sitePath;
+            if (!store::PullSite(*connection, args.choice.site, args.out, sitePath, error))
+                return Fail(error, kUsage);
+            std::printf("%s\n", sitePath.c_str());
+            return 0;
+        }
         if (!store::FetchCollections(*connection, args.choice, collections, error))
             return Fail(error);
     } catch (const std::exception& e) {
@@ -204,8 +224,29 @@ std::shared_ptr<StoreSource> AddStoreSource(CLI::App& command) {
     return source;
 }
 
+int RunOnStoreSite(const std::string& url, const std::string& site,
+                   const std::function<int(const std::string&)>& run) {
+    std::string error;
+    auto connection = store::Connection::Open(url, error);
+    if (!connection)
+        return Fail(error, kUsage);
+    TempFolder folder;
+    if (folder.Path().empty())
+        return Fail("cannot make a temporary folder for the store's site", kUsage);
+    std::string sitePath;
+    try {
+        if (!store::PullSite(*connection, site, folder.Path(), sitePath, error))
+            return Fail(error, kUsage);
+    } catch (const std::exception& e) {
+        return Fail(connection->ShownUrl() + ": " + connection->Describe(e), kUsage);
+    }
+    connection.reset();
+    return run(sitePath);
+}
+
 int RunOnCollection(const StoreSource& source, const std::string& path,
-                    const std::function<int(const std::string&)>& run) {
+                    const std::function<int(const std::string&)>& run,
+                    const std::function<int(const std::string&)>& runSite) {
     if (source.url.empty()) {
         if (!source.floor.empty())
             return Fail("--floor needs a site file (.kts) or --db", kUsage);
@@ -224,6 +265,10 @@ int RunOnCollection(const StoreSource& source, const std::string& path,
     std::vector<store::StoredCollection> collections;
     const store::Choice choice{source.site, source.building, source.floor, source.collection};
     try {
+        if (runSite && source.collection.empty() && store::HasPlans(*connection, source.site)) {
+            connection.reset();
+            return RunOnStoreSite(source.url, source.site, runSite);
+        }
         if (!store::FetchCollections(*connection, choice, collections, error))
             return Fail(error, kUsage);
     } catch (const std::exception& e) {
