@@ -1,8 +1,8 @@
 #include "store/SiteStore.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -143,8 +143,7 @@ bool StoreFloors(Connection& connection, const std::string& siteName, const site
             const std::string planPath = site::SiteFile::ResolvePath(sitePath, f.projection);
             site::FloorPlan plan;
             std::string bytes;
-            if (!site::ReadFloorPlan(planPath, plan, error) ||
-                !ReadWhole(planPath, bytes, error)) {
+            if (!site::ReadFloorPlan(planPath, plan, error) || !ReadWhole(planPath, bytes, error)) {
                 error = site::FloorTitle(b, f) + ": " + error;
                 return false;
             }
@@ -176,8 +175,8 @@ void StoreCollectionState(Connection& connection, const std::string& siteName,
             "FROM ketrion.floors f JOIN ketrion.buildings b ON b.id = f.building_id "
             "JOIN ketrion.sites s ON s.id = b.site_id WHERE c.floor_id = f.id "
             "AND s.name = $1 AND b.name = $2 AND f.name = $3 AND c.name = $4",
-            siteName, b.name, f.name, std::filesystem::path(c.path).filename().string(),
-            c.enabled, c.surveyor);
+            siteName, b.name, f.name, std::filesystem::path(c.path).filename().string(), c.enabled,
+            c.surveyor);
     work.commit();
 }
 
@@ -224,10 +223,42 @@ bool PushSite(const std::string& url, const std::string& sitePath, PushOptions o
     return true;
 }
 
+bool StoreEstimates(Connection& connection, const std::string& site,
+                    const std::vector<StoredEstimate>& estimates, const std::string& method,
+                    std::string& error) {
+    try {
+        pqxx::work work(connection.Db());
+        const pqxx::result id =
+            work.exec_params("SELECT id FROM ketrion.sites WHERE name = $1", site);
+        if (id.empty()) {
+            error = "the store has no site \"" + site + "\"";
+            return false;
+        }
+        const std::int64_t siteId = id[0][0].as<std::int64_t>();
+        work.exec_params("DELETE FROM ketrion.estimates WHERE site_id = $1", siteId);
+        for (const StoredEstimate& e : estimates) {
+            char point[96];
+            std::snprintf(point, sizeof point, "SRID=4326;POINT(%.9f %.9f)", e.longitude,
+                          e.latitude);
+            work.exec_params(
+                "INSERT INTO ketrion.estimates (site_id, bssid, floor_id, geom, radius_m, "
+                "readings, method) SELECT $1, $2::macaddr, f.id, ST_GeomFromEWKT($5), $6, $7, $8 "
+                "FROM ketrion.floors f JOIN ketrion.buildings b ON b.id = f.building_id "
+                "WHERE b.site_id = $1 AND b.name = $3 AND f.name = $4",
+                siteId, e.bssid, e.building, e.floor, std::string(point), e.radiusMetres,
+                static_cast<std::int64_t>(e.readings), method);
+        }
+        work.commit();
+    } catch (const std::exception& e) {
+        error = connection.ShownUrl() + ": " + connection.Describe(e);
+        return false;
+    }
+    return true;
+}
+
 bool HasPlans(Connection& connection, const std::string& site) {
     pqxx::read_transaction work(connection.Db());
-    return !work
-                .exec_params(
+    return !work.exec_params(
                     "SELECT 1 FROM ketrion.plans p JOIN ketrion.floors f ON f.id = p.floor_id "
                     "JOIN ketrion.buildings b ON b.id = f.building_id JOIN ketrion.sites s "
                     "ON s.id = b.site_id WHERE s.name = $1 LIMIT 1",
@@ -257,8 +288,8 @@ bool PullSite(Connection& connection, const std::string& siteName, const std::st
             "ORDER BY id LIMIT 1) p ON true WHERE s.name = $1 ORDER BY b.name, f.ordinal, f.name",
             siteName);
         if (rows.empty()) {
-            error = "the store holds no floor plan of site \"" + siteName +
-                    "\" (push its site file)";
+            error =
+                "the store holds no floor plan of site \"" + siteName + "\" (push its site file)";
             return false;
         }
         for (const auto& row : rows) {
@@ -306,8 +337,8 @@ bool PullSite(Connection& connection, const std::string& siteName, const std::st
             return false;
         std::vector<site::ReferencePoint> references;
         if (!ParseReferences(f.references, references)) {
-            error = "the store's reference points of " + f.building + " / " + f.floor +
-                    " are damaged";
+            error =
+                "the store's reference points of " + f.building + " / " + f.floor + " are damaged";
             return false;
         }
         if (!references.empty() &&

@@ -55,14 +55,28 @@ std::size_t Pages(const std::string& pdf) {
 TEST_F(StoreSite, APushedSiteComesBackWholeAndByteForByte) {
     ToolRun run = RunTool(kKtd, {"push", site, "--db", url});
     ASSERT_EQ(run.status, 0) << run.err;
-    const std::string inSite = std::string(" WHERE site_id = (SELECT id FROM ketrion.sites WHERE "
-                                           "name = '") + kSite + "')";
+    const std::string inSite = std::string(
+                                   " WHERE site_id = (SELECT id FROM ketrion.sites WHERE "
+                                   "name = '") +
+                               kSite + "')";
     EXPECT_EQ(StoreDatabase::Count(url, "SELECT count(*) FROM ketrion.collections" + inSite), 5);
     EXPECT_EQ(StoreDatabase::Count(url,
                                    "SELECT count(*) FROM ketrion.plans WHERE affine IS NOT NULL "
                                    "AND ST_Contains(footprint, (SELECT ST_Collect(geom) FROM "
                                    "ketrion.points p WHERE p.floor_id = plans.floor_id))"),
               5);
+    // Every located access point is stored on its floor, inside that floor's plan.
+    const ToolRun aps = RunTool(kKtd, {"aps", site});
+    long long located = 0;
+    for (std::size_t at = aps.out.find(" position "); at != std::string::npos;
+         at = aps.out.find(" position ", at + 1))
+        ++located;
+    EXPECT_GT(located, 0);
+    EXPECT_EQ(StoreDatabase::Count(url,
+                                   "SELECT count(*) FROM ketrion.estimates e JOIN "
+                                   "ketrion.plans p ON p.floor_id = e.floor_id WHERE "
+                                   "ST_Contains(p.footprint, e.geom) AND e.readings > 0"),
+              located);
     const long long points = StoreDatabase::Count(url, "SELECT count(*) FROM ketrion.points");
     run = RunTool(kKtd, {"push", site, "--db", url});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -79,8 +93,7 @@ TEST_F(StoreSite, APushedSiteComesBackWholeAndByteForByte) {
     ASSERT_EQ(files.size(), 5u);
     for (const auto& entry : fs::directory_iterator(dir / "building")) {
         if (entry.path().extension() == ".ktd") {
-            EXPECT_EQ(files[entry.path().filename().string()], Bytes(entry.path()))
-                << entry.path();
+            EXPECT_EQ(files[entry.path().filename().string()], Bytes(entry.path())) << entry.path();
         }
     }
     run = RunTool(kKtd, {"site", "check", pulled});
@@ -124,8 +137,8 @@ TEST_F(StoreSite, CommandsReadTheSiteFromTheStoreAsFromItsFile) {
         {"heatmap grid without --projection",
          RunTool(kKtd, {"heatmap", site, "--floor", "Floor 1", "--cell", "4", "--grid",
                         dir / "file.asc"}),
-         RunTool(kKtd, {"heatmap", "--db", db, "--site", kSite, "--floor", "Floor 1", "--cell",
-                        "4", "--grid", dir / "store.asc"})},
+         RunTool(kKtd, {"heatmap", "--db", db, "--site", kSite, "--floor", "Floor 1", "--cell", "4",
+                        "--grid", dir / "store.asc"})},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.legend);
@@ -140,8 +153,8 @@ TEST_F(StoreSite, CommandsReadTheSiteFromTheStoreAsFromItsFile) {
     EXPECT_EQ(Bytes(dir / "store.asc"), Bytes(dir / "file.asc"));
     EXPECT_GT(Bytes(dir / "file.asc").size(), 1000u);
 
-    const ToolRun fromFile = RunTool(kKtd, {"report", site, "--floor", "Floor 2", "--site", kSite,
-                                            "-o", dir / "file.pdf"});
+    const ToolRun fromFile = RunTool(
+        kKtd, {"report", site, "--floor", "Floor 2", "--site", kSite, "-o", dir / "file.pdf"});
     const ToolRun fromStore = RunTool(kKtd, {"report", "--db", db, "--site", kSite, "--floor",
                                              "Floor 2", "-o", dir / "store.pdf"});
     ASSERT_EQ(fromFile.status, 0) << fromFile.err;

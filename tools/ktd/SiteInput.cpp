@@ -3,6 +3,7 @@
 
 #include "tools/ktd/SiteInput.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -127,6 +128,35 @@ void AddFloorOption(CLI::App& command, std::string& floor) {
     command.add_option("--floor", floor,
                        "with a site file (.kts): the floor, as FLOOR or BUILDING/FLOOR (its "
                        "switched-on collections together)");
+}
+
+bool LocateSiteAccessPoints(const std::string& path, const analysis::Selection& selection,
+                            std::vector<SiteApPosition>& out, std::string& error) {
+    SiteInput input;
+    if (!OpenSiteInput(path, "", false, input, error))
+        return false;
+    bool damaged = false;
+    const std::vector<FloorData> floors = LoadAll(input, selection, damaged);
+    std::vector<const analysis::SurveyRecords*> records;
+    for (const FloorData& f : floors)
+        records.push_back(&f.survey.records);
+    // Each floor's estimates once, then each access point's from its own floor.
+    std::vector<std::vector<analysis::ApEstimate>> estimates(floors.size());
+    for (std::size_t f = 0; f < floors.size(); ++f)
+        estimates[f] = analysis::EstimateAccessPoints(floors[f].survey.records.points);
+    for (const site::ApFloor& ap : site::AssignFloors(records)) {
+        const std::vector<analysis::ApEstimate>& home = estimates[ap.floor];
+        const auto e = std::lower_bound(
+            home.begin(), home.end(), ap.mac,
+            [](const analysis::ApEstimate& a, const analysis::Mac& mac) { return a.mac < mac; });
+        if (e == home.end() || e->mac != ap.mac || !e->fromFixes || e->position.used == 0)
+            continue;
+        out.push_back({ap.mac, ap.ssid, floors[ap.floor].ref.building->name,
+                       floors[ap.floor].ref.floor->name, e->position});
+    }
+    std::sort(out.begin(), out.end(),
+              [](const SiteApPosition& a, const SiteApPosition& b) { return a.mac < b.mac; });
+    return true;
 }
 
 int RunSiteAps(const std::string& path, const std::string& floorName, bool bleed,

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "analysis/ApEstimate.h"
 #include "analysis/Selection.h"
 #include "site/FloorSurvey.h"
 #include "site/Site.h"
@@ -44,6 +45,18 @@ void AddFloorOption(CLI::App& command, std::string& floor);
 // access points of other floors heard there. Exit status as `ktd aps`.
 int RunSiteAps(const std::string& path, const std::string& floor, bool bleed,
                const analysis::Selection& selection);
+
+// Every access point of the site with the floor it is assigned to and its
+// position from the points of that floor (those with no located point that
+// heard them are left out), in address order.
+struct SiteApPosition {
+    analysis::Mac mac{};
+    std::string ssid;
+    std::string building, floor;
+    analysis::Centroid position;
+};
+bool LocateSiteAccessPoints(const std::string& path, const analysis::Selection& selection,
+                            std::vector<SiteApPosition>& out, std::string& error);
 
 // `ktd export SITE.kts`: GeoJSON with "building" and "floor" in every
 // feature's properties, KML with a folder per floor, or WiGLE CSV of every

@@ -14,6 +14,7 @@
 #include "store/Push.h"
 #include "store/SiteStore.h"
 #include "survey/RegularFile.h"
+#include "tools/ktd/SiteInput.h"
 
 namespace ketrion::ktd {
 
@@ -70,6 +71,29 @@ struct PushArgs {
     int reconnects = 3;
 };
 
+// After a site's push: every access point's position on its floor, as
+// `ktd aps SITE.kts` gives it, into the store's estimates for GIS queries.
+int StoreSiteEstimates(const std::string& url, const std::string& sitePath, std::string siteName) {
+    std::string error;
+    std::vector<SiteApPosition> located;
+    if (!LocateSiteAccessPoints(sitePath, analysis::Selection{}, located, error))
+        return Fail(error);
+    if (siteName.empty()) {
+        site::Site site;
+        if (!site::SiteFile::Load(sitePath, site, error))
+            return Fail(error);
+        siteName = site.name;
+    }
+    std::vector<store::StoredEstimate> estimates;
+    for (const SiteApPosition& ap : located)
+        estimates.push_back({analysis::MacText(ap.mac), ap.building, ap.floor, ap.position.latitude,
+                             ap.position.longitude, ap.position.uncertainty, ap.position.used});
+    auto connection = store::Connection::Open(url, error);
+    if (!connection || !store::StoreEstimates(*connection, siteName, estimates, "centroid", error))
+        return Fail(error);
+    return 0;
+}
+
 int RunPush(PushArgs args) {
     // Every file is checked before the store is asked anything: a wrong
     // name is the command line's fault, not the store's.
@@ -105,7 +129,9 @@ int RunPush(PushArgs args) {
     const bool ok = site ? store::PushSite(args.url, args.paths.front(), options, error)
                          : store::PushFiles(args.url, args.paths, options, error);
     bar.Clear();
-    return ok ? 0 : Fail(error);
+    if (!ok)
+        return Fail(error);
+    return site ? StoreSiteEstimates(args.url, args.paths.front(), options.target.site) : 0;
 }
 
 struct PullArgs {
