@@ -206,12 +206,29 @@ QImage GridImage(const analysis::Grid& grid, int width, int height, const Colour
     return image;
 }
 
-void DrawGrid(QPainter& painter, const analysis::Grid& grid, int width, int height,
-              const ColourScale& scale, int alpha) {
+namespace {
+
+// Draws a plan-tall picture that `band(top, rows)` makes a band of rows at a
+// time: the same pixels without the whole picture in memory at once.
+template <class Band>
+void DrawInBands(QPainter& painter, int height, Band band) {
     constexpr int kBandRows = 256;
     for (int top = 0; top < height; top += kBandRows)
-        painter.drawImage(
-            0, top, GridImage(grid, width, std::min(kBandRows, height - top), scale, alpha, top));
+        painter.drawImage(0, top, band(top, std::min(kBandRows, height - top)));
+}
+
+}  // namespace
+
+void DrawGrid(QPainter& painter, const analysis::Grid& grid, int width, int height,
+              const ColourScale& scale, int alpha) {
+    DrawInBands(painter, height,
+                [&](int top, int rows) { return GridImage(grid, width, rows, scale, alpha, top); });
+}
+
+void DrawUnsurveyed(QPainter& painter, const analysis::Grid& grid,
+                    std::span<const std::uint8_t> mask, int width, int height) {
+    DrawInBands(painter, height,
+                [&](int top, int rows) { return UnsurveyedImage(grid, mask, width, rows, top); });
 }
 
 int AnnotationPixelSize(const QSize& plan) {
@@ -328,7 +345,7 @@ QImage ComposePlanHeatmapOver(QImage plan, const analysis::Grid& grid, const Col
 }
 
 QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t> mask, int width,
-                       int height) {
+                       int height, int top) {
     QImage image(std::max(width, 0), std::max(height, 0), QImage::Format_ARGB32);
     if (image.isNull())
         return image;
@@ -340,15 +357,18 @@ QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t>
     constexpr int kHatchPeriod = 8;  // pixels between the hatching's diagonals
     const QRgb line = qRgba(90, 90, 90, 170);
     const QRgb ground = qRgba(255, 255, 255, 90);
+    top = std::max(top, 0);
     for (int y = 0; y < image.height(); ++y) {
-        const std::size_t row = static_cast<std::size_t>(std::min(y / grid.cell, grid.rows - 1)) *
-                                static_cast<std::size_t>(grid.columns);
+        const int planY = top + y;
+        const std::size_t row =
+            static_cast<std::size_t>(std::min(planY / grid.cell, grid.rows - 1)) *
+            static_cast<std::size_t>(grid.columns);
         auto* pixels = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
             const std::size_t n =
                 row + static_cast<std::size_t>(std::min(x / grid.cell, grid.columns - 1));
             if (mask[n] != 0 && !analysis::Grid::HasValue(grid.values[n]))
-                pixels[x] = (x + y) % kHatchPeriod < 2 ? line : ground;
+                pixels[x] = (x + planY) % kHatchPeriod < 2 ? line : ground;
         }
     }
     return image;

@@ -103,8 +103,12 @@ QImage ComposePlanHeatmapOver(QImage plan, const analysis::Grid& grid, const Col
 // Grey hatching over the pixels of nodes inside the surveyed area (`mask`, as
 // analysis::SurveyedArea::Mask makes it for `grid`) that have no value: parts
 // of a drawn boundary no survey point speaks for. Transparent elsewhere.
+// `top` > 0 gives the rows from `top` down of a taller plan (a band of it).
 QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t> mask, int width,
-                       int height);
+                       int height, int top = 0);
+// Draws UnsurveyedImage over a width x height plan a band of rows at a time.
+void DrawUnsurveyed(QPainter& painter, const analysis::Grid& grid,
+                    std::span<const std::uint8_t> mask, int width, int height);
 
 // Placed access points as blue squares with their labels beside them, and the
 // outline of a drawn boundary, in plan pixels with `pixelSize` text.

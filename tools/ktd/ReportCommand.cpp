@@ -431,8 +431,7 @@ int RunReport(const ReportOptions& o) {
         if (!picture.isNull()) {
             QPainter onPlan(&picture);
             if (gaps)
-                onPlan.drawImage(
-                    0, 0, heatmap::UnsurveyedImage(f.signal, mask, plan.width(), plan.height()));
+                heatmap::DrawUnsurveyed(onPlan, f.signal, mask, plan.width(), plan.height());
             const int pixelSize = heatmap::AnnotationPixelSize(plan.size());
             heatmap::DrawOutline(onPlan, outline, pixelSize);
             heatmap::DrawMarkers(onPlan, markers, pixelSize);
