@@ -231,14 +231,33 @@ int RunSiteAps(const std::string& path, const std::string& floorName, bool bleed
     return damaged ? kDamaged : 0;
 }
 
+// A survey on a plan made without a position stores positions in the open
+// sea at 0 N 0 E: mapping tools (and a WiGLE upload) would show them there.
+std::string DefaultOriginRefusal(const std::string& path) {
+    return path +
+           ": its points lie near 0 N 0 E, where a plan made without a position puts them; a map "
+           "or an upload would show them in the open sea. Give the position of the plan's origin "
+           "(the point its maker was told, by default the plan's centre) with --origin LAT,LON "
+           "and the points are written at their true place; nothing written";
+}
+
 int RunSiteExport(const std::string& path, const std::string& floorName, const std::string& format,
-                  const std::string& out, const analysis::Selection& selection) {
+                  const std::string& out, const analysis::Selection& selection,
+                  const std::optional<OriginShift>& origin) {
     SiteInput input;
     std::string error;
     if (!OpenSiteInput(path, floorName, false, input, error))
         return Fail(error);
     bool damaged = false;
-    const std::vector<FloorData> floors = LoadAll(input, selection, damaged);
+    std::vector<FloorData> floors = LoadAll(input, selection, damaged);
+    for (FloorData& f : floors) {
+        for (analysis::SurveyPoint& point : f.survey.records.points) {
+            if (origin)
+                analysis::ShiftFromDefaultOrigin(point, *origin);
+            else if (NearDefaultOrigin(point.LatitudeDegrees(), point.LongitudeDegrees()))
+                return Fail(DefaultOriginRefusal(path));
+        }
+    }
     std::ostringstream text;
     if (format == "geojson") {
         nlohmann::json features = nlohmann::json::array();

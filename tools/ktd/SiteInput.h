@@ -6,6 +6,7 @@
 // damaged gets one line on standard error and the rest of the site is used.
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,8 +62,15 @@ bool LocateSiteAccessPoints(const std::string& path, const analysis::Selection& 
 // `ktd export SITE.kts`: GeoJSON with "building" and "floor" in every
 // feature's properties, KML with a folder per floor, or WiGLE CSV of every
 // floor. `out` empty: standard output. Exit status as `ktd export`.
+// Why an export of points near 0 N 0 E (a plan made without a position) is
+// refused without --origin, naming `path`.
+std::string DefaultOriginRefusal(const std::string& path);
+
+// `origin`: where floors made without a position really lie (their points
+// near 0 N 0 E are refused without it).
 int RunSiteExport(const std::string& path, const std::string& floor, const std::string& format,
-                  const std::string& out, const analysis::Selection& selection);
+                  const std::string& out, const analysis::Selection& selection,
+                  const std::optional<OriginShift>& origin = std::nullopt);
 
 }  // namespace ketrion::ktd
 
