@@ -109,6 +109,12 @@ void SourceWorker::SetStatus(SourceState state, std::string reason) {
         std::lock_guard lock(m_mutex);
         m_status = SourceStatus{state, reason};
         news = NewsLocked(state);
+        // A request the body has not taken yet cannot be answered by a lost
+        // source: it is dropped, so the source is not busy while it is away.
+        if (state == SourceState::Lost && m_requested) {
+            m_requested = false;
+            m_busy = false;
+        }
     }
     SayNews(news, reason);
 }

@@ -32,6 +32,7 @@ namespace ketrion::source {
 // (the status turns Scanning); it stays open, and Busy stays true, until the
 // body calls Finish after its scan was handed over and recorded (or
 // abandoned). So a source is never ready again before its point is written.
+// A loss drops a request the body has not taken yet.
 //
 // Threads: Start, Stop, Status, Request and Busy on the owner's thread (or
 // any thread); the body, SetStatus, Say, Finish, WaitMs, WaitForRequest and

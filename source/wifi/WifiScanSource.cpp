@@ -199,6 +199,9 @@ void WifiScanSource::Scan() {
 }
 
 void WifiScanSource::Run() {
+    // Each start sets the adapter up afresh: it may have changed while the
+    // source was stopped, and the old channel may hold Stop's interruption.
+    m_procedure.reset();
     while (!m_worker.Stopping()) {
         if (!m_procedure && !SetUp()) {
             m_worker.WaitMs(m_options.retryMs);

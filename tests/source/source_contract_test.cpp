@@ -149,6 +149,7 @@ struct WifiRig {
         auto system = std::make_unique<wifi::FakeSystem>();
         system->next = [this] {
             auto* kernel = new wifi::FakeKernel;
+            kernel->blocks = true;
             if (endless)
                 kernel->scanEnd = 0;
             // The first adapter is unplugged at its next trigger when told.
