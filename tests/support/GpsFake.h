@@ -3,8 +3,10 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +27,8 @@ namespace ketrion::testing {
 // the log from the moment it starts, so a client that connects late misses
 // its first sentences. Stop (and the destructor) kills gpsfake and its gpsd
 // and removes the socket gpsfake leaves behind (/tmp/gpsfake-PID.sock).
+// Waits are on gpsfake's own exit (a process descriptor) with generous
+// bounds; between tries of gpsd's port the wait is that same exit.
 class GpsFake {
 public:
     // Generous: a loaded machine may take seconds to start gpsd.
@@ -111,17 +115,19 @@ public:
             ::_exit(127);
         }
         ::setpgid(m_pid, m_pid);
+        m_exit = static_cast<int>(::syscall(SYS_pidfd_open, m_pid, 0));
         const auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
         while (std::chrono::steady_clock::now() < deadline) {
             if (Accepts(port)) {
                 return {};
             }
-            int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            // gpsd listens within moments: until then, gpsfake's exit is
+            // what would end the wait early.
+            if (WaitExit(std::chrono::milliseconds(20))) {
                 m_pid = -1;
+                CloseExit();
                 return "gpsfake exited before gpsd listened: " + Errors();
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         Stop();
         return "gpsd did not listen on port " + std::to_string(port) + " in time: " + Errors();
@@ -133,31 +139,54 @@ public:
             return;
         }
         ::kill(-m_pid, SIGTERM);
-        int status = 0;
-        bool reaped = false;
-        for (int i = 0; i < 250 && !reaped; ++i) {  // up to 5 s to go quietly
-            reaped = ::waitpid(m_pid, &status, WNOHANG) == m_pid;
-            if (!reaped) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
-        ::kill(-m_pid, SIGKILL);  // whatever is left of the group
+        const bool reaped = WaitExit(std::chrono::seconds(5));  // to go quietly
+        ::kill(-m_pid, SIGKILL);                                // whatever is left of the group
         if (!reaped) {
+            int status = 0;
             ::waitpid(m_pid, &status, 0);
         }
+        CloseExit();
         std::error_code ignored;
         std::filesystem::remove("/tmp/gpsfake-" + std::to_string(m_pid) + ".sock", ignored);
         std::filesystem::remove(m_errors, ignored);
         m_pid = -1;
-        // gpsd may outlive gpsfake by a moment: wait until the port is free.
-        for (int i = 0; i < 250 && Accepts(m_port); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // gpsd, killed with the group, may hold its port until the kernel
+        // has closed its files: nothing signals that, so the port is tried
+        // again (with a short pause) until nothing answers there.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (Accepts(m_port) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
 
     int Port() const { return m_port; }
 
 private:
+    // Waits up to `bound` for gpsfake to exit, and reaps it; true when it did.
+    bool WaitExit(std::chrono::milliseconds bound) {
+        int status = 0;
+        if (m_exit >= 0) {
+            pollfd exited{m_exit, POLLIN, 0};
+            if (::poll(&exited, 1, static_cast<int>(bound.count())) <= 0) {
+                return false;
+            }
+            return ::waitpid(m_pid, &status, WNOHANG) == m_pid;
+        }
+        // No process descriptors (a kernel before 5.3): look now and after
+        // the bound.
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            return true;
+        }
+        std::this_thread::sleep_for(bound);
+        return ::waitpid(m_pid, &status, WNOHANG) == m_pid;
+    }
+    void CloseExit() {
+        if (m_exit >= 0) {
+            ::close(m_exit);
+            m_exit = -1;
+        }
+    }
+
     std::string Errors() const {
         std::ifstream in(m_errors);
         std::stringstream text;
@@ -166,6 +195,7 @@ private:
     }
 
     pid_t m_pid = -1;
+    int m_exit = -1;  // gpsfake's process descriptor
     int m_port = 0;
     std::filesystem::path m_errors;
 };
