@@ -3,10 +3,8 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,6 +15,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/ChildWait.h"
 
 namespace ketrion::testing {
 
@@ -115,7 +115,6 @@ public:
             ::_exit(127);
         }
         ::setpgid(m_pid, m_pid);
-        m_exit = static_cast<int>(::syscall(SYS_pidfd_open, m_pid, 0));
         const auto deadline = std::chrono::steady_clock::now() + kStartDeadline;
         while (std::chrono::steady_clock::now() < deadline) {
             if (Accepts(port)) {
@@ -123,9 +122,9 @@ public:
             }
             // gpsd listens within moments: until then, gpsfake's exit is
             // what would end the wait early.
-            if (WaitExit(std::chrono::milliseconds(20))) {
+            int status = 0;
+            if (WaitForChild(m_pid, std::chrono::milliseconds(20), status)) {
                 m_pid = -1;
-                CloseExit();
                 return "gpsfake exited before gpsd listened: " + Errors();
             }
         }
@@ -139,13 +138,13 @@ public:
             return;
         }
         ::kill(-m_pid, SIGTERM);
-        const bool reaped = WaitExit(std::chrono::seconds(5));  // to go quietly
-        ::kill(-m_pid, SIGKILL);                                // whatever is left of the group
+        // Up to 5 s to go quietly, then whatever is left of the group goes.
+        int status = 0;
+        const bool reaped = WaitForChild(m_pid, std::chrono::seconds(5), status);
+        ::kill(-m_pid, SIGKILL);
         if (!reaped) {
-            int status = 0;
             ::waitpid(m_pid, &status, 0);
         }
-        CloseExit();
         std::error_code ignored;
         std::filesystem::remove("/tmp/gpsfake-" + std::to_string(m_pid) + ".sock", ignored);
         std::filesystem::remove(m_errors, ignored);
@@ -162,31 +161,6 @@ public:
     int Port() const { return m_port; }
 
 private:
-    // Waits up to `bound` for gpsfake to exit, and reaps it; true when it did.
-    bool WaitExit(std::chrono::milliseconds bound) {
-        int status = 0;
-        if (m_exit >= 0) {
-            pollfd exited{m_exit, POLLIN, 0};
-            if (::poll(&exited, 1, static_cast<int>(bound.count())) <= 0) {
-                return false;
-            }
-            return ::waitpid(m_pid, &status, WNOHANG) == m_pid;
-        }
-        // No process descriptors (a kernel before 5.3): look now and after
-        // the bound.
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            return true;
-        }
-        std::this_thread::sleep_for(bound);
-        return ::waitpid(m_pid, &status, WNOHANG) == m_pid;
-    }
-    void CloseExit() {
-        if (m_exit >= 0) {
-            ::close(m_exit);
-            m_exit = -1;
-        }
-    }
-
     std::string Errors() const {
         std::ifstream in(m_errors);
         std::stringstream text;
@@ -195,7 +169,6 @@ private:
     }
 
     pid_t m_pid = -1;
-    int m_exit = -1;  // gpsfake's process descriptor
     int m_port = 0;
     std::filesystem::path m_errors;
 };
