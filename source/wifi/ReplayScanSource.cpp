@@ -1,7 +1,7 @@
 #include "source/wifi/ReplayScanSource.h"
 
 #include <algorithm>
-#include <chrono>
+#include <optional>
 
 #include "source/wifi/BssReading.h"
 
@@ -17,116 +17,100 @@ std::vector<std::int64_t> ReplayScanSource::Pace(const std::vector<RecordedScan>
     return pace;
 }
 
-ReplayScanSource::ReplayScanSource(const std::string& path, bool fast, Clock& clock)
-    : m_clock(clock), m_fast(fast), m_identity("recording " + path) {
-    Recording recording = ReadRecording(path);
-    m_scans = std::move(recording.scans);
-    m_pace = Pace(m_scans);
-    if (!recording.opened) {
-        m_status = SourceStatus{SourceState::Lost, recording.damage};
-    } else if (m_scans.empty()) {
-        m_status =
-            SourceStatus{SourceState::Lost, recording.damage.empty() ? std::string(kEndOfRecording)
-                                                                     : recording.damage};
-    } else {
-        m_damage = recording.damage;
-    }
+namespace {
+
+// The status a recording starts in: Lost when there is nothing to replay.
+SourceStatus InitialStatus(const Recording& recording, std::size_t scans) {
+    if (!recording.opened)
+        return SourceStatus{SourceState::Lost, recording.damage};
+    if (scans == 0)
+        return SourceStatus{SourceState::Lost, recording.damage.empty()
+                                                   ? std::string(ReplayScanSource::kEndOfRecording)
+                                                   : recording.damage};
+    return {};
 }
+
+}  // namespace
+
+ReplayScanSource::ReplayScanSource(const std::string& path, bool fast, Clock& clock)
+    : ReplayScanSource(ReadRecording(path), path, fast, clock) {}
+
+ReplayScanSource::ReplayScanSource(Recording recording, const std::string& path, bool fast,
+                                   Clock& clock)
+    : m_clock(clock),
+      m_fast(fast),
+      m_scans(std::move(recording.scans)),
+      m_pace(Pace(m_scans)),
+      m_identity("recording " + path),
+      m_damage(recording.opened && !m_scans.empty() ? recording.damage : std::string()),
+      m_worker(clock, InitialStatus(recording, m_scans.size()), [this](const SourceEvent& event) {
+          if (onEvent)
+              onEvent(event);
+      }) {}
 
 ReplayScanSource::~ReplayScanSource() {
     Stop();
 }
 
 void ReplayScanSource::Start() {
-    if (m_thread.joinable())
-        return;
-    if (!m_damage.empty() && onEvent)
-        onEvent(SourceEvent{SourceEventKind::Notice,
-                            m_identity + ": " + m_damage + "; the scans before it are replayed"});
-    if (m_status.state == SourceState::Lost && onEvent)
-        onEvent(SourceEvent{SourceEventKind::LinkLost, m_status.reason});
-    m_thread = std::jthread([this](std::stop_token stop) { Run(stop); });
+    m_worker.Start([this] { Run(); });
 }
 
 void ReplayScanSource::Stop() {
-    if (!m_thread.joinable())
-        return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_thread.request_stop();
-    m_wake.notify_all();
-    m_thread.join();
+    m_worker.Stop();
 }
 
 SourceStatus ReplayScanSource::Status() const {
-    std::lock_guard lock(m_mutex);
-    return m_status;
+    return m_worker.Status();
 }
 
 bool ReplayScanSource::IsScanning() const {
-    std::lock_guard lock(m_mutex);
-    return m_pending;
+    return m_worker.Busy();
 }
 
 bool ReplayScanSource::RequestScan() {
-    std::lock_guard lock(m_mutex);
-    if (m_status.state == SourceState::Lost || m_pending || m_next >= m_scans.size())
-        return false;
-    m_pending = true;
-    m_requestedMs = m_clock.NowMs();
-    m_status = SourceStatus{SourceState::Scanning, ""};
-    m_wake.notify_all();
-    return true;
+    // After the last scan the source is Lost, so the worker refuses.
+    return m_worker.Request(m_clock.NowMs());
 }
 
-void ReplayScanSource::Run(std::stop_token) {
-    using Steady = std::chrono::steady_clock;
-    Steady::time_point lastAnswer = Steady::now();
+void ReplayScanSource::Run() {
+    if (!m_damage.empty())
+        m_worker.Say(SourceEventKind::Notice,
+                     m_identity + ": " + m_damage + "; the scans before it are replayed");
+    // A recording with nothing to replay says so once, as its first news.
+    if (const SourceStatus initial = m_worker.Status(); initial.state == SourceState::Lost)
+        m_worker.SetStatus(SourceState::Lost, initial.reason);
     for (;;) {
-        std::unique_lock lock(m_mutex);
-        m_wake.wait(lock, [&] { return m_stopping || m_pending; });
-        if (m_stopping)
+        const std::optional<std::int64_t> requestedMs = m_worker.WaitForRequest();
+        if (!requestedMs)
             return;
         const std::size_t index = m_next;
-        if (!m_fast) {
-            const auto due = lastAnswer + std::chrono::milliseconds(m_pace[index]);
-            if (m_wake.wait_until(lock, due, [&] { return m_stopping; }))
+        if (!m_fast && m_lastAnswerMs >= 0) {
+            const std::int64_t dueMs = m_lastAnswerMs + m_pace[index];
+            if (!m_worker.WaitMs(dueMs - m_clock.NowMs()))
                 return;
         }
         ScanResult result;
-        result.startedMs = m_requestedMs;
-        lock.unlock();
-
+        result.startedMs = *requestedMs;
         for (const Bss& bss : m_scans[index].results)
             result.readings.push_back(ReadingOf(bss, std::nullopt));
         SortStrongestFirst(result.readings);
         result.endedMs = m_clock.NowMs();
 
         // As live: an aborted scan keeps what it saw, and says so.
-        if (m_scans[index].aborted && onEvent)
-            onEvent(SourceEvent{SourceEventKind::Notice, kAbortedScan});
+        if (m_scans[index].aborted)
+            m_worker.Say(SourceEventKind::Notice, kAbortedScan);
         // The point is recorded before the scan counts as ended, so whoever
         // sees the source ready again, or at the end of the recording, finds
         // every answered scan's point already there.
         if (onScan)
             onScan(result);
-
-        lock.lock();
         m_next = index + 1;
-        m_pending = false;
-        const bool last = m_next >= m_scans.size();
-        m_status = last ? SourceStatus{SourceState::Lost, kEndOfRecording}
-                        : SourceStatus{SourceState::Ready, ""};
-        lock.unlock();
-        lastAnswer = Steady::now();
-
-        if (onEvent) {
-            onEvent(SourceEvent{SourceEventKind::ScanEnded, ""});
-            if (last)
-                onEvent(SourceEvent{SourceEventKind::LinkLost, kEndOfRecording});
-        }
+        m_lastAnswerMs = m_clock.NowMs();
+        if (m_next >= m_scans.size())
+            m_worker.Finish(SourceEventKind::ScanEnded, {}, SourceState::Lost, kEndOfRecording);
+        else
+            m_worker.Finish(SourceEventKind::ScanEnded, {}, SourceState::Ready);
     }
 }
 

@@ -1,14 +1,12 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Clock.h"
 #include "source/ScanSource.h"
+#include "source/SourceWorker.h"
 #include "source/wifi/Recording.h"
 
 namespace ketrion::source::wifi {
@@ -24,6 +22,7 @@ namespace ketrion::source::wifi {
 // "end of recording" (a LinkLost event says so) and refuses further requests.
 // A recording that cannot be opened is Lost from the start with the reason;
 // a damaged one replays its whole scans, after a Notice naming the damage.
+// The thread, status and request are the SourceWorker's.
 class ReplayScanSource final : public ScanSource {
 public:
     static constexpr char kEndOfRecording[] = "end of recording";
@@ -48,23 +47,18 @@ public:
     static std::vector<std::int64_t> Pace(const std::vector<RecordedScan>& scans);
 
 private:
-    void Run(std::stop_token stop);
+    ReplayScanSource(Recording recording, const std::string& path, bool fast, Clock& clock);
+    void Run();
 
     Clock& m_clock;
     const bool m_fast;
-    std::vector<RecordedScan> m_scans;
+    std::vector<RecordedScan> m_scans;  // read-only once built
     std::vector<std::int64_t> m_pace;
     std::string m_identity;
     std::string m_damage;
-
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    SourceStatus m_status;
-    std::size_t m_next = 0;
-    bool m_pending = false;
-    bool m_stopping = false;
-    std::int64_t m_requestedMs = 0;
-    std::jthread m_thread;
+    std::size_t m_next = 0;            // the source's thread only
+    std::int64_t m_lastAnswerMs = -1;  // the source's thread only; none yet
+    SourceWorker m_worker;
 };
 
 }  // namespace ketrion::source::wifi
