@@ -125,12 +125,12 @@ TEST(WaveReader, EveryTruncationOfAGoodFileIsSafe) {
     }
 }
 
-TEST(QtSoundHeadless, WithoutAnOutputEveryPlayIsQuiet) {
+TEST(QtSoundHeadless, WithoutAnOutputEveryPlayReturnsQuietly) {
     App();
     ::testing::internal::CaptureStderr();
     {
         QtSound sound{QAudioDevice()};
-        EXPECT_FALSE(sound.HasOutput());
+        EXPECT_FALSE(sound.HasOutput());  // no sound thread: nothing to wait for
         sound.PlayResourceSound("PING");
         sound.PlayResourceSound("NO-SUCH-SOUND");
         // From another thread too: the link thread may raise sounds.
