@@ -47,16 +47,16 @@ protected:
         // told to (--include-no-fix).
         world.session.SetIncludeNoFix(includeNoFix);
         auto view = world.MakeView(width, height);
-        if (width > CSiteView::kHandheldWidth)
+        if (width > PlanNavigator::kHandheldWidth)
             view->SetPlanImage(GreyPlan(800, 600));
         world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("h.ktd")));
-        view->OnCollectionOpen();
-        EXPECT_TRUE(view->IsSurveyShown());
+        view->Commands().OpenCollection();
+        EXPECT_TRUE(view->Commands().IsSurveyShown());
         world.AddSurveyPoint(200, 200, -60);
         world.AddSurveyPoint(400, 200, -80);
         world.AddSurveyPoint(250, 320, CSiteData::kWeakestSignal);
         view->UpdateOverlay();
-        m_areaTop = view->PlanArea().top();
+        m_areaTop = view->Navigator().PlanArea().top();
         return view;
     }
     // Shows the heatmap and waits for its first picture.
@@ -145,7 +145,7 @@ TEST_F(HeatmapView, UndoAndDeleteRecomputeTheHeatmapAndTheEstimates) {
 
     // Undo takes the point back: the count of points is what it was before,
     // and the picture and estimates are too.
-    view->OnUndo();
+    view->Commands().Undo();
     ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 3; }));
     ASSERT_TRUE(WaitIdle(*view));
     EXPECT_EQ(view->Heatmap().Result().aps.size(), 2u);
