@@ -328,6 +328,25 @@ TEST(SiteViewDrawKept, ReloadingACollectionRedrawsItsPoints) {
     (void)withPoints;
 }
 
+TEST(SiteViewDrawKept, PointsTheSessionDeletesOrUndoesAreRedrawnWhoeverAskedIt) {
+    // The deletion and its undo go to the session directly, not through the
+    // view's commands: the view follows the session's announcements.
+    SiteViewWorld world;
+    auto view = ShowSurvey(world, 240, 268, 0xFFFFFF);
+    AddWalk(world, 0, 6);
+    const QImage all = view->Render();
+    SiteViewWorld rest;
+    auto restView = ShowSurvey(rest, 240, 268, 0xFFFFFF);
+    AddWalk(rest, 1, 6);
+
+    // Below the location and zoom bands (the zoom band counts deleted points).
+    const QRect plan(0, 2 * BandHeight(all, Rgb(all, 0, 0)), 240, 200);
+    ASSERT_TRUE(world.session.DeletePoint(world.Points().front().offset));
+    EXPECT_EQ(view->Render().copy(plan), restView->Render().copy(plan));
+    ASSERT_TRUE(world.session.Undo());
+    EXPECT_EQ(view->Render(), all);
+}
+
 TEST(SiteViewDrawKept, DiscsMatchAnEllipseDrawnWithTheDashedPen) {
     for (int width : {240, 300}) {
         SiteViewWorld world;

@@ -125,10 +125,9 @@ TEST_F(HeatmapView, NewPointsRedrawTheLayer) {
     const QPoint lower = Client(300, 420);
     EXPECT_EQ(Rgb(view->Render(), lower.x(), lower.y()), kGrey);  // out of range so far
 
-    world.AddSurveyPoint(300, 400, -50);
-    view->Heatmap().Poll();
+    world.AddSurveyPoint(300, 400, -50);  // announced by the session: nothing polls
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 4; }));
     ASSERT_TRUE(WaitIdle(*view));
-    EXPECT_EQ(view->Heatmap().Result().points, 4u);
     EXPECT_NE(Rgb(view->Render(), lower.x(), lower.y()), kGrey);
 }
 
@@ -181,7 +180,7 @@ TEST_F(HeatmapView, ANewPlanHidesTheOldGridUntilItIsRecomputed) {
     const QPoint between = Client(300, 240);
     EXPECT_EQ(Rgb(view->Render(), between.x(), between.y()), kGrey);
 
-    view->Heatmap().Poll();
+    // The view asks for the new grid itself: nothing polls for the plan.
     ASSERT_TRUE(WaitIdle(*view));
     EXPECT_EQ(view->Heatmap().Result().planWidth, 1000);
     EXPECT_NE(Rgb(view->Render(), between.x(), between.y()), kGrey);
@@ -335,7 +334,7 @@ TEST_F(HeatmapView, DiscsTakeTheHeatmapsScaleAndMetricAtDesktopSizes) {
     view->UpdateOverlay();
     const QPoint third = Client(300.5, 300.5) + QPoint(6, 0);
     EXPECT_EQ(view->Render().pixel(third), HeatmapLayer::kPendingColour);
-    view->Heatmap().Poll();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 4; }));
     ASSERT_TRUE(WaitIdle(*view));
     EXPECT_EQ(view->Render().pixel(third), signal.At(analysis::kNotHeard).rgb());
 

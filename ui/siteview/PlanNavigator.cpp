@@ -245,8 +245,8 @@ void PlanNavigator::OnScrollAction(Qt::Orientation orientation, int action) {
         return;
     }
     m_inScrollAction = true;
-    QScrollBar* bar = orientation == Qt::Horizontal ? m_area.horizontalScrollBar()
-                                                    : m_area.verticalScrollBar();
+    QScrollBar* bar =
+        orientation == Qt::Horizontal ? m_area.horizontalScrollBar() : m_area.verticalScrollBar();
     int code = -1;
     switch (action) {
         case QAbstractSlider::SliderSingleStepSub:

@@ -26,6 +26,7 @@
 #include "ui/siteview/HeatmapLayer.h"
 #include "ui/siteview/InstructionPage.h"
 #include "ui/siteview/Legend.h"
+#include "ui/siteview/PlacingMarks.h"
 
 namespace ketrion {
 
@@ -55,7 +56,6 @@ constexpr double kMaxRenderRatio = 8.0;
 
 const QColor kBlack(0, 0, 0);
 const QColor kWhite(255, 255, 255);
-const QColor kWalkColour(0, 90, 200);
 
 }  // namespace
 
@@ -225,7 +225,7 @@ void CSiteView::InstallPlanImage(const QImage& image) {
     }
     m_navigator.FitPlan(m_planImage.size());
     // A new plan size makes the heatmap's grid wrong.
-    m_heatmap->Poll();
+    m_heatmap->Recheck();
     viewport()->update();
 }
 
@@ -237,7 +237,7 @@ void CSiteView::SetPlanImage(const QImage& image) {
 
 void CSiteView::SurveyReplaced() {
     m_layer.Invalidate();
-    m_heatmap->Poll();
+    m_heatmap->Recheck();
     viewport()->update();
 }
 
@@ -590,69 +590,10 @@ void CSiteView::DrawPositionMarker(QPainter& dc) {
 }
 
 void CSiteView::DrawPlacing(QPainter& dc) {
-    // Positions are in plan-area coordinates: the area lies below the bands.
-    const SiteRect client = m_navigator.ClientRect();
-    CSitePlan& plan = m_services.plan;
-    SurveySession& session = m_services.session;
-    const auto toScreen = [&](double x, double y, QPointF& at) {
-        std::int32_t sx = 0;
-        std::int32_t sy = 0;
-        if (!plan.PlanToScreen(client, static_cast<std::int32_t>(x), static_cast<std::int32_t>(y),
-                               sx, sy)) {
-            return false;
-        }
-        at = QPointF(sx, sy);
-        return true;
-    };
     dc.save();
     dc.translate(m_navigator.PlanArea().topLeft());
-    dc.setRenderHint(QPainter::Antialiasing);
-    QPointF previous;
-    bool havePrevious = false;
-    dc.setPen(QPen(kWalkColour, 2, Qt::DashLine));
-    for (const auto& [x, y] : session.WalkClicks()) {
-        QPointF at;
-        if (!toScreen(x, y, at)) {
-            havePrevious = false;
-            continue;
-        }
-        if (havePrevious) {
-            dc.drawLine(previous, at);
-        }
-        dc.setBrush(kWalkColour);
-        dc.drawEllipse(at, 3, 3);
-        previous = at;
-        havePrevious = true;
-    }
-    const SurveySession::NextPosition next = session.NextReadingPosition();
-    QPointF at;
-    if (next.known && toScreen(next.x, next.y, at)) {
-        const std::size_t waiting = session.ProvisionalCount();
-        if (waiting > 0) {
-            // Readings waiting for their segment's end click: hollow.
-            dc.setBrush(Qt::NoBrush);
-            dc.setPen(QPen(kWalkColour, 2));
-            dc.drawEllipse(at, 9, 9);
-            dc.drawText(at + QPointF(12, -10), QString::number(waiting));
-        }
-        if (next.errorRadius > 0) {
-            const double r = next.errorRadius * plan.GetZoomPercent() / 100.0;
-            dc.setBrush(QColor(0, 90, 200, 40));
-            dc.setPen(QPen(kWalkColour, 1));
-            dc.drawEllipse(at, r, r);
-        }
-        dc.setPen(QPen(kWalkColour, 2));
-        dc.drawLine(at - QPointF(8, 0), at + QPointF(8, 0));
-        dc.drawLine(at - QPointF(0, 8), at + QPointF(0, 8));
-    }
-    const QPoint stop = m_commands->StopPosition();
-    if (session.CurrentPlacing() == SurveySession::Placing::StopAndGo &&
-        m_services.scan.IsScanning() && toScreen(stop.x(), stop.y(), at)) {
-        dc.setBrush(Qt::NoBrush);
-        dc.setPen(QPen(kWalkColour, 2, Qt::DotLine));
-        dc.drawEllipse(at, 10, 10);
-        dc.drawText(at + QPointF(12, -10), QStringLiteral("reading..."));
-    }
+    PlacingMarks::Draw(dc, m_services.session, m_services.plan, m_navigator.ClientRect(),
+                       m_commands->StopPosition(), m_services.scan.IsScanning());
     dc.restore();
 }
 
