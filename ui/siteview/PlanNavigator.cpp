@@ -116,7 +116,7 @@ void PlanNavigator::ShowPoints(const CSiteData& data) {
     SiteRect area{
         std::numeric_limits<std::int32_t>::max(), std::numeric_limits<std::int32_t>::max(),
         std::numeric_limits<std::int32_t>::min(), std::numeric_limits<std::int32_t>::min()};
-    data.ForEachPoint([&area](const CSiteData::_tap& point) {
+    data.ForEachPoint([&area](const auto& point) {
         area.left = std::min(area.left, point.x);
         area.top = std::min(area.top, point.y);
         area.right = std::max(area.right, point.x);

@@ -498,9 +498,7 @@ QImage CSiteView::Render() {
     placement.font = font;
     if (desktop) {
         // The heatmap's continuous scale and metric; the handheld keeps its five colours.
-        placement.discColour = [this](const CSiteData::_tap& point) {
-            return m_heatmap->DiscColour(point);
-        };
+        placement.discColour = [this](const auto& point) { return m_heatmap->DiscColour(point); };
     }
     // The layer covers the whole picture (black beside a plan smaller than
     // the viewport), so the buffer needs no clearing first.
