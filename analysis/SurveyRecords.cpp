@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -207,6 +208,40 @@ ReadResult StreamSurveyRecords(const std::string& path, SurveyRecords& out,
             visitor.Flush();
             return ReadResult::Damaged;
     }
+}
+
+namespace {
+
+// Notes whether any location record stores a position near the default origin.
+class DefaultOriginVisitor final : public WalkVisitor {
+public:
+    void Location(std::int64_t, std::int64_t offset, const std::uint8_t* location) override {
+        if (m_found)
+            return;
+        const SurveyPoint point = DecodeLocation(location, offset);
+        m_found = NearDefaultOrigin(point.LatitudeDegrees(), point.LongitudeDegrees());
+    }
+    bool Found() const { return m_found; }
+
+private:
+    bool m_found = false;
+};
+
+}  // namespace
+
+bool StoredAtDefaultOrigin(const std::string& path) {
+    DefaultOriginVisitor visitor;
+    WalkCollection(path, visitor);
+    return visitor.Found();
+}
+
+void ShiftFromDefaultOrigin(SurveyPoint& point, const OriginShift& shift) {
+    double latitude = point.LatitudeDegrees(), longitude = point.LongitudeDegrees();
+    if (!NearDefaultOrigin(latitude, longitude))
+        return;
+    shift.Apply(latitude, longitude);
+    point.latitude = static_cast<std::int32_t>(std::lround(latitude / kDegreesPerUnit));
+    point.longitude = static_cast<std::int32_t>(std::lround(longitude / kDegreesPerUnit));
 }
 
 }  // namespace ketrion::analysis

@@ -10,6 +10,7 @@
 
 #include "analysis/Details.h"
 #include "model/Text.h"
+#include "survey/LocalPlane.h"
 
 namespace ketrion::analysis {
 
@@ -124,6 +125,16 @@ ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out);
 // none: memory stays the same however long the file. `out` gets everything
 // but the points (path, header, damage). A point cut by damage is handed
 // over with the readings before the damage, as ReadSurveyRecords keeps it.
+// True when a point of the collection file at `path` stores a position near
+// the default origin (survey/LocalPlane.h): the plan it was placed on was made
+// without a position, and its latitudes and longitudes are in the open sea.
+// Reads the location records only.
+bool StoredAtDefaultOrigin(const std::string& path);
+
+// Moves `point`'s stored position, when it lies near the default origin, to
+// the same east and north metres from `shift`'s origin.
+void ShiftFromDefaultOrigin(SurveyPoint& point, const OriginShift& shift);
+
 ReadResult StreamSurveyRecords(const std::string& path, SurveyRecords& out,
                                const std::function<void(SurveyPoint&)>& each);
 

@@ -12,6 +12,8 @@ constexpr const char* kVersionText = "ketrion 1.03";
 // or of waiting the number is a typo.
 constexpr int kMaxReadings = 17280;
 constexpr int kMaxTimeoutSeconds = 3600;
+// Floors below and above the ground floor a simulated receiver may walk on.
+constexpr int kMaxFloorLevel = 200;
 // Exit status for a command line that cannot be used.
 constexpr int kUsageError = 2;
 
@@ -38,6 +40,12 @@ ParsedOptions ParseOptions(const std::vector<std::string>& args) {
                                     "file (default: the sample site)")
                          ->type_name("[=SCENARIO]")
                          ->expected(0, 1);
+    app.add_option("--floor-level", o.simulatedLevel,
+                   "With --simulate: the floor the simulated receiver walks on (0 the ground "
+                   "floor), for scenarios whose access points stand on floors")
+        ->type_name("N")
+        ->check(CLI::Range(-kMaxFloorLevel, kMaxFloorLevel))
+        ->needs(simulate);
     auto* wifi = app.add_option("--wifi", o.wifiInterface,
                                 "Scan with the laptop's Wi-Fi adapter; IFACE names it (default: "
                                 "the first Wi-Fi interface that is up)")

@@ -16,6 +16,7 @@ struct Options {
     bool simulate = false;
     // Scenario of the simulator; empty for the sample site.
     std::string scenario;
+    int simulatedLevel = 0;  // the floor the simulated receiver walks on
     // Scan with the laptop's Wi-Fi adapter (nl80211): its interface, empty
     // for the first one that is up.
     bool wifi = false;

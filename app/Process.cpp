@@ -30,7 +30,9 @@ namespace ketrion {
 // The receiver board run in-process on a pseudo-terminal, for --simulate.
 class BoardSimulator {
 public:
-    explicit BoardSimulator(sim::Scenario scenario) : m_sim(std::move(scenario)) {}
+    BoardSimulator(sim::Scenario scenario, int level) : m_sim(std::move(scenario)) {
+        m_sim.SetLevel(level);
+    }
     bool Start(std::string* error) { return m_sim.Start(error); }
     // Path of the terminal the program opens as its serial port.
     std::string Path() const { return m_sim.SlavePath(); }
@@ -332,7 +334,7 @@ bool Process::Prepare(std::string* error) {
                 return false;
             }
         }
-        simulator = std::make_unique<BoardSimulator>(std::move(scenario));
+        simulator = std::make_unique<BoardSimulator>(std::move(scenario), m_options.simulatedLevel);
         std::string message;
         if (!simulator->Start(&message)) {
             simulator.reset();

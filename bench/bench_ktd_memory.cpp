@@ -10,13 +10,8 @@
 // another ktd binary to measure (an older build, for a side-by-side figure).
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
 #include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -25,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ChildRun.h"
 #include "survey/CollectionFile.h"
 #include "survey/ProjectionMaker.h"
 
@@ -130,39 +126,10 @@ const Site& TheSite() {
     return site;
 }
 
-struct ChildRun {
-    int status = -1;
-    double peakMb = 0;
-    double seconds = 0;
-};
-
-// Runs ktd with `args`, its output thrown away.
-ChildRun RunKtd(const std::vector<std::string>& args) {
-    std::vector<char*> argv;
+// Runs ktd (or KETRION_BENCH_KTD) with `args`.
+bench::ChildRun RunKtd(const std::vector<std::string>& args) {
     const char* other = std::getenv("KETRION_BENCH_KTD");
-    std::string program = other != nullptr ? other : KETRION_KTD;
-    argv.push_back(program.data());
-    std::vector<std::string> copies = args;
-    for (std::string& a : copies)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
-        ::dup2(null, 2);
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        ::execv(argv[0], argv.data());
-        _exit(127);
-    }
-    ChildRun run;
-    struct rusage usage {};
-    if (pid < 0 || wait4(pid, &run.status, 0, &usage) != pid)
-        return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakMb = static_cast<double>(usage.ru_maxrss) / 1024.0;  // kB
-    return run;
+    return bench::RunChild(other != nullptr ? other : KETRION_KTD, args);
 }
 
 void RunCommand(benchmark::State& state, std::vector<std::string> args) {
@@ -175,12 +142,12 @@ void RunCommand(benchmark::State& state, std::vector<std::string> args) {
         else if (a.starts_with("OUT"))
             a = site.File(a);
     }
-    ChildRun run;
+    bench::ChildRun run;
     for (auto _ : state) {
         run = RunKtd(args);
         state.SetIterationTime(run.seconds);
     }
-    if (!WIFEXITED(run.status) || WEXITSTATUS(run.status) != 0)
+    if (!run.Succeeded())
         state.SkipWithError("ktd failed");
     state.counters["peak_MB"] = run.peakMb;
     state.counters["file_MB"] = site.FileMb();

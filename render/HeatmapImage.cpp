@@ -172,7 +172,7 @@ QColor ColourScale::At(double value) const {
 }
 
 QImage GridImage(const analysis::Grid& grid, int width, int height, const ColourScale& scale,
-                 int alpha) {
+                 int alpha, int top) {
     QImage image(std::max(width, 0), std::max(height, 0), QImage::Format_ARGB32);
     if (image.isNull())
         return image;
@@ -181,23 +181,54 @@ QImage GridImage(const analysis::Grid& grid, int width, int height, const Colour
         grid.values.size() != static_cast<std::size_t>(grid.columns) * grid.rows)
         return image;
     alpha = std::clamp(alpha, 0, 255);
-    // One colour per node, then whole cells of pixels at a time.
-    std::vector<QRgb> colours(grid.values.size(), 0);
-    for (std::size_t n = 0; n < grid.values.size(); ++n) {
+    top = std::max(top, 0);
+    // One colour per node of the rows the pixels lie in, then whole cells of
+    // pixels at a time.
+    auto rowOf = [&](int y) { return std::min((top + y) / grid.cell, grid.rows - 1); };
+    const int firstRow = rowOf(0);
+    const std::size_t columns = static_cast<std::size_t>(grid.columns);
+    const std::size_t first = static_cast<std::size_t>(firstRow) * columns;
+    const std::size_t last = (static_cast<std::size_t>(rowOf(image.height() - 1)) + 1) * columns;
+    std::vector<QRgb> colours(last - first, 0);
+    for (std::size_t n = first; n < last; ++n) {
         const double v = grid.values[n];
         if (analysis::Grid::HasValue(v)) {
             const QColor c = scale.At(v);
-            colours[n] = qRgba(c.red(), c.green(), c.blue(), alpha);
+            colours[n - first] = qRgba(c.red(), c.green(), c.blue(), alpha);
         }
     }
     for (int y = 0; y < image.height(); ++y) {
-        const int j = std::min(y / grid.cell, grid.rows - 1);
         auto* line = reinterpret_cast<QRgb*>(image.scanLine(y));
-        const QRgb* row = colours.data() + static_cast<std::size_t>(j) * grid.columns;
+        const QRgb* row = colours.data() + static_cast<std::size_t>(rowOf(y) - firstRow) * columns;
         for (int x = 0; x < image.width(); ++x)
             line[x] = row[std::min(x / grid.cell, grid.columns - 1)];
     }
     return image;
+}
+
+namespace {
+
+// Draws a plan-tall picture that `band(top, rows)` makes a band of rows at a
+// time: the same pixels without the whole picture in memory at once.
+template <class Band>
+void DrawInBands(QPainter& painter, int height, Band band) {
+    constexpr int kBandRows = 256;
+    for (int top = 0; top < height; top += kBandRows)
+        painter.drawImage(0, top, band(top, std::min(kBandRows, height - top)));
+}
+
+}  // namespace
+
+void DrawGrid(QPainter& painter, const analysis::Grid& grid, int width, int height,
+              const ColourScale& scale, int alpha) {
+    DrawInBands(painter, height,
+                [&](int top, int rows) { return GridImage(grid, width, rows, scale, alpha, top); });
+}
+
+void DrawUnsurveyed(QPainter& painter, const analysis::Grid& grid,
+                    std::span<const std::uint8_t> mask, int width, int height) {
+    DrawInBands(painter, height,
+                [&](int top, int rows) { return UnsurveyedImage(grid, mask, width, rows, top); });
 }
 
 int AnnotationPixelSize(const QSize& plan) {
@@ -268,27 +299,53 @@ void DrawLegend(QPainter& painter, QPoint at, const ColourScale& scale, int pixe
     painter.restore();
 }
 
+namespace {
+
+// The grid and the points drawn over `picture` (the plan on its white ground).
+void DrawHeatmapOver(QImage& picture, const analysis::Grid& grid, const ColourScale& scale,
+                     std::span<const QPoint> points, int alpha) {
+    QPainter painter(&picture);
+    DrawGrid(painter, grid, picture.width(), picture.height(), scale, alpha);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    const double radius = std::max(1.5, AnnotationPixelSize(picture.size()) / 6.0);
+    painter.setPen(QPen(QColor(255, 255, 255), std::max(1.0, radius / 2)));
+    painter.setBrush(QColor(0, 0, 0));
+    for (const QPoint& p : points)
+        painter.drawEllipse(QPointF(p.x() + 0.5, p.y() + 0.5), radius, radius);
+    painter.end();
+}
+
+}  // namespace
+
 QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
                           std::span<const QPoint> points, int alpha) {
     QImage out(plan.size(), QImage::Format_RGB32);
     if (out.isNull())
         return out;
     out.fill(QColor(255, 255, 255));
-    QPainter painter(&out);
-    painter.drawImage(0, 0, plan);
-    painter.drawImage(0, 0, GridImage(grid, plan.width(), plan.height(), scale, alpha));
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    const double radius = std::max(1.5, AnnotationPixelSize(plan.size()) / 6.0);
-    painter.setPen(QPen(QColor(255, 255, 255), std::max(1.0, radius / 2)));
-    painter.setBrush(QColor(0, 0, 0));
-    for (const QPoint& p : points)
-        painter.drawEllipse(QPointF(p.x() + 0.5, p.y() + 0.5), radius, radius);
-    painter.end();
+    {
+        QPainter painter(&out);
+        painter.drawImage(0, 0, plan);
+    }
+    DrawHeatmapOver(out, grid, scale, points, alpha);
     return out;
 }
 
+QImage ComposePlanHeatmapOver(QImage plan, const analysis::Grid& grid, const ColourScale& scale,
+                              std::span<const QPoint> points, int alpha) {
+    // An opaque plan is its own white ground; one with transparency needs one.
+    if (plan.format() != QImage::Format_RGB32)
+        return ComposePlanHeatmap(plan, grid, scale, points, alpha);
+    DrawHeatmapOver(plan, grid, scale, points, alpha);
+    // The picture is a new one, not the plan's file: no resolution of its own.
+    const QImage fresh(1, 1, QImage::Format_RGB32);
+    plan.setDotsPerMeterX(fresh.dotsPerMeterX());
+    plan.setDotsPerMeterY(fresh.dotsPerMeterY());
+    return plan;
+}
+
 QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t> mask, int width,
-                       int height) {
+                       int height, int top) {
     QImage image(std::max(width, 0), std::max(height, 0), QImage::Format_ARGB32);
     if (image.isNull())
         return image;
@@ -300,15 +357,18 @@ QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t>
     constexpr int kHatchPeriod = 8;  // pixels between the hatching's diagonals
     const QRgb line = qRgba(90, 90, 90, 170);
     const QRgb ground = qRgba(255, 255, 255, 90);
+    top = std::max(top, 0);
     for (int y = 0; y < image.height(); ++y) {
-        const std::size_t row = static_cast<std::size_t>(std::min(y / grid.cell, grid.rows - 1)) *
-                                static_cast<std::size_t>(grid.columns);
+        const int planY = top + y;
+        const std::size_t row =
+            static_cast<std::size_t>(std::min(planY / grid.cell, grid.rows - 1)) *
+            static_cast<std::size_t>(grid.columns);
         auto* pixels = reinterpret_cast<QRgb*>(image.scanLine(y));
         for (int x = 0; x < image.width(); ++x) {
             const std::size_t n =
                 row + static_cast<std::size_t>(std::min(x / grid.cell, grid.columns - 1));
             if (mask[n] != 0 && !analysis::Grid::HasValue(grid.values[n]))
-                pixels[x] = (x + y) % kHatchPeriod < 2 ? line : ground;
+                pixels[x] = (x + planY) % kHatchPeriod < 2 ? line : ground;
         }
     }
     return image;
@@ -347,6 +407,21 @@ void DrawOutline(QPainter& painter, const QPolygonF& outline, int pixelSize) {
     painter.setBrush(Qt::NoBrush);
     painter.drawPolygon(outline);
     painter.restore();
+}
+
+QImage LegendImage(const ColourScale& scale, const QSize& plan) {
+    const int pixelSize = AnnotationPixelSize(plan);
+    const QSize legend = LegendSize(scale, pixelSize);
+    const int margin = pixelSize;
+    QImage out(legend.width() + 2 * margin, std::max(plan.height(), legend.height() + 2 * margin),
+               QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    out.fill(QColor(255, 255, 255));
+    QPainter painter(&out);
+    DrawLegend(painter, QPoint(margin, margin), scale, pixelSize);
+    painter.end();
+    return out;
 }
 
 QImage ComposeHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,

@@ -67,8 +67,14 @@ private:
 // The grid over a width x height plan: every plan pixel takes the colour of
 // the node of the cell it lies in, with `alpha` (0-255); pixels of nodes
 // without a value stay fully transparent. Format ARGB32, not premultiplied.
+// `top` > 0 gives the rows from `top` down of a taller plan (a band of it).
 QImage GridImage(const analysis::Grid& grid, int width, int height, const ColourScale& scale,
-                 int alpha);
+                 int alpha, int top = 0);
+
+// Draws GridImage over a width x height plan at the painter's origin a band
+// of rows at a time: the same pixels without a plan-sized picture in memory.
+void DrawGrid(QPainter& painter, const analysis::Grid& grid, int width, int height,
+              const ColourScale& scale, int alpha);
 
 // The legend for a scale drawn with `pixelSize` text: its size, and drawing it
 // with its top-left corner at `at`.
@@ -89,16 +95,29 @@ struct PlanMarker {
 QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
                           std::span<const QPoint> points, int alpha = 150);
 
+// The same picture drawn over the plan itself (taken, so a plan no one
+// else holds is not copied): for a command that needs the plan no more.
+QImage ComposePlanHeatmapOver(QImage plan, const analysis::Grid& grid, const ColourScale& scale,
+                              std::span<const QPoint> points, int alpha = 150);
+
 // Grey hatching over the pixels of nodes inside the surveyed area (`mask`, as
 // analysis::SurveyedArea::Mask makes it for `grid`) that have no value: parts
 // of a drawn boundary no survey point speaks for. Transparent elsewhere.
+// `top` > 0 gives the rows from `top` down of a taller plan (a band of it).
 QImage UnsurveyedImage(const analysis::Grid& grid, std::span<const std::uint8_t> mask, int width,
-                       int height);
+                       int height, int top = 0);
+// Draws UnsurveyedImage over a width x height plan a band of rows at a time.
+void DrawUnsurveyed(QPainter& painter, const analysis::Grid& grid,
+                    std::span<const std::uint8_t> mask, int width, int height);
 
 // Placed access points as blue squares with their labels beside them, and the
 // outline of a drawn boundary, in plan pixels with `pixelSize` text.
 void DrawMarkers(QPainter& painter, std::span<const PlanMarker> markers, int pixelSize);
 void DrawOutline(QPainter& painter, const QPolygonF& outline, int pixelSize);
+
+// The strip to the right of the plan that ComposeHeatmap draws the legend
+// in, as a picture of its own.
+QImage LegendImage(const ColourScale& scale, const QSize& plan);
 
 // The plan with the grid over it (semi-transparent), the survey points as small
 // dots and the legend in a strip to the right of the plan. Plan pixels keep

@@ -36,7 +36,7 @@ QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const 
     out.fill(QColor(255, 255, 255));
     QPainter painter(&out);
     painter.drawImage(0, 0, plan);
-    painter.drawImage(0, 0, GridImage(grid, plan.width(), plan.height(), scale, alpha));
+    DrawGrid(painter, grid, plan.width(), plan.height(), scale, alpha);
     painter.drawImage(0, 0, points.Image());
     painter.end();
     return out;

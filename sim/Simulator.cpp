@@ -120,6 +120,7 @@ bool Simulator::Start(std::string* error) {
                                       ? m_scenario.startTime
                                       : static_cast<std::int64_t>(std::time(nullptr));
     m_board = std::make_unique<Board>(m_scenario, startUtc);
+    m_board->SetLevel(m_level);
     m_thread = std::thread(&Simulator::Run, this);
     return true;
 }

@@ -25,6 +25,9 @@ public:
     // Set before Start: also make a symlink to the slave at `path` (replacing
     // an existing symlink there, removed again by Stop).
     void SetLinkPath(std::string path) { m_linkPath = std::move(path); }
+    // Set before Start: the floor the receiver walks on (access points of
+    // other floors come through the scenario's loss per floor slab).
+    void SetLevel(int level) { m_level = level; }
     // Set before Start: append every byte written to the line to `path`.
     void SetCapturePath(std::string path) { m_capturePath = std::move(path); }
 
@@ -49,6 +52,7 @@ private:
     std::string m_linkPath;
     std::string m_capturePath;
     std::string m_slavePath;
+    int m_level = 0;
     int m_master = -1;
     int m_slave = -1;  // held open so the master never sees a hang-up
     int m_wake[2] = {-1, -1};

@@ -135,8 +135,19 @@ CREATE INDEX estimates_geom ON ketrion.estimates USING gist (geom);
 CREATE INDEX estimates_floor ON ketrion.estimates (floor_id);
 )SQL";
 
+// Version 2: a floor's order, height and reference points, and whether a collection of a site
+// is switched on and who surveyed it, so a pushed site file can be pulled back whole.
+constexpr const char* kVersion2 = R"SQL(
+ALTER TABLE ketrion.floors ADD COLUMN ordinal integer NOT NULL DEFAULT 0,
+    ADD COLUMN height_m double precision NOT NULL DEFAULT 0,
+    -- the floor's reference points for alignment, one "label<TAB>x<TAB>y" a line
+    ADD COLUMN reference_points text NOT NULL DEFAULT '';
+ALTER TABLE ketrion.collections ADD COLUMN enabled boolean NOT NULL DEFAULT true,
+    ADD COLUMN surveyor text;
+)SQL";
+
 // Migration i turns version i into version i + 1.
-constexpr std::array<const char*, kSchemaVersion> kMigrations = {kVersion1};
+constexpr std::array<const char*, kSchemaVersion> kMigrations = {kVersion1, kVersion2};
 
 bool HasVersionTable(pqxx::work& work) {
     return !work.exec("SELECT to_regclass('ketrion.schema_version')")[0][0].is_null();

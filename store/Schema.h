@@ -15,7 +15,7 @@ namespace ketrion::store {
 // transaction as the version it writes. A store of a newer version than this
 // program knows is refused: its tables may mean something this program would
 // get wrong.
-inline constexpr int kSchemaVersion = 1;
+inline constexpr int kSchemaVersion = 2;
 
 // Creates or migrates the schema (serialised between programs by an advisory
 // lock, so two first pushes at once do not race), and checks its version.

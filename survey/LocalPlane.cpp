@@ -15,21 +15,6 @@ constexpr double kFlattening = 1.0 / 298.257223563;
 constexpr double kEccentricitySquared = kFlattening * (2.0 - kFlattening);
 constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
 
-// Metres per degree of latitude (along the meridian) at a latitude.
-double MetresPerDegreeLatitude(double latitude) {
-    const double s = std::sin(latitude * kRadiansPerDegree);
-    const double w = 1.0 - kEccentricitySquared * s * s;
-    return kSemiMajorAxis * (1.0 - kEccentricitySquared) / (w * std::sqrt(w)) * kRadiansPerDegree;
-}
-
-// Metres per degree of longitude (along the parallel) at a latitude.
-double MetresPerDegreeLongitude(double latitude) {
-    const double phi = latitude * kRadiansPerDegree;
-    const double s = std::sin(phi);
-    return kSemiMajorAxis / std::sqrt(1.0 - kEccentricitySquared * s * s) * std::cos(phi) *
-           kRadiansPerDegree;
-}
-
 std::string Number(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.6g", value);
@@ -89,6 +74,35 @@ double AngleBetween(const ScaleLine& a, const ScaleLine& b) {
 }
 
 }  // namespace
+
+double MetresPerDegreeLatitude(double latitude) {
+    const double s = std::sin(latitude * kRadiansPerDegree);
+    const double w = 1.0 - kEccentricitySquared * s * s;
+    return kSemiMajorAxis * (1.0 - kEccentricitySquared) / (w * std::sqrt(w)) * kRadiansPerDegree;
+}
+
+double MetresPerDegreeLongitude(double latitude) {
+    const double phi = latitude * kRadiansPerDegree;
+    const double s = std::sin(phi);
+    return kSemiMajorAxis / std::sqrt(1.0 - kEccentricitySquared * s * s) * std::cos(phi) *
+           kRadiansPerDegree;
+}
+
+bool NearDefaultOrigin(double latitude, double longitude) {
+    const double north = latitude - kDefaultOriginLatitude;
+    const double east = longitude - kDefaultOriginLongitude;
+    return (north != 0 || east != 0) && std::fabs(north) <= kDefaultOriginReachDegrees &&
+           std::fabs(east) <= kDefaultOriginReachDegrees;
+}
+
+void OriginShift::Apply(double& latitude, double& longitude) const {
+    const double north =
+        (latitude - kDefaultOriginLatitude) * MetresPerDegreeLatitude(kDefaultOriginLatitude);
+    const double east =
+        (longitude - kDefaultOriginLongitude) * MetresPerDegreeLongitude(kDefaultOriginLatitude);
+    latitude = m_latitude + north / MetresPerDegreeLatitude(m_latitude);
+    longitude = m_longitude + east / MetresPerDegreeLongitude(m_latitude);
+}
 
 double ScaleLine::PixelLength() const {
     return std::hypot(x2 - x1, y2 - y1);

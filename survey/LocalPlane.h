@@ -13,6 +13,36 @@ namespace ketrion {
 // degree of latitude and one of longitude span nearly the same distance there.
 inline constexpr double kDefaultOriginLatitude = 0.0;
 inline constexpr double kDefaultOriginLongitude = 0.0;
+// A plan put at the default origin lies within this many degrees of it
+// (22 km: no site plan is larger); no real site lies that near (the nearest
+// land is six degrees off).
+inline constexpr double kDefaultOriginReachDegrees = 0.2;
+
+// True when a stored position lies where a plan made without a position puts
+// its points: within kDefaultOriginReachDegrees of the default origin, and
+// not exactly on it (0,0 is what a point without any position stores).
+bool NearDefaultOrigin(double latitude, double longitude);
+
+// Metres per degree of latitude (along the meridian) and of longitude (along
+// the parallel) on the WGS 84 ellipsoid at a latitude.
+double MetresPerDegreeLatitude(double latitude);
+double MetresPerDegreeLongitude(double latitude);
+
+// Moves positions of a plan laid at the default origin to the same east and
+// north metres from another origin: what the plan would have given had it
+// been made with that position.
+class OriginShift {
+public:
+    OriginShift(double latitude, double longitude) : m_latitude(latitude), m_longitude(longitude) {}
+    // The position `latitude`, `longitude` (degrees, near the default origin)
+    // moved to the new origin.
+    void Apply(double& latitude, double& longitude) const;
+
+private:
+    double m_latitude;
+    double m_longitude;
+};
+
 // A second scale line whose scale differs from the first's by more than this
 // share means the plan is stretched or one of the lines is wrong.
 inline constexpr double kScaleDisagreementLimit = 0.02;

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "survey/LocalPlane.h"
+
 namespace ketrion {
 
 namespace {
@@ -30,6 +32,20 @@ std::optional<GeoPoint> PlanMap::ToGeo(double x, double y) const {
         return std::nullopt;
     }
     return geo;
+}
+
+std::optional<double> PlanMap::PixelsPerMetreAt(double x, double y) const {
+    const auto at = ToGeo(x, y), right = ToGeo(x + 1, y), down = ToGeo(x, y + 1);
+    if (!at || !right || !down)
+        return std::nullopt;
+    auto metres = [&](const GeoPoint& to) {
+        return std::hypot((to.latitude - at->latitude) * MetresPerDegreeLatitude(at->latitude),
+                          (to.longitude - at->longitude) * MetresPerDegreeLongitude(at->latitude));
+    };
+    const double step = (metres(*right) + metres(*down)) / 2;
+    if (!std::isfinite(step) || !(step > 0))
+        return std::nullopt;
+    return 1 / step;
 }
 
 }  // namespace ketrion

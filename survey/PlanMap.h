@@ -36,6 +36,10 @@ struct PlanMap {
     // The longitude is not wrapped: a plan that crosses the 180th meridian
     // gives values beyond 180, which ToPlan takes back to the same pixel.
     std::optional<GeoPoint> ToGeo(double x, double y) const;
+    // The plan's scale around pixel (x, y): plan pixels per metre on the
+    // ground, the mean of a step right and a step down. Nothing without an
+    // inverse or where a step has no length.
+    std::optional<double> PixelsPerMetreAt(double x, double y) const;
 };
 
 }  // namespace ketrion

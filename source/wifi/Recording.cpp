@@ -271,31 +271,51 @@ std::vector<RecordedScan> ScanAssembler::TakeUnfinished() {
     return open;
 }
 
+bool RecordingReader::Open(const std::string& path, std::string& error) {
+    return m_reader.Open(path, error);
+}
+
+bool RecordingReader::Next(RecordedScan& scan) {
+    while (m_nextReady == m_ready.size()) {
+        m_ready.clear();
+        m_nextReady = 0;
+        if (m_ended)
+            return false;
+        CapturedPacket packet;
+        std::string error;
+        if (m_reader.Next(packet, error)) {
+            // Other netlink protocols of an nlmon capture (routing, ...) are not ours.
+            if (packet.protocol == kNetlinkGeneric &&
+                !m_assembler.Feed(packet.bytes, packet.timeUs, m_ready))
+                error = "the file is damaged: a packet ends inside a netlink message";
+            if (error.empty())
+                continue;
+        }
+        // The end of the file, or damage: what was still open comes last.
+        m_ended = true;
+        std::vector<RecordedScan> unfinished = m_assembler.TakeUnfinished();
+        if (!unfinished.empty() && error.empty())
+            error = "the recording ends inside a scan's results (no end of dump)";
+        m_damage = error;
+        for (RecordedScan& open : unfinished)
+            m_ready.push_back(std::move(open));
+    }
+    scan = std::move(m_ready[m_nextReady++]);
+    m_damagedBss += scan.damagedBss;
+    return true;
+}
+
 Recording ReadRecording(const std::string& path) {
     Recording recording;
-    CaptureReader reader;
+    RecordingReader reader;
     if (!reader.Open(path, recording.damage))
         return recording;
     recording.opened = true;
-    ScanAssembler assembler;
-    CapturedPacket packet;
-    std::string error;
-    while (reader.Next(packet, error)) {
-        // Other netlink protocols of an nlmon capture (routing, ...) are not ours.
-        if (packet.protocol == kNetlinkGeneric &&
-            !assembler.Feed(packet.bytes, packet.timeUs, recording.scans) && error.empty())
-            error = "the file is damaged: a packet ends inside a netlink message";
-        if (!error.empty())
-            break;
-    }
-    auto unfinished = assembler.TakeUnfinished();
-    if (!unfinished.empty() && error.empty())
-        error = "the recording ends inside a scan's results (no end of dump)";
-    for (RecordedScan& scan : unfinished)
+    RecordedScan scan;
+    while (reader.Next(scan))
         recording.scans.push_back(std::move(scan));
-    for (const RecordedScan& scan : recording.scans)
-        recording.damagedBss += scan.damagedBss;
-    recording.damage = error;
+    recording.damage = reader.Damage();
+    recording.damagedBss = reader.DamagedBss();
     return recording;
 }
 

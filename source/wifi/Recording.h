@@ -101,6 +101,30 @@ private:
     bool m_abortPending = false;
 };
 
+// A recording read scan by scan, holding only the scans whose dumps are
+// still open: a capture of any length is decoded in the memory of a few
+// scans. Scans come in the order their dumps ended, the unfinished ones last.
+class RecordingReader {
+public:
+    // False with `error` set when the file cannot be read as a capture.
+    bool Open(const std::string& path, std::string& error);
+    // The next scan; false at the end (or at damage: Damage() says what).
+    bool Next(RecordedScan& scan);
+    // What was wrong with the file, empty while it reads whole.
+    const std::string& Damage() const { return m_damage; }
+    // Scan results that could not be read, in the scans given so far.
+    std::size_t DamagedBss() const { return m_damagedBss; }
+
+private:
+    CaptureReader m_reader;
+    ScanAssembler m_assembler;
+    std::vector<RecordedScan> m_ready;  // finished, not yet given (oldest first)
+    std::size_t m_nextReady = 0;
+    bool m_ended = false;
+    std::string m_damage;
+    std::size_t m_damagedBss = 0;
+};
+
 // A whole recording read into scans, in the order their dumps ended (an
 // unfinished dump last). `damage` says what was wrong with the file, empty
 // when it was read whole.

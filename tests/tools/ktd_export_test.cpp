@@ -15,6 +15,7 @@
 
 #include "analysis/ExportText.h"
 #include "analysis/ExportWigle.h"
+#include "support/Geodesic.h"
 #include "support/Rfc4180.h"
 #include "support/SiteDataFixture.h"
 #include "support/ToolRun.h"
@@ -494,6 +495,33 @@ TEST(KtdExport, DamagedFilesExportWhatCouldBeReadAndSayWhy) {
     ASSERT_EQ(doc["features"].size(), 2u);
     EXPECT_EQ(doc["features"][0]["properties"]["readings"].size(), 2u);
     EXPECT_EQ(doc["features"][1]["properties"]["readings"].size(), 0u);
+}
+
+TEST(KtdExport, PointsOfAPlanMadeWithoutAPositionNeedItsOrigin) {
+    TempDir dir;
+    // 33.17 m north and 55.66 m east of 0 N 0 E, where such a plan lies.
+    const std::string path = dir.File("local.ktd");
+    WriteBytes(path, FileBuilder().Location(1080, 1800, 1).Reading(-50 * 256, 1, "a").bytes());
+    for (const char* format : {"geojson", "kml", "wigle"}) {
+        SCOPED_TRACE(format);
+        const std::string out = dir.File(std::string("out.") + format);
+        const ToolRun refused = RunTool(kKtd, {"export", "--format", format, "-o", out, path});
+        EXPECT_EQ(refused.status, 2);
+        EXPECT_NE(refused.err.find(path + ": its points lie near 0 N 0 E"), std::string::npos)
+            << refused.err;
+        EXPECT_FALSE(std::filesystem::exists(out));
+        EXPECT_EQ(RunTool(kKtd, {"export", "--format", format, path}).out, "");
+    }
+    // With the plan's true origin the point keeps its distance and bearing from it.
+    const ToolRun placed =
+        RunTool(kKtd, {"export", "--format", "geojson", "--origin", "52.2,0.12", path});
+    ASSERT_EQ(placed.status, 0) << placed.err;
+    const auto at = nlohmann::json::parse(placed.out)["features"][0]["geometry"]["coordinates"];
+    const Geodesic moved = Vincenty(52.2, 0.12, at[1].get<double>(), at[0].get<double>());
+    const Geodesic stored = Vincenty(0, 0, 1080 / 3.6e6, 1800 / 3.6e6);
+    EXPECT_NEAR(moved.metres, stored.metres, 0.05);
+    EXPECT_NEAR(moved.azimuthDegrees, stored.azimuthDegrees, 0.05);
+    EXPECT_EQ(RunTool(kKtd, {"export", "--format", "kml", "--origin", "north", path}).status, 2);
 }
 
 TEST(KtdExport, UsageAndOpenErrors) {

@@ -16,6 +16,7 @@
 
 #if KTD_DRAWING
 #include <QImage>
+#include <QPainter>
 
 #include "render/HeatmapImage.h"
 #endif
@@ -345,6 +346,33 @@ TEST(HeatmapImage, EachPixelTakesTheColourOfItsCellsNode) {
     // A mask of another size hatches nothing.
     const QImage none = heatmap::UnsurveyedImage(grid, std::vector<std::uint8_t>(5, 1), 10, 7);
     EXPECT_EQ(none.pixel(5, 1), 0u);
+}
+
+TEST(HeatmapImage, DrawingInBandsGivesThePixelsOfTheWholePicture) {
+    // 700 rows: bands of 256 end inside a cell of 7, and the last band is short.
+    analysis::Grid grid(60, 100, 7);
+    std::vector<std::uint8_t> area(grid.values.size());
+    for (std::size_t n = 0; n < grid.values.size(); ++n) {
+        if (n % 3 != 0)
+            grid.values[n] = -40.0 - static_cast<double>(n % 55);
+        area[n] = n % 5 != 0 ? 1 : 0;
+    }
+    const auto scale = heatmap::ColourScale::Signal("s");
+    const int width = 415, height = 700;
+    auto drawn = [&](bool banded) {
+        QImage picture(width, height, QImage::Format_RGB32);
+        picture.fill(QColor(255, 255, 255));
+        QPainter painter(&picture);
+        if (banded) {
+            heatmap::DrawGrid(painter, grid, width, height, scale, 150);
+            heatmap::DrawUnsurveyed(painter, grid, area, width, height);
+        } else {
+            painter.drawImage(0, 0, heatmap::GridImage(grid, width, height, scale, 150));
+            painter.drawImage(0, 0, heatmap::UnsurveyedImage(grid, area, width, height));
+        }
+        return picture;
+    };
+    EXPECT_EQ(drawn(true), drawn(false));
 }
 
 TEST(HeatmapImage, ScalesRunFromWeakToStrongAndClampAtTheEnds) {

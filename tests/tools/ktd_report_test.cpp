@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <sstream>
 
 #include "ktd_heatmap_fixture.h"
@@ -176,7 +177,8 @@ TEST_F(KtdReport, ABoundaryFileDecidesTheAreaAndBadOptionsAreRefused) {
                               " --boundary " + boundary);
     ASSERT_EQ(run.status, 0) << run.err;
     const std::string first = PdfText(pdf, "-f 1 -l 1");
-    EXPECT_NE(first.find("the boundary in " + boundary + " (4 vertices), 100.0 % of the plan"),
+    // The file's name only: the report goes to a client, not the surveyor's folders.
+    EXPECT_NE(first.find("the boundary in outline.json (4 vertices), 100.0 % of the plan"),
               std::string::npos)
         << first;
     EXPECT_NE(first.find("No requirement stated"), std::string::npos) << first;
@@ -205,6 +207,62 @@ TEST_F(KtdReport, ABoundaryFileDecidesTheAreaAndBadOptionsAreRefused) {
         EXPECT_EQ(bad.status, 2) << r.options;
         EXPECT_NE(bad.err.find(r.message), std::string::npos) << r.options << ": " << bad.err;
     }
+}
+
+TEST_F(KtdReport, OnlyTheClientsNetworksAreJudgedAndNeighboursAreListedApart) {
+    // LAB has two access points, GUEST one; OFFICE is the client's but never heard.
+    const std::string path = dir.File("client.ktd");
+    FileBuilder file;
+    for (int y = 10; y <= 70; y += 20)
+        for (int x = 10; x <= 110; x += 20)
+            file.Location(LatUnits(y), LonUnits(x), 3)
+                .Reading(-50 * 256, 0x01, "LAB")
+                .Reading(-80 * 256, 0x02, "LAB")
+                .Reading(-60 * 256, 0x03, "GUEST");
+    WriteBytes(path, file.bytes());
+    const std::string pdf = dir.File("client.pdf");
+    const KtdRun run = RunKtd("report --projection " + Projection() + " " + path + " -o " + pdf +
+                              " --network LAB --network OFFICE --require -67dBm "
+                              "--require-second -75dBm");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string first = PdfText(pdf, "-f 1 -l 1");
+    std::map<std::string, std::string> rows;
+    std::istringstream lines(first);
+    for (std::string line; std::getline(lines, line);)
+        for (const char* name :
+             {"All networks", "Network \"LAB\"", "\"OFFICE\": not heard", "Network \"GUEST\""})
+            if (line.find(name) != std::string::npos)
+                rows[name] = line;
+    EXPECT_EQ(rows.count("All networks"), 0u) << first;  // holds the neighbours: not judged
+    EXPECT_EQ(rows.count("Network \"GUEST\""), 0u) << first;
+    EXPECT_NE(rows["Network \"LAB\""].find("PASS"), std::string::npos) << first;
+    EXPECT_NE(rows["\"OFFICE\": not heard"].find("FAIL"), std::string::npos) << first;
+    EXPECT_NE(first.find("Neighbouring networks"), std::string::npos) << first;
+    EXPECT_NE(first.find("\"GUEST\" (1 AP)"), std::string::npos) << first;
+
+    // Without --network every network is judged, but a second access point
+    // only where the network has two: GUEST has one.
+    const std::string all = dir.File("all.pdf");
+    ASSERT_EQ(RunKtd("report --projection " + Projection() + " " + path + " -o " + all +
+                     " --require -67dBm --require-second -75dBm")
+                  .status,
+              0);
+    const std::string allFirst = PdfText(all, "-f 1 -l 1");
+    std::istringstream allLines(allFirst);
+    bool guestSeen = false;
+    for (std::string line; std::getline(allLines, line);) {
+        if (line.find("Network \"GUEST\"") == std::string::npos)
+            continue;
+        guestSeen = true;
+        EXPECT_NE(line.find("not judged"), std::string::npos) << line;
+        EXPECT_EQ(line.find("FAIL"), std::string::npos) << line;
+    }
+    EXPECT_TRUE(guestSeen) << allFirst;
+    // The access-point table numbers the estimates as the maps mark them, and
+    // gives plan positions in metres too.
+    const std::string text = PdfText(all);
+    EXPECT_NE(text.find("E3"), std::string::npos) << text;
+    EXPECT_NE(text.find(" m)"), std::string::npos) << text;
 }
 
 TEST(ReportLayout, TableColumnsNeverTouch) {

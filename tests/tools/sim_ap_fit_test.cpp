@@ -84,21 +84,26 @@ TEST(ApFit, NoPositionWhenTheReadingsCannotPlaceIt) {
     EXPECT_FALSE(f.located);
     EXPECT_NE(f.why.find("only 3 readings"), std::string::npos) << f.why;
 
-    // Exact readings of the model: the position, P and n come back.
-    std::vector<PlaneReading> exact;
-    for (int i = 0; i <= 30; ++i)
-        for (const double north : {0.0, 10.0}) {
-            const double de = i - 12.0, dn = north - 4.0;
-            exact.push_back({static_cast<double>(i), north,
-                             -30 - 10 * 2.8 * std::log10(std::sqrt(de * de + dn * dn + 1))});
-        }
-    f = FitPathLoss(exact);
-    ASSERT_TRUE(f.located) << f.why;
-    EXPECT_NEAR(f.east, 12, 0.01);
-    EXPECT_NEAR(f.north, 4, 0.01);
-    // The prior on n (3) moves P and n a little from the truth (-30, 2.8).
-    EXPECT_NEAR(f.powerAt1m, -30, 0.05);
-    EXPECT_NEAR(f.exponent, 2.8, 0.01);
+    // Exact readings of the model: the position, P and n come back, from one
+    // walk's readings as from a campus's thousands (whose search takes a sample).
+    for (const int perMetre : {1, 200}) {
+        std::vector<PlaneReading> exact;
+        for (int k = 0; k <= 30 * perMetre; ++k)
+            for (const double north : {0.0, 10.0}) {
+                const double east = static_cast<double>(k) / perMetre;
+                const double de = east - 12.0, dn = north - 4.0;
+                exact.push_back(
+                    {east, north, -30 - 10 * 2.8 * std::log10(std::sqrt(de * de + dn * dn + 1))});
+            }
+        SCOPED_TRACE(exact.size());
+        f = FitPathLoss(exact);
+        ASSERT_TRUE(f.located) << f.why;
+        EXPECT_NEAR(f.east, 12, 0.01);
+        EXPECT_NEAR(f.north, 4, 0.01);
+        // The prior on n (3) moves P and n a little from the truth (-30, 2.8).
+        EXPECT_NEAR(f.powerAt1m, -30, 0.05);
+        EXPECT_NEAR(f.exponent, 2.8, 0.01);
+    }
 }
 
 TEST(ApFit, ShadowingIsOffByDefaultAndTheSameOnEveryVisit) {

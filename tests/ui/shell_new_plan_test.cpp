@@ -9,6 +9,7 @@
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSettings>
+#include <QWheelEvent>
 
 #include <cmath>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <iterator>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "support/Geodesic.h"
 #include "support/QtTestApp.h"
@@ -239,6 +241,47 @@ TEST(NewPlanDialog, DrawingOnThePlanFillsTheModel) {
     ASSERT_TRUE(origin);
     EXPECT_NEAR(origin->latitude, -33.87, 1e-7);
     EXPECT_NEAR(origin->longitude, 151.21, 1e-7);
+}
+
+TEST(NewPlanDialog, TheWheelZoomsAboutThePointerForAPreciseLine) {
+    SiteViewWorld world;
+    CNewPlanDialog dialog(world.dialogs);
+    ASSERT_TRUE(dialog.OpenImage(SavePlanImage(world, "floor.png")));
+    PlanCanvas& canvas = *dialog.Canvas();
+    canvas.resize(800, 500);
+    const auto wheel = [&](QPointF at, int notches) {
+        QWheelEvent event(at, canvas.mapToGlobal(at), QPoint(), QPoint(0, 120 * notches),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(&canvas, &event);
+    };
+    const QPointF pointer(200, 150);
+    const QPointF under = canvas.ToPlan(pointer);
+    const double fitted = canvas.ToWidget({1, 0}).x() - canvas.ToWidget({0, 0}).x();
+    wheel(pointer, 8);  // 1.25^8 = 5.96 times
+    EXPECT_NEAR(canvas.ToPlan(pointer).x(), under.x(), 1e-9);
+    EXPECT_NEAR(canvas.ToPlan(pointer).y(), under.y(), 1e-9);
+    EXPECT_NEAR(canvas.ToWidget({1, 0}).x() - canvas.ToWidget({0, 0}).x(), fitted * 5.96, 0.01);
+    // A line drawn zoomed in lands on the plan pixels under the pointer.
+    Drag(canvas, {100.25, 80}, {130.75, 80});
+    ASSERT_TRUE(dialog.Model().scaleLine);
+    EXPECT_NEAR(dialog.Model().scaleLine->x1(), 100.25, 0.1);
+    EXPECT_NEAR(dialog.Model().scaleLine->x2(), 130.75, 0.1);
+    // Dragging with the right button moves the zoomed plan; zooming all the
+    // way out fits it again, centred.
+    const QPointF before = canvas.ToWidget({0, 0});
+    for (const auto& [type, at] : {std::pair{QEvent::MouseButtonPress, QPointF(300, 300)},
+                                   {QEvent::MouseMove, QPointF(340, 280)},
+                                   {QEvent::MouseButtonRelease, QPointF(340, 280)}}) {
+        QMouseEvent event(type, at, canvas.mapToGlobal(at), Qt::RightButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::RightButton,
+                          Qt::NoModifier);
+        QCoreApplication::sendEvent(&canvas, &event);
+    }
+    EXPECT_NEAR(canvas.ToWidget({0, 0}).x() - before.x(), 40, 1e-9);
+    EXPECT_NEAR(canvas.ToWidget({0, 0}).y() - before.y(), -20, 1e-9);
+    wheel(pointer, -20);
+    EXPECT_NEAR(canvas.ToWidget({1, 0}).x() - canvas.ToWidget({0, 0}).x(), fitted, 1e-9);
+    EXPECT_NEAR(canvas.ToWidget({200, 150}).x(), 400, 1e-9);  // the 400 x 300 plan centred
 }
 
 TEST(NewPlanDialog, TheFrameOpensThePlanItWrote) {

@@ -223,9 +223,14 @@ void AddApsCommand(CLI::App& app, int& status) {
             status = RunSiteAps(*path, source->floor, *bleed, *selection);
             return;
         }
-        status = RunOnCollection(*source, *path, [&](const std::string& file) {
-            return RunAps(file, *projection, *selection, *method == "centroid");
-        });
+        status = RunOnCollection(
+            *source, *path,
+            [&](const std::string& file) {
+                return RunAps(file, *projection, *selection, *method == "centroid");
+            },
+            [&](const std::string& site) {
+                return RunSiteAps(site, source->floor, *bleed, *selection);
+            });
     });
 }
 

@@ -7,6 +7,7 @@
 
 #include "tools/ktd/ExportCommand.h"
 
+#include <cmath>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -23,6 +24,7 @@
 #include "analysis/SurveyRecords.h"
 #include "site/SiteFile.h"
 #include "survey/OutputFile.h"
+#include "survey/ProjectionMaker.h"
 #include "tools/ktd/SiteInput.h"
 #include "tools/ktd/StandardOutput.h"
 #include "tools/ktd/StoreCommands.h"
@@ -45,6 +47,8 @@ struct ExportOptions {
     std::string out;   // empty: standard output
     bool raw = false;  // WiGLE names exactly as stored
     Selection selection;
+    // --origin: where a plan made without a position really lies.
+    std::optional<OriginShift> origin;
 };
 
 // Says on standard error what became of the points without a position.
@@ -69,6 +73,9 @@ ReadResult ExportWhole(const ExportOptions& o, SurveyRecords& survey, std::ostre
     const ReadResult result = ReadSurveyRecords(o.path, survey);
     if (result == ReadResult::NotOpened)
         return result;
+    if (o.origin)
+        for (SurveyPoint& point : survey.points)
+            ShiftFromDefaultOrigin(point, *o.origin);
     SelectSurvey(survey, o.selection);
     SayUnlocated(o, WriteKml(survey, EstimateAccessPoints(survey.points), out));
     return result;
@@ -101,6 +108,8 @@ ReadResult ExportStream(const ExportOptions& o, SurveyRecords& survey, std::ostr
     const ReadResult result = StreamSurveyRecords(o.path, survey, [&](SurveyPoint& point) {
         start();
         side.Attach(point);
+        if (o.origin)
+            ShiftFromDefaultOrigin(point, *o.origin);
         if (Uses(point, o.selection, &leftOut)) {
             if (geoJson)
                 geoJson->Point(point, index);
@@ -122,6 +131,10 @@ ReadResult Export(const ExportOptions& o, SurveyRecords& survey, std::ostream& o
 }
 
 int RunExport(const ExportOptions& o) {
+    if (!o.origin && StoredAtDefaultOrigin(o.path)) {
+        Say(DefaultOriginRefusal(o.path));
+        return kOpenOrWriteError;
+    }
     SurveyRecords survey;
     ReadResult result = ReadResult::Complete;
     if (o.out.empty()) {
@@ -174,22 +187,42 @@ void AddExportCommand(CLI::App& app, int& status) {
     command->add_option("-o,--output", options->out,
                         "write to this file instead of standard output (- for standard output)");
     AddIncludeNoFix(*command, options->selection);
+    auto origin = std::make_shared<std::string>();
+    command->add_option("--origin", *origin,
+                        "LAT,LON: the true position of the origin of a plan made without one "
+                        "(whose points lie near 0 N 0 E, which exports refuse without it)");
     command->add_option("FILE", options->path, "collection file (.ktd) or site file (.kts)");
     auto source = AddStoreSource(*command);
-    command->callback([&status, options, source] {
+    command->callback([&status, options, source, origin] {
         ExportOptions o = *options;
+        if (!origin->empty()) {
+            const auto at = ktp::ParsePlanOrigin(*origin);
+            if (!at || at->pixel || std::fabs(at->latitude) > 90 ||
+                std::fabs(at->longitude) > 180) {
+                Say("--origin \"" + *origin + "\" is not LAT,LON (degrees)");
+                status = kOpenOrWriteError;
+                return;
+            }
+            o.origin.emplace(at->latitude, at->longitude);
+        }
         if (o.out == "-")
             o.out.clear();
+        const char* names[] = {"geojson", "kml", "wigle"};
+        auto runSite = [&](const std::string& site) {
+            return RunSiteExport(site, source->floor, names[static_cast<int>(o.format)], o.out,
+                                 o.selection, o.origin);
+        };
         if (site::SiteFile::LooksLikeSite(o.path)) {
-            const char* names[] = {"geojson", "kml", "wigle"};
-            status = RunSiteExport(o.path, source->floor, names[static_cast<int>(o.format)], o.out,
-                                   o.selection);
+            status = runSite(o.path);
             return;
         }
-        status = RunOnCollection(*source, o.path, [&](const std::string& file) {
-            o.path = file;
-            return RunExport(o);
-        });
+        status = RunOnCollection(
+            *source, o.path,
+            [&](const std::string& file) {
+                o.path = file;
+                return RunExport(o);
+            },
+            runSite);
     });
 }
 

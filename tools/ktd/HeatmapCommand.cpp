@@ -380,16 +380,16 @@ int RunHeatmap(const HeatmapOptions& options) {
         for (const PlacedPoint& p : survey.points)
             dots.emplace_back(p.x, p.y);
         const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(*spec, grid);
-        const QImage image = heatmap::ComposeHeatmap(plan, grid, scale, dots);
         // The legend strip to the right of the plan is no ground: the
-        // georeferenced picture is the plan alone, the legend a picture of its own.
-        const std::string png = image.isNull()
-                                    ? std::string()
-                                    : PngBytes(image.copy(0, 0, plan.width(), plan.height()));
-        const std::string legend =
-            image.isNull() ? std::string()
-                           : PngBytes(image.copy(plan.width(), 0, image.width() - plan.width(),
-                                                 image.height()));
+        // georeferenced picture is the plan alone, the legend a picture of its
+        // own (made apart, so no plan-sized picture is made twice).
+        const QImage legendImage = heatmap::LegendImage(scale, plan.size());
+        const std::string png = [&] {
+            const QImage image =
+                heatmap::ComposePlanHeatmapOver(input.TakePlan(), grid, scale, dots);
+            return image.isNull() ? std::string() : PngBytes(image);
+        }();
+        const std::string legend = legendImage.isNull() ? std::string() : PngBytes(legendImage);
         if (png.empty() || legend.empty())
             return Fail("cannot make the picture for " + o.png);
         if (!write(o.png, png) || !write(WithExtension(o.png, ".pgw"), world->Text()) ||
@@ -467,11 +467,20 @@ void AddHeatmapCommand(CLI::App& app, int& status) {
             status = RunHeatmap(options);
             return;
         }
-        status = RunOnCollection(*source, o->path, [&](const std::string& file) {
-            HeatmapOptions options = *o;
-            options.path = file;
-            return RunHeatmap(options);
-        });
+        status = RunOnCollection(
+            *source, o->path,
+            [&](const std::string& file) {
+                HeatmapOptions options = *o;
+                options.path = file;
+                return RunHeatmap(options);
+            },
+            [&](const std::string& site) {
+                // The floor's plan comes with the site: no --projection needed.
+                HeatmapOptions options = *o;
+                options.path = site;
+                options.floor = source->floor;
+                return RunHeatmap(options);
+            });
     });
 }
 

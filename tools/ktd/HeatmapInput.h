@@ -3,6 +3,7 @@
 #include <QImage>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "analysis/PlacedSurvey.h"
 #include "engine/Location.h"
@@ -28,6 +29,8 @@ public:
 
     const CSiteProjection& Projection() const { return m_projection; }
     const QImage& Plan() const { return m_plan; }
+    // The plan handed over (Plan() is empty after it), to draw on in place.
+    QImage TakePlan() { return std::move(m_plan); }
 
 private:
     CLocation m_location;

@@ -20,12 +20,14 @@
 #include <QPoint>
 #include <QPolygonF>
 #include <QString>
+#include <QStringList>
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -51,6 +53,7 @@
 #include "tools/ktd/ReportSide.h"
 #include "tools/ktd/SiteInput.h"
 #include "tools/ktd/SiteReport.h"
+#include "tools/ktd/StoreCommands.h"
 #include "tools/ktd/SurveyDetails.h"
 
 namespace ketrion::ktd {
@@ -63,6 +66,10 @@ constexpr int kResolution = ReportPages::kResolution;
 constexpr double kGoodSignal = -67;  // the shares given when no requirement is stated
 constexpr double kFairSignal = -75;
 constexpr int kLargestPicture = 2000;  // pixels across a heatmap picture in the PDF
+// The interpolation's reach on the ground: a plan drawn at 20 pixels a metre
+// gets the same reach as one at 7, not a sixth of it. Never below the plan-pixel
+// default (coarse plans keep today's maps).
+constexpr double kDefaultRadiusMetres = 18;
 
 struct ReportOptions {
     std::string projection;
@@ -73,7 +80,8 @@ struct ReportOptions {
     std::string site, surveyor, client, date, notes;
     std::string require, requireSecond, requireShare;
     std::string profile;
-    std::string floor;  // with a site file
+    std::string floor;                  // with a site file
+    std::vector<std::string> networks;  // the client's networks (--network); empty: all heard
 };
 
 // The stated requirements: signal levels and the share of the area each must cover.
@@ -129,14 +137,18 @@ QImage Shrunk(const QImage& image) {
                         Qt::SmoothTransformation);
 }
 
-QString ParamsText(const IdwParams& p) {
+QString ParamsText(const IdwParams& p, std::optional<double> pixelsPerMetre) {
+    const QString radius = pixelsPerMetre ? QString("%1 px (%2 m)")
+                                                .arg(std::lround(p.radius))
+                                                .arg(p.radius / *pixelsPerMetre, 0, 'f', 1)
+                                          : QString("%1 px").arg(std::lround(p.radius));
     return QString(
-               "Inverse distance weighting over plan pixels: cell %1 px, radius %2 px, at most "
+               "Inverse distance weighting over plan pixels: cell %1 px, radius %2, at most "
                "%3 nearest points, weight (1 - d/r)^2 / d^%4, where r is the radius or the "
                "distance of the nearest point left out, so the surface has no seams. Only the "
                "surveyed area is coloured.")
         .arg(p.cell)
-        .arg(p.radius)
+        .arg(radius)
         .arg(p.maxPoints)
         .arg(p.power);
 }
@@ -149,7 +161,7 @@ QString AreaText(const SurveyedArea& area, const std::string& boundaryFile, doub
             QString(
                 "Surveyed area: the boundary in %1 (%2 vertices), %3 of the plan. Shares are "
                 "of this area.")
-                .arg(QString::fromStdString(boundaryFile))
+                .arg(QFileInfo(QString::fromStdString(boundaryFile)).fileName())
                 .arg(area.Polygon().size())
                 .arg(Percent(planShare));
         if (unsurveyed.nodes > unsurveyed.valued)
@@ -158,7 +170,7 @@ QString AreaText(const SurveyedArea& area, const std::string& boundaryFile, doub
                         "no value and counts as not meeting any level.")
                         .arg(Percent(static_cast<double>(unsurveyed.nodes - unsurveyed.valued) /
                                      static_cast<double>(unsurveyed.nodes)))
-                        .arg(params.radius);
+                        .arg(std::lround(params.radius));
         return text;
     }
     return QString(
@@ -168,6 +180,25 @@ QString AreaText(const SurveyedArea& area, const std::string& boundaryFile, doub
         .arg(std::lround(area.MaxEdge()))
         .arg(std::lround(area.Reach()))
         .arg(Percent(planShare));
+}
+
+// The estimated access points of a page as markers on its map, labelled as
+// in the access-point table ("E" and the row).
+std::vector<heatmap::PlanMarker> EstimatedMarkers(const HeatmapPage& page,
+                                                  std::span<const ApEstimate> aps,
+                                                  const CSiteProjection& projection) {
+    std::vector<heatmap::PlanMarker> markers;
+    for (std::size_t n = 0; n < aps.size(); ++n) {
+        const ApEstimate& ap = aps[n];
+        if (ap.position.used == 0 || std::find(page.accessPoints.begin(), page.accessPoints.end(),
+                                               ap.mac) == page.accessPoints.end())
+            continue;
+        const int lat = static_cast<int>(std::lround(ap.position.latitude * 3600000.0));
+        const int lon = static_cast<int>(std::lround(ap.position.longitude * 3600000.0));
+        markers.push_back({QPoint(projection.PlanX(lat, lon), projection.PlanY(lat, lon)),
+                           QString("E%1").arg(n + 1)});
+    }
+    return markers;
 }
 
 // The placed access points as markers on the plan.
@@ -224,7 +255,11 @@ int RunReport(const ReportOptions& o) {
     SelectSurvey(survey, o.selection);
 
     const QImage& plan = input.Plan();
-    const IdwParams params;
+    const std::optional<double> pixelsPerMetre =
+        input.Projection().Map().PixelsPerMetreAt(plan.width() / 2.0, plan.height() / 2.0);
+    IdwParams params;
+    if (pixelsPerMetre)
+        params.radius = std::max(params.radius, kDefaultRadiusMetres * *pixelsPerMetre);
     std::vector<QPoint> dots;
     for (const PlacedPoint& p : survey.points)
         dots.emplace_back(p.x, p.y);
@@ -232,7 +267,18 @@ int RunReport(const ReportOptions& o) {
     const std::vector<ApEstimate> aps = EstimateAccessPoints(survey.records.points);
     // Bands and access-point details come from a side store where there is one.
     const ReportExtras extras = ReportExtrasOf(aps);
-    const std::vector<HeatmapPage> heatmapPages = PlanHeatmapPages(networks, extras.bands, aps);
+    const NetworkScope scope = ChooseNetworks(networks, o.networks);
+    std::vector<HeatmapPage> heatmapPages = PlanHeatmapPages(scope.judged, extras.bands, aps);
+    if (scope.clientChosen) {
+        // The whole survey holds the neighbours too: shown, not judged, and
+        // only the client's access points marked on it.
+        HeatmapPage& whole = heatmapPages.front();
+        whole.judged = false;
+        whole.accessPoints.clear();
+        for (const ApEstimate& ap : aps)
+            if (std::find(scope.judged.begin(), scope.judged.end(), ap.ssid) != scope.judged.end())
+                whole.accessPoints.push_back(ap.mac);
+    }
     const SurveyedArea area = AreaOf(survey, params, boundary);
     std::vector<BandVerdict> verdicts;
     if (profile) {
@@ -367,22 +413,49 @@ int RunReport(const ReportOptions& o) {
             header.insert(header.end(), {"Second " + Dbm(*required.second), "Result"});
         std::vector<std::vector<QString>> rows;
         for (std::size_t n = 0; n < heatmapPages.size(); ++n) {
-            std::vector<QString> row = {Text(heatmapPages[n].title)};
+            const HeatmapPage& page = heatmapPages[n];
+            if (!page.judged)
+                continue;
+            std::vector<QString> row = {Text(page.title)};
             if (required.signal) {
                 const double share = figures[n].atRequired.Share();
                 row.insert(row.end(), {Percent(share), share >= required.share ? "PASS" : "FAIL"});
             }
-            if (required.second) {
+            if (required.second && page.JudgesSecond()) {
                 const double share = figures[n].second.Share();
                 row.insert(row.end(), {Percent(share), share >= required.share ? "PASS" : "FAIL"});
+            } else if (required.second) {
+                row.insert(row.end(), {"one AP", "not judged"});
             }
+            rows.push_back(std::move(row));
+        }
+        // A network of the client's that the survey never heard fails every requirement.
+        for (const std::string& name : scope.notHeard) {
+            std::vector<QString> row = {"Network " + NetworkTitle(name) + ": not heard"};
+            if (required.signal)
+                row.insert(row.end(), {Percent(0), "FAIL"});
+            if (required.second)
+                row.insert(row.end(), {Percent(0), "FAIL"});
             rows.push_back(std::move(row));
         }
         pages.Table(header, rows);
     }
+    if (!scope.neighbours.empty()) {
+        QStringList listed;
+        for (const std::string& name : scope.neighbours) {
+            const auto count = std::count_if(aps.begin(), aps.end(),
+                                             [&](const ApEstimate& ap) { return ap.ssid == name; });
+            listed << QString("%1 (%2 AP%3)")
+                          .arg(NetworkTitle(name))
+                          .arg(count)
+                          .arg(count == 1 ? "" : "s");
+        }
+        pages.Small("Neighbouring networks, heard but not the client's (not judged): " +
+                    listed.join(", "));
+    }
     if (profile)
         AddProfileSummary(pages, *profile, verdicts);
-    pages.Small(ParamsText(params));
+    pages.Small(ParamsText(params, pixelsPerMetre));
 
     // A page per heatmap: the figures, then the picture as large as the page allows.
     const std::vector<heatmap::PlanMarker> markers = PlacedMarkers(survey);
@@ -408,17 +481,25 @@ int RunReport(const ReportOptions& o) {
                            .arg(survey.points.size())
                            .arg(apCount));
         }
-        if (required.signal)
+        if (!page.judged)
+            pages.Small(
+                "Not judged: this map holds the neighbouring networks as well; the "
+                "client's networks are judged on their own pages.");
+        if (required.signal && page.judged)
             pages.Verdict(QString("Surveyed area at %1 or better: %2 (required: %3)")
                               .arg(Dbm(*required.signal), Percent(f.atRequired.Share()),
                                    Percent(required.share)),
                           f.atRequired.Share() >= required.share);
-        if (required.second)
+        if (required.second && page.JudgesSecond())
             pages.Verdict(
                 QString("Surveyed area with a second access point at %1 or better: %2 "
                         "(required: %3)")
                     .arg(Dbm(*required.second), Percent(f.second.Share()), Percent(required.share)),
                 f.second.Share() >= required.share);
+        else if (required.second && page.judged)
+            pages.Small(
+                "A second access point is not judged: the network has one access point "
+                "here.");
         if (!required.signal && !required.second) {
             pages.Body("Surveyed area at -67 dBm or better: " + Percent(f.good.Share()));
             pages.Body("Surveyed area at -75 dBm or better: " + Percent(f.fair.Share()));
@@ -430,16 +511,17 @@ int RunReport(const ReportOptions& o) {
         if (!picture.isNull()) {
             QPainter onPlan(&picture);
             if (gaps)
-                onPlan.drawImage(
-                    0, 0, heatmap::UnsurveyedImage(f.signal, mask, plan.width(), plan.height()));
+                heatmap::DrawUnsurveyed(onPlan, f.signal, mask, plan.width(), plan.height());
             const int pixelSize = heatmap::AnnotationPixelSize(plan.size());
             heatmap::DrawOutline(onPlan, outline, pixelSize);
             heatmap::DrawMarkers(onPlan, markers, pixelSize);
+            heatmap::DrawMarkers(onPlan, EstimatedMarkers(page, aps, input.Projection()),
+                                 pixelSize);
         }
         if (gaps)
             pages.Small(QString("Hatched: inside the boundary but farther than %1 px from every "
                                 "survey point; no value, counted as not meeting any level.")
-                            .arg(params.radius));
+                            .arg(std::lround(params.radius)));
         pages.Heatmap(Shrunk(picture), scale);
     }
 
@@ -453,26 +535,35 @@ int RunReport(const ReportOptions& o) {
                         "point's %1 strongest readings; the spread is their weighted RMS "
                         "distance from it. Channel and security are given where the survey "
                         "recorded them.")
-                    .arg(kApEstimateReadings));
+                    .arg(kApEstimateReadings) +
+                " E1, E2, ... mark them on the maps. Plan positions are from the plan's top "
+                "left corner, in pixels and in metres at the plan's scale.");
     pages.Gap();
     std::vector<std::vector<QString>> rows;
-    for (const ApEstimate& ap : aps) {
+    for (std::size_t n = 0; n < aps.size(); ++n) {
+        const ApEstimate& ap = aps[n];
         const Centroid& c = ap.position;
         const int units[2] = {static_cast<int>(std::lround(c.latitude * 3600000.0)),
                               static_cast<int>(std::lround(c.longitude * 3600000.0))};
         const auto details = extras.details.find(ap.mac);
         const ApDetails none;
         const ApDetails& d = details == extras.details.end() ? none : details->second;
-        rows.push_back({QString::fromStdString(MacText(ap.mac)), NetworkTitle(ap.ssid),
-                        Text(d.channel), Text(d.security), QString::number(ap.pointsHeard),
+        const int x = input.Projection().PlanX(units[0], units[1]);
+        const int y = input.Projection().PlanY(units[0], units[1]);
+        QString planPosition = QString("%1, %2 px").arg(x).arg(y);
+        if (pixelsPerMetre)
+            planPosition += QString(" (%1, %2 m)")
+                                .arg(x / *pixelsPerMetre, 0, 'f', 1)
+                                .arg(y / *pixelsPerMetre, 0, 'f', 1);
+        rows.push_back({QString("E%1").arg(n + 1), QString::fromStdString(MacText(ap.mac)),
+                        NetworkTitle(ap.ssid), Text(d.channel), Text(d.security),
+                        QString::number(ap.pointsHeard),
                         QString::fromStdString(DbmText(ap.strongest)) + " dBm",
                         QString::number(c.latitude, 'f', 6), QString::number(c.longitude, 'f', 6),
                         QString::number(c.uncertainty, 'f', 1) + " m" + (ap.fromFixes ? "" : " *"),
-                        QString("%1, %2")
-                            .arg(input.Projection().PlanX(units[0], units[1]))
-                            .arg(input.Projection().PlanY(units[0], units[1]))});
+                        planPosition});
     }
-    pages.Table({"Address", "Network", "Channel", "Security", "Points", "Strongest", "Latitude",
+    pages.Table({"", "Address", "Network", "Channel", "Security", "Points", "Strongest", "Latitude",
                  "Longitude", "Spread", "Plan x, y"},
                 rows);
     if (std::any_of(aps.begin(), aps.end(), [](const ApEstimate& ap) { return !ap.fromFixes; }))
@@ -497,6 +588,22 @@ int RunReport(const ReportOptions& o) {
     return 0;
 }
 
+// The report of a site read from the store: the site pulled into a
+// temporary folder and reported as from its site file, so the pages are
+// the same.
+int RunStoreReport(const ReportOptions& o, const std::string& url) {
+    if (!o.path.empty())
+        return Fail("give either a file or --db, not both");
+    if (o.site.empty())
+        return Fail("--db needs --site NAME");
+    if (!o.projection.empty() || !o.profile.empty())
+        return Fail("--projection and --profile take a collection file, not --db");
+    return RunOnStoreSite(url, o.site, [&](const std::string& site) {
+        return RunSiteReport({site, o.floor, o.out, o.selection, o.site, o.surveyor, o.client,
+                              o.date, o.notes, o.require, o.requireSecond, o.requireShare});
+    });
+}
+
 }  // namespace
 
 void AddReportCommand(CLI::App& app, int& status) {
@@ -508,7 +615,11 @@ void AddReportCommand(CLI::App& app, int& status) {
     AddFloorOption(*command, o->floor);
     command->add_option("-o,--output", o->out, "PDF file to write")->required();
     AddIncludeNoFix(*command, o->selection);
-    command->add_option("FILE", o->path, "collection file (.ktd) or site file (.kts)")->required();
+    command->add_option("FILE", o->path, "collection file (.ktd) or site file (.kts)");
+    auto db = std::make_shared<std::string>();
+    command->add_option("--db", *db,
+                        "read the site named by --site from the store (postgresql://...) "
+                        "instead of FILE");
     command->add_option("--boundary", o->boundary,
                         "the surveyed area's outline: a JSON list of [x, y] plan-pixel vertices "
                         "(default: the survey points' concave hull)");
@@ -517,6 +628,9 @@ void AddReportCommand(CLI::App& app, int& status) {
     command->add_option("--client", o->client, "who the survey is for");
     command->add_option("--date", o->date, "date of the survey (default: from the points)");
     command->add_option("--notes", o->notes, "notes for the title block");
+    command->add_option("--network", o->networks,
+                        "a network of the client's (repeat for each): only these are judged; "
+                        "the others heard are listed apart as neighbours");
     command->add_option("--require", o->require,
                         "signal level the surveyed area must reach, e.g. \"-67 dBm\"");
     command->add_option("--require-second", o->requireSecond,
@@ -527,8 +641,22 @@ void AddReportCommand(CLI::App& app, int& status) {
                         "judge the survey against a requirement profile as `ktd check` does "
                         "(data, voice, location or a JSON file): PASS/FAIL per band and a map "
                         "of the requirement each failing part breaks first");
-    command->callback([&status, o] {
+    command->callback([&status, o, db] {
+        if (!db->empty()) {
+            status = RunStoreReport(*o, *db);
+            return;
+        }
+        if (o->path.empty()) {
+            status = Fail("give a collection file, a site file, or --db URL --site NAME");
+            return;
+        }
         if (site::SiteFile::LooksLikeSite(o->path)) {
+            if (!o->networks.empty()) {
+                status = Fail(
+                    "--network judges networks of one collection file; a site report judges "
+                    "each floor's strongest signal");
+                return;
+            }
             if (!o->profile.empty()) {
                 status = Fail(
                     "--profile judges one collection file; give the floor's collection "

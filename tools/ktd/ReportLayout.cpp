@@ -74,7 +74,9 @@ std::vector<HeatmapPage> PlanHeatmapPages(const std::vector<std::string>& networ
     whole.second.metric = Metric::Second;
     pages.push_back(whole);
 
-    auto page = [](const std::string& network, const ReportBand* band) {
+    for (const analysis::ApEstimate& ap : aps)
+        pages.front().accessPoints.push_back(ap.mac);
+    auto page = [&](const std::string& network, const ReportBand* band) {
         HeatmapPage p;
         p.network = network;
         p.title = network.empty() ? "Network (hidden network)" : "Network \"" + network + "\"";
@@ -89,6 +91,11 @@ std::vector<HeatmapPage> PlanHeatmapPages(const std::vector<std::string>& networ
             p.signal.macs = band->macs;
             p.second.macs = band->macs;
         }
+        for (const analysis::ApEstimate& ap : aps)
+            if (ap.ssid == network &&
+                (band == nullptr ||
+                 std::find(band->macs.begin(), band->macs.end(), ap.mac) != band->macs.end()))
+                p.accessPoints.push_back(ap.mac);
         return p;
     };
     for (const std::string& network : networks) {
@@ -106,6 +113,26 @@ std::vector<HeatmapPage> PlanHeatmapPages(const std::vector<std::string>& networ
         }
     }
     return pages;
+}
+
+NetworkScope ChooseNetworks(const std::vector<std::string>& heard,
+                            const std::vector<std::string>& client) {
+    NetworkScope scope;
+    scope.clientChosen = !client.empty();
+    if (!scope.clientChosen) {
+        scope.judged = heard;
+        return scope;
+    }
+    for (const std::string& name : client) {
+        const bool isHeard = std::find(heard.begin(), heard.end(), name) != heard.end();
+        std::vector<std::string>& into = isHeard ? scope.judged : scope.notHeard;
+        if (std::find(into.begin(), into.end(), name) == into.end())
+            into.push_back(name);
+    }
+    for (const std::string& name : heard)
+        if (std::find(client.begin(), client.end(), name) == client.end())
+            scope.neighbours.push_back(name);
+    return scope;
 }
 
 std::vector<ColumnSpan> LayoutColumns(std::span<const int> widest, int available, int gap) {

@@ -59,7 +59,27 @@ struct HeatmapPage {
     bool wholeSurvey = false;     // the page of all networks together
     std::string network;          // the network name (not for the whole survey)
     std::string band;             // the band's name, empty for all bands
+    // Judged against the requirements: false for the whole survey when the
+    // client's networks are chosen (it holds the neighbours' too).
+    bool judged = true;
+    // The addresses of the page's access points (all of them for the whole
+    // survey): marked on its map, and counted for the second-AP requirement.
+    std::vector<analysis::Mac> accessPoints;
+    // A second access point is judged only where the network has two or more.
+    bool JudgesSecond() const { return judged && (wholeSurvey || accessPoints.size() >= 2); }
 };
+
+// The networks a report judges: the client's (--network, in the order given)
+// or, when none is named, every network heard. Those named but not heard are
+// failed; the others heard are neighbours, listed apart and never failed.
+struct NetworkScope {
+    std::vector<std::string> judged;      // heard, judged
+    std::vector<std::string> notHeard;    // named, not heard
+    std::vector<std::string> neighbours;  // heard, not named
+    bool clientChosen = false;
+};
+NetworkScope ChooseNetworks(const std::vector<std::string>& heard,
+                            const std::vector<std::string>& client);
 
 // The whole survey first, then each network in the given order; with bands,
 // one page per band on which the network has an access point (after `aps`)

@@ -3,6 +3,7 @@
 
 #include "tools/ktd/SiteInput.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -129,6 +130,35 @@ void AddFloorOption(CLI::App& command, std::string& floor) {
                        "switched-on collections together)");
 }
 
+bool LocateSiteAccessPoints(const std::string& path, const analysis::Selection& selection,
+                            std::vector<SiteApPosition>& out, std::string& error) {
+    SiteInput input;
+    if (!OpenSiteInput(path, "", false, input, error))
+        return false;
+    bool damaged = false;
+    const std::vector<FloorData> floors = LoadAll(input, selection, damaged);
+    std::vector<const analysis::SurveyRecords*> records;
+    for (const FloorData& f : floors)
+        records.push_back(&f.survey.records);
+    // Each floor's estimates once, then each access point's from its own floor.
+    std::vector<std::vector<analysis::ApEstimate>> estimates(floors.size());
+    for (std::size_t f = 0; f < floors.size(); ++f)
+        estimates[f] = analysis::EstimateAccessPoints(floors[f].survey.records.points);
+    for (const site::ApFloor& ap : site::AssignFloors(records)) {
+        const std::vector<analysis::ApEstimate>& home = estimates[ap.floor];
+        const auto e = std::lower_bound(
+            home.begin(), home.end(), ap.mac,
+            [](const analysis::ApEstimate& a, const analysis::Mac& mac) { return a.mac < mac; });
+        if (e == home.end() || e->mac != ap.mac || !e->fromFixes || e->position.used == 0)
+            continue;
+        out.push_back({ap.mac, ap.ssid, floors[ap.floor].ref.building->name,
+                       floors[ap.floor].ref.floor->name, e->position});
+    }
+    std::sort(out.begin(), out.end(),
+              [](const SiteApPosition& a, const SiteApPosition& b) { return a.mac < b.mac; });
+    return true;
+}
+
 int RunSiteAps(const std::string& path, const std::string& floorName, bool bleed,
                const analysis::Selection& selection) {
     SiteInput input;
@@ -201,14 +231,33 @@ int RunSiteAps(const std::string& path, const std::string& floorName, bool bleed
     return damaged ? kDamaged : 0;
 }
 
+// A survey on a plan made without a position stores positions in the open
+// sea at 0 N 0 E: mapping tools (and a WiGLE upload) would show them there.
+std::string DefaultOriginRefusal(const std::string& path) {
+    return path +
+           ": its points lie near 0 N 0 E, where a plan made without a position puts them; a map "
+           "or an upload would show them in the open sea. Give the position of the plan's origin "
+           "(the point its maker was told, by default the plan's centre) with --origin LAT,LON "
+           "and the points are written at their true place; nothing written";
+}
+
 int RunSiteExport(const std::string& path, const std::string& floorName, const std::string& format,
-                  const std::string& out, const analysis::Selection& selection) {
+                  const std::string& out, const analysis::Selection& selection,
+                  const std::optional<OriginShift>& origin) {
     SiteInput input;
     std::string error;
     if (!OpenSiteInput(path, floorName, false, input, error))
         return Fail(error);
     bool damaged = false;
-    const std::vector<FloorData> floors = LoadAll(input, selection, damaged);
+    std::vector<FloorData> floors = LoadAll(input, selection, damaged);
+    for (FloorData& f : floors) {
+        for (analysis::SurveyPoint& point : f.survey.records.points) {
+            if (origin)
+                analysis::ShiftFromDefaultOrigin(point, *origin);
+            else if (NearDefaultOrigin(point.LatitudeDegrees(), point.LongitudeDegrees()))
+                return Fail(DefaultOriginRefusal(path));
+        }
+    }
     std::ostringstream text;
     if (format == "geojson") {
         nlohmann::json features = nlohmann::json::array();

@@ -6,9 +6,11 @@
 // damaged gets one line on standard error and the rest of the site is used.
 
 #include <CLI/CLI.hpp>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "analysis/ApEstimate.h"
 #include "analysis/Selection.h"
 #include "site/FloorSurvey.h"
 #include "site/Site.h"
@@ -45,11 +47,30 @@ void AddFloorOption(CLI::App& command, std::string& floor);
 int RunSiteAps(const std::string& path, const std::string& floor, bool bleed,
                const analysis::Selection& selection);
 
+// Every access point of the site with the floor it is assigned to and its
+// position from the points of that floor (those with no located point that
+// heard them are left out), in address order.
+struct SiteApPosition {
+    analysis::Mac mac{};
+    std::string ssid;
+    std::string building, floor;
+    analysis::Centroid position;
+};
+bool LocateSiteAccessPoints(const std::string& path, const analysis::Selection& selection,
+                            std::vector<SiteApPosition>& out, std::string& error);
+
 // `ktd export SITE.kts`: GeoJSON with "building" and "floor" in every
 // feature's properties, KML with a folder per floor, or WiGLE CSV of every
 // floor. `out` empty: standard output. Exit status as `ktd export`.
+// Why an export of points near 0 N 0 E (a plan made without a position) is
+// refused without --origin, naming `path`.
+std::string DefaultOriginRefusal(const std::string& path);
+
+// `origin`: where floors made without a position really lie (their points
+// near 0 N 0 E are refused without it).
 int RunSiteExport(const std::string& path, const std::string& floor, const std::string& format,
-                  const std::string& out, const analysis::Selection& selection);
+                  const std::string& out, const analysis::Selection& selection,
+                  const std::optional<OriginShift>& origin = std::nullopt);
 
 }  // namespace ketrion::ktd
 

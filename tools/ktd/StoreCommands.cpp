@@ -8,10 +8,13 @@
 #include <filesystem>
 #include <vector>
 
+#include "site/SiteFile.h"
 #include "store/Connection.h"
 #include "store/Pull.h"
 #include "store/Push.h"
+#include "store/SiteStore.h"
 #include "survey/RegularFile.h"
+#include "tools/ktd/SiteInput.h"
 
 namespace ketrion::ktd {
 
@@ -68,6 +71,29 @@ struct PushArgs {
     int reconnects = 3;
 };
 
+// After a site's push: every access point's position on its floor, as
+// `ktd aps SITE.kts` gives it, into the store's estimates for GIS queries.
+int StoreSiteEstimates(const std::string& url, const std::string& sitePath, std::string siteName) {
+    std::string error;
+    std::vector<SiteApPosition> located;
+    if (!LocateSiteAccessPoints(sitePath, analysis::Selection{}, located, error))
+        return Fail(error);
+    if (siteName.empty()) {
+        site::Site site;
+        if (!site::SiteFile::Load(sitePath, site, error))
+            return Fail(error);
+        siteName = site.name;
+    }
+    std::vector<store::StoredEstimate> estimates;
+    for (const SiteApPosition& ap : located)
+        estimates.push_back({analysis::MacText(ap.mac), ap.building, ap.floor, ap.position.latitude,
+                             ap.position.longitude, ap.position.uncertainty, ap.position.used});
+    auto connection = store::Connection::Open(url, error);
+    if (!connection || !store::StoreEstimates(*connection, siteName, estimates, "centroid", error))
+        return Fail(error);
+    return 0;
+}
+
 int RunPush(PushArgs args) {
     // Every file is checked before the store is asked anything: a wrong
     // name is the command line's fault, not the store's.
@@ -78,7 +104,13 @@ int RunPush(PushArgs args) {
             return Fail("cannot open " + path + ": " + files::Describe(failure), kUsage);
         close(fd);
     }
-    if (args.target.site.empty()) {
+    // A site file is pushed whole, into the store's site of its own name
+    // unless --site names another.
+    const bool site = args.paths.size() == 1 && site::SiteFile::LooksLikeSite(args.paths.front());
+    if (site && (!args.target.building.empty() || !args.target.floor.empty()))
+        return Fail("a site file names its own buildings and floors; no --building or --floor",
+                    kUsage);
+    if (!site && args.target.site.empty()) {
         args.target.site = kDefaultSite;
         std::fprintf(stderr, "ktd: no --site given; pushing to the site \"%s\"\n", kDefaultSite);
     }
@@ -94,9 +126,12 @@ int RunPush(PushArgs args) {
         bar.Show("pushing", done, total);
     };
     std::string error;
-    const bool ok = store::PushFiles(args.url, args.paths, options, error);
+    const bool ok = site ? store::PushSite(args.url, args.paths.front(), options, error)
+                         : store::PushFiles(args.url, args.paths, options, error);
     bar.Clear();
-    return ok ? 0 : Fail(error);
+    if (!ok)
+        return Fail(error);
+    return site ? StoreSiteEstimates(args.url, args.paths.front(), options.target.site) : 0;
 }
 
 struct PullArgs {
@@ -112,6 +147,17 @@ int RunPull(const PullArgs& args) {
         return Fail(error);
     std::vector<store::StoredCollection> collections;
     try {
+        // A site pushed as a site comes back as one: its site file, plans
+        // and collections floor by floor.
+        const bool whole = args.choice.building.empty() && args.choice.floor.empty() &&
+                           args.choice.collection.empty();
+        if (whole && store::HasPlans(*connection, args.choice.site)) {
+            std::string sitePath;
+            if (!store::PullSite(*connection, args.choice.site, args.out, sitePath, error))
+                return Fail(error, kUsage);
+            std::printf("%s\n", sitePath.c_str());
+            return 0;
+        }
         if (!store::FetchCollections(*connection, args.choice, collections, error))
             return Fail(error);
     } catch (const std::exception& e) {
@@ -204,8 +250,29 @@ std::shared_ptr<StoreSource> AddStoreSource(CLI::App& command) {
     return source;
 }
 
+int RunOnStoreSite(const std::string& url, const std::string& site,
+                   const std::function<int(const std::string&)>& run) {
+    std::string error;
+    auto connection = store::Connection::Open(url, error);
+    if (!connection)
+        return Fail(error, kUsage);
+    TempFolder folder;
+    if (folder.Path().empty())
+        return Fail("cannot make a temporary folder for the store's site", kUsage);
+    std::string sitePath;
+    try {
+        if (!store::PullSite(*connection, site, folder.Path(), sitePath, error))
+            return Fail(error, kUsage);
+    } catch (const std::exception& e) {
+        return Fail(connection->ShownUrl() + ": " + connection->Describe(e), kUsage);
+    }
+    connection.reset();
+    return run(sitePath);
+}
+
 int RunOnCollection(const StoreSource& source, const std::string& path,
-                    const std::function<int(const std::string&)>& run) {
+                    const std::function<int(const std::string&)>& run,
+                    const std::function<int(const std::string&)>& runSite) {
     if (source.url.empty()) {
         if (!source.floor.empty())
             return Fail("--floor needs a site file (.kts) or --db", kUsage);
@@ -224,6 +291,10 @@ int RunOnCollection(const StoreSource& source, const std::string& path,
     std::vector<store::StoredCollection> collections;
     const store::Choice choice{source.site, source.building, source.floor, source.collection};
     try {
+        if (runSite && source.collection.empty() && store::HasPlans(*connection, source.site)) {
+            connection.reset();
+            return RunOnStoreSite(source.url, source.site, runSite);
+        }
         if (!store::FetchCollections(*connection, choice, collections, error))
             return Fail(error, kUsage);
     } catch (const std::exception& e) {

@@ -7,9 +7,9 @@
 
 namespace ketrion::ktd {
 
-// `ktd push FILE.ktd... --db URL [--site NAME --building B --floor F]` and
-// `ktd pull --db URL --site NAME -o DIR`: collection files into the shared
-// store and back.
+// `ktd push FILE.ktd...|SITE.kts --db URL [--site NAME --building B --floor F]`
+// and `ktd pull --db URL --site NAME -o DIR`: collection files (or a whole
+// site) into the shared store and back.
 void AddPushCommand(CLI::App& app, int& status);
 void AddPullCommand(CLI::App& app, int& status);
 
@@ -32,7 +32,16 @@ std::shared_ptr<StoreSource> AddStoreSource(CLI::App& command);
 // same bytes as the file that was pushed, so the results are the same as from
 // that file. Exit status 2 with one line on standard error when the store
 // cannot be read or the choice is not one collection.
+// When the store's site was pushed as a site (its floors have plans) and no
+// --collection is named, `runSite` (when given) runs instead on the whole
+// site pulled into a temporary folder: its site file's path.
 int RunOnCollection(const StoreSource& source, const std::string& path,
-                    const std::function<int(const std::string&)>& run);
+                    const std::function<int(const std::string&)>& run,
+                    const std::function<int(const std::string&)>& runSite = {});
+
+// Pulls the store's site `site` at `url` into a temporary folder and runs
+// `run` on its site file; exit status 2 with one line when it cannot.
+int RunOnStoreSite(const std::string& url, const std::string& site,
+                   const std::function<int(const std::string&)>& run);
 
 }  // namespace ketrion::ktd

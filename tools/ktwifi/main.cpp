@@ -206,14 +206,17 @@ int Record(const std::string& name, bool passive, int scans, const std::string& 
 }
 
 int Decode(const std::string& path, bool json) {
-    const Recording recording = ReadRecording(path);
-    if (!recording.opened) {
-        Fail(recording.damage);
+    // Scan by scan as the capture is read: a recording of hours decodes in
+    // the memory of one scan.
+    RecordingReader recording;
+    std::string error;
+    if (!recording.Open(path, error)) {
+        Fail(error);
         return kUsageOrOpenError;
     }
-    for (std::size_t i = 0; i < recording.scans.size(); ++i) {
-        const RecordedScan& scan = recording.scans[i];
-        std::vector<Bss> results = scan.results;
+    RecordedScan scan;
+    for (std::size_t i = 0; recording.Next(scan); ++i) {
+        std::vector<Bss>& results = scan.results;
         SortStrongestFirst(results);
         if (!json) {
             std::printf(
@@ -230,12 +233,12 @@ int Decode(const std::string& path, bool json) {
                 std::printf("  %s\n", TextLine(bss).c_str());
         }
     }
-    if (!recording.damage.empty()) {
-        Fail(path + ": " + recording.damage);
+    if (!recording.Damage().empty()) {
+        Fail(path + ": " + recording.Damage());
         return kFailed;
     }
-    if (recording.damagedBss > 0) {
-        Fail(path + ": the file is damaged: " + std::to_string(recording.damagedBss) +
+    if (recording.DamagedBss() > 0) {
+        Fail(path + ": the file is damaged: " + std::to_string(recording.DamagedBss()) +
              " scan results cannot be read and were left out");
         return kFailed;
     }

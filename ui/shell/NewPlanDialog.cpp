@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QSaveFile>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
@@ -164,6 +165,8 @@ PlanCanvas::PlanCanvas(QWidget* parent) : QWidget(parent) {
 void PlanCanvas::SetImage(const QImage* image) {
     m_image = image;
     m_dragStart.reset();
+    m_magnify = 1;
+    m_pan = {};
     update();
 }
 
@@ -175,7 +178,7 @@ void PlanCanvas::SetMarks(std::optional<QLineF> scale, std::optional<QLineF> che
     update();
 }
 
-double PlanCanvas::Zoom() const {
+double PlanCanvas::FitZoom() const {
     if (m_image == nullptr || m_image->isNull()) {
         return 1.0;
     }
@@ -183,12 +186,36 @@ double PlanCanvas::Zoom() const {
                     static_cast<double>(height()) / m_image->height());
 }
 
-QPointF PlanCanvas::Offset() const {
+double PlanCanvas::Zoom() const {
+    return FitZoom() * m_magnify;
+}
+
+QPointF PlanCanvas::CentredOffset(double zoom) const {
     if (m_image == nullptr || m_image->isNull()) {
         return {};
     }
-    const double zoom = Zoom();
     return {(width() - m_image->width() * zoom) / 2.0, (height() - m_image->height() * zoom) / 2.0};
+}
+
+QPointF PlanCanvas::Offset() const {
+    return CentredOffset(Zoom()) + m_pan;
+}
+
+void PlanCanvas::wheelEvent(QWheelEvent* event) {
+    if (m_image == nullptr || m_image->isNull() || event->angleDelta().y() == 0) {
+        event->ignore();
+        return;
+    }
+    constexpr double kStep = 1.25;  // per notch of the wheel
+    constexpr double kMostMagnified = 32;
+    const QPointF at = event->position();
+    const QPointF plan = ToPlan(at);
+    const double notches = event->angleDelta().y() / 120.0;
+    m_magnify = std::clamp(m_magnify * std::pow(kStep, notches), 1.0, kMostMagnified);
+    // The plan pixel under the pointer stays under it; fitted again, centred.
+    m_pan = m_magnify == 1.0 ? QPointF() : at - plan * Zoom() - CentredOffset(Zoom());
+    update();
+    event->accept();
 }
 
 QPointF PlanCanvas::ToPlan(QPointF widget) const {
@@ -233,6 +260,11 @@ void PlanCanvas::paintEvent(QPaintEvent* /*event*/) {
 }
 
 void PlanCanvas::mousePressEvent(QMouseEvent* event) {
+    if ((event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) &&
+        m_magnify > 1.0) {
+        m_panFrom = event->position();
+        return;
+    }
     if (event->button() != Qt::LeftButton || m_image == nullptr || m_image->isNull()) {
         return;
     }
@@ -247,6 +279,12 @@ void PlanCanvas::mousePressEvent(QMouseEvent* event) {
 }
 
 void PlanCanvas::mouseMoveEvent(QMouseEvent* event) {
+    if (m_panFrom) {
+        m_pan += event->position() - *m_panFrom;
+        m_panFrom = event->position();
+        update();
+        return;
+    }
     if (m_dragStart) {
         m_dragEnd = ToPlan(event->position());
         update();
@@ -254,6 +292,10 @@ void PlanCanvas::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void PlanCanvas::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::RightButton || event->button() == Qt::MiddleButton) {
+        m_panFrom.reset();
+        return;
+    }
     if (event->button() != Qt::LeftButton || !m_dragStart) {
         return;
     }

@@ -66,8 +66,10 @@ private:
 };
 
 // The plan image, scaled to fit, on which the surveyor draws lines (press,
-// drag, release) or picks a point (a click). Coordinates it reports are plan
-// pixels.
+// drag, release) or picks a point (a click). The wheel zooms in (up to 32
+// times the fitted size) about the pointer, so a scale line's ends can be set
+// on the pixel; the right or middle button drags the zoomed plan. Coordinates
+// it reports are plan pixels.
 class PlanCanvas final : public QWidget {
     Q_OBJECT
 public:
@@ -90,10 +92,14 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
 
 private:
+    double FitZoom() const;
     double Zoom() const;
     QPointF Offset() const;
+    // The plan's place when it is only fitted (centred), at `zoom`.
+    QPointF CentredOffset(double zoom) const;
 
     const QImage* m_image = nullptr;
     bool m_picksPoint = false;
@@ -102,6 +108,9 @@ private:
     std::optional<QLineF> m_scale;
     std::optional<QLineF> m_check;
     std::optional<QPointF> m_point;
+    double m_magnify = 1;              // times the fitted size
+    QPointF m_pan;                     // widget pixels the plan is moved from centred
+    std::optional<QPointF> m_panFrom;  // where a pan drag last was (widget pixels)
 };
 
 // File > New plan from image: opens a plan image, takes a scale line and its

@@ -1,9 +1,12 @@
 #include "ui/siteview/ApPanel.h"
 
 #include <QHeaderView>
+#include <QScreen>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <utility>
 
 namespace ketrion {
@@ -12,6 +15,21 @@ namespace {
 
 // Decimal places of the estimated latitude and longitude: about 0.1 m.
 constexpr int kDegreeDecimals = 6;
+// The share of its window's width (or of the screen's, before it is in a
+// window) the panel may take for its columns, and the width taken where
+// neither is known.
+constexpr double kMostWindowShare = 0.45;
+constexpr int kMostWidthWithoutScreen = 860;
+
+int MostWidth(const QWidget& widget) {
+    const QWidget* window = widget.window();
+    if (window != &widget)
+        return static_cast<int>(window->width() * kMostWindowShare);
+    const QScreen* screen = widget.screen();
+    return screen != nullptr
+               ? static_cast<int>(screen->availableGeometry().width() * kMostWindowShare)
+               : kMostWidthWithoutScreen;
+}
 
 QTableWidgetItem* Cell(const QString& text) {
     auto* item = new QTableWidgetItem(text);
@@ -78,6 +96,23 @@ void ApPanel::Show(const std::vector<analysis::ApEstimate>& aps) {
     }
     m_table->resizeColumnsToContents();
     m_table->setSortingEnabled(true);
+    // The dock keeps at least the columns' width (within the screen's share):
+    // its default width showed two of nine columns.
+    setMinimumWidth(std::min(ColumnsWidth(), MostWidth(*this)));
+    updateGeometry();
+}
+
+int ApPanel::ColumnsWidth() const {
+    int width = 2 * m_table->frameWidth() + m_table->verticalScrollBar()->sizeHint().width();
+    for (int column = 0; column < kColumns; ++column)
+        width += m_table->columnWidth(column);
+    return width;
+}
+
+QSize ApPanel::sizeHint() const {
+    QSize hint = QWidget::sizeHint();
+    hint.setWidth(std::min(ColumnsWidth(), MostWidth(*this)));
+    return hint;
 }
 
 }  // namespace ketrion

@@ -53,7 +53,14 @@ public:
     // The text of an estimate's position cell.
     static QString EstimateText(const analysis::ApEstimate& ap);
 
+    // As wide as its columns (up to a share of the screen), so a dock shows
+    // every column without scrolling sideways.
+    QSize sizeHint() const override;
+
 private:
+    // The table's columns, its frame and a vertical scroll bar, in pixels.
+    int ColumnsWidth() const;
+
     QTableWidget* m_table = nullptr;
     ApDetailsSource m_details;
     std::vector<analysis::ApEstimate> m_aps;
