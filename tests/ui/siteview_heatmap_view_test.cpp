@@ -92,8 +92,8 @@ TEST_F(HeatmapView, TogglingDrawsTheLayerAndRestoresTheFormerPictureExactly) {
 
     ASSERT_TRUE(ShowHeatmap(*view));
     EXPECT_TRUE(view->IsHeatmapShown());
-    ASSERT_NE(view->HeatmapPanel(), nullptr);
-    EXPECT_TRUE(view->HeatmapPanel()->isVisible());
+    ASSERT_NE(view->HeatmapWindows().Controls(), nullptr);
+    EXPECT_TRUE(view->HeatmapWindows().Controls()->isVisible());
     const QImage shown = view->Render();
     EXPECT_NE(Rgb(shown, between.x(), between.y()), kGrey);
     // Outside the surveyed area nothing is painted.
@@ -105,7 +105,7 @@ TEST_F(HeatmapView, TogglingDrawsTheLayerAndRestoresTheFormerPictureExactly) {
 
     view->OnCommand(ID_VIEW_HEATMAP);
     EXPECT_FALSE(view->IsHeatmapShown());
-    EXPECT_FALSE(view->HeatmapPanel()->isVisible());
+    EXPECT_FALSE(view->HeatmapWindows().Controls()->isVisible());
     EXPECT_EQ(view->Render(), before);
 }
 
@@ -189,7 +189,7 @@ TEST_F(HeatmapView, ANewPlanHidesTheOldGridUntilItIsRecomputed) {
 TEST_F(HeatmapView, TheChosenMetricAndAccessPointChangeWhatIsDrawn) {
     auto view = Make();
     ASSERT_TRUE(ShowHeatmap(*view));
-    HeatmapControls& panel = *view->HeatmapPanel();
+    HeatmapControls& panel = *view->HeatmapWindows().Controls();
     const QPoint near = Client(230, 240);
     const QRgb strongest = view->Render().pixel(near);
 
@@ -215,7 +215,7 @@ TEST_F(HeatmapView, TheChosenMetricAndAccessPointChangeWhatIsDrawn) {
 TEST_F(HeatmapView, TheBandFilterAndChannelOverlapAreOffered) {
     auto view = Make();
     ASSERT_TRUE(ShowHeatmap(*view));
-    HeatmapControls& panel = *view->HeatmapPanel();
+    HeatmapControls& panel = *view->HeatmapWindows().Controls();
     EXPECT_FALSE(view->Heatmap().Spec().band);
     const int five = panel.BandBox()->findData(QStringLiteral("5"));
     ASSERT_GE(five, 0);
@@ -236,7 +236,7 @@ TEST_F(HeatmapView, TheBandFilterAndChannelOverlapAreOffered) {
 TEST_F(HeatmapView, OpacityBlendsTheGridOverThePlan) {
     auto view = Make();
     ASSERT_TRUE(ShowHeatmap(*view));
-    HeatmapControls& panel = *view->HeatmapPanel();
+    HeatmapControls& panel = *view->HeatmapWindows().Controls();
     const QPoint at = Client(300, 240);
     const QRgb node = NodeColour(*view, 300, 240);
 
@@ -274,7 +274,7 @@ TEST_F(HeatmapView, EstimatedAccessPointsAreMarkedAndLabelledOnADesktop) {
     EXPECT_EQ(view->Heatmap().Markers()[0].label, QStringLiteral("00:1a:2b:3c:4d:01 net"));
     const QImage without = view->Render();
 
-    view->HeatmapPanel()->ApsBox()->setChecked(true);
+    view->HeatmapWindows().Controls()->ApsBox()->setChecked(true);
     const QImage with = view->Render();
     const QPoint marker = Client(origin.x() + 0.5, origin.y() + 0.5);
     int changed = 0;
@@ -288,7 +288,7 @@ TEST_F(HeatmapView, EstimatedAccessPointsAreMarkedAndLabelledOnADesktop) {
     EXPECT_GT(changed, 20);
     EXPECT_GT(labelChanged, 20);
 
-    view->HeatmapPanel()->ApsBox()->setChecked(false);
+    view->HeatmapWindows().Controls()->ApsBox()->setChecked(false);
     EXPECT_EQ(view->Render(), without);
 }
 
@@ -321,7 +321,7 @@ TEST_F(HeatmapView, DiscsTakeTheHeatmapsScaleAndMetricAtDesktopSizes) {
     // One access point's metric: each disc shows that access point's reading,
     // not the strongest there.
     ASSERT_TRUE(ShowHeatmap(*view));
-    HeatmapControls& panel = *view->HeatmapPanel();
+    HeatmapControls& panel = *view->HeatmapWindows().Controls();
     ASSERT_TRUE(panel.ChooseMetric(QStringLiteral("ap")));
     ASSERT_TRUE(WaitIdle(*view));
     ASSERT_TRUE(panel.ChooseTarget(QStringLiteral("00:1a:2b:3c:4d:02")));
@@ -371,7 +371,7 @@ TEST_F(HeatmapView, EstimatesShowTheirUncertaintyAndAListWithTheSideStoresDetail
         }
         return result;
     });
-    view->SetApDetailsSource([](const analysis::Mac& mac) {
+    view->HeatmapWindows().SetApDetailsSource([](const analysis::Mac& mac) {
         ApDetails details;
         if (mac[5] == 2) {
             details.channel = 36;
@@ -384,7 +384,7 @@ TEST_F(HeatmapView, EstimatesShowTheirUncertaintyAndAListWithTheSideStoresDetail
     ASSERT_EQ(view->Heatmap().Markers().size(), 3u);
     EXPECT_NEAR(view->Heatmap().Markers()[0].radius, 45.0, 1.0);
     const QImage without = view->Render();
-    view->HeatmapPanel()->ApsBox()->setChecked(true);
+    view->HeatmapWindows().Controls()->ApsBox()->setChecked(true);
     const QImage with = view->Render();
     // Inside the circle, clear of the marker: the circle's wash.
     const QPoint centre = Client(300.5, 450.5);
@@ -394,7 +394,7 @@ TEST_F(HeatmapView, EstimatesShowTheirUncertaintyAndAListWithTheSideStoresDetail
     EXPECT_EQ(with.pixel(outside), without.pixel(outside));
 
     // The list: one row per estimate, the side store's details where it has them.
-    ApPanel* panel = view->AccessPointPanel();
+    ApPanel* panel = view->HeatmapWindows().AccessPoints();
     ASSERT_NE(panel, nullptr);
     QTableWidget& table = *panel->Table();
     ASSERT_EQ(table.rowCount(), 3);

@@ -1,8 +1,6 @@
 #include "ui/siteview/SiteView.h"
 
-#include <QDockWidget>
 #include <QKeyEvent>
-#include <QMainWindow>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -12,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <utility>
-#include <vector>
 
 #include "engine/EngineEvent.h"
 #include "render/HeatmapImage.h"
@@ -22,7 +19,6 @@
 #include "ui/shell/Draw.h"
 #include "ui/shell/Services.h"
 #include "ui/siteview/Dialogs.h"
-#include "ui/siteview/HeatmapControls.h"
 #include "ui/siteview/HeatmapLayer.h"
 #include "ui/siteview/InstructionPage.h"
 #include "ui/siteview/Legend.h"
@@ -33,14 +29,11 @@ namespace ketrion {
 namespace {
 
 // Bitmap resources of the view.
-constexpr std::uint16_t kBitmapMarker = 134;
 constexpr std::uint16_t kBitmapInstructions = 149;
 constexpr std::uint16_t kBitmapBlankPlan = 154;
 // Size of the built-in blank plan, used when its resource is missing.
 constexpr int kBlankPlanWidth = 240;
 constexpr int kBlankPlanHeight = 265;
-// Side of the position marker.
-constexpr int kMarkerSize = 32;
 // The instruction screen leaves this strip at the bottom unpainted.
 constexpr int kInstructionStrip = 20;
 // Discs are this large on the handheld; at wider clients they are
@@ -55,7 +48,6 @@ constexpr int kHeatmapLegendMargin = 8;
 constexpr double kMaxRenderRatio = 8.0;
 
 const QColor kBlack(0, 0, 0);
-const QColor kWhite(255, 255, 255);
 
 }  // namespace
 
@@ -70,7 +62,8 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
       m_services(services),
       m_bands(services, *viewport()),
       m_navigator(services.plan, *this, [this] { return m_bands.StatusHeight(); }),
-      m_input(*this, viewport()) {
+      m_input(*this, viewport()),
+      m_marker(services.draw) {
     if (dialogs == nullptr) {
         m_ownDialogs = std::make_unique<QtDialogs>(this);
         dialogs = m_ownDialogs.get();
@@ -78,7 +71,6 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
     m_commands = std::make_unique<SurveyCommands>(services, *dialogs, m_navigator,
                                                   static_cast<SurveyCommandsView&>(*this), *this);
     connect(m_commands.get(), &SurveyCommands::fileOpened, this, &CSiteView::fileOpened);
-    LoadMarker();
 
     // The scroll bars appear with the initial update, before the first paint.
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -94,6 +86,7 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
     m_heatmap = std::make_unique<HeatmapLayer>(m_services.data, m_services.projection,
                                                [this] { return m_planImage.size(); });
     connect(m_heatmap.get(), &HeatmapLayer::changed, this, &CSiteView::UpdateOverlay);
+    m_heatmapPanels = std::make_unique<HeatmapPanels>(*m_heatmap, *this);
     m_heatmap->SetIncludeNoFix(m_services.session.IncludeNoFix());
     m_heatmap->SetRevision([this] { return m_services.session.PointsRevision(); });
     // Every change of the points (an undo and a deletion too) is drawn and
@@ -114,20 +107,6 @@ CSiteView::CSiteView(Services& services, Dialogs* dialogs, QWidget* parent)
 
 CSiteView::~CSiteView() {
     m_services.session.UnsubscribePoints(m_pointsListener);
-}
-
-void CSiteView::LoadMarker() {
-    QImage marker = m_services.draw.LoadBitmap(kBitmapMarker);
-    if (marker.isNull()) {
-        // A plain cross keeps the centre visible without the resource.
-        marker = QImage(kMarkerSize, kMarkerSize, QImage::Format_RGB32);
-        marker.fill(kWhite);
-        for (int i = 0; i < kMarkerSize; ++i) {
-            marker.setPixel(i, kMarkerSize / 2, qRgb(0, 0, 0));
-            marker.setPixel(kMarkerSize / 2, i, qRgb(0, 0, 0));
-        }
-    }
-    m_marker = marker.convertToFormat(QImage::Format_RGB32);
 }
 
 // ---------------------------------------------------------------------------
@@ -251,7 +230,7 @@ void CSiteView::RepaintNow() {
 }
 
 // ---------------------------------------------------------------------------
-// Legend, heatmap and the access points' list
+// Legend and heatmap
 
 bool CSiteView::IsLegendShown() const {
     if (m_legend == LegendChoice::Auto) {
@@ -275,44 +254,12 @@ void CSiteView::ToggleHeatmap() {
         SetOverlay([this](QPainter& dc, const ViewTransform& transform) {
             m_heatmap->Draw(dc, transform);
         });
-        if (m_heatmapPanel == nullptr)
-            m_heatmapPanel = new HeatmapControls(*m_heatmap, this);
-        if (m_apPanel == nullptr && m_navigator.IsDesktopLayout())
-            CreateApPanel();
     } else {
         // No overlay at all: the picture is again exactly the one without it.
         SetOverlay({});
     }
+    m_heatmapPanels->SetShown(show, m_navigator.IsDesktopLayout());
     m_heatmap->SetEnabled(show);
-    if (m_heatmapPanel != nullptr)
-        m_heatmapPanel->setVisible(show);
-    if (m_apDock != nullptr)
-        m_apDock->setVisible(show);
-}
-
-void CSiteView::CreateApPanel() {
-    // A dock at the frame's right side when the view sits in a main window,
-    // else a tool window of its own.
-    m_apPanel = new ApPanel;
-    m_apPanel->SetDetailsSource(m_apDetails);
-    auto* main = qobject_cast<QMainWindow*>(window());
-    QWidget* owner = main != nullptr ? static_cast<QWidget*>(main) : this;
-    m_apDock = new QDockWidget(QStringLiteral("Access points"), owner,
-                               main != nullptr ? Qt::WindowFlags() : Qt::Tool);
-    m_apDock->setObjectName(QStringLiteral("accessPointsDock"));
-    m_apDock->setWidget(m_apPanel);
-    if (main != nullptr)
-        main->addDockWidget(Qt::RightDockWidgetArea, m_apDock);
-    connect(m_heatmap.get(), &HeatmapLayer::resultReady, m_apPanel,
-            [this] { m_apPanel->Show(m_heatmap->Result().aps); });
-    if (m_heatmap->HasResult())
-        m_apPanel->Show(m_heatmap->Result().aps);
-}
-
-void CSiteView::SetApDetailsSource(ApDetailsSource source) {
-    m_apDetails = std::move(source);
-    if (m_apPanel != nullptr)
-        m_apPanel->SetDetailsSource(m_apDetails);
 }
 
 // ---------------------------------------------------------------------------
@@ -528,9 +475,14 @@ QImage CSiteView::Render() {
     dc.translate(0, alertShift);
     m_bands.DrawAlerts(dc, m_commands->IsPlacingAp());
     dc.translate(0, -alertShift);
-    DrawPositionMarker(dc);
+    m_marker.Draw(dc, area);
     if (desktop) {
-        DrawPlacing(dc);
+        // The walk so far and where the next reading goes; a stop being read.
+        dc.save();
+        dc.translate(area.topLeft());
+        PlacingMarks::Draw(dc, m_services.session, m_services.plan, client,
+                           m_commands->StopPosition(), m_services.scan.IsScanning());
+        dc.restore();
     }
     m_bands.DrawStatus(dc);
     if (IsLegendShown()) {
@@ -564,35 +516,6 @@ int CSiteView::DiscRadius(double ratio) const {
     const double radius =
         std::clamp(kWideDiscRadius * plan.GetScale(), kMinDiscRadius, kMaxDiscRadius);
     return static_cast<int>(std::lround(radius * ratio));
-}
-
-void CSiteView::DrawPositionMarker(QPainter& dc) {
-    // The marker marks the centre of the plan area.
-    const QRect area = m_navigator.PlanArea();
-    const double ratio = dc.device()->devicePixelRatioF();
-    // The marker at device resolution, drawn pixel for pixel: raster
-    // operations do not mix with scaling.
-    if (m_markerScaled.isNull() || m_markerScaled.devicePixelRatio() != ratio) {
-        const int side = static_cast<int>(std::lround(kMarkerSize * ratio));
-        m_markerScaled = ratio == 1.0 ? m_marker
-                                      : m_marker.scaled(side, side, Qt::IgnoreAspectRatio,
-                                                        Qt::FastTransformation);
-        m_markerScaled.setDevicePixelRatio(ratio);
-    }
-    dc.save();
-    // White marker pixels leave the picture, black ones paint it black.
-    dc.setCompositionMode(QPainter::RasterOp_SourceAndDestination);
-    dc.drawImage(area.left() + area.width() / 2 - kMarkerSize / 2,
-                 area.top() + area.height() / 2 - kMarkerSize / 2, m_markerScaled);
-    dc.restore();
-}
-
-void CSiteView::DrawPlacing(QPainter& dc) {
-    dc.save();
-    dc.translate(m_navigator.PlanArea().topLeft());
-    PlacingMarks::Draw(dc, m_services.session, m_services.plan, m_navigator.ClientRect(),
-                       m_commands->StopPosition(), m_services.scan.IsScanning());
-    dc.restore();
 }
 
 }  // namespace ketrion

@@ -7,20 +7,19 @@
 #include <memory>
 
 #include "ui/shell/Commands.h"
-#include "ui/siteview/ApPanel.h"
+#include "ui/siteview/HeatmapPanels.h"
 #include "ui/siteview/PlanNavigator.h"
+#include "ui/siteview/PositionMarker.h"
 #include "ui/siteview/SiteBands.h"
 #include "ui/siteview/SurveyCommands.h"
 #include "ui/siteview/SurveyLayer.h"
 #include "ui/siteview/ViewInput.h"
 
-class QDockWidget;
 class QPainter;
 
 namespace ketrion {
 
 class Dialogs;
-class HeatmapControls;
 class HeatmapLayer;
 struct Services;
 
@@ -99,13 +98,7 @@ public:
     bool IsHeatmapShown() const;
     void ToggleHeatmap();
     HeatmapLayer& Heatmap() { return *m_heatmap; }
-    // The heatmap's tool window; null until the layer is first shown.
-    HeatmapControls* HeatmapPanel() const { return m_heatmapPanel; }
-    // The estimated access points' list (desktop sizes); null until the
-    // heatmap is first shown there.
-    ApPanel* AccessPointPanel() const { return m_apPanel; }
-    // Where the list takes channel, band and security from (the side store).
-    void SetApDetailsSource(ApDetailsSource source);
+    HeatmapPanels& HeatmapWindows() { return *m_heatmapPanels; }
 
     // Tap-and-hold delay; tests shorten it.
     void SetTapAndHoldDelay(int milliseconds) { m_input.SetHoldDelay(milliseconds); }
@@ -146,17 +139,12 @@ private:
 
     // A change of the survey's points, on the UI thread.
     void OnPointsChanged(SurveySession::PointChange change);
-    void LoadMarker();
     // The blank plan shown until a projection is opened.
     void InstallBlankPlan();
     int DiscRadius(double ratio) const;
     // The desktop legend's text size and its box in the viewport.
     static int LegendTextSize(QPainter& dc);
     QRect ScaleLegendRect(QPainter& dc) const;
-    void DrawPositionMarker(QPainter& dc);
-    // The walk so far and where the next reading goes; a stop being read.
-    void DrawPlacing(QPainter& dc);
-    void CreateApPanel();
 
     Services& m_services;
     std::unique_ptr<Dialogs> m_ownDialogs;
@@ -165,28 +153,23 @@ private:
     PlanNavigator m_navigator;
     std::unique_ptr<SurveyCommands> m_commands;
     ViewInput m_input;
+    PositionMarker m_marker;
 
     // The plan image, the source of every plan copy; the blank plan goes in
     // at the first paint unless a plan came before it.
     QImage m_planImage;
     bool m_blankPlanPending = true;
     bool m_initialUpdateDone = false;
-    QImage m_marker;
-    // The marker at the last ratio it was drawn at.
-    QImage m_markerScaled;
 
     // Plan, overlay and points, kept between paints.
     SurveyLayer m_layer;
     enum class LegendChoice { Auto, Shown, Hidden };
     LegendChoice m_legend = LegendChoice::Auto;
 
-    // The heatmap over the plan (off until toggled) and its tool window.
+    // The heatmap over the plan (off until toggled) and its windows.
     std::unique_ptr<HeatmapLayer> m_heatmap;
     int m_pointsListener = 0;  // the session's point announcements
-    HeatmapControls* m_heatmapPanel = nullptr;
-    ApPanel* m_apPanel = nullptr;
-    QDockWidget* m_apDock = nullptr;
-    ApDetailsSource m_apDetails;
+    std::unique_ptr<HeatmapPanels> m_heatmapPanels;
     double m_ratioOverride = 0.0;
 };
 
