@@ -1,19 +1,28 @@
 // Peak memory and time of `ktwifi decode` on a long recording, run as the
 // user runs it: the recorded fixture's scans repeated (one after another, a
 // second apart) into a capture of about 100 MB. Counters: `peak_MB`,
-// `file_MB`. KETRION_BENCH_SCAN_COPIES sets how often the fixture is repeated
-// (default 40,000); KETRION_BENCH_KTWIFI another ktwifi binary to measure (an
-// older build, for a side-by-side figure).
+// `file_MB`. Then, in this process, the replay source answering every scan of
+// it (as `ketrion --wifi-replay --fast` does) against reading the recording
+// whole, as the source used to: `grew_MB` is how far each raised the peak.
+// KETRION_BENCH_SCAN_COPIES sets how often the fixture is repeated (default 40,000);
+// KETRION_BENCH_KTWIFI another ktwifi binary to measure (an older build, for a side-by-side
+// figure).
 
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <sys/resource.h>
+
 #include <filesystem>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/ChildRun.h"
+#include "platform/Clock.h"
 #include "source/wifi/Recording.h"
+#include "source/wifi/ReplayScanSource.h"
 
 namespace {
 
@@ -80,6 +89,61 @@ void BM_Decode(benchmark::State& state) {
     state.counters["file_MB"] = capture.FileMb();
 }
 BENCHMARK(BM_Decode)->UseManualTime()->Iterations(1)->Unit(benchmark::kMillisecond);
+
+double PeakMb() {
+    struct rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_maxrss) / 1024.0;
+}
+
+// Every scan of the long capture answered by the replay source, at once.
+void BM_ReplaySource(benchmark::State& state) {
+    static const LongCapture capture;
+    ketrion::SystemClock clock;
+    std::size_t answered = 0;
+    double grew = 0;
+    for (auto _ : state) {
+        const double before = PeakMb();
+        ReplayScanSource source(capture.Path(), true, clock);
+        std::mutex mutex;
+        bool over = false;
+        source.onScan = [&](const ketrion::source::ScanResult&) { ++answered; };
+        source.onEvent = [&](const ketrion::source::SourceEvent& event) {
+            std::lock_guard lock(mutex);
+            over = over || event.kind == ketrion::source::SourceEventKind::LinkLost;
+        };
+        source.Start();
+        // Asks again whenever the source is ready, until the recording ends.
+        for (;;) {
+            {
+                std::unique_lock lock(mutex);
+                if (over)
+                    break;
+            }
+            if (!source.IsScanning() && !source.RequestScan())
+                std::this_thread::yield();
+        }
+        source.Stop();
+        grew = PeakMb() - before;
+    }
+    state.counters["grew_MB"] = grew;
+    state.counters["scans"] = static_cast<double>(answered);
+}
+BENCHMARK(BM_ReplaySource)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// The recording read whole into scans, as the replay source held it before.
+void BM_ReadRecordingWhole(benchmark::State& state) {
+    static const LongCapture capture;
+    double grew = 0;
+    for (auto _ : state) {
+        const double before = PeakMb();
+        const Recording recording = ReadRecording(capture.Path());
+        benchmark::DoNotOptimize(recording.scans.data());
+        grew = PeakMb() - before;
+    }
+    state.counters["grew_MB"] = grew;
+}
+BENCHMARK(BM_ReadRecordingWhole)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

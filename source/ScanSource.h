@@ -26,6 +26,11 @@ namespace ketrion::source {
 //  - Stop may come while a scan runs: it returns once the thread is joined,
 //    and neither callback runs after that.
 //
+// A source with a thread of its own builds on SourceWorker
+// (source/SourceWorker.h): it owns the thread, Stop, the status, the one open
+// request and the lost/restored news, so a source's own code only talks to
+// its device. The board's source follows its link thread instead.
+//
 // Threads: BeginReading, RequestScan, Status, IsScanning and Identity are
 // called on the user-interface thread (or a test's); onScan and onEvent are
 // called on the source's thread, set by the owner before Start and never

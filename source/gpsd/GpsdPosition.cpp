@@ -139,42 +139,44 @@ std::optional<Fix> FixFromTpv(const GpsdReport& report, std::int64_t receivedMs)
 GpsdPosition::GpsdPosition(Clock& clock, GpsdEndpoint endpoint)
     : GpsdPosition(clock, std::move(endpoint), std::make_unique<LibgpsClient>()) {}
 
-GpsdPosition::GpsdPosition(Clock& clock, GpsdEndpoint endpoint, std::unique_ptr<GpsdClient> client)
-    : m_clock(clock), m_endpoint(std::move(endpoint)), m_client(std::move(client)) {
-    m_status = {SourceState::Reconnecting, "connecting to gpsd at " + m_endpoint.ToString()};
-}
+GpsdPosition::GpsdPosition(Clock& clock, GpsdEndpoint endpoint, std::unique_ptr<GpsdClient> client,
+                           std::int64_t retryMs)
+    : m_clock(clock),
+      m_endpoint(std::move(endpoint)),
+      m_retryMs(retryMs),
+      m_client(std::move(client)),
+      m_worker(
+          clock,
+          SourceStatus{SourceState::Reconnecting, "connecting to gpsd at " + m_endpoint.ToString()},
+          [this](const SourceEvent& event) {
+              if (onEvent)
+                  onEvent(event);
+          }) {}
 
 GpsdPosition::~GpsdPosition() {
     Stop();
 }
 
 void GpsdPosition::Start() {
-    if (m_thread.joinable()) {
-        return;
-    }
-    m_thread = std::jthread([this](const std::stop_token& stop) { Run(stop); });
+    m_worker.Start([this] { Run(); });
 }
 
 void GpsdPosition::Stop() {
-    if (m_thread.joinable()) {
-        m_thread.request_stop();
-        m_thread.join();
-    }
+    m_worker.Stop();
     if (m_connected) {
         m_client->Close();
         m_connected = false;
     }
 }
 
-void GpsdPosition::Run(const std::stop_token& stop) {
-    while (!stop.stop_requested()) {
+void GpsdPosition::Run() {
+    while (!m_worker.Stopping()) {
         Pass();
     }
 }
 
 SourceStatus GpsdPosition::Status() const {
-    std::lock_guard lock(m_mutex);
-    return m_status;
+    return m_worker.Status();
 }
 
 Fix GpsdPosition::Current() const {
@@ -193,43 +195,27 @@ Fix GpsdPosition::FixFor(std::int64_t startedMs, std::int64_t endedMs) const {
     return fix;
 }
 
-void GpsdPosition::Emit(SourceEventKind kind, std::string reason) {
-    if (onEvent) {
-        onEvent(SourceEvent{kind, std::move(reason)});
-    }
-}
-
-void GpsdPosition::SetStatus(SourceState state, std::string reason) {
-    std::lock_guard lock(m_mutex);
-    m_status = {state, std::move(reason)};
-}
-
 GpsdPosition::PassResult GpsdPosition::Pass() {
     const std::int64_t now = m_clock.NowMs();
     if (!m_connected) {
         if (now < m_nextAttemptMs) {
-            const auto wait = std::min<std::int64_t>(m_nextAttemptMs - now, kWaitMs);
-            m_clock.SleepMs(static_cast<unsigned>(wait));
+            // Interrupted by Stop on the thread; on the clock when a test steps.
+            m_worker.WaitMs(std::min<std::int64_t>(m_nextAttemptMs - now, kWaitMs));
             return PassResult::Waiting;
         }
         const std::optional<std::string> failure =
             m_client->Open(m_endpoint.host, std::to_string(m_endpoint.port));
         if (failure) {
-            m_nextAttemptMs = now + kRetryMs;
+            m_nextAttemptMs = now + m_retryMs;
             const std::string reason = "cannot connect to gpsd at " + m_endpoint.ToString() + " (" +
                                        *failure +
                                        "): check that gpsd is running and the GPS receiver is "
                                        "plugged in";
-            const bool wasLost = Status().state == SourceState::Lost;
-            SetStatus(SourceState::Lost, reason);
-            if (!wasLost) {
-                Emit(SourceEventKind::LinkLost, reason);
-            }
+            m_worker.SetStatus(SourceState::Lost, reason);
             return PassResult::ConnectFailed;
         }
         m_connected = true;
-        SetStatus(SourceState::Ready, {});
-        Emit(SourceEventKind::LinkRestored);
+        m_worker.SetStatus(SourceState::Ready);
         return PassResult::Connected;
     }
 
@@ -238,7 +224,7 @@ GpsdPosition::PassResult GpsdPosition::Pass() {
     switch (m_client->Read(kWaitMs, report, error)) {
         case GpsdClient::ReadResult::Report:
             if (Apply(report)) {
-                Emit(SourceEventKind::PositionUpdate);
+                m_worker.Say(SourceEventKind::PositionUpdate);
             }
             return PassResult::Report;
         case GpsdClient::ReadResult::Nothing:
@@ -248,11 +234,10 @@ GpsdPosition::PassResult GpsdPosition::Pass() {
     }
     m_client->Close();
     m_connected = false;
-    m_nextAttemptMs = now + kRetryMs;
+    m_nextAttemptMs = now + m_retryMs;
     const std::string reason = "lost the connection to gpsd at " + m_endpoint.ToString() + " (" +
                                error + "): check that gpsd is still running";
-    SetStatus(SourceState::Lost, reason);
-    Emit(SourceEventKind::LinkLost, reason);
+    m_worker.SetStatus(SourceState::Lost, reason);
     return PassResult::Lost;
 }
 

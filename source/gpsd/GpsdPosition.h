@@ -5,10 +5,10 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "source/PositionSource.h"
 #include "source/PositionTrack.h"
+#include "source/SourceWorker.h"
 #include "source/gpsd/GpsdClient.h"
 #include "source/gpsd/GpsdEndpoint.h"
 
@@ -22,7 +22,10 @@ namespace ketrion::source {
 // reads TPV (the fix) and SKY (the satellites); a fix counts only in 2D or
 // 3D mode. Callers on any thread get copies under a small mutex, so nothing
 // they call waits on gpsd. A lost connection (or gpsd not running) is the
-// Lost state, with what to check, and is retried every kRetryMs.
+// Lost state, with what to check, and is retried every kRetryMs; LinkLost is
+// said once per outage and LinkRestored once when gpsd is back. The thread,
+// the status, the retry wait and that news are the SourceWorker's; this
+// class talks to gpsd and turns its reports into fixes.
 //
 // Threads: Start/Stop on the owner's thread; Pass and Apply on the source's
 // thread, or on a test's thread when it drives them without starting one.
@@ -38,8 +41,9 @@ public:
 
     // Through libgps.
     GpsdPosition(Clock& clock, GpsdEndpoint endpoint);
-    // Through `client` (tests).
-    GpsdPosition(Clock& clock, GpsdEndpoint endpoint, std::unique_ptr<GpsdClient> client);
+    // Through `client` (tests), retrying every `retryMs`.
+    GpsdPosition(Clock& clock, GpsdEndpoint endpoint, std::unique_ptr<GpsdClient> client,
+                 std::int64_t retryMs = kRetryMs);
     ~GpsdPosition() override;
     GpsdPosition(const GpsdPosition&) = delete;
     GpsdPosition& operator=(const GpsdPosition&) = delete;
@@ -73,18 +77,16 @@ public:
     bool Apply(const GpsdReport& report);
 
 private:
-    void Run(const std::stop_token& stop);
-    void Emit(SourceEventKind kind, std::string reason = {});
-    void SetStatus(SourceState state, std::string reason);
+    void Run();
 
     Clock& m_clock;
     const GpsdEndpoint m_endpoint;
+    const std::int64_t m_retryMs;
     std::unique_ptr<GpsdClient> m_client;  // used by the source's thread only
     bool m_connected = false;              // source's thread only
     std::int64_t m_nextAttemptMs = 0;      // source's thread only
 
     mutable std::mutex m_mutex;  // guards what follows
-    SourceStatus m_status;
     Fix m_current;
     PositionTrack m_track;
     std::optional<int> m_satellitesUsed;
@@ -92,7 +94,7 @@ private:
     std::size_t m_impossible = 0;  // TPV reports no receiver could make
     std::string m_lastImpossible;  // what was wrong with the last of them
 
-    std::jthread m_thread;
+    SourceWorker m_worker;
 };
 
 // What makes a TPV report impossible for any receiver, or empty when each of

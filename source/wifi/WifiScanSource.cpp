@@ -57,34 +57,25 @@ std::unique_ptr<WifiSystem> MakeSystemWifi() {
 
 WifiScanSource::WifiScanSource(WifiSourceOptions options, Clock& clock,
                                std::unique_ptr<WifiSystem> system)
-    : m_options(std::move(options)), m_clock(clock), m_system(std::move(system)) {}
+    : m_options(std::move(options)),
+      m_clock(clock),
+      m_system(std::move(system)),
+      m_worker(clock, SourceStatus{SourceState::Reconnecting, "starting"},
+               [this](const SourceEvent& event) {
+                   if (onEvent)
+                       onEvent(event);
+               }) {}
 
 WifiScanSource::~WifiScanSource() {
     Stop();
 }
 
 void WifiScanSource::Start() {
-    if (m_thread.joinable())
-        return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = false;
-    }
-    m_thread = std::jthread([this](std::stop_token stop) { Run(stop); });
+    m_worker.Start([this] { Run(); });
 }
 
 void WifiScanSource::Stop() {
-    if (!m_thread.joinable())
-        return;
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-        if (m_interruptible != nullptr)
-            m_interruptible->Interrupt();
-    }
-    m_thread.request_stop();
-    m_wake.notify_all();
-    m_thread.join();
+    m_worker.Stop();
 }
 
 std::string WifiScanSource::Identity() const {
@@ -93,78 +84,41 @@ std::string WifiScanSource::Identity() const {
 }
 
 SourceStatus WifiScanSource::Status() const {
-    std::lock_guard lock(m_mutex);
-    return m_status;
+    return m_worker.Status();
 }
 
 bool WifiScanSource::IsScanning() const {
-    std::lock_guard lock(m_mutex);
-    return m_pending || m_scanning;
+    return m_worker.Busy();
 }
 
 bool WifiScanSource::RequestScan() {
-    std::lock_guard lock(m_mutex);
-    if (m_status.state != SourceState::Ready || m_pending || m_scanning)
-        return false;
-    m_pending = true;
-    m_wake.notify_all();
-    return true;
+    return m_worker.Request(m_clock.NowMs());
 }
 
-void WifiScanSource::Emit(SourceEventKind kind, const std::string& reason) {
-    if (onEvent)
-        onEvent(SourceEvent{kind, reason});
-}
-
-void WifiScanSource::SetStatus(SourceState state, const std::string& reason) {
-    bool changed = false;
-    {
-        std::lock_guard lock(m_mutex);
-        changed = !m_reported || m_status.state != state || m_status.reason != reason;
-        m_status = SourceStatus{state, reason};
-        m_reported = true;
-    }
-    if (!changed)
-        return;
-    if (state == SourceState::Lost) {
-        m_lostShown = true;
-        Emit(SourceEventKind::LinkLost, reason);
-    } else if (state == SourceState::Ready && m_lostShown) {
-        m_lostShown = false;
-        Emit(SourceEventKind::LinkRestored, "");
-    }
+bool WifiScanSource::Fail(const std::string& reason) {
+    m_worker.SetStatus(SourceState::Lost, reason);
+    return false;
 }
 
 bool WifiScanSource::SetUp() {
+    m_worker.SetInterrupt(nullptr);
     m_procedure.reset();
     m_client.reset();
-    {
-        std::lock_guard lock(m_mutex);
-        m_interruptible = nullptr;
-    }
     m_channel.reset();
 
     int error = 0;
     std::unique_ptr<NetlinkChannel> channel = m_system->OpenChannel(error);
-    if (!channel) {
-        SetStatus(SourceState::Lost, "no generic netlink: " + ErrorText(error));
-        return false;
-    }
+    if (!channel)
+        return Fail("no generic netlink: " + ErrorText(error));
     auto client = std::make_unique<Nl80211Client>(*channel);
     const std::string named = m_options.interface.empty() ? "" : m_options.interface;
-    if (int r = client->Resolve(); r < 0) {
-        SetStatus(SourceState::Lost, FailureText(r, named));
-        return false;
-    }
-    if (int r = client->JoinScanGroup(); r < 0) {
-        SetStatus(SourceState::Lost, "cannot listen for scan results: " + ErrorText(r));
-        return false;
-    }
+    if (int r = client->Resolve(); r < 0)
+        return Fail(FailureText(r, named));
+    if (int r = client->JoinScanGroup(); r < 0)
+        return Fail("cannot listen for scan results: " + ErrorText(r));
     std::vector<InterfaceInfo> interfaces;
-    if (int r = client->ListInterfaces(interfaces); r < 0) {
-        SetStatus(SourceState::Lost, FailureText(r, named));
-        return false;
-    }
+    if (int r = client->ListInterfaces(interfaces); r < 0)
+        return Fail(FailureText(r, named));
     const InterfaceInfo* chosen = nullptr;
     for (const InterfaceInfo& candidate : interfaces) {
         if (!named.empty()) {
@@ -179,21 +133,14 @@ bool WifiScanSource::SetUp() {
     }
     if (chosen == nullptr && named.empty() && !interfaces.empty())
         chosen = &interfaces.front();
-    if (chosen == nullptr) {
-        SetStatus(SourceState::Lost,
-                  named.empty() ? "no Wi-Fi interface" : "no Wi-Fi interface " + named);
-        return false;
-    }
+    if (chosen == nullptr)
+        return Fail(named.empty() ? "no Wi-Fi interface" : "no Wi-Fi interface " + named);
     const AdapterFacts facts = m_system->Facts(chosen->name);
-    if (facts.rfkillSoft || facts.rfkillHard) {
-        SetStatus(SourceState::Lost,
-                  chosen->name + ": the radio is switched off (rfkill " + RfkillText(facts) + ")");
-        return false;
-    }
-    if (facts.exists && !facts.up) {
-        SetStatus(SourceState::Lost, chosen->name + " is down");
-        return false;
-    }
+    if (facts.rfkillSoft || facts.rfkillHard)
+        return Fail(chosen->name + ": the radio is switched off (rfkill " + RfkillText(facts) +
+                    ")");
+    if (facts.exists && !facts.up)
+        return Fail(chosen->name + " is down");
 
     m_interface = *chosen;
     m_channel = std::move(channel);
@@ -201,11 +148,10 @@ bool WifiScanSource::SetUp() {
     WifiSystem* system = m_system.get();
     m_procedure = std::make_unique<ScanProcedure>(*m_client, m_system->NetworkManager(),
                                                   [system] { return system->BoottimeNs(); });
+    NetlinkChannel* interruptible = m_channel.get();
+    m_worker.SetInterrupt([interruptible] { interruptible->Interrupt(); });
     {
         std::lock_guard lock(m_mutex);
-        m_interruptible = m_channel.get();
-        if (m_stopping)
-            m_channel->Interrupt();
         // "wlan0 iwlwifi 02:11:22:33:44:55": interface, driver, MAC.
         m_identity = m_interface.name;
         for (const std::string& part : {facts.driver, MacText(m_interface.mac)}) {
@@ -215,74 +161,54 @@ bool WifiScanSource::SetUp() {
             m_identity.append(part);
         }
     }
-    SetStatus(SourceState::Ready, "");
+    m_worker.SetStatus(SourceState::Ready);
     return true;
 }
 
 void WifiScanSource::Scan() {
     ScanResult result;
     result.startedMs = m_clock.NowMs();
-    SetStatus(SourceState::Scanning, "");
     const ScanOutcome outcome =
         m_procedure->Run(m_interface, m_options.passive, m_options.watchdogMs);
-    {
-        std::lock_guard lock(m_mutex);
-        if (m_stopping)
-            return;
-    }
+    if (m_worker.Stopping())
+        return;  // abandoned by Stop; no callback after it
     if (!outcome.notice.empty())
-        Emit(SourceEventKind::Notice, outcome.notice);
+        m_worker.Say(SourceEventKind::Notice, outcome.notice);
     switch (outcome.kind) {
         case ScanOutcome::Kind::Done:
             result.endedMs = m_clock.NowMs();
             result.readings = ReadingsOf(outcome);
             if (outcome.aborted)
-                Emit(SourceEventKind::Notice, "the scan was aborted; keeping what it saw");
+                m_worker.Say(SourceEventKind::Notice, "the scan was aborted; keeping what it saw");
             // Handed over and recorded before the source is ready again.
             if (onScan)
                 onScan(result);
-            {
-                std::lock_guard lock(m_mutex);
-                m_scanning = false;
-            }
-            SetStatus(SourceState::Ready, "");
-            Emit(SourceEventKind::ScanEnded, "");
+            m_worker.Finish(SourceEventKind::ScanEnded, {}, SourceState::Ready);
             break;
-        case ScanOutcome::Kind::TimedOut: {
-            std::lock_guard lock(m_mutex);
-            m_scanning = false;
-        }
-            SetStatus(SourceState::Ready, "");
-            Emit(SourceEventKind::ScanAbandoned, "no scan results in time");
+        case ScanOutcome::Kind::TimedOut:
+            m_worker.Finish(SourceEventKind::ScanAbandoned, "no scan results in time",
+                            SourceState::Ready);
             break;
         case ScanOutcome::Kind::Failed: {
-            std::lock_guard lock(m_mutex);
-            m_scanning = false;
-        }
-            Emit(SourceEventKind::ScanAbandoned, FailureText(outcome.error, m_interface.name));
-            SetStatus(SourceState::Lost, FailureText(outcome.error, m_interface.name));
+            const std::string reason = FailureText(outcome.error, m_interface.name);
+            m_worker.Finish(SourceEventKind::ScanAbandoned, reason, SourceState::Lost, reason);
             m_procedure.reset();
             break;
+        }
     }
 }
 
-void WifiScanSource::Run(std::stop_token stop) {
-    while (!stop.stop_requested()) {
+void WifiScanSource::Run() {
+    // Each start sets the adapter up afresh: it may have changed while the
+    // source was stopped, and the old channel may hold Stop's interruption.
+    m_procedure.reset();
+    while (!m_worker.Stopping()) {
         if (!m_procedure && !SetUp()) {
-            std::unique_lock lock(m_mutex);
-            m_pending = false;
-            m_wake.wait_for(lock, std::chrono::milliseconds(m_options.retryMs),
-                            [&] { return m_stopping; });
+            m_worker.WaitMs(m_options.retryMs);
             continue;
         }
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [&] { return m_stopping || m_pending; });
-            if (m_stopping)
-                break;
-            m_pending = false;
-            m_scanning = true;
-        }
+        if (!m_worker.WaitForRequest())
+            break;
         Scan();
     }
 }

@@ -1,15 +1,13 @@
 #pragma once
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
-#include <thread>
 
 #include "platform/Clock.h"
 #include "source/ScanSource.h"
+#include "source/SourceWorker.h"
 #include "source/wifi/Adapter.h"
 #include "source/wifi/Nl80211Client.h"
 #include "source/wifi/WifiScan.h"
@@ -44,7 +42,9 @@ struct WifiSourceOptions {
 // the next one is best requested as soon as this one ended (PacesItself).
 // Every failure (no nl80211, no such interface, interface down, radio
 // switched off, adapter removed) is a Lost state with its reason, tried again
-// every `retryMs`; the adapter is found again by its name.
+// every `retryMs`; the adapter is found again by its name. The thread, the
+// status, the wait before a retry and the lost/restored news are the
+// SourceWorker's; this class only finds the adapter and runs its scans.
 class WifiScanSource final : public ScanSource {
 public:
     WifiScanSource(WifiSourceOptions options, Clock& clock,
@@ -61,11 +61,10 @@ public:
     bool PacesItself() const override { return true; }
 
 private:
-    void Run(std::stop_token stop);
+    void Run();
     bool SetUp();
     void Scan();
-    void SetStatus(SourceState state, const std::string& reason);
-    void Emit(SourceEventKind kind, const std::string& reason);
+    bool Fail(const std::string& reason);
 
     const WifiSourceOptions m_options;
     Clock& m_clock;
@@ -77,17 +76,9 @@ private:
     std::unique_ptr<ScanProcedure> m_procedure;
     InterfaceInfo m_interface;
 
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
-    SourceStatus m_status{SourceState::Reconnecting, "starting"};  // until set up
-    bool m_reported = false;   // a status was reported at least once
-    bool m_lostShown = false;  // a loss was reported and not yet its end (source thread)
-    bool m_pending = false;
-    bool m_scanning = false;
-    bool m_stopping = false;
+    mutable std::mutex m_mutex;  // guards m_identity
     std::string m_identity;
-    NetlinkChannel* m_interruptible = nullptr;  // guarded by m_mutex, for Stop
-    std::jthread m_thread;
+    SourceWorker m_worker;  // last: its thread stops before the members above go
 };
 
 }  // namespace ketrion::source::wifi

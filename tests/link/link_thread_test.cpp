@@ -21,6 +21,7 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 using Result = LinkThread::PassResult;
+using ketrion::testing::EventOnlyWaiter;
 using ketrion::testing::ManualClock;
 using ketrion::testing::ManualWaiter;
 using ketrion::testing::ScriptedPort;
@@ -470,16 +471,19 @@ TEST(LinkThreadLoss, AnUnansweredHandshakeIsRepeated) {
     EXPECT_EQ(rig.engine.linkState.load(), LinkState::Reconnecting);
 }
 
-// The link's objects over a scripted port, for tests that run the thread.
+// The link's objects over a scripted port, for tests that run the thread:
+// its waits end only for events, so a test that passes saw the thread woken
+// by what it did, whatever the machine's load.
 struct LiveRig {
     SystemClock clock;
+    EventOnlyWaiter waiter;
     CCom com;
     ScriptedPort* port = nullptr;
     CParser parser;
     LinkList list;
     CLocation location;
     CEngine engine{com, list, location};
-    LinkThread link{com, parser, engine, clock};
+    LinkThread link{com, parser, engine, clock, waiter};
 
     LiveRig() {
         auto owned = std::make_unique<ScriptedPort>();
@@ -488,82 +492,73 @@ struct LiveRig {
     }
 };
 
-// With the real thread: requests go out, answers come back, and Stop ends the
-// thread promptly and signals closingEvent.
+// With the real thread: requests go out, answers come back, and Stop wakes
+// the thread (no wait runs out) and signals closingEvent.
 TEST(LinkThreadRunning, HandshakeThenOrderlyStop) {
     LiveRig rig;
-    auto& [clock, com, port, parser, list, location, engine, link] = rig;
+    auto& [clock, waiter, com, port, parser, list, location, engine, link] = rig;
 
     link.Start();
     EXPECT_TRUE(link.IsRunning());
     engine.Start();
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (port->Writes().empty() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(port->WaitForWrites(1));
     ASSERT_EQ(port->Writes(), (std::vector<Bytes>{kVersionRequest}));
 
     Bytes version = {'4', '.', '2', 0};
     port->Arrive(ValidFrame(frame::kVersion, version));
-    while (port->Writes().size() < 2 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    ASSERT_TRUE(port->WaitForWrites(2));
     char text[CEngine::kTextSize];
     engine.GetFirmware(text);
     EXPECT_STREQ(text, "4.2");
 
-    const auto t0 = std::chrono::steady_clock::now();
     link.Stop();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
+    EXPECT_EQ(waiter.TimedOut(), 0) << "every step, Stop's too, woke the thread";
     EXPECT_FALSE(link.IsRunning());
     EXPECT_TRUE(com.closingEvent.IsSet());
 }
 
-// Running for real, the idle thread wakes for a queued request at once and
-// otherwise sleeps: a few passes in half a second, not one every few ms.
+// Running for real, the idle thread sleeps until the keep-alive is due (it
+// asks for long waits, never a busy loop) and a queued request wakes it.
 TEST(LinkThreadRunning, SleepsWhenIdleAndWakesForARequest) {
     LiveRig rig;
-    auto& [clock, com, port, parser, list, location, engine, link] = rig;
+    auto& [clock, waiter, com, port, parser, list, location, engine, link] = rig;
     link.Start();
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    const std::uint64_t before = link.passes;
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_LE(link.passes - before, 2u);
+    ASSERT_TRUE(waiter.WaitForWaits(1));
+    const std::vector<int> idle = waiter.Asked();
+    for (const int timeoutMs : idle)
+        EXPECT_GT(timeoutMs, 1000) << "an idle thread sleeps until its keep-alive";
 
-    const auto t0 = std::chrono::steady_clock::now();
     engine.RequestScan();
-    while (port->Writes().empty() &&
-           std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5)) {
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
+    ASSERT_TRUE(port->WaitForWrites(1));
     EXPECT_EQ(port->Writes(), (std::vector<Bytes>{kScanRequest}));
+    EXPECT_EQ(waiter.TimedOut(), 0) << "woken by the request";
     link.Stop();
 }
 
 // The link object may go first: its destructor stops the thread before the
-// port closes, without waiting out the full closing delay.
+// port closes, waking it instead of waiting out a wait.
 TEST(LinkThreadRunning, ComDestructorStopsTheThread) {
     SystemClock clock;
+    EventOnlyWaiter waiter;
     auto com = std::make_unique<CCom>();
     com->Attach(std::make_unique<ScriptedPort>());
     CParser parser;
     LinkList list;
     CLocation location;
     CEngine engine{*com, list, location};
-    LinkThread link{*com, parser, engine, clock};
+    LinkThread link{*com, parser, engine, clock, waiter};
     link.Start();
-    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waiter.WaitForWaits(1));
     com.reset();
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(500));
     EXPECT_FALSE(link.IsRunning());
+    EXPECT_EQ(waiter.TimedOut(), 0);
 }
 
 // Two threads queue different requests while the link thread writes: every
 // write is exactly one whole request.
 TEST(LinkThreadRunning, QueuedRequestsAreNeverTorn) {
     LiveRig rig;
-    auto& [clock, com, port, parser, list, location, engine, link] = rig;
+    auto& [clock, waiter, com, port, parser, list, location, engine, link] = rig;
     link.Start();
     std::thread a([&] {
         for (int i = 0; i < 3000; ++i) {

@@ -3,11 +3,11 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/Clock.h"
@@ -44,6 +44,7 @@ public:
             if (e.kind == SourceEventKind::PositionUpdate) {
                 m_fixes.push_back(m_source.Current());
             }
+            m_changed.notify_all();
         };
     }
     std::vector<Fix> Fixes() const {
@@ -54,16 +55,23 @@ public:
         std::lock_guard lock(m_mutex);
         return m_events;
     }
-    // Polls `done` until it holds or the deadline passes.
+    // Looks at `done` again at each event (the source changes its state
+    // before it says so) until it holds or the deadline passes.
     bool WaitFor(const std::function<bool()>& done) const {
         const auto deadline = std::chrono::steady_clock::now() + kDeadline;
-        while (std::chrono::steady_clock::now() < deadline) {
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            const std::size_t seen = m_events.size();
+            lock.unlock();
             if (done()) {
                 return true;
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            lock.lock();
+            if (!m_changed.wait_until(lock, deadline, [&] { return m_events.size() != seen; })) {
+                lock.unlock();
+                return done();
+            }
         }
-        return done();
     }
     bool WaitForFix(const std::function<bool(const Fix&)>& match) const {
         return WaitFor([&] {
@@ -75,6 +83,7 @@ public:
 private:
     GpsdPosition& m_source;
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
     std::vector<Fix> m_fixes;
     std::vector<SourceEventKind> m_events;
 };

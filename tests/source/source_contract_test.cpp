@@ -1,7 +1,7 @@
 // The contract every source keeps (source/ScanSource.h), run against each
 // real source on its own thread: the receiver board over a scripted serial
 // line, the Wi-Fi adapter with a kernel played by the test, a recording of
-// one, and gpsd through a scripted client.
+// one, and gpsd through a scripted client (lost, recovered and stopped).
 //  - ready again only after the scan has been handed over and recorded;
 //  - Stop while a scan runs: it returns, and no callback comes after it
 //    (a scan source's);
@@ -58,6 +58,11 @@ public:
             Add(Entry{true, SourceEventKind::Notice, scans.IsScanning(), m_stopped.load()});
         };
         scans.onEvent = [this](const source::SourceEvent& event) {
+            Add(Entry{false, event.kind, false, m_stopped.load()});
+        };
+    }
+    void Attach(source::PositionSource& positions) {
+        positions.onEvent = [this](const source::SourceEvent& event) {
             Add(Entry{false, event.kind, false, m_stopped.load()});
         };
     }
@@ -144,6 +149,7 @@ struct WifiRig {
         auto system = std::make_unique<wifi::FakeSystem>();
         system->next = [this] {
             auto* kernel = new wifi::FakeKernel;
+            kernel->blocks = true;
             if (endless)
                 kernel->scanEnd = 0;
             // The first adapter is unplugged at its next trigger when told.
@@ -270,26 +276,29 @@ TYPED_TEST(ScanSourceContract, LostOnceAndRestoredOnce) {
     EXPECT_EQ(this->journal.Count(SourceEventKind::LinkRestored), 1u);
 }
 
-// gpsd through a scripted connection, each pass driven by the test.
+// gpsd through a scripted connection: each Open and Read takes the next
+// answer; with none left a Read waits (for a new answer or its wait's end),
+// as a quiet gpsd does.
 class ScriptedGpsd final : public source::GpsdClient {
 public:
-    std::deque<std::optional<std::string>>& opens;
-    std::deque<ReadResult>& reads;
-    ScriptedGpsd(std::deque<std::optional<std::string>>& o, std::deque<ReadResult>& r)
-        : opens(o), reads(r) {}
+    ScriptedGpsd(std::deque<std::optional<std::string>> opens, std::deque<ReadResult> reads)
+        : m_opens(std::move(opens)), m_reads(std::move(reads)) {}
     std::optional<std::string> Open(const std::string&, const std::string&) override {
-        if (opens.empty())
+        std::lock_guard lock(m_mutex);
+        if (m_opens.empty())
             return std::nullopt;
-        auto answer = opens.front();
-        opens.pop_front();
+        auto answer = m_opens.front();
+        m_opens.pop_front();
         return answer;
     }
     void Close() override {}
-    ReadResult Read(int, source::GpsdReport& report, std::string& error) override {
-        if (reads.empty())
+    ReadResult Read(int waitMs, source::GpsdReport& report, std::string& error) override {
+        std::unique_lock lock(m_mutex);
+        if (!m_more.wait_for(lock, std::chrono::milliseconds(waitMs),
+                             [&] { return !m_reads.empty(); }))
             return ReadResult::Nothing;
-        const ReadResult r = reads.front();
-        reads.pop_front();
+        const ReadResult r = m_reads.front();
+        m_reads.pop_front();
         report = source::GpsdReport{};
         report.kind = source::GpsdReport::Kind::Tpv;
         report.mode = 3;
@@ -298,32 +307,40 @@ public:
         error = "end of file";
         return r;
     }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_more;
+    std::deque<std::optional<std::string>> m_opens;
+    std::deque<ReadResult> m_reads;
 };
 
-TEST(PositionSourceContract, GpsdIsLostOnceForAnOutageAndRestoredOnceAfterIt) {
-    ManualClock clock;
-    std::deque<std::optional<std::string>> opens = {std::nullopt, "connection refused",
-                                                    "connection refused", std::nullopt};
+TEST(PositionSourceContract, GpsdOnItsThreadIsLostOnceRestoredOnceAndSilentAfterStop) {
+    SystemClock clock;
     using Read = source::GpsdClient::ReadResult;
-    std::deque<Read> reads = {Read::Report, Read::Lost, Read::Report};
-    source::GpsdPosition gpsd(clock, {}, std::make_unique<ScriptedGpsd>(opens, reads));
-    std::vector<SourceEventKind> events;
-    gpsd.onEvent = [&](const source::SourceEvent& e) { events.push_back(e.kind); };
-    using Pass = source::GpsdPosition::PassResult;
-    EXPECT_EQ(gpsd.Pass(), Pass::Connected);
-    EXPECT_EQ(gpsd.Pass(), Pass::Report);
-    EXPECT_EQ(gpsd.Pass(), Pass::Lost);
-    events.clear();  // from the loss on
-    int attempts = 0;
-    for (Pass p = Pass::Lost; p != Pass::Connected; p = gpsd.Pass()) {
-        ASSERT_LT(++attempts, 100);
-        clock.Advance(source::GpsdPosition::kRetryMs);
-    }
-    EXPECT_EQ(gpsd.Pass(), Pass::Report);
-    // The loss was said when it happened; the refused attempts add nothing.
-    EXPECT_EQ(events,
-              (std::vector{SourceEventKind::LinkRestored, SourceEventKind::PositionUpdate}));
+    // A fix, the connection drops, two refused attempts, then back with a fix.
+    auto client = std::make_unique<ScriptedGpsd>(
+        std::deque<std::optional<std::string>>{std::nullopt, "connection refused",
+                                               "connection refused", std::nullopt},
+        std::deque<Read>{Read::Report, Read::Lost, Read::Report});
+    source::GpsdPosition gpsd(clock, {}, std::move(client), /*retryMs=*/1);
+    Journal journal;
+    journal.Attach(gpsd);
+    gpsd.Start();
+    ASSERT_TRUE(journal.WaitFor(SourceEventKind::PositionUpdate, 2));
     EXPECT_EQ(gpsd.Status().state, SourceState::Ready);
+    EXPECT_TRUE(gpsd.Current().valid);
+    gpsd.Stop();
+    journal.Stopped();
+
+    std::vector<SourceEventKind> kinds;
+    for (const Entry& e : journal.Entries()) {
+        kinds.push_back(e.kind);
+        EXPECT_FALSE(e.afterStop);
+    }
+    // The first connection is no recovery; the refused attempts add nothing.
+    EXPECT_EQ(kinds, (std::vector{SourceEventKind::PositionUpdate, SourceEventKind::LinkLost,
+                                  SourceEventKind::LinkRestored, SourceEventKind::PositionUpdate}));
 }
 
 }  // namespace

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildWait.h"
+
 namespace ketrion::testing {
 
 // A real gpsd fed from an NMEA log by gpsfake, on a port of its own:
@@ -25,6 +27,8 @@ namespace ketrion::testing {
 // the log from the moment it starts, so a client that connects late misses
 // its first sentences. Stop (and the destructor) kills gpsfake and its gpsd
 // and removes the socket gpsfake leaves behind (/tmp/gpsfake-PID.sock).
+// Waits are on gpsfake's own exit (a process descriptor) with generous
+// bounds; between tries of gpsd's port the wait is that same exit.
 class GpsFake {
 public:
     // Generous: a loaded machine may take seconds to start gpsd.
@@ -116,12 +120,13 @@ public:
             if (Accepts(port)) {
                 return {};
             }
+            // gpsd listens within moments: until then, gpsfake's exit is
+            // what would end the wait early.
             int status = 0;
-            if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            if (WaitForChild(m_pid, std::chrono::milliseconds(20), status)) {
                 m_pid = -1;
                 return "gpsfake exited before gpsd listened: " + Errors();
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         Stop();
         return "gpsd did not listen on port " + std::to_string(port) + " in time: " + Errors();
@@ -133,15 +138,10 @@ public:
             return;
         }
         ::kill(-m_pid, SIGTERM);
+        // Up to 5 s to go quietly, then whatever is left of the group goes.
         int status = 0;
-        bool reaped = false;
-        for (int i = 0; i < 250 && !reaped; ++i) {  // up to 5 s to go quietly
-            reaped = ::waitpid(m_pid, &status, WNOHANG) == m_pid;
-            if (!reaped) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
-            }
-        }
-        ::kill(-m_pid, SIGKILL);  // whatever is left of the group
+        const bool reaped = WaitForChild(m_pid, std::chrono::seconds(5), status);
+        ::kill(-m_pid, SIGKILL);
         if (!reaped) {
             ::waitpid(m_pid, &status, 0);
         }
@@ -149,9 +149,12 @@ public:
         std::filesystem::remove("/tmp/gpsfake-" + std::to_string(m_pid) + ".sock", ignored);
         std::filesystem::remove(m_errors, ignored);
         m_pid = -1;
-        // gpsd may outlive gpsfake by a moment: wait until the port is free.
-        for (int i = 0; i < 250 && Accepts(m_port); ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // gpsd, killed with the group, may hold its port until the kernel
+        // has closed its files: nothing signals that, so the port is tried
+        // again (with a short pause) until nothing answers there.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (Accepts(m_port) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
 

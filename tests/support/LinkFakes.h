@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -60,6 +61,46 @@ private:
     ManualClock& m_clock;
 };
 
+// The real poll, except that only an event ends a wait: the timeout asked
+// for is kept (Asked) but replaced by a generous bound, so a running thread
+// that moved at all moved for a wake-up, input or a request, never for its
+// timer, however loaded the machine. TimedOut counts waits that reached the
+// bound (a thread that was not woken); WaitForWaits lets a test act once the
+// thread sits in a wait.
+class EventOnlyWaiter final : public Waiter {
+public:
+    static constexpr int kBoundMs = 60'000;
+    int Wait(pollfd* fds, std::size_t count, int timeoutMs) override {
+        {
+            std::lock_guard lock(m_mutex);
+            m_asked.push_back(timeoutMs);
+            m_waiting.notify_all();
+        }
+        const int ready = m_poll.Wait(fds, count, kBoundMs);
+        if (ready == 0) {
+            ++m_timedOut;
+        }
+        return ready;
+    }
+    std::vector<int> Asked() const {
+        std::lock_guard lock(m_mutex);
+        return m_asked;
+    }
+    int TimedOut() const { return m_timedOut.load(); }
+    bool WaitForWaits(std::size_t count) const {
+        std::unique_lock lock(m_mutex);
+        return m_waiting.wait_for(lock, std::chrono::seconds(20),
+                                  [&] { return m_asked.size() >= count; });
+    }
+
+private:
+    PollWaiter m_poll;
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_waiting;
+    std::vector<int> m_asked;
+    std::atomic<int> m_timedOut{0};
+};
+
 // A clock that runs in real time from an offset the test can move forward,
 // for tests that run the link thread for real but need hours to pass.
 class ShiftedClock final : public Clock {
@@ -101,6 +142,13 @@ public:
         std::lock_guard lock(m_mutex);
         return m_writes;
     }
+    // Waits until `count` writes came (a generous bound against a hung
+    // thread, not a timing check); false when they did not.
+    bool WaitForWrites(std::size_t count) const {
+        std::unique_lock lock(m_mutex);
+        return m_written.wait_for(lock, std::chrono::seconds(20),
+                                  [&] { return m_writes.size() >= count; });
+    }
     std::size_t PendingChunks() const {
         std::lock_guard lock(m_mutex);
         return m_input.size();
@@ -136,6 +184,7 @@ public:
             return 0;
         }
         m_writes.emplace_back(buffer, buffer + length);
+        m_written.notify_all();
         return length;
     }
     void Purge() override {
@@ -162,6 +211,7 @@ private:
     std::atomic<bool> m_open;
     std::atomic<int> m_closes{0};
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_written;
     WakeEvent m_readable;
     std::deque<std::vector<std::uint8_t>> m_input;
     std::vector<std::vector<std::uint8_t>> m_writes;

@@ -8,7 +8,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
+#include <QTimer>
 
 #include <cstdlib>
 #include <functional>
@@ -28,17 +28,21 @@ inline QApplication& QtTestApp() {
     return *app;
 }
 
-// Runs the event loop until `done` holds or `timeoutMs` passes; returns `done()`.
-inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 5000) {
+// Runs the event loop until `done` holds or `timeoutMs` passes (a generous
+// bound against a hang, not a timing check); returns `done()`. The loop
+// sleeps until an event comes: work from other threads arrives as posted
+// events, and a short tick wakes it for state that changes without one.
+inline bool ProcessEventsUntil(const std::function<bool()>& done, int timeoutMs = 20000) {
     QElapsedTimer timer;
     timer.start();
+    QTimer tick;
+    tick.start(5);
     while (!done()) {
         if (timer.elapsed() > timeoutMs) {
             return done();
         }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
         QCoreApplication::sendPostedEvents();
-        QThread::msleep(1);
     }
     return true;
 }

@@ -39,12 +39,24 @@ struct FakeKernel final : source::wifi::NetlinkChannel {
     bool joined = false;
     bool triggeredBeforeJoining = false;
     int triggers = 0;
+    // True: a Receive waits (up to its timeout) for an answer or Interrupt,
+    // as the real socket does; false: it returns at once when none is queued.
+    bool blocks = false;
     std::deque<Bytes> queue;
     std::mutex mutex;
+    std::condition_variable arrived;
+    int wakes = 0;  // Interrupts not yet seen by a Receive (an eventfd's count)
+
+    void Interrupt() override {
+        std::lock_guard lock(mutex);
+        ++wakes;
+        arrived.notify_all();
+    }
 
     void EndScan(std::uint32_t ifindex, int command) {
         if (command != 0)
             queue.push_back(msg::Event(static_cast<std::uint8_t>(command), ifindex));
+        arrived.notify_all();
     }
     int Send(std::span<const std::uint8_t> d) override {
         std::lock_guard lock(mutex);
@@ -95,8 +107,15 @@ struct FakeKernel final : source::wifi::NetlinkChannel {
         }
         return 0;
     }
-    int Receive(std::vector<std::uint8_t>& datagram, int) override {
-        std::lock_guard lock(mutex);
+    int Receive(std::vector<std::uint8_t>& datagram, int timeoutMs) override {
+        std::unique_lock lock(mutex);
+        if (blocks)
+            arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                             [&] { return wakes > 0 || !queue.empty(); });
+        if (wakes > 0) {
+            wakes = 0;
+            return 0;
+        }
         if (queue.empty())
             return 0;
         datagram = std::move(queue.front());

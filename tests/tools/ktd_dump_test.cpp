@@ -49,8 +49,8 @@ TEST(KtdDump, PrintsEveryPointAndReading) {
               "file " + path + "\n" + kHeaderLines +
                   "point 1 at 33: survey 40.0000000 -74.5000000 2026-12-31 23:59:58 fix 2D "
                   "readings 2\n"
-                  "  00-1A-2B-3C-4D-5E -72 dBm attr 0x11 \"LAB1\"\n"
-                  "  00-1A-2B-3C-4D-01 -59.50 dBm attr 0x02 \"quote\\x22tab\\x09\"\n"
+                  "  00:1a:2b:3c:4d:5e -72 dBm attr 0x11 \"LAB1\"\n"
+                  "  00:1a:2b:3c:4d:01 -59.50 dBm attr 0x02 \"quote\\x22tab\\x09\"\n"
                   "point 2 at 176: dynamic-ap -0.5000000 1.0000000 0000-00-00 00:00:00 fix none "
                   "readings 0\n"
                   "points 2, readings 2\n");
@@ -114,9 +114,9 @@ TEST(KtdCsv, OneRowPerReadingAndOneForAPointWithout) {
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(run.out,
               "point,offset,kind,latitude,longitude,time,fix,mac,signal_dbm,attribute,ssid\n"
-              "1,33,survey,40.0000000,-74.5000000,0000-00-00T00:00:00,none,00-1A-2B-3C-4D-5E,-72,"
+              "1,33,survey,40.0000000,-74.5000000,0000-00-00T00:00:00,none,00:1a:2b:3c:4d:5e,-72,"
               "17,\"LAB1\"\n"
-              "1,33,survey,40.0000000,-74.5000000,0000-00-00T00:00:00,none,00-1A-2B-3C-4D-01,"
+              "1,33,survey,40.0000000,-74.5000000,0000-00-00T00:00:00,none,00:1a:2b:3c:4d:01,"
               "-59.50,2,\"say \"\"hi\"\"\\x0A\"\n"
               "2,176,dynamic-ap,0.0000000,0.0000000,0000-00-00T00:00:00,none,,,,\n");
 }

@@ -91,10 +91,7 @@ std::vector<DumpPoint> Dump(const std::string& path) {
             points.push_back(p);
         } else if (std::regex_match(line, m, reading)) {
             DumpReading r;
-            std::string mac = m[1];
-            for (char& c : mac)
-                c = c == '-' ? ':' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            r.mac = mac;
+            r.mac = m[1];  // dump and exports write addresses alike
             r.signal = std::stod(m[2]);
             r.attribute = std::stoi(m[3], nullptr, 16);
             r.ssid = Unescape(m[4]);

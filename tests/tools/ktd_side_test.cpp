@@ -129,10 +129,10 @@ TEST(KtdDumpSide, ShowsWhatTheSideStoreAdds) {
             "  side: source \"wifi\", method \"walk\", plan 120.25 -3.50, floor "
             "\"Level \\x222\\x22\", time 2023-11-14 22:13:20.250 UTC, fix \"stale\", eph 4.8 m, "
             "satellites 9, altitude 12.0 m\n"
-            "  00-1A-2B-3C-4D-5E -72 dBm attr 0x11 \"LAB1\"\n"
+            "  00:1a:2b:3c:4d:5e -72 dBm attr 0x11 \"LAB1\"\n"
             "    side: channel 36, frequency 5180 MHz, band \"5 GHz\", security \"WPA2-PSK\", "
             "phy \"ax\", width 80 MHz, noise -95 dBm, age 120 ms\n"
-            "  00-1A-2B-3C-4D-01 -60 dBm attr 0x02 \"GUEST\"\n"
+            "  00:1a:2b:3c:4d:01 -60 dBm attr 0x02 \"GUEST\"\n"
             "  side only: \"aa:bb:cc:dd:ee:07\" -81.50 dBm channel 1, name \"" +
             std::string(40, 'x') + "\\x1B\"\n" + Head(Lines(plain.out, 6), 1) +
             "  side: deleted\n" + Lines(plain.out, 7));

@@ -3,10 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -68,7 +71,11 @@ struct Wiring {
             listedAtScanEnd = list.Size();
             ++scanEnds;
         };
-        engine.notify = [this] { ++notifications; };
+        engine.notify = [this] {
+            ++notifications;
+            std::lock_guard lock(m_mutex);
+            m_changed.notify_all();
+        };
         link.Start();
     }
     ~Wiring() {
@@ -77,41 +84,49 @@ struct Wiring {
     }
     std::string Firmware() const { return FirmwareOf(engine); }
     std::string Serial() const { return SerialOf(engine); }
-};
 
-// Polls `done` until it holds or `limit` passes, running `retry` every second.
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit,
-             const std::function<void()>& retry = {}) {
-    const auto start = std::chrono::steady_clock::now();
-    auto lastRetry = start;
-    while (!done()) {
-        const auto now = std::chrono::steady_clock::now();
-        if (now - start > limit) {
-            return false;
+    // Looks at `done` again at each engine update (the board reports its
+    // position ten times a second) until it holds or `limit` passes (a
+    // generous bound against a hang), running `retry` every second as a
+    // surveyor who asks again would.
+    bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 30s,
+                 const std::function<void()>& retry = {}) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        auto nextRetry = std::chrono::steady_clock::now() + 1s;
+        while (!done()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (now > end) {
+                return done();
+            }
+            if (retry && now >= nextRetry) {
+                retry();
+                nextRetry = now + 1s;
+            }
+            std::unique_lock lock(m_mutex);
+            m_changed.wait_until(lock, std::min(end, nextRetry));
         }
-        if (retry && now - lastRetry > 1s) {
-            retry();
-            lastRetry = now;
-        }
-        std::this_thread::sleep_for(5ms);
+        return true;
     }
-    return true;
-}
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+};
 
 TEST(LinkEndToEnd, HandshakeScanAndGps) {
     Wiring w(QuickScenario());
     w.Start();
     w.engine.Start();
-    ASSERT_TRUE(WaitFor([&] { return w.Serial() == "KT004217"; }, 5s));
+    ASSERT_TRUE(w.WaitFor([&] { return w.Serial() == "KT004217"; }));
     EXPECT_EQ(w.Firmware(), "2.14");
     // Version, Serial and Configure requests reached the board.
-    ASSERT_TRUE(WaitFor([&] { return w.simulator.Stats().requests >= 3; }, 2s));
+    ASSERT_TRUE(w.WaitFor([&] { return w.simulator.Stats().requests >= 3; }));
 
     // A reading: the list is emptied, the scan requested, and at its end the
     // list holds what the board heard.
     w.list.RemoveAll();
     w.engine.RequestScan();
-    ASSERT_TRUE(WaitFor([&] { return w.scanEnds.load() >= 1; }, 5s));
+    ASSERT_TRUE(w.WaitFor([&] { return w.scanEnds.load() >= 1; }));
     EXPECT_GT(w.listedAtScanEnd.load(), 0);
     EXPECT_FALSE(w.engine.IsScanning());
     {
@@ -125,7 +140,7 @@ TEST(LinkEndToEnd, HandshakeScanAndGps) {
     }
 
     // GPS reports: a position on the sample floor, a 3-D fix, the start date.
-    ASSERT_TRUE(WaitFor([&] { return w.location.Snapshot().reports >= 2; }, 3s));
+    ASSERT_TRUE(w.WaitFor([&] { return w.location.Snapshot().reports >= 2; }));
     const LocationSnapshot s = w.location.Snapshot();
     EXPECT_NEAR(s.latitude, 52.2055, 0.01);
     EXPECT_NEAR(s.longitude, 0.121, 0.01);
@@ -146,14 +161,15 @@ TEST(LinkEndToEnd, FaultyBoardDoesNotStopTheLink) {
     w.Start();
     // Answers may be spoiled: ask again until the identity has come through.
     w.engine.Start();
-    ASSERT_TRUE(WaitFor([&] { return w.Serial() == "KT004217"; }, 10s, [&] { w.engine.Start(); }));
+    ASSERT_TRUE(
+        w.WaitFor([&] { return w.Serial() == "KT004217"; }, 30s, [&] { w.engine.Start(); }));
     EXPECT_EQ(w.Firmware(), "2.14");
 
     // Keep asking for scans (a lost ScanEnd leaves scanning set, which a
     // program would wait out; here the requests just go on).
     ASSERT_TRUE(
-        WaitFor([&] { return w.scanEnds.load() >= 2; }, 15s, [&] { w.engine.RequestScan(); }));
-    ASSERT_TRUE(WaitFor([&] { return w.location.Snapshot().reports >= 3; }, 3s));
+        w.WaitFor([&] { return w.scanEnds.load() >= 2; }, 30s, [&] { w.engine.RequestScan(); }));
+    ASSERT_TRUE(w.WaitFor([&] { return w.location.Snapshot().reports >= 3; }));
     EXPECT_NEAR(w.location.Latitude(), 52.2055, 0.01);
     EXPECT_TRUE(w.link.IsRunning());
     w.link.Stop();  // the parser's counters belong to the link thread until then

@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/ChildWait.h"
+
 extern char** environ;
 
 namespace ketrion {
@@ -79,23 +81,23 @@ Outcome RunKetrion(const std::vector<std::string>& args, int timeoutSeconds = 60
     if (spawned != 0) {
         return outcome;
     }
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + std::chrono::seconds(timeoutSeconds);
-    bool signalled = signalAfterMs <= 0;
+    // The signal goes at its moment unless the run ended before; the run
+    // itself is waited for as an event, up to the limit.
     int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (!signalled &&
-            std::chrono::steady_clock::now() - start > std::chrono::milliseconds(signalAfterMs)) {
+    const std::chrono::milliseconds limit = std::chrono::seconds(timeoutSeconds);
+    std::chrono::milliseconds waited{0};
+    bool ended = false;
+    if (signalAfterMs > 0) {
+        waited = std::chrono::milliseconds(signalAfterMs);
+        ended = testing::WaitForChild(pid, waited, status);
+        if (!ended) {
             kill(pid, signal);
-            signalled = true;
         }
-        if (std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            ADD_FAILURE() << "ketrion did not end within " << timeoutSeconds << " s";
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (!ended && !testing::WaitForChild(pid, limit - waited, status)) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        ADD_FAILURE() << "ketrion did not end within " << timeoutSeconds << " s";
     }
     if (WIFEXITED(status)) {
         outcome.status = WEXITSTATUS(status);

@@ -190,9 +190,8 @@ TEST_F(AutopilotSteps, StopsAndWalkClicksOutsideThePlanAreRefusedByName) {
 TEST_F(AutopilotSteps, AWalkWithoutScansEndsAfterTheNoPointTimeout) {
     settings.walk = {{10, 10, 0}, {20, 10, 60}};  // the walk would take a minute
     CAutopilot pilot(world.services, settings);
-    const auto start = std::chrono::steady_clock::now();
+    // Ended, and by the timeout: the walk itself would outlast Fly's bound.
     EXPECT_EQ(Fly(pilot), 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(9));
     EXPECT_NE(pilot.Failure().find("no survey point recorded"), std::string::npos)
         << pilot.Failure();
 }
@@ -252,7 +251,9 @@ TEST_F(AutopilotSteps, AFolderAsTheCollectionFileEndsTheRunWithItsMessage) {
 
 TEST_F(AutopilotSteps, AWriteFailureEndsTheRunAtOnceWithoutBlamingTheBoard) {
     settings.readings = 3;
-    settings.noPointTimeout = std::chrono::milliseconds(5000);
+    // Longer than Fly waits: a run that did not end at the failure would
+    // still be going when Fly gives up.
+    settings.noPointTimeout = std::chrono::hours(1);
     // The disk fills once the new file's header is written: every point's
     // write fails.
     int syncs = 0;
@@ -271,9 +272,7 @@ TEST_F(AutopilotSteps, AWriteFailureEndsTheRunAtOnceWithoutBlamingTheBoard) {
         }
     });
     board.start(5);
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Fly(pilot), 1);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(4000));
     EXPECT_EQ(pilot.Failure(), "cannot record: Cannot write to the collection file " +
                                    settings.collection + ": No space left on device.");
     EXPECT_EQ(pilot.Recorded(), 0u);

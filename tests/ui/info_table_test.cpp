@@ -68,12 +68,12 @@ TEST_F(InfoTable, RecordReadsTimePositionFixAndEveryReading) {
     const PointRecord record = ReadPointRecord(path, pointOffset);
     ASSERT_TRUE(record.valid);
     EXPECT_EQ(record.kind, 0);
-    EXPECT_EQ(record.time, "06/14/2024 09:05:07");
+    EXPECT_EQ(record.time, "2024-06-14 09:05:07 UTC");
     EXPECT_EQ(record.PositionText(), "51.50000 N, 0.10000 W");
     EXPECT_STREQ(record.FixText(), "3D Fix");
     ASSERT_EQ(record.readings.size(), 3u);
     EXPECT_EQ(record.readings[1].number, 2);
-    EXPECT_EQ(record.readings[1].mac, "00-1A-2B-3C-4D-02");
+    EXPECT_EQ(record.readings[1].mac, "00:1a:2b:3c:4d:02");
     EXPECT_EQ(record.readings[1].signal, -45);
     EXPECT_EQ(record.readings[1].ssid, "office");
     EXPECT_EQ(record.readings[1].attribute, 0x02);
@@ -126,7 +126,7 @@ TEST_F(InfoTable, TableListsTheReadingsStrongestFirstAndSortsByAnyColumn) {
     EXPECT_EQ(Column(*table, CInfo::kColAttribute), (QStringList{"0X02", "0X11", "0XA0"}));
 
     EXPECT_EQ(info.Summary(),
-              (QStringList{"Time: 06/14/2024 09:05:07", "Position: 51.50000 N, 0.10000 W",
+              (QStringList{"Time: 2024-06-14 09:05:07 UTC", "Position: 51.50000 N, 0.10000 W",
                            "Fix: 3D Fix", "Readings: 3"}));
     // Wide enough for every column, with a Close button that ends it.
     info.show();

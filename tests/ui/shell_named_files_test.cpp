@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "render/PlanImage.h"
+#include "support/ChildWait.h"
 #include "support/SiteViewWorld.h"
 #include "ui/shell/Commands.h"
 #include "ui/shell/MainFrame.h"
@@ -32,21 +33,14 @@ int RunWithDeadline(const std::function<int()>& body, std::chrono::seconds deadl
         ADD_FAILURE() << "fork failed";
         return -1;
     }
-    const auto end = std::chrono::steady_clock::now() + deadline;
     int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(child, &status, WNOHANG);
-        if (done == child) {
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        if (std::chrono::steady_clock::now() >= end) {
-            kill(child, SIGKILL);
-            waitpid(child, &status, 0);
-            ADD_FAILURE() << "still waiting after " << deadline.count() << " s: killed";
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (WaitForChild(child, deadline, status)) {
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     }
+    kill(child, SIGKILL);
+    waitpid(child, &status, 0);
+    ADD_FAILURE() << "still waiting after " << deadline.count() << " s: killed";
+    return -1;
 }
 
 // First in this file: the child builds its own application, so nothing of Qt

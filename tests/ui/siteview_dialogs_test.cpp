@@ -74,8 +74,9 @@ TEST(SiteViewDialogs, SavingOverAnExistingFileAsksFirst) {
         }
     });
     look.start(10);
-    // Whatever happens, the dialog does not stay open.
-    QTimer::singleShot(5000, [&] {
+    // Whatever happens, the dialog does not stay open (a net for a hang,
+    // generous so that a loaded machine still steps through in time).
+    QTimer::singleShot(60000, [&] {
         if (save) {
             save->reject();
         }

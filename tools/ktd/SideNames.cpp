@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "model/Text.h"
 #include "survey/CollectionFile.h"
 
 namespace ketrion::ktd {
@@ -11,11 +12,7 @@ namespace {
 
 // "aa:bb:cc:dd:ee:ff" for the reading record's address.
 std::string Bssid(const std::uint8_t* reading) {
-    const std::uint8_t* mac = reading + collection::kMacAt;
-    char text[20];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
+    return MacText(reading + collection::kMacAt);
 }
 
 bool SameAddress(std::string a, const std::string& b) {

@@ -168,12 +168,9 @@ std::string DateTime(const std::uint8_t* location, const char* separator) {
     return text;
 }
 
+// The address as every output writes it ("00:1a:2b:3c:4d:5e").
 std::string Mac(const std::uint8_t* reading) {
-    const std::uint8_t* mac = reading + kMacAt;
-    char text[20];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
+    return ketrion::MacText(reading + kMacAt);
 }
 
 // `ktd dump`: the header, one line per point, one indented line per reading.

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "engine/Location.h"
+#include "model/Text.h"
 #include "survey/CollectionFile.h"
 #include "survey/RegularFile.h"
 #include "survey/SideStore.h"
@@ -119,9 +120,10 @@ PointRecord ReadPointRecord(const std::string& path, std::int64_t offset) {
     record.valid = true;
     record.kind = location[collection::kKindAt];
     char time[32];
-    std::snprintf(time, sizeof time, "%02u/%02u/%04u %02u:%02u:%02u",
-                  unsigned{location[collection::kMonthAt]}, unsigned{location[collection::kDayAt]},
+    // ISO 8601 order: no reader has to guess which of day and month comes first.
+    std::snprintf(time, sizeof time, "%04u-%02u-%02u %02u:%02u:%02u UTC",
                   unsigned{collection::Get16(location + collection::kYearAt)},
+                  unsigned{location[collection::kMonthAt]}, unsigned{location[collection::kDayAt]},
                   unsigned{location[collection::kHourAt]},
                   unsigned{location[collection::kMinuteAt]},
                   unsigned{location[collection::kSecondAt]});
@@ -136,11 +138,7 @@ PointRecord ReadPointRecord(const std::string& path, std::int64_t offset) {
     for (int i = 1; i <= record.count && reader.NextReading(reading); ++i) {
         PointRecord::Reading r;
         r.number = i;
-        char mac[24];
-        const std::uint8_t* m = reading + collection::kMacAt;
-        std::snprintf(mac, sizeof mac, "%02X-%02X-%02X-%02X-%02X-%02X", m[0], m[1], m[2], m[3],
-                      m[4], m[5]);
-        r.mac = mac;
+        r.mac = MacText(reading + collection::kMacAt);
         r.signal = collection::SignalDbm(reading);
         r.ssid = collection::Ssid(reading);
         r.attribute = reading[collection::kAttributeAt];

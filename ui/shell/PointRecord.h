@@ -12,7 +12,7 @@ namespace ketrion {
 struct PointRecord {
     struct Reading {
         int number = 0;     // 1 .. readings, in file order
-        std::string mac;    // "00-1A-2B-3C-4D-5E"
+        std::string mac;    // "00:1a:2b:3c:4d:5e", as every output writes it
         int signal = 0;     // whole dBm (or S/N), truncated as the list shows it
         std::string ssid;   // network name
         int attribute = 0;  // the board's attribute byte
@@ -21,7 +21,7 @@ struct PointRecord {
     };
     bool valid = false;      // false when the file or the record cannot be read
     int kind = 0;            // 0 survey point, 1 dynamic access point
-    std::string time;        // "MM/DD/YYYY hh:mm:ss"
+    std::string time;        // "YYYY-MM-DD hh:mm:ss UTC"
     double latitude = 0.0;   // degrees, north positive
     double longitude = 0.0;  // degrees, east positive
     int fixClass = 0;        // 1 2D fix, 2 3D fix, 0 other
