@@ -36,9 +36,9 @@ void PositionMarker::Draw(QPainter& dc, const QRect& area) {
     // operations do not mix with scaling.
     if (m_scaled.isNull() || m_scaled.devicePixelRatio() != ratio) {
         const int side = static_cast<int>(std::lround(kSize * ratio));
-        m_scaled = ratio == 1.0 ? m_marker
-                                : m_marker.scaled(side, side, Qt::IgnoreAspectRatio,
-                                                  Qt::FastTransformation);
+        m_scaled = ratio == 1.0
+                       ? m_marker
+                       : m_marker.scaled(side, side, Qt::IgnoreAspectRatio, Qt::FastTransformation);
         m_scaled.setDevicePixelRatio(ratio);
     }
     dc.save();
