@@ -137,14 +137,14 @@ public:
 
         dialogs.yesNoAnswers.push_back(true);
         dialogs.fileAnswers.push_back(QString::fromStdString(path));
-        view->OnCollectionOpen();  // loads the survey and shows it
+        view->Commands().OpenCollection();  // loads the survey and shows it
         std::filesystem::remove(path);
         target = QImage(view->viewport()->size(), QImage::Format_RGB32);
     }
 
     void Paint() {
         QPainter painter(&target);
-        view->OnDraw(painter);
+        view->Draw(painter);
     }
 
     NullSound sound;
@@ -183,11 +183,11 @@ void Run(benchmark::State& state, int count, bool allInView, bool scrolled,
         state.SkipWithError("the survey did not load");
         return;
     }
-    world.view->OnKeyDown(Qt::Key_Right);
+    world.view->Navigator().ScrollByKey(Qt::Key_Right);
     bool right = false;
     for (auto _ : state) {
         if (scrolled) {
-            world.view->OnKeyDown(right ? Qt::Key_Right : Qt::Key_Left);
+            world.view->Navigator().ScrollByKey(right ? Qt::Key_Right : Qt::Key_Left);
             right = !right;
         }
         world.Paint();

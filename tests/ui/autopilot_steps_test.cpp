@@ -69,7 +69,7 @@ TEST_F(AutopilotSteps, RecordsTheReadingsThenStopsAndTakesTheSnapshot) {
     EXPECT_EQ(pilot.Recorded(), 1u);
     EXPECT_EQ(world.data.Path(), settings.collection);
     ASSERT_NE(View(), nullptr);
-    EXPECT_TRUE(View()->IsSurveyShown());
+    EXPECT_TRUE(View()->Commands().IsSurveyShown());
     EXPECT_FALSE(View()->IsCollecting());  // stop was pressed
     EXPECT_EQ(world.sound.Names(),
               (std::vector<std::string>{"WHOOSH", "PING", "WHOOSH", "CAMERA"}));

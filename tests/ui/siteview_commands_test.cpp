@@ -51,7 +51,7 @@ protected:
     void CreateCollection(const char* name = "c.ktd") {
         world.dialogs.yesNoAnswers.push_back(false);
         world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File(name)));
-        view->OnCollectionOpen();
+        view->Commands().OpenCollection();
     }
 
     SiteViewWorld world;
@@ -59,7 +59,7 @@ protected:
 };
 
 TEST_F(SiteViewCommands, RecordWithoutAFileOnlyAsksForOne) {
-    view->OnScanStart();
+    view->Commands().StartRecording();
     EXPECT_EQ(world.dialogs.messages, QStringList{kNoFile});
     EXPECT_TRUE(world.sound.Names().empty());
     EXPECT_FALSE(view->IsCollecting());
@@ -70,7 +70,7 @@ TEST_F(SiteViewCommands, RecordPlaysWhooshThenTakesAReadingAtOnceEvenWhileScanni
     CreateCollection();
     world.engine.scanning = true;
     world.sound.Clear();
-    view->OnScanStart();
+    view->Commands().StartRecording();
     EXPECT_EQ(world.sound.Names(), (Names{"WHOOSH", "PING"}));
     EXPECT_EQ(world.PendingRequestType(), frame::kScanStart);
     EXPECT_TRUE(view->IsCollecting());
@@ -78,25 +78,25 @@ TEST_F(SiteViewCommands, RecordPlaysWhooshThenTakesAReadingAtOnceEvenWhileScanni
 
 TEST_F(SiteViewCommands, StopPlaysWhooshInEveryStateAndStopsOnlyWithAFile) {
     // No file, no timer: the sound and nothing else.
-    view->OnScanStop();
+    view->Commands().StopRecording();
     EXPECT_EQ(world.sound.Names(), Names{"WHOOSH"});
     EXPECT_FALSE(view->IsCollecting());
 
     // A running timer whose file was then given up keeps running.
     CreateCollection();
-    view->OnScanStart();
+    view->Commands().StartRecording();
     world.dialogs.yesNoAnswers.push_back(false);  // No, then cancel the save dialog
-    view->OnCollectionOpen();
+    view->Commands().OpenCollection();
     ASSERT_FALSE(world.data.HasPath());
     world.sound.Clear();
-    view->OnScanStop();
+    view->Commands().StopRecording();
     EXPECT_EQ(world.sound.Names(), Names{"WHOOSH"});
     EXPECT_TRUE(view->IsCollecting());
 
     // With a file the timer stops.
     CreateCollection("d.ktd");
     world.sound.Clear();
-    view->OnScanStop();
+    view->Commands().StopRecording();
     EXPECT_EQ(world.sound.Names(), Names{"WHOOSH"});
     EXPECT_FALSE(view->IsCollecting());
 }
@@ -106,13 +106,13 @@ TEST_F(SiteViewCommands, TickSkipsWhileScanningAndReadsOtherwise) {
     const std::int32_t centreX = world.plan.GetCentreX();
     world.engine.scanning = true;
     world.sound.Clear();
-    view->OnTimer();
+    view->Commands().CollectionTick();
     EXPECT_TRUE(world.sound.Names().empty());
     EXPECT_EQ(world.PendingRequestType(), -1);
     EXPECT_EQ(world.plan.GetCentreX(), centreX);
 
     world.engine.scanning = false;
-    view->OnTimer();
+    view->Commands().CollectionTick();
     EXPECT_EQ(world.sound.Names(), Names{"PING"});
     EXPECT_EQ(world.PendingRequestType(), frame::kScanStart);
     // No projection: the position maps to plan (0, 0) and the plan centres there.
@@ -125,13 +125,13 @@ TEST_F(SiteViewCommands, TickSkipsWhileScanningAndReadsOtherwise) {
 TEST_F(SiteViewCommands, PlainTapPlacesAnArmedAccessPointAndDisarms) {
     CreateCollection();
     // A plain tap while disarmed records nothing.
-    view->OnLButtonDown(QPoint(50, 60), false);
+    view->Commands().Tap(QPoint(50, 60), false);
     EXPECT_EQ(world.data.PointCount(), 0u);
 
-    view->OnPlaceAP();
-    EXPECT_TRUE(view->IsPlacingAP());
-    view->OnLButtonDown(QPoint(50, 60), false);
-    EXPECT_FALSE(view->IsPlacingAP());
+    view->Commands().PlaceAp();
+    EXPECT_TRUE(view->Commands().IsPlacingAp());
+    view->Commands().Tap(QPoint(50, 60), false);
+    EXPECT_FALSE(view->Commands().IsPlacingAp());
     const auto points = world.Points();
     ASSERT_EQ(points.size(), 1u);
     EXPECT_EQ(points[0].kind, CSiteData::kKindDynamicAp);
@@ -162,7 +162,7 @@ TEST_F(SiteViewCommands, TapAndHoldFindsPointsWithin40PlanPixels) {
         SCOPED_TRACE(c.tap.x() * 1000 + c.tap.y());
         world.dialogs.messages.clear();
         world.dialogs.modalRuns = 0;
-        view->OnLButtonDown(c.tap, true);
+        view->Commands().Tap(c.tap, true);
         EXPECT_EQ(world.dialogs.modalRuns, c.found ? 1 : 0);
         EXPECT_EQ(world.dialogs.messages, c.found ? QStringList{} : QStringList{kNotInRange});
     }
@@ -173,13 +173,13 @@ TEST_F(SiteViewCommands, TapAndHoldFindsPointsWithin40PlanPixels) {
 TEST_F(SiteViewCommands, TapAndHoldWhilePlacingWritesNoAccessPoint) {
     CreateCollection();
     world.AddSurveyPoint(100, 100, -60);
-    view->OnPlaceAP();
-    view->OnLButtonDown(QPoint(100, 100), true);  // the dialog
-    view->OnLButtonDown(QPoint(200, 20), true);   // the message
+    view->Commands().PlaceAp();
+    view->Commands().Tap(QPoint(100, 100), true);  // the dialog
+    view->Commands().Tap(QPoint(200, 20), true);   // the message
     EXPECT_EQ(world.dialogs.modalRuns, 1);
     EXPECT_EQ(world.dialogs.messages, QStringList{kNotInRange});
     EXPECT_EQ(world.data.PointCount(), 1u);
-    EXPECT_TRUE(view->IsPlacingAP());
+    EXPECT_TRUE(view->Commands().IsPlacingAp());
 }
 
 TEST_F(SiteViewCommands, RightClickAndAHeldPressAreTapAndHold) {
@@ -196,19 +196,19 @@ TEST_F(SiteViewCommands, RightClickAndAHeldPressAreTapAndHold) {
 
     // Held still past the delay: a tap-and-hold, and the release does nothing more.
     world.dialogs.messages.clear();
-    view->OnPlaceAP();
+    view->Commands().PlaceAp();
     send(QEvent::MouseButtonPress, Qt::LeftButton, {10, 10});
     Wait(80);
     send(QEvent::MouseButtonRelease, Qt::LeftButton, {10, 10});
     EXPECT_EQ(world.dialogs.messages, QStringList{kNotInRange});
-    EXPECT_TRUE(view->IsPlacingAP());
+    EXPECT_TRUE(view->Commands().IsPlacingAp());
 
     // Released quickly: a plain tap that places the access point.
     world.dialogs.messages.clear();
     send(QEvent::MouseButtonPress, Qt::LeftButton, {30, 40});
     send(QEvent::MouseButtonRelease, Qt::LeftButton, {30, 40});
     EXPECT_TRUE(world.dialogs.messages.isEmpty());
-    EXPECT_FALSE(view->IsPlacingAP());
+    EXPECT_FALSE(view->Commands().IsPlacingAp());
     EXPECT_EQ(world.data.PointCount(), 1u);
 }
 
@@ -224,7 +224,7 @@ TEST_F(SiteViewCommands, ArrowKeysStopAtThePlanEdgeAndTheThumbFollows) {
     };
     for (const auto& c : cases) {
         for (int i = 0; i < c.presses; ++i) {
-            view->OnKeyDown(c.key);
+            view->Navigator().ScrollByKey(c.key);
         }
         EXPECT_EQ(world.plan.GetCentreX(), c.centreX) << c.key;
         EXPECT_EQ(world.plan.GetCentreY(), c.centreY) << c.key;
@@ -260,22 +260,22 @@ TEST_F(SiteViewCommands, ScrollBarActionsMoveTheCentreInPlanPixels) {
     h->setSliderPosition(77);
     EXPECT_EQ(world.plan.GetCentreX(), 77);
     EXPECT_EQ(h->value(), 77);
-    view->OnVScroll(CSiteView::kThumbTrack, 500);  // clamped to the plan
+    view->Navigator().Scroll(Qt::Vertical, PlanNavigator::kThumbTrack, 500);  // clamped to the plan
     EXPECT_EQ(world.plan.GetCentreY(), 265);
 }
 
 TEST_F(SiteViewCommands, ZoomChangesTheFactorButNotTheScrollBars) {
-    view->OnZoomIn();
+    view->Navigator().ZoomIn();
     EXPECT_EQ(world.plan.GetZoom(), 2);
-    view->OnZoomOut();
-    view->OnZoomOut();
+    view->Navigator().ZoomOut();
+    view->Navigator().ZoomOut();
     EXPECT_EQ(world.plan.GetZoom(), 1);
     EXPECT_EQ(view->horizontalScrollBar()->value(), 120);
 }
 
 TEST_F(SiteViewCommands, ProjectionDialogCancelledOrConfirmed) {
     const QImage before = view->PlanImage();
-    view->OnProjectionOpen();  // cancelled
+    view->Commands().OpenProjection();  // cancelled
     ASSERT_EQ(world.dialogs.fileQuestions.size(), 1u);
     const auto& asked = world.dialogs.fileQuestions[0];
     EXPECT_FALSE(asked.save);
@@ -290,7 +290,7 @@ TEST_F(SiteViewCommands, ProjectionDialogCancelledOrConfirmed) {
     // A missing file: the projection reports it, the bitmap cannot be loaded
     // and the previous plan stays.
     world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("none.ktp")));
-    view->OnProjectionOpen();
+    view->Commands().OpenProjection();
     EXPECT_EQ(world.dialogs.messages, QStringList{QStringLiteral("Cannot Load Bitmap")});
     EXPECT_EQ(view->PlanImage(), before);
 
@@ -300,10 +300,10 @@ TEST_F(SiteViewCommands, ProjectionDialogCancelledOrConfirmed) {
     plan.fill(QColor(10, 200, 30));
     const std::string path = world.dir.File("site.ktp");
     WriteProjection(path, plan, 150, 90);
-    view->OnZoomIn();
+    view->Navigator().ZoomIn();
     world.dialogs.messages.clear();
     world.dialogs.fileAnswers.push_back(QString::fromStdString(path));
-    view->OnProjectionOpen();
+    view->Commands().OpenProjection();
     EXPECT_TRUE(world.dialogs.messages.isEmpty());
     EXPECT_EQ(view->PlanImage().size(), QSize(400, 300));
     EXPECT_EQ(view->horizontalScrollBar()->maximum(), 400);
@@ -312,7 +312,7 @@ TEST_F(SiteViewCommands, ProjectionDialogCancelledOrConfirmed) {
     EXPECT_EQ(world.plan.GetZoom(), 2);
     // Readings now centre on the projected position.
     CreateCollection();
-    view->TakeReading();
+    view->Commands().TakeReading();
     EXPECT_EQ(world.plan.GetCentreX(), 150);
     EXPECT_EQ(world.plan.GetCentreY(), 90);
 }
@@ -329,7 +329,7 @@ TEST_F(SiteViewCommands, TheLargestPlanTakenIsLoadedAndDrawn) {
     WriteProjection(path, plan);
     plan = QImage();
     world.dialogs.fileAnswers.push_back(QString::fromStdString(path));
-    view->OnProjectionOpen();
+    view->Commands().OpenProjection();
     EXPECT_TRUE(world.dialogs.messages.isEmpty()) << world.dialogs.messages.join('|').toStdString();
     ASSERT_EQ(view->PlanImage().size(), QSize(side, side));
     EXPECT_EQ(view->PlanImage().pixel(side - 1, side - 1) & 0xFFFFFFu, 0x010203u);
@@ -344,14 +344,14 @@ TEST_F(SiteViewCommands, CollectionDialogsConfirmedAndCancelled) {
     // No, then a confirmed save dialog: a new 33-byte file.
     world.dialogs.yesNoAnswers.push_back(false);
     world.dialogs.fileAnswers.push_back(path);
-    view->OnCollectionOpen();
+    view->Commands().OpenCollection();
     EXPECT_EQ(world.dialogs.questions,
               QStringList{QStringLiteral("Do you wish to open an existing collection file?")});
     ASSERT_EQ(world.dialogs.fileQuestions.size(), 1u);
     EXPECT_TRUE(world.dialogs.fileQuestions[0].save);
     EXPECT_EQ(world.dialogs.fileQuestions[0].request.defaultExtension, QStringLiteral("ktd"));
     EXPECT_EQ(world.dialogs.fileQuestions[0].request.initialName, QStringLiteral("Data"));
-    EXPECT_TRUE(view->IsSurveyShown());
+    EXPECT_TRUE(view->Commands().IsSurveyShown());
     EXPECT_EQ(world.data.Path(), path.toStdString());
     EXPECT_EQ(std::filesystem::file_size(path.toStdString()), 33u);
     world.AddSurveyPoint(5, 5, -50);
@@ -359,39 +359,39 @@ TEST_F(SiteViewCommands, CollectionDialogsConfirmedAndCancelled) {
 
     // Yes, then a cancelled open dialog: the file and the display stay.
     world.dialogs.yesNoAnswers.push_back(true);
-    view->OnCollectionOpen();
-    EXPECT_TRUE(view->IsSurveyShown());
+    view->Commands().OpenCollection();
+    EXPECT_TRUE(view->Commands().IsSurveyShown());
     EXPECT_EQ(world.data.Path(), path.toStdString());
 
     // Yes, then a confirmed open dialog: the file's points are loaded.
     world.dialogs.yesNoAnswers.push_back(true);
     world.dialogs.fileAnswers.push_back(path);
     world.sound.Clear();
-    view->OnCollectionOpen();
+    view->Commands().OpenCollection();
     EXPECT_EQ(world.data.PointCount(), 2u);
     EXPECT_EQ(world.sound.Names(), Names{"PING"}) << "one sound for the load";
 
     // No, then a cancelled save dialog: no file, the instructions again.
     world.dialogs.yesNoAnswers.push_back(false);
-    view->OnCollectionOpen();
+    view->Commands().OpenCollection();
     EXPECT_EQ(
         world.dialogs.messages,
         QStringList{QStringLiteral("No collection file selected, data can not be collected.")});
     EXPECT_FALSE(world.data.HasPath());
-    EXPECT_FALSE(view->IsSurveyShown());
+    EXPECT_FALSE(view->Commands().IsSurveyShown());
 }
 
 TEST_F(SiteViewCommands, CancelledOpenOfAFirstFileStillShowsTheSurveyButRecordAsks) {
     world.dialogs.yesNoAnswers.push_back(true);
-    view->OnCollectionOpen();
-    EXPECT_TRUE(view->IsSurveyShown());
-    view->OnScanStart();
+    view->Commands().OpenCollection();
+    EXPECT_TRUE(view->Commands().IsSurveyShown());
+    view->Commands().StartRecording();
     EXPECT_EQ(world.dialogs.messages, QStringList{kNoFile});
 }
 
 TEST_F(SiteViewCommands, CommandIdsReachTheirHandlers) {
     view->OnCommand(ID_PLACE_AP);
-    EXPECT_TRUE(view->IsPlacingAP());
+    EXPECT_TRUE(view->Commands().IsPlacingAp());
     view->OnCommand(ID_ZOOM_IN);
     EXPECT_EQ(world.plan.GetZoom(), 2);
     view->OnCommand(ID_SCAN_START);
@@ -402,8 +402,8 @@ TEST_F(SiteViewCommands, CommandIdsReachTheirHandlers) {
 }
 
 TEST_F(SiteViewCommands, ZoomFitAtTheHandheldSizeGoesBackToTheFactorOne) {
-    view->OnZoomIn();
-    view->OnZoomIn();
+    view->Navigator().ZoomIn();
+    view->Navigator().ZoomIn();
     EXPECT_EQ(world.plan.GetZoom(), 4);
     view->OnCommand(ID_ZOOM_FIT);
     EXPECT_EQ(world.plan.GetZoom(), 1);
@@ -415,8 +415,8 @@ TEST(SiteViewProjection, AtADesktopSizeALoadedPlanIsShownAtOnce) {
     auto view = world.MakeView(1024, 768);
     // A failed load shows nothing new.
     world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("none.ktp")));
-    view->OnProjectionOpen();
-    EXPECT_FALSE(view->IsSurveyShown());
+    view->Commands().OpenProjection();
+    EXPECT_FALSE(view->Commands().IsSurveyShown());
 
     QImage plan(2000, 1000, QImage::Format_RGB32);
     plan.fill(QColor(10, 200, 30));
@@ -424,16 +424,16 @@ TEST(SiteViewProjection, AtADesktopSizeALoadedPlanIsShownAtOnce) {
     WriteProjection(path, plan, 150, 90);
     world.dialogs.messages.clear();
     world.dialogs.fileAnswers.push_back(QString::fromStdString(path));
-    view->OnProjectionOpen();
+    view->Commands().OpenProjection();
     EXPECT_TRUE(world.dialogs.messages.isEmpty());
-    EXPECT_TRUE(view->IsSurveyShown());
+    EXPECT_TRUE(view->Commands().IsSurveyShown());
     // The whole plan, 1024 / 2000 of its size, centred.
-    EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=51%  DATA PTS=0"));
+    EXPECT_EQ(view->Bands().ZoomText(), QStringLiteral("ZOOM=51%  DATA PTS=0"));
     const QImage image = view->Render();
     EXPECT_EQ(Rgb(image, 300, 200), 0x0AC81Eu);
     EXPECT_EQ(Rgb(image, 300, 768 - 10), 0x000000u);  // below the plan's 512 rows
     // Recording still asks for a collection file.
-    view->OnScanStart();
+    view->Commands().StartRecording();
     EXPECT_EQ(world.dialogs.messages, QStringList{kNoFile});
 }
 

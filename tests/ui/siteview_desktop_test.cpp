@@ -51,7 +51,7 @@ QRect Bounds(const QImage& image, unsigned rgb) {
 // Where plan rectangle `plan` is drawn, in device pixels.
 QRect OnScreen(const CSiteView& view, const CSitePlan& plan, const QRect& shown, double ratio) {
     const ViewTransform t = plan.Transform();
-    const QPoint area = view.PlanArea().topLeft();
+    const QPoint area = view.Navigator().PlanArea().topLeft();
     const auto at = [&](double x, double y) {
         return QPoint(static_cast<int>(std::lround((area.x() + t.ToClientX(x)) * ratio)),
                       static_cast<int>(std::lround((area.y() + t.ToClientY(y)) * ratio)));
@@ -70,8 +70,8 @@ protected:
         view->SetDevicePixelRatioOverride(ratio);
         view->SetPlanImage(plan);
         world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("d.ktd")));
-        view->OnCollectionOpen();
-        EXPECT_TRUE(view->IsSurveyShown());
+        view->Commands().OpenCollection();
+        EXPECT_TRUE(view->Commands().IsSurveyShown());
         return view;
     }
     void Send(CSiteView& view, QEvent::Type type, QPoint at, Qt::MouseButton button) {
@@ -105,13 +105,13 @@ TEST_F(Desktop, AKnownPlanFeatureIsSquareAndInPlaceAtEachSizeAndRatio) {
         view->SetDevicePixelRatioOverride(c.ratio);
         view->SetPlanImage(FeaturePlan());
         local.dialogs.fileAnswers.push_back(QString::fromStdString(local.dir.File("d.ktd")));
-        view->OnCollectionOpen();
+        view->Commands().OpenCollection();
         const QImage image = view->Render();
         EXPECT_EQ(image.size(), QSize(c.width, c.height) * c.ratio);
         EXPECT_EQ(image.devicePixelRatio(), c.ratio);
         EXPECT_TRUE(local.plan.IsSquarePixels());
         // Centred in the plan area below the bands, which hide none of it.
-        const QRect area = view->PlanArea();
+        const QRect area = view->Navigator().PlanArea();
         EXPECT_GT(area.top(), 0);
         EXPECT_EQ(area.bottom(), c.height - 1);
         const QRect expected = OnScreen(*view, local.plan, QRect(100, 350, 100, 100), c.ratio);
@@ -120,10 +120,10 @@ TEST_F(Desktop, AKnownPlanFeatureIsSquareAndInPlaceAtEachSizeAndRatio) {
         const int middle = static_cast<int>((area.top() + area.height() / 2.0 + 50) * c.ratio);
         EXPECT_NEAR(expected.top(), middle, 1);
         EXPECT_EQ(Bounds(image, kMagenta), expected);
-        EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=100%  DATA PTS=0"));
+        EXPECT_EQ(view->Bands().ZoomText(), QStringLiteral("ZOOM=100%  DATA PTS=0"));
 
         // Zooming in doubles the square about the centre (the part on screen).
-        view->OnZoomIn();
+        view->Navigator().ZoomIn();
         const QImage zoomedImage = view->Render();
         EXPECT_EQ(local.plan.GetCentreX(), 400);
         EXPECT_EQ(local.plan.GetCentreY(), 300);
@@ -185,23 +185,23 @@ TEST_F(Desktop, FitShowsTheWholePlanBelowTheBandsAndZoomGoesNoFurther) {
         view->SetDevicePixelRatioOverride(c.ratio);
         view->SetPlanImage(FramedPlan(c.planWidth, c.planHeight));
         local.dialogs.fileAnswers.push_back(QString::fromStdString(local.dir.File("d.ktd")));
-        view->OnCollectionOpen();
+        view->Commands().OpenCollection();
         const QImage shown = view->Render();  // a new plan is shown whole
         const QRect whole =
             OnScreen(*view, local.plan, QRect(0, 0, c.planWidth, c.planHeight), c.ratio);
-        EXPECT_GE(whole.top(), view->PlanArea().top() * c.ratio);
+        EXPECT_GE(whole.top(), view->Navigator().PlanArea().top() * c.ratio);
         EXPECT_EQ(Bounds(shown, kMagenta), whole);
         // The frame's top edge is on screen below the bands, not under them.
         EXPECT_EQ(Rgb(shown, whole.center().x(), whole.top() + 2), kMagenta);
-        view->OnZoomIn();
-        view->OnZoomIn();
+        view->Navigator().ZoomIn();
+        view->Navigator().ZoomIn();
         EXPECT_NE(view->Render(), shown);
         view->OnCommand(ID_ZOOM_FIT);
         const QImage image = view->Render();
         EXPECT_EQ(image, shown);
-        EXPECT_EQ(view->ZoomBandText(), c.fitZoom);
+        EXPECT_EQ(view->Bands().ZoomText(), c.fitZoom);
         // Zooming out from fit changes nothing.
-        view->OnZoomOut();
+        view->Navigator().ZoomOut();
         EXPECT_EQ(view->Render(), image);
     }
 }
@@ -220,14 +220,14 @@ TEST_F(Desktop, ResizingKeepsTheCentreAndThePlanUndistorted) {
 TEST_F(Desktop, ADragPansAndIsNoTapWhileATapStillPlacesAnAccessPoint) {
     auto view = Make(1024, 768);
     const QRect before = Bounds(view->Render(), kMagenta);
-    view->OnPlaceAP();
+    view->Commands().PlaceAp();
     Send(*view, QEvent::MouseButtonPress, {500, 400}, Qt::LeftButton);
     Send(*view, QEvent::MouseMove, {520, 400}, Qt::LeftButton);
     Send(*view, QEvent::MouseMove, {600, 450}, Qt::LeftButton);
     Send(*view, QEvent::MouseButtonRelease, {600, 450}, Qt::LeftButton);
     EXPECT_EQ(Bounds(view->Render(), kMagenta), before.translated(100, 50));
     EXPECT_EQ(world.data.PointCount(), 0u);
-    EXPECT_TRUE(view->IsPlacingAP());
+    EXPECT_TRUE(view->Commands().IsPlacingAp());
     EXPECT_EQ(view->horizontalScrollBar()->value(), 300);
     EXPECT_EQ(view->verticalScrollBar()->value(), 250);
 
@@ -237,7 +237,7 @@ TEST_F(Desktop, ADragPansAndIsNoTapWhileATapStillPlacesAnAccessPoint) {
     Send(*view, QEvent::MouseMove, {303, 202}, Qt::LeftButton);
     Send(*view, QEvent::MouseButtonRelease, {303, 202}, Qt::LeftButton);
     ASSERT_EQ(world.data.PointCount(), 1u);
-    EXPECT_FALSE(view->IsPlacingAP());
+    EXPECT_FALSE(view->Commands().IsPlacingAp());
     std::int32_t px = 0;
     std::int32_t py = 0;
     world.data.ForEachPoint([&](const CSiteData::_tap& point) {
@@ -254,7 +254,7 @@ TEST_F(Desktop, ADragPansAndIsNoTapWhileATapStillPlacesAnAccessPoint) {
 TEST_F(Desktop, CtrlWheelAndPinchZoomAroundTheCursorAndTheWheelScrolls) {
     auto view = Make(1024, 768);
     const QRect square = Bounds(view->Render(), kMagenta);
-    const QPoint area = view->PlanArea().topLeft();
+    const QPoint area = view->Navigator().PlanArea().topLeft();
     const ViewTransform start = world.plan.Transform();
     const QPoint at(150, 600);
     const double px = start.ToPlanX(at.x() - area.x());
@@ -295,7 +295,7 @@ TEST_F(Desktop, TheLegendShowsTheDiscsContinuousScaleAndToggles) {
     // The signal scale's ends (-100 and -30 dBm) at the right, below the bands.
     const heatmap::ColourScale scale =
         heatmap::ColourScale::ForMetric(analysis::MetricSpec{}, analysis::Grid{});
-    const QRect right(1024 - 200, view->PlanArea().top(), 200, 400);
+    const QRect right(1024 - 200, view->Navigator().PlanArea().top(), 200, 400);
     QImage image = view->Render().copy(right);
     // A colour of the scale's gradient, within a few steps of rounding.
     const auto hasNear = [](const QImage& picture, QColor colour) {
@@ -329,9 +329,9 @@ TEST_F(Desktop, TheLegendShowsTheDiscsContinuousScaleAndToggles) {
     SiteViewWorld handheld;
     auto small = handheld.MakeView(240, 268);
     handheld.dialogs.fileAnswers.push_back(QString::fromStdString(handheld.dir.File("h.ktd")));
-    small->OnCollectionOpen();
+    small->Commands().OpenCollection();
     const QImage plain = small->Render();
-    small->OnViewLegend();
+    small->ToggleLegend();
     EXPECT_TRUE(small->IsLegendShown());
     EXPECT_NE(small->Render(), plain);
 }
@@ -349,35 +349,35 @@ TEST_F(Desktop, LinkNewsShowsAnAlertBandAndPausesReadingsUntilTheLinkIsBack) {
     EXPECT_NE(Rgb(quiet, 2, band + 2), 0xC00000u);
 
     view->OnEngineEvent({EngineEventKind::ScanAbandoned, "no scan end after 15 s"});
-    EXPECT_EQ(view->LinkAlertText(),
+    EXPECT_EQ(view->Bands().LinkAlert(),
               QStringLiteral("ALERT! SCAN ABANDONED: NO SCAN END AFTER 15 S"));
     EXPECT_EQ(Rgb(view->Render(), 2, band + 2), 0xC00000u);
     ASSERT_FALSE(world.sound.Sounds().empty());
     EXPECT_EQ(world.sound.Sounds().back().name, "REDALERT");
     // The next finished scan clears it.
     view->OnEngineEvent({EngineEventKind::ScanEnded, {}});
-    EXPECT_TRUE(view->LinkAlertText().isEmpty());
+    EXPECT_TRUE(view->Bands().LinkAlert().isEmpty());
 
     world.ChooseCollection("link.ktd");
-    view->OnScanStart();
+    view->Commands().StartRecording();
     EXPECT_EQ(world.PendingRequestType(), 0x16);
     // The engine's news reaches the source (which forgets the scan asked
     // for) and then the view.
     world.engine.linkState = LinkState::Lost;
     world.scan.OnEngineEvent({EngineEventKind::LinkLost, "device unplugged"});
     view->OnEngineEvent({EngineEventKind::LinkLost, "device unplugged"});
-    EXPECT_TRUE(view->LinkAlertText().contains(QStringLiteral("device unplugged")));
+    EXPECT_TRUE(view->Bands().LinkAlert().contains(QStringLiteral("device unplugged")));
     EXPECT_EQ(Rgb(view->Render(), 2, band + 2), 0xC00000u);
-    view->OnTimer();
+    view->Commands().CollectionTick();
     EXPECT_EQ(world.PendingRequestType(), -1);  // no reading without the link
     EXPECT_TRUE(view->IsCollecting());
 
     world.engine.linkState = LinkState::Connected;
     world.scan.OnEngineEvent({EngineEventKind::LinkRestored, {}});
     view->OnEngineEvent({EngineEventKind::LinkRestored, {}});
-    EXPECT_TRUE(view->LinkAlertText().isEmpty());
+    EXPECT_TRUE(view->Bands().LinkAlert().isEmpty());
     EXPECT_NE(Rgb(view->Render(), 2, band + 2), 0xC00000u);
-    view->OnTimer();
+    view->Commands().CollectionTick();
     EXPECT_EQ(world.PendingRequestType(), 0x16);
 }
 
@@ -397,7 +397,7 @@ TEST_F(Desktop, OpeningACollectionShowsItsPoints) {
     EXPECT_LT(world.plan.GetScale(), 0.3);  // the whole plan first
     world.dialogs.yesNoAnswers.push_back(true);
     world.dialogs.fileAnswers.push_back(QString::fromStdString(path));
-    view->OnCollectionOpen();
+    view->Commands().OpenCollection();
     ASSERT_EQ(world.data.PointCount(), 3u);
     // Centred on the points at 100%: they fit with room to spare.
     EXPECT_DOUBLE_EQ(world.plan.GetScale(), 1.0);
@@ -408,8 +408,8 @@ TEST_F(Desktop, OpeningACollectionShowsItsPoints) {
     for (const QPoint& p : {QPoint(2600, 2000), QPoint(3100, 2200), QPoint(2800, 2400)}) {
         std::int32_t sx = 0;
         std::int32_t sy = 0;
-        ASSERT_TRUE(world.plan.PlanToScreen(view->ClientRect(), p.x(), p.y(), sx, sy));
-        sy += view->PlanArea().top();
+        ASSERT_TRUE(world.plan.PlanToScreen(view->Navigator().ClientRect(), p.x(), p.y(), sx, sy));
+        sy += view->Navigator().PlanArea().top();
         EXPECT_NE(Rgb(image, sx + 3, sy + 3), kGrey);  // a disc
     }
 }
@@ -424,7 +424,7 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
             planMap.yOrigin = y;
             world.projection.SetMap(planMap);
         }
-        view->TakeReading();
+        view->Commands().TakeReading();
         return QPoint(world.plan.GetCentreX(), world.plan.GetCentreY());
     };
     const QImage still = view->Render();
@@ -437,28 +437,29 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
     EXPECT_EQ(view->horizontalScrollBar()->value(), 700);
     EXPECT_EQ(readingAt(650, 350), QPoint(700, 320));
     // A placed access point in sight does not move the view either.
-    view->OnPlaceAP();
-    view->OnLButtonDown(view->PlanArea().center() - view->PlanArea().topLeft() + QPoint(40, 0),
-                        false);
+    view->Commands().PlaceAp();
+    view->Commands().Tap(view->Navigator().PlanArea().center() -
+                             view->Navigator().PlanArea().topLeft() + QPoint(40, 0),
+                         false);
     EXPECT_EQ(world.data.PointCount(), 1u);  // readings are recorded when their scans end
     EXPECT_EQ(QPoint(world.plan.GetCentreX(), world.plan.GetCentreY()), QPoint(700, 320));
 
     // View > Follow position off: nothing moves the view.
-    EXPECT_TRUE(view->IsFollowing());
+    EXPECT_TRUE(view->Navigator().IsFollowing());
     view->OnCommand(ID_VIEW_FOLLOW);
-    EXPECT_FALSE(view->IsFollowing());
+    EXPECT_FALSE(view->Navigator().IsFollowing());
     EXPECT_EQ(readingAt(50, 50), QPoint(700, 320));
     view->OnCommand(ID_VIEW_FOLLOW);
     EXPECT_EQ(readingAt(50, 50), QPoint(50, 50));
     // Stopping shows the whole plan again: it fits the window.
-    view->OnScanStop();
+    view->Commands().StopRecording();
     EXPECT_EQ(QPoint(world.plan.GetCentreX(), world.plan.GetCentreY()), QPoint(400, 300));
 
     // The handheld centres on every reading, as it always did, following or not.
     SiteViewWorld local;
     auto small = local.MakeView(240, 268);
     small->SetPlanImage(FeaturePlan());
-    small->SetFollowing(false);
+    small->Navigator().SetFollowing(false);
     for (const QPoint& at : {QPoint(400, 300), QPoint(405, 302)}) {
         {
             PlanMap planMap = local.projection.Map();
@@ -466,7 +467,7 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
             planMap.yOrigin = at.y();
             local.projection.SetMap(planMap);
         }
-        small->TakeReading();
+        small->Commands().TakeReading();
         EXPECT_EQ(QPoint(local.plan.GetCentreX(), local.plan.GetCentreY()), at);
     }
 }
@@ -482,27 +483,29 @@ TEST_F(Desktop, AWalkIsDrawnAtItsClicksFollowedByItselfAndStoppedByStop) {
     corner.xOrigin = 20;
     corner.yOrigin = 20;
     world.projection.SetMap(corner);
-    const QPoint click = view->PlanArea().center() - view->PlanArea().topLeft() + QPoint(-60, 40);
-    view->OnLButtonDown(click, false);
+    const QPoint click = view->Navigator().PlanArea().center() -
+                         view->Navigator().PlanArea().topLeft() + QPoint(-60, 40);
+    view->Commands().Tap(click, false);
     ASSERT_EQ(world.session.WalkClicks().size(), 1u);
-    view->TakeReading();
+    view->Commands().TakeReading();
     EXPECT_EQ(QPoint(world.plan.GetCentreX(), world.plan.GetCentreY()), QPoint(400, 300));
 
     // The start dot lies under the click, not a band's height above it.
     const QImage image = view->Render();
-    const QPoint onScreen = click + view->PlanArea().topLeft();
+    const QPoint onScreen = click + view->Navigator().PlanArea().topLeft();
     constexpr unsigned kWalkBlue = 0x005AC8;
     EXPECT_EQ(Rgb(image, onScreen.x(), onScreen.y()), kWalkBlue);
     EXPECT_EQ(Rgb(image, onScreen.x() + 1, onScreen.y() + 1), kWalkBlue);
-    EXPECT_NE(Rgb(image, onScreen.x(), onScreen.y() - view->PlanArea().top()), kWalkBlue);
+    EXPECT_NE(Rgb(image, onScreen.x(), onScreen.y() - view->Navigator().PlanArea().top()),
+              kWalkBlue);
 
     // Beside the plan (left of plan x 0): refused with a word, no turn stored.
-    view->OnLButtonDown(QPoint(20, click.y()), false);
+    view->Commands().Tap(QPoint(20, click.y()), false);
     EXPECT_EQ(world.session.WalkClicks().size(), 1u);
     ASSERT_FALSE(world.dialogs.messages.isEmpty());
     EXPECT_TRUE(world.dialogs.messages.back().contains(QStringLiteral("outside the plan")));
 
-    view->OnScanStop();
+    view->Commands().StopRecording();
     EXPECT_TRUE(world.session.WalkClicks().empty());
     EXPECT_NE(Rgb(view->Render(), onScreen.x(), onScreen.y()), kWalkBlue);
 }
@@ -530,14 +533,14 @@ TEST_F(Desktop, AnAdapterSurveyWithoutAPositionSourceOffersStopAndGoOrDoesNotRec
         view.show();
         SiteViewWorld::SetClientSize(view, 1024, 768);
         world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("w.ktd")));
-        view.OnCollectionOpen();
+        view.Commands().OpenCollection();
         world.dialogs.yesNoAnswers.push_back(yes);
-        view.OnScanStart();
+        view.Commands().StartRecording();
         EXPECT_EQ(world.session.IsRecording(), yes);
         EXPECT_EQ(world.session.CurrentPlacing() == SurveySession::Placing::StopAndGo, yes);
         ASSERT_FALSE(world.dialogs.questions.isEmpty());
         EXPECT_TRUE(world.dialogs.questions.back().contains(QStringLiteral("no position source")));
-        view.OnScanStop();
+        view.Commands().StopRecording();
     }
 }
 
@@ -547,7 +550,7 @@ TEST_F(Desktop, TheInstructionPageIsTextAtTheScreensResolutionWithTheDesktopStep
         SiteViewWorld local;
         auto view = local.MakeView(1280, 800);
         view->SetDevicePixelRatioOverride(ratio);
-        ASSERT_FALSE(view->IsSurveyShown());
+        ASSERT_FALSE(view->Commands().IsSurveyShown());
         const QImage page = view->Render();
         ASSERT_EQ(page.size(), QSize(1280, 800) * ratio);
         // Text drawn at device resolution: many lit pixels whose neighbours
@@ -586,12 +589,12 @@ TEST_F(Desktop, TheInstructionPageIsTextAtTheScreensResolutionWithTheDesktopStep
 
 TEST(SiteViewLocationBand, AnOldPositionSaysHowLongTheGpsHasBeenSilent) {
     LocationSnapshot snapshot;
-    const QString none = CSiteView::LocationBandLine(snapshot);  // no report yet
+    const QString none = SiteBands::LocationLine(snapshot);  // no report yet
     EXPECT_FALSE(none.contains(QStringLiteral("no GPS")));
     snapshot.ageSeconds = gps::kGpsStaleSeconds;  // at the limit: still current
-    EXPECT_EQ(CSiteView::LocationBandLine(snapshot), none);
+    EXPECT_EQ(SiteBands::LocationLine(snapshot), none);
     snapshot.ageSeconds = 12.7;
-    EXPECT_EQ(CSiteView::LocationBandLine(snapshot), none + QStringLiteral(" (no GPS for 12 s)"));
+    EXPECT_EQ(SiteBands::LocationLine(snapshot), none + QStringLiteral(" (no GPS for 12 s)"));
 }
 
 }  // namespace

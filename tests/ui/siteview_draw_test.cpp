@@ -49,8 +49,8 @@ std::unique_ptr<CSiteView> ShowSurvey(SiteViewWorld& world, int width = 240, int
     auto view = world.MakeView(width, height);
     view->SetPlanImage(Plain(plan));
     world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("s.ktd")));
-    view->OnCollectionOpen();  // No: create a new file
-    EXPECT_TRUE(view->IsSurveyShown());
+    view->Commands().OpenCollection();  // No: create a new file
+    EXPECT_TRUE(view->Commands().IsSurveyShown());
     return view;
 }
 
@@ -80,7 +80,7 @@ TEST(SiteViewDraw, SignalLevelTable) {
     const std::pair<int, int> levels[] = {{-32768, 0}, {-91, 0}, {-90, 1}, {-71, 1}, {-70, 2},
                                           {-51, 2},    {-50, 3}, {-31, 3}, {-30, 4}, {32767, 4}};
     for (auto [signal, level] : levels) {
-        EXPECT_EQ(CSiteView::SignalLevel(signal), level) << signal;
+        EXPECT_EQ(SurveyLayer::SignalLevel(signal), level) << signal;
     }
 }
 
@@ -108,8 +108,8 @@ TEST_F(SurveyShown, DiscRadiusIsTenUpTo240PixelsWideAndTwentyBeyond) {
         const QImage image = view->Render();
         std::int32_t sx = 0;
         std::int32_t sy = 0;
-        ASSERT_TRUE(local.plan.PlanToScreen(view->ClientRect(), 100, 100, sx, sy));
-        sy += view->PlanArea().top();
+        ASSERT_TRUE(local.plan.PlanToScreen(view->Navigator().ClientRect(), 100, 100, sx, sy));
+        sy += view->Navigator().PlanArea().top();
         EXPECT_NE(Rgb(image, sx - c.inside, sy + 2), 0x808080u);
         EXPECT_EQ(Rgb(image, sx - c.outside, sy + 2), 0x808080u);
         EXPECT_EQ(Rgb(image, sx + 2, sy - c.outside), 0x808080u);
@@ -184,7 +184,7 @@ TEST_F(SurveyShown, LocationBandIsGreenOnlyFor3DFix) {
     const int h = BandHeight(image, kRed);
     EXPECT_GT(h, 5);
     EXPECT_TRUE(HasPixel(image, QRect(0, 0, 240, h), kWhite));  // the location text
-    EXPECT_EQ(view->LocationBandText().toStdString(), [&] {
+    EXPECT_EQ(view->Bands().LocationText().toStdString(), [&] {
         char text[128] = {};
         world.location.FormatStatusLine(text, sizeof text);
         return std::string(text);
@@ -214,11 +214,11 @@ TEST(SiteViewDraw, ALocationTooWideForTheBandIsShrunkNotCut) {
 
 TEST_F(SurveyShown, ZoomBandShowsFactorAndPointCount) {
     auto view = Make();
-    EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=100%  DATA PTS=0"));
+    EXPECT_EQ(view->Bands().ZoomText(), QStringLiteral("ZOOM=100%  DATA PTS=0"));
     world.AddSurveyPoint(10, 10, -60);
     world.PlaceAp(20, 20);
-    view->OnZoomIn();
-    EXPECT_EQ(view->ZoomBandText(), QStringLiteral("ZOOM=200%  DATA PTS=2"));
+    view->Navigator().ZoomIn();
+    EXPECT_EQ(view->Bands().ZoomText(), QStringLiteral("ZOOM=200%  DATA PTS=2"));
     const QImage image = view->Render();
     const int h = BandHeight(image, Rgb(image, 0, 0));
     EXPECT_EQ(Rgb(image, 0, h), kBlue);
@@ -232,7 +232,7 @@ TEST_F(SurveyShown, AlertHidesThePlacingPrompt) {
     const int h = BandHeight(image, Rgb(image, 0, 0));
     EXPECT_EQ(Rgb(image, 0, 2 * h + 1), kWhite);  // no third band yet
 
-    view->OnPlaceAP();
+    view->Commands().PlaceAp();
     image = view->Render();
     EXPECT_EQ(Rgb(image, 0, 2 * h + 1), kBlack);
     EXPECT_TRUE(HasPixel(image, QRect(0, 2 * h, 240, h), kWhite));  // prompt text
@@ -301,9 +301,9 @@ TEST(SiteViewDrawKept, PointsAddedBetweenPaintsGiveTheSamePictureAsOnePaint) {
     EXPECT_EQ(a->Render(), b->Render());
 
     // Scrolled away and back: drawn afresh, still the same picture.
-    a->OnKeyDown(Qt::Key_Right);
+    a->Navigator().ScrollByKey(Qt::Key_Right);
     a->Render();
-    a->OnKeyDown(Qt::Key_Left);
+    a->Navigator().ScrollByKey(Qt::Key_Left);
     EXPECT_EQ(a->Render(), b->Render());
 }
 
@@ -315,17 +315,36 @@ TEST(SiteViewDrawKept, ReloadingACollectionRedrawsItsPoints) {
     // A new empty file, then the first one again: its points are drawn anew.
     const QString first = QString::fromStdString(world.data.Path());
     world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("empty.ktd")));
-    view->OnCollectionOpen();
+    view->Commands().OpenCollection();
     world.dialogs.yesNoAnswers.push_back(true);
     world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("empty.ktd")));
-    view->OnCollectionOpen();
+    view->Commands().OpenCollection();
     const QImage empty = view->Render();
     EXPECT_FALSE(HasPixel(empty, QRect(0, 60, 240, 50), 0xC00000));
     world.dialogs.yesNoAnswers.push_back(true);
     world.dialogs.fileAnswers.push_back(first);
-    view->OnCollectionOpen();
+    view->Commands().OpenCollection();
     EXPECT_TRUE(HasPixel(view->Render(), QRect(0, 0, 240, 268), 0xC00000));
     (void)withPoints;
+}
+
+TEST(SiteViewDrawKept, PointsTheSessionDeletesOrUndoesAreRedrawnWhoeverAskedIt) {
+    // The deletion and its undo go to the session directly, not through the
+    // view's commands: the view follows the session's announcements.
+    SiteViewWorld world;
+    auto view = ShowSurvey(world, 240, 268, 0xFFFFFF);
+    AddWalk(world, 0, 6);
+    const QImage all = view->Render();
+    SiteViewWorld rest;
+    auto restView = ShowSurvey(rest, 240, 268, 0xFFFFFF);
+    AddWalk(rest, 1, 6);
+
+    // Below the location and zoom bands (the zoom band counts deleted points).
+    const QRect plan(0, 2 * BandHeight(all, Rgb(all, 0, 0)), 240, 200);
+    ASSERT_TRUE(world.session.DeletePoint(world.Points().front().offset));
+    EXPECT_EQ(view->Render().copy(plan), restView->Render().copy(plan));
+    ASSERT_TRUE(world.session.Undo());
+    EXPECT_EQ(view->Render(), all);
 }
 
 TEST(SiteViewDrawKept, DiscsMatchAnEllipseDrawnWithTheDashedPen) {
@@ -336,8 +355,8 @@ TEST(SiteViewDrawKept, DiscsMatchAnEllipseDrawnWithTheDashedPen) {
         const QImage image = view->Render();
         std::int32_t sx = 0;
         std::int32_t sy = 0;
-        ASSERT_TRUE(world.plan.PlanToScreen(view->ClientRect(), 50, 80, sx, sy));
-        sy += view->PlanArea().top();
+        ASSERT_TRUE(world.plan.PlanToScreen(view->Navigator().ClientRect(), 50, 80, sx, sy));
+        sy += view->Navigator().PlanArea().top();
         const int r = width <= 240 ? 10 : 20;
 
         QImage expected(2 * r + 9, 2 * r + 9, QImage::Format_RGB32);

@@ -186,7 +186,7 @@ TEST_F(Layer, ComputesOnAnotherThreadAndOnlyWhenShown) {
         computedOn = std::this_thread::get_id();
         return ComputeHeatmap(input, cancel);
     });
-    layer->Poll();
+    layer->Recheck();
     EXPECT_EQ(layer->StartedCount(), 0);  // off by default
 
     int changes = 0;
@@ -199,7 +199,7 @@ TEST_F(Layer, ComputesOnAnotherThreadAndOnlyWhenShown) {
     EXPECT_GE(changes, 2);  // shown, then the result
 
     // Nothing changed: polling starts nothing new.
-    layer->Poll();
+    layer->Recheck();
     EXPECT_EQ(layer->StartedCount(), 1);
 }
 
@@ -221,7 +221,7 @@ TEST_F(Layer, AResultForAnOlderSurveyIsDropped) {
     // waiting for the running one.
     const std::uint64_t first = layer->Generation();
     world.AddSurveyPoint(300, 100, -70);
-    layer->Poll();
+    layer->Recheck();
     EXPECT_GT(layer->Generation(), first);
     EXPECT_EQ(layer->StartedCount(), 1);
 
@@ -241,14 +241,14 @@ TEST_F(Layer, NewPointsAreThrottledAndCoalesced) {
 
     now = 500;
     world.AddSurveyPoint(200, 100, -60);
-    layer->Poll();
+    layer->Recheck();
     now = 1500;
     world.AddSurveyPoint(300, 100, -70);
-    layer->Poll();
+    layer->Recheck();
     EXPECT_EQ(layer->StartedCount(), 1);  // within the interval of the first start
 
     now = HeatmapLayer::kThrottleMs;
-    layer->Poll();
+    layer->Recheck();
     ASSERT_TRUE(WaitIdle());
     EXPECT_EQ(layer->StartedCount(), 2);  // one run for both points
     EXPECT_EQ(layer->Result().points, 3u);
@@ -305,7 +305,7 @@ TEST_F(Layer, HidingCancelsAndShowingAgainRecomputes) {
     ASSERT_TRUE(layer->HasResult());
     layer->SetEnabled(false);
     world.AddSurveyPoint(200, 100, -60);
-    layer->Poll();
+    layer->Recheck();
     EXPECT_EQ(layer->StartedCount(), 1);
     layer->SetEnabled(true);
     ASSERT_TRUE(WaitIdle());

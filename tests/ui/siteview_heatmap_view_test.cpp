@@ -47,16 +47,16 @@ protected:
         // told to (--include-no-fix).
         world.session.SetIncludeNoFix(includeNoFix);
         auto view = world.MakeView(width, height);
-        if (width > CSiteView::kHandheldWidth)
+        if (width > PlanNavigator::kHandheldWidth)
             view->SetPlanImage(GreyPlan(800, 600));
         world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("h.ktd")));
-        view->OnCollectionOpen();
-        EXPECT_TRUE(view->IsSurveyShown());
+        view->Commands().OpenCollection();
+        EXPECT_TRUE(view->Commands().IsSurveyShown());
         world.AddSurveyPoint(200, 200, -60);
         world.AddSurveyPoint(400, 200, -80);
         world.AddSurveyPoint(250, 320, CSiteData::kWeakestSignal);
         view->UpdateOverlay();
-        m_areaTop = view->PlanArea().top();
+        m_areaTop = view->Navigator().PlanArea().top();
         return view;
     }
     // Shows the heatmap and waits for its first picture.
@@ -92,8 +92,8 @@ TEST_F(HeatmapView, TogglingDrawsTheLayerAndRestoresTheFormerPictureExactly) {
 
     ASSERT_TRUE(ShowHeatmap(*view));
     EXPECT_TRUE(view->IsHeatmapShown());
-    ASSERT_NE(view->HeatmapPanel(), nullptr);
-    EXPECT_TRUE(view->HeatmapPanel()->isVisible());
+    ASSERT_NE(view->HeatmapWindows().Controls(), nullptr);
+    EXPECT_TRUE(view->HeatmapWindows().Controls()->isVisible());
     const QImage shown = view->Render();
     EXPECT_NE(Rgb(shown, between.x(), between.y()), kGrey);
     // Outside the surveyed area nothing is painted.
@@ -105,7 +105,7 @@ TEST_F(HeatmapView, TogglingDrawsTheLayerAndRestoresTheFormerPictureExactly) {
 
     view->OnCommand(ID_VIEW_HEATMAP);
     EXPECT_FALSE(view->IsHeatmapShown());
-    EXPECT_FALSE(view->HeatmapPanel()->isVisible());
+    EXPECT_FALSE(view->HeatmapWindows().Controls()->isVisible());
     EXPECT_EQ(view->Render(), before);
 }
 
@@ -125,10 +125,9 @@ TEST_F(HeatmapView, NewPointsRedrawTheLayer) {
     const QPoint lower = Client(300, 420);
     EXPECT_EQ(Rgb(view->Render(), lower.x(), lower.y()), kGrey);  // out of range so far
 
-    world.AddSurveyPoint(300, 400, -50);
-    view->Heatmap().Poll();
+    world.AddSurveyPoint(300, 400, -50);  // announced by the session: nothing polls
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 4; }));
     ASSERT_TRUE(WaitIdle(*view));
-    EXPECT_EQ(view->Heatmap().Result().points, 4u);
     EXPECT_NE(Rgb(view->Render(), lower.x(), lower.y()), kGrey);
 }
 
@@ -145,7 +144,7 @@ TEST_F(HeatmapView, UndoAndDeleteRecomputeTheHeatmapAndTheEstimates) {
 
     // Undo takes the point back: the count of points is what it was before,
     // and the picture and estimates are too.
-    view->OnUndo();
+    view->Commands().Undo();
     ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 3; }));
     ASSERT_TRUE(WaitIdle(*view));
     EXPECT_EQ(view->Heatmap().Result().aps.size(), 2u);
@@ -181,7 +180,7 @@ TEST_F(HeatmapView, ANewPlanHidesTheOldGridUntilItIsRecomputed) {
     const QPoint between = Client(300, 240);
     EXPECT_EQ(Rgb(view->Render(), between.x(), between.y()), kGrey);
 
-    view->Heatmap().Poll();
+    // The view asks for the new grid itself: nothing polls for the plan.
     ASSERT_TRUE(WaitIdle(*view));
     EXPECT_EQ(view->Heatmap().Result().planWidth, 1000);
     EXPECT_NE(Rgb(view->Render(), between.x(), between.y()), kGrey);
@@ -190,7 +189,7 @@ TEST_F(HeatmapView, ANewPlanHidesTheOldGridUntilItIsRecomputed) {
 TEST_F(HeatmapView, TheChosenMetricAndAccessPointChangeWhatIsDrawn) {
     auto view = Make();
     ASSERT_TRUE(ShowHeatmap(*view));
-    HeatmapControls& panel = *view->HeatmapPanel();
+    HeatmapControls& panel = *view->HeatmapWindows().Controls();
     const QPoint near = Client(230, 240);
     const QRgb strongest = view->Render().pixel(near);
 
@@ -216,7 +215,7 @@ TEST_F(HeatmapView, TheChosenMetricAndAccessPointChangeWhatIsDrawn) {
 TEST_F(HeatmapView, TheBandFilterAndChannelOverlapAreOffered) {
     auto view = Make();
     ASSERT_TRUE(ShowHeatmap(*view));
-    HeatmapControls& panel = *view->HeatmapPanel();
+    HeatmapControls& panel = *view->HeatmapWindows().Controls();
     EXPECT_FALSE(view->Heatmap().Spec().band);
     const int five = panel.BandBox()->findData(QStringLiteral("5"));
     ASSERT_GE(five, 0);
@@ -237,7 +236,7 @@ TEST_F(HeatmapView, TheBandFilterAndChannelOverlapAreOffered) {
 TEST_F(HeatmapView, OpacityBlendsTheGridOverThePlan) {
     auto view = Make();
     ASSERT_TRUE(ShowHeatmap(*view));
-    HeatmapControls& panel = *view->HeatmapPanel();
+    HeatmapControls& panel = *view->HeatmapWindows().Controls();
     const QPoint at = Client(300, 240);
     const QRgb node = NodeColour(*view, 300, 240);
 
@@ -275,7 +274,7 @@ TEST_F(HeatmapView, EstimatedAccessPointsAreMarkedAndLabelledOnADesktop) {
     EXPECT_EQ(view->Heatmap().Markers()[0].label, QStringLiteral("00:1a:2b:3c:4d:01 net"));
     const QImage without = view->Render();
 
-    view->HeatmapPanel()->ApsBox()->setChecked(true);
+    view->HeatmapWindows().Controls()->ApsBox()->setChecked(true);
     const QImage with = view->Render();
     const QPoint marker = Client(origin.x() + 0.5, origin.y() + 0.5);
     int changed = 0;
@@ -289,7 +288,7 @@ TEST_F(HeatmapView, EstimatedAccessPointsAreMarkedAndLabelledOnADesktop) {
     EXPECT_GT(changed, 20);
     EXPECT_GT(labelChanged, 20);
 
-    view->HeatmapPanel()->ApsBox()->setChecked(false);
+    view->HeatmapWindows().Controls()->ApsBox()->setChecked(false);
     EXPECT_EQ(view->Render(), without);
 }
 
@@ -322,7 +321,7 @@ TEST_F(HeatmapView, DiscsTakeTheHeatmapsScaleAndMetricAtDesktopSizes) {
     // One access point's metric: each disc shows that access point's reading,
     // not the strongest there.
     ASSERT_TRUE(ShowHeatmap(*view));
-    HeatmapControls& panel = *view->HeatmapPanel();
+    HeatmapControls& panel = *view->HeatmapWindows().Controls();
     ASSERT_TRUE(panel.ChooseMetric(QStringLiteral("ap")));
     ASSERT_TRUE(WaitIdle(*view));
     ASSERT_TRUE(panel.ChooseTarget(QStringLiteral("00:1a:2b:3c:4d:02")));
@@ -335,7 +334,7 @@ TEST_F(HeatmapView, DiscsTakeTheHeatmapsScaleAndMetricAtDesktopSizes) {
     view->UpdateOverlay();
     const QPoint third = Client(300.5, 300.5) + QPoint(6, 0);
     EXPECT_EQ(view->Render().pixel(third), HeatmapLayer::kPendingColour);
-    view->Heatmap().Poll();
+    ASSERT_TRUE(ProcessEventsUntil([&] { return view->Heatmap().Result().points == 4; }));
     ASSERT_TRUE(WaitIdle(*view));
     EXPECT_EQ(view->Render().pixel(third), signal.At(analysis::kNotHeard).rgb());
 
@@ -372,7 +371,7 @@ TEST_F(HeatmapView, EstimatesShowTheirUncertaintyAndAListWithTheSideStoresDetail
         }
         return result;
     });
-    view->SetApDetailsSource([](const analysis::Mac& mac) {
+    view->HeatmapWindows().SetApDetailsSource([](const analysis::Mac& mac) {
         ApDetails details;
         if (mac[5] == 2) {
             details.channel = 36;
@@ -385,7 +384,7 @@ TEST_F(HeatmapView, EstimatesShowTheirUncertaintyAndAListWithTheSideStoresDetail
     ASSERT_EQ(view->Heatmap().Markers().size(), 3u);
     EXPECT_NEAR(view->Heatmap().Markers()[0].radius, 45.0, 1.0);
     const QImage without = view->Render();
-    view->HeatmapPanel()->ApsBox()->setChecked(true);
+    view->HeatmapWindows().Controls()->ApsBox()->setChecked(true);
     const QImage with = view->Render();
     // Inside the circle, clear of the marker: the circle's wash.
     const QPoint centre = Client(300.5, 450.5);
@@ -395,7 +394,7 @@ TEST_F(HeatmapView, EstimatesShowTheirUncertaintyAndAListWithTheSideStoresDetail
     EXPECT_EQ(with.pixel(outside), without.pixel(outside));
 
     // The list: one row per estimate, the side store's details where it has them.
-    ApPanel* panel = view->AccessPointPanel();
+    ApPanel* panel = view->HeatmapWindows().AccessPoints();
     ASSERT_NE(panel, nullptr);
     QTableWidget& table = *panel->Table();
     ASSERT_EQ(table.rowCount(), 3);

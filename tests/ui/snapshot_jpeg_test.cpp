@@ -149,7 +149,7 @@ TEST(SnapshotPicture, JpegOfA240By268ViewIsItsLowest265RowsUpright) {
     painter.end();
     view->SetPlanImage(plan);
     world.dialogs.fileAnswers.push_back(QString::fromStdString(world.dir.File("s.ktd")));
-    view->OnCollectionOpen();
+    view->Commands().OpenCollection();
     SiteViewWorld::SetClientSize(*view, 240 - 0, 268);
     view->resize(240, 268);  // the whole view, scroll bars included
     QCoreApplication::sendPostedEvents();

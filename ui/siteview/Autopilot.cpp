@@ -80,7 +80,7 @@ void CAutopilot::OnEngineEvent(const EngineEvent& event) {
                               m_abandonedInRow, Recorded(), m_settings.readings);
                 Fail(text);
                 if (CSiteView* view = SiteView()) {
-                    view->OnScanStop();
+                    view->Commands().StopRecording();
                 }
                 return;
             }
@@ -102,7 +102,7 @@ void CAutopilot::Interrupt(int signalNumber) {
     m_stepTimer.stop();
     m_pollTimer.stop();
     if (CSiteView* view = SiteView(); view != nullptr && m_step >= Step::Waiting) {
-        view->OnScanStop();  // no reading is asked for after the signal
+        view->Commands().StopRecording();  // no reading is asked for after the signal
     }
     const char* name = signalNumber == SIGINT    ? "SIGINT"
                        : signalNumber == SIGTERM ? "SIGTERM"
@@ -292,7 +292,7 @@ void CAutopilot::Poll() {
     }
     if (!CheckFile("cannot record")) {
         if (CSiteView* view = SiteView()) {
-            view->OnScanStop();
+            view->Commands().StopRecording();
         }
         return;
     }
@@ -332,7 +332,7 @@ void CAutopilot::Poll() {
                       m_settings.readings);
         Fail(text);
         if (CSiteView* view = SiteView()) {
-            view->OnScanStop();
+            view->Commands().StopRecording();
         }
     }
 }
@@ -364,7 +364,7 @@ bool CAutopilot::SourceEnded() {
         return false;
     }
     if (CSiteView* view = SiteView(); view != nullptr && recording && m_step == Step::Done) {
-        view->OnScanStop();
+        view->Commands().StopRecording();
     }
     return true;
 }
@@ -381,7 +381,7 @@ bool CAutopilot::RecordingEndedShort() {
                   m_settings.readings);
     Fail(text);
     if (CSiteView* view = SiteView()) {
-        view->OnScanStop();
+        view->Commands().StopRecording();
     }
     return true;
 }

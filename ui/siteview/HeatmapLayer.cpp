@@ -39,8 +39,6 @@ HeatmapLayer::HeatmapLayer(const CSiteData& data, const CSiteProjection& project
       m_compute(&ComputeHeatmap),
       m_signalScale(heatmap::ColourScale::ForMetric(analysis::MetricSpec{}, analysis::Grid{})) {
     m_clock.start();
-    m_pollTimer.setInterval(kPollMs);
-    connect(&m_pollTimer, &QTimer::timeout, this, &HeatmapLayer::Poll);
     m_throttleTimer.setSingleShot(true);
     connect(&m_throttleTimer, &QTimer::timeout, this, &HeatmapLayer::TryStart);
     // Results come back to this object's thread; a result still queued when
@@ -63,7 +61,6 @@ void HeatmapLayer::SetEnabled(bool enabled) {
         return;
     m_enabled = enabled;
     if (!enabled) {
-        m_pollTimer.stop();
         m_throttleTimer.stop();
         if (m_running && m_cancel)
             m_cancel->store(true);
@@ -73,7 +70,6 @@ void HeatmapLayer::SetEnabled(bool enabled) {
         emit changed();
         return;
     }
-    m_pollTimer.start();
     m_key = CurrentKey();
     Invalidate(true);
     emit changed();
@@ -109,7 +105,7 @@ void HeatmapLayer::SetShowAps(bool show) {
 }
 
 void HeatmapLayer::PointsChanged() {
-    Poll();  // computed afresh when shown; nothing new when already seen
+    Recheck();  // computed afresh when shown; nothing new when already seen
 }
 
 void HeatmapLayer::SetIncludeNoFix(bool include) {
@@ -125,7 +121,7 @@ HeatmapLayer::SurveyKey HeatmapLayer::CurrentKey() const {
                      m_revision ? m_revision() : 0};
 }
 
-void HeatmapLayer::Poll() {
+void HeatmapLayer::Recheck() {
     if (!m_enabled)
         return;
     SurveyKey key = CurrentKey();

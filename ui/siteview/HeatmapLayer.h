@@ -35,10 +35,10 @@ class CSiteProjection;
 // taken under the survey lock; the result comes back to the user-interface
 // thread as a queued call. Each change of what the picture depends on (the
 // points, the file, the plan, the metric) starts a new generation; a result of
-// an older generation is dropped. New points are picked up by polling the
-// point count, and every change the survey session announces (a deletion or
-// an undo leaves the count as it was) comes through PointsChanged; the
-// picture is recomputed at most once per throttle interval, requests
+// an older generation is dropped. Every change of the points the survey
+// session announces (added, placed, deleted, undone) comes through
+// PointsChanged, and the view calls Recheck when it opens a file or a plan;
+// nothing is polled. The picture is recomputed at most once per throttle interval, requests
 // coalescing while a computation runs. A change of metric cancels the
 // running computation and starts the new one at once.
 //
@@ -46,7 +46,6 @@ class CSiteProjection;
 class HeatmapLayer : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kPollMs = 500;
     static constexpr int kThrottleMs = 2000;
     static constexpr double kDefaultOpacity = 0.6;
 
@@ -123,8 +122,10 @@ public:
     void SetIncludeNoFix(bool include);
     bool IncludeNoFix() const { return m_includeNoFix; }
 
-    // Checks the survey for changes now (the poll timer does it while enabled).
-    void Poll();
+    // Compares what the picture was computed from (file, point count, plan
+    // size, revision) with the survey now: a new file or plan is computed at
+    // once, other changes after the throttle.
+    void Recheck();
 
     // For tests: the computation, the throttle interval, the clock (ms).
     void SetCompute(Compute compute) { m_compute = std::move(compute); }
@@ -187,7 +188,6 @@ private:
     int m_throttleMs = kThrottleMs;
     int m_started = 0;
     int m_dropped = 0;
-    QTimer m_pollTimer;
     QTimer m_throttleTimer;
 
     std::thread m_worker;

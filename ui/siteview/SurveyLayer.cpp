@@ -73,7 +73,7 @@ QColor SurveyLayer::LevelColour(int level) {
 
 void SurveyLayer::SetOverlay(Overlay overlay) {
     m_overlay = std::move(overlay);
-    m_bValid = false;
+    m_valid = false;
 }
 
 const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placement,
@@ -96,7 +96,7 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
                   static_cast<bool>(placement.discColour)};
     const std::size_t count = data.PointCount();
     const bool square = plan.IsSquarePixels();
-    bool rebuild = !m_bValid || count < m_points;
+    bool rebuild = !m_valid || count < m_points;
     if (!rebuild && !(key == m_key)) {
         // A pan by whole device pixels moves the kept picture and draws only
         // the strips that come into view (square pixels only; the handheld
@@ -120,7 +120,7 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
             static_cast<int>(std::lround((client.bottom - client.top) * placement.ratio));
         m_image = QImage(std::max(1, width), std::max(1, height), QImage::Format_RGB32);
         if (m_image.isNull()) {
-            m_bValid = false;
+            m_valid = false;
             return m_image;
         }
         m_image.setDevicePixelRatio(placement.ratio);
@@ -130,8 +130,8 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
         m_image.fill(kBlack);
         m_key = key;
         m_points = 0;
-        m_bPathStarted = false;
-        m_bValid = true;
+        m_pathStarted = false;
+        m_valid = true;
         DrawPlan(plan, planImage);
         if (m_overlay) {
             QPainter dc(&m_image);
@@ -326,7 +326,7 @@ std::size_t SurveyLayer::DrawSquarePoints(const CSitePlan& plan, const Placement
                std::min(y0, y1) - by <= clip.bottom() && std::max(y0, y1) + by >= clip.top();
     };
 
-    bool started = carryPath && m_bPathStarted;
+    bool started = carryPath && m_pathStarted;
     std::int32_t lastX = carryPath ? m_pathLastPlan.x() : 0;
     std::int32_t lastY = carryPath ? m_pathLastPlan.y() : 0;
     std::size_t index = 0;
@@ -390,7 +390,7 @@ std::size_t SurveyLayer::DrawSquarePoints(const CSitePlan& plan, const Placement
         }
     });
     m_pathLastPlan = QPoint(lastX, lastY);
-    m_bPathStarted = started;
+    m_pathStarted = started;
     return std::max(index, from);
 }
 
@@ -512,11 +512,11 @@ void SurveyLayer::DrawRing(int sx, int sy, QRgb colour, const Placement& placeme
 }
 
 void SurveyLayer::ExtendPath(QPoint to, int penWidth) {
-    if (m_bPathStarted) {
+    if (m_pathStarted) {
         DrawDashedLine(m_image, m_pathLast, to, kBlack.rgb(), penWidth);
     }
     m_pathLast = to;
-    m_bPathStarted = true;
+    m_pathStarted = true;
 }
 
 void SurveyLayer::DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink, int width) {

@@ -60,7 +60,7 @@ public:
     const QImage& Update(const CSitePlan& plan, const Placement& placement, const QImage& planImage,
                          const CSiteData& data);
     // Forces a full redraw at the next update (the list was replaced).
-    void Invalidate() { m_bValid = false; }
+    void Invalidate() { m_valid = false; }
     // Installs or removes (empty function) the overlay; redraws at the next update.
     void SetOverlay(Overlay overlay);
 
@@ -131,11 +131,11 @@ private:
 
     QImage m_image;
     Key m_key;
-    bool m_bValid = false;
+    bool m_valid = false;
     std::size_t m_points = 0;  // points of the list already drawn
     QPoint m_pathLast;         // the path's last screen point (handheld)
     QPoint m_pathLastPlan;     // the path's last plan point (square pixels)
-    bool m_bPathStarted = false;
+    bool m_pathStarted = false;
     Overlay m_overlay;
     QImage m_apSprite;  // a dynamic access point, drawn once per size
     int m_apSpriteRadius = 0;

@@ -29,16 +29,16 @@ bool ViewInput::Press(QMouseEvent* event) {
     if (event->button() == Qt::RightButton) {
         // A desktop's right click is a tap-and-hold at once.
         m_holdTimer.stop();
-        m_bPressPending = false;
-        m_bDragging = false;
+        m_pressPending = false;
+        m_dragging = false;
         m_target.InputTap(point, true);
         return true;
     }
     if (event->button() == Qt::LeftButton) {
         m_pressPoint = point;
         m_lastPoint = event->position();
-        m_bPressPending = true;
-        m_bDragging = false;
+        m_pressPending = true;
+        m_dragging = false;
         m_holdTimer.start();
         return true;
     }
@@ -46,13 +46,13 @@ bool ViewInput::Press(QMouseEvent* event) {
 }
 
 bool ViewInput::Move(QMouseEvent* event) {
-    if (m_bDragging) {
+    if (m_dragging) {
         const QPointF delta = event->position() - m_lastPoint;
         m_lastPoint = event->position();
         m_target.InputPan(delta);
         return true;
     }
-    if (!m_bPressPending ||
+    if (!m_pressPending ||
         (event->position().toPoint() - m_pressPoint).manhattanLength() <= kSlop) {
         return false;
     }
@@ -60,8 +60,8 @@ bool ViewInput::Move(QMouseEvent* event) {
     // becomes a drag (and no tap), otherwise it stays a plain tap.
     m_holdTimer.stop();
     if (m_target.InputCanDrag()) {
-        m_bPressPending = false;
-        m_bDragging = true;
+        m_pressPending = false;
+        m_dragging = true;
         const QPointF delta = event->position() - m_lastPoint;
         m_lastPoint = event->position();
         m_target.InputPan(delta);
@@ -74,24 +74,24 @@ bool ViewInput::Release(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         return false;
     }
-    if (m_bDragging) {
-        m_bDragging = false;
+    if (m_dragging) {
+        m_dragging = false;
         return true;
     }
-    if (!m_bPressPending) {
+    if (!m_pressPending) {
         return false;
     }
     m_holdTimer.stop();
-    m_bPressPending = false;
+    m_pressPending = false;
     m_target.InputTap(m_pressPoint, false);
     return true;
 }
 
 void ViewInput::HoldTimeout() {
-    if (!m_bPressPending) {
+    if (!m_pressPending) {
         return;
     }
-    m_bPressPending = false;
+    m_pressPending = false;
     m_target.InputTap(m_pressPoint, true);
 }
 

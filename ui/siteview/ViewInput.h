@@ -56,7 +56,7 @@ public:
     bool Gesture(QEvent* event);
 
     void SetHoldDelay(int milliseconds) { m_holdTimer.setInterval(milliseconds); }
-    bool IsDragging() const { return m_bDragging; }
+    bool IsDragging() const { return m_dragging; }
 
 private:
     void HoldTimeout();
@@ -65,8 +65,8 @@ private:
     QTimer m_holdTimer;
     QPoint m_pressPoint;
     QPointF m_lastPoint;
-    bool m_bPressPending = false;
-    bool m_bDragging = false;
+    bool m_pressPending = false;
+    bool m_dragging = false;
 };
 
 }  // namespace ketrion
