@@ -6,6 +6,7 @@
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -249,6 +250,35 @@ TEST_F(Desktop, ADragPansAndIsNoTapWhileATapStillPlacesAnAccessPoint) {
     const QPoint square = before.topLeft() + QPoint(100, 50);
     EXPECT_EQ(px, 100 + 300 - square.x());
     EXPECT_EQ(py, 350 + 200 - square.y());
+}
+
+TEST_F(Desktop, ScrollingAtAFractionalZoomMovesByWholePixelsAndKeepsThePictureExact) {
+    auto view = Make(1024, 768);
+    view->Navigator().ZoomAt(1.37, {512, 400});
+    ASSERT_NE(world.plan.GetScale(), std::round(world.plan.GetScale()));
+    QRect square = Bounds(view->Render(), kMagenta);
+    const auto scrolled = [&](const char* how, auto scroll, QPoint expected) {
+        SCOPED_TRACE(how);
+        scroll();
+        const QImage kept = view->Render();
+        const QRect moved = Bounds(kept, kMagenta);
+        EXPECT_EQ(moved.topLeft() - square.topLeft(), expected);
+        // The kept picture moved and patched is the picture drawn afresh
+        // (another pixel ratio for one paint makes it draw everything again).
+        view->SetDevicePixelRatioOverride(2.0);
+        view->Render();
+        view->SetDevicePixelRatioOverride(1.0);
+        EXPECT_TRUE(kept == view->Render());
+        square = moved;
+    };
+    const int line =
+        static_cast<int>(std::lround(PlanNavigator::kLineStep * world.plan.GetScale()));
+    scrolled("right arrow", [&] { view->Navigator().ScrollByKey(Qt::Key_Right); }, {-line, 0});
+    scrolled("up arrow", [&] { view->Navigator().ScrollByKey(Qt::Key_Up); }, {0, line});
+    scrolled(
+        "scroll bar line",
+        [&] { view->horizontalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub); },
+        {line, 0});
 }
 
 TEST_F(Desktop, CtrlWheelAndPinchZoomAroundTheCursorAndTheWheelScrolls) {

@@ -4,6 +4,7 @@
 #include <QScrollBar>
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -180,19 +181,42 @@ void PlanNavigator::ZoomAt(double factor, QPointF at) {
     Refresh();
 }
 
+void PlanNavigator::ScrollPlan(double dx, double dy) {
+    if (!m_plan.IsSquarePixels()) {
+        const auto steps = [](double n) { return static_cast<std::int32_t>(std::lround(n)); };
+        if (dx < 0)
+            m_plan.ScrollLeft(steps(-dx));
+        if (dx > 0)
+            m_plan.ScrollRight(steps(dx));
+        if (dy < 0)
+            m_plan.ScrollUp(steps(-dy));
+        if (dy > 0)
+            m_plan.ScrollDown(steps(dy));
+        return;
+    }
+    // By whole screen pixels, as a drag moves it: the kept picture is then
+    // moved and only the strips that come into view are drawn, at any scale.
+    const double scale = m_plan.GetScale();
+    const auto pixels = [&](double n) {
+        const double px = std::round(n * scale);
+        return px == 0 && n != 0 ? std::copysign(1.0, n) : px;
+    };
+    m_plan.PanBy(-pixels(dx), -pixels(dy));
+}
+
 bool PlanNavigator::ScrollByKey(int key) {
     switch (key) {
         case Qt::Key_Left:
-            m_plan.ScrollLeft(kLineStep);
+            ScrollPlan(-kLineStep, 0);
             break;
         case Qt::Key_Up:
-            m_plan.ScrollUp(kLineStep);
+            ScrollPlan(0, -kLineStep);
             break;
         case Qt::Key_Right:
-            m_plan.ScrollRight(kLineStep);
+            ScrollPlan(kLineStep, 0);
             break;
         case Qt::Key_Down:
-            m_plan.ScrollDown(kLineStep);
+            ScrollPlan(0, kLineStep);
             break;
         default:
             return false;
@@ -210,8 +234,8 @@ void PlanNavigator::Scroll(Qt::Orientation orientation, int code, int position) 
     if (m_plan.IsSquarePixels()) {
         page = std::max(1, static_cast<int>(page / m_plan.GetScale()));
     }
-    const auto back = [&](int n) { horizontal ? m_plan.ScrollLeft(n) : m_plan.ScrollUp(n); };
-    const auto ahead = [&](int n) { horizontal ? m_plan.ScrollRight(n) : m_plan.ScrollDown(n); };
+    const auto back = [&](int n) { horizontal ? ScrollPlan(-n, 0) : ScrollPlan(0, -n); };
+    const auto ahead = [&](int n) { horizontal ? ScrollPlan(n, 0) : ScrollPlan(0, n); };
     switch (code) {
         case kLineUp:
             back(kLineStep);
@@ -226,7 +250,13 @@ void PlanNavigator::Scroll(Qt::Orientation orientation, int code, int position) 
             ahead(page);
             break;
         case kThumbTrack:
-            horizontal ? m_plan.SetCentreX(position) : m_plan.SetCentreY(position);
+            if (m_plan.IsSquarePixels()) {
+                // To the slider's place by whole screen pixels, as the arrows go.
+                const double from = horizontal ? m_plan.GetCentreX() : m_plan.GetCentreY();
+                horizontal ? ScrollPlan(position - from, 0) : ScrollPlan(0, position - from);
+            } else {
+                horizontal ? m_plan.SetCentreX(position) : m_plan.SetCentreY(position);
+            }
             break;
         default:
             break;

@@ -83,6 +83,9 @@ public:
     void ZoomAt(double factor, QPointF at);
     // Arrow keys scroll by kLineStep plan pixels (Qt key codes); false for other keys.
     bool ScrollByKey(int key);
+    // Moves the view over the plan by `dx`, `dy` plan pixels (right and down
+    // positive); with square pixels by the nearest whole screen pixels.
+    void ScrollPlan(double dx, double dy);
     void Scroll(Qt::Orientation orientation, int code, int position);
     // Centres the handheld layout on a client point.
     void CentreOn(QPoint client);
