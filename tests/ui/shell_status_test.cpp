@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <QLabel>
 
 #include "support/QtTestApp.h"
@@ -84,6 +86,19 @@ TEST(StatusTexts, RecordingPointsAndFile) {
     EXPECT_EQ(texts.points, QStringLiteral("1 point"));
     EXPECT_EQ(texts.file, QStringLiteral("floor2.ktd"));
     EXPECT_EQ(texts.fileTip, QStringLiteral("/home/surveyor/site one/floor2.ktd"));
+
+    // The placing mode is in view, not only as a menu's dot; a walk says what waits.
+    const std::pair<std::pair<const char*, std::size_t>, const char*> placings[] = {
+        {{"gps", 0}, "Placing: GPS"},
+        {{"stop", 0}, "Placing: stop and go"},
+        {{"walk", 0}, "Placing: walk"},
+        {{"walk", 3}, "Placing: walk, 3 readings to place"},
+    };
+    for (const auto& [placing, text] : placings) {
+        facts.placing = placing.first;
+        facts.waiting = placing.second;
+        EXPECT_EQ(StatusTextsFor(facts).placing, QString::fromLatin1(text));
+    }
 }
 
 TEST(StatusBarWidget, ShowsTheTexts) {

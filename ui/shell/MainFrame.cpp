@@ -258,6 +258,17 @@ void CMainFrame::UpdateStatus() {
     facts.recording = IsRecording();
     facts.points = m_services.data.PointCount();
     facts.file = m_services.data.Path();
+    switch (m_services.session.CurrentPlacing()) {
+        case SurveySession::Placing::StopAndGo:
+            facts.placing = "stop";
+            break;
+        case SurveySession::Placing::Walk:
+            facts.placing = "walk";
+            break;
+        case SurveySession::Placing::Gps:
+            break;
+    }
+    facts.waiting = m_services.session.ProvisionalCount();
     m_statusBar->Show(facts);
 }
 

@@ -102,6 +102,18 @@ StatusTexts StatusTextsFor(const StatusFacts& facts) {
     texts.recording =
         facts.recording ? QStringLiteral("Recording") : QStringLiteral("Not recording");
     texts.points = QStringLiteral("%1 point%2").arg(facts.points).arg(facts.points == 1 ? "" : "s");
+    if (facts.placing == "stop") {
+        texts.placing = QStringLiteral("Placing: stop and go");
+    } else if (facts.placing == "walk") {
+        texts.placing = QStringLiteral("Placing: walk");
+        if (facts.waiting > 0) {
+            texts.placing += QStringLiteral(", %1 reading%2 to place")
+                                 .arg(facts.waiting)
+                                 .arg(facts.waiting == 1 ? "" : "s");
+        }
+    } else {
+        texts.placing = QStringLiteral("Placing: GPS");
+    }
     if (facts.file.empty()) {
         texts.file = QStringLiteral("No collection file");
     } else {
@@ -118,6 +130,7 @@ CStatusBar::CStatusBar(QWidget* parent)
       m_gps(new QLabel(this)),
       m_recording(new QLabel(this)),
       m_points(new QLabel(this)),
+      m_placing(new QLabel(this)),
       m_file(new QLabel(this)) {
     setObjectName(QStringLiteral("statusBar"));
     setSizeGripEnabled(true);
@@ -125,12 +138,14 @@ CStatusBar::CStatusBar(QWidget* parent)
     m_gps->setObjectName(QStringLiteral("gpsStatus"));
     m_recording->setObjectName(QStringLiteral("recordingStatus"));
     m_points->setObjectName(QStringLiteral("pointsStatus"));
+    m_placing->setObjectName(QStringLiteral("placingStatus"));
     m_file->setObjectName(QStringLiteral("fileStatus"));
     // Fixed fields on the left, the file name taking what is left.
     addWidget(m_link);
     addWidget(m_gps);
     addWidget(m_recording);
     addWidget(m_points);
+    addWidget(m_placing);
     addWidget(m_file, 1);
     Show(StatusFacts{});
 }
@@ -148,6 +163,7 @@ void CStatusBar::Show(const StatusFacts& facts) {
     m_recording->setStyleSheet(facts.recording ? QStringLiteral("color: #c00000; font-weight: bold")
                                                : QString());
     m_points->setText(m_texts.points);
+    m_placing->setText(m_texts.placing);
     m_file->setText(m_texts.file);
     m_file->setToolTip(m_texts.fileTip);
 }

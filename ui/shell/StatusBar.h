@@ -27,6 +27,10 @@ struct StatusFacts {
     std::string linkReason;  // why the source is lost, when it says
     std::string gpsQuality;  // the fix's quality where the source knows it ("9 sats, 4.0 m")
     std::string scanKind = "board";  // the scan source's kind: "board", "wifi", "wifi-replay"
+    // How readings are placed: "gps", "stop" (stop and go) or "walk"; and a
+    // walk's readings still waiting for their segment's end.
+    std::string placing = "gps";
+    std::size_t waiting = 0;
 };
 
 namespace source {
@@ -46,12 +50,14 @@ struct StatusTexts {
     QString points;
     QString file;
     QString fileTip;  // the full path, as the file field's tool tip
+    QString placing;
     bool gpsStale = false;
 };
 StatusTexts StatusTextsFor(const StatusFacts& facts);
 
 // The main window's status bar on a desktop: link state, GPS fix and its age,
-// recording or not, points recorded, the current collection file.
+// recording or not, points recorded, how readings are placed, the current
+// collection file.
 class CStatusBar : public QStatusBar {
     Q_OBJECT
 public:
@@ -65,6 +71,7 @@ private:
     QLabel* m_gps;
     QLabel* m_recording;
     QLabel* m_points;
+    QLabel* m_placing;
     QLabel* m_file;
     StatusTexts m_texts;
 };
