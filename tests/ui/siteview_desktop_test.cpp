@@ -612,7 +612,8 @@ TEST_F(Desktop, TheInstructionPageIsTextAtTheScreensResolutionWithTheDesktopStep
         EXPECT_LT(repeated, columns / 2);
     }
     const QString steps = InstructionPage::Steps().join(QLatin1Char(' '));
-    for (const char* needed : {"Ctrl+O", "Ctrl+N", "F5", "View > Heatmap", "Ctrl+0"}) {
+    for (const char* needed :
+         {"Ctrl+O", "Ctrl+N", "F5", "View > Heatmap", "Ctrl+0", "Stop and go", "Continuous walk"}) {
         EXPECT_TRUE(steps.contains(QLatin1String(needed))) << needed;
     }
 }

@@ -140,7 +140,9 @@ CStatusBar::CStatusBar(QWidget* parent)
     m_points->setObjectName(QStringLiteral("pointsStatus"));
     m_placing->setObjectName(QStringLiteral("placingStatus"));
     m_file->setObjectName(QStringLiteral("fileStatus"));
-    // Fixed fields on the left, the file name taking what is left.
+    // Fixed fields on the left, the file name taking what is left: it never
+    // widens the window (its tool tip has the whole path).
+    m_file->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     addWidget(m_link);
     addWidget(m_gps);
     addWidget(m_recording);

@@ -36,6 +36,10 @@ QStringList InstructionPage::Steps() {
                        "to one with File > Open collection... (Ctrl+Shift+O)."),
         QStringLiteral("Walk the site and record: Survey > Record (Space or F5) takes a reading "
                        "every 5 seconds at the GPS position; Survey > Stop (F6) pauses."),
+        QStringLiteral("Indoors, without GPS, say where you are: Survey > Stop and go, then click "
+                       "where you stand for each reading; or Survey > Continuous walk, then click "
+                       "where you start, at each turn and where you end while walking steadily. "
+                       "Ctrl+Z takes back the last point or stretch of the walk."),
         QStringLiteral("Mark an access point you can see: Survey > Place access point, then "
                        "click where it stands."),
         QStringLiteral("Look at the result: View > Heatmap shows the coverage between the "
