@@ -320,6 +320,14 @@ TEST_F(Desktop, ClosingWhileRecordingAsksFirst) {
     world.dialogs.yesNoAnswers.push_back(true);
     EXPECT_TRUE(frame->close());
     EXPECT_EQ(world.dialogs.questions.size(), 2);
+
+    // A walk's readings waiting for their place are named, recording or not.
+    EXPECT_TRUE(CMainFrame::CloseQuestion(false, 0).isEmpty());
+    EXPECT_TRUE(CMainFrame::CloseQuestion(false, 1).startsWith(
+        QStringLiteral("1 walk reading still waits to be placed")));
+    const QString both = CMainFrame::CloseQuestion(true, 4);
+    EXPECT_TRUE(both.contains(QStringLiteral("4 walk readings still wait")));
+    EXPECT_TRUE(both.endsWith(QStringLiteral("Stop recording and quit Ketrion?")));
 }
 
 TEST_F(Desktop, AKillWhileRecordingClosesWithoutAsking) {

@@ -568,11 +568,31 @@ void CMainFrame::resizeEvent(QResizeEvent* e) {
     }
 }
 
+QString CMainFrame::CloseQuestion(bool recording, std::size_t waiting) {
+    if (waiting == 0) {
+        return recording ? QString::fromLatin1(kCloseWhileRecording) : QString();
+    }
+    const QString kept =
+        QStringLiteral(
+            "%1 walk reading%2 still wait%3 to be placed (click the walk's next turn "
+            "or its end); they are kept and offered again when the collection is "
+            "opened.")
+            .arg(waiting)
+            .arg(waiting == 1 ? "" : "s")
+            .arg(waiting == 1 ? "s" : "");
+    return recording ? QStringLiteral("Recording is running. %1 Stop recording and quit Ketrion?")
+                           .arg(kept)
+                     : QStringLiteral("%1 Quit Ketrion?").arg(kept);
+}
+
 void CMainFrame::closeEvent(QCloseEvent* e) {
-    if (m_layout == FrameLayout::Desktop && !m_closeWithoutAsking && IsRecording() &&
-        !ActiveDialogs().AskYesNo(QString::fromLatin1(kCloseWhileRecording))) {
-        e->ignore();
-        return;
+    if (m_layout == FrameLayout::Desktop && !m_closeWithoutAsking) {
+        const QString question =
+            CloseQuestion(IsRecording(), m_services.session.ProvisionalCount());
+        if (!question.isEmpty() && !ActiveDialogs().AskYesNo(question)) {
+            e->ignore();
+            return;
+        }
     }
     m_closeWithoutAsking = false;
     if (m_settings != nullptr) {

@@ -2,6 +2,8 @@
 
 #include <QEvent>
 #include <QMainWindow>
+
+#include <cstddef>
 #include <functional>
 #include <memory>
 
@@ -121,6 +123,9 @@ public:
     // Asked before closing while recording.
     static constexpr const char* kCloseWhileRecording =
         "Recording is running. Stop recording and quit Ketrion?";
+    // What closing asks, if anything (empty: nothing to ask): while recording,
+    // and while a walk's readings wait for their segment's end.
+    static QString CloseQuestion(bool recording, std::size_t waiting);
     // Share of the screen the desktop window first takes, in percent.
     static constexpr int kDesktopScreenShare = 80;
     // Period of the status bar's own update (the GPS age counts on by itself).
