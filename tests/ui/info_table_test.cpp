@@ -128,6 +128,17 @@ TEST_F(InfoTable, TableListsTheReadingsStrongestFirstAndSortsByAnyColumn) {
     EXPECT_EQ(info.Summary(),
               (QStringList{"Time: 2024-06-14 09:05:07 UTC", "Position: 51.50000 N, 0.10000 W",
                            "Fix: 3D Fix", "Readings: 3"}));
+    // The point's place in the survey leads when it is known; the attribute
+    // column says what the byte is.
+    PointRecord placed = ReadPointRecord(path, pointOffset);
+    placed.number = 2;
+    placed.of = 5;
+    CInfo numbered(Details(), false, placed);
+    EXPECT_EQ(numbered.Summary().front(), QStringLiteral("Point: 2 of 5"));
+    EXPECT_TRUE(numbered.Table()
+                    ->horizontalHeaderItem(CInfo::kColAttribute)
+                    ->toolTip()
+                    .contains(QStringLiteral("channel")));
     // Wide enough for every column, with a Close button that ends it.
     info.show();
     int columns = 0;

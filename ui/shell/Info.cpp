@@ -69,8 +69,16 @@ CInfo::CInfo(Services& services, QWidget* parent)
     : CInfo(services.data.SelectedPoint(), services.plan.m_bSignalIsSn, parent) {
     if (IsDesktop(parent)) {
         const CSiteData::PointDetails details = services.data.SelectedPoint();
-        BuildDesktop(details, services.plan.m_bSignalIsSn,
-                     ReadPointRecord(services.data.Path(), details.point.offset));
+        PointRecord record = ReadPointRecord(services.data.Path(), details.point.offset);
+        if (details.valid) {
+            services.data.ForEachPoint([&](const auto& point) {
+                ++record.of;
+                if (point.offset == details.point.offset) {
+                    record.number = record.of;
+                }
+            });
+        }
+        BuildDesktop(details, services.plan.m_bSignalIsSn, record);
     }
 }
 
@@ -88,6 +96,9 @@ void CInfo::BuildDesktop(const CSiteData::PointDetails& details, bool signalIsSn
 
     const bool dynamicAp = details.valid && details.point.kind == CSiteData::kKindDynamicAp;
     if (record.valid) {
+        if (record.number > 0) {
+            m_summary << QStringLiteral("Point: %1 of %2").arg(record.number).arg(record.of);
+        }
         m_summary
             << QStringLiteral("Time: %1").arg(QString::fromStdString(record.time))
             << QStringLiteral("Position: %1").arg(QString::fromStdString(record.PositionText()))
@@ -123,6 +134,10 @@ void CInfo::BuildDesktop(const CSiteData::PointDetails& details, bool signalIsSn
                 << QStringLiteral("PHY");
     }
     m_table->setHorizontalHeaderLabels(headers);
+    m_table->horizontalHeaderItem(kColAttribute)
+        ->setToolTip(QStringLiteral(
+            "The reading's attribute byte as stored: the receiver board's own byte, kept "
+            "unchanged; a Wi-Fi adapter's survey stores the channel number there."));
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);

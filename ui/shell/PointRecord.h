@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ struct PointRecord {
     std::vector<Reading> readings;
     bool sideDetails = false;  // some reading has details from the side store
     std::string method;        // how the position was obtained, from the side store
+    // The point's place among the loaded points (1-based) and how many there
+    // are; 0 when not known.
+    std::size_t number = 0;
+    std::size_t of = 0;
 
     // "2D Fix", "3D Fix" or "No fix".
     const char* FixText() const;
