@@ -168,8 +168,11 @@ TEST(LinkReplug, AnUnpluggedBoardIsReportedAndReopenedWhenItReturns) {
     EXPECT_EQ(testing::FirmwareOf(program.engine), "2.00") << "the handshake ran again";
 
     // Recording goes on by itself.
+    // The scan is recorded (onScanEnd) before its end is announced, so wait
+    // for the announcement, not only the count.
     program.engine.RequestScan();
-    EXPECT_TRUE(program.Eventually([&] { return program.points.load() == 1; }));
+    EXPECT_TRUE(program.Eventually([&] { return program.Has(EngineEventKind::ScanEnded); }));
+    EXPECT_EQ(program.points.load(), 1);
 
     const auto events = program.Events();
     ASSERT_GE(events.size(), 3u);
