@@ -25,8 +25,6 @@
 
 namespace ketrion {
 
-std::mutex g_hSurveyLock;
-
 bool ShownHollow(const std::string& fixFlag, const std::string& method, bool provisional) {
     // The board's own points keep the discs they always had; its flags still
     // keep them out of heatmaps and estimates.
@@ -105,12 +103,12 @@ bool CSiteData::HasPath() const {
 }
 
 std::size_t CSiteData::PointCount() const {
-    std::lock_guard lock(g_hSurveyLock);
+    std::lock_guard lock(m_pointsMutex);
     return m_points.size();
 }
 
 CSiteData::_tap CSiteData::Current() const {
-    std::lock_guard lock(g_hSurveyLock);
+    std::lock_guard lock(m_pointsMutex);
     return m_current;
 }
 
@@ -482,7 +480,7 @@ std::uint64_t CSiteData::Enqueue(Pending item, const _tap& point) {
         m_nextOffset += static_cast<std::int64_t>(item.bytes.size());
     }
     {
-        std::lock_guard points(g_hSurveyLock);
+        std::lock_guard points(m_pointsMutex);
         item.index = m_points.size();
         m_points.push_back(placed);
     }
@@ -664,7 +662,7 @@ void CSiteData::SetSideBusyTimeout(int milliseconds) {
 bool CSiteData::MarkDeleted(std::int64_t offset, bool deleted) {
     const auto mark = [&](bool value) {
         bool found = false;
-        std::lock_guard points(g_hSurveyLock);
+        std::lock_guard points(m_pointsMutex);
         for (_tap& point : m_points) {
             if (point.offset == offset) {
                 point.deleted = value;
@@ -777,7 +775,7 @@ void CSiteData::WriterLoop() {
         }
         if (ok) {
             {
-                std::lock_guard points(g_hSurveyLock);
+                std::lock_guard points(m_pointsMutex);
                 if (item.generation == m_generation && item.index < m_points.size())
                     m_points[item.index].offset = offset;
             }
@@ -791,7 +789,7 @@ void CSiteData::WriterLoop() {
             // The point is not in the file, nor can the ones queued after it
             // follow it there: none of them stays on the plan.
             {
-                std::lock_guard points(g_hSurveyLock);
+                std::lock_guard points(m_pointsMutex);
                 if (item.generation == m_generation && item.index <= m_points.size())
                     m_points.resize(item.index);
             }
@@ -1030,7 +1028,7 @@ bool CSiteData::LoadSurvey() {
     if (anyLocation)
         std::memcpy(m_locationRecord, lastLocation, kLocationSize);
     m_nextOffset = m_held.locked && m_held.tailEnd >= 0 ? m_held.tailEnd : -1;
-    std::lock_guard points_lock(g_hSurveyLock);
+    std::lock_guard points_lock(m_pointsMutex);
     ++m_generation;
     // Points scanned while the file was read are still queued: they follow
     // the loaded ones.
@@ -1048,7 +1046,7 @@ bool CSiteData::LoadSurvey() {
 int CSiteData::FindNearestPoint(int x, int y) {
     // The selected point's offset must be the one in the file.
     Flush();
-    std::lock_guard lock(g_hSurveyLock);
+    std::lock_guard lock(m_pointsMutex);
     std::int64_t best = kFindRangeSquared + 1;
     for (const _tap& point : m_points) {
         if (point.deleted)
@@ -1108,7 +1106,7 @@ CSiteData::PointDetails CSiteData::SelectedPoint() {
     Flush();
     PointDetails details;
     {
-        std::lock_guard lock(g_hSurveyLock);
+        std::lock_guard lock(m_pointsMutex);
         details.valid = m_bCurrentValid;
         details.point = m_current;
     }

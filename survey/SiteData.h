@@ -20,7 +20,6 @@
 #include "model/Reading.h"
 #include "survey/CollectionFile.h"
 #include "survey/SideStore.h"
-#include "survey/SurveyLock.h"
 
 namespace ketrion {
 
@@ -48,8 +47,9 @@ class Sound;
 //    every point queued after it, and the failure goes to the Prompt.
 //  - Operations of the user-interface thread that read the file wait for the
 //    writes queued before them; file operations are serialised by one mutex.
-//  - g_hSurveyLock guards m_points and m_current (never held across file I/O).
-//    Lock order: file mutex, queue mutex, g_hSurveyLock.
+//  - m_pointsMutex guards m_points and m_current (never held across file I/O);
+//    each survey guards its own points (no lock is shared between surveys).
+//    Lock order: file mutex, queue mutex, points mutex.
 //  - After a point's durable write the writer puts what the collection file
 //    cannot hold (placement, source, fix quality, reading details) into the
 //    side store beside it, in one transaction. A side store that cannot be
@@ -190,10 +190,10 @@ public:
     PointDetails SelectedPoint();
 
     // Calls f(const _tap&) for every point in list order while holding
-    // g_hSurveyLock. f must not call back into CSiteData.
+    // m_pointsMutex. f must not call back into CSiteData.
     template <class F>
     void ForEachPoint(F&& f) const {
-        std::lock_guard lock(g_hSurveyLock);
+        std::lock_guard lock(m_pointsMutex);
         for (const _tap& point : m_points)
             f(point);
     }
@@ -335,7 +335,7 @@ private:
     mutable std::mutex m_noticeMutex;  // guards the one below
     std::vector<std::pair<std::int64_t, std::string>> m_pendingAtLoad;
 
-    // Guarded by g_hSurveyLock.
+    mutable std::mutex m_pointsMutex;  // guards the three below
     _tap m_current;
     bool m_bCurrentValid = false;
     std::vector<_tap> m_points;
