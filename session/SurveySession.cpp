@@ -25,6 +25,8 @@ SurveySession::SurveySession(source::ScanSource& scan, source::PositionSource& p
       m_sound(sound),
       m_clock(clock) {
     m_data.SetProjection(&m_projection);
+    m_fixWait = std::make_unique<FixWait>(
+        m_position, m_clock, [this](const source::ScanResult& result) { RecordTracked(result); });
     m_scan.onScan = [this](const source::ScanResult& result) { OnScan(result); };
 }
 
@@ -42,6 +44,8 @@ void SurveySession::StartSources() {
 void SurveySession::StopSources() {
     m_scan.Stop();
     m_position.Stop();
+    // No report comes any more: what waits for one is written as it stands.
+    m_fixWait->Flush();
 }
 
 bool SurveySession::OpenProjection(const std::string& path) {
@@ -49,6 +53,8 @@ bool SurveySession::OpenProjection(const std::string& path) {
 }
 
 bool SurveySession::OpenCollection(const std::string& path) {
+    // Scans of the file being left belong in it.
+    m_fixWait->Flush();
     EndWalk();
     m_data.SetPath(path);
     const bool loaded = m_data.LoadSurvey();
@@ -67,12 +73,14 @@ bool SurveySession::OpenCollection(const std::string& path) {
 }
 
 bool SurveySession::NewCollection(const std::string& path) {
+    m_fixWait->Flush();
     m_data.SetPath(path);
     return m_data.NewCollection();
 }
 
 void SurveySession::CloseCollection() {
     m_recording = false;
+    m_fixWait->Flush();
     m_data.SetPath(std::string());
 }
 
@@ -158,6 +166,14 @@ void SurveySession::OnScan(const source::ScanResult& result) {
         Announce(PointChange::Placed);
         return;
     }
+    if (m_position.KeepsTrack()) {
+        m_fixWait->Hand(result);
+        return;
+    }
+    RecordTracked(result);
+}
+
+void SurveySession::RecordTracked(const source::ScanResult& result) {
     const source::Fix fix = m_position.FixFor(result.startedMs, result.endedMs);
     CSiteData::Placement placement;
     if (m_position.KeepsTrack()) {

@@ -3,12 +3,14 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "session/FixWait.h"
 #include "source/PositionSource.h"
 #include "source/ScanSource.h"
 
@@ -161,8 +163,13 @@ public:
     };
     NextPosition NextReadingPosition() const;
 
-    // Source thread: a finished scan becomes a survey point.
+    // Source thread: a finished scan becomes a survey point. A scan placed
+    // from a position track first waits for the receiver's report after its
+    // middle (FixWait: at most FixWait::kWaitMs after it ended); the source
+    // is ready again meanwhile.
     void OnScan(const source::ScanResult& result);
+    // Scans waiting for their position report.
+    std::size_t ScansWaitingForFix() const { return m_fixWait->Waiting(); }
     // User-interface thread: a source's news, once posted there. A source
     // that paces itself gets its next scan as soon as one ended.
     void OnSourceEvent(const source::SourceEvent& event);
@@ -197,6 +204,8 @@ private:
     // Writes a survey point for `result` at plan (x, y), placed by `method`.
     void RecordPlaced(const source::ScanResult& result, double x, double y,
                       const std::string& method);
+    // Writes the point of a scan placed by the position source.
+    void RecordTracked(const source::ScanResult& result);
     void RememberWritten(std::size_t pointsBefore);
     void Announce(PointChange change);
     std::string EncodeScan(const source::ScanResult& result) const;
@@ -231,6 +240,9 @@ private:
     std::vector<std::pair<int, PointListener>> m_listeners;
     int m_nextListener = 1;
     std::atomic<std::uint64_t> m_pointsRevision{0};
+    // Scans waiting for their position; last, so it goes first and writes
+    // what still waits while everything it writes with is there.
+    std::unique_ptr<FixWait> m_fixWait;
 };
 
 }  // namespace ketrion

@@ -35,6 +35,14 @@ public:
         return Current();
     }
 
+    // True once the source heard from its receiver after `atMs`, so FixFor
+    // of a scan with that middle is as good as it will get. A source without
+    // a track has nothing to wait for.
+    virtual bool HasReportAfter(std::int64_t atMs) const {
+        (void)atMs;
+        return true;
+    }
+
     // True for a source that keeps a track and places a scan at its middle
     // (FixFor interpolates); false for one whose point is drawn where the
     // position was when the reading was asked for.

@@ -53,6 +53,12 @@ public:
         return At(ScanMiddleMs(startedMs, endedMs));
     }
 
+    // True once a report (fix or not) came after `atMs`: At(atMs) is then
+    // settled, no later report changes it.
+    bool HasReportAfter(std::int64_t atMs) const {
+        return !m_reports.empty() && m_reports.back().receivedMs > atMs;
+    }
+
     static std::int64_t ScanMiddleMs(std::int64_t startedMs, std::int64_t endedMs) {
         return startedMs + (endedMs - startedMs) / 2;
     }

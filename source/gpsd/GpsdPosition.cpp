@@ -195,6 +195,11 @@ Fix GpsdPosition::FixFor(std::int64_t startedMs, std::int64_t endedMs) const {
     return fix;
 }
 
+bool GpsdPosition::HasReportAfter(std::int64_t atMs) const {
+    std::lock_guard lock(m_mutex);
+    return m_track.HasReportAfter(atMs);
+}
+
 GpsdPosition::PassResult GpsdPosition::Pass() {
     const std::int64_t now = m_clock.NowMs();
     if (!m_connected) {

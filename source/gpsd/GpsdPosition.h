@@ -58,6 +58,7 @@ public:
     Fix FixFor(std::int64_t startedMs, std::int64_t endedMs) const override;
     // Points are placed at the middle of their scan, from the track.
     bool KeepsTrack() const override { return true; }
+    bool HasReportAfter(std::int64_t atMs) const override;
     // "gpsd 3D  51.477800 N  0.001500 W  9 sats  4.0 m", or what is missing.
     std::string StatusLine() const override;
 

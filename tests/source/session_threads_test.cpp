@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "session/SurveySession.h"
+#include "source/gpsd/GpsdPosition.h"
 #include "source/wifi/WifiScanSource.h"
 #include "support/LinkFakes.h"
 #include "support/RecordingPrompt.h"
@@ -91,13 +92,15 @@ private:
     source::Fix m_fix;
 };
 
-// A projection file whose map puts (1 N, 2 E) on plan pixel (x, y).
-std::string WriteProjection(const TempDir& dir, const std::string& name, double x, double y) {
+// A projection file whose map puts (1 N, 2 E) on plan pixel (x, y), at
+// `pixelsPerDegree`.
+std::string WriteProjection(const TempDir& dir, const std::string& name, double x, double y,
+                            double pixelsPerDegree = 100) {
     ktp::AffineFit fit;
-    fit.xLon = 100;
-    fit.xOrigin = x - 200;
-    fit.yLat = -100;
-    fit.yOrigin = y + 100;
+    fit.xLon = pixelsPerDegree;
+    fit.xOrigin = x - 2 * pixelsPerDegree;
+    fit.yLat = -pixelsPerDegree;
+    fit.yOrigin = y + pixelsPerDegree;
     const std::vector<std::uint8_t> rgb(4 * 4 * 3, 0x80);
     const std::string path = dir.File(name);
     WriteBytes(path, ktp::MakeProjectionFile(fit, ktp::MakeBitmap24(4, 4, rgb.data(), 12)));
@@ -240,6 +243,94 @@ TEST(SessionThreads, ARealSourceRecordsWhileStoppedMidScanStartedAndReprojected)
         EXPECT_TRUE(at == std::make_pair(100, 200) || at == std::make_pair(300, 400))
             << at.first << ", " << at.second;
     }
+}
+
+// A 3D fix from gpsd at (1 N, lon E).
+source::GpsdReport Tpv(double lon) {
+    source::GpsdReport r;
+    r.kind = source::GpsdReport::Kind::Tpv;
+    r.mode = 3;
+    r.latitude = 1.0;
+    r.longitude = lon;
+    r.timeSeconds = 1'700'000'000;
+    r.ephMetres = 4.0;
+    return r;
+}
+
+source::ScanResult ScanFrom(std::int64_t startedMs, std::int64_t endedMs) {
+    source::ScanResult result;
+    result.startedMs = startedMs;
+    result.endedMs = endedMs;
+    source::Reading reading;
+    reading.mac = {0x02, 0, 0, 0, 0, 1};
+    reading.dbm = -60;
+    reading.signal256 = -60 * 256;
+    result.readings.push_back(reading);
+    return result;
+}
+
+// A scan that ends before the receiver's next report waits for it, so the
+// point lies between the fixes around its middle rather than at the one
+// before; it waits at most FixWait::kWaitMs after its end, and what still
+// waits is written when the sources stop. Real gpsd source, its reports
+// applied by the test; the waits run on the session's own thread.
+TEST(SessionThreads, AScanWaitsBoundedForTheFixAfterItsMiddle) {
+    TempDir dir;
+    // 10^6 px a degree: 0.0001 degree (11 m, walked in a second) is 100 px.
+    const std::string plan = WriteProjection(dir, "plan.ktp", 100, 200, 1e6);
+    ManualClock clock{1'700'000'000};
+    const std::int64_t t0 = clock.NowMs();
+    RecordingPrompt prompt;
+    RecordingSound sound;
+    ThreadedSource scans(0);
+    source::GpsdPosition position(clock, source::GpsdEndpoint{});
+    CSiteProjection projection{prompt, sound};
+    CSiteData data{prompt, sound, clock};
+    SurveySession session{scans, position, data, projection, sound, clock};
+    ASSERT_TRUE(session.OpenProjection(plan));
+    ASSERT_TRUE(session.NewCollection(dir.File("walk.ktd")));
+    std::mutex mutex;
+    std::condition_variable added;
+    std::size_t adds = 0;
+    session.SubscribePoints([&](SurveySession::PointChange change) {
+        std::lock_guard lock(mutex);
+        adds += change == SurveySession::PointChange::Added ? 1 : 0;
+        added.notify_all();
+    });
+    const auto waitForAdds = [&](std::size_t n) {
+        std::unique_lock lock(mutex);
+        return added.wait_for(lock, std::chrono::seconds(20), [&] { return adds >= n; });
+    };
+    const auto xs = [&] {
+        std::vector<int> out;
+        EXPECT_TRUE(data.Flush());
+        data.ForEachPoint([&](const CSiteData::_tap& point) { out.push_back(point.x); });
+        return out;
+    };
+
+    ASSERT_TRUE(position.Apply(Tpv(2.0)));
+    // Middle at t0 + 600; the next report comes at t0 + 1000.
+    session.OnScan(ScanFrom(t0 + 200, t0 + 1000));
+    EXPECT_EQ(session.ScansWaitingForFix(), 1u);
+    clock.Advance(1000);
+    ASSERT_TRUE(position.Apply(Tpv(2.0001)));
+    ASSERT_TRUE(waitForAdds(1));
+    EXPECT_EQ(xs(), (std::vector<int>{160})) << "six tenths of the way";
+
+    // No report after the middle: written as it stands once the wait is over.
+    session.OnScan(ScanFrom(t0 + 1400, t0 + 2000));
+    clock.Advance(2000 + FixWait::kWaitMs - 1 - 1000);
+    EXPECT_EQ(session.ScansWaitingForFix(), 1u) << "still within its wait";
+    clock.Advance(1);
+    ASSERT_TRUE(waitForAdds(2));
+    EXPECT_EQ(session.ScansWaitingForFix(), 0u);
+
+    // A scan that waits when the sources stop is written at once.
+    session.OnScan(ScanFrom(t0 + 3000, t0 + 4000));
+    EXPECT_EQ(session.ScansWaitingForFix(), 1u);
+    session.StopSources();
+    EXPECT_EQ(session.ScansWaitingForFix(), 0u);
+    EXPECT_EQ(xs(), (std::vector<int>{160, 200, 200}));
 }
 
 }  // namespace
