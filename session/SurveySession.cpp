@@ -53,15 +53,14 @@ bool SurveySession::OpenProjection(const std::string& path) {
 }
 
 bool SurveySession::OpenCollection(const std::string& path) {
-    // Scans of the file being left belong in it.
-    m_fixWait->Flush();
-    EndWalk();
+    LeaveCollection();
     m_data.SetPath(path);
     const bool loaded = m_data.LoadSurvey();
     // A walk cut short left scans to place; one that cannot be read is set
     // aside in the side store, with a message, rather than placed.
-    m_unplaced.clear();
+    std::int64_t lastSeq = 0;
     for (auto& [seq, body] : m_data.PendingScansAtLoad()) {
+        lastSeq = std::max(lastSeq, seq);
         source::ScanResult result;
         std::string why;
         if (DecodePendingScan(body, result, &why))
@@ -69,19 +68,34 @@ bool SurveySession::OpenCollection(const std::string& path) {
         else
             m_data.SetAsidePendingScan(seq, why);
     }
+    // Scans kept from now on are numbered after those: the store keeps one
+    // scan per number, and a new one must never take a kept one's place.
+    std::lock_guard lock(m_readingMutex);
+    m_nextSeq = std::max(m_nextSeq, lastSeq + 1);
     return loaded;
 }
 
 bool SurveySession::NewCollection(const std::string& path) {
-    m_fixWait->Flush();
+    LeaveCollection();
     m_data.SetPath(path);
     return m_data.NewCollection();
 }
 
 void SurveySession::CloseCollection() {
     m_recording = false;
-    m_fixWait->Flush();
+    LeaveCollection();
     m_data.SetPath(std::string());
+}
+
+void SurveySession::LeaveCollection() {
+    // Scans waiting for their position belong in the file being left.
+    m_fixWait->Flush();
+    EndWalk();
+    {
+        std::lock_guard lock(m_readingMutex);
+        m_unplaced.clear();
+    }
+    m_undo.clear();
 }
 
 bool SurveySession::HasCollection() const {
@@ -309,12 +323,17 @@ int SurveySession::WalkClick(double x, double y) {
     const std::int64_t now = m_clock.NowMs();
     std::vector<WalkScan> ready;
     WalkPoint from;
+    UndoStep segment;
     {
         std::lock_guard lock(m_readingMutex);
         m_walk.push_back(WalkPoint{now, x, y});
-        if (m_walk.size() == 1)
+        if (m_walk.size() == 1) {
+            ++m_walkNumber;
             return 0;  // the walk starts here
+        }
         from = m_walk[m_walk.size() - 2];
+        segment.walk = m_walkNumber;
+        segment.clicks = m_walk.size();
         // Every scan that ended by this click belongs to the segment it ends.
         auto keep = m_walkScans.begin();
         for (auto scan = m_walkScans.begin(); scan != m_walkScans.end(); ++scan) {
@@ -337,10 +356,12 @@ int SurveySession::WalkClick(double x, double y) {
                      "walk");
         m_data.DropPendingScan(scan.seq);
     }
-    RememberWritten(before);
-    if (!ready.empty())
+    const int placed = static_cast<int>(ready.size());
+    segment.scans = std::move(ready);
+    RememberWritten(before, std::move(segment));
+    if (placed > 0)
         Announce(PointChange::Placed);
-    return static_cast<int>(ready.size());
+    return placed;
 }
 
 std::size_t SurveySession::ProvisionalCount() const {
@@ -370,44 +391,57 @@ std::size_t SurveySession::UnplacedScans() const {
     return m_unplaced.size();
 }
 
+std::size_t SurveySession::WaitingScans() const {
+    std::lock_guard lock(m_readingMutex);
+    return m_walkScans.size() + m_unplaced.size();
+}
+
 int SurveySession::PlaceUnplacedScans(double x1, double y1, double x2, double y2) {
     if (OffGlobe(x1, y1) || OffGlobe(x2, y2))
         return 0;
     const std::size_t count = m_unplaced.size();
     const std::size_t before = m_data.PointCount();
+    UndoStep step;
     for (std::size_t i = 0; i < count; ++i) {
-        source::ScanResult result;
-        if (!DecodePendingScan(m_unplaced[i].second, result, nullptr))
+        WalkScan scan{m_unplaced[i].first, {}};
+        if (!DecodePendingScan(m_unplaced[i].second, scan.result, nullptr))
             continue;  // checked on opening
         const double share =
             count > 1 ? static_cast<double>(i) / static_cast<double>(count - 1) : 0.0;
-        RecordPlaced(result, x1 + share * (x2 - x1), y1 + share * (y2 - y1), "walk");
-        m_data.DropPendingScan(m_unplaced[i].first);
+        RecordPlaced(scan.result, x1 + share * (x2 - x1), y1 + share * (y2 - y1), "walk");
+        m_data.DropPendingScan(scan.seq);
+        step.scans.push_back(std::move(scan));
     }
     m_unplaced.clear();
-    RememberWritten(before);
+    RememberWritten(before, std::move(step));
     const int placed = static_cast<int>(m_data.PointCount() - before);
     if (placed > 0)
         Announce(PointChange::Placed);
     return placed;
 }
 
-void SurveySession::RememberWritten(std::size_t pointsBefore) {
+void SurveySession::RememberWritten(std::size_t pointsBefore, UndoStep step) {
     m_data.Flush();
-    UndoStep step;
     std::size_t index = 0;
     m_data.ForEachPoint([&](const CSiteData::_tap& point) {
         if (index++ >= pointsBefore)
             step.offsets.push_back(point.offset);
+        if (point.kind == CSiteData::kKindSurvey)
+            step.newest = std::max(step.newest, point.offset);
     });
-    if (!step.offsets.empty())
+    // A walk's segment is a step even when its click placed nothing: undoing
+    // it takes the click back.
+    if (!step.offsets.empty() || step.walk != 0)
         m_undo.push_back(std::move(step));
 }
 
 bool SurveySession::DeletePoint(std::int64_t offset) {
     if (!m_data.MarkDeleted(offset, true))
         return false;
-    m_undo.push_back(UndoStep{{offset}, true});
+    UndoStep step;
+    step.offsets.push_back(offset);
+    step.deletion = true;
+    m_undo.push_back(std::move(step));
     Announce(PointChange::Deleted);
     return true;
 }
@@ -420,26 +454,59 @@ bool SurveySession::Undo() {
         if (!point.deleted && point.kind == CSiteData::kKindSurvey)
             lastOffset = std::max(lastOffset, point.offset);
     });
+    // The segment of a walk since ended whose click placed nothing: nothing
+    // of it is left to take back.
+    while (!m_undo.empty() && m_undo.back().offsets.empty() && m_undo.back().scans.empty()) {
+        std::lock_guard lock(m_readingMutex);
+        const UndoStep& top = m_undo.back();
+        if (top.walk == m_walkNumber && top.clicks == m_walk.size())
+            break;
+        m_undo.pop_back();
+    }
     if (!m_undo.empty()) {
         const UndoStep& top = m_undo.back();
-        const std::int64_t newest = *std::max_element(top.offsets.begin(), top.offsets.end());
-        if (top.deletion || newest >= lastOffset) {
-            const UndoStep step = top;
+        if (top.deletion || top.newest >= lastOffset) {
+            UndoStep step = std::move(m_undo.back());
             m_undo.pop_back();
             bool all = true;
             for (const std::int64_t offset : step.offsets)
                 all = m_data.MarkDeleted(offset, !step.deletion) && all;
-            if (!all)
-                m_undo.push_back(step);  // not kept (said): the step can be tried again
-            if (all)
-                Announce(PointChange::Undone);
-            return all;
+            if (!all) {
+                m_undo.push_back(std::move(step));  // not kept (said): the step can be tried again
+                return false;
+            }
+            GiveBackScans(step);
+            Announce(PointChange::Undone);
+            return true;
         }
     }
     if (lastOffset < 0 || !m_data.MarkDeleted(lastOffset, true))
         return false;
     Announce(PointChange::Undone);
     return true;
+}
+
+void SurveySession::GiveBackScans(const UndoStep& step) {
+    bool walking = false;
+    {
+        std::lock_guard lock(m_readingMutex);
+        // The walk's last segment: the walk goes on from the click before.
+        walking = step.walk != 0 && step.walk == m_walkNumber && step.clicks == m_walk.size();
+        if (walking) {
+            m_walk.pop_back();
+            m_walkScans.insert(m_walkScans.begin(), step.scans.begin(), step.scans.end());
+            std::stable_sort(m_walkScans.begin(), m_walkScans.end(),
+                             [](const WalkScan& a, const WalkScan& b) { return a.seq < b.seq; });
+        } else {
+            for (const WalkScan& scan : step.scans)
+                m_unplaced.emplace_back(scan.seq, EncodeScan(scan.result));
+            std::stable_sort(m_unplaced.begin(), m_unplaced.end(),
+                             [](const auto& a, const auto& b) { return a.first < b.first; });
+        }
+    }
+    // Placing them dropped them from the store: kept there again.
+    for (const WalkScan& scan : step.scans)
+        m_data.KeepPendingScan(scan.seq, EncodeScan(scan.result));
 }
 
 int SurveySession::SubscribePoints(PointListener listener) {

@@ -125,9 +125,15 @@ public:
     // the order they were taken. Returns the number of points written.
     std::size_t UnplacedScans() const;
     int PlaceUnplacedScans(double x1, double y1, double x2, double y2);
+    // Every scan the side store keeps waiting for its place, the walk's and
+    // an earlier walk's: what opening the file again offers.
+    std::size_t WaitingScans() const;
 
     // Undoes the last point or walk segment (marks its points deleted), or
-    // the last deletion. False when there is nothing to undo.
+    // the last deletion. A walk's segment gives back its end click, so the
+    // walk goes on from the click before, and its scans wait again for the
+    // next click (for two clicks, as an earlier walk's, once that walk has
+    // ended). False when there is nothing to undo.
     bool Undo();
     // Marks the point at `offset` deleted (undoable).
     bool DeletePoint(std::int64_t offset);
@@ -189,9 +195,17 @@ private:
         double y = 0;
     };
     // One step Undo can take back: points written together, or a deletion.
+    // Points placed from kept scans carry those scans, and a walk's segment
+    // its walk and the number of clicks up to its end click.
     struct UndoStep {
         std::vector<std::int64_t> offsets;
         bool deletion = false;
+        // The newest survey point's offset when the step was taken: a later
+        // point is undone first.
+        std::int64_t newest = -1;
+        std::vector<WalkScan> scans;
+        std::uint64_t walk = 0;  // 0: no walk's segment
+        std::size_t clicks = 0;
     };
 
     // True for a plan position that is no place on the globe (not a number,
@@ -206,7 +220,13 @@ private:
                       const std::string& method);
     // Writes the point of a scan placed by the position source.
     void RecordTracked(const source::ScanResult& result);
-    void RememberWritten(std::size_t pointsBefore);
+    // Remembers the points written since `pointsBefore` as `step`.
+    void RememberWritten(std::size_t pointsBefore, UndoStep step);
+    // Undone: the step's scans wait again, in the side store too.
+    void GiveBackScans(const UndoStep& step);
+    // What belongs to the collection file being left: its walk, its scans
+    // waiting (they stay in its side store) and its steps to undo.
+    void LeaveCollection();
     void Announce(PointChange change);
     std::string EncodeScan(const source::ScanResult& result) const;
 
@@ -230,6 +250,7 @@ private:
     std::vector<WalkPoint> m_walk;
     std::vector<WalkScan> m_walkScans;
     std::int64_t m_nextSeq = 1;
+    std::uint64_t m_walkNumber = 0;  // counts the walks started
     // Scans an earlier walk left unplaced (user-interface thread).
     std::vector<std::pair<std::int64_t, std::string>> m_unplaced;
     std::vector<UndoStep> m_undo;  // user-interface thread

@@ -20,6 +20,7 @@
 #include "support/RecordingSound.h"
 #include "support/SiteDataFixture.h"
 #include "survey/CollectionFile.h"
+#include "survey/PendingScan.h"
 #include "survey/SideStore.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
@@ -284,6 +285,138 @@ TEST_F(SessionTest, AWalkCutShortIsOfferedForPlacementWhenTheFileOpensAgain) {
     ASSERT_TRUE(reopened.Flush());
     EXPECT_EQ(reopened.PointCount(), 2u);
     EXPECT_EQ(later.UnplacedScans(), 0u);
+}
+
+// Ctrl+Z of a walk's segment takes back its end click with its points: the
+// walk goes on from the click before and the next click places the segment's
+// readings afresh; once the walk has ended they wait as an earlier walk's.
+TEST_F(SessionTest, UndoingAWalksSegmentTakesBackItsEndClickAndItsReadingsWaitAgain) {
+    session.SetPlacing(SurveySession::Placing::Walk);
+    session.WalkClick(0, 0);  // t = 0
+    session.TakeReading();    // middle at 1 s
+    session.TakeReading();    // middle at 3 s
+    clock.Advance(4000);
+    ASSERT_EQ(session.WalkClick(800, 0), 2);  // t = 8 s
+    clock.Advance(1000);
+    session.WalkClick(800, 100);  // a turn that places nothing
+    ASSERT_TRUE(session.Undo());  // that turn
+    ASSERT_TRUE(session.Undo());  // the segment
+    using Clicks = std::vector<std::pair<double, double>>;
+    EXPECT_EQ(session.WalkClicks(), (Clicks{{0, 0}}));
+    EXPECT_EQ(session.ProvisionalCount(), 2u);
+    EXPECT_EQ(session.NextReadingPosition().x, 0);
+
+    clock.Advance(1000);
+    ASSERT_EQ(session.WalkClick(0, 1000), 2);  // t = 10 s
+    ASSERT_TRUE(data.Flush());
+    std::vector<std::vector<double>> points;
+    for (const auto& [offset, point] : SidePoints())
+        points.push_back({*point.planX, *point.planY, point.deleted ? 1.0 : 0.0});
+    EXPECT_EQ(points, (std::vector<std::vector<double>>{
+                          {100, 0, 1}, {300, 0, 1}, {0, 100, 0}, {0, 300, 0}}));
+
+    session.EndWalk();
+    ASSERT_TRUE(session.Undo());
+    EXPECT_TRUE(session.WalkClicks().empty());
+    EXPECT_EQ(session.UnplacedScans(), 2u);
+}
+
+// What opening the file again offers is what the session counted as waiting
+// for a place (the quit question's and the status bar's count), however the
+// walk was left.
+TEST_F(SessionTest, AReopeningOffersTheReadingsTheSessionCountedAsWaiting) {
+    const auto walk = [](SurveySession& s, int readings) {
+        s.SetPlacing(SurveySession::Placing::Walk);
+        s.WalkClick(0, 0);
+        for (int i = 0; i < readings; ++i)
+            s.TakeReading();
+    };
+    struct Row {
+        const char* legend;
+        std::function<void(SurveySession&, const std::string&)> leave;
+        std::size_t waiting;
+    };
+    const Row rows[] = {
+        {"cut short", [&](SurveySession& s, const std::string&) { walk(s, 2); }, 2},
+        {"stopped before its end click",
+         [&](SurveySession& s, const std::string&) {
+             walk(s, 2);
+             s.EndWalk();
+         },
+         2},
+        {"its segment undone",
+         [&](SurveySession& s, const std::string&) {
+             walk(s, 2);
+             s.WalkClick(100, 0);
+             s.Undo();
+         },
+         2},
+        {"beside an earlier run's readings",
+         [&](SurveySession& s, const std::string& file) {
+             s.Data().SetPath({});
+             const Bytes header = ReadBytes(file);
+             auto side =
+                 SideStore::OpenForWriting(file, SideIdentity(file, header.data()), nullptr);
+             ASSERT_NE(side, nullptr);
+             source::ScanResult scan;
+             scan.readings = source.cache;
+             for (const std::int64_t seq : {1, 2})
+                 ASSERT_TRUE(
+                     side->AddPendingScan(seq, EncodePendingScan(scan, "instant"), nullptr));
+             ASSERT_TRUE(side->Close(nullptr));
+             s.OpenCollection(file);
+             walk(s, 1);
+         },
+         3},
+        {"for a new file",
+         [&](SurveySession& s, const std::string& file) {
+             walk(s, 2);
+             s.NewCollection(file + ".new");
+         },
+         0},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.legend);
+        const std::string file = dir.File("left" + std::to_string(&row - rows) + ".ktd");
+        CSiteData walked{prompt, sound, clock};
+        std::size_t waiting = 0;
+        {
+            SurveySession walker{source, position, walked, projection, sound, clock};
+            ASSERT_TRUE(walker.NewCollection(file));
+            row.leave(walker, file);
+            waiting = walker.WaitingScans();
+        }
+        ASSERT_TRUE(walked.Flush());
+        const std::string left = walked.Path();
+        walked.SetPath({});
+
+        CSiteData reopened{prompt, sound, clock};
+        SurveySession later{source, position, reopened, projection, sound, clock};
+        ASSERT_TRUE(later.OpenCollection(left));
+        EXPECT_EQ(waiting, row.waiting);
+        EXPECT_EQ(later.UnplacedScans(), row.waiting);
+        EXPECT_EQ(later.PlaceUnplacedScans(0, 0, 100, 0), static_cast<int>(row.waiting));
+    }
+}
+
+// Steps to undo belong to their file: one opened afterwards never has a mark
+// of its own changed by them.
+TEST_F(SessionTest, UndoNeverReachesIntoAFileOpenedAfterTheStep) {
+    const std::string other = dir.File("other.ktd");
+    ASSERT_TRUE(session.NewCollection(other));
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    ASSERT_TRUE(session.DeletePoint(collection::kFirstRecord));  // deleted in that file
+    ASSERT_TRUE(session.NewCollection(path));
+    session.TakeReading();
+    ASSERT_TRUE(data.Flush());
+    ASSERT_TRUE(session.DeletePoint(collection::kFirstRecord));
+
+    ASSERT_TRUE(session.OpenCollection(other));
+    EXPECT_FALSE(session.Undo());
+    std::vector<bool> deleted;
+    data.ForEachPoint([&](const CSiteData::_tap& p) { deleted.push_back(p.deleted); });
+    EXPECT_EQ(deleted, std::vector<bool>{true});
 }
 
 TEST_F(SessionTest, UndoAndDeleteMarkPointsAndNeverRewriteTheFile) {

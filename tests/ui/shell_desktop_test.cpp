@@ -330,6 +330,27 @@ TEST_F(Desktop, ClosingWhileRecordingAsksFirst) {
     EXPECT_TRUE(both.endsWith(QStringLiteral("Stop recording and quit Ketrion?")));
 }
 
+// The walk's readings closing names are every one the file offers again: a
+// walk stopped before its end click left its readings waiting too.
+TEST_F(Desktop, ClosingNamesEveryWalkReadingTheFileOffersAgain) {
+    auto frame = MakeFrame();
+    frame->show();
+    frame->OpenCollectionFile(QString::fromStdString(world.dir.File("walk.ktd")));
+    frame->OnCommand(ID_PLACING_WALK);
+    world.session.WalkClick(100, 100);
+    world.ScanEnd();
+    world.ScanEnd();
+    frame->OnCommand(ID_SCAN_STOP);
+    ASSERT_EQ(world.session.UnplacedScans(), 2u);
+
+    world.dialogs.yesNoAnswers.push_back(false);
+    EXPECT_FALSE(frame->close());
+    ASSERT_EQ(world.dialogs.questions.size(), 1);
+    EXPECT_EQ(world.dialogs.questions[0],
+              QStringLiteral("2 walk readings still wait to be placed; they are kept and offered "
+                             "again when the collection is opened. Quit Ketrion?"));
+}
+
 TEST_F(Desktop, AKillWhileRecordingClosesWithoutAsking) {
     auto frame = MakeFrame();
     frame->show();

@@ -268,7 +268,7 @@ void CMainFrame::UpdateStatus() {
         case SurveySession::Placing::Gps:
             break;
     }
-    facts.waiting = m_services.session.ProvisionalCount();
+    facts.waiting = m_services.session.WaitingScans();
     m_statusBar->Show(facts);
 }
 
@@ -568,18 +568,22 @@ void CMainFrame::resizeEvent(QResizeEvent* e) {
     }
 }
 
-QString CMainFrame::CloseQuestion(bool recording, std::size_t waiting) {
-    if (waiting == 0) {
+QString CMainFrame::CloseQuestion(bool recording, std::size_t waiting, std::size_t unplaced) {
+    const std::size_t all = waiting + unplaced;
+    if (all == 0) {
         return recording ? QString::fromLatin1(kCloseWhileRecording) : QString();
     }
+    // The click that places them, while it is the walk's next one.
+    const QString how =
+        unplaced == 0 ? QStringLiteral(" (click the walk's next turn or its end)") : QString();
     const QString kept =
         QStringLiteral(
-            "%1 walk reading%2 still wait%3 to be placed (click the walk's next turn "
-            "or its end); they are kept and offered again when the collection is "
-            "opened.")
-            .arg(waiting)
-            .arg(waiting == 1 ? "" : "s")
-            .arg(waiting == 1 ? "s" : "");
+            "%1 walk reading%2 still wait%3 to be placed%4; they are kept and offered "
+            "again when the collection is opened.")
+            .arg(all)
+            .arg(all == 1 ? "" : "s")
+            .arg(all == 1 ? "s" : "")
+            .arg(how);
     return recording ? QStringLiteral("Recording is running. %1 Stop recording and quit Ketrion?")
                            .arg(kept)
                      : QStringLiteral("%1 Quit Ketrion?").arg(kept);
@@ -587,8 +591,8 @@ QString CMainFrame::CloseQuestion(bool recording, std::size_t waiting) {
 
 void CMainFrame::closeEvent(QCloseEvent* e) {
     if (m_layout == FrameLayout::Desktop && !m_closeWithoutAsking) {
-        const QString question =
-            CloseQuestion(IsRecording(), m_services.session.ProvisionalCount());
+        const QString question = CloseQuestion(IsRecording(), m_services.session.ProvisionalCount(),
+                                               m_services.session.UnplacedScans());
         if (!question.isEmpty() && !ActiveDialogs().AskYesNo(question)) {
             e->ignore();
             return;

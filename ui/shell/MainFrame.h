@@ -124,8 +124,10 @@ public:
     static constexpr const char* kCloseWhileRecording =
         "Recording is running. Stop recording and quit Ketrion?";
     // What closing asks, if anything (empty: nothing to ask): while recording,
-    // and while a walk's readings wait for their segment's end.
-    static QString CloseQuestion(bool recording, std::size_t waiting);
+    // and while a walk's readings wait for their place, `waiting` for their
+    // segment's end and `unplaced` of a walk that has ended. Opening the
+    // file again offers all of them.
+    static QString CloseQuestion(bool recording, std::size_t waiting, std::size_t unplaced = 0);
     // Share of the screen the desktop window first takes, in percent.
     static constexpr int kDesktopScreenShare = 80;
     // Period of the status bar's own update (the GPS age counts on by itself).

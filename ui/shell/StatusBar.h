@@ -28,7 +28,8 @@ struct StatusFacts {
     std::string gpsQuality;  // the fix's quality where the source knows it ("9 sats, 4.0 m")
     std::string scanKind = "board";  // the scan source's kind: "board", "wifi", "wifi-replay"
     // How readings are placed: "gps", "stop" (stop and go) or "walk"; and a
-    // walk's readings still waiting for their segment's end.
+    // walk's readings still waiting for their place (the walk's and an
+    // ended walk's: what opening the file again offers).
     std::string placing = "gps";
     std::size_t waiting = 0;
 };
