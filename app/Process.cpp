@@ -198,7 +198,7 @@ Process::Process(int& argc, char** argv, Options options)
       scan(otherScan ? *otherScan : static_cast<source::ScanSource&>(boardScan)),
       data(prompt, *sound, m_clock),
       projection(prompt, *sound),
-      session(Scan(), Position(), data, projection, *sound, m_clock),
+      session(Scan(), Position(), data, projection, *sound, m_clock, &collectionTicker),
       services{session, Scan(), Position(), data, plan, projection, *sound, prompt, draw, m_clock} {
     Wire();
 }
@@ -215,7 +215,7 @@ Process::Process(Options options, Clock& clock)
       scan(otherScan ? *otherScan : static_cast<source::ScanSource&>(boardScan)),
       data(prompt, *sound, m_clock),
       projection(prompt, *sound),
-      session(Scan(), Position(), data, projection, *sound, m_clock),
+      session(Scan(), Position(), data, projection, *sound, m_clock, &collectionTicker),
       services{session, Scan(), Position(), data, plan, projection, *sound, prompt, draw, m_clock} {
     Wire();
 }

@@ -28,6 +28,7 @@
 #include "ui/shell/MainFrame.h"
 #include "ui/shell/NoBoardDialog.h"
 #include "ui/shell/QtPrompt.h"
+#include "ui/shell/QtTicker.h"
 #include "ui/shell/Services.h"
 #include "ui/siteview/Autopilot.h"
 
@@ -182,6 +183,8 @@ public:
     CSiteData data;
     CSitePlan plan;
     CSiteProjection projection;
+    // Paces the recording's readings on the user-interface thread.
+    QtTicker collectionTicker;
     SurveySession session;
     Services services;
 };

@@ -7,6 +7,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Sound.h"
+#include "platform/Ticker.h"
 #include "source/FixHealth.h"
 #include "source/PositionTrack.h"
 #include "survey/PendingScan.h"
@@ -17,13 +18,16 @@ namespace ketrion {
 
 SurveySession::SurveySession(source::ScanSource& scan, source::PositionSource& position,
                              CSiteData& data, CSiteProjection& projection, Sound& sound,
-                             Clock& clock)
+                             Clock& clock, Ticker* ticker)
     : m_scan(scan),
       m_position(position),
       m_data(data),
       m_projection(projection),
       m_sound(sound),
-      m_clock(clock) {
+      m_clock(clock),
+      m_ticker(ticker) {
+    if (m_ticker != nullptr)
+        m_ticker->onTick = [this] { Tick(); };
     m_data.SetProjection(&m_projection);
     m_fixWait = std::make_unique<FixWait>(
         m_position, m_clock, [this](const source::ScanResult& result) { RecordTracked(result); });
@@ -34,6 +38,10 @@ SurveySession::~SurveySession() {
     // The sources' threads call back into the session: joined first.
     StopSources();
     m_scan.onScan = nullptr;
+    if (m_ticker != nullptr) {
+        m_ticker->Stop();
+        m_ticker->onTick = nullptr;
+    }
 }
 
 void SurveySession::StartSources() {
@@ -82,7 +90,8 @@ bool SurveySession::NewCollection(const std::string& path) {
 }
 
 void SurveySession::CloseCollection() {
-    m_recording = false;
+    // A recording under way goes on, its readings refused, until a file is
+    // chosen again or it is stopped: the handheld's way.
     LeaveCollection();
     m_data.SetPath(std::string());
 }
@@ -107,12 +116,62 @@ bool SurveySession::StartRecording() {
         return false;
     m_sound.PlayResourceSound("WHOOSH");
     m_recording = true;
+    // Starting running ticks restarts their period: there is only one.
+    if (m_ticker != nullptr)
+        m_ticker->Start(kCollectionPeriodMs);
+    // Without a source the request would go nowhere; a tick takes the first
+    // reading once the source is back.
+    if (SourceUp())
+        Collect();
     return true;
 }
 
 void SurveySession::StopRecording() {
     m_sound.PlayResourceSound("WHOOSH");
+    // As the handheld always did: a recording whose file was given up
+    // meanwhile goes on (its readings refused) until a file is chosen.
+    if (!m_data.HasPath())
+        return;
     m_recording = false;
+    if (m_ticker != nullptr)
+        m_ticker->Stop();
+}
+
+void SurveySession::Tick() {
+    if (CanTakeReading())
+        Collect();
+}
+
+void SurveySession::Collect() {
+    if (m_placing == Placing::StopAndGo)
+        return;  // a reading is taken where the surveyor clicks
+    const PlanPoint at = TakeReading();
+    std::optional<PlanPoint> shown = at;
+    if (m_placing == Placing::Walk) {
+        // The walk's own position (its last click), not the position
+        // source's fix, which indoors may lie anywhere.
+        const NextPosition walk = NextReadingPosition();
+        shown = walk.known ? std::optional<PlanPoint>(
+                                 PlanPoint{static_cast<std::int32_t>(std::lround(walk.x)),
+                                           static_cast<std::int32_t>(std::lround(walk.y))})
+                           : std::nullopt;
+    }
+    for (const auto& [id, listener] : std::vector(m_readingListeners))
+        listener(shown);
+}
+
+int SurveySession::SubscribeReadings(ReadingListener listener) {
+    int id = 0;
+    {
+        std::lock_guard lock(m_listenerMutex);  // ids are shared with point listeners
+        id = m_nextListener++;
+    }
+    m_readingListeners.emplace_back(id, std::move(listener));
+    return id;
+}
+
+void SurveySession::UnsubscribeReadings(int id) {
+    std::erase_if(m_readingListeners, [id](const auto& entry) { return entry.first == id; });
 }
 
 bool SurveySession::CanTakeReading() const {

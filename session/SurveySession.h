@@ -18,6 +18,7 @@ namespace ketrion {
 
 class Clock;
 class CSiteData;
+class Ticker;
 class CSiteProjection;
 class Sound;
 
@@ -40,8 +41,14 @@ public:
         std::int32_t y = 0;
     };
 
+    // Period of the collection ticks while recording.
+    static constexpr int kCollectionPeriodMs = 5000;
+
+    // `ticker` paces the recording (one reading each kCollectionPeriodMs);
+    // without one, only Tick and a source that paces itself take readings.
     SurveySession(source::ScanSource& scan, source::PositionSource& position, CSiteData& data,
-                  CSiteProjection& projection, Sound& sound, Clock& clock);
+                  CSiteProjection& projection, Sound& sound, Clock& clock,
+                  Ticker* ticker = nullptr);
     ~SurveySession();
     SurveySession(const SurveySession&) = delete;
     SurveySession& operator=(const SurveySession&) = delete;
@@ -64,15 +71,31 @@ public:
     bool OpenCollection(const std::string& path);
     // Makes `path` a new, empty collection file.
     bool NewCollection(const std::string& path);
-    // Forgets the collection file (nothing more is recorded).
+    // Forgets the collection file (nothing more is recorded; a recording
+    // goes on until stopped or a file is chosen).
     void CloseCollection();
     bool HasCollection() const;
 
     // Starts recording: false, with nothing changed, while no collection
-    // file is chosen. Plays "WHOOSH".
+    // file is chosen. Plays "WHOOSH", takes a reading at once when the
+    // source is up and one at each tick after (the ticks go on while the
+    // source is down, so recording resumes by itself once it is back).
     bool StartRecording();
+    // Plays "WHOOSH"; stops only while a collection file is chosen.
     void StopRecording();
     bool IsRecording() const { return m_recording; }
+    // One collection tick (the ticker's, while recording): Collect unless
+    // the source is still scanning or down.
+    void Tick();
+    // The recording's reading, now: TakeReading, announced to the reading
+    // listeners; nothing in stop and go, whose readings are taken at clicks.
+    void Collect();
+    // A reading the recording asked for, with where its point will be drawn
+    // (the walk's own position while walking; none when not known yet), for
+    // the view to bring it into sight. User-interface thread.
+    using ReadingListener = std::function<void(std::optional<PlanPoint> at)>;
+    int SubscribeReadings(ReadingListener listener);
+    void UnsubscribeReadings(int id);
 
     // True when a reading can be asked for now.
     bool CanTakeReading() const;
@@ -236,8 +259,10 @@ private:
     CSiteProjection& m_projection;
     Sound& m_sound;
     Clock& m_clock;
+    Ticker* m_ticker;
 
     std::atomic<bool> m_recording{false};
+    std::vector<std::pair<int, ReadingListener>> m_readingListeners;  // UI thread
     // Where the coming point is drawn (set by TakeReading, read by OnScan),
     // and the placing that reading was taken in.
     mutable std::mutex m_readingMutex;

@@ -10,9 +10,11 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/Ticker.h"
 #include "session/SurveySession.h"
 #include "source/FixHealth.h"
 #include "support/LinkFakes.h"
@@ -99,6 +101,22 @@ public:
     source::Fix fix;
 };
 
+// A ticker the test fires by hand.
+class ManualTicker final : public Ticker {
+public:
+    void Start(int periodMs) override {
+        running = true;
+        period = periodMs;
+    }
+    void Stop() override { running = false; }
+    void Fire() {
+        if (running && onTick)
+            onTick();
+    }
+    bool running = false;
+    int period = 0;
+};
+
 class SessionTest : public ::testing::Test {
 protected:
     SessionTest() {
@@ -150,7 +168,8 @@ protected:
     StillPosition position;
     CSiteProjection projection{prompt, sound};
     CSiteData data{prompt, sound, clock};
-    SurveySession session{source, position, data, projection, sound, clock};
+    ManualTicker ticker;
+    SurveySession session{source, position, data, projection, sound, clock, &ticker};
 };
 
 TEST_F(SessionTest, ASourceThatAnswersAtOnceKeepsItsReadings) {
@@ -166,6 +185,55 @@ TEST_F(SessionTest, ASourceThatAnswersAtOnceKeepsItsReadings) {
     // Drawn where the fix lies on the plan.
     EXPECT_NEAR(points[0].x, 200, 1);
     EXPECT_NEAR(points[0].y, 100, 1);
+}
+
+// The session paces the recording: a reading at once, one at each tick,
+// none in stop and go (those wait for a click), and no ticks once it stops.
+// Each reading it asks for is announced with where its point goes.
+TEST_F(SessionTest, RecordingTakesAReadingAtOnceAndOneAtEachTick) {
+    using At = std::optional<SurveySession::PlanPoint>;
+    std::vector<At> shown;
+    session.SubscribeReadings([&](At at) { shown.push_back(at); });
+    ASSERT_TRUE(session.StartRecording());
+    EXPECT_TRUE(ticker.running);
+    EXPECT_EQ(ticker.period, SurveySession::kCollectionPeriodMs);
+    EXPECT_EQ(source.begun, 1);
+    ticker.Fire();
+    EXPECT_EQ(source.begun, 2);
+    ASSERT_EQ(shown.size(), 2u);
+    ASSERT_TRUE(shown[1]);
+    EXPECT_NEAR(shown[1]->x, 200, 1);
+    EXPECT_NEAR(shown[1]->y, 100, 1);
+
+    session.SetPlacing(SurveySession::Placing::StopAndGo);
+    ticker.Fire();
+    EXPECT_EQ(source.begun, 2);
+
+    // A walk: shown at its own position, unknown before its first click.
+    session.SetPlacing(SurveySession::Placing::Walk);
+    ticker.Fire();
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_FALSE(shown[2]);
+    session.WalkClick(30, 40);
+    ticker.Fire();
+    ASSERT_EQ(shown.size(), 4u);
+    ASSERT_TRUE(shown[3]);
+    EXPECT_EQ(shown[3]->x, 30);
+    EXPECT_EQ(shown[3]->y, 40);
+
+    // A file given up: the recording goes on until a file is chosen again.
+    session.CloseCollection();
+    session.StopRecording();
+    EXPECT_TRUE(ticker.running);
+    EXPECT_TRUE(session.NewCollection(dir.File("next.ktd")));
+    session.StopRecording();
+    EXPECT_FALSE(session.IsRecording());
+    EXPECT_FALSE(ticker.running);
+    session.CloseCollection();
+    EXPECT_FALSE(session.StartRecording()) << "no collection file";
+    EXPECT_FALSE(ticker.running);
+    EXPECT_EQ(sound.Names(), (std::vector<std::string>{"WHOOSH", "PING", "PING", "PING", "PING",
+                                                       "WHOOSH", "WHOOSH"}));
 }
 
 TEST_F(SessionTest, TheSideStoreKeepsWhatTheFileCannotHold) {

@@ -106,13 +106,13 @@ TEST_F(SiteViewCommands, TickSkipsWhileScanningAndReadsOtherwise) {
     const std::int32_t centreX = world.plan.GetCentreX();
     world.engine.scanning = true;
     world.sound.Clear();
-    view->Commands().CollectionTick();
+    world.session.Tick();
     EXPECT_TRUE(world.sound.Names().empty());
     EXPECT_EQ(world.PendingRequestType(), -1);
     EXPECT_EQ(world.plan.GetCentreX(), centreX);
 
     world.engine.scanning = false;
-    view->Commands().CollectionTick();
+    world.session.Tick();
     EXPECT_EQ(world.sound.Names(), Names{"PING"});
     EXPECT_EQ(world.PendingRequestType(), frame::kScanStart);
     // No projection: the position maps to plan (0, 0) and the plan centres there.
@@ -312,7 +312,7 @@ TEST_F(SiteViewCommands, ProjectionDialogCancelledOrConfirmed) {
     EXPECT_EQ(world.plan.GetZoom(), 2);
     // Readings now centre on the projected position.
     CreateCollection();
-    view->Commands().TakeReading();
+    world.session.Collect();
     EXPECT_EQ(world.plan.GetCentreX(), 150);
     EXPECT_EQ(world.plan.GetCentreY(), 90);
 }

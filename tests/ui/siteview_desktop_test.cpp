@@ -398,7 +398,7 @@ TEST_F(Desktop, LinkNewsShowsAnAlertBandAndPausesReadingsUntilTheLinkIsBack) {
     view->OnEngineEvent({EngineEventKind::LinkLost, "device unplugged"});
     EXPECT_TRUE(view->Bands().LinkAlert().contains(QStringLiteral("device unplugged")));
     EXPECT_EQ(Rgb(view->Render(), 2, band + 2), 0xC00000u);
-    view->Commands().CollectionTick();
+    world.session.Tick();
     EXPECT_EQ(world.PendingRequestType(), -1);  // no reading without the link
     EXPECT_TRUE(view->IsCollecting());
 
@@ -407,7 +407,7 @@ TEST_F(Desktop, LinkNewsShowsAnAlertBandAndPausesReadingsUntilTheLinkIsBack) {
     view->OnEngineEvent({EngineEventKind::LinkRestored, {}});
     EXPECT_TRUE(view->Bands().LinkAlert().isEmpty());
     EXPECT_NE(Rgb(view->Render(), 2, band + 2), 0xC00000u);
-    view->Commands().CollectionTick();
+    world.session.Tick();
     EXPECT_EQ(world.PendingRequestType(), 0x16);
 }
 
@@ -454,7 +454,7 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
             planMap.yOrigin = y;
             world.projection.SetMap(planMap);
         }
-        view->Commands().TakeReading();
+        world.session.Collect();
         return QPoint(world.plan.GetCentreX(), world.plan.GetCentreY());
     };
     const QImage still = view->Render();
@@ -497,7 +497,7 @@ TEST_F(Desktop, RecordingFollowsThePositionOnlyWhenItLeavesTheMiddleThird) {
             planMap.yOrigin = at.y();
             local.projection.SetMap(planMap);
         }
-        small->Commands().TakeReading();
+        local.session.Collect();
         EXPECT_EQ(QPoint(local.plan.GetCentreX(), local.plan.GetCentreY()), at);
     }
 }
@@ -517,7 +517,7 @@ TEST_F(Desktop, AWalkIsDrawnAtItsClicksFollowedByItselfAndStoppedByStop) {
                          view->Navigator().PlanArea().topLeft() + QPoint(-60, 40);
     view->Commands().Tap(click, false);
     ASSERT_EQ(world.session.WalkClicks().size(), 1u);
-    view->Commands().TakeReading();
+    world.session.Collect();
     EXPECT_EQ(QPoint(world.plan.GetCentreX(), world.plan.GetCentreY()), QPoint(400, 300));
 
     // The start dot lies under the click, not a band's height above it.

@@ -50,8 +50,17 @@ SurveyCommands::SurveyCommands(Services& services, Dialogs& dialogs, PlanNavigat
       m_navigator(navigator),
       m_view(view),
       m_owner(owner) {
-    m_collectionTimer.setInterval(kCollectionPeriodMs);
-    connect(&m_collectionTimer, &QTimer::timeout, this, &SurveyCommands::CollectionTick);
+    // Each reading the recording asks for is brought into sight. No repaint:
+    // the source's news after the scan's end repaints.
+    m_readingSubscription =
+        m_services.session.SubscribeReadings([this](std::optional<SurveySession::PlanPoint> at) {
+            if (at)
+                m_navigator.Follow(QPoint(at->x, at->y));
+        });
+}
+
+SurveyCommands::~SurveyCommands() {
+    m_services.session.UnsubscribeReadings(m_readingSubscription);
 }
 
 // ---------------------------------------------------------------------------
@@ -187,13 +196,6 @@ void SurveyCommands::StartRecording() {
         return;
     }
     m_services.session.StartRecording();
-    // Starting a running timer restarts its period: there is only one.
-    m_collectionTimer.start();
-    // Without a source the request would go nowhere; the timer takes the
-    // first reading once the source is back.
-    if (m_services.session.SourceUp()) {
-        TakeReading();
-    }
 }
 
 bool SurveyCommands::HasPositionForReadings() {
@@ -219,8 +221,11 @@ bool SurveyCommands::HasPositionForReadings() {
     return true;
 }
 
+bool SurveyCommands::IsRecording() const {
+    return m_services.session.IsRecording();
+}
+
 void SurveyCommands::StopRecording() {
-    const bool chosen = m_services.session.HasCollection();
     m_services.session.StopRecording();
     if (m_services.session.CurrentPlacing() == SurveySession::Placing::Walk) {
         // Stopping ends the walk: the next click starts a new one rather than
@@ -230,37 +235,6 @@ void SurveyCommands::StopRecording() {
     // The survey so far at a glance, where the plan fits the window.
     m_navigator.ShowWholePlanIfItFits();
     m_view.Refresh();
-    if (chosen) {
-        m_collectionTimer.stop();
-    }
-}
-
-void SurveyCommands::CollectionTick() {
-    // The timer keeps running while the source is down; recording resumes by
-    // itself once it is back.
-    if (m_services.session.CanTakeReading()) {
-        TakeReading();
-    }
-}
-
-void SurveyCommands::TakeReading() {
-    if (m_services.session.CurrentPlacing() == SurveySession::Placing::StopAndGo) {
-        return;  // a reading is taken where the surveyor clicks
-    }
-    const SurveySession::PlanPoint at = m_services.session.TakeReading();
-    if (m_services.session.CurrentPlacing() == SurveySession::Placing::Walk) {
-        // The walk's own position (its last click), not the position source's
-        // fix, which indoors may lie anywhere.
-        const SurveySession::NextPosition walk = m_services.session.NextReadingPosition();
-        if (walk.known) {
-            m_navigator.Follow(QPoint(static_cast<int>(std::lround(walk.x)),
-                                      static_cast<int>(std::lround(walk.y))));
-        }
-    } else {
-        m_navigator.Follow(QPoint(at.x, at.y));
-    }
-    // No repaint here: the source's news after the scan's end repaints.
-    emit readingTaken();
 }
 
 // ---------------------------------------------------------------------------

@@ -4,7 +4,6 @@
 #include <QObject>
 #include <QPoint>
 #include <QString>
-#include <QTimer>
 
 #include <vector>
 
@@ -34,7 +33,7 @@ public:
 
 // The surveyor's commands on the site view, handed to the SurveySession: open
 // a projection, open or create a collection file, start and stop recording
-// (with the 5-second collection timer), the placing mode, stop-and-go and walk
+// (the session paces it), the placing mode, stop-and-go and walk
 // clicks, placing a dynamic access point, undo and deletion, the point
 // details on tap-and-hold. Asks its questions through Dialogs and keeps what
 // the view shows of them: whether the survey (rather than the instructions)
@@ -42,12 +41,12 @@ public:
 class SurveyCommands : public QObject {
     Q_OBJECT
 public:
-    // Period of the collection timer.
-    static constexpr int kCollectionPeriodMs = 5000;
-
     // `owner` parents the point details; `dialogs` must outlive the commands.
     SurveyCommands(Services& services, Dialogs& dialogs, PlanNavigator& navigator,
                    SurveyCommandsView& view, QWidget& owner);
+    ~SurveyCommands() override;
+    SurveyCommands(const SurveyCommands&) = delete;
+    SurveyCommands& operator=(const SurveyCommands&) = delete;
 
     // Replaces the dialogs (the autopilot answers them itself). Must outlive the commands.
     void SetDialogs(Dialogs& dialogs) { m_dialogs = &dialogs; }
@@ -63,16 +62,11 @@ public:
     bool OpenCollectionPath(const QString& path);
     bool NewCollectionPath(const QString& path);
 
-    // Recording: a reading at once and one every collection period.
+    // Recording, which the session paces: a reading at once and one every
+    // collection period, each brought into sight as it is asked for.
     void StartRecording();
     void StopRecording();
-    bool IsRecording() const { return m_collectionTimer.isActive(); }
-    // A collection tick: takes a reading unless the source is still
-    // scanning or down.
-    void CollectionTick();
-    // Asks the source for a scan and places the coming survey point at the
-    // current position, bringing it into sight.
-    void TakeReading();
+    bool IsRecording() const;
 
     // How readings are placed; undo of the last point or segment; deletion
     // of the point selected by tap-and-hold.
@@ -92,8 +86,6 @@ public:
     QPoint StopPosition() const { return m_stopAt; }
 
 signals:
-    // A reading has been asked for (after TakeReading).
-    void readingTaken();
     // A file was opened or created (the frame keeps the recent files).
     void fileOpened(SurveyCommands::FileKind kind, const QString& path);
 
@@ -110,7 +102,7 @@ private:
     SurveyCommandsView& m_view;
     QWidget& m_owner;
 
-    QTimer m_collectionTimer;
+    int m_readingSubscription = 0;
     bool m_surveyShown = false;
     bool m_placingAp = false;
     // Stop and go: where the reading being taken goes; an unfinished walk's
