@@ -14,6 +14,7 @@
 #include <pqxx/tablewriter>
 
 #include "analysis/Details.h"
+#include "model/Text.h"
 #include "store/Connection.h"
 #include "store/StoreUrl.h"
 #include "survey/CollectionFile.h"
@@ -173,11 +174,10 @@ private:
     bool m_headerSeen = false;
 };
 
-std::string MacText(const std::uint8_t* mac) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2],
-                  mac[3], mac[4], mac[5]);
-    return text;
+// `text` as an SQL literal. Kept out of line: inlined into the statement
+// builders below, libpqxx's quoting draws a false -Wrestrict from GCC 12.
+[[gnu::noinline]] std::string Quote(pqxx::work& work, const std::string& text) {
+    return work.quote(text);
 }
 
 // A side-store number as a smallint column takes it: one out of range (the
@@ -350,7 +350,7 @@ void AddAccessPoints(pqxx::work& work, std::int64_t site, const CollectionSnapsh
         }
     }
     auto quoted = [&](const std::string& text) {
-        return text.empty() ? std::string("NULL") : work.quote(text);
+        return text.empty() ? std::string("NULL") : Quote(work, text);
     };
     std::string values;
     std::size_t rows = 0;
@@ -365,10 +365,11 @@ void AddAccessPoints(pqxx::work& work, std::int64_t site, const CollectionSnapsh
         rows = 0;
     };
     for (const auto& [mac, r] : strongest) {
-        values += (rows == 0 ? "(" : ", (") + std::to_string(site) + ", '" + mac + "', " +
-                  work.quote(r->ssid) + ", " +
-                  (r->channel ? std::to_string(*r->channel) : std::string("NULL")) + ", " +
-                  quoted(r->band) + ", " + quoted(r->security) + ")";
+        values.append(rows == 0 ? "(" : ", (").append(std::to_string(site));
+        values.append(", '").append(mac).append("', ").append(Quote(work, r->ssid));
+        values.append(", ").append(r->channel ? std::to_string(*r->channel) : "NULL");
+        values.append(", ").append(quoted(r->band)).append(", ").append(quoted(r->security));
+        values.append(")");
         if (++rows == kAccessPointsPerStatement)
             flush();
     }
