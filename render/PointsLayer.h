@@ -17,6 +17,10 @@ namespace ketrion::heatmap {
 class PointsLayer {
 public:
     PointsLayer(const QSize& plan, std::span<const QPoint> points);
+    // The same layer for a picture of the plan at `picture` pixels (a
+    // printed plan): dots as the full-size layer scaled down would show
+    // them, at least a pixel across, one per picture pixel.
+    PointsLayer(const QSize& plan, std::span<const QPoint> points, const QSize& picture);
 
     const QImage& Image() const { return m_image; }
     // The dots drawn, one per distinct pixel.

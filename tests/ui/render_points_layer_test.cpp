@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
 #include "render/HeatmapImage.h"
 #include "render/PointsLayer.h"
+#include "render/PrintedPlan.h"
 
 namespace ketrion::heatmap {
 namespace {
@@ -63,6 +65,40 @@ TEST(PointsLayer, LaidOverAHeatmapItLooksLikeDotsDrawnOnIt) {
         ASSERT_EQ(direct.size(), layered.size());
         EXPECT_LE(LargestDifference(direct, layered), 2) << c.name;
     }
+}
+
+// A report's page drawn on the plan as printed (a quarter of its size here)
+// shows what the full-size picture shrunk afterwards showed, cell by cell,
+// without a picture of the full size; points on one printed pixel are one dot.
+TEST(PrintedPlan, APrintedHeatmapIsTheFullPictureShrunk) {
+    QImage plan(1600, 1200, QImage::Format_RGB32);
+    plan.fill(QColor(200, 210, 220));
+    analysis::Grid grid(40, 30, 40);
+    for (int j = 0; j < grid.rows; ++j)
+        for (int i = 0; i < grid.columns; ++i)
+            grid.At(i, j) = -95 + i + j;
+    const ColourScale scale = ColourScale::Signal("dBm");
+    const PrintedPlan printed(plan, 400);
+    ASSERT_EQ(printed.Image().size(), QSize(400, 300));
+    EXPECT_EQ(printed.PlanSize(), QSize(1600, 1200));
+
+    std::vector<QPoint> near;  // sixteen plan pixels, one printed pixel
+    for (int k = 0; k < 16; ++k)
+        near.emplace_back(800 + k % 4, 600 + k / 4);
+    const PointsLayer layer(plan.size(), near, printed.Image().size());
+    EXPECT_EQ(layer.Dots(), 1u);
+    const QImage page = printed.Heatmap(grid, scale, PointsLayer(plan.size(), {}, QSize(400, 300)));
+    const QImage shrunk = ComposePlanHeatmap(plan, grid, scale, std::span<const QPoint>())
+                              .scaled(400, 300, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    int largest = 0;
+    for (int j = 0; j < grid.rows; ++j)
+        for (int i = 0; i < grid.columns; ++i) {
+            const QRgb a = page.pixel(i * 10 + 5, j * 10 + 5);
+            const QRgb b = shrunk.pixel(i * 10 + 5, j * 10 + 5);
+            largest = std::max({largest, std::abs(qRed(a) - qRed(b)),
+                                std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+        }
+    EXPECT_LE(largest, 2);
 }
 
 }  // namespace

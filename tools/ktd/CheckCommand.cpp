@@ -102,8 +102,8 @@ int RunCheck(const CheckOptions& o) {
     // The report's interpolation and area, so both give the same figures.
     const IdwParams params;
     const SurveyedArea area = AreaOf(survey, params, boundary);
-    const auto verdicts = JudgeBands(survey, *profile, bands, params, input.Plan().width(),
-                                     input.Plan().height(), area, error);
+    const auto verdicts = JudgeBands(survey, *profile, bands, params, input.PlanSize().width(),
+                                     input.PlanSize().height(), area, error);
     if (!verdicts)
         return Fail(error);
     if (o.json)

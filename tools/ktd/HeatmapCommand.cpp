@@ -31,6 +31,7 @@
 #include "analysis/Selection.h"
 #include "analysis/SurveyedArea.h"
 #include "analysis/WorldFile.h"
+#include "platform/Memory.h"
 #include "render/HeatmapImage.h"
 #include "site/SiteFile.h"
 #include "survey/OutputFile.h"
@@ -328,7 +329,7 @@ int RunHeatmap(const HeatmapOptions& options) {
         static_cast<int>(std::min<std::size_t>(static_cast<std::size_t>(params.maxPoints),
                                                std::max<std::size_t>(survey.points.size(), 1)));
 
-    const QImage& plan = input.Plan();
+    const QSize plan = input.PlanSize();
     if (!GridFits(plan.width(), plan.height(), o.params.cell))
         return Fail("a cell of " + std::to_string(o.params.cell) +
                     " pixels makes too many nodes on a " + std::to_string(plan.width()) + " x " +
@@ -343,9 +344,21 @@ int RunHeatmap(const HeatmapOptions& options) {
             return Fail(error);
         boundary = std::move(*outline);
     }
-    const SurveyedArea area = AreaOf(survey, params, boundary);
-    const Grid grid =
-        MetricGrid(survey, *spec, params, plan.width(), plan.height(), control, &area);
+    // The surveyed area is needed for the grid only, and the survey for the
+    // grid and its dots: both go before the plan is expanded for the picture.
+    const Grid grid = [&] {
+        const SurveyedArea area = AreaOf(survey, params, boundary);
+        return MetricGrid(survey, *spec, params, plan.width(), plan.height(), control, &area);
+    }();
+    std::vector<QPoint> dots;
+    if (!o.png.empty()) {
+        dots.reserve(survey.points.size());
+        for (const PlacedPoint& p : survey.points)
+            dots.emplace_back(p.x, p.y);
+    }
+    const std::string damage = survey.records.damage;
+    survey = PlacedSurvey();
+    ReturnFreedMemory();
     progress.Stage("writing");
 
     // Each output goes to a new file first; they replace their names together
@@ -375,15 +388,11 @@ int RunHeatmap(const HeatmapOptions& options) {
             return Fail("cannot write " + o.cog + ": " + error);
     }
     if (!o.png.empty()) {
-        std::vector<QPoint> dots;
-        dots.reserve(survey.points.size());
-        for (const PlacedPoint& p : survey.points)
-            dots.emplace_back(p.x, p.y);
         const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(*spec, grid);
         // The legend strip to the right of the plan is no ground: the
         // georeferenced picture is the plan alone, the legend a picture of its
         // own (made apart, so no plan-sized picture is made twice).
-        const QImage legendImage = heatmap::LegendImage(scale, plan.size());
+        const QImage legendImage = heatmap::LegendImage(scale, plan);
         const std::string png = [&] {
             const QImage image =
                 heatmap::ComposePlanHeatmapOver(input.TakePlan(), grid, scale, dots);
@@ -401,7 +410,7 @@ int RunHeatmap(const HeatmapOptions& options) {
         if (!file.Commit())
             return Fail(file.Error());
     if (read == ReadResult::Damaged) {
-        std::fprintf(stderr, "ktd: %s\n", survey.records.damage.c_str());
+        std::fprintf(stderr, "ktd: %s\n", damage.c_str());
         return kDamaged;
     }
     return 0;

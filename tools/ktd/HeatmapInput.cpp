@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QBuffer>
 #include <QGuiApplication>
+#include <QImageReader>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -57,14 +59,49 @@ bool PlanInput::Load(const std::string& path, std::string& error) {
     }
     ::close(fd);
     block.resize(done);
+    // Checked and measured from its header now; expanded when drawn.
     std::vector<std::uint8_t> bitmap;
     CCompression::DecodeBlock(block, bitmap);
-    if (bitmap.empty() || bitmap.size() > static_cast<std::size_t>(INT32_MAX) ||
-        !m_plan.loadFromData(bitmap.data(), static_cast<int>(bitmap.size()), "BMP")) {
+    QImageReader reader;
+    QBuffer buffer;
+    if (!bitmap.empty() && bitmap.size() <= static_cast<std::size_t>(INT32_MAX)) {
+        buffer.setData(reinterpret_cast<const char*>(bitmap.data()),
+                       static_cast<qsizetype>(bitmap.size()));
+        buffer.open(QIODevice::ReadOnly);
+        reader.setDevice(&buffer);
+        reader.setFormat("BMP");
+        m_size = reader.canRead() ? reader.size() : QSize();
+    }
+    if (!m_size.isValid() || m_size.isEmpty()) {
         error = path + ": the plan image in the projection file cannot be read";
         return false;
     }
+    m_block = std::move(block);
+    m_bitmapBytes = bitmap.size();
+    m_plan = QImage();
+    m_expanded = false;
     return true;
+}
+
+const QImage& PlanInput::Plan() {
+    if (!m_expanded) {
+        m_expanded = true;
+        // Sized once: grown by doubling, the expansion would pass twice its size.
+        std::vector<std::uint8_t> bitmap;
+        bitmap.reserve(m_bitmapBytes);
+        CCompression::DecodeBlock(m_block, bitmap);
+        m_block = {};
+        if (bitmap.size() > static_cast<std::size_t>(INT32_MAX) ||
+            !m_plan.loadFromData(bitmap.data(), static_cast<int>(bitmap.size()), "BMP") ||
+            m_plan.size() != m_size)
+            m_plan = QImage();
+    }
+    return m_plan;
+}
+
+QImage PlanInput::TakePlan() {
+    Plan();
+    return std::move(m_plan);
 }
 
 std::unique_ptr<QGuiApplication> MakeGuiApplication() {

@@ -41,6 +41,7 @@
 #include "analysis/SurveyedArea.h"
 #include "render/HeatmapImage.h"
 #include "render/PointsLayer.h"
+#include "render/PrintedPlan.h"
 #include "site/SiteFile.h"
 #include "survey/OutputFile.h"
 #include "tools/ktd/AreaInput.h"
@@ -128,13 +129,6 @@ QString Percent(double share) {
 
 QString Dbm(double value) {
     return QString::number(value, 'g', 6) + " dBm";
-}
-
-QImage Shrunk(const QImage& image) {
-    if (image.width() <= kLargestPicture && image.height() <= kLargestPicture)
-        return image;
-    return image.scaled(kLargestPicture, kLargestPicture, Qt::KeepAspectRatio,
-                        Qt::SmoothTransformation);
 }
 
 QString ParamsText(const IdwParams& p, std::optional<double> pixelsPerMetre) {
@@ -248,13 +242,18 @@ int RunReport(const ReportOptions& o) {
     PlanInput input;
     if (!input.Load(o.projection, error))
         return Fail(error);
+    // The plan as the pages print it, made before the survey is read: the
+    // full-size plan is gone before the survey and its grids take its place.
+    const heatmap::PrintedPlan printed(input.TakePlan(), kLargestPicture);
+    if (printed.Image().isNull())
+        return Fail(o.projection + ": the plan image in the projection file cannot be read");
+    const QSize plan = printed.PlanSize();
     PlacedSurvey survey;
     const ReadResult read = LoadPlacedSurvey(o.path, input.Projection(), survey);
     if (read == ReadResult::NotOpened)
         return Fail(survey.records.damage);
     SelectSurvey(survey, o.selection);
 
-    const QImage& plan = input.Plan();
     const std::optional<double> pixelsPerMetre =
         input.Projection().Map().PixelsPerMetreAt(plan.width() / 2.0, plan.height() / 2.0);
     IdwParams params;
@@ -289,7 +288,7 @@ int RunReport(const ReportOptions& o) {
         verdicts = std::move(*judged);
     }
     // The points look the same on every page: drawn once, laid over each heatmap.
-    const heatmap::PointsLayer pointsLayer(plan.size(), dots);
+    const heatmap::PointsLayer pointsLayer(plan, dots, printed.Image().size());
     const int gridsPerPage = required.second ? 2 : 1;
     const int stages = static_cast<int>(heatmapPages.size()) * gridsPerPage;
     Progress progress("report");
@@ -506,13 +505,14 @@ int RunReport(const ReportOptions& o) {
         }
         pages.Gap();
         const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(page.signal, f.signal);
-        QImage picture = heatmap::ComposePlanHeatmap(plan, f.signal, scale, pointsLayer);
+        QImage picture = printed.Heatmap(f.signal, scale, pointsLayer);
         const bool gaps = f.good.valued < f.good.nodes;
         if (!picture.isNull()) {
             QPainter onPlan(&picture);
+            printed.ToPlanPixels(onPlan);
             if (gaps)
                 heatmap::DrawUnsurveyed(onPlan, f.signal, mask, plan.width(), plan.height());
-            const int pixelSize = heatmap::AnnotationPixelSize(plan.size());
+            const int pixelSize = heatmap::AnnotationPixelSize(plan);
             heatmap::DrawOutline(onPlan, outline, pixelSize);
             heatmap::DrawMarkers(onPlan, markers, pixelSize);
             heatmap::DrawMarkers(onPlan, EstimatedMarkers(page, aps, input.Projection()),
@@ -522,11 +522,11 @@ int RunReport(const ReportOptions& o) {
             pages.Small(QString("Hatched: inside the boundary but farther than %1 px from every "
                                 "survey point; no value, counted as not meeting any level.")
                             .arg(std::lround(params.radius)));
-        pages.Heatmap(Shrunk(picture), scale);
+        pages.Heatmap(picture, scale);
     }
 
     if (profile)
-        AddProfilePages(pages, *profile, verdicts, plan, dots);
+        AddProfilePages(pages, *profile, verdicts, printed, pointsLayer);
 
     // The access points and where they probably stand.
     pages.NewPage();

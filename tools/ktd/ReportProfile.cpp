@@ -10,15 +10,6 @@ namespace {
 
 using namespace ketrion::analysis;
 
-constexpr int kLargestPicture = 2000;  // pixels across a picture in the PDF, as the heatmaps'
-
-QImage Shrunk(const QImage& image) {
-    if (image.width() <= kLargestPicture && image.height() <= kLargestPicture)
-        return image;
-    return image.scaled(kLargestPicture, kLargestPicture, Qt::KeepAspectRatio,
-                        Qt::SmoothTransformation);
-}
-
 QString BandTitle(const std::optional<Band>& band) {
     return band ? QString("%1 GHz").arg(QString::fromLatin1(BandName(*band)))
                 : QString("all bands");
@@ -76,8 +67,8 @@ void AddProfileSummary(ReportPages& pages, const Profile& profile,
 }
 
 void AddProfilePages(ReportPages& pages, const Profile& profile,
-                     const std::vector<BandVerdict>& verdicts, const QImage& plan,
-                     const std::vector<QPoint>& dots) {
+                     const std::vector<BandVerdict>& verdicts, const heatmap::PrintedPlan& plan,
+                     const heatmap::PointsLayer& points) {
     for (const BandVerdict& bv : verdicts) {
         const ProfileVerdict& v = bv.verdict;
         pages.NewPage();
@@ -102,7 +93,7 @@ void AddProfilePages(ReportPages& pages, const Profile& profile,
             pages.Table({"Fails first on", "Share of the area"}, rows);
         pages.Gap();
         const heatmap::ColourScale scale = WhyScale();
-        pages.Heatmap(Shrunk(heatmap::ComposePlanHeatmap(plan, v.why, scale, dots)), scale);
+        pages.Heatmap(plan.Heatmap(v.why, scale, points), scale);
     }
 }
 

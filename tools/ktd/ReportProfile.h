@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QImage>
-#include <QPoint>
 #include <vector>
 
 #include "analysis/Profile.h"
+#include "render/PointsLayer.h"
+#include "render/PrintedPlan.h"
 #include "tools/ktd/ReportPages.h"
 
 namespace ketrion::ktd {
@@ -15,8 +15,8 @@ namespace ketrion::ktd {
 // first requirement it breaks). The verdicts are those `ktd check` prints
 // (JudgeBands), so the figures are the same.
 void AddProfilePages(ReportPages& pages, const analysis::Profile& profile,
-                     const std::vector<analysis::BandVerdict>& verdicts, const QImage& plan,
-                     const std::vector<QPoint>& dots);
+                     const std::vector<analysis::BandVerdict>& verdicts,
+                     const heatmap::PrintedPlan& plan, const heatmap::PointsLayer& points);
 
 // The PASS/FAIL lines of page one: one per band.
 void AddProfileSummary(ReportPages& pages, const analysis::Profile& profile,
