@@ -159,14 +159,20 @@ void CollectionWriter::AdoptLoaded(std::vector<PointList::Point> points,
     if (lastLocation != nullptr)
         std::memcpy(m_locationRecord, lastLocation, kLocationSize);
     m_nextOffset = m_file.Locked() && m_file.TailEnd() >= 0 ? m_file.TailEnd() : -1;
+    // Only queued points follow the loaded ones: work for the side store
+    // alone (a walk's scan kept meanwhile) has no place in the list.
+    std::vector<Item*> pointItems;
     std::vector<std::size_t> queued;
-    queued.reserve(m_queue.size());
-    for (const Item& item : m_queue)
+    for (Item& item : m_queue) {
+        if (item.sideOp)
+            continue;
+        pointItems.push_back(&item);
         queued.push_back(item.index);
+    }
     const std::uint64_t generation = m_points.Replace(std::move(points), queued);
-    for (std::size_t i = 0; i < m_queue.size(); ++i) {
-        m_queue[i].index = queued[i];
-        m_queue[i].generation = generation;
+    for (std::size_t i = 0; i < pointItems.size(); ++i) {
+        pointItems[i]->index = queued[i];
+        pointItems[i]->generation = generation;
     }
 }
 
