@@ -1,7 +1,6 @@
 #include "survey/SiteData.h"
 
 #include <chrono>
-#include <cstring>
 
 #include "model/Text.h"
 #include "platform/Clock.h"
