@@ -21,6 +21,11 @@ namespace ketrion {
 // damaged or belongs to another file never stops the collection file from
 // loading.
 //
+// The work is shared by parts with one job each: SideSchema opens, checks,
+// makes or sets aside the database; SideRows writes and reads the point and
+// reading rows; SidePendingScans keeps a walk's scans. This object owns the
+// connection and closes it.
+//
 // Threads: one object is used by one thread at a time (the collection file's
 // writer thread, or a reader); the owner serialises.
 class SideStore {

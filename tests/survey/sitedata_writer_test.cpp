@@ -195,5 +195,49 @@ TEST(SiteDataWriter, DynamicApsWaitForTheirWriteAndKeepTheOrder) {
     EXPECT_EQ(points[1].offset, 33 + 61 + 41);
 }
 
+// A sound that keeps a walk's scan, as the scan thread does, while the
+// survey is reading its file (the load plays its sound under the file lock).
+class ScanDuringLoad final : public Sound {
+public:
+    void PlayResourceSound(std::string_view) override {
+        if (data != nullptr)
+            data->KeepPendingScan(7, "scan seven");
+    }
+    CSiteData* data = nullptr;
+};
+
+TEST(SiteDataWriter, AScanKeptWhileAFileLoadsIsNoPointOfIt) {
+    TempDir dir;
+    const std::string path = dir.File("walk.ktd");
+    {
+        SiteDataWorld w;
+        w.data.SetPath(path);
+        ASSERT_TRUE(w.data.NewCollection());
+        for (int n = 1; n <= 2; ++n) {
+            RecordNumbered(w, n);
+            ASSERT_TRUE(w.Record());
+        }
+    }
+    RecordingPrompt prompt;
+    ScanDuringLoad sound;
+    ManualClock clock{1'700'000'000};
+    CSiteData data(prompt, sound, clock);
+    data.SetPath(path);
+    sound.data = &data;
+    ASSERT_TRUE(data.LoadSurvey());
+    EXPECT_TRUE(data.Flush());
+    // Only the file's points are on the plan: work queued for the side
+    // store is not a point.
+    std::vector<std::int64_t> offsets;
+    data.ForEachPoint([&](const CSiteData::_tap& p) { offsets.push_back(p.offset); });
+    EXPECT_EQ(offsets, (std::vector<std::int64_t>{33, 33 + 61 + 41}));
+    // The scan is kept all the same, offered when the file is opened again.
+    sound.data = nullptr;
+    ASSERT_TRUE(data.LoadSurvey());
+    EXPECT_EQ(data.PendingScansAtLoad(),
+              (std::vector<std::pair<std::int64_t, std::string>>{{7, "scan seven"}}));
+    EXPECT_TRUE(prompt.Messages().empty());
+}
+
 }  // namespace
 }  // namespace ketrion::testing
