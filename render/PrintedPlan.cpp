@@ -12,9 +12,9 @@ QSize PrintedPlan::PrintedSize(const QSize& plan, int largest) {
 
 PrintedPlan::PrintedPlan(const QImage& plan, int largest) : m_planSize(plan.size()) {
     const QSize printed = PrintedSize(m_planSize, largest);
-    m_image = printed == m_planSize ? plan
-                                    : plan.scaled(printed, Qt::IgnoreAspectRatio,
-                                                  Qt::SmoothTransformation);
+    m_image = printed == m_planSize
+                  ? plan
+                  : plan.scaled(printed, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
 }
 
 QImage PrintedPlan::Heatmap(const analysis::Grid& grid, const ColourScale& scale,
