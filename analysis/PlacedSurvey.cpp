@@ -31,6 +31,8 @@ ReadResult LoadPlacedSurvey(const std::string& path, const CSiteProjection& proj
     // (never below -100) as the disc's signal, and every kind but a survey
     // point taken as a dynamic access point.
     const std::vector<SurveyPoint>& records = out.records.points;
+    out.points.reserve(static_cast<std::size_t>(std::count_if(
+        records.begin(), records.end(), [](const SurveyPoint& r) { return r.IsSurvey(); })));
     for (std::size_t i = 0; i < records.size(); ++i) {
         const SurveyPoint& record = records[i];
         const PlacedPoint point{projection.PlanX(record.latitude, record.longitude),

@@ -172,6 +172,9 @@ ReadResult ReadSurveyRecords(const std::string& path, SurveyRecords& out) {
     out.path = path;
     RecordsVisitor visitor(out);
     const WalkEnd end = WalkCollection(path, visitor);
+    // Grown by doubling while read: up to half of it would stay unused for
+    // as long as the records are kept.
+    out.points.shrink_to_fit();
     out.damage = Problem(end, path);
     switch (end.kind) {
         case WalkEnd::Kind::Complete:

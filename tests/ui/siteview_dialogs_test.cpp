@@ -54,6 +54,12 @@ TEST(SiteViewDialogs, SavingOverAnExistingFileAsksFirst) {
             save->selectFile(QStringLiteral("survey.ktd"));
             step = 1;
         } else if (step == 1) {
+            // Only once the dialog has taken the name (its folder is read on
+            // a thread of its own): accept with nothing chosen does nothing.
+            if (!save->selectedFiles().value(0).endsWith(QStringLiteral("/survey.ktd"))) {
+                save->selectFile(QStringLiteral("survey.ktd"));
+                return;
+            }
             // As the Save button does (accept is protected in QFileDialog);
             // queued, so that its question runs outside this look.
             QMetaObject::invokeMethod(save, "accept", Qt::QueuedConnection);

@@ -39,6 +39,7 @@
 #include "analysis/Metrics.h"
 #include "analysis/PlacedSurvey.h"
 #include "analysis/SurveyedArea.h"
+#include "platform/Memory.h"
 #include "render/HeatmapImage.h"
 #include "render/PointsLayer.h"
 #include "render/PrintedPlan.h"
@@ -278,7 +279,7 @@ int RunReport(const ReportOptions& o) {
             if (std::find(scope.judged.begin(), scope.judged.end(), ap.ssid) != scope.judged.end())
                 whole.accessPoints.push_back(ap.mac);
     }
-    const SurveyedArea area = AreaOf(survey, params, boundary);
+    SurveyedArea area = AreaOf(survey, params, boundary);
     std::vector<BandVerdict> verdicts;
     if (profile) {
         auto judged = JudgeBands(survey, *profile, ProfileBands(survey), params, plan.width(),
@@ -304,6 +305,7 @@ int RunReport(const ReportOptions& o) {
     struct PageFigures {
         Grid signal;
         AreaShare atRequired, good, fair, second;
+        std::size_t heard = 0;  // survey points where the page's network is heard
     };
     std::vector<PageFigures> figures;
     std::vector<std::uint8_t> mask;
@@ -312,6 +314,10 @@ int RunReport(const ReportOptions& o) {
         f.signal = grid(heatmapPages[n].signal, static_cast<int>(n) * gridsPerPage);
         if (mask.empty())
             mask = area.Mask(f.signal.columns, f.signal.rows, f.signal.cell);
+        if (!heatmapPages[n].wholeSurvey)
+            for (const PlacedPoint& p : survey.points)
+                if (PointValue(survey.Record(p), p.strongest, heatmapPages[n].signal) > kNotHeard)
+                    ++f.heard;
         f.good = ShareOfArea(f.signal, mask, kGoodSignal);
         f.fair = ShareOfArea(f.signal, mask, kFairSignal);
         if (required.signal)
@@ -328,6 +334,20 @@ int RunReport(const ReportOptions& o) {
         inArea += m;
     const double planShare =
         mask.empty() ? 0.0 : static_cast<double>(inArea) / static_cast<double>(mask.size());
+
+    // What the pages say of the survey and its area, taken now: both go
+    // before the pages are drawn, so the pictures and the PDF's buffers come
+    // in their place.
+    std::int64_t first = 0, last = 0;
+    const bool timed = TimeSpan(survey, first, last);
+    const std::size_t pointCount = survey.points.size();
+    const std::size_t dynamicCount = survey.dynamicAps.size();
+    const std::string damage = survey.records.damage;
+    const std::vector<heatmap::PlanMarker> markers = PlacedMarkers(survey);
+    const QString areaText = AreaText(area, o.boundary, planShare, figures.front().good, params);
+    survey = PlacedSurvey();
+    area = SurveyedArea();
+    ReturnFreedMemory();
 
     // Qt's PDF writer can end "successfully" after failed writes: its bytes go
     // through the output file's checked writer, which remembers any failure.
@@ -350,8 +370,6 @@ int RunReport(const ReportOptions& o) {
 
     // Page one: who, where, when, and whether the requirements are met.
     pages.Heading("Site survey report");
-    std::int64_t first = 0, last = 0;
-    const bool timed = TimeSpan(survey, first, last);
     std::vector<std::pair<QString, QString>> title;
     auto titleRow = [&](const char* label, const std::string& value) {
         if (!value.empty())
@@ -372,10 +390,9 @@ int RunReport(const ReportOptions& o) {
     pages.Body("Collection file: " + QFileInfo(QString::fromStdString(o.path)).fileName());
     pages.Body("Site plan: " + QFileInfo(QString::fromStdString(o.projection)).fileName() +
                QString(" (%1 x %2 pixels)").arg(plan.width()).arg(plan.height()));
-    pages.Body(QString("Survey points: %1").arg(survey.points.size()) +
-               (survey.dynamicAps.empty()
-                    ? QString()
-                    : QString(", placed access points: %1").arg(survey.dynamicAps.size())));
+    pages.Body(
+        QString("Survey points: %1").arg(pointCount) +
+        (dynamicCount == 0 ? QString() : QString(", placed access points: %1").arg(dynamicCount)));
     if (timed)
         pages.Body("Time span: " + UtcText(first) + " to " + UtcText(last) + " UTC (" +
                    DurationText(last - first) + ")");
@@ -385,9 +402,9 @@ int RunReport(const ReportOptions& o) {
                QString::number(aps.size()));
     if (read == ReadResult::Damaged)
         pages.Small("The collection file is damaged; the report covers what could be read: " +
-                    Text(survey.records.damage));
+                    Text(damage));
     pages.Gap();
-    pages.Body(AreaText(area, o.boundary, planShare, figures.front().good, params));
+    pages.Body(areaText);
     pages.Gap();
 
     pages.Subheading("Requirements");
@@ -457,7 +474,6 @@ int RunReport(const ReportOptions& o) {
     pages.Small(ParamsText(params, pixelsPerMetre));
 
     // A page per heatmap: the figures, then the picture as large as the page allows.
-    const std::vector<heatmap::PlanMarker> markers = PlacedMarkers(survey);
     QPolygonF outline;
     for (const analysis::PlanPoint& v : boundary)
         outline << QPointF(v.x, v.y);
@@ -468,16 +484,12 @@ int RunReport(const ReportOptions& o) {
         pages.Heading(page.wholeSurvey ? QString("All networks: strongest signal")
                                        : Text(page.title));
         if (!page.wholeSurvey) {
-            std::size_t heard = 0;
-            for (const PlacedPoint& p : survey.points)
-                if (PointValue(survey.Record(p), p.strongest, page.signal) > kNotHeard)
-                    ++heard;
             std::size_t apCount = 0;
             for (const ApEstimate& ap : aps)
                 apCount += ap.ssid == page.network ? 1 : 0;
             pages.Body(QString("Heard above -100 dBm at %1 of %2 survey points, access points: %3")
-                           .arg(heard)
-                           .arg(survey.points.size())
+                           .arg(f.heard)
+                           .arg(pointCount)
                            .arg(apCount));
         }
         if (!page.judged)
@@ -582,7 +594,7 @@ int RunReport(const ReportOptions& o) {
     progress.Stage("done");
 
     if (read == ReadResult::Damaged) {
-        std::fprintf(stderr, "ktd: %s\n", survey.records.damage.c_str());
+        std::fprintf(stderr, "ktd: %s\n", damage.c_str());
         return kDamaged;
     }
     return 0;
