@@ -124,6 +124,30 @@ QString DurationText(std::int64_t seconds) {
     return QString("%1 s").arg(s);
 }
 
+// A page's grid kept until its page is drawn, in single precision: it only
+// colours the page's picture, where a millionth of a dB never shows, and
+// every page's grid is held at once (page one sums them up).
+class KeptGrid {
+public:
+    KeptGrid() = default;
+    explicit KeptGrid(const Grid& grid)
+        : m_columns(grid.columns),
+          m_rows(grid.rows),
+          m_cell(grid.cell),
+          m_values(grid.values.begin(), grid.values.end()) {}
+    Grid Restore() const {
+        Grid grid(m_columns, m_rows, m_cell);
+        std::copy(m_values.begin(), m_values.end(), grid.values.begin());
+        return grid;
+    }
+
+private:
+    int m_columns = 0;
+    int m_rows = 0;
+    int m_cell = 1;
+    std::vector<float> m_values;
+};
+
 QString Percent(double share) {
     return QString::number(share * 100.0, 'f', 1) + " %";
 }
@@ -288,8 +312,6 @@ int RunReport(const ReportOptions& o) {
             return Fail(error);
         verdicts = std::move(*judged);
     }
-    // The points look the same on every page: drawn once, laid over each heatmap.
-    const heatmap::PointsLayer pointsLayer(plan, dots, printed.Image().size());
     const int gridsPerPage = required.second ? 2 : 1;
     const int stages = static_cast<int>(heatmapPages.size()) * gridsPerPage;
     Progress progress("report");
@@ -303,7 +325,7 @@ int RunReport(const ReportOptions& o) {
 
     // Every page's grids and figures first: page one sums them up.
     struct PageFigures {
-        Grid signal;
+        KeptGrid signal;
         AreaShare atRequired, good, fair, second;
         std::size_t heard = 0;  // survey points where the page's network is heard
     };
@@ -311,22 +333,23 @@ int RunReport(const ReportOptions& o) {
     std::vector<std::uint8_t> mask;
     for (std::size_t n = 0; n < heatmapPages.size(); ++n) {
         PageFigures f;
-        f.signal = grid(heatmapPages[n].signal, static_cast<int>(n) * gridsPerPage);
+        const Grid signal = grid(heatmapPages[n].signal, static_cast<int>(n) * gridsPerPage);
         if (mask.empty())
-            mask = area.Mask(f.signal.columns, f.signal.rows, f.signal.cell);
+            mask = area.Mask(signal.columns, signal.rows, signal.cell);
         if (!heatmapPages[n].wholeSurvey)
             for (const PlacedPoint& p : survey.points)
                 if (PointValue(survey.Record(p), p.strongest, heatmapPages[n].signal) > kNotHeard)
                     ++f.heard;
-        f.good = ShareOfArea(f.signal, mask, kGoodSignal);
-        f.fair = ShareOfArea(f.signal, mask, kFairSignal);
+        f.good = ShareOfArea(signal, mask, kGoodSignal);
+        f.fair = ShareOfArea(signal, mask, kFairSignal);
         if (required.signal)
-            f.atRequired = ShareOfArea(f.signal, mask, *required.signal);
+            f.atRequired = ShareOfArea(signal, mask, *required.signal);
         if (required.second) {
             const Grid second =
                 grid(heatmapPages[n].second, static_cast<int>(n) * gridsPerPage + 1);
             f.second = ShareOfArea(second, mask, *required.second);
         }
+        f.signal = KeptGrid(signal);
         figures.push_back(std::move(f));
     }
     std::size_t inArea = 0;
@@ -348,6 +371,9 @@ int RunReport(const ReportOptions& o) {
     survey = PlacedSurvey();
     area = SurveyedArea();
     ReturnFreedMemory();
+    // The points look the same on every page: drawn once, laid over each heatmap.
+    const heatmap::PointsLayer pointsLayer(plan, dots, printed.Image().size());
+    dots = {};
 
     // Qt's PDF writer can end "successfully" after failed writes: its bytes go
     // through the output file's checked writer, which remembers any failure.
@@ -516,14 +542,15 @@ int RunReport(const ReportOptions& o) {
             pages.Body("Surveyed area at -75 dBm or better: " + Percent(f.fair.Share()));
         }
         pages.Gap();
-        const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(page.signal, f.signal);
-        QImage picture = printed.Heatmap(f.signal, scale, pointsLayer);
+        const Grid signal = f.signal.Restore();
+        const heatmap::ColourScale scale = heatmap::ColourScale::ForMetric(page.signal, signal);
+        QImage picture = printed.Heatmap(signal, scale, pointsLayer);
         const bool gaps = f.good.valued < f.good.nodes;
         if (!picture.isNull()) {
             QPainter onPlan(&picture);
             printed.ToPlanPixels(onPlan);
             if (gaps)
-                heatmap::DrawUnsurveyed(onPlan, f.signal, mask, plan.width(), plan.height());
+                heatmap::DrawUnsurveyed(onPlan, signal, mask, plan.width(), plan.height());
             const int pixelSize = heatmap::AnnotationPixelSize(plan);
             heatmap::DrawOutline(onPlan, outline, pixelSize);
             heatmap::DrawMarkers(onPlan, markers, pixelSize);
