@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "analysis/Details.h"
+#include "analysis/NetworkName.h"
 #include "model/Text.h"
 #include "survey/LocalPlane.h"
 
@@ -31,7 +32,7 @@ struct Reading {
     Mac mac{};                // in the order the receiver reports it
     std::int16_t signal = 0;  // 1/256 dBm, as stored
     std::uint8_t attribute = 0;
-    std::string ssid;  // raw bytes from the board, up to the first zero (<= 32)
+    NetworkName ssid;  // raw bytes from the board, up to the first zero (<= 32)
     // From the side store (analysis/SideDetails.h), when it has a row for this
     // reading that names the same access point.
     SharedDetails<ReadingDetails> details;
@@ -45,7 +46,7 @@ struct Reading {
     // byte), else the stored one.
     const std::string& Name() const {
         if (details && details->fullName.size() > ssid.size() &&
-            details->fullName.starts_with(ssid))
+            details->fullName.starts_with(ssid.str()))
             return details->fullName;
         return ssid;
     }

@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "support/SiteDataFixture.h"
 
 namespace ketrion::analysis {
@@ -182,6 +186,30 @@ TEST(SurveyRecords, AHugeReadingCountInAShortFileReadsWhatIsThere) {
     ASSERT_EQ(survey.points.size(), 1u);
     EXPECT_EQ(survey.points[0].readings.size(), 1u);
     EXPECT_EQ(survey.points[0].storedCount, 65535);
+}
+
+// Network names made on many threads at once are one text each: equal names
+// compare equal however they were made, and a name reads as its string.
+TEST(NetworkName, NamesMadeAtOnceOnManyThreadsAreOneTextEach) {
+    std::vector<std::vector<NetworkName>> made(4);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < made.size(); ++t)
+        threads.emplace_back([&made, t] {
+            for (int i = 0; i < 2000; ++i)
+                made[t].emplace_back("net-" + std::to_string(i % 50));
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (std::size_t t = 1; t < made.size(); ++t)
+        for (std::size_t i = 0; i < made[t].size(); ++i)
+            ASSERT_EQ(&made[t][i].str(), &made[0][i].str());
+    const NetworkName lab("lab");
+    EXPECT_EQ(lab, std::string("lab"));
+    EXPECT_NE(lab, NetworkName("lab2"));
+    EXPECT_LT(lab, NetworkName("office"));
+    EXPECT_TRUE(NetworkName().empty());
+    EXPECT_EQ(NetworkName(""), NetworkName());
+    EXPECT_EQ(std::string(NetworkName(std::string(32, 'n'))).size(), 32u);
 }
 
 }  // namespace
