@@ -7,44 +7,23 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <filesystem>
 #include <functional>
 
+#include "app/NamedFile.h"
+#include "app/SourceChoice.h"
+#include "app/StopSignals.h"
 #include "link/Com.h"
 #include "link/PortSearch.h"
-#include "sim/Simulator.h"
 #include "source/gpsd/GpsdEndpoint.h"
-#include "source/gpsd/GpsdPosition.h"
-#include "source/wifi/Adapter.h"
-#include "source/wifi/ReplayScanSource.h"
-#include "source/wifi/WifiScanSource.h"
 #include "survey/RegularFile.h"
 #include "ui/shell/QtSound.h"
 #include "ui/siteview/Autopilot.h"
 
 namespace ketrion {
-
-// The receiver board run in-process on a pseudo-terminal, for --simulate.
-class BoardSimulator {
-public:
-    BoardSimulator(sim::Scenario scenario, int level) : m_sim(std::move(scenario)) {
-        m_sim.SetLevel(level);
-    }
-    bool Start(std::string* error) { return m_sim.Start(error); }
-    // Path of the terminal the program opens as its serial port.
-    std::string Path() const { return m_sim.SlavePath(); }
-
-private:
-    sim::Simulator m_sim;
-};
 
 namespace {
 
@@ -62,125 +41,8 @@ constexpr int kReplayReadingsLimit = 1'000'000;
 constexpr std::size_t kMaxEarlyEvents = 64;
 // Collection file of an autopilot run that names none (working folder).
 constexpr const char* kAutopilotCollection = "ketrion-autopilot.ktd";
-
-// Ctrl+C and a polite kill close the window the way its close button does, so
-// the link thread is joined and the port closed before the process ends (an
-// autopilot run says first how far it got). The handler only writes the
-// signal's number as one byte to this pipe; the UI thread reads it.
-int s_signalPipe[2] = {-1, -1};
-
-void OnStopSignal(int signalNumber) {
-    const auto byte = static_cast<unsigned char>(signalNumber);
-    [[maybe_unused]] const ssize_t n = write(s_signalPipe[1], &byte, 1);
-}
-
-// Installs the handlers for the life of the object, from before the window is
-// built (a signal during the start-up is acted on once the event loop runs);
-// restores the defaults when it ends.
-class StopSignals {
-public:
-    explicit StopSignals(std::function<void(int signalNumber)> stop) {
-        if (pipe2(s_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-            return;
-        }
-        m_notifier = std::make_unique<QSocketNotifier>(s_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(),
-                         [stop = std::move(stop)] {
-                             unsigned char drain[16];
-                             int signalNumber = 0;
-                             ssize_t n;
-                             while ((n = read(s_signalPipe[0], drain, sizeof drain)) > 0) {
-                                 signalNumber = drain[0];  // the first one decides
-                             }
-                             stop(signalNumber);
-                         });
-        struct sigaction action {};
-        action.sa_handler = OnStopSignal;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        sigaction(SIGINT, &action, nullptr);
-        sigaction(SIGTERM, &action, nullptr);
-        sigaction(SIGHUP, &action, nullptr);
-    }
-    ~StopSignals() {
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        std::signal(SIGHUP, SIG_DFL);
-        m_notifier.reset();
-        for (int& fd : s_signalPipe) {
-            if (fd >= 0) {
-                close(fd);
-                fd = -1;
-            }
-        }
-    }
-    StopSignals(const StopSignals&) = delete;
-    StopSignals& operator=(const StopSignals&) = delete;
-
-private:
-    std::unique_ptr<QSocketNotifier> m_notifier;
-};
-
-// The scan source the options chose in place of the board: the adapter or a
-// recording of it.
-std::unique_ptr<source::ScanSource> MakeScanSource(const Options& options, Clock& clock) {
-    if (!options.wifiReplay.empty()) {
-        return std::make_unique<source::wifi::ReplayScanSource>(options.wifiReplay, options.fast,
-                                                                clock);
-    }
-    if (options.wifi) {
-        source::wifi::WifiSourceOptions wifi;
-        wifi.interface = options.wifiInterface;
-        wifi.passive = options.passive;
-        return std::make_unique<source::wifi::WifiScanSource>(wifi, clock);
-    }
-    return nullptr;
-}
-
-// gpsd in place of the board's GPS, when asked for. A bad address was
-// refused with the command line (Prepare).
-std::unique_ptr<source::PositionSource> MakePositionSource(const Options& options, Clock& clock) {
-    if (!options.gpsd) {
-        return nullptr;
-    }
-    std::string error;
-    const std::optional<source::GpsdEndpoint> endpoint =
-        source::ParseGpsdEndpoint(options.gpsdEndpoint, error);
-    return std::make_unique<source::GpsdPosition>(clock,
-                                                  endpoint ? *endpoint : source::GpsdEndpoint{});
-}
-
-// The device paths the registry's "Drivers\Active" names, in its order.
-std::vector<std::string> SerialDevices(const Registry& registry) {
-    std::vector<std::string> paths;
-    Registry::Key active = 0;
-    if (!registry.OpenKey(Registry::kLocalMachine, "Drivers\\Active", active)) {
-        return paths;
-    }
-    std::string subkey;
-    for (std::size_t i = 0; registry.EnumKey(active, i, subkey); ++i) {
-        Registry::Key driver = 0;
-        std::string name;
-        if (registry.OpenKey(active, subkey, driver) && registry.QueryValue(driver, "Name", name) &&
-            !name.empty()) {
-            paths.push_back(name);
-        }
-        registry.CloseKey(driver);
-    }
-    registry.CloseKey(active);
-    return paths;
-}
-
-// True when a network interface has a Wi-Fi radio (a phy of its own).
-bool WifiAdapterPresent() {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator("/sys/class/net", error)) {
-        if (!source::wifi::ReadAdapterFacts(entry.path().filename().string()).phy.empty()) {
-            return true;
-        }
-    }
-    return false;
-}
+// Largest scenario file taken: far beyond any site description.
+constexpr std::size_t kMaxScenarioBytes = 4 * 1024 * 1024;
 
 }  // namespace
 
@@ -260,56 +122,6 @@ void Process::Wire() {
     boardScan.SetPortOpener([this](CCom& com) { OpenBoardPort(com); });
     m_askNoBoard = AskWithoutBoard;
 }
-
-namespace {
-
-// Largest scenario file taken: far beyond any site description.
-constexpr std::size_t kMaxScenarioBytes = 4 * 1024 * 1024;
-
-// Reads a file the user named (an option) through the guarded open, so a
-// named pipe or a device is refused at once instead of waited on. False with
-// a message naming `what` when it cannot be read or holds more than `limit` bytes.
-bool ReadNamedFile(const std::string& path, const char* what, std::size_t limit, std::string& text,
-                   std::string* error) {
-    files::OpenFailure failure;
-    const int fd = files::OpenRegular(path, O_RDONLY, 0, failure);
-    if (fd < 0) {
-        *error =
-            std::string("cannot read the ") + what + " " + path + ": " + files::Describe(failure);
-        return false;
-    }
-    text.clear();
-    char chunk[4096];
-    int readError = 0;
-    for (;;) {
-        const ssize_t n = ::read(fd, chunk, sizeof chunk);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            readError = errno;
-        }
-        if (n <= 0) {
-            break;
-        }
-        text.append(chunk, static_cast<std::size_t>(n));
-        if (text.size() > limit) {
-            ::close(fd);
-            *error = std::string("the ") + what + " " + path + " is larger than " +
-                     std::to_string(limit) + " bytes";
-            return false;
-        }
-    }
-    ::close(fd);
-    if (readError != 0) {
-        *error =
-            std::string("cannot read the ") + what + " " + path + ": " + std::strerror(readError);
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 bool Process::Prepare(std::string* error) {
     // The autopilot's stops or walk: read before anything starts, so a bad

@@ -3,30 +3,26 @@
 #include <QAbstractScrollArea>
 #include <QAction>
 #include <QApplication>
-#include <QBitmap>
 #include <QCloseEvent>
 #include <QFileInfo>
-#include <QIcon>
-#include <QPixmap>
 #include <QScreen>
 #include <QSettings>
 #include <QStackedWidget>
-#include <QTimer>
-#include <QToolBar>
 #include <utility>
 
 #include "session/SurveySession.h"
 #include "source/ScanSource.h"
-#include "survey/SiteData.h"
 #include "ui/shell/Commands.h"
 #include "ui/shell/Draw.h"
+#include "ui/shell/FrameCommandBar.h"
 #include "ui/shell/FrameDialogs.h"
 #include "ui/shell/FrameMenus.h"
+#include "ui/shell/FrameSources.h"
+#include "ui/shell/FrameStatus.h"
 #include "ui/shell/KetrionApp.h"
 #include "ui/shell/KetrionView.h"
 #include "ui/shell/RecentFiles.h"
 #include "ui/shell/Snapshot.h"
-#include "ui/shell/StatusBar.h"
 #include "ui/siteview/Dialogs.h"
 #include "ui/siteview/SiteView.h"
 
@@ -34,52 +30,8 @@ namespace ketrion {
 
 namespace {
 
-// Toolbar resources: 9 buttons of 16 x 16 (bitmap 128) or 30 x 30 (bitmap 129).
-constexpr std::uint16_t kSmallButtonsBitmap = 128;
-constexpr std::uint16_t kLargeButtonsBitmap = 129;
-constexpr int kSmallButton = 16;
-constexpr int kLargeButton = 30;
-// The toolbar bitmaps paint their background in the button face grey, which
-// the bar shows as its own background.
-constexpr QRgb kButtonFace = qRgb(192, 192, 192);
-// The same strips drawn at twice the size, for screens of two device pixels
-// per logical pixel (and sharper scaling on others).
-const char* const kDoubleStrips[2] = {":/bitmaps/128@2x.bmp", ":/bitmaps/129@2x.bmp"};
 // Settings key of the desktop window's geometry.
 const char* const kGeometryKey = "window/geometry";
-
-// One button of a strip, its button-face background left transparent.
-QPixmap ButtonPixmap(const QImage& strip, int index, int size) {
-    const QImage cell = strip.copy(index * size, 0, size, size);
-    QPixmap button = QPixmap::fromImage(cell.convertToFormat(QImage::Format_ARGB32));
-    button.setMask(QBitmap::fromImage(cell.createMaskFromColor(kButtonFace)));
-    return button;
-}
-
-const char* CommandTip(int id) {
-    switch (id) {
-        case ID_PROJECTION_OPEN:
-            return "Load projection";
-        case ID_COLLECTION_OPEN:
-            return "Collection file";
-        case ID_SCAN_START:
-            return "Record";
-        case ID_SCAN_STOP:
-            return "Stop";
-        case ID_ZOOM_IN:
-            return "Zoom in";
-        case ID_ZOOM_OUT:
-            return "Zoom out";
-        case ID_SNAPSHOT:
-            return "Snapshot";
-        case ID_PLACE_AP:
-            return "Place access point";
-        case ID_APP_ABOUT:
-            return "About Ketrion";
-        default:
-            return "";
-    }
-}
 
 bool IsViewCommand(int id) {
     return (id >= ID_PROJECTION_OPEN && id <= ID_PLACE_AP) ||
@@ -110,32 +62,29 @@ CMainFrame::CMainFrame(Services& services, FrameLayout layout, QSettings* settin
         m_viewDialogs->SetInner(&ActiveDialogs());
         return new CSiteView(m_services, *m_viewDialogs, parent);
     };
-    m_startupPoll = new QTimer(this);
-    m_startupPoll->setInterval(kStartupPollMs);
-    connect(m_startupPoll, &QTimer::timeout, this, &CMainFrame::OnStartupPoll);
+    m_sources = std::make_unique<FrameSources>(services, *this, [this] {
+        // The start view's identity lines, the status bar's source.
+        UpdateStatus();
+        RepaintActiveView();
+        emit startupSettled();
+    });
 
-    BuildCommandBar();
+    // The command bar: the handheld carries it at the bottom of the screen.
+    m_commandBar = std::make_unique<FrameCommandBar>(*this);
     if (m_layout == FrameLayout::Desktop) {
         m_menus = std::make_unique<FrameMenus>(*this, *m_recent);
-        m_statusBar = new CStatusBar(this);
-        setStatusBar(m_statusBar);
-        // The GPS age counts on between reports, and a stopped receiver
-        // sends none: the bar updates by itself as well.
-        m_statusTimer = new QTimer(this);
-        m_statusTimer->setInterval(kStatusPeriodMs);
-        connect(m_statusTimer, &QTimer::timeout, this, &CMainFrame::UpdateStatus);
-        m_statusTimer->start();
+        m_status = std::make_unique<FrameStatus>(*this);
     }
     // The buttons' pictures (the menus show them too); without them the
     // frame is not built.
-    if (!LoadButtons(kClientWidth)) {
+    if (!m_commandBar->LoadButtons(kClientWidth, m_services.draw, m_menus.get())) {
         return;
     }
     UpdateCommandStates();
     if (m_layout == FrameLayout::Desktop) {
         RestoreWindowGeometry();
     } else {
-        resize(kClientWidth, kClientHeight + m_commandBar->sizeHint().height());
+        resize(kClientWidth, kClientHeight + m_commandBar->Bar()->sizeHint().height());
     }
     UpdateStatus();
 }
@@ -144,67 +93,15 @@ CMainFrame::~CMainFrame() {
     // The sources' threads post to this window and read what the views show:
     // they must be gone before the views are.
     StopSources();
-    SetWaitCursor(false);
-}
-
-void CMainFrame::BuildCommandBar() {
-    // The command bar: the handheld carries it at the bottom of the screen.
-    m_commandBar = new QToolBar(QStringLiteral("Command bar"), this);
-    m_commandBar->setObjectName(QStringLiteral("commandBar"));
-    m_commandBar->setMovable(false);
-    m_commandBar->setFloatable(false);
-    m_commandBar->setContextMenuPolicy(Qt::PreventContextMenu);
-    m_commandBar->toggleViewAction()->setEnabled(false);
-    for (int id : kCommandBarOrder) {
-        QAction* action = m_commandBar->addAction(QString::fromLatin1(CommandTip(id)));
-        action->setData(id);
-        action->setToolTip(QString::fromLatin1(CommandTip(id)));
-        connect(action, &QAction::triggered, this, [this, id, action] { OnCommand(id, action); });
-    }
-    addToolBar(Qt::BottomToolBarArea, m_commandBar);
+    m_sources->SetWaitCursor(false);
 }
 
 void CMainFrame::StartSources() {
-    m_sourcesStarted = true;
-    m_services.session.StartSources();
-    // Only a start that is really under way shows the wait cursor; its end
-    // is looked at from the event loop, never waited for.
-    SetWaitCursor(m_services.scan.Starting());
-    m_startupPoll->start();
-}
-
-void CMainFrame::OnStartupPoll() {
-    if (m_services.scan.Starting()) {
-        return;
-    }
-    m_startupPoll->stop();
-    SetWaitCursor(false);
-    // The start view's identity lines, the status bar's source.
-    UpdateStatus();
-    RepaintActiveView();
-    emit startupSettled();
-}
-
-void CMainFrame::SetWaitCursor(bool on) {
-    if (on == m_waitCursor) {
-        return;
-    }
-    m_waitCursor = on;
-    if (on) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-    } else {
-        QApplication::restoreOverrideCursor();
-    }
+    m_sources->Start();
 }
 
 void CMainFrame::StopSources() {
-    m_startupPoll->stop();
-    SetWaitCursor(false);
-    if (!m_sourcesStarted) {
-        return;
-    }
-    m_sourcesStarted = false;
-    m_services.session.StopSources();
+    m_sources->Stop();
 }
 
 QSize CMainFrame::DesktopWindowSize(QSize available) {
@@ -250,26 +147,14 @@ bool CMainFrame::IsRecording() const {
     return site != nullptr && site->IsCollecting();
 }
 
+CStatusBar* CMainFrame::StatusBar() const {
+    return m_status ? m_status->Bar() : nullptr;
+}
+
 void CMainFrame::UpdateStatus() {
-    if (m_statusBar == nullptr) {
-        return;
+    if (m_status) {
+        m_status->Show(m_services, IsRecording());
     }
-    StatusFacts facts = SourceFacts(m_services.scan, m_services.position, m_services.clock);
-    facts.recording = IsRecording();
-    facts.points = m_services.data.PointCount();
-    facts.file = m_services.data.Path();
-    switch (m_services.session.CurrentPlacing()) {
-        case SurveySession::Placing::StopAndGo:
-            facts.placing = "stop";
-            break;
-        case SurveySession::Placing::Walk:
-            facts.placing = "walk";
-            break;
-        case SurveySession::Placing::Gps:
-            break;
-    }
-    facts.waiting = m_services.session.WaitingScans();
-    m_statusBar->Show(facts);
 }
 
 Dialogs& CMainFrame::ActiveDialogs() {
@@ -333,49 +218,16 @@ void CMainFrame::OnFileOpened(CSiteView::FileKind kind, const QString& path) {
     UpdateRecentMenu();
 }
 
-bool CMainFrame::LoadButtons(int clientWidth) {
-    const bool large = clientWidth > kSmallButtonsMaxWidth;
-    const int size = large ? kLargeButton : kSmallButton;
-    if (size == m_buttonSize) {
-        return true;
-    }
-    const QImage strip =
-        m_services.draw.LoadBitmap(large ? kLargeButtonsBitmap : kSmallButtonsBitmap);
-    const int count = static_cast<int>(kCommandBarOrder.size());
-    if (strip.isNull() || strip.width() < count * size || strip.height() < size) {
-        return false;
-    }
-    const QImage doubled(QString::fromLatin1(kDoubleStrips[large ? 1 : 0]));
-    const bool haveDoubled = doubled.width() >= count * size * 2 && doubled.height() >= size * 2;
-    const QList<QAction*> actions = m_commandBar->actions();
-    for (int i = 0; i < count && i < actions.size(); ++i) {
-        QIcon icon(ButtonPixmap(strip, i, size));
-        if (haveDoubled) {
-            QPixmap sharp = ButtonPixmap(doubled, i, size * 2);
-            sharp.setDevicePixelRatio(2.0);
-            icon.addPixmap(sharp);
-        }
-        actions[i]->setIcon(icon);
-        // The menus show the same pictures.
-        if (QAction* item = MenuAction(actions[i]->data().toInt())) {
-            item->setIcon(icon);
-        }
-    }
-    m_commandBar->setIconSize(QSize(size, size));
-    m_buttonSize = size;
-    return true;
+QToolBar* CMainFrame::commandBar() const {
+    return m_commandBar ? m_commandBar->Bar() : nullptr;
 }
 
 QAction* CMainFrame::CommandAction(int id) const {
-    if (m_commandBar == nullptr) {
-        return nullptr;
-    }
-    for (QAction* action : m_commandBar->actions()) {
-        if (action->data().toInt() == id) {
-            return action;
-        }
-    }
-    return nullptr;
+    return m_commandBar ? m_commandBar->Action(id) : nullptr;
+}
+
+int CMainFrame::ButtonSize() const {
+    return m_commandBar ? m_commandBar->ButtonSize() : 0;
 }
 
 void CMainFrame::UpdateCommandStates() {
@@ -564,7 +416,7 @@ void CMainFrame::changeEvent(QEvent* e) {
 void CMainFrame::resizeEvent(QResizeEvent* e) {
     QMainWindow::resizeEvent(e);
     if (m_commandBar != nullptr) {
-        LoadButtons(width());
+        m_commandBar->LoadButtons(width(), m_services.draw, m_menus.get());
     }
 }
 

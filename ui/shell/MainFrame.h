@@ -15,14 +15,16 @@ class QStackedWidget;
 class QToolBar;
 class QAction;
 class QSettings;
-class QTimer;
 
 namespace ketrion {
 
 class Dialogs;
 class CStatusBar;
+class FrameCommandBar;
 class FrameDialogs;
 class FrameMenus;
+class FrameSources;
+class FrameStatus;
 class RecentFiles;
 
 // How the main window is laid out. The handheld's: a 240 x 268 client area
@@ -57,7 +59,7 @@ public:
 
     // False when the command bar's images could not be loaded (the program
     // then ends).
-    bool Built() const { return m_buttonSize != 0; }
+    bool Built() const { return ButtonSize() != 0; }
     FrameLayout Layout() const { return m_layout; }
 
     // Starts the session's sources and shows the wait cursor while one of
@@ -110,7 +112,7 @@ public:
     // Desktop layout only (null otherwise): the status bar, and the menu
     // action of command `id` (including ID_ZOOM_FIT, ID_VIEW_LEGEND,
     // ID_VIEW_HEATMAP), or the action named `objectName` ("actionQuit").
-    CStatusBar* StatusBar() const { return m_statusBar; }
+    CStatusBar* StatusBar() const;
     QAction* MenuAction(int id) const;
     QAction* NamedAction(const QString& objectName) const;
     RecentFiles& Recent() { return *m_recent; }
@@ -136,11 +138,11 @@ public:
     static constexpr int kStartupPollMs = 50;
 
     Services& services() { return m_services; }
-    QToolBar* commandBar() const { return m_commandBar; }
+    QToolBar* commandBar() const;
     // The command bar's button for command `id`, or null.
     QAction* CommandAction(int id) const;
     // Pixel size of the loaded button images (16 or 30; 0 when they failed).
-    int ButtonSize() const { return m_buttonSize; }
+    int ButtonSize() const;
     // The start view, alive (hidden) for the frame's whole life.
     QWidget* StartView() const { return m_startView; }
     // Source events handled so far.
@@ -169,17 +171,12 @@ protected:
     void closeEvent(QCloseEvent* e) override;
 
 private:
-    void BuildCommandBar();
     void RestoreWindowGeometry();
     void RunFileCommand(int id);
     void SwitchToPaintedView();
-    bool LoadButtons(int clientWidth);
     void UpdateCommandStates();
     void OnEngineEvent(const EngineEvent& event);
     void RepaintActiveView();
-    // A pending start is looked at again: the wait cursor ends with it.
-    void OnStartupPoll();
-    void SetWaitCursor(bool on);
     // A view opened or created a file: it joins the recent files.
     void OnFileOpened(CSiteView::FileKind kind, const QString& path);
     void OnSnapshot();
@@ -194,18 +191,14 @@ private:
     QStackedWidget* m_views = nullptr;
     QWidget* m_startView = nullptr;
     QWidget* m_siteView = nullptr;
-    QToolBar* m_commandBar = nullptr;
-    int m_buttonSize = 0;
+    std::unique_ptr<FrameCommandBar> m_commandBar;
     int m_sourceEvents = 0;
-    bool m_sourcesStarted = false;
-    bool m_waitCursor = false;
-    QTimer* m_startupPoll = nullptr;
+    std::unique_ptr<FrameSources> m_sources;
 
     std::unique_ptr<FrameDialogs> m_viewDialogs;
     std::unique_ptr<RecentFiles> m_recent;
-    std::unique_ptr<FrameMenus> m_menus;  // desktop layout only
-    CStatusBar* m_statusBar = nullptr;
-    QTimer* m_statusTimer = nullptr;
+    std::unique_ptr<FrameMenus> m_menus;    // desktop layout only
+    std::unique_ptr<FrameStatus> m_status;  // desktop layout only
     bool m_closeWithoutAsking = false;
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/EngineEvent.h"
+#include "ui/siteview/AutopilotRoute.h"
 #include "ui/siteview/Dialogs.h"
 
 namespace ketrion {
@@ -19,14 +20,6 @@ namespace ketrion {
 class CMainFrame;
 class CSiteView;
 struct Services;
-
-// One click of a continuous walk: plan pixels, and seconds from when
-// recording starts.
-struct WalkClickAt {
-    double x = 0;
-    double y = 0;
-    double seconds = 0;
-};
 
 // What an unattended survey does.
 struct AutopilotSettings {
@@ -50,14 +43,6 @@ struct AutopilotSettings {
     // A recording replayed as the scan source: the run ends with it.
     bool untilSourceEnds = false;
 };
-
-// Reads a stops file ([{"x": X, "y": Y}, ...]) or a walk file
-// ([{"x": X, "y": Y, "t": SECONDS}, ...], t not decreasing, at most 24
-// hours). False with a
-// message naming what is wrong.
-bool ParseStops(const std::string& text, std::vector<std::pair<double, double>>& stops,
-                std::string& error);
-bool ParseWalk(const std::string& text, std::vector<WalkClickAt>& walk, std::string& error);
 
 // Runs a whole survey without a person: presses the frame's buttons in the
 // order a surveyor would (first tap, load projection, open the collection

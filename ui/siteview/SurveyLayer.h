@@ -9,13 +9,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <span>
-#include <utility>
-#include <vector>
 
 #include "survey/SiteData.h"
 #include "survey/SitePlan.h"
+#include "ui/siteview/SurveyMarks.h"
 
 class QPainter;
 
@@ -34,20 +32,9 @@ public:
     using Overlay = std::function<void(QPainter&, const ViewTransform&)>;
 
     // The colour of a survey point's disc.
-    using DiscColour = std::function<QRgb(const CSiteData::_tap&)>;
-
+    using DiscColour = SurveyPlacement::DiscColour;
     // Everything that places the picture for one paint.
-    struct Placement {
-        SiteRect client;       // client rectangle, client pixels
-        double ratio = 1.0;    // device pixels per client pixel
-        int radius = 10;       // disc radius, device pixels
-        int penWidth = 1;      // width of the dashed pen, device pixels
-        int dotsPerMeter = 0;  // resolution for the "AP" label's font
-        QFont font;            // font of the "AP" label
-        // Disc colours; empty: the five signal levels' colours. Call
-        // Invalidate() when the colours it gives change.
-        DiscColour discColour;
-    };
+    using Placement = SurveyPlacement;
 
     // Disc colour class of a signal in dBm: 0 (-91 and below) .. 4 (-30 and above).
     static int SignalLevel(int signal);
@@ -64,12 +51,14 @@ public:
     // Installs or removes (empty function) the overlay; redraws at the next update.
     void SetOverlay(Overlay overlay);
 
-    // A 1-pixel-per-width dashed line (4 drawn, 2 left out, scaled by the
-    // width), clipped to the image; the last pixel is not drawn.
-    static void DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink, int width);
-    // The same line, drawn only within `clip` (device pixels).
+    // The path's dashed line (SurveyMarks::DrawDashedLine).
+    static void DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink, int width) {
+        SurveyMarks::DrawDashedLine(layer, from, to, ink, width);
+    }
     static void DrawDashedLine(QImage& layer, QPoint from, QPoint to, QRgb ink, int width,
-                               const QRect& clip);
+                               const QRect& clip) {
+        SurveyMarks::DrawDashedLine(layer, from, to, ink, width, clip);
+    }
 
 private:
     struct Key {
@@ -90,29 +79,10 @@ private:
         bool colours = false;
         bool operator==(const Key&) const = default;
     };
-    struct DiscImage {
-        struct Span {
-            int row;
-            int left;
-            int length;
-        };
-        QImage image;             // the disc, opaque where painted
-        std::vector<Span> spans;  // the painted runs of each row
-    };
 
     // The plan, within `clip` (client pixels) when one is given.
     void DrawPlan(const CSitePlan& plan, const QImage& planImage, const QRectF* clip = nullptr);
-    const DiscImage& Disc(QRgb colour, int radius, int penWidth);
-    // Disc and access point drawn only within `clip` (device pixels).
-    void DrawDisc(int sx, int sy, QRgb colour, int radius, int penWidth, const QRect& clip);
-    // A point taken without a valid fix: its colour as a ring.
-    void DrawRing(int sx, int sy, QRgb colour, const Placement& placement);
     void ExtendPath(QPoint to, int penWidth);
-    void DrawAccessPoint(int sx, int sy, const Placement& placement);
-    static void PaintAccessPoint(QPainter& dc, int sx, int sy, const Placement& placement);
-    // Square pixels: the access point as a copied picture `reach` device
-    // pixels around its centre, within `clip`.
-    void DrawAccessPointSprite(QPoint at, int reach, const Placement& placement, const QRect& clip);
     // Whether `key` differs from the kept picture's by a pan of whole device
     // pixels only; `shift` is how far the picture moves.
     bool PanShift(const Key& key, QPoint& shift) const;
@@ -137,10 +107,7 @@ private:
     QPoint m_pathLastPlan;     // the path's last plan point (square pixels)
     bool m_pathStarted = false;
     Overlay m_overlay;
-    QImage m_apSprite;  // a dynamic access point, drawn once per size
-    int m_apSpriteRadius = 0;
-    // Discs drawn once per (radius, pen width) and colour, then copied.
-    std::map<std::pair<int, int>, std::map<QRgb, DiscImage>> m_discs;
+    SurveyMarks m_marks;  // the discs and access point, drawn once and copied
 };
 
 }  // namespace ketrion
