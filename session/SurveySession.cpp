@@ -1,6 +1,5 @@
 #include "session/SurveySession.h"
 
-#include <algorithm>
 #include <cmath>
 #include <ctime>
 #include <memory>
@@ -8,9 +7,9 @@
 #include "platform/Clock.h"
 #include "platform/Sound.h"
 #include "platform/Ticker.h"
+#include "session/SessionListeners.h"
 #include "source/FixHealth.h"
 #include "source/PositionTrack.h"
-#include "survey/PendingScan.h"
 #include "survey/SiteData.h"
 #include "survey/SiteProjection.h"
 
@@ -25,7 +24,14 @@ SurveySession::SurveySession(source::ScanSource& scan, source::PositionSource& p
       m_projection(projection),
       m_sound(sound),
       m_clock(clock),
-      m_ticker(ticker) {
+      m_ticker(ticker),
+      m_listeners(std::make_unique<Listeners>()),
+      m_plan(data, projection, scan, clock),
+      m_walk(data, scan, m_readingMutex,
+             [this](const source::ScanResult& result, double x, double y) {
+                 m_plan.RecordPlaced(result, x, y, "walk");
+             }),
+      m_undo(data, m_walk) {
     if (m_ticker != nullptr)
         m_ticker->onTick = [this] { Tick(); };
     m_data.SetProjection(&m_projection);
@@ -64,22 +70,7 @@ bool SurveySession::OpenCollection(const std::string& path) {
     LeaveCollection();
     m_data.SetPath(path);
     const bool loaded = m_data.LoadSurvey();
-    // A walk cut short left scans to place; one that cannot be read is set
-    // aside in the side store, with a message, rather than placed.
-    std::int64_t lastSeq = 0;
-    for (auto& [seq, body] : m_data.PendingScansAtLoad()) {
-        lastSeq = std::max(lastSeq, seq);
-        source::ScanResult result;
-        std::string why;
-        if (DecodePendingScan(body, result, &why))
-            m_unplaced.emplace_back(seq, std::move(body));
-        else
-            m_data.SetAsidePendingScan(seq, why);
-    }
-    // Scans kept from now on are numbered after those: the store keeps one
-    // scan per number, and a new one must never take a kept one's place.
-    std::lock_guard lock(m_readingMutex);
-    m_nextSeq = std::max(m_nextSeq, lastSeq + 1);
+    m_walk.TakeLoadedScans();
     return loaded;
 }
 
@@ -99,12 +90,8 @@ void SurveySession::CloseCollection() {
 void SurveySession::LeaveCollection() {
     // Scans waiting for their position belong in the file being left.
     m_fixWait->Flush();
-    EndWalk();
-    {
-        std::lock_guard lock(m_readingMutex);
-        m_unplaced.clear();
-    }
-    m_undo.clear();
+    m_walk.Leave();
+    m_undo.Clear();
 }
 
 bool SurveySession::HasCollection() const {
@@ -156,22 +143,15 @@ void SurveySession::Collect() {
                                            static_cast<std::int32_t>(std::lround(walk.y))})
                            : std::nullopt;
     }
-    for (const auto& [id, listener] : std::vector(m_readingListeners))
-        listener(shown);
+    m_listeners->AnnounceReading(shown);
 }
 
 int SurveySession::SubscribeReadings(ReadingListener listener) {
-    int id = 0;
-    {
-        std::lock_guard lock(m_listenerMutex);  // ids are shared with point listeners
-        id = m_nextListener++;
-    }
-    m_readingListeners.emplace_back(id, std::move(listener));
-    return id;
+    return m_listeners->SubscribeReadings(std::move(listener));
 }
 
 void SurveySession::UnsubscribeReadings(int id) {
-    std::erase_if(m_readingListeners, [id](const auto& entry) { return entry.first == id; });
+    m_listeners->UnsubscribeReadings(id);
 }
 
 bool SurveySession::CanTakeReading() const {
@@ -228,14 +208,12 @@ void SurveySession::OnScan(const source::ScanResult& result) {
             m_stopPending = false;
         } else if (m_placing == Placing::Walk) {
             // Kept at once, placed when its segment's end click comes.
-            const std::int64_t seq = m_nextSeq++;
-            m_walkScans.push_back(WalkScan{seq, result});
-            m_data.KeepPendingScan(seq, EncodeScan(result));
+            m_walk.KeepLocked(result);
             return;
         }
     }
     if (stop) {
-        RecordPlaced(result, stopX, stopY, "stop");
+        m_plan.RecordPlaced(result, stopX, stopY, "stop");
         Announce(PointChange::Placed);
         return;
     }
@@ -274,50 +252,6 @@ void SurveySession::RecordTracked(const source::ScanResult& result) {
     Announce(PointChange::Added);
 }
 
-bool SurveySession::OffGlobe(double x, double y) const {
-    if (!std::isfinite(x) || !std::isfinite(y))
-        return true;
-    if (const std::optional<GeoPoint> at = m_projection.ToGeo(x, y))
-        return !(std::abs(at->latitude) <= 90.0 && std::abs(at->longitude) <= 180.0);
-    // No position: without a projection the point is stored at 0, 0 and
-    // drawn where placed; with one, (x, y) is too far for any number.
-    return m_projection.ToGeo(0, 0).has_value();
-}
-
-source::Fix SurveySession::PlacedFix(double x, double y, std::int64_t atMs) const {
-    source::Fix fix;
-    if (const std::optional<GeoPoint> at = m_projection.ToGeo(x, y)) {
-        fix.latitude = at->latitude;
-        fix.longitude = at->longitude;
-        fix.latitudeUnits = source::UnitsFromDegrees(at->latitude);
-        fix.longitudeUnits = source::UnitsFromDegrees(at->longitude);
-    }
-    // The surveyor's word, not a receiver's fix: fix class 0 in the file.
-    fix.valid = true;
-    fix.fixClass = source::FixClass::None;
-    // The time of the scan (session clock `atMs`), not of the click that
-    // placed it: a walk's scan is placed when its segment ends.
-    const std::int64_t ago = std::max<std::int64_t>(0, m_clock.NowMs() - atMs);
-    source::SetUtc(fix, m_clock.NowSeconds() - ago / 1000);
-    return fix;
-}
-
-void SurveySession::RecordPlaced(const source::ScanResult& result, double x, double y,
-                                 const std::string& method) {
-    CSiteData::Placement placement;
-    placement.x = CSiteProjection::ToPlanCoordinate(x);
-    placement.y = CSiteProjection::ToPlanCoordinate(y);
-    placement.planX = x;
-    placement.planY = y;
-    placement.scanSource = m_scan.Kind();
-    placement.method = method;
-    placement.scanStartMs = result.startedMs;
-    placement.scanEndMs = result.endedMs;
-    m_data.RecordPoint(
-        PlacedFix(x, y, source::PositionTrack::ScanMiddleMs(result.startedMs, result.endedMs)),
-        result.readings, placement);
-}
-
 void SurveySession::OnSourceEvent(const source::SourceEvent& event) {
     const bool ended = event.kind == source::SourceEventKind::ScanEnded ||
                        event.kind == source::SourceEventKind::ScanAbandoned;
@@ -331,7 +265,7 @@ bool SurveySession::PlaceDynamicAp(int x, int y) {
     // surveyor's position.
     double latitude = 0;
     double longitude = 0;
-    if (OffGlobe(x, y))
+    if (m_plan.OffGlobe(x, y))
         return false;
     if (const std::optional<GeoPoint> at = m_projection.ToGeo(x, y)) {
         latitude = at->latitude;
@@ -350,14 +284,14 @@ bool SurveySession::PlaceDynamicAp(int x, int y) {
 
 void SurveySession::SetPlacing(Placing placing) {
     if (placing != Placing::Walk)
-        EndWalk();
+        m_walk.EndWalk();
     std::lock_guard lock(m_readingMutex);
     m_placing = placing;
     m_stopPending = false;
 }
 
 bool SurveySession::StandAt(double x, double y) {
-    if (!m_data.HasPath() || !CanTakeReading() || OffGlobe(x, y))
+    if (!m_data.HasPath() || !CanTakeReading() || m_plan.OffGlobe(x, y))
         return false;  // a click while the scan runs changes nothing
     {
         std::lock_guard lock(m_readingMutex);
@@ -377,224 +311,87 @@ bool SurveySession::StandAt(double x, double y) {
 }
 
 int SurveySession::WalkClick(double x, double y) {
-    if (OffGlobe(x, y))
+    if (m_plan.OffGlobe(x, y))
         return 0;  // no position there: the click is not part of the walk
-    const std::int64_t now = m_clock.NowMs();
-    std::vector<WalkScan> ready;
-    WalkPoint from;
-    UndoStep segment;
-    {
-        std::lock_guard lock(m_readingMutex);
-        m_walk.push_back(WalkPoint{now, x, y});
-        if (m_walk.size() == 1) {
-            ++m_walkNumber;
-            return 0;  // the walk starts here
-        }
-        from = m_walk[m_walk.size() - 2];
-        segment.walk = m_walkNumber;
-        segment.clicks = m_walk.size();
-        // Every scan that ended by this click belongs to the segment it ends.
-        auto keep = m_walkScans.begin();
-        for (auto scan = m_walkScans.begin(); scan != m_walkScans.end(); ++scan) {
-            if (scan->result.endedMs <= now)
-                ready.push_back(std::move(*scan));
-            else
-                *keep++ = std::move(*scan);
-        }
-        m_walkScans.erase(keep, m_walkScans.end());
-    }
-    const std::size_t before = m_data.PointCount();
-    for (const WalkScan& scan : ready) {
-        // The middle of the scan, as a share of the segment's time.
-        const double middle = static_cast<double>(
-            source::PositionTrack::ScanMiddleMs(scan.result.startedMs, scan.result.endedMs));
-        const double span = static_cast<double>(now - from.timeMs);
-        double share = span > 0 ? (middle - static_cast<double>(from.timeMs)) / span : 1.0;
-        share = std::clamp(share, 0.0, 1.0);
-        RecordPlaced(scan.result, from.x + share * (x - from.x), from.y + share * (y - from.y),
-                     "walk");
-        m_data.DropPendingScan(scan.seq);
-    }
-    const int placed = static_cast<int>(ready.size());
-    segment.scans = std::move(ready);
-    RememberWritten(before, std::move(segment));
+    std::optional<WalkPlacing::Placed> segment = m_walk.Click(m_clock.NowMs(), x, y);
+    if (!segment)
+        return 0;  // the walk starts here
+    const int placed = static_cast<int>(segment->scans.size());
+    m_undo.RememberWritten(std::move(*segment));
     if (placed > 0)
         Announce(PointChange::Placed);
     return placed;
 }
 
 std::size_t SurveySession::ProvisionalCount() const {
-    std::lock_guard lock(m_readingMutex);
-    return m_walkScans.size();
+    return m_walk.ProvisionalCount();
 }
 
 std::vector<std::pair<double, double>> SurveySession::WalkClicks() const {
-    std::lock_guard lock(m_readingMutex);
-    std::vector<std::pair<double, double>> clicks;
-    for (const WalkPoint& click : m_walk)
-        clicks.emplace_back(click.x, click.y);
-    return clicks;
+    return m_walk.Clicks();
 }
 
 void SurveySession::EndWalk() {
-    std::lock_guard lock(m_readingMutex);
-    m_walk.clear();
-    // Scans still waiting stay in the side store, offered again on opening;
-    // for this run they are offered at once.
-    for (WalkScan& scan : m_walkScans)
-        m_unplaced.emplace_back(scan.seq, EncodeScan(scan.result));
-    m_walkScans.clear();
+    m_walk.EndWalk();
 }
 
 std::size_t SurveySession::UnplacedScans() const {
-    return m_unplaced.size();
+    return m_walk.UnplacedScans();
 }
 
 std::size_t SurveySession::WaitingScans() const {
-    std::lock_guard lock(m_readingMutex);
-    return m_walkScans.size() + m_unplaced.size();
+    return m_walk.WaitingScans();
 }
 
 int SurveySession::PlaceUnplacedScans(double x1, double y1, double x2, double y2) {
-    if (OffGlobe(x1, y1) || OffGlobe(x2, y2))
+    if (m_plan.OffGlobe(x1, y1) || m_plan.OffGlobe(x2, y2))
         return 0;
-    const std::size_t count = m_unplaced.size();
-    const std::size_t before = m_data.PointCount();
-    UndoStep step;
-    for (std::size_t i = 0; i < count; ++i) {
-        WalkScan scan{m_unplaced[i].first, {}};
-        if (!DecodePendingScan(m_unplaced[i].second, scan.result, nullptr))
-            continue;  // checked on opening
-        const double share =
-            count > 1 ? static_cast<double>(i) / static_cast<double>(count - 1) : 0.0;
-        RecordPlaced(scan.result, x1 + share * (x2 - x1), y1 + share * (y2 - y1), "walk");
-        m_data.DropPendingScan(scan.seq);
-        step.scans.push_back(std::move(scan));
-    }
-    m_unplaced.clear();
-    RememberWritten(before, std::move(step));
+    WalkPlacing::Placed step = m_walk.PlaceUnplaced(x1, y1, x2, y2);
+    const std::size_t before = step.pointsBefore;
+    m_undo.RememberWritten(std::move(step));
     const int placed = static_cast<int>(m_data.PointCount() - before);
     if (placed > 0)
         Announce(PointChange::Placed);
     return placed;
 }
 
-void SurveySession::RememberWritten(std::size_t pointsBefore, UndoStep step) {
-    m_data.Flush();
-    std::size_t index = 0;
-    m_data.ForEachPoint([&](const CSiteData::_tap& point) {
-        if (index++ >= pointsBefore)
-            step.offsets.push_back(point.offset);
-        if (point.kind == CSiteData::kKindSurvey)
-            step.newest = std::max(step.newest, point.offset);
-    });
-    // A walk's segment is a step even when its click placed nothing: undoing
-    // it takes the click back.
-    if (!step.offsets.empty() || step.walk != 0)
-        m_undo.push_back(std::move(step));
-}
-
 bool SurveySession::DeletePoint(std::int64_t offset) {
-    if (!m_data.MarkDeleted(offset, true))
+    if (!m_undo.DeletePoint(offset))
         return false;
-    UndoStep step;
-    step.offsets.push_back(offset);
-    step.deletion = true;
-    m_undo.push_back(std::move(step));
     Announce(PointChange::Deleted);
     return true;
 }
 
 bool SurveySession::Undo() {
-    m_data.Flush();
-    // The last point recorded that is still shown.
-    std::int64_t lastOffset = -1;
-    m_data.ForEachPoint([&](const CSiteData::_tap& point) {
-        if (!point.deleted && point.kind == CSiteData::kKindSurvey)
-            lastOffset = std::max(lastOffset, point.offset);
-    });
-    // The segment of a walk since ended whose click placed nothing: nothing
-    // of it is left to take back.
-    while (!m_undo.empty() && m_undo.back().offsets.empty() && m_undo.back().scans.empty()) {
-        std::lock_guard lock(m_readingMutex);
-        const UndoStep& top = m_undo.back();
-        if (top.walk == m_walkNumber && top.clicks == m_walk.size())
-            break;
-        m_undo.pop_back();
-    }
-    if (!m_undo.empty()) {
-        const UndoStep& top = m_undo.back();
-        if (top.deletion || top.newest >= lastOffset) {
-            UndoStep step = std::move(m_undo.back());
-            m_undo.pop_back();
-            bool all = true;
-            for (const std::int64_t offset : step.offsets)
-                all = m_data.MarkDeleted(offset, !step.deletion) && all;
-            if (!all) {
-                m_undo.push_back(std::move(step));  // not kept (said): the step can be tried again
-                return false;
-            }
-            GiveBackScans(step);
-            Announce(PointChange::Undone);
-            return true;
-        }
-    }
-    if (lastOffset < 0 || !m_data.MarkDeleted(lastOffset, true))
+    if (!m_undo.Undo())
         return false;
     Announce(PointChange::Undone);
     return true;
 }
 
-void SurveySession::GiveBackScans(const UndoStep& step) {
-    bool walking = false;
-    {
-        std::lock_guard lock(m_readingMutex);
-        // The walk's last segment: the walk goes on from the click before.
-        walking = step.walk != 0 && step.walk == m_walkNumber && step.clicks == m_walk.size();
-        if (walking) {
-            m_walk.pop_back();
-            m_walkScans.insert(m_walkScans.begin(), step.scans.begin(), step.scans.end());
-            std::stable_sort(m_walkScans.begin(), m_walkScans.end(),
-                             [](const WalkScan& a, const WalkScan& b) { return a.seq < b.seq; });
-        } else {
-            for (const WalkScan& scan : step.scans)
-                m_unplaced.emplace_back(scan.seq, EncodeScan(scan.result));
-            std::stable_sort(m_unplaced.begin(), m_unplaced.end(),
-                             [](const auto& a, const auto& b) { return a.first < b.first; });
-        }
-    }
-    // Placing them dropped them from the store: kept there again.
-    for (const WalkScan& scan : step.scans)
-        m_data.KeepPendingScan(scan.seq, EncodeScan(scan.result));
-}
-
 int SurveySession::SubscribePoints(PointListener listener) {
-    std::lock_guard lock(m_listenerMutex);
-    const int id = m_nextListener++;
-    m_listeners.emplace_back(id, std::move(listener));
-    return id;
+    return m_listeners->SubscribePoints(std::move(listener));
 }
 
 void SurveySession::UnsubscribePoints(int id) {
-    std::lock_guard lock(m_listenerMutex);
-    std::erase_if(m_listeners, [id](const auto& entry) { return entry.first == id; });
+    m_listeners->UnsubscribePoints(id);
+}
+
+std::uint64_t SurveySession::PointsRevision() const {
+    return m_listeners->PointsRevision();
 }
 
 void SurveySession::Announce(PointChange change) {
-    ++m_pointsRevision;
-    std::lock_guard lock(m_listenerMutex);
-    for (const auto& [id, listener] : m_listeners)
-        listener(change);
+    m_listeners->Announce(change);
 }
 
 SurveySession::NextPosition SurveySession::NextReadingPosition() const {
     NextPosition next;
     if (m_placing == Placing::Walk) {
-        std::lock_guard lock(m_readingMutex);
-        if (!m_walk.empty()) {
+        if (const std::optional<std::pair<double, double>> click = m_walk.LastClick()) {
             next.known = true;
-            next.x = m_walk.back().x;
-            next.y = m_walk.back().y;
+            next.x = click->first;
+            next.y = click->second;
         }
         return next;
     }
@@ -622,10 +419,6 @@ SurveySession::NextPosition SurveySession::NextReadingPosition() const {
         }
     }
     return next;
-}
-
-std::string SurveySession::EncodeScan(const source::ScanResult& result) const {
-    return EncodePendingScan(result, m_scan.Kind());
 }
 
 }  // namespace ketrion

@@ -11,6 +11,9 @@
 #include <vector>
 
 #include "session/FixWait.h"
+#include "session/PlanPlacing.h"
+#include "session/UndoSteps.h"
+#include "session/WalkPlacing.h"
 #include "source/PositionSource.h"
 #include "source/ScanSource.h"
 
@@ -33,6 +36,9 @@ class Sound;
 // waiting on the disk. The projection's map is read there as one immutable
 // snapshot. Every change of the points is announced to the listeners
 // (SubscribePoints), so views follow the survey instead of polling it.
+//
+// Self-contained jobs are done by helpers it owns, which its callers never
+// see: FixWait, WalkPlacing, PlanPlacing, UndoSteps and Listeners.
 class SurveySession {
 public:
     // Where a reading is drawn on the plan.
@@ -174,7 +180,7 @@ public:
     void UnsubscribePoints(int id);
     // Counts the changes announced so far: a listener that copied the points
     // at revision N knows a later announcement of N or less is old news.
-    std::uint64_t PointsRevision() const { return m_pointsRevision.load(); }
+    std::uint64_t PointsRevision() const;
 
     // Readings without a valid fix (or not yet placed) are left out of the
     // view's heatmap and estimates unless this is set.
@@ -207,51 +213,14 @@ public:
     static std::string FixFlag(const source::Fix& fix, std::int64_t atMs);
 
 private:
-    // A scan of the walk waiting for its segment.
-    struct WalkScan {
-        std::int64_t seq = 0;
-        source::ScanResult result;
-    };
-    struct WalkPoint {
-        std::int64_t timeMs = 0;
-        double x = 0;
-        double y = 0;
-    };
-    // One step Undo can take back: points written together, or a deletion.
-    // Points placed from kept scans carry those scans, and a walk's segment
-    // its walk and the number of clicks up to its end click.
-    struct UndoStep {
-        std::vector<std::int64_t> offsets;
-        bool deletion = false;
-        // The newest survey point's offset when the step was taken: a later
-        // point is undone first.
-        std::int64_t newest = -1;
-        std::vector<WalkScan> scans;
-        std::uint64_t walk = 0;  // 0: no walk's segment
-        std::size_t clicks = 0;
-    };
+    class Listeners;
 
-    // True for a plan position that is no place on the globe (not a number,
-    // or mapped past the poles or the date line): never placed or stored.
-    bool OffGlobe(double x, double y) const;
-    // A fix for a point the surveyor placed at plan (x, y): its position
-    // through the projection's inverse map, the time (UTC) of the session
-    // clock's `atMs`.
-    source::Fix PlacedFix(double x, double y, std::int64_t atMs) const;
-    // Writes a survey point for `result` at plan (x, y), placed by `method`.
-    void RecordPlaced(const source::ScanResult& result, double x, double y,
-                      const std::string& method);
     // Writes the point of a scan placed by the position source.
     void RecordTracked(const source::ScanResult& result);
-    // Remembers the points written since `pointsBefore` as `step`.
-    void RememberWritten(std::size_t pointsBefore, UndoStep step);
-    // Undone: the step's scans wait again, in the side store too.
-    void GiveBackScans(const UndoStep& step);
     // What belongs to the collection file being left: its walk, its scans
     // waiting (they stay in its side store) and its steps to undo.
     void LeaveCollection();
     void Announce(PointChange change);
-    std::string EncodeScan(const source::ScanResult& result) const;
 
     source::ScanSource& m_scan;
     source::PositionSource& m_position;
@@ -262,7 +231,10 @@ private:
     Ticker* m_ticker;
 
     std::atomic<bool> m_recording{false};
-    std::vector<std::pair<int, ReadingListener>> m_readingListeners;  // UI thread
+    // The reading and point listeners (SessionListeners.h).
+    std::unique_ptr<Listeners> m_listeners;
+    // Points the surveyor places on the plan.
+    PlanPlacing m_plan;
     // Where the coming point is drawn (set by TakeReading, read by OnScan),
     // and the placing that reading was taken in.
     mutable std::mutex m_readingMutex;
@@ -271,21 +243,11 @@ private:
     bool m_stopPending = false;
     double m_stopX = 0;
     double m_stopY = 0;
-    // The walk (guarded by m_readingMutex): its clicks and waiting scans.
-    std::vector<WalkPoint> m_walk;
-    std::vector<WalkScan> m_walkScans;
-    std::int64_t m_nextSeq = 1;
-    std::uint64_t m_walkNumber = 0;  // counts the walks started
-    // Scans an earlier walk left unplaced (user-interface thread).
-    std::vector<std::pair<std::int64_t, std::string>> m_unplaced;
-    std::vector<UndoStep> m_undo;  // user-interface thread
+    // The walk (guarded by m_readingMutex): its clicks and waiting scans,
+    // and the scans an earlier walk left unplaced (user-interface thread).
+    WalkPlacing m_walk;
+    UndoSteps m_undo;  // user-interface thread
     std::atomic<bool> m_includeNoFix{false};
-    // Point listeners; called under the lock, so Unsubscribe returns only
-    // when no call to the one it removes is under way.
-    std::mutex m_listenerMutex;
-    std::vector<std::pair<int, PointListener>> m_listeners;
-    int m_nextListener = 1;
-    std::atomic<std::uint64_t> m_pointsRevision{0};
     // Scans waiting for their position; last, so it goes first and writes
     // what still waits while everything it writes with is there.
     std::unique_ptr<FixWait> m_fixWait;
