@@ -49,15 +49,14 @@ TEST(SiteViewDialogs, SavingOverAnExistingFileAsksFirst) {
     QObject::connect(&look, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
         if (step == 0 && qobject_cast<QFileDialog*>(modal) != nullptr) {
+            // The dialog opens on the existing file (the request names it).
             save = qobject_cast<QFileDialog*>(modal);
-            save->setDirectory(QString::fromStdString(dir.Path()));
-            save->selectFile(QStringLiteral("survey.ktd"));
             step = 1;
         } else if (step == 1) {
-            // Only once the dialog has taken the name (its folder is read on
-            // a thread of its own): accept with nothing chosen does nothing.
+            // Only once the dialog shows the name (its folder is read on a
+            // thread of its own): accept with nothing chosen does nothing.
             if (!save->selectedFiles().value(0).endsWith(QStringLiteral("/survey.ktd"))) {
-                save->selectFile(QStringLiteral("survey.ktd"));
+                save->selectFile(QString::fromStdString(existing));
                 return;
             }
             // As the Save button does (accept is protected in QFileDialog);
@@ -90,10 +89,12 @@ TEST(SiteViewDialogs, SavingOverAnExistingFileAsksFirst) {
     FileDialogRequest request;
     request.filter = QStringLiteral("Data Files (*.ktd)|*.ktd||");
     request.defaultExtension = QStringLiteral("ktd");
+    request.initialName = QString::fromStdString(existing);
     const std::optional<QString> chosen = dialogs.SaveFile(request);
     look.stop();
     EXPECT_FALSE(chosen.has_value()) << chosen.value_or(QString()).toStdString();
-    EXPECT_TRUE(question.contains(QStringLiteral("survey.ktd"))) << question.toStdString();
+    EXPECT_TRUE(question.contains(QStringLiteral("survey.ktd")))
+        << question.toStdString() << " (steps taken: " << step << ")";
     EXPECT_TRUE(stillOpenAfterNo);
     EXPECT_EQ(ReadBytes(existing), (Bytes{1, 2, 3}));
 }
