@@ -283,11 +283,15 @@ bool SurveySession::PlaceDynamicAp(int x, int y) {
 }
 
 void SurveySession::SetPlacing(Placing placing) {
+    {
+        std::lock_guard lock(m_readingMutex);
+        m_placing = placing;
+        m_stopPending = false;
+    }
+    // Ended after the placing changed: a scan ending meanwhile on the
+    // source's thread is no longer kept for a walk that is over.
     if (placing != Placing::Walk)
         m_walk.EndWalk();
-    std::lock_guard lock(m_readingMutex);
-    m_placing = placing;
-    m_stopPending = false;
 }
 
 bool SurveySession::StandAt(double x, double y) {
