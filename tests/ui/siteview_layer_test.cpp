@@ -109,8 +109,8 @@ TEST_F(Layer, TheOverlayLiesBetweenThePlanAndThePoints) {
 }
 
 TEST_F(Layer, PanningKeepsThePictureAndRedrawsOnlyTheUncoveredStrips) {
-    // A plan with a pattern, a walk that leaves the view and comes back, a
-    // placed access point and an overlay: every pan by whole device pixels
+    // A plan with a pattern, a walk that leaves the view and comes back (once
+    // far beside the plan), a placed access point and an overlay: every pan by whole device pixels
     // gives exactly the picture drawn afresh, at ratio 1 and 2.
     QImage planImage(900, 700, QImage::Format_RGB32);
     for (int y = 0; y < planImage.height(); ++y) {
@@ -124,6 +124,10 @@ TEST_F(Layer, PanningKeepsThePictureAndRedrawsOnlyTheUncoveredStrips) {
         signal = signal >= -25 ? -95 : signal + 9;
         if (i == 30) {
             world.PlaceAp(450, 350);
+            // A jump far beside the plan and back: two segments across most
+            // of the plan, which every pan must look at.
+            world.AddSurveyPoint(9000, 300, -50);
+            world.AddSurveyPoint(-7000, 500, -60);
         }
     }
     struct Clip {

@@ -120,6 +120,8 @@ const QImage& SurveyLayer::Update(const CSitePlan& plan, const Placement& placem
         m_image.fill(kBlack);
         m_key = key;
         m_points = 0;
+        m_drawn.clear();
+        m_bands.Clear();
         m_pathStarted = false;
         m_valid = true;
         DrawPlan(plan, planImage);
@@ -320,13 +322,9 @@ std::size_t SurveyLayer::DrawSquarePoints(const CSitePlan& plan, const Placement
     bool started = carryPath && m_pathStarted;
     std::int32_t lastX = carryPath ? m_pathLastPlan.x() : 0;
     std::int32_t lastY = carryPath ? m_pathLastPlan.y() : 0;
-    std::size_t index = 0;
-    data.ForEachPoint([&](const CSiteData::_tap& point) {
-        if (index < from || index >= to) {
-            ++index;
-            return;
-        }
-        ++index;
+    // Draws one point, the path coming to it from (pathX, pathY) when pathStarted.
+    const auto drawPoint = [&](const Drawn& point, bool pathStarted, std::int32_t pathX,
+                               std::int32_t pathY) {
         if (point.deleted) {
             return;  // marked deleted: left out of the view
         }
@@ -334,8 +332,8 @@ std::size_t SurveyLayer::DrawSquarePoints(const CSitePlan& plan, const Placement
         const bool near = nearClips(point.x, point.y, point.x, point.y);
         QPoint at;
         if (survey) {
-            const bool path = plan.m_bShowPath && started;
-            const bool segment = path && nearClips(lastX, lastY, point.x, point.y);
+            const bool path = plan.m_bShowPath && pathStarted;
+            const bool segment = path && nearClips(pathX, pathY, point.x, point.y);
             if ((near || segment) && device(point.x, point.y, at)) {
                 QRgb colour = 0;
                 bool coloured = false;
@@ -344,9 +342,7 @@ std::size_t SurveyLayer::DrawSquarePoints(const CSitePlan& plan, const Placement
                         continue;
                     }
                     if (!coloured) {
-                        colour = placement.discColour
-                                     ? placement.discColour(point)
-                                     : LevelColour(SignalLevel(point.signal)).rgb();
+                        colour = point.colour;
                         coloured = true;
                     }
                     if (point.hollow) {
@@ -359,18 +355,13 @@ std::size_t SurveyLayer::DrawSquarePoints(const CSitePlan& plan, const Placement
                     }
                 }
                 QPoint from;
-                if (segment && device(lastX, lastY, from)) {
+                if (segment && device(pathX, pathY, from)) {
                     for (const QRect& clip : clips) {
                         if (reaches(from.x(), from.y(), at.x(), at.y(), pen, clip)) {
                             DrawDashedLine(m_image, from, at, kBlack.rgb(), pen, clip);
                         }
                     }
                 }
-            }
-            if (plan.m_bShowPath) {
-                lastX = point.x;
-                lastY = point.y;
-                started = true;
             }
         } else if (point.kind == CSiteData::kKindDynamicAp && plan.m_bShowDynamicAps && near &&
                    device(point.x, point.y, at)) {
@@ -380,10 +371,109 @@ std::size_t SurveyLayer::DrawSquarePoints(const CSitePlan& plan, const Placement
                 }
             }
         }
+    };
+    std::size_t index = 0;
+    if (!carryPath && from == 0 && to == m_drawn.size()) {
+        // The points already drawn, again: those whose mark or path segment
+        // lies in a band a clip crosses, in list order (later ones on top).
+        std::vector<std::uint32_t> near;
+        bool all = false;
+        for (const PlanBox& box : boxes) {
+            const std::int64_t columns = box.right / kBand - box.left / kBand;
+            const std::int64_t rows = box.bottom / kBand - box.top / kBand;
+            const bool byColumn = columns <= rows;
+            if (std::min(columns, rows) > kMaxBands) {
+                all = true;
+                break;
+            }
+            const auto& bands = byColumn ? m_bands.byColumn : m_bands.byRow;
+            const std::int64_t first = (byColumn ? box.left : box.top) / kBand - 1;
+            const std::int64_t last = (byColumn ? box.right : box.bottom) / kBand + 1;
+            for (std::int64_t band = first; band <= last; ++band)
+                if (const auto found = bands.find(band); found != bands.end())
+                    near.insert(near.end(), found->second.begin(), found->second.end());
+        }
+        if (all) {
+            for (const Drawn& point : m_drawn)
+                drawPoint(point, point.hasPrev, point.prevX, point.prevY);
+        } else {
+            near.insert(near.end(), m_bands.everywhere.begin(), m_bands.everywhere.end());
+            std::sort(near.begin(), near.end());
+            near.erase(std::unique(near.begin(), near.end()), near.end());
+            for (const std::uint32_t i : near) {
+                const Drawn& point = m_drawn[i];
+                drawPoint(point, point.hasPrev, point.prevX, point.prevY);
+            }
+        }
+        return to;
+    }
+    const bool keep = carryPath && from == m_drawn.size();
+    data.ForEachPoint([&](const CSiteData::_tap& point) {
+        if (index < from || index >= to) {
+            ++index;
+            return;
+        }
+        ++index;
+        Drawn drawn;
+        drawn.x = point.x;
+        drawn.y = point.y;
+        drawn.kind = point.kind;
+        drawn.deleted = point.deleted;
+        drawn.hollow = point.hollow;
+        const bool survey = point.kind == CSiteData::kKindSurvey;
+        if (survey && !point.deleted)
+            drawn.colour = placement.discColour ? placement.discColour(point)
+                                                : LevelColour(SignalLevel(point.signal)).rgb();
+        drawn.hasPrev = plan.m_bShowPath && started;
+        drawn.prevX = lastX;
+        drawn.prevY = lastY;
+        drawPoint(drawn, started, lastX, lastY);
+        if (keep) {
+            const auto at = static_cast<std::uint32_t>(m_drawn.size());
+            m_drawn.push_back(drawn);
+            if (!point.deleted) {
+                if (survey && drawn.hasPrev)
+                    m_bands.Add(at, lastX, lastY, point.x, point.y);
+                else
+                    m_bands.Add(at, point.x, point.y, point.x, point.y);
+            }
+        }
+        // The path goes through every survey point not deleted.
+        if (survey && !point.deleted && plan.m_bShowPath) {
+            lastX = point.x;
+            lastY = point.y;
+            started = true;
+        }
     });
     m_pathLastPlan = QPoint(lastX, lastY);
     m_pathStarted = started;
     return std::max(index, from);
+}
+
+void SurveyLayer::Bands::Clear() {
+    byColumn.clear();
+    byRow.clear();
+    everywhere.clear();
+}
+
+void SurveyLayer::Bands::Add(std::uint32_t index, std::int64_t x0, std::int64_t y0, std::int64_t x1,
+                             std::int64_t y1) {
+    // Floor division, so bands are the same width either side of 0.
+    const auto band = [](std::int64_t v) {
+        return v >= 0 ? v / kBand : -((-v + kBand - 1) / kBand);
+    };
+    const std::int64_t left = band(std::min(x0, x1));
+    const std::int64_t right = band(std::max(x0, x1));
+    const std::int64_t top = band(std::min(y0, y1));
+    const std::int64_t bottom = band(std::max(y0, y1));
+    if (right - left > kMaxBands || bottom - top > kMaxBands) {
+        everywhere.push_back(index);
+        return;
+    }
+    for (std::int64_t b = left; b <= right; ++b)
+        byColumn[b].push_back(index);
+    for (std::int64_t b = top; b <= bottom; ++b)
+        byRow[b].push_back(index);
 }
 
 void SurveyLayer::DrawPlan(const CSitePlan& plan, const QImage& planImage, const QRectF* clip) {

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <unordered_map>
+#include <vector>
 
 #include "survey/SiteData.h"
 #include "survey/SitePlan.h"
@@ -99,12 +101,42 @@ private:
                                  const CSiteData& data, std::size_t from, std::size_t to,
                                  std::span<const QRect> clips, bool carryPath);
 
+    // What drawing a point needs, as it was when drawn (square pixels), with
+    // the path point before it: a pan redraws its strips from these, finding
+    // the few that reach a strip through bands of the plan.
+    struct Drawn {
+        std::int32_t x = 0;
+        std::int32_t y = 0;
+        std::int32_t prevX = 0;  // the path's point before this one
+        std::int32_t prevY = 0;
+        QRgb colour = 0;  // survey points not deleted
+        std::uint8_t kind = 0;
+        bool deleted = false;
+        bool hollow = false;
+        bool hasPrev = false;  // the path comes to this point
+    };
+    // Indices into m_drawn by the bands of plan columns and of plan rows
+    // (kBand pixels) that a point's mark and the path segment to it cross; a
+    // segment across more than kMaxBands bands is looked at by every pan.
+    static constexpr std::int64_t kBand = 64;
+    static constexpr std::int64_t kMaxBands = 64;
+    struct Bands {
+        std::unordered_map<std::int64_t, std::vector<std::uint32_t>> byColumn;
+        std::unordered_map<std::int64_t, std::vector<std::uint32_t>> byRow;
+        std::vector<std::uint32_t> everywhere;
+        void Clear();
+        void Add(std::uint32_t index, std::int64_t x0, std::int64_t y0, std::int64_t x1,
+                 std::int64_t y1);
+    };
+
     QImage m_image;
     Key m_key;
     bool m_valid = false;
-    std::size_t m_points = 0;  // points of the list already drawn
-    QPoint m_pathLast;         // the path's last screen point (handheld)
-    QPoint m_pathLastPlan;     // the path's last plan point (square pixels)
+    std::size_t m_points = 0;    // points of the list already drawn
+    std::vector<Drawn> m_drawn;  // those points, when drawn with square pixels
+    Bands m_bands;               // m_drawn by where on the plan they are
+    QPoint m_pathLast;           // the path's last screen point (handheld)
+    QPoint m_pathLastPlan;       // the path's last plan point (square pixels)
     bool m_pathStarted = false;
     Overlay m_overlay;
     SurveyMarks m_marks;  // the discs and access point, drawn once and copied
