@@ -41,18 +41,4 @@ PointsLayer::PointsLayer(const QSize& plan, std::span<const QPoint> points, cons
         painter.drawEllipse(QPointF(p.x() + 0.5, p.y() + 0.5), radius, radius);
 }
 
-QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
-                          const PointsLayer& points, int alpha) {
-    QImage out(plan.size(), QImage::Format_RGB32);
-    if (out.isNull())
-        return out;
-    out.fill(QColor(255, 255, 255));
-    QPainter painter(&out);
-    painter.drawImage(0, 0, plan);
-    DrawGrid(painter, grid, plan.width(), plan.height(), scale, alpha);
-    painter.drawImage(0, 0, points.Image());
-    painter.end();
-    return out;
-}
-
 }  // namespace ketrion::heatmap

@@ -31,8 +31,4 @@ private:
     std::size_t m_dots = 0;
 };
 
-// The plan with the grid over it (semi-transparent) and the points' layer on top.
-QImage ComposePlanHeatmap(const QImage& plan, const analysis::Grid& grid, const ColourScale& scale,
-                          const PointsLayer& points, int alpha = 150);
-
 }  // namespace ketrion::heatmap

@@ -36,6 +36,19 @@
 namespace ketrion::testing {
 namespace {
 
+// A finished scan from startedMs to endedMs that heard one access point.
+source::ScanResult ScanFrom(std::int64_t startedMs, std::int64_t endedMs) {
+    source::ScanResult result;
+    result.startedMs = startedMs;
+    result.endedMs = endedMs;
+    source::Reading reading;
+    reading.mac = {0x02, 0, 0, 0, 0, 1};
+    reading.dbm = -60;
+    reading.signal256 = -60 * 256;
+    result.readings.push_back(reading);
+    return result;
+}
+
 // A scan source whose own thread hands over `scans` finished scans.
 class ThreadedSource final : public source::ScanSource {
 public:
@@ -43,17 +56,8 @@ public:
     ~ThreadedSource() override { Stop(); }
     void Start() override {
         m_thread = std::thread([this] {
-            for (int i = 0; i < m_scans; ++i) {
-                source::ScanResult result;
-                result.startedMs = 1000 * i;
-                result.endedMs = 1000 * i + 500;
-                source::Reading reading;
-                reading.mac = {0x02, 0, 0, 0, 0, 1};
-                reading.dbm = -60;
-                reading.signal256 = -60 * 256;
-                result.readings.push_back(reading);
-                onScan(result);
-            }
+            for (int i = 0; i < m_scans; ++i)
+                onScan(ScanFrom(1000 * i, 1000 * i + 500));
         });
     }
     void Stop() override {
@@ -255,18 +259,6 @@ source::GpsdReport Tpv(double lon) {
     r.timeSeconds = 1'700'000'000;
     r.ephMetres = 4.0;
     return r;
-}
-
-source::ScanResult ScanFrom(std::int64_t startedMs, std::int64_t endedMs) {
-    source::ScanResult result;
-    result.startedMs = startedMs;
-    result.endedMs = endedMs;
-    source::Reading reading;
-    reading.mac = {0x02, 0, 0, 0, 0, 1};
-    reading.dbm = -60;
-    reading.signal256 = -60 * 256;
-    result.readings.push_back(reading);
-    return result;
 }
 
 // A scan that ends before the receiver's next report waits for it, so the

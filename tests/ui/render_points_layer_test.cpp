@@ -61,7 +61,7 @@ TEST(PointsLayer, LaidOverAHeatmapItLooksLikeDotsDrawnOnIt) {
         EXPECT_EQ(layer.Dots(), c.dots) << c.name;
         const QImage direct =
             ComposePlanHeatmap(plan, grid, scale, std::span<const QPoint>(c.once));
-        const QImage layered = ComposePlanHeatmap(plan, grid, scale, layer);
+        const QImage layered = PrintedPlan(plan, plan.width()).Heatmap(grid, scale, layer);
         ASSERT_EQ(direct.size(), layered.size());
         EXPECT_LE(LargestDifference(direct, layered), 2) << c.name;
     }
